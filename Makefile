@@ -1,0 +1,72 @@
+# Varnel: the two commands of the README, and the developer targets.
+#   make demo   builds the program and shows it at work on the sample release
+#   make test   builds with warnings as errors and runs every test, plain and
+#               under AddressSanitizer + UndefinedBehaviorSanitizer
+# Both install the Debian packages they need (as root), or say which to install.
+
+JOBS    ?= 2
+BUILD   ?= build
+ASAN    ?= build-asan
+FUZZ    ?= build-fuzz
+CLI     := $(BUILD)/cli/varnel-cli
+RELEASE := examples/release
+FUZZ_SECONDS ?= 60
+
+.PHONY: all deps build demo test test-plain test-asan fuzz fuzz-smoke bench examples clean
+
+all: build
+
+deps:
+	@scripts/bootstrap.sh
+
+build: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS)
+
+demo: build
+	@echo "== varnel-cli image info $(RELEASE)/primary.hex"
+	@$(CLI) image info $(RELEASE)/primary.hex
+	@echo
+	@echo "== varnel-cli image info $(RELEASE)/station.hex"
+	@$(CLI) image info $(RELEASE)/station.hex
+	@echo
+	@echo "== varnel-cli pda show --setpoint $(RELEASE)/card.pda $(RELEASE)/changes.pda"
+	@$(CLI) pda show --setpoint $(RELEASE)/card.pda $(RELEASE)/changes.pda
+
+test: test-plain test-asan fuzz-smoke
+
+test-plain: deps
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j$(JOBS)
+	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+test-asan: deps
+	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE=ON
+	cmake --build $(ASAN) -j$(JOBS)
+	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
+	  ctest --test-dir $(ASAN) --output-on-failure -j$(JOBS)
+
+# libFuzzer targets, built with clang under ASan + UBSan.
+$(FUZZ)/.configured: deps
+	CC=clang CXX=clang++ cmake -S . -B $(FUZZ) -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVARNEL_FUZZ=ON
+	@touch $@
+
+# Each fuzzer over its seed corpus only: a quick regression run.
+fuzz-smoke: $(FUZZ)/.configured
+	cmake --build $(FUZZ) -j$(JOBS)
+	fuzz/run.sh $(FUZZ) 0
+
+# Each fuzzer for FUZZ_SECONDS seconds.
+fuzz: $(FUZZ)/.configured
+	cmake --build $(FUZZ) -j$(JOBS)
+	fuzz/run.sh $(FUZZ) $(FUZZ_SECONDS)
+
+bench: build
+	bench/objcopy_ratio.sh $(BUILD)
+
+# Regenerates the checked-in sample release.
+examples: build
+	$(BUILD)/tools/varnel-make-release $(RELEASE)
+
+clean:
+	rm -rf $(BUILD) $(ASAN) $(FUZZ)

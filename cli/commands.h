@@ -1,0 +1,33 @@
+#pragma once
+// varnel-cli's command groups. Each registers its subcommands on the app;
+// a subcommand's callback sets the process's exit code.
+
+#include <CLI/CLI.hpp>
+#include <functional>
+#include <string>
+
+namespace varnel::cli {
+
+// Exit codes of every command.
+enum ExitCode : int {
+    kExitDone = 0,
+    kExitRefused = 1,  // a file was refused, or the work failed
+    kExitUsage = 2,
+};
+
+// The parsed command: a subcommand's callback sets `run`, and main calls it
+// once the whole command line is parsed.
+struct Outcome {
+    std::function<int()> run;
+};
+
+void AddImageCommands(CLI::App& app, Outcome& outcome);
+void AddPdaCommands(CLI::App& app, Outcome& outcome);
+
+// Prints "varnel-cli: WHAT: WHY" on stderr.
+void Complain(const std::string& what, const std::string& why);
+
+// Hex text: 0x plus `digits` lower-case digits.
+std::string Hex(unsigned long value, int digits);
+
+}  // namespace varnel::cli

@@ -1,0 +1,172 @@
+// varnel-cli image info / image dump
+
+#include <fstream>
+#include <iostream>
+#include <memory>
+#include <nlohmann/json.hpp>
+
+#include "cli/commands.h"
+#include "image/firmware_file.h"
+#include "image/firmware_image.h"
+#include "image/plug_list.h"
+#include "image/srec_writer.h"
+#include "pda/pda.h"
+#include "pda/pda_text_file.h"
+
+namespace varnel::cli {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// One file loaded as the update run loads it: image and plug list.
+struct LoadedImage {
+    CFirmwareFile file;
+    CFirmwareImage image;
+    CPlugList plugs;
+    uint16_t lines = 0;
+};
+
+// Loads `path`; on failure says why on stderr and returns null.
+std::unique_ptr<LoadedImage> LoadImage(const std::string& path) {
+    auto loaded = std::make_unique<LoadedImage>();
+    loaded->lines = loaded->file.LoadFile(path, &loaded->image, &loaded->plugs);
+    if (loaded->lines == 0) {
+        Complain(path, loaded->file.InternalError()
+                           ? std::string(kMemoryErrorCaption) + " " + kMemoryErrorText
+                           : loaded->file.LastFinding());
+        return nullptr;
+    }
+    return loaded;
+}
+
+Json VersionJson(const CComponentVersion& v) {
+    if (!v.present) return nullptr;
+    return Json{{"id", v.id}, {"major", v.major}, {"minor", v.minor}, {"variant", v.variant}, {"text", v.Format()}};
+}
+
+std::string VersionText(const CComponentVersion& v) { return v.present ? v.Format() : "none"; }
+
+int ImageInfo(const std::string& path, bool json) {
+    auto loaded = LoadImage(path);
+    if (!loaded) return kExitRefused;
+    const CFirmwareFile& f = loaded->file;
+    const CFirmwareImage& image = loaded->image;
+
+    if (json) {
+        Json platforms = Json::array();
+        for (const CPlatformRecord& p : f.m_platforms)
+            if (p.present) platforms.push_back(p.id);
+        Json blocks = Json::array();
+        for (uint16_t n = 1; n <= image.BlockCount(); ++n)
+            blocks.push_back({{"address", image.Block(n).address}, {"length", image.Block(n).length}});
+        Json plugs = Json::array();
+        for (const auto& [target, plug] : loaded->plugs.Records())
+            plugs.push_back({{"code", plug.code}, {"address", plug.address}, {"length", plug.length}});
+        const Json out{{"file", path},
+                       {"lines", loaded->lines},
+                       {"execution_address", image.m_startAddress},
+                       {"primary", VersionJson(f.m_primary)},
+                       {"station", VersionJson(f.m_station)},
+                       {"build_sequence", f.m_buildSequence},
+                       {"platforms", platforms},
+                       {"blocks", blocks},
+                       {"plugs", plugs}};
+        std::cout << out.dump(2) << "\n";
+        return kExitDone;
+    }
+
+    std::cout << "File:              " << path << "\n"
+              << "Lines read:        " << loaded->lines << "\n"
+              << "Execution address: " << Hex(image.m_startAddress, 8) << "\n"
+              << "Primary:           " << VersionText(f.m_primary) << "\n"
+              << "Station:           " << VersionText(f.m_station) << "\n"
+              << "Build sequence:    " << f.m_buildSequence << "\n"
+              << "Platforms:        ";
+    bool anyPlatform = false;
+    for (const CPlatformRecord& p : f.m_platforms) {
+        if (!p.present) continue;
+        std::cout << " " << Hex(p.id, 4);
+        anyPlatform = true;
+    }
+    std::cout << (anyPlatform ? "" : " none") << "\n";
+    std::cout << "Blocks:            " << image.BlockCount() << " (" << image.ByteCount() << " bytes)\n";
+    for (uint16_t n = 1; n <= image.BlockCount(); ++n)
+        std::cout << "  " << Hex(image.Block(n).address, 8) << "  " << image.Block(n).length << " bytes\n";
+    std::cout << "Plug records:      " << loaded->plugs.Size() << "\n";
+    for (const auto& [target, plug] : loaded->plugs.Records()) {
+        std::cout << "  code " << Hex(plug.code, 8) << "  target " << Hex(plug.address, 8) << "  length "
+                  << plug.length << (plug.code == CPlugRecord::kFileNamePlug ? "  (file name)" : "") << "\n";
+    }
+    return kExitDone;
+}
+
+int ImageDump(const std::string& path, const std::string& outPath, const std::vector<std::string>& pdaFiles) {
+    auto loaded = LoadImage(path);
+    if (!loaded) return kExitRefused;
+    if (!pdaFiles.empty()) {
+        CPda pda;
+        for (const std::string& pdaPath : pdaFiles) {
+            std::string reason;
+            if (!MergePdaTextFile(pda, pdaPath, &reason)) {
+                Complain(pdaPath, reason);
+                return kExitRefused;
+            }
+        }
+        loaded->file.PlugImage(loaded->image, loaded->plugs, pda, path);
+    }
+    // Write beside the target and rename, so a failed write leaves what was there.
+    const std::string temporary = outPath + ".tmp";
+    {
+        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
+        CSRecordWriter writer(out);
+        writer.Image(loaded->image);
+        writer.Termination(loaded->image.m_startAddress);
+        out.close();
+        if (!out) {
+            std::remove(temporary.c_str());
+            Complain(outPath, "cannot write the file");
+            return kExitRefused;
+        }
+    }
+    if (std::rename(temporary.c_str(), outPath.c_str()) != 0) {
+        std::remove(temporary.c_str());
+        Complain(outPath, "cannot write the file");
+        return kExitRefused;
+    }
+    return kExitDone;
+}
+
+}  // namespace
+
+void AddImageCommands(CLI::App& app, Outcome& outcome) {
+    CLI::App* image = app.add_subcommand("image", "Firmware image files (S-records)");
+    image->require_subcommand(1);
+
+    struct InfoArgs {
+        std::string file;
+        bool json = false;
+    };
+    auto info = std::make_shared<InfoArgs>();
+    CLI::App* infoCommand = image->add_subcommand("info", "Load an image as an update does and show what it holds");
+    infoCommand->add_option("FILE", info->file, "S-record file")->required();
+    infoCommand->add_flag("--json", info->json, "Print JSON");
+    infoCommand->callback([&outcome, info] { outcome.run = [info] { return ImageInfo(info->file, info->json); }; });
+
+    struct DumpArgs {
+        std::string file;
+        std::string out;
+        std::vector<std::string> pda;
+    };
+    auto dump = std::make_shared<DumpArgs>();
+    CLI::App* dumpCommand =
+        image->add_subcommand("dump", "Write the loaded image as S-records (S3 data in block order, then S7)");
+    dumpCommand->add_option("FILE", dump->file, "S-record file")->required();
+    dumpCommand->add_option("-o,--output", dump->out, "Output file")->required();
+    dumpCommand->add_option("--pda", dump->pda,
+                            "Plug the image first with these .pda files, merged in order into an empty PDA");
+    dumpCommand->callback(
+        [&outcome, dump] { outcome.run = [dump] { return ImageDump(dump->file, dump->out, dump->pda); }; });
+}
+
+}  // namespace varnel::cli

@@ -1,0 +1,50 @@
+// varnel-cli: the command-line front end of Varnel.
+
+#include <cstdio>
+#include <iostream>
+
+#include "cli/commands.h"
+#include "image/flash_log.h"
+
+namespace varnel::cli {
+
+void Complain(const std::string& what, const std::string& why) {
+    std::cerr << "varnel-cli: " << what << ": " << why << "\n";
+}
+
+std::string Hex(unsigned long value, int digits) {
+    char text[32];
+    std::snprintf(text, sizeof text, "0x%0*lx", digits, value);
+    return text;
+}
+
+}  // namespace varnel::cli
+
+int main(int argc, char** argv) {
+    using namespace varnel::cli;
+    CLI::App app{"Varnel updates the firmware and the production data of 802.11 WLAN cards.", "varnel-cli"};
+    app.require_subcommand(1);
+    app.fallthrough();
+    app.set_version_flag("--version", "varnel-cli 0.1.0");
+    bool log = false;
+    app.add_flag("--log", log, "Append the update log to flash.log in the current directory");
+
+    Outcome outcome;
+    AddImageCommands(app, outcome);
+    AddPdaCommands(app, outcome);
+
+    try {
+        app.parse(argc, argv);
+    } catch (const CLI::CallForHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForAllHelp& e) {
+        return app.exit(e);
+    } catch (const CLI::CallForVersion& e) {
+        return app.exit(e);
+    } catch (const CLI::ParseError& e) {
+        app.exit(e);
+        return kExitUsage;
+    }
+    if (log) varnel::FlashLog().Enable();
+    return outcome.run ? outcome.run() : kExitUsage;
+}

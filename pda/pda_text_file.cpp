@@ -1,0 +1,155 @@
+#include "pda/pda_text_file.h"
+
+#include <cctype>
+#include <cstdio>
+#include <memory>
+
+#include "image/flash_log.h"
+#include "pda/pda.h"
+
+namespace varnel {
+
+namespace {
+
+constexpr int kEnd = -1;
+
+// The reader works one character at a time; the source is a file or text.
+template <typename NextChar>
+uint16_t ParsePdaWords(uint16_t* words, NextChar next, std::string* reason) {
+    const auto fail = [&](std::string text) -> uint16_t {
+        LogMessage("%s", text.c_str());
+        if (reason) {
+            while (!text.empty() && text.back() == '\n') text.pop_back();
+            *reason = std::move(text);
+        }
+        return 0;
+    };
+
+    int digits = 0;                 // digits of the current word; 0 between words
+    size_t j = 0;                   // index of the current word
+    size_t nextRecordStart = 0;     // index of the next length word
+    bool prefixSeen = false;
+    bool inComment = false;
+    int line = 1;
+    bool atEnd = false;
+
+    while (!atEnd && j < PdaMaxWords) {
+        int c = next();
+        if (c == kEnd) {
+            atEnd = true;
+            c = '\n';  // the last word is always ended
+        }
+        c = std::tolower(static_cast<unsigned char>(c));
+        const bool separator = std::isspace(c) || c == ',';
+        const bool hexDigit = std::isxdigit(c) != 0;
+        const bool commentMark = c == ';' || c == '#';
+        const bool other = !separator && !hexDigit && c != 'x';
+        const uint16_t value = hexDigit ? static_cast<uint16_t>(c <= '9' ? c - '0' : c - 'a' + 10) : 0;
+
+        if (other) {
+            inComment = true;
+            if (digits > 0 && !commentMark)
+                return fail(FormatText("ERROR on line %d: unrecognized character in word.\n", line));
+        }
+        if (c == '\n') inComment = false;
+
+        if (inComment && digits == 0) {
+            // ignored
+        } else if ((separator || commentMark) && digits > 0) {
+            if ((digits > 4 && !prefixSeen) || digits > 6)
+                return fail(FormatText("Error on line %d: word too long.\n", line));
+            if (j == nextRecordStart) nextRecordStart += size_t{words[j]} + 1;
+            ++j;
+            digits = 0;
+            prefixSeen = false;
+        } else if (c == 'x') {
+            // An "x" is a prefix only after a zero value; a word may not
+            // begin with it.
+            if (digits == 0 || words[j] != 0)
+                return fail(FormatText("Error on line %d: Unknown number format!\n", line));
+            prefixSeen = true;
+        } else if (hexDigit && digits > 0) {
+            words[j] = static_cast<uint16_t>(words[j] * 16 + value);
+            ++digits;
+        } else if (hexDigit) {
+            words[j] = value;
+            digits = 1;
+        }
+        if (c == '\n') ++line;
+    }
+    if (nextRecordStart == j) return static_cast<uint16_t>(j);
+    return fail("PDA format invalid. Check your file.\n");
+}
+
+}  // namespace
+
+uint16_t ReadPdaTextFile(uint16_t* words, const char* path, std::string* reason) {
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), std::fclose);
+    if (!file) {
+        LogMessage("file not found!\n");
+        if (reason) *reason = "file not found!";
+        return 0;
+    }
+    std::FILE* f = file.get();
+    // Text mode: a CR before a line feed is part of the line end.
+    return ParsePdaWords(
+        words,
+        [f]() {
+            int c = std::getc(f);
+            if (c == '\r') {
+                const int following = std::getc(f);
+                if (following == '\n') c = '\n';
+                else if (following != EOF) std::ungetc(following, f);
+            }
+            return c == EOF ? kEnd : c;
+        },
+        reason);
+}
+
+uint16_t ReadPdaText(uint16_t* words, std::string_view text, std::string* reason) {
+    size_t position = 0;
+    return ParsePdaWords(
+        words, [&]() { return position < text.size() ? static_cast<unsigned char>(text[position++]) : kEnd; },
+        reason);
+}
+
+std::string FormatPdaText(const CPda& pda, std::string_view comment) {
+    std::string out;
+    size_t start = 0;
+    while (start < comment.size()) {
+        size_t end = comment.find('\n', start);
+        if (end == std::string_view::npos) end = comment.size();
+        out += "; ";
+        out += comment.substr(start, end - start);
+        out += "\n";
+        start = end + 1;
+    }
+    const auto line = [&out](const std::vector<uint16_t>& words) {
+        for (size_t k = 0; k < words.size(); ++k) out += FormatText(k ? " %04x" : "%04x", unsigned{words[k]});
+        out += "\n";
+    };
+    for (const auto& [code, words] : pda.GetRecords()) line(words);
+    line({0x0002, kPdrEnd, pda.ComputeCrc()});
+    return out;
+}
+
+}  // namespace varnel
+
+namespace varnel {
+
+bool MergePdaTextFile(CPda& pda, const std::string& path, std::string* reason) {
+    uint16_t words[PdaMaxWords];
+    std::string why;
+    const uint16_t count = ReadPdaTextFile(words, path.c_str(), &why);
+    if (count == 0) {
+        if (reason) *reason = why.empty() ? "the file holds no PDA words" : why;
+        return false;
+    }
+    if (pda.LoadFromWords(words, count) <= 0) {
+        if (reason) *reason = "the file holds no PDA record";
+        return false;
+    }
+    return true;
+}
+
+}  // namespace varnel

@@ -1,0 +1,155 @@
+// varnel-cli end to end: the commands as a user runs them.
+
+#include <gtest/gtest.h>
+#include <sys/wait.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <nlohmann/json.hpp>
+
+#include "image/firmware_file.h"
+#include "image/firmware_image.h"
+#include "tests/test_support.h"
+
+namespace varnel {
+namespace {
+
+const std::string kCli = VARNEL_CLI;
+const std::string kRelease = std::string(VARNEL_SOURCE_DIR) + "/examples/release/";
+
+struct Result {
+    int exit = -1;
+    std::string out;
+    std::string err;
+};
+
+// Runs a shell command line (in `cwd` when given), capturing both streams.
+Result RunCli(const std::string& arguments, const std::string& cwd = {}) {
+    test::TempDir capture;
+    const std::string errFile = capture.File("stderr");
+    std::string command = (cwd.empty() ? "" : "cd '" + cwd + "' && ") + "'" + kCli + "' " + arguments + " 2>'" + errFile + "'";
+    Result r;
+    FILE* pipe = ::popen(command.c_str(), "r");
+    char buffer[4096];
+    size_t n;
+    while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) r.out.append(buffer, n);
+    const int status = ::pclose(pipe);
+    r.exit = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    r.err = test::ReadFile(errFile);
+    return r;
+}
+
+TEST(Cli, ImageInfoShowsWhatTheUpdateLoads) {
+    const Result r = RunCli("image info --json '" + kRelease + "combined.hex'");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    const auto json = nlohmann::json::parse(r.out);
+    EXPECT_EQ(json["execution_address"], 0);
+    EXPECT_EQ(json["primary"]["text"], "1.4.2");
+    EXPECT_EQ(json["primary"]["id"], 0x15);
+    EXPECT_EQ(json["station"]["text"], "1.7.4");
+    EXPECT_EQ(json["build_sequence"], 23);
+    EXPECT_EQ(json["platforms"], nlohmann::json::array({3, 5, 10}));
+    EXPECT_EQ(json["blocks"].size(), 4u);
+    EXPECT_EQ(json["blocks"][2]["address"], 0x20000);
+    EXPECT_EQ(json["plugs"].size(), 8u);
+    EXPECT_EQ(json["plugs"][0]["code"], 0xFFFFFFFFu);
+
+    const Result primary = RunCli("image info '" + kRelease + "primary.hex'");
+    ASSERT_EQ(primary.exit, 0);
+    EXPECT_NE(primary.out.find("Station:           none\n"), std::string::npos) << primary.out;
+    const Result station = RunCli("image info --json '" + kRelease + "station.hex'");
+    EXPECT_TRUE(nlohmann::json::parse(station.out)["primary"].is_null());
+}
+
+TEST(Cli, ExitCodesSayWhatHappened) {
+    test::TempDir dir;
+    test::WriteFile(dir.File("bad.hex"), "S70500000000FA\nS70500000000FB\n");
+    test::WriteFile(dir.File("bad.pda"), "; serial\n4 101 12345\n");
+    struct Case {
+        std::string arguments;
+        int exit;
+        std::string err;
+    };
+    const Case cases[] = {
+        {"image info '" + dir.File("bad.hex") + "'", 1, "bad.hex: ERROR: Line 2: Checksum failed.\n"},
+        {"image info '" + dir.File("missing.hex") + "'", 1, "missing.hex: File not found.\n"},
+        {"pda show '" + dir.File("bad.pda") + "'", 1, "bad.pda: Error on line 2: word too long.\n"},
+        {"image dump '" + kRelease + "primary.hex' -o '" + dir.File("x.hex") + "' --pda '" + dir.File("bad.pda") + "'", 1,
+         "bad.pda: Error on line 2: word too long.\n"},
+        {"image info", 2, ""},
+        {"image info a b", 2, ""},
+        {"frobnicate", 2, ""},
+        {"image info --bogus x", 2, ""},
+        {"", 2, ""},
+        {"--help", 0, ""},
+        {"image dump --help", 0, ""},
+    };
+    for (const Case& c : cases) {
+        const Result r = RunCli(c.arguments);
+        EXPECT_EQ(r.exit, c.exit) << c.arguments << "\n" << r.err;
+        if (!c.err.empty()) {
+            EXPECT_TRUE(r.err.ends_with(c.err)) << r.err;
+        }
+    }
+    EXPECT_FALSE(std::filesystem::exists(dir.File("x.hex")));
+}
+
+TEST(Cli, PdaShowMergesInOrderAndDerivesTheSetPoint) {
+    const Result r = RunCli("pda show --json --setpoint '" + kRelease + "card.pda' '" + kRelease + "changes.pda'");
+    ASSERT_EQ(r.exit, 0) << r.err;
+    const auto json = nlohmann::json::parse(r.out);
+    EXPECT_EQ(json["setpoint"], 1);
+    std::map<int, nlohmann::json> records;
+    for (const auto& record : json["records"]) records[record["code"]] = record;
+    EXPECT_EQ(records.at(0x0002)["data"], nlohmann::json::array({0x0174}));  // the change file wins
+    EXPECT_EQ(records.at(0x0101)["data"], nlohmann::json::array({0x6000, 0x121D, 0x5634}));
+    // The derived record takes the release's table (domain 0x10: entries 0 to 13).
+    const auto& source = records.at(0x0900)["data"];
+    EXPECT_EQ(records.at(0x0300)["data"], nlohmann::json(std::vector<int>(source.begin(), source.begin() + 14)));
+    const auto& words = json["words"];
+    EXPECT_EQ(words[words.size() - 1], json["crc"]);
+
+    const Result plain = RunCli("pda show '" + kRelease + "changes.pda'");
+    ASSERT_EQ(plain.exit, 0);
+    EXPECT_NE(plain.out.find("Records: 3\n"), std::string::npos) << plain.out;
+}
+
+TEST(Cli, ImageDumpWritesThePluggedImage) {
+    test::TempDir dir;
+    const std::string out = dir.File("station-plugged.hex");
+    const Result r = RunCli("image dump '" + kRelease + "station.hex' -o '" + out + "' --pda '" + kRelease +
+                         "card.pda' --pda '" + kRelease + "changes.pda'");
+    ASSERT_EQ(r.exit, 0) << r.err;
+
+    CFirmwareFile file;
+    CFirmwareImage image;
+    ASSERT_NE(file.LoadFile(out, &image, nullptr), 0) << file.LastFinding();
+    ASSERT_EQ(image.BlockCount(), 2);
+    const auto bytes = image.BlockBytes(1);
+    EXPECT_EQ(std::string(bytes.begin() + 0x40, bytes.begin() + 0x4B), "STATION.HEX");
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 0x60, bytes.begin() + 0x66),
+              (std::vector<uint8_t>{0x00, 0x60, 0x1D, 0x12, 0x34, 0x56}));
+    EXPECT_EQ(std::vector<uint8_t>(bytes.begin() + 0xCE, bytes.begin() + 0xD0), (std::vector<uint8_t>{0xDE, 0xC0}));
+    EXPECT_EQ(file.m_station.present, 0);  // data and S7 only
+}
+
+TEST(Cli, LogIsOffUnlessAskedFor) {
+    test::TempDir dir;
+    ASSERT_EQ(RunCli("image info '" + kRelease + "station.hex'", dir.Path().string()).exit, 0);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("flash.log")));
+    ASSERT_EQ(RunCli("--log image info '" + kRelease + "station.hex'", dir.Path().string()).exit, 0);
+    ASSERT_EQ(RunCli("image info '" + kRelease + "primary.hex' --log", dir.Path().string()).exit, 0);
+    const std::string oneLoad = "Info records ignored.\nBuild sequence: 23\n";
+    EXPECT_EQ(test::ReadFile(dir.File("flash.log")), oneLoad + oneLoad);
+}
+
+TEST(Cli, CheckedInReleaseIsWhatTheBuilderWrites) {
+    test::TempDir dir;
+    ASSERT_EQ(std::system(("'" + std::string(VARNEL_MAKE_RELEASE) + "' '" + dir.Path().string() + "'").c_str()), 0);
+    for (const char* name : {"primary.hex", "station.hex", "combined.hex", "changes.pda", "card.pda", "OEMRelease.oem"})
+        EXPECT_EQ(test::ReadFile(dir.File(name)), test::ReadFile(kRelease + name))
+            << name << " is stale: run make examples";
+}
+
+}  // namespace
+}  // namespace varnel

@@ -1,0 +1,88 @@
+#pragma once
+// Sample firmware releases, built the way a firmware vendor ships them:
+// Primary, Station and combined images with info, plug and marker records
+// and deterministic pseudo-random data; a card's full PDA; a release's
+// change file; and the OEMRelease.oem link file over three of them.
+//
+// Every sample image carries, for each component it holds, an identity
+// block at the component's base address + 0x10 (16 bytes, little-endian):
+//   "VNID", component id, variant, major, minor, 4 zero bytes
+// from which a (simulated) card takes its firmware versions.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include "image/firmware_file.h"
+#include "image/plug_list.h"
+
+namespace varnel {
+
+class CPda;
+
+namespace sample {
+
+inline constexpr uint32_t kPrimaryBase = 0x000000;
+inline constexpr uint32_t kStationBase = 0x020000;
+inline constexpr uint32_t kIdentityOffset = 0x10;
+inline constexpr char kIdentityMagic[4] = {'V', 'N', 'I', 'D'};
+
+struct Block {
+    uint32_t address;
+    uint32_t length;
+};
+
+struct ImageSpec {
+    std::string title;                        // S0 header text
+    std::optional<CComponentVersion> primary;
+    std::optional<CComponentVersion> station;
+    uint16_t buildSequence = 0;
+    std::vector<uint16_t> platforms;
+    std::vector<Block> blocks;
+    std::vector<CPlugRecord> plugs;
+    std::vector<uint32_t> markers;            // marker word goes before each address
+    uint32_t seed = 1;
+    size_t dataBytesPerRecord = 32;
+};
+
+// The versions and platforms of the checked-in release.
+CComponentVersion ReleasePrimary();
+CComponentVersion ReleaseStation();
+uint16_t ReleaseBuildSequence();
+std::vector<uint16_t> ReleasePlatforms();
+// The platform of the sample card (one the release lists).
+uint16_t CardPlatform();
+
+ImageSpec PrimaryImage(const CComponentVersion& version);
+ImageSpec StationImage(const CComponentVersion& version);
+ImageSpec CombinedImage(const CComponentVersion& primary, const CComponentVersion& station);
+// Data records only, filled to the image's capacity (for benchmarks).
+ImageSpec MaximumImage();
+
+// The S-record text of an image.
+std::string ImageText(const ImageSpec& spec);
+
+struct CardIdentity {
+    std::string partNumber = "PN 7741-0203";
+    std::string serialNumber = "SN 99A01234";
+    uint8_t mac[6] = {0x00, 0x60, 0x1D, 0x12, 0x34, 0x56};
+    uint16_t platform = CardPlatform();
+    uint8_t domain = 0x10;
+};
+
+// A card's full PDA as it leaves the factory (set-point records derived).
+void FillCardPda(CPda& pda, const CardIdentity& card = {});
+// The release's change file: records that are the same for every card of
+// the model (new set-point source tables, a release word); never a MAC
+// address or a serial number.
+std::string ChangeFileText();
+
+// The signed byte sum of a file's contents (as the link file's check sums).
+int32_t ByteSum(const std::string& contents);
+// OEMRelease.oem over three named files and their contents.
+std::string LinkFileText(const std::vector<std::pair<std::string, std::string>>& files);
+
+}  // namespace sample
+}  // namespace varnel
