@@ -164,7 +164,8 @@ void AddImageCommands(CLI::App& app, Outcome& outcome) {
     dumpCommand->add_option("FILE", dump->file, "S-record file")->required();
     dumpCommand->add_option("-o,--output", dump->out, "Output file")->required();
     dumpCommand->add_option("--pda", dump->pda,
-                            "Plug the image first with these .pda files, merged in order into an empty PDA");
+                            "Plug the image first with this .pda file (repeat for more; merged in order into an empty PDA)")
+        ->allow_extra_args(false);
     dumpCommand->callback(
         [&outcome, dump] { outcome.run = [dump] { return ImageDump(dump->file, dump->out, dump->pda); }; });
 }
