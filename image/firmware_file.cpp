@@ -1,6 +1,9 @@
 #include "image/firmware_file.h"
 
+#include <algorithm>
+#include <cstring>
 #include <fstream>
+#include <vector>
 
 #include "image/firmware_image.h"
 #include "image/flash_log.h"
@@ -10,12 +13,14 @@ namespace varnel {
 
 namespace {
 
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
-}
+// Hex digit values; 0xFF for every other character.
+constexpr std::array<uint8_t, 256> kHexTable = [] {
+    std::array<uint8_t, 256> table{};
+    table.fill(0xFF);
+    for (int c = 0; c < 10; ++c) table['0' + c] = static_cast<uint8_t>(c);
+    for (int c = 0; c < 6; ++c) table['a' + c] = table['A' + c] = static_cast<uint8_t>(10 + c);
+    return table;
+}();
 
 // Address digits by record type; -1 = the type is refused.
 constexpr std::array<int, 16> kAddressDigits = {0, 4, 6, 8, -1, 0, -1, 8, 6, 4, -1, -1, -1, -1, -1, -1};
@@ -79,23 +84,48 @@ uint16_t CFirmwareFile::Load(std::istream& in, CFirmwareImage* image, CPlugList*
     m_lastFinding.clear();
     m_internalError = false;
 
-    char buffer[kMaxLineLength + 2];  // one more than a line may hold, to see an over-long one
+    // The text is split at line feeds: a file of n lines that ends with a
+    // line feed reads as n + 1 lines, the last one empty.
     uint16_t lineNumber = 0;
-    while (in.good()) {
-        in.getline(buffer, sizeof buffer);
+    enum { kGoOn, kFailed, kEnough };
+    const auto handle = [&](std::string_view line) {
         ++lineNumber;
-        size_t length = static_cast<size_t>(in.gcount());
-        if (in.fail() && !in.eof()) {
-            // No line end within the longest line accepted.
-            return static_cast<uint16_t>(Fail(FormatText("ERROR: Line %u: line length invalid.\n", lineNumber)));
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // text mode: CR LF ends a line too
+        if (line.size() > kMaxLineLength) {
+            Fail(FormatText("ERROR: Line %u: line length invalid.\n", lineNumber));
+            return kFailed;
         }
-        if (!in.eof() && length > 0) --length;  // the line feed
-        if (length > 0 && buffer[length - 1] == '\r') --length;  // text mode: CR LF ends a line too
-        if (length > kMaxLineLength)
-            return static_cast<uint16_t>(Fail(FormatText("ERROR: Line %u: line length invalid.\n", lineNumber)));
-        if (length > 0 && ParseLine(image, plugs, std::string_view(buffer, length), lineNumber) == 0) return 0;
-        if (lineNumber > kMaxLines) break;
+        if (!line.empty() && ParseLine(image, plugs, line, lineNumber) == 0) return kFailed;
+        return lineNumber > kMaxLines ? kEnough : kGoOn;
+    };
+
+    std::vector<char> chunk(1 << 16);
+    std::string partial;  // a line that runs on into the next chunk; kept short
+    constexpr size_t kKeep = kMaxLineLength + 2;
+    int state = kGoOn;
+    while (state == kGoOn && in) {
+        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
+        const auto n = static_cast<size_t>(in.gcount());
+        const char* p = chunk.data();
+        const char* const end = p + n;
+        while (state == kGoOn) {
+            const auto* lf = static_cast<const char*>(std::memchr(p, '\n', static_cast<size_t>(end - p)));
+            if (!lf) {
+                partial.append(p, std::min(static_cast<size_t>(end - p), kKeep - std::min(kKeep, partial.size())));
+                break;
+            }
+            if (partial.empty()) {
+                state = handle(std::string_view(p, static_cast<size_t>(lf - p)));
+            } else {
+                partial.append(p, std::min(static_cast<size_t>(lf - p), kKeep - std::min(kKeep, partial.size())));
+                state = handle(partial);
+                partial.clear();
+            }
+            p = lf + 1;
+        }
     }
+    if (state == kGoOn) state = handle(partial);
+    if (state == kFailed) return 0;
     if (!image || image->m_hasStartAddress) return lineNumber;
     return static_cast<uint16_t>(
         Fail(FormatText("Error: Line %u: End reached without an execution address record.\n", lineNumber)));
@@ -103,41 +133,46 @@ uint16_t CFirmwareFile::Load(std::istream& in, CFirmwareImage* image, CPlugList*
 
 int CFirmwareFile::ParseLine(CFirmwareImage* image, CPlugList* plugs, std::string_view line, uint16_t n) {
     const size_t L = line.size();
-    uint8_t digits[kMaxLineLength + 1];
     if (L > kMaxLineLength) return Fail(FormatText("ERROR: Line %u: line length invalid.\n", n));
 
-    for (size_t i = 1; i < L; ++i) {
-        const int v = HexValue(line[i]);
-        if (v < 0) return Fail(FormatText("Error: Line %u: Bad character found. Cannot process file.\n", n));
-        digits[i] = static_cast<uint8_t>(v);
+    // Every character after the first must be a hex digit. The digits after
+    // the type form bytes: the count, address, data and checksum.
+    uint8_t bytes[kMaxLineLength / 2 + 1];
+    unsigned invalid = 0;
+    if (L > 1) invalid |= kHexTable[static_cast<uint8_t>(line[1])];
+    size_t byteCount = 0;
+    size_t i = 2;
+    for (; i + 1 < L; i += 2) {
+        const uint8_t high = kHexTable[static_cast<uint8_t>(line[i])];
+        const uint8_t low = kHexTable[static_cast<uint8_t>(line[i + 1])];
+        invalid |= high | low;
+        bytes[byteCount++] = static_cast<uint8_t>(high << 4 | (low & 0x0F));
     }
+    if (i < L) invalid |= kHexTable[static_cast<uint8_t>(line[i])];
+    if (invalid & 0xF0) return Fail(FormatText("Error: Line %u: Bad character found. Cannot process file.\n", n));
     if (L == 0 || line[0] != 'S') return Fail(FormatText("Error: Line %u: record does not begin with 'S'\n", n));
 
-    const int type = L >= 2 ? digits[1] : -1;
+    const int type = L >= 2 ? kHexTable[static_cast<uint8_t>(line[1])] : -1;
     const int A = type >= 0 ? kAddressDigits[static_cast<size_t>(type)] : -1;
     if (A < 0) return Fail(FormatText("ERROR: Line %u: record type invalid or unsupported.\n", n));
     if (IsHeaderOrCount(type)) LogMessage("Info records ignored.\n");
 
-    const size_t C = L >= 4 ? size_t{digits[2]} * 16 + digits[3] : 0;
+    const size_t C = L >= 4 ? bytes[0] : 0;
     const size_t minimum = static_cast<size_t>(A) + 6;
     if (L < 4 || L != 2 * C + 4 || (IsTermination(type) && L != minimum) ||
         (!IsTermination(type) && !IsHeaderOrCount(type) && L < minimum))
         return Fail(FormatText("ERROR: Line %u: line length invalid.\n", n));
 
-    // Bytes from the count through the checksum: C + 1 of them.
-    uint8_t bytes[kMaxLineLength / 2 + 1];
+    // The bytes from the count through the checksum add up to 0xFF.
     unsigned sum = 0;
-    for (size_t i = 0; i <= C; ++i) {
-        bytes[i] = static_cast<uint8_t>(digits[2 + 2 * i] << 4 | digits[3 + 2 * i]);
-        sum += bytes[i];
-    }
+    for (size_t k = 0; k <= C; ++k) sum += bytes[k];
     if ((sum & 0xFF) != 0xFF) return Fail(FormatText("ERROR: Line %d: Checksum failed.\n", int{n}));
 
     if (IsHeaderOrCount(type)) return 3;
 
     const size_t addressBytes = static_cast<size_t>(A) / 2;
     uint32_t address = 0;
-    for (size_t i = 0; i < addressBytes; ++i) address = address << 8 | bytes[1 + i];
+    for (size_t k = 0; k < addressBytes; ++k) address = address << 8 | bytes[1 + k];
     const RecordData data{bytes + 1 + addressBytes, (L - minimum) / 2};
 
     if (IsTermination(type)) {
@@ -184,10 +219,10 @@ int CFirmwareFile::ParseLine(CFirmwareImage* image, CPlugList* plugs, std::strin
             return Fail(FormatText("Line %u: Record length does not correspond to size field.\n", n));
         if (S > kInfoMaxSize) return Fail(FormatText("Line %u: Record length too long.\n", n));
         const uint16_t infoType = data.Word(1);
-        const auto invalid = [&] { return Fail(FormatText("Line %u: Invalid record format. \n", n)); };
+        const auto invalidFormat = [&] { return Fail(FormatText("Line %u: Invalid record format. \n", n)); };
         switch (infoType) {
         case kInfoComponent: {
-            if (S != 5) return invalid();
+            if (S != 5) return invalidFormat();
             CComponentVersion version;
             version.present = 1;
             version.id = data.Word(2);
@@ -199,7 +234,7 @@ int CFirmwareFile::ParseLine(CFirmwareImage* image, CPlugList* plugs, std::strin
             break;
         }
         case kInfoSlot: {
-            if (S != 6 || data.Word(3) > 4) return invalid();
+            if (S != 6 || data.Word(3) > 4) return invalidFormat();
             CSlotRecord& slot = m_slots[data.Word(3)];
             slot.present = 1;
             slot.first = data.Word(2);
@@ -212,10 +247,10 @@ int CFirmwareFile::ParseLine(CFirmwareImage* image, CPlugList* plugs, std::strin
             LogMessage("Build sequence: %u\n", unsigned{m_buildSequence});
             break;
         case kInfoPlatform: {
-            if (S != 5) return invalid();
-            size_t i = 0;
-            while (i + 1 < kPlatformCount && m_platforms[i].present) ++i;
-            CPlatformRecord& platform = m_platforms[i];
+            if (S != 5) return invalidFormat();
+            size_t slot = 0;
+            while (slot + 1 < kPlatformCount && m_platforms[slot].present) ++slot;
+            CPlatformRecord& platform = m_platforms[slot];
             platform.present = 1;
             platform.id = data.Word(2);
             platform.words = {data.Word(3), data.Word(4), data.Word(5)};

@@ -1,0 +1,132 @@
+#include "sim/machine_dir.h"
+
+#include <cstdlib>
+#include <sstream>
+
+#include "image/firmware_file.h"
+#include "image/firmware_image.h"
+#include "image/plug_list.h"
+#include "pda/pda.h"
+#include "platform/atomic_file.h"
+#include "sim/sim_card.h"
+#include "tools/sample_release.h"
+
+namespace varnel::sim {
+
+namespace {
+
+CComponentVersion Version(uint16_t id, const FirmwareIdentity& v) {
+    CComponentVersion c;
+    c.present = 1;
+    c.id = id;
+    c.major = v.major;
+    c.minor = v.minor;
+    c.variant = v.variant;
+    return c;
+}
+
+// Loads an image's text, plugs it with the card's PDA and writes it into
+// the card's flash, as a factory would have programmed it.
+bool ProgramFactoryImage(SimCard& card, const std::string& text, const std::string& name, const CPda& pda,
+                         std::string* error) {
+    CFirmwareFile file;
+    CFirmwareImage image;
+    CPlugList plugs;
+    std::istringstream in(text);
+    if (file.Load(in, &image, &plugs) == 0) {
+        if (error) *error = "factory image: " + file.LastFinding();
+        return false;
+    }
+    file.PlugImage(image, plugs, pda, name);
+    for (uint16_t n = 1; n <= image.BlockCount(); ++n) {
+        const std::vector<uint8_t> bytes = image.BlockBytes(n);
+        if (!card.WriteFlash(card.Decode(image.Block(n).address), bytes.data(), static_cast<uint32_t>(bytes.size()), error))
+            return false;
+    }
+    return true;
+}
+
+}  // namespace
+
+std::filesystem::path ResolveMachineDirectory(const std::string& option) {
+    if (!option.empty()) return option;
+    if (const char* env = std::getenv("VARNEL_MACHINE"); env && *env) return env;
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state)
+        return std::filesystem::path(state) / "varnel" / "machine";
+    const char* home = std::getenv("HOME");
+    return std::filesystem::path(home && *home ? home : ".") / ".local" / "state" / "varnel" / "machine";
+}
+
+MachineConfig DefaultMachineConfig() {
+    MachineConfig config;
+    config.system = System::Windows2000;
+    config.startupError = 6;
+    config.latency = {3000, 4000};
+    config.registry["HKEY_CURRENT_USER\\Software\\Varnel"]["Path"] = "C:\\Program Files\\Varnel";
+
+    AdapterConfig wired;
+    wired.subkey = "0000";
+    wired.displayName = "Wired Ethernet Adapter";
+    wired.deviceName = "{6C3F2E10-7A41-4E21-9A1B-2F0C5D8E1A30}";
+    wired.answersPrivate = false;
+    wired.mac = {0x00, 0x10, 0xA4, 0x7B, 0x11, 0x02};
+    wired.driverVersion = 0x00040002;
+    config.adapters.push_back(wired);
+
+    AdapterConfig wlan;
+    wlan.subkey = "0001";
+    wlan.displayName = "802.11b Wireless LAN PC Card";
+    wlan.deviceName = "{8D2A4C61-1B7E-4F0B-9C3D-5E6F70819203}";
+    const sample::CardIdentity identity;
+    std::copy(std::begin(identity.mac), std::end(identity.mac), wlan.mac.begin());
+    wlan.driverVersion = 0x00070104;
+    CardConfig card;
+    card.type = 2;
+    card.primary = {6, 1, 3};
+    card.station = {0, 1, 5};
+    card.firmwareText = "WLAN STA firmware 1.5.0";
+    card.flashSize = 0x800000;
+    wlan.card = card;
+    config.adapters.push_back(wlan);
+    return config;
+}
+
+bool InitMachine(const std::filesystem::path& directory, bool force, std::string* error) {
+    std::error_code ec;
+    if (std::filesystem::exists(directory / "machine.json", ec) && !force) {
+        if (error) *error = "a machine exists in " + directory.string() + " (use --force to replace it)";
+        return false;
+    }
+    std::filesystem::create_directories(directory, ec);
+    std::filesystem::remove_all(directory / "cards", ec);
+    const MachineConfig config = DefaultMachineConfig();
+
+    for (const AdapterConfig& adapter : config.adapters) {
+        if (!adapter.card) continue;
+        SimCard card(*adapter.card, directory / "cards" / adapter.subkey);
+        CPda pda;
+        sample::FillCardPda(pda);
+        const std::vector<uint16_t> words = pda.ToWords();
+        std::vector<uint8_t> bytes;
+        for (const uint16_t w : words) {
+            bytes.push_back(static_cast<uint8_t>(w));
+            bytes.push_back(static_cast<uint8_t>(w >> 8));
+        }
+        const CComponentVersion primary = Version(CComponentVersion::kPrimaryId, adapter.card->primary);
+        const CComponentVersion station = Version(CComponentVersion::kStationId, adapter.card->station);
+        if (!card.WriteFlash(card.PdaAddress(), bytes.data(), static_cast<uint32_t>(bytes.size()), error) ||
+            !ProgramFactoryImage(card, sample::ImageText(sample::PrimaryImage(primary)), "primary.hex", pda, error) ||
+            !ProgramFactoryImage(card, sample::ImageText(sample::StationImage(station)), "station.hex", pda, error) ||
+            !card.Reset(error))
+            return false;
+    }
+    return WriteFileAtomically((directory / "machine.json").string(), FormatMachineConfig(config), error);
+}
+
+bool EnsureMachine(const std::filesystem::path& directory, std::string* error) {
+    std::error_code ec;
+    if (std::filesystem::exists(directory / "machine.json", ec)) return true;
+    return InitMachine(directory, false, error);
+}
+
+}  // namespace varnel::sim

@@ -1,0 +1,304 @@
+#include "sim/sim_machine.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstring>
+#include <fstream>
+#include <nlohmann/json.hpp>
+#include <sstream>
+#include <stdexcept>
+#include <thread>
+
+#include "card/adapter.h"
+
+namespace varnel::sim {
+
+namespace {
+
+constexpr const char* kProbeName = "Check for VXD...";
+constexpr uint32_t kErrorFileNotFound = 2;
+
+bool SameKey(const std::string& a, const std::string& b) {
+    return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+               return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+           });
+}
+
+std::string HiveName(RegistryHive hive) {
+    return hive == RegistryHive::LocalMachine ? "HKEY_LOCAL_MACHINE\\" : "HKEY_CURRENT_USER\\";
+}
+
+void PutWord(uint8_t* bytes, size_t word, uint16_t value) {
+    bytes[2 * word] = static_cast<uint8_t>(value);
+    bytes[2 * word + 1] = static_cast<uint8_t>(value >> 8);
+}
+
+bool IsPrivate(uint32_t oid) { return (oid & 0xFF000000) == 0xFF000000; }
+
+}  // namespace
+
+struct SimMachine::Trace {
+    nlohmann::ordered_json line;
+};
+
+SimMachine::SimMachine(std::filesystem::path directory) : m_directory(std::move(directory)) {
+    std::ifstream in(m_directory / "machine.json", std::ios::binary);
+    if (!in) throw std::runtime_error("no machine.json in " + m_directory.string());
+    std::ostringstream text;
+    text << in.rdbuf();
+    m_config = ParseMachineConfig(text.str());
+    for (const AdapterConfig& adapter : m_config.adapters) {
+        if (adapter.card)
+            m_cards.push_back(std::make_unique<SimCard>(*adapter.card, m_directory / "cards" / adapter.subkey));
+        else
+            m_cards.push_back(nullptr);
+    }
+}
+
+SimMachine::~SimMachine() = default;
+
+SimCard* SimMachine::Card(size_t adapter) { return adapter < m_cards.size() ? m_cards[adapter].get() : nullptr; }
+
+std::string SimMachine::AdapterKey() const {
+    switch (m_config.system) {
+    case System::Windows95: return "System\\CurrentControlSet\\Services\\Class\\Net";
+    case System::WindowsNT4: return "Software\\Microsoft\\Windows NT\\CurrentVersion\\NetworkCards";
+    case System::Windows2000: break;
+    }
+    return "System\\CurrentControlSet\\Control\\Class\\{4D36E972-E325-11CE-BFC1-08002BE10318}";
+}
+
+// --- the access library -------------------------------------------------
+
+bool SimMachine::IsWindowsNT() { return m_config.system != System::Windows95; }
+
+uint32_t SimMachine::OSGetPlatformVersion(uint32_t) { return m_config.system == System::Windows2000 ? 5 : 4; }
+
+uint32_t SimMachine::GetAdapterRegistryInfo(AdapterRegistryInfo& info, const char* subkeyName) {
+    for (const AdapterConfig& adapter : m_config.adapters) {
+        if (!SameKey(adapter.subkey, subkeyName)) continue;
+        if (!adapter.registryInfo) return 1;
+        std::memset(&info, 0, sizeof info);
+        std::strncpy(info.displayName, adapter.displayName.c_str(), sizeof info.displayName - 1);
+        std::strncpy(info.deviceName, adapter.deviceName.c_str(), sizeof info.deviceName - 1);
+        return 0;
+    }
+    return 1;
+}
+
+AdapterHandle SimMachine::OpenAdapterA(const char* name) {
+    const std::string wanted = name ? name : "";
+    if (wanted == kProbeName) {
+        // The library has loaded its driver; no adapter has this name.
+        m_lastError = m_config.startupError;
+        return kInvalidAdapter;
+    }
+    for (size_t i = 0; i < m_config.adapters.size(); ++i) {
+        const AdapterConfig& adapter = m_config.adapters[i];
+        const std::string openName = IsWindowsNT() ? "\\Device\\" + adapter.deviceName : adapter.subkey;
+        if (!SameKey(openName, wanted)) continue;
+        if (!adapter.driverOpens) break;
+        const AdapterHandle handle = m_nextHandle++;
+        m_open[handle] = OpenAdapter{i};
+        return handle;
+    }
+    m_lastError = kErrorFileNotFound;
+    return kInvalidAdapter;
+}
+
+void SimMachine::CloseAdapter(AdapterHandle handle) { m_open.erase(handle); }
+
+uint32_t SimMachine::GetLastError() { return m_lastError; }
+
+EventHandle SimMachine::CreateEvent() { return m_config.eventCreationFails ? 0 : m_nextEvent++; }
+
+void SimMachine::ResetEvent(EventHandle) {}
+
+void SimMachine::CloseEvent(EventHandle) {}
+
+NdisStatus SimMachine::MakeNdisRequest(AdapterHandle handle, DriverRequest& request, Overlapped&, uint32_t) {
+    Trace trace;
+    trace.line["seq"] = ++m_sequence;
+    trace.line["oid"] = request.oid;
+    trace.line["type"] = request.requestType == kNdisSet ? "set" : "query";
+    trace.line["length"] = request.bufferLength;
+
+    NdisStatus status = kNdisFailure;
+    auto open = m_open.find(handle);
+    if (open != m_open.end()) {
+        if (m_config.latencyEnabled) {
+            const auto cost = std::chrono::microseconds(m_config.latency.perRequestMicroseconds) +
+                              std::chrono::nanoseconds(uint64_t{m_config.latency.perByteNanoseconds} * request.bufferLength);
+            std::this_thread::sleep_for(cost);
+        }
+        status = Handle(open->second, request, trace);
+    }
+    trace.line["status"] = status;
+    WriteTrace(trace);
+    return status;
+}
+
+void SimMachine::WriteTrace(const Trace& trace) {
+    if (m_tracePath.empty()) return;
+    std::ofstream out(m_tracePath, std::ios::app);
+    out << trace.line.dump() << "\n";
+}
+
+NdisStatus SimMachine::Handle(OpenAdapter& open, DriverRequest& request, Trace& trace) {
+    const AdapterConfig& adapter = m_config.adapters[open.adapter];
+    SimCard* card = Card(open.adapter);
+
+    if (card) {
+        // A card that has died (pulled out) fails every later request.
+        const uint32_t dies = card->Config().faults.diesAfterRequests;
+        if (dies && ++m_requestCounts[open.adapter] > dies) return kNdisAdapterRemoved;
+        const uint32_t count = ++m_oidCounts[{open.adapter, request.oid}];
+        for (const OidFault& fault : card->Config().faults.oidStatus)
+            if (fault.oid == request.oid && count >= fault.fromRequest) return fault.status;
+    }
+
+    const auto needs = [&](uint32_t type, uint32_t length) {
+        return request.requestType == type && request.bufferLength >= length && (length == 0 || request.buffer);
+    };
+    switch (request.oid) {
+    case kOidPermanentAddress:
+        if (!needs(kNdisQuery, 6)) return kNdisInvalidLength;
+        std::memcpy(request.buffer, adapter.mac.data(), 6);
+        return kNdisSuccess;
+    case kOidDriverVersion: {
+        if (!needs(kNdisQuery, 4)) return kNdisInvalidLength;
+        const auto version = static_cast<uint32_t>(adapter.driverVersion);
+        std::memcpy(request.buffer, &version, 4);
+        return kNdisSuccess;
+    }
+    default: break;
+    }
+    if (!IsPrivate(request.oid) || !adapter.answersPrivate || !card) return kNdisInvalidOid;
+    return HandleCard(open, *card, request, trace);
+}
+
+NdisStatus SimMachine::HandleCard(OpenAdapter& open, SimCard& card, DriverRequest& request, Trace& trace) {
+    const CardConfig& config = card.Config();
+    auto* bytes = static_cast<uint8_t*>(request.buffer);
+    const auto needs = [&](uint32_t type, uint32_t length) {
+        return request.requestType == type && request.bufferLength >= length && (length == 0 || bytes);
+    };
+
+    switch (request.oid) {
+    case kOidReadRid: {
+        if (!needs(kNdisQuery, sizeof(RidRecord))) return kNdisInvalidLength;
+        const auto rid = static_cast<uint16_t>(bytes[2] | bytes[3] << 8);
+        trace.line["rid"] = rid;
+        if (std::count(config.faults.unreadableRids.begin(), config.faults.unreadableRids.end(), rid))
+            return kNdisFailure;
+        uint8_t* payload = bytes + 4;
+        uint16_t words = 0;
+        const auto identity = [&](uint16_t id, const FirmwareIdentity& v) {
+            PutWord(payload, 0, id);
+            PutWord(payload, 1, v.variant);
+            PutWord(payload, 2, v.major);
+            PutWord(payload, 3, v.minor);
+            words = 4;
+        };
+        switch (rid) {
+        case kRidCardType:
+            PutWord(payload, 0, 0);
+            PutWord(payload, 1, 0);
+            PutWord(payload, 2, config.type);
+            PutWord(payload, 3, 0);
+            words = 4;
+            break;
+        case kRidPrimaryIdentity: identity(0x15, card.Primary()); break;
+        case kRidStationIdentity: identity(0x1F, card.Station()); break;
+        case kRidFirmwareText: {
+            std::memset(payload, 0, 32);
+            std::memcpy(payload, config.firmwareText.data(), std::min<size_t>(config.firmwareText.size(), 32));
+            words = 16;
+            break;
+        }
+        default: break;  // no such record: the length word stays 0
+        }
+        PutWord(bytes, 0, words ? static_cast<uint16_t>(words + 1) : 0);
+        return kNdisSuccess;
+    }
+    case kOidCheckSupport:
+        if (config.faults.noSupportCheck) return kNdisInvalidOid;
+        if (!needs(kNdisQuery, 8)) return kNdisInvalidLength;
+        PutWord(bytes, 0, 1);
+        return kNdisSuccess;
+    case kOidEnableAux:
+        if (request.requestType != kNdisSet) return kNdisNotAccepted;
+        open.auxEnabled = true;
+        return kNdisSuccess;
+    case kOidBlockProtocols:
+    case kOidUnblockProtocols:
+        if (request.requestType != kNdisSet) return kNdisNotAccepted;
+        open.protocolsBlocked = request.oid == kOidBlockProtocols;
+        return kNdisSuccess;
+    case kOidEndCardAccess: {
+        if (request.requestType != kNdisSet) return kNdisNotAccepted;
+        // The card resets: it loads its PDA and firmware anew.
+        open.auxEnabled = false;
+        open.protocolsBlocked = false;
+        std::string error;
+        return card.Reset(&error) ? kNdisSuccess : kNdisFailure;
+    }
+    case kOidReadAux:
+    case kOidWriteAux: {
+        const bool write = request.oid == kOidWriteAux;
+        if (!needs(write ? kNdisSet : kNdisQuery, 6)) return kNdisInvalidLength;
+        uint32_t address;
+        uint16_t count;
+        std::memcpy(&address, bytes, 4);
+        std::memcpy(&count, bytes + 4, 2);
+        trace.line["address"] = address;
+        trace.line["count"] = count;
+        if (count > AuxRecord::kMaxData || request.bufferLength != count + 6u) return kNdisInvalidLength;
+        // The Aux Port must be enabled; writes need the protocols blocked.
+        if (!open.auxEnabled || (write && !open.protocolsBlocked)) return kNdisNotAccepted;
+        const uint32_t target = card.Decode(address);
+        if (write) {
+            if (address & kNvramBit) return kNdisFailure;
+            for (const AddressRange& r : config.faults.writeProtected)
+                if (r.Overlaps(target, count)) return kNdisFailure;
+            std::string error;
+            return card.WriteFlash(target, bytes + 6, count, &error) ? kNdisSuccess : kNdisFailure;
+        }
+        const bool ok = (address & kNvramBit) ? card.ReadFlash(target, bytes + 6, count)
+                                              : card.ReadRam(target, bytes + 6, count);
+        if (!ok) return kNdisFailure;
+        for (const AddressRange& r : config.faults.corruptReads)
+            for (uint32_t i = 0; i < count; ++i)
+                if (r.Overlaps(target + i, 1)) bytes[6 + i] ^= 0x5A;
+        return kNdisSuccess;
+    }
+    default: return kNdisInvalidOid;
+    }
+}
+
+// --- the registry -------------------------------------------------------
+
+bool SimMachine::KeyExists(RegistryHive hive, const std::string& key) {
+    if (hive == RegistryHive::LocalMachine && SameKey(key, AdapterKey())) return true;
+    const std::string full = HiveName(hive) + key;
+    return std::any_of(m_config.registry.begin(), m_config.registry.end(),
+                       [&](const auto& entry) { return SameKey(entry.first, full); });
+}
+
+std::optional<std::string> SimMachine::SubkeyName(RegistryHive hive, const std::string& key, uint32_t index) {
+    if (hive != RegistryHive::LocalMachine || !SameKey(key, AdapterKey()) || index >= m_config.adapters.size())
+        return std::nullopt;
+    return m_config.adapters[index].subkey;
+}
+
+std::optional<std::string> SimMachine::StringValue(RegistryHive hive, const std::string& key, const std::string& name) {
+    const std::string full = HiveName(hive) + key;
+    for (const auto& [k, values] : m_config.registry) {
+        if (!SameKey(k, full)) continue;
+        for (const auto& [n, value] : values)
+            if (SameKey(n, name)) return value;
+    }
+    return std::nullopt;
+}
+
+}  // namespace varnel::sim

@@ -1,0 +1,87 @@
+#pragma once
+// The simulated machine: the access library, the card drivers and the
+// cards, and the registry, from a machine directory:
+//   machine.json    the configuration (docs/simulated-machine.md)
+//   cards/SUBKEY/   each card's state (see SimCard)
+// Every change to a card is saved before the request returns, so the next
+// process sees it. Counters (request numbers for faults) belong to the
+// process.
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "platform/ndis_library.h"
+#include "platform/registry.h"
+#include "sim/machine_config.h"
+#include "sim/sim_card.h"
+
+namespace varnel::sim {
+
+inline constexpr NdisStatus kNdisAdapterRemoved = 0xC0010018;
+inline constexpr NdisStatus kNdisInvalidLength = 0xC0010014;
+inline constexpr NdisStatus kNdisNotAccepted = 0xC0010003;
+
+class SimMachine : public NdisLibrary, public Registry {
+public:
+    // Loads the machine; throws std::runtime_error when machine.json is
+    // missing or malformed.
+    explicit SimMachine(std::filesystem::path directory);
+    ~SimMachine() override;
+
+    const MachineConfig& Config() const { return m_config; }
+    const std::filesystem::path& Directory() const { return m_directory; }
+    // Appends one JSON line per request to this file ("" = no trace).
+    void SetTrace(const std::string& path) { m_tracePath = path; }
+    // The adapter key of the emulated system, under HKEY_LOCAL_MACHINE.
+    std::string AdapterKey() const;
+    // The card behind an adapter, or null.
+    SimCard* Card(size_t adapter);
+
+    // NdisLibrary
+    bool IsWindowsNT() override;
+    uint32_t OSGetPlatformVersion(uint32_t which) override;
+    uint32_t GetAdapterRegistryInfo(AdapterRegistryInfo& info, const char* subkeyName) override;
+    AdapterHandle OpenAdapterA(const char* name) override;
+    void CloseAdapter(AdapterHandle handle) override;
+    uint32_t GetLastError() override;
+    NdisStatus MakeNdisRequest(AdapterHandle handle, DriverRequest& request, Overlapped& overlapped,
+                               uint32_t wait) override;
+    EventHandle CreateEvent() override;
+    void ResetEvent(EventHandle event) override;
+    void CloseEvent(EventHandle event) override;
+
+    // Registry
+    bool KeyExists(RegistryHive hive, const std::string& key) override;
+    std::optional<std::string> SubkeyName(RegistryHive hive, const std::string& key, uint32_t index) override;
+    std::optional<std::string> StringValue(RegistryHive hive, const std::string& key, const std::string& name) override;
+
+private:
+    struct OpenAdapter {
+        size_t adapter;
+        bool auxEnabled = false;
+        bool protocolsBlocked = false;
+    };
+    struct Trace;
+
+    NdisStatus Handle(OpenAdapter& open, DriverRequest& request, Trace& trace);
+    NdisStatus HandleCard(OpenAdapter& open, SimCard& card, DriverRequest& request, Trace& trace);
+    void WriteTrace(const Trace& trace);
+
+    std::filesystem::path m_directory;
+    MachineConfig m_config;
+    std::vector<std::unique_ptr<SimCard>> m_cards;  // by adapter, null for none
+    std::map<AdapterHandle, OpenAdapter> m_open;
+    AdapterHandle m_nextHandle = 1;
+    uint32_t m_lastError = 0;
+    EventHandle m_nextEvent = 1;
+    std::string m_tracePath;
+    uint64_t m_sequence = 0;
+    std::map<std::pair<size_t, uint32_t>, uint32_t> m_oidCounts;  // per adapter and OID
+    std::map<size_t, uint32_t> m_requestCounts;                   // per adapter
+};
+
+}  // namespace varnel::sim
