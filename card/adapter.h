@@ -84,14 +84,6 @@ struct AdapterEntry {
     int index = 0;
 };
 
-// A progress bar lent by the wait window.
-class ProgressBar {
-public:
-    virtual ~ProgressBar() = default;
-    virtual void SetRange(int low, int high) = 0;
-    virtual void SetPosition(int position) = 0;
-};
-
 class CAdapter {
 public:
     CAdapter(NdisLibrary& library, Registry& registry, Host& host);

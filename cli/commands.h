@@ -13,6 +13,8 @@ enum ExitCode : int {
     kExitDone = 0,
     kExitRefused = 1,  // a file was refused, or the work failed
     kExitUsage = 2,
+
+    kExitCancelled = 3,  // cancelled by the user, or a question got its safe answer
 };
 
 // The parsed command: a subcommand's callback sets `run`, and main calls it
@@ -21,8 +23,16 @@ struct Outcome {
     std::function<int()> run;
 };
 
+// Options every command takes.
+struct GlobalOptions {
+    std::string machine;  // --machine DIR
+    std::string trace;    // --trace FILE
+    int adapter = -1;     // --adapter N; -1: the first valid adapter
+};
+
 void AddImageCommands(CLI::App& app, Outcome& outcome);
 void AddPdaCommands(CLI::App& app, Outcome& outcome);
+void AddCardCommands(CLI::App& app, Outcome& outcome, const GlobalOptions& options);
 
 // Prints "varnel-cli: WHAT: WHY" on stderr.
 void Complain(const std::string& what, const std::string& why);

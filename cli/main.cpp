@@ -28,10 +28,18 @@ int main(int argc, char** argv) {
     app.set_version_flag("--version", "varnel-cli 0.1.0");
     bool log = false;
     app.add_flag("--log", log, "Append the update log to flash.log in the current directory");
+    GlobalOptions options;
+    app.add_option("--machine", options.machine,
+                   "The simulated machine's directory (default: $VARNEL_MACHINE, else "
+                   "$XDG_STATE_HOME/varnel/machine)");
+    app.add_option("--trace", options.trace, "Append every driver request to FILE as a JSON line (or $VARNEL_TRACE)");
+    app.add_option("--adapter", options.adapter, "Adapter number as 'adapters' lists it (default: the first valid one)")
+        ->check(CLI::NonNegativeNumber);
 
     Outcome outcome;
     AddImageCommands(app, outcome);
     AddPdaCommands(app, outcome);
+    AddCardCommands(app, outcome, options);
 
     try {
         app.parse(argc, argv);

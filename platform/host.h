@@ -2,7 +2,9 @@
 // What the program asks of its user interface. The logic decides; a front
 // end (the Qt windows, the terminal, a test script) only shows and answers.
 
+#include <optional>
 #include <string>
+#include <vector>
 
 namespace varnel {
 
@@ -29,12 +31,68 @@ inline MessageAnswer SafeAnswer(MessageButtons buttons) {
     return MessageAnswer::Ok;
 }
 
+enum class Cursor { Arrow, Wait };
+
+// A progress bar (the wait window lends its bar to the flash programming).
+class ProgressBar {
+public:
+    virtual ~ProgressBar() = default;
+    virtual void SetRange(int low, int high) = 0;
+    virtual void SetPosition(int position) = 0;
+};
+
+// What the main window's controls show; the dialog logic pushes it to the
+// host whenever its values change.
+struct DialogView {
+    std::string title;
+    std::vector<std::string> adapters;  // the adapter list box, in order
+    int selectedAdapter = -1;           // position in the list, -1 none
+    bool adapterListVisible = true;
+    bool openedVisible = false;         // the "Opened: " line over the list
+    std::string opened;
+    bool updateEnabled = false;
+    std::string status;
+    std::string pdaMac;
+    std::string pdaSerial;
+    std::string ndisMac;
+    std::string version;
+    struct File {
+        int type = 0;
+        std::string text;
+        std::string path;
+    };
+    std::vector<File> files;
+};
+
+// The standard open-file dialog's settings.
+struct OpenFileRequest {
+    std::string defaultExtension;
+    std::string initialFile;
+    std::string filter;  // "Link File (*.oem)|*.oem|"
+};
+
 class Host {
 public:
     virtual ~Host() = default;
 
     // A message box; returns the button pressed.
     virtual MessageAnswer ShowMessage(const Message& message) = 0;
+    // The warning before every update: true when "Download" was pressed.
+    virtual bool ConfirmWarning(const std::string& heading, const std::string& message) = 0;
+    // The Update Information dialog: true when "UPDATE" was pressed.
+    virtual bool ConfirmSummary(const std::string& text) = 0;
+    // The wait window: shown with its message; its progress bar is lent to
+    // the long operation until the window is hidden.
+    virtual ProgressBar& ShowWaitWindow(const std::string& message) = 0;
+    virtual void HideWaitWindow() = 0;
+    // The open-file dialog: the chosen path, or nothing when cancelled.
+    virtual std::optional<std::string> OpenFile(const OpenFileRequest& request) = 0;
+
+    virtual void SetCursor(Cursor cursor) = 0;
+    // Hiding, disabling and showing the main window around long work.
+    virtual void SetMainWindow(bool visible, bool enabled) = 0;
+    // The main window's controls take these values.
+    virtual void Refresh(const DialogView& view) = 0;
 };
 
 }  // namespace varnel

@@ -1,0 +1,203 @@
+// varnel-cli machine init/show, adapters, info, pda backup: the card and
+// the simulated machine.
+
+#include <chrono>
+#include <ctime>
+#include <filesystem>
+#include <fstream>
+#include <iostream>
+#include <nlohmann/json.hpp>
+
+#include "cli/commands.h"
+#include "cli/session.h"
+#include "image/firmware_file.h"
+#include "pda/pda_text_file.h"
+#include "platform/atomic_file.h"
+#include "sim/machine_dir.h"
+
+namespace varnel::cli {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+std::string DriverVersionText(int32_t v) {
+    const auto u = static_cast<uint32_t>(v);
+    char text[32];
+    std::snprintf(text, sizeof text, "%x.%x.%d", (u >> 16) & 0xFFFF, (u >> 8) & 0xFF, int(u & 0xFF));
+    return text;
+}
+
+std::string UtcNow() {
+    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+    std::tm tm{};
+    gmtime_r(&now, &tm);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
+    return text;
+}
+
+std::unique_ptr<Session> OpenSession(const GlobalOptions& options) {
+    std::string error;
+    auto session = Session::Open(options, &error);
+    if (!session) Complain("machine", error);
+    return session;
+}
+
+int MachineInit(const GlobalOptions& options, bool force) {
+    const auto directory = sim::ResolveMachineDirectory(options.machine);
+    std::string error;
+    if (!sim::InitMachine(directory, force, &error)) {
+        Complain("machine init", error);
+        return kExitRefused;
+    }
+    std::cout << "Created the default machine in " << directory.string() << "\n";
+    return kExitDone;
+}
+
+int MachineShow(const GlobalOptions& options) {
+    auto session = OpenSession(options);
+    if (!session) return kExitRefused;
+    std::cout << "Machine directory: " << session->Machine().Directory().string() << "\n";
+    std::ifstream in(session->Machine().Directory() / "machine.json");
+    std::cout << in.rdbuf();
+    const auto& adapters = session->Machine().Config().adapters;
+    for (size_t i = 0; i < adapters.size(); ++i) {
+        sim::SimCard* card = session->Machine().Card(i);
+        if (!card) continue;
+        std::cout << "Card of adapter " << i << " (" << adapters[i].displayName << "): firmware loaded at its last reset: "
+                  << "Primary " << card->Primary().major << "." << card->Primary().minor << "." << card->Primary().variant
+                  << ", Station " << card->Station().major << "." << card->Station().minor << "."
+                  << card->Station().variant << "\n";
+    }
+    return kExitDone;
+}
+
+int Adapters(const GlobalOptions& options, bool json) {
+    auto session = OpenSession(options);
+    if (!session) return kExitRefused;
+    CVarnelDlg& dialog = session->Dialog();
+    dialog.InitAdapters(false);
+    Json list = Json::array();
+    for (const AdapterEntry& entry : dialog.AdapterList()) {
+        if (entry.name == CVarnelDlg::kNoAdapters && dialog.FindAdapter(entry.index) < 0) {
+            if (!json) std::cout << entry.name << "\n";
+            continue;
+        }
+        if (json) list.push_back({{"adapter", entry.index}, {"name", entry.name}});
+        else std::cout << entry.index << "  " << entry.name << "\n";
+    }
+    if (json) std::cout << list.dump(2) << "\n";
+    return kExitDone;
+}
+
+int Info(const GlobalOptions& options, bool json) {
+    auto session = OpenSession(options);
+    if (!session) return kExitRefused;
+    if (!session->SelectAdapter(options)) return kExitRefused;
+    CVarnelDlg& dialog = session->Dialog();
+    CAdapter& adapter = dialog.m_adapter;
+
+    std::optional<CComponentVersion> primary;
+    std::optional<CComponentVersion> station;
+    std::optional<int32_t> driver;
+    if (dialog.ReopenAdapter(false)) {
+        RidRecord record{};
+        if (adapter.ReadRid(record, kRidPrimaryIdentity)) primary = VersionFromRid(record);
+        if (adapter.ReadRid(record, kRidStationIdentity)) station = VersionFromRid(record);
+        driver = adapter.GetDriverVersion();
+        dialog.CloseAdapterHandle();
+    }
+    const uint16_t* platform = dialog.m_pda.FindRecord(kPdrPlatform);
+    const int position = dialog.FindAdapter(dialog.m_nAdapter);
+    const std::string name = position >= 0 ? dialog.AdapterList()[static_cast<size_t>(position)].name : "";
+
+    const auto text = [](const std::string& s) { return s.empty() ? Json(nullptr) : Json(s); };
+    const Json out{{"adapter", dialog.m_nAdapter},
+                   {"name", name},
+                   {"card_type", adapter.m_nCardType},
+                   {"pda_address", adapter.m_dwPdaAddress},
+                   {"pda_mac", text(dialog.m_strPdaMac)},
+                   {"ndis_mac", text(dialog.m_strNdisMac)},
+                   {"serial", text(dialog.m_strPdaSerial)},
+                   {"part_number", text(dialog.m_strPartNumber)},
+                   {"platform", platform && platform[0] >= 2 ? Json(platform[2]) : Json(nullptr)},
+                   {"primary", primary ? Json(primary->Format()) : Json(nullptr)},
+                   {"station", station ? Json(station->Format()) : Json(nullptr)},
+                   {"driver_version", driver ? Json(DriverVersionText(*driver)) : Json(nullptr)}};
+    if (json) {
+        std::cout << out.dump(2) << "\n";
+        return kExitDone;
+    }
+    const auto show = [](const Json& v) { return v.is_null() ? std::string("-") : v.is_string() ? v.get<std::string>() : v.dump(); };
+    std::cout << "Adapter:          " << dialog.m_nAdapter << "  " << name << "\n"
+              << "Card type:        " << adapter.m_nCardType << "\n"
+              << "PDA address:      " << Hex(adapter.m_dwPdaAddress, 8) << "\n"
+              << "PDA MAC address:  " << show(out["pda_mac"]) << "\n"
+              << "Driver MAC:       " << show(out["ndis_mac"]) << "\n"
+              << "Serial number:    " << show(out["serial"]) << "\n"
+              << "Part number:      " << show(out["part_number"]) << "\n"
+              << "Platform:         " << (platform && platform[0] >= 2 ? Hex(platform[2], 4) : "-") << "\n"
+              << "Primary:          " << show(out["primary"]) << "\n"
+              << "Station:          " << show(out["station"]) << "\n"
+              << "Driver version:   " << show(out["driver_version"]) << "\n";
+    return kExitDone;
+}
+
+int PdaBackup(const GlobalOptions& options, const std::string& outPath) {
+    auto session = OpenSession(options);
+    if (!session) return kExitRefused;
+    if (!session->SelectAdapter(options)) return kExitRefused;
+    CVarnelDlg& dialog = session->Dialog();
+    if (dialog.m_pda.Empty()) {
+        Complain("pda backup", "the card's PDA could not be read; nothing was written");
+        return kExitRefused;
+    }
+    const int position = dialog.FindAdapter(dialog.m_nAdapter);
+    const std::string header = "Varnel PDA backup\nAdapter " + std::to_string(dialog.m_nAdapter) + ": " +
+                               dialog.AdapterList()[static_cast<size_t>(position)].name + "\nMAC address " +
+                               dialog.m_strPdaMac + "\nRead " + UtcNow();
+    std::string error;
+    if (!WriteFileAtomically(outPath, FormatPdaText(dialog.m_pda, header), &error)) {
+        Complain(outPath, error);
+        return kExitRefused;
+    }
+    std::cout << "Wrote the PDA of adapter " << dialog.m_nAdapter << " (" << dialog.m_pda.GetRecords().size()
+              << " records) to " << outPath << "\n";
+    return kExitDone;
+}
+
+}  // namespace
+
+void AddCardCommands(CLI::App& app, Outcome& outcome, const GlobalOptions& options) {
+    CLI::App* machine = app.add_subcommand("machine", "The simulated machine");
+    machine->require_subcommand(1);
+    auto force = std::make_shared<bool>(false);
+    CLI::App* init = machine->add_subcommand("init", "Create the default machine");
+    init->add_flag("--force", *force, "Replace an existing machine");
+    init->callback([&outcome, &options, force] { outcome.run = [&options, force] { return MachineInit(options, *force); }; });
+    machine->add_subcommand("show", "Print the machine's configuration and its cards' state")
+        ->callback([&outcome, &options] { outcome.run = [&options] { return MachineShow(options); }; });
+
+    auto adaptersJson = std::make_shared<bool>(false);
+    CLI::App* adapters = app.add_subcommand("adapters", "List the valid adapters, as the adapter list shows them");
+    adapters->add_flag("--json", *adaptersJson, "Print JSON");
+    adapters->callback([&outcome, &options, adaptersJson] {
+        outcome.run = [&options, adaptersJson] { return Adapters(options, *adaptersJson); };
+    });
+
+    auto infoJson = std::make_shared<bool>(false);
+    CLI::App* info = app.add_subcommand("info", "Open the adapter as the dialog does and show the card");
+    info->add_flag("--json", *infoJson, "Print JSON");
+    info->callback([&outcome, &options, infoJson] { outcome.run = [&options, infoJson] { return Info(options, *infoJson); }; });
+
+    CLI::App* pda = app.get_subcommand("pda");
+    auto backupPath = std::make_shared<std::string>();
+    CLI::App* backup = pda->add_subcommand("backup", "Read the card's PDA and save it as a .pda file");
+    backup->add_option("-o,--output", *backupPath, "The .pda file to write")->required();
+    backup->callback([&outcome, &options, backupPath] {
+        outcome.run = [&options, backupPath] { return PdaBackup(options, *backupPath); };
+    });
+}
+
+}  // namespace varnel::cli

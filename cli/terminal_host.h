@@ -1,0 +1,76 @@
+#pragma once
+// The terminal as the dialog logic's host. Message boxes print on stderr as
+// "CAPTION: TEXT"; a question takes its answer from --answer, else from the
+// user when stdin is a terminal, else its safe answer (Cancel, No). The
+// wait window is a progress bar on a terminal and percentage lines
+// otherwise.
+
+#include <map>
+#include <optional>
+#include <string>
+
+#include "platform/host.h"
+
+namespace varnel::cli {
+
+class TerminalHost : public Host {
+public:
+    TerminalHost();
+
+    // "CAPTION=BUTTON" answers the question with that caption.
+    bool AddAnswer(const std::string& rule, std::string* error);
+    // --yes: confirm the warning ("Download") and the summary ("UPDATE").
+    void SetConfirm(bool yes) { m_confirm = yes; }
+    // --dry-run: confirm the warning, show the summary and answer CANCEL.
+    void SetDryRun(bool dryRun) { m_dryRun = dryRun; }
+    // The path the open-file dialog returns (the link file named by --oem).
+    void SetOpenFile(std::optional<std::string> path) { m_openFile = std::move(path); }
+
+    bool SummaryShown() const { return m_summaryShown; }
+    // True when a question got its safe answer for want of a terminal or an
+    // answer rule, or a confirmation was declined.
+    bool Declined() const { return m_declined; }
+
+    MessageAnswer ShowMessage(const Message& message) override;
+    bool ConfirmWarning(const std::string& heading, const std::string& message) override;
+    bool ConfirmSummary(const std::string& text) override;
+    ProgressBar& ShowWaitWindow(const std::string& message) override;
+    void HideWaitWindow() override;
+    std::optional<std::string> OpenFile(const OpenFileRequest& request) override;
+    void SetCursor(Cursor) override {}
+    void SetMainWindow(bool, bool) override {}
+    void Refresh(const DialogView&) override {}
+
+private:
+    class Progress : public ProgressBar {
+    public:
+        explicit Progress(bool terminal) : m_terminal(terminal) {}
+        void SetRange(int low, int high) override;
+        void SetPosition(int position) override;
+        void Finish();
+
+    private:
+        bool m_terminal;
+        int m_low = 0;
+        int m_high = 100;
+        int m_lastShown = -1;
+    };
+
+    std::optional<MessageAnswer> AskUser(const std::string& prompt, MessageButtons buttons);
+
+    std::map<std::string, MessageAnswer> m_answers;
+    bool m_interactive;
+    bool m_confirm = false;
+    bool m_dryRun = false;
+    bool m_summaryShown = false;
+    bool m_declined = false;
+    std::optional<std::string> m_openFile;
+    Progress m_progress;
+};
+
+// The caption a message box shows ("Error" when it asks for the default).
+std::string DisplayCaption(const Message& message);
+// A message box's text with CR LF line ends made plain.
+std::string DisplayText(const std::string& text);
+
+}  // namespace varnel::cli

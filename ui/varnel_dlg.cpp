@@ -1,0 +1,188 @@
+// The main dialog: adapter list, adapter selection and the card fields.
+
+#include "ui/varnel_dlg.h"
+
+#include <algorithm>
+#include <cctype>
+
+namespace varnel {
+
+namespace {
+
+std::string Upper(std::string text) {
+    for (char& c : text) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    return text;
+}
+
+// A PDR's text when the record exists with a length word of at least 3.
+std::string RecordText(const CPda& pda, uint16_t code) {
+    const uint16_t* record = pda.FindRecord(code);
+    if (!record || record[0] < 3) return {};
+    return UnpackPdrText(record + 2, record[0] - 1);
+}
+
+}  // namespace
+
+CVarnelDlg::CVarnelDlg(NdisLibrary& library, Registry& registry, Host& host)
+    : m_adapter(library, registry, host), m_library(library), m_registry(registry), m_host(host) {}
+
+MessageAnswer CVarnelDlg::Ask(const std::string& text, const std::string& caption, MessageIcon icon,
+                              MessageButtons buttons) {
+    return m_host.ShowMessage(Message{text, caption, icon, buttons, true});
+}
+
+void CVarnelDlg::UpdateData() {
+    if (m_strStatus.size() > kStatusMax) m_strStatus.resize(kStatusMax);
+    m_host.Refresh(View());
+}
+
+DialogView CVarnelDlg::View() const {
+    DialogView view;
+    view.title = m_strTitle;
+    for (const AdapterEntry& entry : m_adapterList) view.adapters.push_back(entry.name);
+    view.selectedAdapter = m_selected;
+    view.adapterListVisible = !m_bAdapterSelected;
+    view.openedVisible = m_bAdapterSelected;
+    view.opened = m_strOpened;
+    view.updateEnabled = m_bAdapterSelected;
+    view.status = m_strStatus;
+    view.pdaMac = m_strPdaMac;
+    view.pdaSerial = m_strPdaSerial;
+    view.ndisMac = m_strNdisMac;
+    view.version = m_strVersion;
+    return view;
+}
+
+void CVarnelDlg::SetCursorShape(Cursor cursor) {
+    m_hCursor = cursor;
+    m_host.SetCursor(cursor);
+}
+
+void CVarnelDlg::InitAdapters(bool autoOpen) {
+    if (!m_adapter.CheckNdisLibrary())
+        Ask("Could not find/load the necessary system files. Functionality is disabled.",
+            "Error - file(s) not found", MessageIcon::Error);
+    FillAdapterList(autoOpen);
+}
+
+void CVarnelDlg::FillAdapterList(bool autoOpen) {
+    m_bAdapterSelected = false;
+    CloseAdapterHandle();
+    m_adapterList.clear();
+    m_selected = -1;
+    m_adapter.EnumerateAdapters(m_adapterList);
+    // From the last entry to the first, so that the entries not yet tested
+    // keep positions equal to their adapter numbers.
+    for (size_t i = m_adapterList.size(); i-- > 0;) {
+        if (m_adapter.Open(m_adapterList[i].index, false))
+            m_adapter.Close();
+        else
+            m_adapterList.erase(m_adapterList.begin() + static_cast<long>(i));
+    }
+    if (m_adapterList.empty()) {
+        m_adapterList.push_back({kNoAdapters, 0});
+    } else if (autoOpen) {
+        m_selected = 0;
+        OpenSelectedAdapter();
+    }
+    RefreshCardFields();
+}
+
+int CVarnelDlg::FindAdapter(int number) const {
+    if (m_adapterList.size() == 1 && m_adapterList[0].name == kNoAdapters) return -1;
+    for (size_t i = 0; i < m_adapterList.size(); ++i)
+        if (m_adapterList[i].index == number) return static_cast<int>(i);
+    return -1;
+}
+
+bool CVarnelDlg::SelectAdapter(int position) {
+    if (position < 0 || static_cast<size_t>(position) >= m_adapterList.size()) return false;
+    m_selected = position;
+    OpenSelectedAdapter();
+    return true;
+}
+
+void CVarnelDlg::OpenSelectedAdapter() {
+    const AdapterEntry entry = m_selected >= 0 ? m_adapterList[static_cast<size_t>(m_selected)] : AdapterEntry{};
+    m_adapter.Open(entry.index, true);
+    if (!m_adapter.IsOpen() || !m_adapter.EnableAux()) {
+        m_adapter.Close();
+        m_strStatus = "Sorry, that adapter could not be opened.";
+        UpdateData();
+        return;
+    }
+    if (m_adapter.m_nCardType == kCardTypeUnsupported) {
+        Ask("This program is not compatible with the selected hardware.", "", MessageIcon::None);
+        m_adapter.Close();
+        return;
+    }
+    m_strAdapterName = "Opened: " + entry.name;
+    m_strOpened = m_strAdapterName;
+    m_strStatus.clear();
+
+    m_pda.Clear();
+    if (!m_adapter.ReadCardPda(m_pda)) {
+        if (Ask("WARNING! PDA read from card was invalid. Continue anyway?", "Developer Option", MessageIcon::None,
+                MessageButtons::OkCancel) != MessageAnswer::Ok) {
+            m_adapter.Close();
+            return;
+        }
+        m_pda.Clear();
+    }
+    uint8_t mac[6] = {};
+    m_adapter.ReadPermanentAddress(mac);
+    const uint16_t words[3] = {static_cast<uint16_t>(mac[0] | mac[1] << 8), static_cast<uint16_t>(mac[2] | mac[3] << 8),
+                               static_cast<uint16_t>(mac[4] | mac[5] << 8)};
+    m_strNdisMac = Upper(FormatMacAddress(words));
+    m_bAdapterSelected = true;
+    m_nAdapter = entry.index;
+    ReopenAdapter(true);
+    CloseAdapterHandle();
+    RefreshCardFields();
+}
+
+bool CVarnelDlg::ReopenAdapter(bool checkDriver) {
+    if (!m_bAdapterSelected) {
+        Ask("Cannot continue - No adapter selected.", "Error", MessageIcon::None);
+        OnCloseAdapter();
+        return false;
+    }
+    if (!m_adapter.Open(m_nAdapter, false)) {
+        Ask("Cannot open selected adapter. Was it removed?", "Error", MessageIcon::Error);
+        OnCloseAdapter();
+        return false;
+    }
+    if (checkDriver && m_adapter.GetDriverVersion() < 0) {
+        Ask("This program requires a newer driver version to update cards. Updating is disabled.", "",
+            MessageIcon::None);
+        return false;
+    }
+    return true;
+}
+
+void CVarnelDlg::CloseAdapterHandle() { m_adapter.Close(); }
+
+void CVarnelDlg::OnCloseAdapter() {
+    CloseAdapterHandle();
+    m_pda.Clear();
+    m_bAdapterSelected = false;
+    RefreshCardFields();
+    m_strStatus = "No adapter selected.";
+    UpdateData();
+}
+
+void CVarnelDlg::OnCatchAdapter() {
+    OnCloseAdapter();
+    FillAdapterList(false);
+}
+
+void CVarnelDlg::RefreshCardFields() {
+    if (!m_bAdapterSelected) m_strNdisMac.clear();
+    const uint16_t* mac = m_pda.FindRecord(kPdrMacAddress);
+    m_strPdaMac = mac && mac[0] == 4 ? Upper(FormatMacAddress(mac + 2)) : std::string{};
+    m_strPdaSerial = RecordText(m_pda, kPdrSerialNumber);
+    m_strPartNumber = RecordText(m_pda, kPdrPartNumber);
+    UpdateData();
+}
+
+}  // namespace varnel
