@@ -1,0 +1,68 @@
+#pragma once
+// A throwaway simulated machine: the default machine in a temporary
+// directory, whose configuration a test may change first, with the request
+// trace read back as JSON.
+
+#include <functional>
+#include <memory>
+#include <nlohmann/json.hpp>
+#include <string>
+#include <vector>
+
+#include "platform/atomic_file.h"
+#include "sim/machine_dir.h"
+#include "sim/sim_machine.h"
+#include "tests/test_support.h"
+
+namespace varnel::test {
+
+class SimFixture {
+public:
+    SimFixture() { Init(); }
+
+    void Init() {
+        std::string error;
+        if (!sim::InitMachine(dir.Path() / "machine", true, &error)) throw std::runtime_error(error);
+    }
+
+    std::filesystem::path MachineDir() const { return dir.Path() / "machine"; }
+    std::string TracePath() const { return dir.File("trace.jsonl"); }
+
+    // Changes machine.json, then (re)loads the machine.
+    void Configure(const std::function<void(sim::MachineConfig&)>& change) {
+        sim::MachineConfig config = sim::DefaultMachineConfig();
+        change(config);
+        WriteFileAtomically((MachineDir() / "machine.json").string(), sim::FormatMachineConfig(config));
+        machine.reset();
+    }
+
+    sim::SimMachine& Machine() {
+        if (!machine) {
+            machine = std::make_unique<sim::SimMachine>(MachineDir());
+            machine->SetTrace(TracePath());
+        }
+        return *machine;
+    }
+
+    // The requests traced since the last call.
+    std::vector<nlohmann::json> Trace() {
+        std::vector<nlohmann::json> lines;
+        std::ifstream in(TracePath());
+        std::string line;
+        while (std::getline(in, line)) lines.push_back(nlohmann::json::parse(line));
+        std::filesystem::remove(TracePath());
+        return lines;
+    }
+
+    TempDir dir;
+    std::unique_ptr<sim::SimMachine> machine;
+};
+
+// The OIDs of traced requests.
+inline std::vector<uint32_t> Oids(const std::vector<nlohmann::json>& trace) {
+    std::vector<uint32_t> oids;
+    for (const auto& line : trace) oids.push_back(line["oid"].get<uint32_t>());
+    return oids;
+}
+
+}  // namespace varnel::test
