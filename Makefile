@@ -63,6 +63,8 @@ fuzz: $(FUZZ)/.configured
 
 bench: build
 	bench/objcopy_ratio.sh $(BUILD)
+	$(BUILD)/bench/image_bench
+	$(BUILD)/bench/program_bench
 
 # Regenerates the checked-in sample release.
 examples: build

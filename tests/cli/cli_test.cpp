@@ -5,10 +5,14 @@
 
 #include <cstdio>
 #include <filesystem>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 #include "image/firmware_file.h"
 #include "image/firmware_image.h"
+#include "pda/pda.h"
+#include "pda/pda_text_file.h"
+#include "tools/sample_release.h"
 #include "tests/test_support.h"
 
 namespace varnel {
@@ -149,6 +153,91 @@ TEST(Cli, CheckedInReleaseIsWhatTheBuilderWrites) {
     for (const char* name : {"primary.hex", "station.hex", "combined.hex", "changes.pda", "card.pda", "OEMRelease.oem"})
         EXPECT_EQ(test::ReadFile(dir.File(name)), test::ReadFile(kRelease + name))
             << name << " is stale: run make examples";
+}
+
+// Card commands on a machine of their own.
+class CliMachine : public ::testing::Test {
+protected:
+    Result Cli(const std::string& arguments) { return RunCli("--machine '" + dir.File("machine") + "' " + arguments); }
+    test::TempDir dir;
+};
+
+TEST_F(CliMachine, AdaptersInfoAndBackupOnTheDefaultMachine) {
+    const Result adapters = Cli("adapters");
+    ASSERT_EQ(adapters.exit, 0) << adapters.err;
+    EXPECT_EQ(adapters.out, "1  802.11b Wireless LAN PC Card\n");
+    EXPECT_NE(adapters.err.find("created the default machine"), std::string::npos);
+    EXPECT_EQ(nlohmann::json::parse(Cli("adapters --json").out),
+              nlohmann::json::parse(R"([{"adapter": 1, "name": "802.11b Wireless LAN PC Card"}])"));
+
+    const Result info = Cli("info --json");
+    ASSERT_EQ(info.exit, 0) << info.err;
+    const auto json = nlohmann::json::parse(info.out);
+    EXPECT_EQ(json["card_type"], 2);
+    EXPECT_EQ(json["pda_address"], 0x7F0000);
+    EXPECT_EQ(json["pda_mac"], "00-60-1D-12-34-56");
+    EXPECT_EQ(json["ndis_mac"], "00-60-1D-12-34-56");
+    EXPECT_EQ(json["serial"], "SN 99A01234");
+    EXPECT_EQ(json["part_number"], "PN 7741-0203");
+    EXPECT_EQ(json["platform"], 5);
+    EXPECT_EQ(json["primary"], "1.3.6");
+    EXPECT_EQ(json["station"], "1.5.0");
+    EXPECT_EQ(json["driver_version"], "7.1.4");
+
+    const std::string backup = dir.File("card.pda");
+    const Result saved = Cli("pda backup -o '" + backup + "'");
+    ASSERT_EQ(saved.exit, 0) << saved.err;
+    EXPECT_TRUE(test::ReadFile(backup).starts_with("; Varnel PDA backup\n; Adapter 1: 802.11b Wireless LAN PC Card\n"));
+    CPda read;
+    std::string reason;
+    ASSERT_TRUE(MergePdaTextFile(read, backup, &reason)) << reason;
+    CPda card;
+    sample::FillCardPda(card);
+    EXPECT_EQ(read.GetRecords(), card.GetRecords());
+}
+
+TEST_F(CliMachine, MachineCommandsAndTheirErrors) {
+    ASSERT_EQ(Cli("machine init").exit, 0);
+    const Result again = Cli("machine init");
+    EXPECT_EQ(again.exit, 1);
+    EXPECT_NE(again.err.find("use --force"), std::string::npos);
+    EXPECT_EQ(Cli("machine init --force").exit, 0);
+    EXPECT_NE(Cli("machine show").out.find("\"system\": \"windows2000\""), std::string::npos);
+
+    const Result wired = Cli("--adapter 0 info");
+    EXPECT_EQ(wired.exit, 1);
+    EXPECT_NE(wired.err.find("--adapter 0: no such valid adapter"), std::string::npos);
+
+    test::WriteFile(dir.File("machine/machine.json"), "{\"system\": \"windows3\"}");
+    const Result broken = Cli("adapters");
+    EXPECT_EQ(broken.exit, 1);
+    EXPECT_NE(broken.err.find("machine.json: system: expected windows95, windowsnt4 or windows2000"), std::string::npos)
+        << broken.err;
+}
+
+TEST_F(CliMachine, CardMessagesGoToStderrAndTheTraceToItsFile) {
+    ASSERT_EQ(Cli("machine init").exit, 0);
+    // A card whose type RID cannot be read: the warning, then a type-2 card.
+    std::string json = test::ReadFile(dir.File("machine/machine.json"));
+    const std::string marker = "\"unreadable_rids\": []";
+    json.replace(json.find(marker), marker.size(), "\"unreadable_rids\": [\"0xFD04\"]");
+    test::WriteFile(dir.File("machine/machine.json"), json);
+    const std::string trace = dir.File("trace.jsonl");
+    const Result info = Cli("--trace '" + trace + "' info");
+    ASSERT_EQ(info.exit, 0) << info.err;
+    EXPECT_NE(info.err.find("DEBUG OPTION - unable to determine card type: getRid failure! Varnel will continue, "
+                            "assuming a 6405-based card.\n"),
+              std::string::npos)
+        << info.err;
+    std::ifstream lines(trace);
+    std::string line;
+    int rids = 0;
+    while (std::getline(lines, line)) {
+        const auto request = nlohmann::json::parse(line);
+        EXPECT_TRUE(request.contains("seq") && request.contains("oid") && request.contains("status"));
+        if (request.contains("rid")) ++rids;
+    }
+    EXPECT_GE(rids, 3);
 }
 
 }  // namespace

@@ -1,0 +1,110 @@
+// Programming a maximum-size image into the simulated card (latency off):
+// requests sent against the minimum the piece rule allows, and MB/s.
+//   force on:             minimum one write per piece
+//   force off, unchanged: minimum one read per piece
+//   force off, changed:   minimum one read and one write per piece
+
+#include <benchmark/benchmark.h>
+
+#include <sstream>
+
+#include "card/adapter.h"
+#include "image/firmware_file.h"
+#include "image/firmware_image.h"
+#include "sim/machine_dir.h"
+#include "sim/sim_machine.h"
+#include "tests/support/script_host.h"
+#include "tests/test_support.h"
+#include "tools/sample_release.h"
+
+namespace {
+
+using namespace varnel;
+
+// Counts the requests that reach the simulated driver.
+class CountingLibrary : public NdisLibrary {
+public:
+    explicit CountingLibrary(NdisLibrary& inner) : m_inner(inner) {}
+    bool IsWindowsNT() override { return m_inner.IsWindowsNT(); }
+    uint32_t OSGetPlatformVersion(uint32_t w) override { return m_inner.OSGetPlatformVersion(w); }
+    uint32_t GetAdapterRegistryInfo(AdapterRegistryInfo& i, const char* s) override {
+        return m_inner.GetAdapterRegistryInfo(i, s);
+    }
+    AdapterHandle OpenAdapterA(const char* name) override { return m_inner.OpenAdapterA(name); }
+    void CloseAdapter(AdapterHandle h) override { m_inner.CloseAdapter(h); }
+    uint32_t GetLastError() override { return m_inner.GetLastError(); }
+    NdisStatus MakeNdisRequest(AdapterHandle h, DriverRequest& r, Overlapped& o, uint32_t w) override {
+        ++requests;
+        return m_inner.MakeNdisRequest(h, r, o, w);
+    }
+    EventHandle CreateEvent() override { return m_inner.CreateEvent(); }
+    void ResetEvent(EventHandle e) override { m_inner.ResetEvent(e); }
+    void CloseEvent(EventHandle e) override { m_inner.CloseEvent(e); }
+    int64_t requests = 0;
+
+private:
+    NdisLibrary& m_inner;
+};
+
+struct Rig {
+    Rig() {
+        std::string error;
+        sim::InitMachine(dir.Path(), true, &error);
+        machine = std::make_unique<sim::SimMachine>(dir.Path());
+        counting = std::make_unique<CountingLibrary>(*machine);
+        adapter = std::make_unique<CAdapter>(*counting, *machine, host);
+        adapter->Open(1, true);
+        for (int salt = 0; salt < 2; ++salt) {
+            sample::ImageSpec spec = sample::MaximumImage();
+            spec.seed += static_cast<uint32_t>(salt);
+            std::istringstream text(sample::ImageText(spec));
+            CFirmwareFile file;
+            file.Load(text, &images[salt], nullptr);
+        }
+    }
+    test::TempDir dir;
+    test::ScriptHost host;
+    std::unique_ptr<sim::SimMachine> machine;
+    std::unique_ptr<CountingLibrary> counting;
+    std::unique_ptr<CAdapter> adapter;
+    CFirmwareImage images[2];
+};
+
+enum Mode { kForce, kUnchanged, kChanged };
+
+void Program(benchmark::State& state, Mode mode) {
+    Rig rig;
+    CFirmwareImage& first = rig.images[0];
+    const int64_t pieces = first.CountPieces(kPieceMax, kPieceBoundary);
+    const int64_t bytes = first.ByteCount();
+    rig.adapter->ProgramImage(first, nullptr, true, false, false);  // the card holds image 0
+    int64_t requests = 0;
+    int64_t minimum = 0;
+    int round = 0;
+    for (auto _ : state) {
+        CFirmwareImage& image = mode == kChanged ? rig.images[++round % 2] : first;
+        rig.counting->requests = 0;
+        if (!rig.adapter->ProgramImage(image, nullptr, mode == kForce, false, false)) {
+            state.SkipWithError("programming failed");
+            break;
+        }
+        requests += rig.counting->requests;
+        minimum += mode == kChanged ? 2 * pieces : pieces;
+    }
+    state.SetBytesProcessed(state.iterations() * bytes);
+    state.counters["pieces"] = static_cast<double>(pieces);
+    state.counters["requests_per_KiB"] = benchmark::Counter(static_cast<double>(requests) * 1024.0 /
+                                                            static_cast<double>(bytes * state.iterations()));
+    state.counters["vs_minimum"] = static_cast<double>(requests) / static_cast<double>(minimum);
+}
+
+void BM_ProgramForce(benchmark::State& state) { Program(state, kForce); }
+void BM_ProgramUnchanged(benchmark::State& state) { Program(state, kUnchanged); }
+void BM_ProgramChanged(benchmark::State& state) { Program(state, kChanged); }
+BENCHMARK(BM_ProgramForce)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ProgramUnchanged)->Unit(benchmark::kMillisecond)->UseRealTime();
+BENCHMARK(BM_ProgramChanged)->Unit(benchmark::kMillisecond)->UseRealTime();
+
+}  // namespace
+
+BENCHMARK_MAIN();
