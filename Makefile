@@ -23,15 +23,21 @@ build: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
 	@cmake --build $(BUILD) -j$(JOBS)
 
+# The main job on a fresh simulated machine of its own (state kept in the
+# build directory): the card as it is, the update with the sample release,
+# and the firmware versions it leaves.
+DEMO_STATE := $(abspath $(BUILD))/demo-state
+DEMO_CLI   := XDG_STATE_HOME=$(DEMO_STATE) $(CLI) --machine $(DEMO_STATE)/machine
+
 demo: build
-	@echo "== varnel-cli image info $(RELEASE)/primary.hex"
-	@$(CLI) image info $(RELEASE)/primary.hex
-	@echo
-	@echo "== varnel-cli image info $(RELEASE)/station.hex"
-	@$(CLI) image info $(RELEASE)/station.hex
-	@echo
-	@echo "== varnel-cli pda show --setpoint $(RELEASE)/card.pda $(RELEASE)/changes.pda"
-	@$(CLI) pda show --setpoint $(RELEASE)/card.pda $(RELEASE)/changes.pda
+	@rm -rf $(DEMO_STATE)
+	@$(DEMO_CLI) machine init --latency
+	@echo; echo "== varnel-cli info"
+	@$(DEMO_CLI) info
+	@echo; echo "== varnel-cli update --yes --oem $(RELEASE)/OEMRelease.oem"
+	@$(DEMO_CLI) update --yes --oem $(RELEASE)/OEMRelease.oem
+	@echo; echo "== varnel-cli query firmware"
+	@$(DEMO_CLI) query firmware
 
 test: test-plain test-asan fuzz-smoke
 

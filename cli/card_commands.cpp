@@ -44,10 +44,10 @@ std::unique_ptr<Session> OpenSession(const GlobalOptions& options) {
     return session;
 }
 
-int MachineInit(const GlobalOptions& options, bool force) {
+int MachineInit(const GlobalOptions& options, bool force, bool latency) {
     const auto directory = sim::ResolveMachineDirectory(options.machine);
     std::string error;
-    if (!sim::InitMachine(directory, force, &error)) {
+    if (!sim::InitMachine(directory, force, &error, latency)) {
         Complain("machine init", error);
         return kExitRefused;
     }
@@ -173,9 +173,13 @@ void AddCardCommands(CLI::App& app, Outcome& outcome, const GlobalOptions& optio
     CLI::App* machine = app.add_subcommand("machine", "The simulated machine");
     machine->require_subcommand(1);
     auto force = std::make_shared<bool>(false);
+    auto latency = std::make_shared<bool>(false);
     CLI::App* init = machine->add_subcommand("init", "Create the default machine");
     init->add_flag("--force", *force, "Replace an existing machine");
-    init->callback([&outcome, &options, force] { outcome.run = [&options, force] { return MachineInit(options, *force); }; });
+    init->add_flag("--latency", *latency, "Switch the request latency on, so that progress shows as on a real card");
+    init->callback([&outcome, &options, force, latency] {
+        outcome.run = [&options, force, latency] { return MachineInit(options, *force, *latency); };
+    });
     machine->add_subcommand("show", "Print the machine's configuration and its cards' state")
         ->callback([&outcome, &options] { outcome.run = [&options] { return MachineShow(options); }; });
 

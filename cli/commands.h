@@ -33,6 +33,7 @@ struct GlobalOptions {
 void AddImageCommands(CLI::App& app, Outcome& outcome);
 void AddPdaCommands(CLI::App& app, Outcome& outcome);
 void AddCardCommands(CLI::App& app, Outcome& outcome, const GlobalOptions& options);
+void AddUpdateCommands(CLI::App& app, Outcome& outcome, const GlobalOptions& options);
 
 // Prints "varnel-cli: WHAT: WHY" on stderr.
 void Complain(const std::string& what, const std::string& why);

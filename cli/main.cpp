@@ -40,6 +40,7 @@ int main(int argc, char** argv) {
     AddImageCommands(app, outcome);
     AddPdaCommands(app, outcome);
     AddCardCommands(app, outcome, options);
+    AddUpdateCommands(app, outcome, options);
 
     try {
         app.parse(argc, argv);

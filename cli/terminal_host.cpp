@@ -83,8 +83,10 @@ std::optional<MessageAnswer> TerminalHost::AskUser(const std::string& prompt, Me
 }
 
 MessageAnswer TerminalHost::ShowMessage(const Message& message) {
+    m_shown.push_back(message);
     const std::string caption = DisplayCaption(message);
-    std::cerr << caption << ": " << DisplayText(message.text) << "\n";
+    (!m_stdoutCaption.empty() && message.caption == m_stdoutCaption ? std::cout : std::cerr)
+        << caption << ": " << DisplayText(message.text) << "\n";
     if (message.buttons == MessageButtons::Ok) return MessageAnswer::Ok;
 
     const auto rule = m_answers.find(message.caption);

@@ -8,6 +8,7 @@
 #include <map>
 #include <optional>
 #include <string>
+#include <vector>
 
 #include "platform/host.h"
 
@@ -26,7 +27,13 @@ public:
     // The path the open-file dialog returns (the link file named by --oem).
     void SetOpenFile(std::optional<std::string> path) { m_openFile = std::move(path); }
 
+    // Message boxes with this caption print on stdout: they are the
+    // command's result.
+    void SetStdoutCaption(std::string caption) { m_stdoutCaption = std::move(caption); }
+
     bool SummaryShown() const { return m_summaryShown; }
+    // Every message box shown, in order.
+    const std::vector<Message>& Shown() const { return m_shown; }
     // True when a question got its safe answer for want of a terminal or an
     // answer rule, or a confirmation was declined.
     bool Declined() const { return m_declined; }
@@ -65,6 +72,8 @@ private:
     bool m_summaryShown = false;
     bool m_declined = false;
     std::optional<std::string> m_openFile;
+    std::string m_stdoutCaption;
+    std::vector<Message> m_shown;
     Progress m_progress;
 };
 

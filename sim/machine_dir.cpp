@@ -8,6 +8,7 @@
 #include "image/plug_list.h"
 #include "pda/pda.h"
 #include "platform/atomic_file.h"
+#include "platform/state_directory.h"
 #include "sim/sim_card.h"
 #include "tools/sample_release.h"
 
@@ -51,10 +52,7 @@ bool ProgramFactoryImage(SimCard& card, const std::string& text, const std::stri
 std::filesystem::path ResolveMachineDirectory(const std::string& option) {
     if (!option.empty()) return option;
     if (const char* env = std::getenv("VARNEL_MACHINE"); env && *env) return env;
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state)
-        return std::filesystem::path(state) / "varnel" / "machine";
-    const char* home = std::getenv("HOME");
-    return std::filesystem::path(home && *home ? home : ".") / ".local" / "state" / "varnel" / "machine";
+    return StateDirectory() / "machine";
 }
 
 MachineConfig DefaultMachineConfig() {
@@ -91,7 +89,7 @@ MachineConfig DefaultMachineConfig() {
     return config;
 }
 
-bool InitMachine(const std::filesystem::path& directory, bool force, std::string* error) {
+bool InitMachine(const std::filesystem::path& directory, bool force, std::string* error, bool latency) {
     std::error_code ec;
     if (std::filesystem::exists(directory / "machine.json", ec) && !force) {
         if (error) *error = "a machine exists in " + directory.string() + " (use --force to replace it)";
@@ -99,7 +97,8 @@ bool InitMachine(const std::filesystem::path& directory, bool force, std::string
     }
     std::filesystem::create_directories(directory, ec);
     std::filesystem::remove_all(directory / "cards", ec);
-    const MachineConfig config = DefaultMachineConfig();
+    MachineConfig config = DefaultMachineConfig();
+    config.latencyEnabled = latency;
 
     for (const AdapterConfig& adapter : config.adapters) {
         if (!adapter.card) continue;

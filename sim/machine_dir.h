@@ -20,7 +20,8 @@ MachineConfig DefaultMachineConfig();
 
 // Writes the default machine into `directory`: machine.json and the card's
 // flash (its firmware and PDA). Refuses an existing machine unless `force`.
-bool InitMachine(const std::filesystem::path& directory, bool force, std::string* error);
+// With `latency` the machine's request latency is switched on.
+bool InitMachine(const std::filesystem::path& directory, bool force, std::string* error, bool latency = false);
 
 // Creates the default machine when the directory holds none yet.
 bool EnsureMachine(const std::filesystem::path& directory, std::string* error);

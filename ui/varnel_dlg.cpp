@@ -4,6 +4,9 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cstring>
+
+#include "platform/state_directory.h"
 
 namespace varnel {
 
@@ -24,7 +27,11 @@ std::string RecordText(const CPda& pda, uint16_t code) {
 }  // namespace
 
 CVarnelDlg::CVarnelDlg(NdisLibrary& library, Registry& registry, Host& host)
-    : m_adapter(library, registry, host), m_library(library), m_registry(registry), m_host(host) {}
+    : m_adapter(library, registry, host),
+      m_backupDirectory(StateDirectory() / "backups"),
+      m_library(library),
+      m_registry(registry),
+      m_host(host) {}
 
 MessageAnswer CVarnelDlg::Ask(const std::string& text, const std::string& caption, MessageIcon icon,
                               MessageButtons buttons) {
@@ -50,12 +57,58 @@ DialogView CVarnelDlg::View() const {
     view.pdaSerial = m_strPdaSerial;
     view.ndisMac = m_strNdisMac;
     view.version = m_strVersion;
+    for (const FileEntry& entry : m_fileList.Entries()) view.files.push_back({entry.type, entry.text, entry.path});
     return view;
 }
 
 void CVarnelDlg::SetCursorShape(Cursor cursor) {
     m_hCursor = cursor;
     m_host.SetCursor(cursor);
+}
+
+std::string CVarnelDlg::ToolTipText(int controlId) {
+    switch (controlId) {
+    case kIdcUpdate: return "Update the selected card";
+    case kIdcClose: return "Quit the program";
+    case kIdcPdaMac: return "The MAC address read from the PDA, not from an NDIS request";
+    case kIdcPdaSerial: return "The serial number read from the PDA";
+    case kIdcNdisMac: return "The MAC address used by this adapter; obtained from NDIS request";
+    case kIdcFileList:
+        return "Files in this list will be downloaded to the card when the \"Update\" button is pressed.  To add "
+               "OEMRelease.oem file, use the \"Download..\" button.";
+    case kIdcForceAll: return "Write all blocks even if no changes need to be made";
+    case kIdcQueryFirmware: return "Display current firmware version";
+    default: return {};
+    }
+}
+
+namespace {
+
+constexpr const char* kVersion = "0.5.1.0";
+
+// The build date as "Feb 25 2002".
+std::string BuildDate() {
+    char month[4] = {};
+    int day = 0;
+    int year = 0;
+    std::sscanf(__DATE__, "%3s %d %d", month, &day, &year);
+    return std::string(month) + " " + std::to_string(day) + " " + std::to_string(year);
+}
+
+}  // namespace
+
+std::string CVarnelDlg::VersionLine() { return std::string("Ver. ") + kVersion + "  (" + BuildDate() + ")"; }
+
+std::string CVarnelDlg::AboutVersionText() { return std::string("Version ") + kVersion + " (" + BuildDate() + ")"; }
+
+void CVarnelDlg::OnInitDialog(const std::vector<std::string>& arguments, bool autoOpen) {
+    m_strStatus.clear();
+    m_strVersion = VersionLine();
+    m_bForceAll = true;
+    UpdateData();
+    SetCursorShape(Cursor::Arrow);
+    for (const std::string& path : arguments) AddFile(path);
+    InitAdapters(autoOpen);
 }
 
 void CVarnelDlg::InitAdapters(bool autoOpen) {

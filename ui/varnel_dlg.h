@@ -5,16 +5,41 @@
 // everything a window would show. The Qt window and varnel-cli both run
 // this very code.
 
+#include <filesystem>
 #include <string>
 #include <vector>
 
 #include "card/adapter.h"
+#include "update/list_ctrl_helper.h"
 #include "pda/pda.h"
 #include "platform/host.h"
 #include "platform/ndis_library.h"
 #include "platform/registry.h"
 
 namespace varnel {
+
+class CFirmwareImage;
+
+// Control ids of the main window, for its tooltips.
+enum ControlId : int {
+    kIdcUpdate = 1011,
+    kIdcStatus = 1013,
+    kIdcClose = 1014,
+    kIdcAdapterList = 1016,
+    kIdcPdaMac = 1020,
+    kIdcPdaSerial = 1021,
+    kIdcNdisMac = 1024,
+    kIdcOpened = 1026,
+    kIdcFileList = 1040,
+    kIdcQueryFirmware = 1046,
+    kIdcCatchAdapter = 1051,
+    kIdcForceAll = 1054,
+    kIdcVerify = 1055,
+    kIdcDownload = 1056,
+};
+
+// How the last update run ended.
+enum class RunOutcome { None, Succeeded, Failed, Cancelled };
 
 class CVarnelDlg {
 public:
@@ -25,9 +50,33 @@ public:
     CVarnelDlg(const CVarnelDlg&) = delete;
     CVarnelDlg& operator=(const CVarnelDlg&) = delete;
 
-    // The access library's start-up check and the adapter list, as the
-    // dialog's initialisation runs them.
+    // The dialog's initialisation: the command-line files join the file
+    // list, the access library is checked and the adapters listed (the
+    // first one opened unless autoOpen is false).
+    void OnInitDialog(const std::vector<std::string>& arguments, bool autoOpen = true);
+    // The access library's start-up check and the adapter list.
     void InitAdapters(bool autoOpen);
+
+    // The file list and the OEM link file.
+    void AddFile(const std::string& path);
+    bool LoadPdaFile(const std::string& path);
+    void OnDownload();
+
+    // The update run ("Update!").
+    void OnUpdate();
+    bool FlashImage(CFirmwareImage& image);
+    bool WritePdaToCard();
+
+    // The Tools menu.
+    void OnQueryFirmwareVersion();
+    void OnQueryDriverVersion();
+
+    // Tooltip text of a control ("" for none).
+    static std::string ToolTipText(int controlId);
+    // "Ver. 0.5.1.0  (Feb 25 2002)" with this build's date.
+    static std::string VersionLine();
+    // The About box's "Version 0.5.1.0 (Feb 25 2002)".
+    static std::string AboutVersionText();
 
     void FillAdapterList(bool autoOpen);
     // The list box's selection change: select the entry at `position` and
@@ -63,8 +112,15 @@ public:
     bool m_bAdapterSelected = false;
     int m_nAdapter = 0;
     Cursor m_hCursor = Cursor::Arrow;
+    CListCtrlHelper m_fileList;
     CPda m_pda;
     CAdapter m_adapter;
+
+    // Where the card's PDA is saved before an update writes a new one
+    // ($XDG_STATE_HOME/varnel/backups by default), and the last file saved.
+    std::filesystem::path m_backupDirectory;
+    std::string m_strBackupFile;
+    RunOutcome m_lastRun = RunOutcome::None;
 
 protected:
     // Message boxes owned by the dialog window.
@@ -72,6 +128,8 @@ protected:
                       MessageButtons buttons = MessageButtons::Ok);
     // Push all values to the controls.
     void UpdateData();
+    // The end of a run at one of its stop points.
+    void EndRun(RunOutcome outcome, const std::string& status = {});
 
     NdisLibrary& m_library;
     Registry& m_registry;

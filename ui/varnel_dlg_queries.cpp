@@ -1,0 +1,29 @@
+// The Tools menu: the firmware versions and the driver version of the
+// selected card.
+
+#include <cstdio>
+
+#include "ui/varnel_dlg.h"
+
+namespace varnel {
+
+void CVarnelDlg::OnQueryFirmwareVersion() {
+    if (!ReopenAdapter(false)) return;
+    std::string versions;
+    m_adapter.GetFirmwareVersions(versions, m_nAdapter);
+    std::string text;
+    m_adapter.GetFirmwareText(text);
+    CloseAdapterHandle();
+    Ask(versions + "\n\n" + text, "Current Firmware Versions", MessageIcon::None);
+}
+
+void CVarnelDlg::OnQueryDriverVersion() {
+    if (!ReopenAdapter(false)) return;
+    const auto v = static_cast<uint32_t>(m_adapter.GetDriverVersion());
+    CloseAdapterHandle();
+    char text[48];
+    std::snprintf(text, sizeof text, "Version: %x.%x.%d", (v >> 16) & 0xFFFF, (v >> 8) & 0xFF, int(v & 0xFF));
+    Ask(text, "Driver Version for Selected Card", MessageIcon::None);
+}
+
+}  // namespace varnel

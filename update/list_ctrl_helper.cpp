@@ -1,0 +1,98 @@
+#include "update/list_ctrl_helper.h"
+
+#include <algorithm>
+#include <cctype>
+#include <cstdio>
+
+#include "image/firmware_file.h"
+#include "pda/pda.h"
+#include "pda/pda_text_file.h"
+
+namespace varnel {
+
+void CListCtrlHelper::AddItem(int type, const std::string& text, const std::string& path) {
+    switch (type) {
+    case kFilePrimary:
+    case kFileStation:
+        RemoveType(type);
+        RemoveType(kFilePrimaryStation);
+        break;
+    case kFilePrimaryStation:
+        RemoveType(kFilePrimary);
+        RemoveType(kFileStation);
+        RemoveType(kFilePrimaryStation);
+        break;
+    default: {
+        // Among the entries of this type, the first with the same path goes.
+        const int first = FindFirstOfType(type);
+        for (int i = first; i >= 0 && i < GetCount() && m_entries[static_cast<size_t>(i)].type == type; ++i) {
+            if (m_entries[static_cast<size_t>(i)].path == path) {
+                m_entries.erase(m_entries.begin() + i);
+                break;
+            }
+        }
+        break;
+    }
+    }
+    const auto at = std::find_if(m_entries.begin(), m_entries.end(), [type](const FileEntry& e) { return e.type > type; });
+    m_entries.insert(at, FileEntry{type, text, path});
+}
+
+void CListCtrlHelper::RemoveType(int type) {
+    std::erase_if(m_entries, [type](const FileEntry& e) { return e.type == type; });
+}
+
+bool CListCtrlHelper::GetPath(int index, std::string& path) const {
+    if (index < 0 || index >= GetCount()) return false;
+    path = m_entries[static_cast<size_t>(index)].path;
+    return true;
+}
+
+int CListCtrlHelper::GetType(int index) const {
+    return index >= 0 && index < GetCount() ? m_entries[static_cast<size_t>(index)].type : -1;
+}
+
+int CListCtrlHelper::FindFirstOfType(int type) const {
+    for (int i = 0; i < GetCount(); ++i)
+        if (m_entries[static_cast<size_t>(i)].type == type) return i;
+    return -1;
+}
+
+bool IsPdaPath(const std::string& path) {
+    if (path.size() < 4) return false;
+    std::string tail = path.substr(path.size() - 4);
+    for (char& c : tail) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return tail == ".pda";
+}
+
+FileEntry ClassifyFile(const std::string& path) {
+    if (IsPdaPath(path)) {
+        std::string text = "     ";
+        uint16_t words[PdaMaxWords];
+        const uint16_t count = ReadPdaTextFile(words, path.c_str());
+        CPda scratch;
+        if (count > 0 && scratch.LoadFromWords(words, count) > 0) {
+            char hex[8];
+            if (const uint16_t* platform = scratch.FindRecord(kPdrPlatform); platform && platform[0] == 5) {
+                std::snprintf(hex, sizeof hex, "%x", unsigned{platform[2]});
+                text = hex;
+            }
+            if (const uint16_t* release = scratch.FindRecord(kPdrRelease); release && release[0] == 2) {
+                std::snprintf(hex, sizeof hex, "%x", unsigned{release[2]});
+                text += " / " + std::string(hex);
+            }
+        }
+        return {kFilePda, text, path};
+    }
+    // Only the info records are read; a file that fails to load is listed
+    // with whatever records came before the failure.
+    CFirmwareFile file;
+    file.LoadFile(path, nullptr, nullptr);
+    if (file.m_primary.present && file.m_station.present)
+        return {kFilePrimaryStation, file.m_primary.Format() + " / " + file.m_station.Format(), path};
+    if (file.m_primary.present) return {kFilePrimary, file.m_primary.Format(), path};
+    if (file.m_station.present) return {kFileStation, file.m_station.Format(), path};
+    return {kFileUnknownImage, "Unknown", path};
+}
+
+}  // namespace varnel

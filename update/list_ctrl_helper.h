@@ -1,0 +1,49 @@
+#pragma once
+// The firmware file list: what the next update will process. At most one
+// Primary, one Station or one combined image; the same PDA or unrecognised
+// file only once; entries kept in type order, PDA files first.
+
+#include <string>
+#include <vector>
+
+namespace varnel {
+
+enum FileType : int {
+    kFilePda = 0,
+    kFileUnknownImage = 1,
+    kFilePrimary = 2,
+    kFileStation = 3,
+    kFilePrimaryStation = 4,
+};
+
+struct FileEntry {
+    int type = kFileUnknownImage;
+    std::string text;  // "Type / Version" column
+    std::string path;  // "File Path" column: the full path, never cut
+};
+
+class CListCtrlHelper {
+public:
+    // Applies the replacement rule, then inserts before the first entry of a
+    // greater type.
+    void AddItem(int type, const std::string& text, const std::string& path);
+    void RemoveType(int type);
+    void RemoveAll() { m_entries.clear(); }
+    int GetCount() const { return static_cast<int>(m_entries.size()); }
+    bool GetPath(int index, std::string& path) const;
+    int GetType(int index) const;
+    int FindFirstOfType(int type) const;
+    const std::vector<FileEntry>& Entries() const { return m_entries; }
+
+private:
+    std::vector<FileEntry> m_entries;
+};
+
+// How AddFile lists a file: a .pda file by its platform and release words,
+// an image by the versions its info records give.
+FileEntry ClassifyFile(const std::string& path);
+
+// True when the path ends in ".pda" (in any letter case).
+bool IsPdaPath(const std::string& path);
+
+}  // namespace varnel

@@ -1,0 +1,55 @@
+#include "update/oem_link_file.h"
+
+#include <cctype>
+#include <fstream>
+
+namespace varnel {
+
+std::optional<LinkFile> ParseLinkFile(const std::string& bytes, std::string* reason) {
+    const auto fail = [&](const std::string& why) -> std::optional<LinkFile> {
+        if (reason) *reason = why;
+        return std::nullopt;
+    };
+    if (bytes.size() > kLinkFileMaxBytes) return fail("more than 100 bytes");
+    std::vector<size_t> dots;
+    for (size_t i = 0; i < bytes.size(); ++i)
+        if (bytes[i] == '.') dots.push_back(i);
+    if (dots.size() != 3) return fail("not three file names");
+
+    // Name k ends three characters after the k-th dot.
+    LinkFile link;
+    size_t start = 0;
+    for (const size_t dot : dots) {
+        const size_t end = dot + 4;
+        if (end > bytes.size() || end - start > kLinkNameMax) return fail("a file name is cut short or too long");
+        link.names.push_back(bytes.substr(start, end - start));
+        start = end;
+    }
+    // One separator, then up to ten characters of the checksum.
+    size_t p = dots[2] + 5;
+    const size_t last = std::min(bytes.size(), p + 10);
+    while (p < last && std::isspace(static_cast<unsigned char>(bytes[p]))) ++p;
+    bool negative = false;
+    if (p < last && (bytes[p] == '+' || bytes[p] == '-')) negative = bytes[p++] == '-';
+    if (p >= last || !std::isdigit(static_cast<unsigned char>(bytes[p]))) return fail("no checksum");
+    uint64_t value = 0;
+    for (; p < last && std::isdigit(static_cast<unsigned char>(bytes[p])); ++p)
+        value = std::min<uint64_t>(value * 10 + static_cast<uint64_t>(bytes[p] - '0'), 0xFFFFFFFFull);
+    link.checksum = static_cast<uint32_t>(negative ? 0u - value : value);
+    return link;
+}
+
+int32_t FileByteSum(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return 0;
+    uint32_t sum = 0;
+    char buffer[1 << 16];
+    while (in) {
+        in.read(buffer, sizeof buffer);
+        const auto n = static_cast<size_t>(in.gcount());
+        for (size_t i = 0; i < n; ++i) sum += static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(buffer[i])));
+    }
+    return static_cast<int32_t>(sum);
+}
+
+}  // namespace varnel

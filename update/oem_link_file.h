@@ -1,0 +1,30 @@
+#pragma once
+// The OEM link file, OEMRelease.oem: three file names written one after the
+// other, one separator character, and the decimal sum of every byte of the
+// three files, which proves them unchanged.
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace varnel {
+
+inline constexpr const char* kLinkFileName = "OEMRelease.oem";
+inline constexpr size_t kLinkFileMaxBytes = 100;
+inline constexpr size_t kLinkNameMax = 52;
+
+struct LinkFile {
+    std::vector<std::string> names;  // three, relative to the link file's directory
+    uint32_t checksum = 0;
+};
+
+// Parses a link file's bytes; nothing, with the reason, when they do not
+// hold three names and a checksum.
+std::optional<LinkFile> ParseLinkFile(const std::string& bytes, std::string* reason = nullptr);
+
+// Every byte of the file as a signed 8-bit value, added with 32-bit
+// wrap-around; 0 when the file cannot be read.
+int32_t FileByteSum(const std::string& path);
+
+}  // namespace varnel
