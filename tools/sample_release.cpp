@@ -1,5 +1,6 @@
 #include "tools/sample_release.h"
 
+#include <filesystem>
 #include <random>
 #include <sstream>
 
@@ -7,7 +8,10 @@
 #include "image/flash_log.h"
 #include "image/srec_writer.h"
 #include "pda/pda.h"
+#include "pda/pda_text_file.h"
 #include "pda/setpoint.h"
+#include "platform/atomic_file.h"
+#include "update/oem_link_file.h"
 
 namespace varnel::sample {
 
@@ -202,12 +206,6 @@ std::string ChangeFileText() {
     return text;
 }
 
-int32_t ByteSum(const std::string& contents) {
-    uint32_t sum = 0;
-    for (const char c : contents) sum += static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(c)));
-    return static_cast<int32_t>(sum);
-}
-
 std::string LinkFileText(const std::vector<std::pair<std::string, std::string>>& files) {
     std::string text;
     uint32_t sum = 0;
@@ -216,6 +214,26 @@ std::string LinkFileText(const std::vector<std::pair<std::string, std::string>>&
         sum += static_cast<uint32_t>(ByteSum(contents));
     }
     return text + " " + std::to_string(sum);
+}
+
+bool WriteRelease(const std::string& directory, std::string* error) {
+    std::error_code ec;
+    std::filesystem::create_directories(directory, ec);
+    const std::filesystem::path dir(directory);
+    const std::string primary = ImageText(PrimaryImage(ReleasePrimary()));
+    const std::string station = ImageText(StationImage(ReleaseStation()));
+    const std::string combined = ImageText(CombinedImage(ReleasePrimary(), ReleaseStation()));
+    const std::string changes = ChangeFileText();
+    CPda card;
+    FillCardPda(card);
+    const std::string link = LinkFileText({{"primary.hex", primary}, {"station.hex", station}, {"changes.pda", changes}});
+    const std::pair<const char*, const std::string*> files[] = {
+        {"primary.hex", &primary}, {"station.hex", &station}, {"combined.hex", &combined}, {"changes.pda", &changes},
+        {"OEMRelease.oem", &link}};
+    for (const auto& [name, contents] : files)
+        if (!WriteFileAtomically((dir / name).string(), *contents, error, false)) return false;
+    return WriteFileAtomically((dir / "card.pda").string(),
+                               FormatPdaText(card, "A card's full PDA as it leaves the factory."), error, false);
 }
 
 }  // namespace varnel::sample

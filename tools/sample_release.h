@@ -79,10 +79,13 @@ void FillCardPda(CPda& pda, const CardIdentity& card = {});
 // address or a serial number.
 std::string ChangeFileText();
 
-// The signed byte sum of a file's contents (as the link file's check sums).
-int32_t ByteSum(const std::string& contents);
 // OEMRelease.oem over three named files and their contents.
 std::string LinkFileText(const std::vector<std::pair<std::string, std::string>>& files);
+
+// Writes the sample release into `directory`: primary.hex, station.hex,
+// combined.hex, changes.pda, card.pda, and OEMRelease.oem over primary.hex,
+// station.hex and changes.pda.
+bool WriteRelease(const std::string& directory, std::string* error);
 
 }  // namespace sample
 }  // namespace varnel

@@ -39,6 +39,12 @@ std::optional<LinkFile> ParseLinkFile(const std::string& bytes, std::string* rea
     return link;
 }
 
+int32_t ByteSum(std::string_view bytes) {
+    uint32_t sum = 0;
+    for (const char c : bytes) sum += static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(c)));
+    return static_cast<int32_t>(sum);
+}
+
 int32_t FileByteSum(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return 0;
@@ -46,8 +52,7 @@ int32_t FileByteSum(const std::string& path) {
     char buffer[1 << 16];
     while (in) {
         in.read(buffer, sizeof buffer);
-        const auto n = static_cast<size_t>(in.gcount());
-        for (size_t i = 0; i < n; ++i) sum += static_cast<uint32_t>(static_cast<int32_t>(static_cast<int8_t>(buffer[i])));
+        sum += static_cast<uint32_t>(ByteSum(std::string_view(buffer, static_cast<size_t>(in.gcount()))));
     }
     return static_cast<int32_t>(sum);
 }

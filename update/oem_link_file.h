@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace varnel {
@@ -23,8 +24,9 @@ struct LinkFile {
 // hold three names and a checksum.
 std::optional<LinkFile> ParseLinkFile(const std::string& bytes, std::string* reason = nullptr);
 
-// Every byte of the file as a signed 8-bit value, added with 32-bit
-// wrap-around; 0 when the file cannot be read.
+// Every byte as a signed 8-bit value, added with 32-bit wrap-around.
+int32_t ByteSum(std::string_view bytes);
+// The same over a file's contents; 0 when the file cannot be read.
 int32_t FileByteSum(const std::string& path);
 
 }  // namespace varnel
