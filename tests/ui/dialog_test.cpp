@@ -1,0 +1,336 @@
+// The main dialog: adapter selection and its states, the file list and the
+// OEM link file, the compatibility checks, and the version queries.
+
+#include <gtest/gtest.h>
+
+#include "card/adapter.h"
+#include "image/firmware_file.h"
+#include "tests/support/dialog_fixture.h"
+#include "update/compatibility.h"
+#include "update/oem_link_file.h"
+
+namespace varnel {
+namespace {
+
+using test::DialogTest;
+
+class MainDialog : public DialogTest {};
+
+TEST_F(MainDialog, StartsWithTheFirstValidAdapterOpened) {
+    CVarnelDlg& dlg = Start();
+    EXPECT_TRUE(dlg.m_bAdapterSelected);
+    EXPECT_EQ(dlg.m_nAdapter, 1);
+    EXPECT_EQ(dlg.m_strOpened, "Opened: 802.11b Wireless LAN PC Card");
+    EXPECT_EQ(dlg.m_strPdaMac, "00-60-1D-12-34-56");
+    EXPECT_EQ(dlg.m_strNdisMac, "00-60-1D-12-34-56");
+    EXPECT_EQ(dlg.m_strPdaSerial, "SN 99A01234");
+    EXPECT_EQ(dlg.m_strPartNumber, "PN 7741-0203");
+    EXPECT_TRUE(dlg.m_bForceAll);
+    EXPECT_FALSE(dlg.m_bVerify);
+    EXPECT_FALSE(dlg.m_adapter.IsOpen());
+    EXPECT_TRUE(dlg.m_strVersion.starts_with("Ver. 0.5.1.0  ("));
+    EXPECT_TRUE(host.lastView.updateEnabled);
+    EXPECT_FALSE(host.lastView.adapterListVisible);
+    EXPECT_TRUE(host.lastView.openedVisible);
+    EXPECT_EQ(host.lastView.adapters, (std::vector<std::string>{"802.11b Wireless LAN PC Card"}));
+
+    // "To Catch Specified Adapter": the list again, nothing opened.
+    dlg.OnCatchAdapter();
+    EXPECT_FALSE(dlg.m_bAdapterSelected);
+    EXPECT_TRUE(host.lastView.adapterListVisible);
+    EXPECT_FALSE(host.lastView.updateEnabled);
+    EXPECT_EQ(dlg.m_strPdaMac, "");
+    EXPECT_EQ(dlg.m_strNdisMac, "");
+    EXPECT_EQ(dlg.m_strStatus, "No adapter selected.");
+}
+
+TEST_F(MainDialog, AdapterSelectionFailures) {
+    // No valid adapter at all.
+    Reconfigure([](sim::MachineConfig& m) { m.adapters[1].answersPrivate = false; });
+    CVarnelDlg& none = Start();
+    EXPECT_EQ(host.lastView.adapters, (std::vector<std::string>{"<No adapters detected>"}));
+    EXPECT_FALSE(none.m_bAdapterSelected);
+    none.SelectAdapter(0);
+    EXPECT_EQ(none.m_strStatus, "Sorry, that adapter could not be opened.");
+
+    // An unsupported card type.
+    Reconfigure([](sim::MachineConfig& m) { m.adapters[1].card->type = 7; });
+    host.messages.clear();
+    CVarnelDlg& unsupported = Start();
+    EXPECT_EQ(host.Lines(), (std::vector<std::string>{": This program is not compatible with the selected hardware."}));
+    EXPECT_FALSE(unsupported.m_bAdapterSelected);
+    EXPECT_FALSE(host.lastView.updateEnabled);
+
+    // An invalid PDA: Cancel leaves the adapter unselected, OK goes on with
+    // an empty PDA.
+    for (const MessageAnswer answer : {MessageAnswer::Cancel, MessageAnswer::Ok}) {
+        Reconfigure([](sim::MachineConfig& m) {
+            m.adapters[1].card->ramPda = "words";
+            m.adapters[1].card->ramPdaWords = {2, 0x0300, 1, 2, 0, 0x1234};
+        });
+        host = test::ScriptHost();
+        host.Answer("Developer Option", {answer});
+        CVarnelDlg& dlg = Start();
+        ASSERT_EQ(host.messages.size(), 2u);
+        EXPECT_EQ(host.messages[0].caption, "Invalid PDA data:");
+        EXPECT_EQ(host.Lines()[1], "Developer Option: WARNING! PDA read from card was invalid. Continue anyway?");
+        EXPECT_EQ(dlg.m_bAdapterSelected, answer == MessageAnswer::Ok);
+        if (answer == MessageAnswer::Ok) {
+            EXPECT_TRUE(dlg.m_pda.Empty());
+        }
+        EXPECT_FALSE(dlg.m_adapter.IsOpen());
+    }
+}
+
+TEST_F(MainDialog, FileListRules) {
+    CVarnelDlg& dlg = Start();
+    dlg.AddFile(Release("combined.hex"));
+    dlg.AddFile(Release("station.hex"));  // replaces the combined image
+    dlg.AddFile(Release("changes.pda"));
+    dlg.AddFile(Release("changes.pda"));  // the same file once
+    const auto& entries = dlg.m_fileList.Entries();
+    ASSERT_EQ(entries.size(), 2u);
+    EXPECT_EQ(entries[0].type, kFilePda);  // PDA files first
+    EXPECT_EQ(entries[0].text, "      / 174");
+    EXPECT_EQ(entries[1].type, kFileStation);
+    EXPECT_EQ(entries[1].text, "1.7.4");
+    EXPECT_TRUE(host.messages.empty());
+
+    dlg.AddFile(Release("primary.hex"));
+    ASSERT_EQ(entries.size(), 3u);
+    dlg.AddFile(Release("card.pda"));  // a fourth: the list is taken over
+    EXPECT_EQ(host.Lines(), (std::vector<std::string>{": The new firmware files will be taken over!!"}));
+    ASSERT_EQ(entries.size(), 1u);
+    EXPECT_EQ(entries[0].text, "5 / 1");
+    EXPECT_EQ(dlg.m_strLastFile, Release("card.pda"));
+
+    // Unreadable or unknown files are listed as what could be read.
+    dlg.m_fileList.RemoveAll();
+    dlg.AddFile("/nonexistent/firmware.hex");
+    dlg.AddFile("/nonexistent/data.PDA");
+    EXPECT_EQ(entries[0].type, kFilePda);
+    EXPECT_EQ(entries[0].text, "     ");
+    EXPECT_EQ(entries[1].type, kFileUnknownImage);
+    EXPECT_EQ(entries[1].text, "Unknown");
+
+    // Paths are kept whole, however long.
+    const std::string longPath = "/" + std::string(300, 'x') + "/station.hex";
+    dlg.AddFile(longPath);
+    std::string path;
+    ASSERT_TRUE(dlg.m_fileList.GetPath(2, path));
+    EXPECT_EQ(path, longPath);
+}
+
+TEST_F(MainDialog, LinkFileRules) {
+    test::TempDir dir;
+    const auto write = [&](const std::string& name, const std::string& contents) {
+        test::WriteFile(dir.File(name), contents);
+        return static_cast<uint32_t>(ByteSum(contents));
+    };
+    const std::string a = test::ReadFile(Release("primary.hex"));
+    const std::string b = test::ReadFile(Release("station.hex"));
+    const std::string c = test::ReadFile(Release("changes.pda"));
+    const uint32_t sum = write("A1.hex", a) + write("B22.hex", b) + write("C333.pda", c);
+    struct Case {
+        const char* name;
+        std::string linkName;
+        std::string contents;
+        std::vector<std::string> initial;
+        std::vector<std::string> messages;
+        std::vector<std::string> listed;  // file names, in list order
+    };
+    const std::string names = "A1.hexB22.hexC333.pda";
+    const Case cases[] = {
+        {"names of different lengths", "OEMRelease.oem", names + " " + std::to_string(sum), {}, {},
+         {"C333.pda", "A1.hex", "B22.hex"}},
+        {"total off by one", "OEMRelease.oem", names + " " + std::to_string(sum + 1), {},
+         {": The firmware files had been modified!!"}, {}},
+        {"wrong letter case", "OEMrelease.oem", names + " " + std::to_string(sum), {},
+         {": This is not the specified linking file for Firmware update!"}, {}},
+        {"one entry of another kind", "OEMRelease.oem", names + " " + std::to_string(sum), {Release("card.pda")},
+         {": The new firmware files will be taken over!!"}, {"C333.pda"}},
+        {"three entries", "OEMRelease.oem", names + " " + std::to_string(sum),
+         {Release("card.pda"), Release("primary.hex"), Release("station.hex")},
+         {": The new firmware files will be taken over!!"}, {"C333.pda", "A1.hex", "B22.hex"}},
+        {"four dots", "OEMRelease.oem", "A.1.hexB22.hexC333.pda 1", {},
+         {"Error: The link file " + dir.File("OEMRelease.oem") + " cannot be used: not three file names."}, {}},
+    };
+    for (const Case& k : cases) {
+        SCOPED_TRACE(k.name);
+        dialog.reset();
+        CVarnelDlg& dlg = Start(k.initial);
+        host.messages.clear();
+        test::WriteFile(dir.File(k.linkName), k.contents);
+        host.openFile = dir.File(k.linkName);
+        dlg.OnDownload();
+        EXPECT_EQ(host.Lines(), k.messages);
+        if (!k.listed.empty() || k.messages.size() == 1) {
+            std::vector<std::string> listed;
+            for (const FileEntry& e : dlg.m_fileList.Entries())
+                if (e.path.starts_with(dir.Path().string())) listed.push_back(e.path.substr(dir.Path().string().size() + 1));
+            EXPECT_EQ(listed, k.listed);
+        }
+        std::filesystem::remove(dir.File(k.linkName));
+    }
+    // The open-file dialog starts in the installation's Firmware folder.
+    EXPECT_EQ(host.fileRequests.back().initialFile, "C:\\Program Files\\Varnel\\Firmware\\*.oem");
+    EXPECT_EQ(host.fileRequests.back().filter, "Link File (*.oem)|*.oem|");
+}
+
+TEST_F(MainDialog, LinkFileWithoutRegistryKey) {
+    Reconfigure([](sim::MachineConfig& m) { m.registry.clear(); });
+    CVarnelDlg& dlg = Start();
+    host.messages.clear();
+    dlg.OnDownload();  // the user cancels the file dialog
+    EXPECT_EQ(host.Lines(), (std::vector<std::string>{": Varnel can't get any data from Registry!!"}));
+    EXPECT_EQ(host.fileRequests.back().initialFile, "\\Firmware\\*.oem");
+}
+
+TEST(LinkFile, ParsesNamesAndChecksum) {
+    struct Case {
+        std::string bytes;
+        bool ok;
+        std::vector<std::string> names;
+        uint32_t checksum;
+    };
+    const Case cases[] = {
+        {"A1.hexB22.hexC333.pda 1234", true, {"A1.hex", "B22.hex", "C333.pda"}, 1234},
+        {"A1.hexB22.hexC333.pda   +77xyz", true, {"A1.hex", "B22.hex", "C333.pda"}, 77},
+        {"A1.hexB22.hexC333.pda 99999999999", true, {"A1.hex", "B22.hex", "C333.pda"}, 4294967295u},
+        {"A1.hexB22.hexC333.pda -1", true, {"A1.hex", "B22.hex", "C333.pda"}, 4294967295u},
+        {"A1.hexB22.hexC333.pda", false, {}, 0},
+        {"A1.hexB22.hex", false, {}, 0},
+        {std::string(60, 'x') + ".hexB.hexC.pda 1", false, {}, 0},
+        {"A.hexB.hexC.pda 1" + std::string(90, ' '), false, {}, 0},
+    };
+    for (const Case& c : cases) {
+        const auto link = ParseLinkFile(c.bytes);
+        ASSERT_EQ(link.has_value(), c.ok) << c.bytes;
+        if (!link) continue;
+        EXPECT_EQ(link->names, c.names);
+        EXPECT_EQ(link->checksum, c.checksum) << c.bytes;
+    }
+}
+
+class Checks : public DialogTest {
+protected:
+    // Loads an image built from `spec` and checks it against the card.
+    bool Check(const sample::ImageSpec& spec, std::string& summary, bool withCardPlatform = true) {
+        CVarnelDlg& dlg = Start();
+        if (!withCardPlatform) dlg.m_pda.RemoveRecord(kPdrPlatform);
+        std::istringstream text(sample::ImageText(spec));
+        CFirmwareFile file;
+        EXPECT_NE(file.Load(text, nullptr, nullptr), 0);
+        EXPECT_TRUE(dlg.m_adapter.Open(1, false));
+        host.messages.clear();
+        return CheckImage(file, dlg.m_pda, dlg.m_adapter, host, summary);
+    }
+};
+
+TEST_F(Checks, PlatformsAndVersions) {
+    using sample::ImageSpec;
+    const auto version = [](uint16_t id, uint16_t major, uint16_t minor, uint16_t variant) {
+        CComponentVersion v;
+        v.present = 1;
+        v.id = id;
+        v.major = major;
+        v.minor = minor;
+        v.variant = variant;
+        return v;
+    };
+    struct Case {
+        const char* name;
+        ImageSpec spec;
+        bool cardPlatform;
+        std::string summary;
+    };
+    ImageSpec noPlatforms = sample::StationImage(version(0x1F, 1, 7, 4));
+    noPlatforms.platforms.clear();
+    ImageSpec nothing = noPlatforms;
+    nothing.station.reset();
+    ImageSpec downgrade = sample::CombinedImage(version(0x15, 1, 3, 5), version(0x1F, 1, 4, 9));
+    const Case cases[] = {
+        {"station only", sample::StationImage(version(0x1F, 1, 7, 4)), true, "Version information: Station: 1.7.4\n"},
+        {"equal versions are no downgrade", sample::StationImage(version(0x1F, 1, 5, 0)), true,
+         "Version information: Station: 1.5.0\n"},
+        {"downgrades", downgrade, true,
+         "Warning! This is a downgrade for Primary firmware. (1.3.6 --> 1.3.5)\n"
+         "Warning! This is a downgrade for Station firmware. (1.5.0 --> 1.4.9)\n"
+         "Version information: Primary: 1.3.5, Station: 1.4.9\n"},
+        {"no platforms in file", noPlatforms, true,
+         "WARNING! - No platform information in file.\n This image may not work on the selected card.\n"
+         "Version information: Station: 1.7.4\n"},
+        {"no platform on card", sample::StationImage(version(0x1F, 1, 7, 4)), false,
+         "WARNING! - No platform ID on card!\n This image may not work on the selected card.\n"
+         "Version information: Station: 1.7.4\n"},
+        {"neither", nothing, false,
+         "WARNING! - No platform information on card or in file!\nThis image may not work on the selected card.\n"
+         "Version information: <unknown file contents>\n"},
+    };
+    for (const Case& c : cases) {
+        dialog.reset();
+        std::string summary;
+        EXPECT_TRUE(Check(c.spec, summary, c.cardPlatform)) << c.name;
+        EXPECT_EQ(summary, c.summary) << c.name;
+        EXPECT_TRUE(host.messages.empty()) << c.name;
+    }
+}
+
+TEST_F(Checks, UnreadableRids) {
+    // Primary unreadable: asked; Station unreadable: no test, no question.
+    Reconfigure([](sim::MachineConfig& m) {
+        m.adapters[1].card->faults.unreadableRids = {kRidPrimaryIdentity, kRidStationIdentity};
+    });
+    const auto combined = sample::CombinedImage(sample::ReleasePrimary(), sample::ReleaseStation());
+    std::string summary;
+    EXPECT_FALSE(Check(combined, summary));
+    EXPECT_EQ(host.Lines(), (std::vector<std::string>{"RID read error: Unable to read RID. Continue anyway?"}));
+    EXPECT_EQ(host.messages[0].icon, MessageIcon::Question);
+    EXPECT_EQ(summary, "");
+
+    dialog.reset();
+    host.Answer("RID read error", {MessageAnswer::Ok});
+    summary.clear();
+    EXPECT_TRUE(Check(combined, summary));
+    EXPECT_EQ(summary, "Version information: Primary: 1.4.2, Station: 1.7.4\n");
+}
+
+TEST_F(MainDialog, VersionQueries) {
+    struct Case {
+        int32_t driver;
+        std::string text;
+    };
+    for (const Case& c : {Case{0x00010203, "Version: 1.2.3"}, Case{0x0001020F, "Version: 1.2.15"},
+                          Case{0x000A0B0C, "Version: a.b.12"}}) {
+        Reconfigure([&](sim::MachineConfig& m) { m.adapters[1].driverVersion = c.driver; });
+        CVarnelDlg& dlg = Start();
+        host.messages.clear();
+        dlg.OnQueryDriverVersion();
+        EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Driver Version for Selected Card: " + c.text}));
+        EXPECT_TRUE(host.messages[0].owned);
+        EXPECT_FALSE(dlg.m_adapter.IsOpen());
+    }
+
+    Reconfigure([](sim::MachineConfig& m) { m.adapters[1].card->faults.unreadableRids = {kRidStationIdentity}; });
+    CVarnelDlg& dlg = Start();
+    host.messages.clear();
+    dlg.OnQueryFirmwareVersion();
+    EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Current Firmware Versions: \n\nWLAN STA firmware 1.5.0   "}));
+
+    // Without a selected adapter nothing else happens.
+    dlg.OnCatchAdapter();
+    host.messages.clear();
+    dlg.OnQueryFirmwareVersion();
+    EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Error: Cannot continue - No adapter selected."}));
+}
+
+TEST(ToolTips, ByControlId) {
+    EXPECT_EQ(CVarnelDlg::ToolTipText(kIdcUpdate), "Update the selected card");
+    EXPECT_EQ(CVarnelDlg::ToolTipText(kIdcFileList),
+              "Files in this list will be downloaded to the card when the \"Update\" button is pressed.  To add "
+              "OEMRelease.oem file, use the \"Download..\" button.");
+    EXPECT_EQ(CVarnelDlg::ToolTipText(kIdcStatus), "");
+}
+
+}  // namespace
+}  // namespace varnel

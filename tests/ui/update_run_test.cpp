@@ -1,0 +1,255 @@
+// The update run, from the file list to a programmed card, with every stop
+// point of the run.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "card/adapter.h"
+#include "image/firmware_file.h"
+#include "image/firmware_image.h"
+#include "image/plug_list.h"
+#include "pda/pda.h"
+#include "pda/pda_text_file.h"
+#include "pda/setpoint.h"
+#include "tests/support/dialog_fixture.h"
+
+namespace varnel {
+namespace {
+
+using test::DialogTest;
+
+class UpdateRun : public DialogTest {};
+
+TEST_F(UpdateRun, StopPointsWriteNothingAndCloseTheAdapter) {
+    test::TempDir files;
+    test::WriteFile(files.File("bad.hex"), "S70500000000FB\n");
+    test::WriteFile(files.File("bad.pda"), "12345\n");
+    test::WriteFile(files.File("domain50.pda"), "7 0103 1 0050 0 0 0 0\n");
+    std::string big;
+    // 51 records of 10 words: 510 words, as many as a .pda file can hold.
+    for (uint16_t code = 0x2000; code < 0x2000 + 51; ++code) big += "9 " + std::to_string(code) + " 0 0 0 0 0 0 0 0\n";
+    test::WriteFile(files.File("big.pda"), big);
+    sample::ImageSpec ram = sample::StationImage(sample::ReleaseStation());
+    std::string ramText = sample::ImageText(ram);
+    ramText.replace(ramText.rfind("S705"), std::string::npos, "S70500001000EA\n");  // execution address 0x1000
+    test::WriteFile(files.File("ram.hex"), ramText);
+    sample::ImageSpec other = sample::StationImage(sample::ReleaseStation());
+    other.platforms = {0x0003, 0x0008};
+    test::WriteFile(files.File("other.hex"), sample::ImageText(other));
+
+    struct Case {
+        const char* name;
+        std::vector<std::string> files;
+        std::function<void(test::ScriptHost&)> script;
+        std::vector<std::string> messages;  // "CAPTION: TEXT"
+        std::string status;
+        RunOutcome outcome;
+    };
+    const Case cases[] = {
+        {"empty list", {}, nullptr,
+         {"No files selected: You must select at least one file to update card"}, "", RunOutcome::Failed},
+        {"warning declined", {Release("station.hex")}, [](test::ScriptHost& h) { h.confirmWarning = false; }, {}, "",
+         RunOutcome::Cancelled},
+        {"primary without station", {Release("primary.hex")}, nullptr,
+         {"Error: Error - Card requires Station code when updating Primary."}, "Add Station code to the list.",
+         RunOutcome::Failed},
+        {"pda without station, cancelled", {Release("changes.pda")}, nullptr,
+         {"Warning: Warning - PDA changes will not take effect without station code. "}, "User cancelled download.",
+         RunOutcome::Cancelled},
+        {"pda and primary without station", {Release("changes.pda"), Release("primary.hex")},
+         [](test::ScriptHost& h) { h.Answer("Warning", {MessageAnswer::Ok}); },
+         {"Warning: Warning - PDA changes will not take effect without station code. ",
+          "Error: Error - Card requires Station code when updating Primary."},
+         "Add Station code to the list.", RunOutcome::Failed},
+        {"bad image", {Release("station.hex"), files.File("bad.hex")}, nullptr,
+         {"Cannot Continue: Error in file " + files.File("bad.hex"),
+          "Cannot Continue: Error Loading Files. Update will not start."},
+         "", RunOutcome::Failed},
+        {"bad pda file", {files.File("bad.pda"), Release("station.hex")}, nullptr,
+         {": File not loaded. Format invalid?", "Error: Error loading " + files.File("bad.pda")}, "", RunOutcome::Failed},
+        {"unknown domain", {files.File("domain50.pda"), Release("station.hex")}, nullptr,
+         {"ERROR: Set Point and Integrator values could not be set"}, "", RunOutcome::Failed},
+        {"pda too large", {files.File("big.pda"), Release("station.hex")}, nullptr,
+         {"Cannot Continue: The merged PDA is too large for the card: its records take more than 512 words. Nothing "
+          "was written to the card."},
+         "", RunOutcome::Failed},
+        {"ram image", {files.File("ram.hex")}, nullptr,
+         {"Cannot Continue: Sorry, RAM downloads are not supported."}, "", RunOutcome::Failed},
+        {"other platform", {files.File("other.hex")}, nullptr,
+         {"Incompatible Platform - OEM Notice: Error - This image will not work on the selected card. Current card is "
+          "platform 5.  Image built for: 3, 8, "},
+         "", RunOutcome::Failed},
+        {"summary cancelled", {Release("station.hex")}, [](test::ScriptHost& h) { h.confirmSummary = false; }, {}, "",
+         RunOutcome::Cancelled},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host = test::ScriptHost();
+        dialog.reset();
+        CVarnelDlg& dlg = Start(c.files);
+        if (c.script) c.script(host);
+        host.messages.clear();
+        dlg.OnUpdate();
+        EXPECT_EQ(host.Lines(), c.messages);
+        if (!c.status.empty()) {
+            EXPECT_EQ(dlg.m_strStatus, c.status);
+        }
+        EXPECT_EQ(dlg.m_lastRun, c.outcome);
+        EXPECT_EQ(Writes(), 0u);
+        EXPECT_FALSE(dlg.m_adapter.IsOpen());
+        const bool checked = c.outcome == RunOutcome::Cancelled && std::string(c.name) == "summary cancelled";
+        EXPECT_EQ(host.summaries.size(), checked ? 1u : 0u);
+    }
+}
+
+TEST_F(UpdateRun, SummaryForACombinedImageAndAPdaFile) {
+    CVarnelDlg& dlg = Start({Release("combined.hex"), Release("changes.pda")});
+    host.confirmSummary = false;
+    dlg.OnUpdate();
+    ASSERT_EQ(host.summaries.size(), 1u);
+    const std::string& summary = host.summaries[0];
+    const std::string head =
+        "Product Part Number: PN 7741-0203\n"
+        "  Serial Number: SN 99A01234\n"
+        "  MAC Address: 00-60-1D-12-34-56\n"
+        "  Current firmware version: Primary: 1.3.6   Station: 1.5.0\n"
+        "---------------------\n"
+        "1 PDA file(s) Loaded OK\n"
+        "Set Point and Integrator Values Calculated.\n"
+        "Card PDA saved before writing to: ";
+    const std::string tail = ".pda\n"
+                             "---------------------\n"
+                             "Source File: \"" + Release("combined.hex") + "\"\n"
+                             "Version information: Primary: 1.4.2, Station: 1.7.4\n";
+    EXPECT_TRUE(summary.starts_with(head)) << summary;
+    EXPECT_TRUE(summary.ends_with(tail)) << summary;
+    EXPECT_EQ(host.warnings, (std::vector<std::string>{"Warning !!|Do not detach the STA in the period of firmware "
+                                                       "downloaded.  If you do, that might cause a serious damage!"}));
+}
+
+TEST_F(UpdateRun, TheReleaseUpdatesTheCard) {
+    // The card's PDA as it was, for the backup.
+    CPda before;
+    sample::FillCardPda(before);
+
+    CVarnelDlg& dlg = Start();
+    host.openFile = Release("OEMRelease.oem");
+    dlg.OnDownload();
+    ASSERT_EQ(dlg.m_fileList.GetCount(), 3);
+    dlg.OnUpdate();
+    EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Update Complete: Update Successful!   "}));
+    EXPECT_EQ(dlg.m_lastRun, RunOutcome::Succeeded);
+    EXPECT_EQ(dlg.m_strStatus, "Update Successful!");
+    EXPECT_EQ(host.waitMessages, (std::vector<std::string>{"Flash update in progress...", "Flash update in progress..."}));
+    EXPECT_FALSE(host.waitShown);
+    EXPECT_TRUE(host.mainVisible && host.mainEnabled);
+    EXPECT_EQ(host.cursors.back(), Cursor::Arrow);
+    EXPECT_FALSE(dlg.m_adapter.IsOpen());
+
+    // The closing requests end the run.
+    const auto trace = sim.Trace();
+    const std::vector<uint32_t> closing = {trace[trace.size() - 3]["oid"], trace[trace.size() - 2]["oid"],
+                                           trace.back()["oid"]};
+    EXPECT_EQ(closing, (std::vector<uint32_t>{kOidCheckSupport, kOidUnblockProtocols, kOidEndCardAccess}));
+
+    // The card runs the new firmware and holds the merged PDA with the
+    // derived set point.
+    std::string versions;
+    ASSERT_TRUE(dlg.m_adapter.GetFirmwareVersions(versions, 1));
+    EXPECT_EQ(versions, "Primary: 1.4.2   Station: 1.7.4");
+    CPda expected;
+    sample::FillCardPda(expected);
+    ASSERT_TRUE(MergePdaTextFile(expected, Release("changes.pda")));
+    ASSERT_EQ(ConfigureSetPointAndIntegrator(expected), 1);
+    ASSERT_TRUE(dlg.m_adapter.Open(1, false));
+    CPda card;
+    ASSERT_TRUE(dlg.m_adapter.ReadCardPda(card));
+    EXPECT_EQ(card.GetRecords(), expected.GetRecords());
+
+    // The flash holds the plugged images byte for byte.
+    for (const char* name : {"primary.hex", "station.hex"}) {
+        CFirmwareFile file;
+        CFirmwareImage image;
+        CPlugList plugs;
+        ASSERT_NE(file.LoadFile(Release(name), &image, &plugs), 0);
+        file.PlugImage(image, plugs, expected, Release(name));
+        for (uint16_t n = 1; n <= image.BlockCount(); ++n) {
+            std::vector<uint8_t> flash(image.Block(n).length);
+            sim.Machine().Card(1)->ReadFlash(image.Block(n).address, flash.data(), image.Block(n).length);
+            EXPECT_EQ(flash, image.BlockBytes(n)) << name << " block " << n;
+        }
+    }
+
+    // The card's PDA as read before the update was saved first.
+    ASSERT_FALSE(dlg.m_strBackupFile.empty());
+    CPda saved;
+    ASSERT_TRUE(MergePdaTextFile(saved, dlg.m_strBackupFile));
+    EXPECT_EQ(saved.GetRecords(), before.GetRecords());
+}
+
+TEST_F(UpdateRun, ACardFaultInTheMiddleFailsTheUpdate) {
+    Reconfigure([](sim::MachineConfig& m) {
+        m.adapters[1].card->faults.oidStatus = {{kOidWriteAux, 0xC0000001, 30}};
+    });
+    CVarnelDlg& dlg = Start({Release("station.hex")});
+    dlg.OnUpdate();
+    EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Programming error.: Error programming block. Continue anyway?",
+                                                      ": Update failed while writing to card!"}));
+    EXPECT_EQ(dlg.m_strStatus, "Update FAILED");
+    EXPECT_EQ(dlg.m_lastRun, RunOutcome::Failed);
+    EXPECT_FALSE(dlg.m_adapter.IsOpen());
+}
+
+TEST_F(UpdateRun, AFailedPdaWriteProgramsNoImage) {
+    Reconfigure([](sim::MachineConfig& m) { m.adapters[1].card->faults.writeProtected = {{0x7F0000, 0x7F0001}}; });
+    CVarnelDlg& dlg = Start({Release("changes.pda"), Release("station.hex")});
+    dlg.OnUpdate();
+    EXPECT_EQ(host.Lines(), (std::vector<std::string>{"PDA Update Complete: PDA Update FAILED"}));
+    EXPECT_TRUE(host.waitMessages.empty());
+    EXPECT_FALSE(dlg.m_adapter.IsOpen());
+    EXPECT_TRUE(host.mainEnabled);
+    EXPECT_EQ(host.cursors.back(), Cursor::Arrow);
+}
+
+TEST_F(UpdateRun, NoBackupNoPdaWrite) {
+    CVarnelDlg& dlg = Start({Release("changes.pda"), Release("station.hex")});
+    test::WriteFile(sim.dir.File("not-a-directory"), "");
+    dlg.m_backupDirectory = sim.dir.Path() / "not-a-directory";
+    dlg.OnUpdate();
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].caption, "Cannot Continue");
+    EXPECT_TRUE(host.messages[0].text.starts_with("The card's PDA could not be saved before writing a new one, so "
+                                                  "nothing was written to the card."));
+    EXPECT_EQ(Writes(), 0u);
+    EXPECT_FALSE(dlg.m_adapter.IsOpen());
+}
+
+TEST_F(UpdateRun, AnImageTheReaderCannotHoldIsAnInternalError) {
+    test::TempDir files;
+    std::string text;
+    for (uint32_t a = 0; a < 210000; a += 200)
+        text += test::SRecord('3', a, 4, std::vector<uint8_t>(200, 0x5A)) + "\n";
+    test::WriteFile(files.File("huge.hex"), text + "S70500000000FA\n");
+    CVarnelDlg& dlg = Start({files.File("huge.hex")});
+    dlg.OnUpdate();
+    EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Internal Error.: Memory allocation error. Cannot continue",
+                                                      "Cannot Continue: Error in file " + files.File("huge.hex"),
+                                                      "Cannot Continue: Error Loading Files. Update will not start."}));
+    EXPECT_EQ(Writes(), 0u);
+}
+
+TEST_F(UpdateRun, AnOldDriverStopsTheUpdateBeforeTheCardIsRead) {
+    Reconfigure([](sim::MachineConfig& m) { m.adapters[1].driverVersion = -1; });
+    CVarnelDlg& dlg = Start({Release("station.hex")});
+    const std::string old = ": This program requires a newer driver version to update cards. Updating is disabled.";
+    EXPECT_EQ(host.Lines(), (std::vector<std::string>{old}));  // at selection
+    host.messages.clear();
+    dlg.OnUpdate();
+    EXPECT_EQ(host.Lines(), (std::vector<std::string>{old}));
+    EXPECT_TRUE(host.summaries.empty());
+    EXPECT_FALSE(dlg.m_adapter.IsOpen());
+}
+
+}  // namespace
+}  // namespace varnel
