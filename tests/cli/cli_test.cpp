@@ -31,7 +31,8 @@ struct Result {
 Result RunCli(const std::string& arguments, const std::string& cwd = {}) {
     test::TempDir capture;
     const std::string errFile = capture.File("stderr");
-    std::string command = (cwd.empty() ? "" : "cd '" + cwd + "' && ") + "'" + kCli + "' " + arguments + " 2>'" + errFile + "'";
+    std::string command = (cwd.empty() ? "" : "cd '" + cwd + "' && ") + "'" + kCli + "' " + arguments + " 2>'" + errFile +
+                          "' </dev/null";
     Result r;
     FILE* pipe = ::popen(command.c_str(), "r");
     char buffer[4096];
@@ -158,7 +159,9 @@ TEST(Cli, CheckedInReleaseIsWhatTheBuilderWrites) {
 // Card commands on a machine of their own.
 class CliMachine : public ::testing::Test {
 protected:
-    Result Cli(const std::string& arguments) { return RunCli("--machine '" + dir.File("machine") + "' " + arguments); }
+    Result Cli(const std::string& arguments) {
+        return RunCli("--machine '" + dir.File("machine") + "' " + arguments);
+    }
     test::TempDir dir;
 };
 
@@ -238,6 +241,80 @@ TEST_F(CliMachine, CardMessagesGoToStderrAndTheTraceToItsFile) {
         if (request.contains("rid")) ++rids;
     }
     EXPECT_GE(rids, 3);
+}
+
+class CliUpdate : public CliMachine {
+protected:
+    void SetUp() override {
+        ::setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);
+        ASSERT_EQ(Cli("machine init").exit, 0);
+    }
+    void TearDown() override { ::unsetenv("XDG_STATE_HOME"); }
+    std::string Versions() { return Cli("query firmware").out; }
+    const std::string oem = "--oem '" + kRelease + "OEMRelease.oem'";
+};
+
+TEST_F(CliUpdate, TheReleaseUpdatesTheCard) {
+    const Result r = Cli("update --yes " + oem);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    EXPECT_TRUE(r.out.starts_with("Update Information\nProduct Part Number: PN 7741-0203\n")) << r.out;
+    EXPECT_NE(r.out.find("Version information: Station: 1.7.4\n"), std::string::npos);
+    EXPECT_NE(r.err.find("Update Complete: Update Successful!   \n"), std::string::npos);
+    EXPECT_TRUE(r.err.ends_with("Status: Update Successful!\n")) << r.err;
+    EXPECT_EQ(Versions(), "Current Firmware Versions: Primary: 1.4.2   Station: 1.7.4\n\nWLAN STA firmware 1.5.0   \n");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("state/varnel/backups")),
+                            std::filesystem::directory_iterator{}),
+              1);
+    const auto info = nlohmann::json::parse(Cli("info --json").out);
+    EXPECT_EQ(info["station"], "1.7.4");
+    EXPECT_EQ(info["serial"], "SN 99A01234");  // the card's own records stay
+}
+
+TEST_F(CliUpdate, ChecksOnlyAndRefusals) {
+    const std::string before = Versions();
+    struct Case {
+        std::string arguments;
+        int exit;
+        std::string err;  // a line stderr must hold
+    };
+    const Case cases[] = {
+        {"update --dry-run " + oem, 0, "  -> CANCEL (dry run)"},
+        {"update " + oem, 3, "  -> Cancel (no terminal; confirm with --yes)"},
+        {"update --yes '" + kRelease + "changes.pda' '" + kRelease + "primary.hex'", 3,
+         "Warning: Warning - PDA changes will not take effect without station code. "},
+        {"update --yes --answer Warning=OK '" + kRelease + "changes.pda' '" + kRelease + "primary.hex'", 1,
+         "Error: Error - Card requires Station code when updating Primary."},
+        {"update --yes", 1, "No files selected: You must select at least one file to update card"},
+        {"update --yes --answer Warning=Maybe " + oem, 2, ""},
+    };
+    for (const Case& c : cases) {
+        const Result r = Cli(c.arguments);
+        EXPECT_EQ(r.exit, c.exit) << c.arguments << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.err + "\n"), std::string::npos) << c.arguments << "\n" << r.err;
+    }
+    EXPECT_EQ(Versions(), before);
+}
+
+TEST_F(CliUpdate, ACardFaultInTheMiddle) {
+    std::string json = test::ReadFile(dir.File("machine/machine.json"));
+    const std::string marker = "\"oid_status\": []";
+    json.replace(json.find(marker), marker.size(),
+                 "\"oid_status\": [{\"oid\": \"0xFF01018C\", \"status\": \"0xC0000001\", \"from_request\": 40}]");
+    test::WriteFile(dir.File("machine/machine.json"), json);
+    const Result r = Cli("update --yes " + oem);
+    EXPECT_EQ(r.exit, 1);
+    EXPECT_NE(r.err.find("Error: Update failed while writing to card!\n"), std::string::npos) << r.err;
+    EXPECT_TRUE(r.err.ends_with("Status: Update FAILED\n")) << r.err;
+}
+
+TEST_F(CliUpdate, FilesShowsTheList) {
+    const Result r = Cli("files --json '" + kRelease + "card.pda' '" + kRelease + "combined.hex' " + oem);
+    ASSERT_EQ(r.exit, 0) << r.err;
+    const auto json = nlohmann::json::parse(r.out);
+    ASSERT_EQ(json["files"].size(), 1u);  // the link file's third addition took the list over
+    EXPECT_EQ(json["files"][0]["type"], 0);
+    EXPECT_EQ(json["files"][0]["path"], kRelease + "changes.pda");
+    EXPECT_EQ(json["messages"], nlohmann::json::array({"Error: The new firmware files will be taken over!!"}));
 }
 
 }  // namespace
