@@ -13,6 +13,7 @@
 #include "image/firmware_image.h"
 #include "sim/machine_dir.h"
 #include "sim/sim_machine.h"
+#include "tests/support/forwarding_library.h"
 #include "tests/support/script_host.h"
 #include "tests/test_support.h"
 #include "tools/sample_release.h"
@@ -22,28 +23,14 @@ namespace {
 using namespace varnel;
 
 // Counts the requests that reach the simulated driver.
-class CountingLibrary : public NdisLibrary {
+class CountingLibrary : public test::ForwardingLibrary {
 public:
-    explicit CountingLibrary(NdisLibrary& inner) : m_inner(inner) {}
-    bool IsWindowsNT() override { return m_inner.IsWindowsNT(); }
-    uint32_t OSGetPlatformVersion(uint32_t w) override { return m_inner.OSGetPlatformVersion(w); }
-    uint32_t GetAdapterRegistryInfo(AdapterRegistryInfo& i, const char* s) override {
-        return m_inner.GetAdapterRegistryInfo(i, s);
-    }
-    AdapterHandle OpenAdapterA(const char* name) override { return m_inner.OpenAdapterA(name); }
-    void CloseAdapter(AdapterHandle h) override { m_inner.CloseAdapter(h); }
-    uint32_t GetLastError() override { return m_inner.GetLastError(); }
+    using ForwardingLibrary::ForwardingLibrary;
     NdisStatus MakeNdisRequest(AdapterHandle h, DriverRequest& r, Overlapped& o, uint32_t w) override {
         ++requests;
-        return m_inner.MakeNdisRequest(h, r, o, w);
+        return ForwardingLibrary::MakeNdisRequest(h, r, o, w);
     }
-    EventHandle CreateEvent() override { return m_inner.CreateEvent(); }
-    void ResetEvent(EventHandle e) override { m_inner.ResetEvent(e); }
-    void CloseEvent(EventHandle e) override { m_inner.CloseEvent(e); }
     int64_t requests = 0;
-
-private:
-    NdisLibrary& m_inner;
 };
 
 struct Rig {

@@ -27,17 +27,22 @@ std::unique_ptr<Session> Session::Open(const GlobalOptions& options, std::string
     return session;
 }
 
-bool Session::SelectAdapter(const GlobalOptions& options) {
+bool Session::Start(const GlobalOptions& options, const std::vector<std::string>& files) {
     CVarnelDlg& dialog = Dialog();
-    dialog.InitAdapters(options.adapter < 0);
-    if (options.adapter >= 0) {
-        const int position = dialog.FindAdapter(options.adapter);
-        if (position < 0) {
-            Complain("--adapter " + std::to_string(options.adapter), "no such valid adapter (see varnel-cli adapters)");
-            return false;
-        }
-        dialog.SelectAdapter(position);
+    dialog.OnInitDialog(files, options.adapter < 0);
+    if (options.adapter < 0) return true;
+    const int position = dialog.FindAdapter(options.adapter);
+    if (position < 0) {
+        Complain("--adapter " + std::to_string(options.adapter), "no such valid adapter (see varnel-cli adapters)");
+        return false;
     }
+    dialog.SelectAdapter(position);
+    return true;
+}
+
+bool Session::SelectAdapter(const GlobalOptions& options) {
+    if (!Start(options)) return false;
+    const CVarnelDlg& dialog = Dialog();
     if (!dialog.m_bAdapterSelected) {
         Complain("adapter", dialog.m_strStatus.empty() ? "no adapter could be selected" : dialog.m_strStatus);
         return false;

@@ -4,6 +4,7 @@
 
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "cli/commands.h"
 #include "cli/terminal_host.h"
@@ -22,9 +23,13 @@ public:
     TerminalHost& Terminal() { return m_host; }
     CVarnelDlg& Dialog() { return *m_dialog; }
 
-    // The adapter list as the dialog builds it at start-up, and the adapter
-    // selected as --adapter says (else the first valid one, as the dialog
-    // opens it). False, with the reason on stderr, when none is selected.
+    // The dialog as the program starts it, with these command-line files,
+    // and the adapter selected as --adapter says (else the first valid one,
+    // which the dialog opens itself). False, with the reason on stderr,
+    // when --adapter names no valid adapter.
+    bool Start(const GlobalOptions& options, const std::vector<std::string>& files = {});
+    // Start, and false with the reason on stderr when no adapter ended up
+    // selected.
     bool SelectAdapter(const GlobalOptions& options);
 
 private:

@@ -39,22 +39,6 @@ std::unique_ptr<Session> Start(const GlobalOptions& options, const std::vector<s
     return session;
 }
 
-// The dialog as the GUI starts it, with these command-line files, and the
-// adapter --adapter names selected.
-bool Initialise(Session& session, const GlobalOptions& options, const std::vector<std::string>& files) {
-    CVarnelDlg& dialog = session.Dialog();
-    dialog.OnInitDialog(files, options.adapter < 0);
-    if (options.adapter >= 0) {
-        const int position = dialog.FindAdapter(options.adapter);
-        if (position < 0) {
-            Complain("--adapter " + std::to_string(options.adapter), "no such valid adapter (see varnel-cli adapters)");
-            return false;
-        }
-        dialog.SelectAdapter(position);
-    }
-    return true;
-}
-
 int Update(const GlobalOptions& options, const UpdateArgs& args) {
     auto session = Start(options, args.answers);
     if (!session) return kExitUsage;
@@ -62,7 +46,7 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
     host.SetConfirm(args.yes);
     host.SetDryRun(args.dryRun);
     CVarnelDlg& dialog = session->Dialog();
-    if (!Initialise(*session, options, args.files)) return kExitRefused;
+    if (!session->Start(options, args.files)) return kExitRefused;
     if (!args.oem.empty()) {
         host.SetOpenFile(args.oem);
         dialog.OnDownload();
@@ -106,7 +90,7 @@ int Files(const GlobalOptions& options, const std::vector<std::string>& files, c
 int Query(const GlobalOptions& options, bool firmware) {
     auto session = Start(options, {});
     if (!session) return kExitUsage;
-    if (!Initialise(*session, options, {})) return kExitRefused;
+    if (!session->Start(options)) return kExitRefused;
     CVarnelDlg& dialog = session->Dialog();
     const char* caption = firmware ? "Current Firmware Versions" : "Driver Version for Selected Card";
     session->Terminal().SetStdoutCaption(caption);

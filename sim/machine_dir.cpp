@@ -17,13 +17,7 @@ namespace varnel::sim {
 namespace {
 
 CComponentVersion Version(uint16_t id, const FirmwareIdentity& v) {
-    CComponentVersion c;
-    c.present = 1;
-    c.id = id;
-    c.major = v.major;
-    c.minor = v.minor;
-    c.variant = v.variant;
-    return c;
+    return sample::MakeVersion(id, v.major, v.minor, v.variant);
 }
 
 // Loads an image's text, plugs it with the card's PDA and writes it into

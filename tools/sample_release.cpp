@@ -17,16 +17,6 @@ namespace varnel::sample {
 
 namespace {
 
-CComponentVersion Version(uint16_t id, uint16_t major, uint16_t minor, uint16_t variant) {
-    CComponentVersion v;
-    v.present = 1;
-    v.id = id;
-    v.major = major;
-    v.minor = minor;
-    v.variant = variant;
-    return v;
-}
-
 // Plug targets within a component, from its base address.
 std::vector<CPlugRecord> ComponentPlugs(uint32_t base, bool setPoints) {
     std::vector<CPlugRecord> plugs = {
@@ -78,8 +68,18 @@ void PutIdentity(CFirmwareImage& image, uint32_t base, const CComponentVersion& 
 
 }  // namespace
 
-CComponentVersion ReleasePrimary() { return Version(CComponentVersion::kPrimaryId, 1, 4, 2); }
-CComponentVersion ReleaseStation() { return Version(CComponentVersion::kStationId, 1, 7, 4); }
+CComponentVersion MakeVersion(uint16_t id, uint16_t major, uint16_t minor, uint16_t variant) {
+    CComponentVersion v;
+    v.present = 1;
+    v.id = id;
+    v.major = major;
+    v.minor = minor;
+    v.variant = variant;
+    return v;
+}
+
+CComponentVersion ReleasePrimary() { return MakeVersion(CComponentVersion::kPrimaryId, 1, 4, 2); }
+CComponentVersion ReleaseStation() { return MakeVersion(CComponentVersion::kStationId, 1, 7, 4); }
 uint16_t ReleaseBuildSequence() { return 23; }
 std::vector<uint16_t> ReleasePlatforms() { return {0x0003, 0x0005, 0x000a}; }
 uint16_t CardPlatform() { return 0x0005; }

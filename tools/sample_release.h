@@ -47,6 +47,9 @@ struct ImageSpec {
     size_t dataBytesPerRecord = 32;
 };
 
+// A present component version.
+CComponentVersion MakeVersion(uint16_t id, uint16_t major, uint16_t minor, uint16_t variant);
+
 // The versions and platforms of the checked-in release.
 CComponentVersion ReleasePrimary();
 CComponentVersion ReleaseStation();

@@ -6,6 +6,7 @@
 #include <gtest/gtest.h>
 
 #include "image/firmware_file.h"
+#include "tests/support/forwarding_library.h"
 #include "tests/support/script_host.h"
 #include "tests/support/sim_fixture.h"
 
@@ -15,30 +16,14 @@ namespace {
 using test::Oids;
 
 // Records the names the adapter asks the library to open.
-class OpenRecorder : public NdisLibrary {
+class OpenRecorder : public test::ForwardingLibrary {
 public:
-    explicit OpenRecorder(NdisLibrary& inner) : m_inner(inner) {}
-    bool IsWindowsNT() override { return m_inner.IsWindowsNT(); }
-    uint32_t OSGetPlatformVersion(uint32_t w) override { return m_inner.OSGetPlatformVersion(w); }
-    uint32_t GetAdapterRegistryInfo(AdapterRegistryInfo& i, const char* s) override {
-        return m_inner.GetAdapterRegistryInfo(i, s);
-    }
+    using ForwardingLibrary::ForwardingLibrary;
     AdapterHandle OpenAdapterA(const char* name) override {
         opened.push_back(name);
-        return m_inner.OpenAdapterA(name);
+        return ForwardingLibrary::OpenAdapterA(name);
     }
-    void CloseAdapter(AdapterHandle h) override { m_inner.CloseAdapter(h); }
-    uint32_t GetLastError() override { return m_inner.GetLastError(); }
-    NdisStatus MakeNdisRequest(AdapterHandle h, DriverRequest& r, Overlapped& o, uint32_t w) override {
-        return m_inner.MakeNdisRequest(h, r, o, w);
-    }
-    EventHandle CreateEvent() override { return m_inner.CreateEvent(); }
-    void ResetEvent(EventHandle e) override { m_inner.ResetEvent(e); }
-    void CloseEvent(EventHandle e) override { m_inner.CloseEvent(e); }
     std::vector<std::string> opened;
-
-private:
-    NdisLibrary& m_inner;
 };
 
 class AdapterTest : public ::testing::Test {

@@ -229,15 +229,7 @@ protected:
 
 TEST_F(Checks, PlatformsAndVersions) {
     using sample::ImageSpec;
-    const auto version = [](uint16_t id, uint16_t major, uint16_t minor, uint16_t variant) {
-        CComponentVersion v;
-        v.present = 1;
-        v.id = id;
-        v.major = major;
-        v.minor = minor;
-        v.variant = variant;
-        return v;
-    };
+    const auto version = sample::MakeVersion;
     struct Case {
         const char* name;
         ImageSpec spec;
