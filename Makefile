@@ -29,7 +29,9 @@ build: deps
 DEMO_STATE := $(abspath $(BUILD))/demo-state
 DEMO_CLI   := XDG_STATE_HOME=$(DEMO_STATE) $(CLI) --machine $(DEMO_STATE)/machine
 
-demo: build
+demo: deps
+	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	@cmake --build $(BUILD) -j$(JOBS) --target varnel-cli
 	@rm -rf $(DEMO_STATE)
 	@$(DEMO_CLI) machine init --latency
 	@echo; echo "== varnel-cli info"
