@@ -38,7 +38,7 @@ uint32_t CFirmwareFile::PlugImage(CFirmwareImage& image, CPlugList& plugs, const
             std::vector<uint8_t> bytes(n, 0);
             for (size_t i = 0; i < n && i < name.size(); ++i)
                 bytes[i] = static_cast<uint8_t>(std::toupper(static_cast<unsigned char>(name[i])));
-            if (image.WriteData(bytes.data(), plug->address, n)) LogMessage("[%s]  ", name.c_str());
+            if (image.WriteData(bytes.data(), plug->address, n)) LogMessage("[filename]  ");
             else LogMessage("Warning: file name plug does not fit!\n");
             continue;
         }
