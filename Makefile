@@ -41,7 +41,8 @@ demo: deps
 	@echo; echo "== varnel-cli query firmware"
 	@$(DEMO_CLI) query firmware
 
-test: test-plain test-asan fuzz-smoke
+# The fuzzers first over their seed corpora, so that the test runs close the output.
+test: fuzz-smoke test-plain test-asan
 
 test-plain: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
