@@ -1,6 +1,6 @@
 // varnel-cli image info / image dump
 
-#include <fstream>
+#include <sstream>
 #include <iostream>
 #include <memory>
 #include <nlohmann/json.hpp>
@@ -12,6 +12,7 @@
 #include "image/srec_writer.h"
 #include "pda/pda.h"
 #include "pda/pda_text_file.h"
+#include "platform/atomic_file.h"
 
 namespace varnel::cli {
 
@@ -115,23 +116,14 @@ int ImageDump(const std::string& path, const std::string& outPath, const std::ve
         }
         loaded->file.PlugImage(loaded->image, loaded->plugs, pda, path);
     }
-    // Write beside the target and rename, so a failed write leaves what was there.
-    const std::string temporary = outPath + ".tmp";
-    {
-        std::ofstream out(temporary, std::ios::binary | std::ios::trunc);
-        CSRecordWriter writer(out);
-        writer.Image(loaded->image);
-        writer.Termination(loaded->image.m_startAddress);
-        out.close();
-        if (!out) {
-            std::remove(temporary.c_str());
-            Complain(outPath, "cannot write the file");
-            return kExitRefused;
-        }
-    }
-    if (std::rename(temporary.c_str(), outPath.c_str()) != 0) {
-        std::remove(temporary.c_str());
-        Complain(outPath, "cannot write the file");
+    // A failed write leaves what was there.
+    std::ostringstream text;
+    CSRecordWriter writer(text);
+    writer.Image(loaded->image);
+    writer.Termination(loaded->image.m_startAddress);
+    std::string error;
+    if (!WriteFileAtomically(outPath, text.str(), &error)) {
+        Complain(outPath, error);
         return kExitRefused;
     }
     return kExitDone;
