@@ -35,6 +35,14 @@ std::string UtcStamp(const char* format) {
     return text;
 }
 
+// A backup file name no earlier backup has taken: STEM.pda, else STEM-2.pda...
+std::string FreeBackupPath(const std::filesystem::path& directory, const std::string& stem) {
+    std::error_code ec;
+    std::filesystem::path path = directory / (stem + ".pda");
+    for (int n = 2; std::filesystem::exists(path, ec); ++n) path = directory / (stem + "-" + std::to_string(n) + ".pda");
+    return path.string();
+}
+
 }  // namespace
 
 void CVarnelDlg::EndRun(RunOutcome outcome, const std::string& status) {
@@ -132,7 +140,7 @@ void CVarnelDlg::OnUpdate() {
                     "Cannot Continue", MessageIcon::Error);
                 return EndRun(RunOutcome::Failed);
             }
-            backupPath = (m_backupDirectory / ("pda-" + backupMac + "-" + UtcStamp("%Y%m%dT%H%M%SZ") + ".pda")).string();
+            backupPath = FreeBackupPath(m_backupDirectory, "pda-" + backupMac + "-" + UtcStamp("%Y%m%dT%H%M%SZ"));
             summary += "Card PDA saved before writing to: " + backupPath + "\n";
         }
 

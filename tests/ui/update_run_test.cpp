@@ -186,6 +186,14 @@ TEST_F(UpdateRun, TheReleaseUpdatesTheCard) {
     CPda saved;
     ASSERT_TRUE(MergePdaTextFile(saved, dlg.m_strBackupFile));
     EXPECT_EQ(saved.GetRecords(), before.GetRecords());
+
+    // A second update at once keeps the first backup.
+    const std::string first = dlg.m_strBackupFile;
+    const std::string firstText = test::ReadFile(first);
+    dlg.OnUpdate();
+    EXPECT_EQ(dlg.m_lastRun, RunOutcome::Succeeded);
+    EXPECT_NE(dlg.m_strBackupFile, first);
+    EXPECT_EQ(test::ReadFile(first), firstText);
 }
 
 TEST_F(UpdateRun, ACardFaultInTheMiddleFailsTheUpdate) {
