@@ -34,7 +34,7 @@ int LoadWords(CPda& pda, const AuxRecord& record) {
 }  // namespace
 
 bool CAdapter::WriteAuxBlock(AuxRecord& record, bool force, bool verify) {
-    AuxRecord check;
+    AuxRecord check{};
     if (!force) {
         check.address = record.address;
         check.count = record.count;
@@ -73,7 +73,7 @@ bool CAdapter::ProgramImage(CFirmwareImage& image, ProgressBar* progress, bool f
     image.Rewind();
     int pieces = 0;
     bool error = false;
-    AuxRecord record;
+    AuxRecord record{};
     uint32_t address;
     uint16_t length;
     while (image.ReadNext(record.data, address, length, kPieceMax, kPieceBoundary)) {
@@ -94,10 +94,10 @@ bool CAdapter::ProgramImage(CFirmwareImage& image, ProgressBar* progress, bool f
 }
 
 bool CAdapter::ReadCardPda(CPda& pda) {
-    AuxRecord ram;
+    AuxRecord ram{};
     ram.address = m_dwPdaAddress;
     ram.count = kPdaBytes;
-    AuxRecord nvram;
+    AuxRecord nvram{};
     nvram.address = m_dwPdaAddress | kNvramBit;
     nvram.count = kPdaBytes;
     bool haveNvram = false;
@@ -120,7 +120,7 @@ bool CAdapter::ReadCardPda(CPda& pda) {
 }
 
 bool CAdapter::WriteCardPda(const CPda& pda, bool force, bool verify) {
-    AuxRecord record;
+    AuxRecord record{};
     record.address = m_dwPdaAddress;
     const std::vector<uint16_t> words = pda.ToWords();
     // A PDA that does not fit is never written, not even as an empty record.
