@@ -24,11 +24,11 @@ using namespace varnel;
 
 // The largest image the reader takes, with plug records for the card's data.
 sample::ImageSpec PluggedMaximum() {
-    sample::ImageSpec spec = sample::MaximumImage();
-    spec.station = sample::ReleaseStation();
-    spec.plugs = {{CPlugRecord::kFileNamePlug, 0x40, 16}, {kPdrMacAddress, 0x60, 6}, {kPdrDomain, 0x70, 12},
+    sample::ImageSpec layout = sample::MaximumImage();
+    layout.station = sample::ReleaseStation();
+    layout.plugs = {{CPlugRecord::kFileNamePlug, 0x40, 16}, {kPdrMacAddress, 0x60, 6}, {kPdrDomain, 0x70, 12},
                   {kPdrSetPoint1, 0x80, 28}, {kPdrSetPoint2, 0xA0, 34}};
-    return spec;
+    return layout;
 }
 
 std::string WriteTemporary(const std::string& name, const std::string& text) {

@@ -42,9 +42,9 @@ struct Rig {
         adapter = std::make_unique<CAdapter>(*counting, *machine, host);
         adapter->Open(1, true);
         for (int salt = 0; salt < 2; ++salt) {
-            sample::ImageSpec spec = sample::MaximumImage();
-            spec.seed += static_cast<uint32_t>(salt);
-            std::istringstream text(sample::ImageText(spec));
+            sample::ImageSpec layout = sample::MaximumImage();
+            layout.seed += static_cast<uint32_t>(salt);
+            std::istringstream text(sample::ImageText(layout));
             CFirmwareFile file;
             file.Load(text, &images[salt], nullptr);
         }

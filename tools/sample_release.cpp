@@ -85,29 +85,29 @@ std::vector<uint16_t> ReleasePlatforms() { return {0x0003, 0x0005, 0x000a}; }
 uint16_t CardPlatform() { return 0x0005; }
 
 ImageSpec PrimaryImage(const CComponentVersion& version) {
-    ImageSpec spec;
-    spec.title = "Primary firmware " + version.Format();
-    spec.primary = version;
-    spec.buildSequence = ReleaseBuildSequence();
-    spec.platforms = ReleasePlatforms();
-    spec.blocks = {{kPrimaryBase, 0x6000}, {kPrimaryBase + 0xF000, 0x1800}};  // the second crosses 64 KiB
-    spec.plugs = ComponentPlugs(kPrimaryBase, false);
-    spec.markers = {kPrimaryBase + 0x90};
-    spec.seed = 0x15000000u + version.major * 0x10000u + version.minor * 0x100u + version.variant;
-    return spec;
+    ImageSpec layout;
+    layout.title = "Primary firmware " + version.Format();
+    layout.primary = version;
+    layout.buildSequence = ReleaseBuildSequence();
+    layout.platforms = ReleasePlatforms();
+    layout.blocks = {{kPrimaryBase, 0x6000}, {kPrimaryBase + 0xF000, 0x1800}};  // the second crosses 64 KiB
+    layout.plugs = ComponentPlugs(kPrimaryBase, false);
+    layout.markers = {kPrimaryBase + 0x90};
+    layout.seed = 0x15000000u + version.major * 0x10000u + version.minor * 0x100u + version.variant;
+    return layout;
 }
 
 ImageSpec StationImage(const CComponentVersion& version) {
-    ImageSpec spec;
-    spec.title = "Station firmware " + version.Format();
-    spec.station = version;
-    spec.buildSequence = ReleaseBuildSequence();
-    spec.platforms = ReleasePlatforms();
-    spec.blocks = {{kStationBase, 0x20000}, {kStationBase + 0x40000, 0x6000}};
-    spec.plugs = ComponentPlugs(kStationBase, true);
-    spec.markers = {kStationBase + 0xD0};
-    spec.seed = 0x1F000000u + version.major * 0x10000u + version.minor * 0x100u + version.variant;
-    return spec;
+    ImageSpec layout;
+    layout.title = "Station firmware " + version.Format();
+    layout.station = version;
+    layout.buildSequence = ReleaseBuildSequence();
+    layout.platforms = ReleasePlatforms();
+    layout.blocks = {{kStationBase, 0x20000}, {kStationBase + 0x40000, 0x6000}};
+    layout.plugs = ComponentPlugs(kStationBase, true);
+    layout.markers = {kStationBase + 0xD0};
+    layout.seed = 0x1F000000u + version.major * 0x10000u + version.minor * 0x100u + version.variant;
+    return layout;
 }
 
 ImageSpec CombinedImage(const CComponentVersion& primary, const CComponentVersion& station) {
@@ -123,19 +123,19 @@ ImageSpec CombinedImage(const CComponentVersion& primary, const CComponentVersio
 }
 
 ImageSpec MaximumImage() {
-    ImageSpec spec;
-    spec.title = "Maximum image";
-    spec.blocks = {{0x000000, CFirmwareImage::kAppendChunkLimit * CFirmwareImage::kChunkSize}};
-    spec.seed = 0xB16;
-    return spec;
+    ImageSpec layout;
+    layout.title = "Maximum image";
+    layout.blocks = {{0x000000, CFirmwareImage::kAppendChunkLimit * CFirmwareImage::kChunkSize}};
+    layout.seed = 0xB16;
+    return layout;
 }
 
-std::string ImageText(const ImageSpec& spec) {
+std::string ImageText(const ImageSpec& layout) {
     // Build the image in memory first, so that identity blocks and markers
     // land in the data as the card will hold it.
     CFirmwareImage image;
-    std::mt19937 random(spec.seed);
-    for (const Block& block : spec.blocks) {
+    std::mt19937 random(layout.seed);
+    for (const Block& block : layout.blocks) {
         std::vector<uint8_t> bytes(block.length);
         for (uint8_t& b : bytes) b = static_cast<uint8_t>(random());
         for (uint32_t done = 0; done < block.length; done += 0x8000) {
@@ -144,29 +144,29 @@ std::string ImageText(const ImageSpec& spec) {
         }
     }
     // Plug targets start zeroed, as a linker leaves them.
-    for (const CPlugRecord& plug : spec.plugs) {
+    for (const CPlugRecord& plug : layout.plugs) {
         const std::vector<uint8_t> zeros(plug.length, 0);
         image.WriteData(zeros.data(), plug.address, plug.length);
     }
-    if (spec.primary) PutIdentity(image, kPrimaryBase, *spec.primary);
-    if (spec.station) PutIdentity(image, kStationBase, *spec.station);
+    if (layout.primary) PutIdentity(image, kPrimaryBase, *layout.primary);
+    if (layout.station) PutIdentity(image, kStationBase, *layout.station);
 
     std::ostringstream text;
-    CSRecordWriter writer(text, spec.dataBytesPerRecord);
-    writer.Header(spec.title);
-    if (spec.primary) writer.Version(*spec.primary);
-    if (spec.station) writer.Version(*spec.station);
-    if (spec.primary || spec.station) writer.BuildSequence(spec.buildSequence);
-    for (const uint16_t id : spec.platforms) {
+    CSRecordWriter writer(text, layout.dataBytesPerRecord);
+    writer.Header(layout.title);
+    if (layout.primary) writer.Version(*layout.primary);
+    if (layout.station) writer.Version(*layout.station);
+    if (layout.primary || layout.station) writer.BuildSequence(layout.buildSequence);
+    for (const uint16_t id : layout.platforms) {
         CPlatformRecord platform;
         platform.present = 1;
         platform.id = id;
         platform.words = {1, 1, 3};
         writer.Platform(platform);
     }
-    for (const CPlugRecord& plug : spec.plugs) writer.Plug(plug);
+    for (const CPlugRecord& plug : layout.plugs) writer.Plug(plug);
     writer.Image(image);
-    for (const uint32_t marker : spec.markers) writer.Marker(marker, 1);
+    for (const uint32_t marker : layout.markers) writer.Marker(marker, 1);
     writer.Termination(0);
     return text.str();
 }

@@ -65,7 +65,7 @@ ImageSpec CombinedImage(const CComponentVersion& primary, const CComponentVersio
 ImageSpec MaximumImage();
 
 // The S-record text of an image.
-std::string ImageText(const ImageSpec& spec);
+std::string ImageText(const ImageSpec& layout);
 
 struct CardIdentity {
     std::string partNumber = "PN 7741-0203";

@@ -214,11 +214,11 @@ TEST(LinkFile, ParsesNamesAndChecksum) {
 
 class Checks : public DialogTest {
 protected:
-    // Loads an image built from `spec` and checks it against the card.
-    bool Check(const sample::ImageSpec& spec, std::string& summary, bool withCardPlatform = true) {
+    // Loads an image built from `layout` and checks it against the card.
+    bool Check(const sample::ImageSpec& layout, std::string& summary, bool withCardPlatform = true) {
         CVarnelDlg& dlg = Start();
         if (!withCardPlatform) dlg.m_pda.RemoveRecord(kPdrPlatform);
-        std::istringstream text(sample::ImageText(spec));
+        std::istringstream text(sample::ImageText(layout));
         CFirmwareFile file;
         EXPECT_NE(file.Load(text, nullptr, nullptr), 0);
         EXPECT_TRUE(dlg.m_adapter.Open(1, false));
@@ -232,7 +232,7 @@ TEST_F(Checks, PlatformsAndVersions) {
     const auto version = sample::MakeVersion;
     struct Case {
         const char* name;
-        ImageSpec spec;
+        ImageSpec layout;
         bool cardPlatform;
         std::string summary;
     };
@@ -262,7 +262,7 @@ TEST_F(Checks, PlatformsAndVersions) {
     for (const Case& c : cases) {
         dialog.reset();
         std::string summary;
-        EXPECT_TRUE(Check(c.spec, summary, c.cardPlatform)) << c.name;
+        EXPECT_TRUE(Check(c.layout, summary, c.cardPlatform)) << c.name;
         EXPECT_EQ(summary, c.summary) << c.name;
         EXPECT_TRUE(host.messages.empty()) << c.name;
     }
