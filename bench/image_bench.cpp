@@ -23,8 +23,8 @@ namespace {
 using namespace varnel;
 
 // The largest image the reader takes, with plug records for the card's data.
-sample::ImageSpec PluggedMaximum() {
-    sample::ImageSpec layout = sample::MaximumImage();
+sample::ImageLayout PluggedMaximum() {
+    sample::ImageLayout layout = sample::MaximumImage();
     layout.station = sample::ReleaseStation();
     layout.plugs = {{CPlugRecord::kFileNamePlug, 0x40, 16}, {kPdrMacAddress, 0x60, 6}, {kPdrDomain, 0x70, 12},
                   {kPdrSetPoint1, 0x80, 28}, {kPdrSetPoint2, 0xA0, 34}};

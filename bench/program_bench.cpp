@@ -42,7 +42,7 @@ struct Rig {
         adapter = std::make_unique<CAdapter>(*counting, *machine, host);
         adapter->Open(1, true);
         for (int salt = 0; salt < 2; ++salt) {
-            sample::ImageSpec layout = sample::MaximumImage();
+            sample::ImageLayout layout = sample::MaximumImage();
             layout.seed += static_cast<uint32_t>(salt);
             std::istringstream text(sample::ImageText(layout));
             CFirmwareFile file;

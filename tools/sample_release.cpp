@@ -84,8 +84,8 @@ uint16_t ReleaseBuildSequence() { return 23; }
 std::vector<uint16_t> ReleasePlatforms() { return {0x0003, 0x0005, 0x000a}; }
 uint16_t CardPlatform() { return 0x0005; }
 
-ImageSpec PrimaryImage(const CComponentVersion& version) {
-    ImageSpec layout;
+ImageLayout PrimaryImage(const CComponentVersion& version) {
+    ImageLayout layout;
     layout.title = "Primary firmware " + version.Format();
     layout.primary = version;
     layout.buildSequence = ReleaseBuildSequence();
@@ -97,8 +97,8 @@ ImageSpec PrimaryImage(const CComponentVersion& version) {
     return layout;
 }
 
-ImageSpec StationImage(const CComponentVersion& version) {
-    ImageSpec layout;
+ImageLayout StationImage(const CComponentVersion& version) {
+    ImageLayout layout;
     layout.title = "Station firmware " + version.Format();
     layout.station = version;
     layout.buildSequence = ReleaseBuildSequence();
@@ -110,9 +110,9 @@ ImageSpec StationImage(const CComponentVersion& version) {
     return layout;
 }
 
-ImageSpec CombinedImage(const CComponentVersion& primary, const CComponentVersion& station) {
-    ImageSpec p = PrimaryImage(primary);
-    const ImageSpec s = StationImage(station);
+ImageLayout CombinedImage(const CComponentVersion& primary, const CComponentVersion& station) {
+    ImageLayout p = PrimaryImage(primary);
+    const ImageLayout s = StationImage(station);
     p.title = "Primary " + primary.Format() + " and Station firmware " + station.Format();
     p.station = station;
     p.blocks.insert(p.blocks.end(), s.blocks.begin(), s.blocks.end());
@@ -122,15 +122,15 @@ ImageSpec CombinedImage(const CComponentVersion& primary, const CComponentVersio
     return p;
 }
 
-ImageSpec MaximumImage() {
-    ImageSpec layout;
+ImageLayout MaximumImage() {
+    ImageLayout layout;
     layout.title = "Maximum image";
     layout.blocks = {{0x000000, CFirmwareImage::kAppendChunkLimit * CFirmwareImage::kChunkSize}};
     layout.seed = 0xB16;
     return layout;
 }
 
-std::string ImageText(const ImageSpec& layout) {
+std::string ImageText(const ImageLayout& layout) {
     // Build the image in memory first, so that identity blocks and markers
     // land in the data as the card will hold it.
     CFirmwareImage image;

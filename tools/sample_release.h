@@ -34,7 +34,7 @@ struct Block {
     uint32_t length;
 };
 
-struct ImageSpec {
+struct ImageLayout {
     std::string title;                        // S0 header text
     std::optional<CComponentVersion> primary;
     std::optional<CComponentVersion> station;
@@ -58,14 +58,14 @@ std::vector<uint16_t> ReleasePlatforms();
 // The platform of the sample card (one the release lists).
 uint16_t CardPlatform();
 
-ImageSpec PrimaryImage(const CComponentVersion& version);
-ImageSpec StationImage(const CComponentVersion& version);
-ImageSpec CombinedImage(const CComponentVersion& primary, const CComponentVersion& station);
+ImageLayout PrimaryImage(const CComponentVersion& version);
+ImageLayout StationImage(const CComponentVersion& version);
+ImageLayout CombinedImage(const CComponentVersion& primary, const CComponentVersion& station);
 // Data records only, filled to the image's capacity (for benchmarks).
-ImageSpec MaximumImage();
+ImageLayout MaximumImage();
 
 // The S-record text of an image.
-std::string ImageText(const ImageSpec& layout);
+std::string ImageText(const ImageLayout& layout);
 
 struct CardIdentity {
     std::string partNumber = "PN 7741-0203";

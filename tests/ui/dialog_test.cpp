@@ -215,7 +215,7 @@ TEST(LinkFile, ParsesNamesAndChecksum) {
 class Checks : public DialogTest {
 protected:
     // Loads an image built from `layout` and checks it against the card.
-    bool Check(const sample::ImageSpec& layout, std::string& summary, bool withCardPlatform = true) {
+    bool Check(const sample::ImageLayout& layout, std::string& summary, bool withCardPlatform = true) {
         CVarnelDlg& dlg = Start();
         if (!withCardPlatform) dlg.m_pda.RemoveRecord(kPdrPlatform);
         std::istringstream text(sample::ImageText(layout));
@@ -228,19 +228,19 @@ protected:
 };
 
 TEST_F(Checks, PlatformsAndVersions) {
-    using sample::ImageSpec;
+    using sample::ImageLayout;
     const auto version = sample::MakeVersion;
     struct Case {
         const char* name;
-        ImageSpec layout;
+        ImageLayout layout;
         bool cardPlatform;
         std::string summary;
     };
-    ImageSpec noPlatforms = sample::StationImage(version(0x1F, 1, 7, 4));
+    ImageLayout noPlatforms = sample::StationImage(version(0x1F, 1, 7, 4));
     noPlatforms.platforms.clear();
-    ImageSpec nothing = noPlatforms;
+    ImageLayout nothing = noPlatforms;
     nothing.station.reset();
-    ImageSpec downgrade = sample::CombinedImage(version(0x15, 1, 3, 5), version(0x1F, 1, 4, 9));
+    ImageLayout downgrade = sample::CombinedImage(version(0x15, 1, 3, 5), version(0x1F, 1, 4, 9));
     const Case cases[] = {
         {"station only", sample::StationImage(version(0x1F, 1, 7, 4)), true, "Version information: Station: 1.7.4\n"},
         {"equal versions are no downgrade", sample::StationImage(version(0x1F, 1, 5, 0)), true,

@@ -30,11 +30,11 @@ TEST_F(UpdateRun, StopPointsWriteNothingAndCloseTheAdapter) {
     // 51 records of 10 words: 510 words, as many as a .pda file can hold.
     for (uint16_t code = 0x2000; code < 0x2000 + 51; ++code) big += "9 " + std::to_string(code) + " 0 0 0 0 0 0 0 0\n";
     test::WriteFile(files.File("big.pda"), big);
-    sample::ImageSpec ram = sample::StationImage(sample::ReleaseStation());
+    sample::ImageLayout ram = sample::StationImage(sample::ReleaseStation());
     std::string ramText = sample::ImageText(ram);
     ramText.replace(ramText.rfind("S705"), std::string::npos, "S70500001000EA\n");  // execution address 0x1000
     test::WriteFile(files.File("ram.hex"), ramText);
-    sample::ImageSpec other = sample::StationImage(sample::ReleaseStation());
+    sample::ImageLayout other = sample::StationImage(sample::ReleaseStation());
     other.platforms = {0x0003, 0x0008};
     test::WriteFile(files.File("other.hex"), sample::ImageText(other));
 
