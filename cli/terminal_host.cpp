@@ -98,7 +98,6 @@ MessageAnswer TerminalHost::ShowMessage(const Message& message) {
         AskUser(message.buttons == MessageButtons::YesNo ? "  [y]es / [n]o? " : "  [o]k / [c]ancel? ", message.buttons);
     if (answer) return *answer;
     const MessageAnswer safe = SafeAnswer(message.buttons);
-    m_declined = true;
     std::cerr << "  -> " << AnswerName(safe) << " (no terminal; answer with --answer \"" << message.caption << "="
               << (message.buttons == MessageButtons::YesNo ? "Yes" : "OK") << "\")\n";
     return safe;
@@ -109,7 +108,6 @@ bool TerminalHost::ConfirmWarning(const std::string& heading, const std::string&
     if (m_confirm || m_dryRun) return true;
     const auto answer = AskUser("  [o]k (Download) / [c]ancel? ", MessageButtons::OkCancel);
     if (answer) return *answer == MessageAnswer::Ok;
-    m_declined = true;
     std::cerr << "  -> Cancel (no terminal; confirm with --yes)\n";
     return false;
 }
@@ -126,7 +124,6 @@ bool TerminalHost::ConfirmSummary(const std::string& text) {
     if (m_confirm) return true;
     const auto answer = AskUser("  [o]k (UPDATE) / [c]ancel? ", MessageButtons::OkCancel);
     if (answer) return *answer == MessageAnswer::Ok;
-    m_declined = true;
     std::cerr << "  -> CANCEL (no terminal; confirm with --yes)\n";
     return false;
 }

@@ -34,9 +34,6 @@ public:
     bool SummaryShown() const { return m_summaryShown; }
     // Every message box shown, in order.
     const std::vector<Message>& Shown() const { return m_shown; }
-    // True when a question got its safe answer for want of a terminal or an
-    // answer rule, or a confirmation was declined.
-    bool Declined() const { return m_declined; }
 
     MessageAnswer ShowMessage(const Message& message) override;
     bool ConfirmWarning(const std::string& heading, const std::string& message) override;
@@ -70,7 +67,6 @@ private:
     bool m_confirm = false;
     bool m_dryRun = false;
     bool m_summaryShown = false;
-    bool m_declined = false;
     std::optional<std::string> m_openFile;
     std::string m_stdoutCaption;
     std::vector<Message> m_shown;

@@ -13,7 +13,6 @@ using NdisStatus = uint32_t;
 inline constexpr NdisStatus kNdisSuccess = 0x00000000;
 inline constexpr NdisStatus kNdisFailure = 0xC0000001;
 inline constexpr NdisStatus kNdisInvalidOid = 0xC0010017;
-inline constexpr NdisStatus kNdisAdapterNotReady = 0xC0010011;
 
 // Handles returned by OpenAdapterA; -1 is a failed open.
 using AdapterHandle = int32_t;

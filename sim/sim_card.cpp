@@ -167,15 +167,4 @@ bool SimCard::Reset(std::string* error) {
     return WriteFileAtomically((m_directory / "state.json").string(), state.dump(2) + "\n", error, false);
 }
 
-bool SimCard::SaveState(std::string* error) {
-    for (const auto& [base, sector] : m_sectors) {
-        std::filesystem::create_directories(m_directory / "flash");
-        if (!WriteFileAtomically(SectorPath(base).string(),
-                                 std::string_view(reinterpret_cast<const char*>(sector.data()), sector.size()), error,
-                                 false))
-            return false;
-    }
-    return Reset(error);
-}
-
 }  // namespace varnel::sim

@@ -41,9 +41,6 @@ public:
     FirmwareIdentity Primary() const { return m_primary; }
     FirmwareIdentity Station() const { return m_station; }
 
-    // Writes the card's state anew: flash sectors and state.json.
-    bool SaveState(std::string* error);
-
 private:
     std::vector<uint8_t>& Sector(uint32_t base);
     std::filesystem::path SectorPath(uint32_t base) const;
