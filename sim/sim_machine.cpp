@@ -140,6 +140,8 @@ NdisStatus SimMachine::MakeNdisRequest(AdapterHandle handle, DriverRequest& requ
 
 void SimMachine::WriteTrace(const Trace& trace) {
     if (m_tracePath.empty()) return;
+    // Opened for each request, so the file may be read, moved away or
+    // removed between requests.
     std::ofstream out(m_tracePath, std::ios::app);
     out << trace.line.dump() << "\n";
 }
