@@ -84,29 +84,36 @@ uint16_t ReleaseBuildSequence() { return 23; }
 std::vector<uint16_t> ReleasePlatforms() { return {0x0003, 0x0005, 0x000a}; }
 uint16_t CardPlatform() { return 0x0005; }
 
-ImageLayout PrimaryImage(const CComponentVersion& version) {
+namespace {
+
+// What every component image of the release shares; the data's seed comes
+// from the component and its version, so each version has its own bytes.
+ImageLayout ComponentImage(const char* component, const CComponentVersion& version) {
     ImageLayout layout;
-    layout.title = "Primary firmware " + version.Format();
-    layout.primary = version;
+    layout.title = std::string(component) + " firmware " + version.Format();
     layout.buildSequence = ReleaseBuildSequence();
     layout.platforms = ReleasePlatforms();
+    layout.seed = (uint32_t{version.id} << 24) + version.major * 0x10000u + version.minor * 0x100u + version.variant;
+    return layout;
+}
+
+}  // namespace
+
+ImageLayout PrimaryImage(const CComponentVersion& version) {
+    ImageLayout layout = ComponentImage("Primary", version);
+    layout.primary = version;
     layout.blocks = {{kPrimaryBase, 0x6000}, {kPrimaryBase + 0xF000, 0x1800}};  // the second crosses 64 KiB
     layout.plugs = ComponentPlugs(kPrimaryBase, false);
     layout.markers = {kPrimaryBase + 0x90};
-    layout.seed = 0x15000000u + version.major * 0x10000u + version.minor * 0x100u + version.variant;
     return layout;
 }
 
 ImageLayout StationImage(const CComponentVersion& version) {
-    ImageLayout layout;
-    layout.title = "Station firmware " + version.Format();
+    ImageLayout layout = ComponentImage("Station", version);
     layout.station = version;
-    layout.buildSequence = ReleaseBuildSequence();
-    layout.platforms = ReleasePlatforms();
     layout.blocks = {{kStationBase, 0x20000}, {kStationBase + 0x40000, 0x6000}};
     layout.plugs = ComponentPlugs(kStationBase, true);
     layout.markers = {kStationBase + 0xD0};
-    layout.seed = 0x1F000000u + version.major * 0x10000u + version.minor * 0x100u + version.variant;
     return layout;
 }
 
