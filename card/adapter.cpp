@@ -114,8 +114,11 @@ void CAdapter::ReleaseEvent() {
 }
 
 bool CAdapter::CheckNdisLibrary() {
-    m_library.OpenAdapterA(kProbeName);
+    const AdapterHandle probe = m_library.OpenAdapterA(kProbeName);
     const uint32_t code = m_library.GetLastError();
+    // No adapter has the probe's name; a handle that comes back all the same
+    // is not kept open.
+    if (probe != kInvalidAdapter) m_library.CloseAdapter(probe);
     if (code == 5) {
         Show("The system reports that you have insufficient privileges to load the required driver. \r\n\r\n"
              " 1. You may need to log on as an administrator.\r\n\r\n"
@@ -137,9 +140,11 @@ bool CAdapter::CheckNdisLibrary() {
 
 void CAdapter::DetermineCardType() {
     RidRecord record{};
+    m_bCardTypeAssumed = false;
     if (ReadRid(record, kRidCardType)) {
         m_nCardType = record.Word(2);
     } else {
+        m_bCardTypeAssumed = true;
         m_nCardType = 0;
         Show("getRid failure! Varnel will continue, assuming a 6405-based card.",
              "DEBUG OPTION - unable to determine card type", MessageIcon::Warning);

@@ -118,10 +118,16 @@ public:
     bool WriteAuxBlock(AuxRecord& record, bool force, bool verify);
     bool ProgramImage(CFirmwareImage& image, ProgressBar* progress, bool force, bool verify, bool askOnError);
     bool ReadCardPda(CPda& pda);
+    // The PDA copy in flash ("NVRAM"), which a PDA write replaces: its raw
+    // 1024 bytes into `record`. False when the read fails.
+    bool ReadFlashPda(AuxRecord& record);
     bool WriteCardPda(const CPda& pda, bool force, bool verify);
 
     uint16_t m_nCardType = 0;
     uint32_t m_dwPdaAddress = 0;
+    // The card type could not be read and was assumed: reading goes on at
+    // the assumed PDA address, but nothing may be written there.
+    bool m_bCardTypeAssumed = false;
 
 private:
     // The common request sequence: one request, its NDIS status.
@@ -138,6 +144,10 @@ private:
     AdapterHandle m_hAdapter = kInvalidAdapter;
     Overlapped m_overlapped;
 };
+
+// Loads a PDA copy's 512 words into `pda` (emptied first); true when it
+// holds records and its CRC matches.
+bool LoadPdaCopy(CPda& pda, const AuxRecord& record);
 
 // A RID's firmware identity: payload words 1, 2, 3 are variant, major, minor.
 CComponentVersion VersionFromRid(const RidRecord& record);

@@ -60,9 +60,10 @@ bool CAdapter::ReadAux(AuxRecord& record) {
 }
 
 bool CAdapter::WriteAux(AuxRecord& record) {
-    // Callers never pass more than 2042 bytes; the record cannot hold more.
-    const uint32_t count = record.count > AuxRecord::kMaxData ? AuxRecord::kMaxData : record.count;
-    return Request(kNdisSet, kOidWriteAux, &record, count + 6) == kNdisSuccess;
+    // The record cannot hold more than 2042 bytes: a larger count is a
+    // caller's fault, refused rather than cut.
+    if (record.count > AuxRecord::kMaxData) return false;
+    return Request(kNdisSet, kOidWriteAux, &record, record.count + 6u) == kNdisSuccess;
 }
 
 bool CAdapter::ReadPermanentAddress(uint8_t mac[6]) {

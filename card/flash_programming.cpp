@@ -5,6 +5,7 @@
 #include <cstring>
 
 #include "card/adapter.h"
+#include "image/firmware_file.h"
 #include "image/firmware_image.h"
 #include "pda/pda.h"
 
@@ -33,7 +34,14 @@ int LoadWords(CPda& pda, const AuxRecord& record) {
 
 }  // namespace
 
+bool LoadPdaCopy(CPda& pda, const AuxRecord& record) {
+    return LoadWords(pda, record) > 0 && pda.InputCrc() == pda.StoredCrc();
+}
+
 bool CAdapter::WriteAuxBlock(AuxRecord& record, bool force, bool verify) {
+    // The record holds at most 2042 data bytes; a larger count is refused
+    // before anything is read, compared or sent.
+    if (record.count > AuxRecord::kMaxData) return false;
     AuxRecord check{};
     if (!force) {
         check.address = record.address;
@@ -52,6 +60,20 @@ bool CAdapter::WriteAuxBlock(AuxRecord& record, bool force, bool verify) {
 
 bool CAdapter::ProgramImage(CFirmwareImage& image, ProgressBar* progress, bool force, bool verify,
                             bool askOnError) {
+    // Only the flash takes image data: nothing at or above the record
+    // ranges, nothing with the NVRAM select bit. Such an image is refused
+    // whole, before its first request.
+    for (uint16_t n = 1; n <= image.BlockCount(); ++n) {
+        const CImageBlock& block = image.Block(n);
+        if (block.address >= kImageAddressLimit || block.length > kImageAddressLimit - block.address) {
+            char text[120];
+            std::snprintf(text, sizeof text,
+                          "The image holds data at %08X, outside the card's flash. Update not attempted.",
+                          unsigned{block.address});
+            Show(text, "Programming error.", MessageIcon::Error);
+            return false;
+        }
+    }
     m_library.ResetEvent(m_overlapped.event);
     if (progress) {
         progress->SetRange(0, image.CountPieces(kPieceMax, kPieceBoundary));
@@ -117,6 +139,13 @@ bool CAdapter::ReadCardPda(CPda& pda) {
     Show(" From RAM:\r\n" + WordList(ram) + "\r\n From NVRAM:\r\n" + WordList(nvram), "Invalid PDA data:",
          MessageIcon::None);
     return false;
+}
+
+bool CAdapter::ReadFlashPda(AuxRecord& record) {
+    record = AuxRecord{};
+    record.address = m_dwPdaAddress | kNvramBit;
+    record.count = kPdaBytes;
+    return ReadAux(record);
 }
 
 bool CAdapter::WriteCardPda(const CPda& pda, bool force, bool verify) {

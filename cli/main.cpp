@@ -18,6 +18,26 @@ std::string Hex(unsigned long value, int digits) {
     return text;
 }
 
+namespace {
+
+// Every command's help ends with the global options, which the command takes
+// too (they fall through to the program).
+class HelpFormatter : public CLI::Formatter {
+public:
+    void SetGlobals(std::vector<const CLI::Option*> globals) { m_globals = std::move(globals); }
+
+    std::string make_footer(const CLI::App* app) const override {
+        const std::string footer = CLI::Formatter::make_footer(app);
+        if (app->get_parent() == nullptr) return footer;
+        return make_group("Global options", false, m_globals).substr(1) + footer;
+    }
+
+private:
+    std::vector<const CLI::Option*> m_globals;
+};
+
+}  // namespace
+
 }  // namespace varnel::cli
 
 int main(int argc, char** argv) {
@@ -27,14 +47,23 @@ int main(int argc, char** argv) {
     app.fallthrough();
     app.set_version_flag("--version", "varnel-cli 0.1.0");
     bool log = false;
-    app.add_flag("--log", log, "Append the update log to flash.log in the current directory");
     GlobalOptions options;
-    app.add_option("--machine", options.machine,
-                   "The simulated machine's directory (default: $VARNEL_MACHINE, else "
-                   "$XDG_STATE_HOME/varnel/machine)");
-    app.add_option("--trace", options.trace, "Append every driver request to FILE as a JSON line (or $VARNEL_TRACE)");
-    app.add_option("--adapter", options.adapter, "Adapter number as 'adapters' lists it (default: the first valid one)")
-        ->check(CLI::NonNegativeNumber);
+    // Set before the commands are added: they take the formatter over.
+    auto help = std::make_shared<HelpFormatter>();
+    app.formatter(help);
+    help->SetGlobals({
+        app.add_flag("--log", log, "Append the update log to flash.log in the current directory"),
+        app.add_option("--machine", options.machine,
+                       "The simulated machine's directory (default: $VARNEL_MACHINE, else "
+                       "$XDG_STATE_HOME/varnel/machine)")
+            ->type_name("DIR"),
+        app.add_option("--trace", options.trace,
+                       "Append every driver request to FILE as a JSON line (or $VARNEL_TRACE)")
+            ->type_name("FILE"),
+        app.add_option("--adapter", options.adapter,
+                       "Adapter number as 'adapters' lists it (default: the first valid one)")
+            ->check(CLI::NonNegativeNumber),
+    });
 
     Outcome outcome;
     AddImageCommands(app, outcome);

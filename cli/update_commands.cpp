@@ -55,8 +55,9 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
     if (args.noForce) dialog.m_bForceAll = false;
 
     dialog.OnUpdate();
-    std::cerr << "Status: " << dialog.m_strStatus << "\n";
-    if (args.dryRun) return host.SummaryShown() ? kExitDone : kExitRefused;
+    if (!dialog.m_strStatus.empty()) std::cerr << "Status: " << dialog.m_strStatus << "\n";
+    // A dry run always ends cancelled at the summary: reaching it is success.
+    if (args.dryRun && host.SummaryShown()) return kExitDone;
     switch (dialog.m_lastRun) {
     case RunOutcome::Succeeded: return kExitDone;
     case RunOutcome::Cancelled: return kExitCancelled;
@@ -110,7 +111,9 @@ void AddUpdateCommands(CLI::App& app, Outcome& outcome, const GlobalOptions& opt
     command->add_flag("--yes", update->yes, "Confirm the warning (\"Download\") and the summary (\"UPDATE\")");
     command->add_flag("--dry-run", update->dryRun,
                       "Run every check up to the summary, print it and answer CANCEL: nothing is written");
-    command->add_option("--answer", update->answers, "Answer the question with this caption: CAPTION=BUTTON")
+    // One value per --answer, so that the FILEs after it stay FILEs.
+    command->add_option("--answer", update->answers, "Answer the question with this caption (repeat for more)")
+        ->type_name("CAPTION=BUTTON")
         ->allow_extra_args(false);
     command->add_flag("--verify", update->verify, "Read back every piece written");
     command->add_flag("--no-force", update->noForce, "Write only the pieces that differ from the card");

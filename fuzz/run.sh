@@ -9,7 +9,7 @@ here=$(cd "$(dirname "$0")" && pwd)
 root=$(dirname "$here")
 mkdir -p "$build/crashes"
 
-for name in srec pda_text pda_words; do
+for name in srec pda_text pda_words oem_link; do
     corpus="$build/corpus/$name"
     mkdir -p "$corpus"
     cp "$here/seeds/$name"/* "$corpus/" 2>/dev/null || true
@@ -17,6 +17,7 @@ for name in srec pda_text pda_words; do
     case $name in
         srec) cp "$root"/examples/release/*.hex "$corpus/" ;;
         pda_text) cp "$root"/examples/release/*.pda "$corpus/" ;;
+        oem_link) cp "$root"/examples/release/*.oem "$corpus/" ;;
     esac
     log="$build/fuzz-$name.log"
     if [ "$seconds" -eq 0 ]; then

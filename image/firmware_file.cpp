@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <vector>
 
@@ -68,8 +69,11 @@ int CFirmwareFile::Fail(std::string text) {
 }
 
 uint16_t CFirmwareFile::LoadFile(const std::string& path, CFirmwareImage* image, CPlugList* plugs) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) {
+    // A folder opens as a stream on some systems; it is no file to read.
+    std::error_code ec;
+    std::ifstream in;
+    if (!std::filesystem::is_directory(path, ec)) in.open(path, std::ios::binary);
+    if (!in.is_open()) {
         Reset();
         if (image) image->m_hasStartAddress = 0;
         m_internalError = false;
@@ -86,17 +90,27 @@ uint16_t CFirmwareFile::Load(std::istream& in, CFirmwareImage* image, CPlugList*
 
     // The text is split at line feeds: a file of n lines that ends with a
     // line feed reads as n + 1 lines, the last one empty.
-    uint16_t lineNumber = 0;
-    enum { kGoOn, kFailed, kEnough };
+    // Lines past the limit are refused, never cut off: an image read only
+    // up to the limit would be programmed incomplete. Empty lines after the
+    // limit (the end of the text) do no harm.
+    uint64_t lineNumber = 0;
+    enum { kGoOn, kFailed };
     const auto handle = [&](std::string_view line) {
         ++lineNumber;
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);  // text mode: CR LF ends a line too
-        if (line.size() > kMaxLineLength) {
-            Fail(FormatText("ERROR: Line %u: line length invalid.\n", lineNumber));
+        if (lineNumber > kMaxLines) {
+            if (line.empty()) return kGoOn;
+            Fail(FormatText("ERROR: Line %llu: the file has more than %u lines.\n",
+                            static_cast<unsigned long long>(lineNumber), unsigned{kMaxLines}));
             return kFailed;
         }
-        if (!line.empty() && ParseLine(image, plugs, line, lineNumber) == 0) return kFailed;
-        return lineNumber > kMaxLines ? kEnough : kGoOn;
+        const auto n = static_cast<uint16_t>(lineNumber);
+        if (line.size() > kMaxLineLength) {
+            Fail(FormatText("ERROR: Line %u: line length invalid.\n", unsigned{n}));
+            return kFailed;
+        }
+        if (!line.empty() && ParseLine(image, plugs, line, n) == 0) return kFailed;
+        return kGoOn;
     };
 
     std::vector<char> chunk(1 << 16);
@@ -126,9 +140,10 @@ uint16_t CFirmwareFile::Load(std::istream& in, CFirmwareImage* image, CPlugList*
     }
     if (state == kGoOn) state = handle(partial);
     if (state == kFailed) return 0;
-    if (!image || image->m_hasStartAddress) return lineNumber;
+    const auto lines = static_cast<uint16_t>(std::min<uint64_t>(lineNumber, kMaxLines));
+    if (!image || image->m_hasStartAddress) return lines;
     return static_cast<uint16_t>(
-        Fail(FormatText("Error: Line %u: End reached without an execution address record.\n", lineNumber)));
+        Fail(FormatText("Error: Line %u: End reached without an execution address record.\n", unsigned{lines})));
 }
 
 int CFirmwareFile::ParseLine(CFirmwareImage* image, CPlugList* plugs, std::string_view line, uint16_t n) {
@@ -205,10 +220,18 @@ int CFirmwareFile::ParseLine(CFirmwareImage* image, CPlugList* plugs, std::strin
         const uint32_t third = data.Long(2);
         if (address == kPlugRecordAddress) {
             if (plugs) plugs->Add(first, second, static_cast<uint16_t>(third));
-        } else if (third != 0 && image) {
-            // The marker word 0xC0DE goes just before address X.
+        } else if (third != 0) {
+            // The marker word 0xC0DE goes just before address X, and only
+            // where image data may go: below the record ranges, never with
+            // the NVRAM select bit, never wrapped below address 0.
+            if (first < 2 || first > kImageAddressLimit)
+                return Fail(FormatText("Line %u: Marker address %08X is outside the image area.\n", n,
+                                       unsigned{first}));
             const uint8_t marker[2] = {0xDE, 0xC0};
-            if (!image->WriteData(marker, first - 2, 2)) image->AppendData(marker, first - 2, 2);
+            if (image && !image->WriteData(marker, first - 2, 2) && !image->AppendData(marker, first - 2, 2)) {
+                m_internalError = true;
+                return Fail(std::string(kMemoryErrorText) + "\n");
+            }
         }
         return 1;
     }

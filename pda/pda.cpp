@@ -42,6 +42,12 @@ uint16_t Crc16UpdateWords(uint16_t crc, const uint16_t* words, size_t count) {
     return crc;
 }
 
+void CPda::CopyFrom(const CPda& other) {
+    m_records = other.m_records;
+    m_storedCrc = other.m_storedCrc;
+    m_inputCrc = other.m_inputCrc;
+}
+
 void CPda::Clear() {
     m_records.clear();
     m_storedCrc = 0;

@@ -41,6 +41,8 @@ public:
     CPda& operator=(const CPda&) = delete;
 
     void Clear();
+    // Takes the records and CRCs of `other` (a PDA kept aside and restored).
+    void CopyFrom(const CPda& other);
     // Applies a word image on top of the records present; returns the number
     // of records processed (delete records and the end record included).
     // Stops at the end record, at a record that would run past `count`, and

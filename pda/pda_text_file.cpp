@@ -1,7 +1,9 @@
 #include "pda/pda_text_file.h"
 
 #include <cctype>
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
 #include <memory>
 
 #include "image/flash_log.h"
@@ -32,8 +34,12 @@ uint16_t ParsePdaWords(uint16_t* words, NextChar next, std::string* reason) {
     bool inComment = false;
     int line = 1;
     bool atEnd = false;
+    size_t recordStart = 0;         // index of the current record's length word
+    size_t endRecordEnd = SIZE_MAX; // index just past the end record, once read
 
-    while (!atEnd && j < PdaMaxWords) {
+    // Every word is taken or the file is refused: nothing after the end
+    // record, nothing past the 512-word buffer is dropped in silence.
+    while (!atEnd) {
         int c = next();
         if (c == kEnd) {
             atEnd = true;
@@ -58,7 +64,12 @@ uint16_t ParsePdaWords(uint16_t* words, NextChar next, std::string* reason) {
         } else if ((separator || commentMark) && digits > 0) {
             if ((digits > 4 && !prefixSeen) || digits > 6)
                 return fail(FormatText("Error on line %d: word too long.\n", line));
-            if (j == nextRecordStart) nextRecordStart += size_t{words[j]} + 1;
+            if (j == nextRecordStart) {
+                recordStart = j;
+                nextRecordStart += size_t{words[j]} + 1;
+            } else if (j == recordStart + 1 && words[recordStart] == 2 && words[j] == kPdrEnd) {
+                endRecordEnd = nextRecordStart;
+            }
             ++j;
             digits = 0;
             prefixSeen = false;
@@ -72,6 +83,10 @@ uint16_t ParsePdaWords(uint16_t* words, NextChar next, std::string* reason) {
             words[j] = static_cast<uint16_t>(words[j] * 16 + value);
             ++digits;
         } else if (hexDigit) {
+            if (j >= endRecordEnd)
+                return fail(FormatText("Error on line %d: words follow the end record.\n", line));
+            if (j >= PdaMaxWords)
+                return fail(FormatText("Error on line %d: more than %u words.\n", line, unsigned{PdaMaxWords}));
             words[j] = value;
             digits = 1;
         }
@@ -84,7 +99,10 @@ uint16_t ParsePdaWords(uint16_t* words, NextChar next, std::string* reason) {
 }  // namespace
 
 uint16_t ReadPdaTextFile(uint16_t* words, const char* path, std::string* reason) {
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(std::fopen(path, "rb"), std::fclose);
+    // A folder opens as a stream on some systems; it is no file to read.
+    std::error_code ec;
+    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
+        std::filesystem::is_directory(path, ec) ? nullptr : std::fopen(path, "rb"), std::fclose);
     if (!file) {
         LogMessage("file not found!\n");
         if (reason) *reason = "file not found!";

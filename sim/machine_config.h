@@ -39,13 +39,15 @@ struct FirmwareIdentity {
     uint16_t variant = 0;
     uint16_t major = 0;
     uint16_t minor = 0;
+
+    bool operator==(const FirmwareIdentity&) const = default;
 };
 
 struct CardConfig {
     uint16_t type = 2;                // RID 0xFD04 payload word 2
     FirmwareIdentity primary;         // used when flash holds no identity block
     FirmwareIdentity station;
-    std::string firmwareText;         // RID 0xFFFF
+    std::string firmwareText;         // RID 0xFFFF while the Station identity is `station`
     uint32_t flashSize = 0x800000;
     // The PDA copy the card loaded at its last reset: "loaded" (normal),
     // "erased" (always reads 0xFFFF), or a list of words it always reads.

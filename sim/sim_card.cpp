@@ -155,6 +155,14 @@ FirmwareIdentity SimCard::IdentityAt(uint32_t address, uint16_t id, const Firmwa
     return {word(6), word(8), word(10)};
 }
 
+std::string SimCard::FirmwareText() const {
+    // The configured text is that of the configured Station firmware; any
+    // other Station firmware programmed reports its own version.
+    if (m_station == m_config.station) return m_config.firmwareText;
+    return "WLAN STA firmware " + std::to_string(m_station.major) + "." + std::to_string(m_station.minor) + "." +
+           std::to_string(m_station.variant);
+}
+
 bool SimCard::Reset(std::string* error) {
     ReadFlash(PdaAddress(), m_ramPda.data(), kPdaBytes);
     m_primary = IdentityAt(sample::kPrimaryBase + sample::kIdentityOffset, 0x15, m_config.primary);

@@ -40,6 +40,8 @@ public:
     bool Reset(std::string* error);
     FirmwareIdentity Primary() const { return m_primary; }
     FirmwareIdentity Station() const { return m_station; }
+    // The firmware text (RID 0xFFFF): the Station firmware's.
+    std::string FirmwareText() const;
 
 private:
     std::vector<uint8_t>& Sector(uint32_t base);

@@ -59,6 +59,13 @@ SimMachine::~SimMachine() = default;
 
 SimCard* SimMachine::Card(size_t adapter) { return adapter < m_cards.size() ? m_cards[adapter].get() : nullptr; }
 
+std::map<uint32_t, uint32_t> SimMachine::RequestCounts(size_t adapter) const {
+    std::map<uint32_t, uint32_t> counts;
+    for (const auto& [key, count] : m_oidCounts)
+        if (key.first == adapter) counts[key.second] = count;
+    return counts;
+}
+
 std::string SimMachine::AdapterKey() const {
     switch (m_config.system) {
     case System::Windows95: return "System\\CurrentControlSet\\Services\\Class\\Net";
@@ -214,7 +221,8 @@ NdisStatus SimMachine::HandleCard(OpenAdapter& open, SimCard& card, DriverReques
         case kRidStationIdentity: identity(0x1F, card.Station()); break;
         case kRidFirmwareText: {
             std::memset(payload, 0, 32);
-            std::memcpy(payload, config.firmwareText.data(), std::min<size_t>(config.firmwareText.size(), 32));
+            const std::string text = card.FirmwareText();
+            std::memcpy(payload, text.data(), std::min<size_t>(text.size(), 32));
             words = 16;
             break;
         }

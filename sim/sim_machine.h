@@ -40,6 +40,11 @@ public:
     std::string AdapterKey() const;
     // The card behind an adapter, or null.
     SimCard* Card(size_t adapter);
+    // The requests of this process that reached the card behind an adapter,
+    // by OID (what the faults count).
+    std::map<uint32_t, uint32_t> RequestCounts(size_t adapter) const;
+    // Adapter handles opened and not yet closed.
+    size_t OpenHandles() const { return m_open.size(); }
 
     // NdisLibrary
     bool IsWindowsNT() override;

@@ -123,6 +123,19 @@ public:
     RunOutcome m_lastRun = RunOutcome::None;
 
 protected:
+    // The backup taken before a PDA write: the copy in flash, which the write
+    // replaces, as .pda text; and its raw bytes too when it is not valid.
+    struct BackupPlan {
+        std::string path;
+        std::string text;
+        std::string rawPath;  // empty: the flash copy was valid
+        std::string raw;
+    };
+    // Reads the flash copy and chooses free file names. False, with the
+    // reason, when the copy cannot be read.
+    bool PlanBackup(const std::string& mac, const CPda& cardPda, BackupPlan& plan, std::string& why);
+    bool SaveBackup(const BackupPlan& plan, std::string* error);
+
     // Message boxes owned by the dialog window.
     MessageAnswer Ask(const std::string& text, const std::string& caption, MessageIcon icon,
                       MessageButtons buttons = MessageButtons::Ok);

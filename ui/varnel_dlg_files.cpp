@@ -1,6 +1,7 @@
 // The main dialog's file list: adding files, merging .pda files, and the
 // OEM link file ("Download...").
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -24,21 +25,30 @@ std::pair<std::string, std::string> SplitPath(const std::string& path) {
 }  // namespace
 
 void CVarnelDlg::AddFile(const std::string& path) {
+    // A folder is no file: it is not listed, and the list stays as it was.
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) {
+        Ask(path + " is a folder, not a file.", "Error", MessageIcon::Error);
+        return;
+    }
     m_strLastFile = path;
     if (m_fileList.GetCount() == 3) {
         Ask("The new firmware files will be taken over!!", "", MessageIcon::Warning);
         m_fileList.RemoveAll();
     }
     const FileEntry entry = ClassifyFile(path);
-    m_fileList.AddItem(entry.type, entry.text, entry.path);
+    m_fileList.AddItem(entry.type, entry.text, entry.path, entry.problem);
     UpdateData();
 }
 
 bool CVarnelDlg::LoadPdaFile(const std::string& path) {
     uint16_t words[PdaMaxWords];
-    const uint16_t count = ReadPdaTextFile(words, path.c_str());
+    std::string reason;
+    const uint16_t count = ReadPdaTextFile(words, path.c_str(), &reason);
     if (count == 0) {
-        Ask("File not loaded. Format invalid?", "", MessageIcon::None);
+        // The reader's own reason, with its line number, follows.
+        Ask("File not loaded. Format invalid?" + (reason.empty() ? std::string{} : "\n" + reason), "",
+            MessageIcon::None);
         return false;
     }
     if (m_pda.LoadFromWords(words, count) <= 0) {
@@ -53,7 +63,9 @@ void CVarnelDlg::OnDownload() {
     if (!m_registry.KeyExists(RegistryHive::CurrentUser, "Software\\Varnel")) {
         Ask("Varnel can't get any data from Registry!!", "", MessageIcon::None);
     } else if (auto value = m_registry.StringValue(RegistryHive::CurrentUser, "Software\\Varnel", "Path")) {
-        directory = value->size() < kRegistryPathMax ? *value : value->substr(0, kRegistryPathMax - 1);
+        // A value too long for its buffer cannot be read: no directory,
+        // rather than a cut one.
+        if (value->size() < kRegistryPathMax) directory = *value;
     }
     const auto chosen = m_host.OpenFile({"oem", directory + "\\Firmware\\*.oem", "Link File (*.oem)|*.oem|"});
     if (!chosen) return;
@@ -76,8 +88,18 @@ void CVarnelDlg::OnDownload() {
         Ask("The link file " + *chosen + " cannot be used: " + reason + ".", "Error", MessageIcon::Error);
         return;
     }
+    // Every named file must be there to prove the sum: a missing one
+    // refuses the link file.
     uint32_t sum = 0;
-    for (const std::string& file : link->names) sum += static_cast<uint32_t>(FileByteSum(folder + file));
+    for (const std::string& file : link->names) {
+        const auto fileSum = FileByteSum(folder + file);
+        if (!fileSum) {
+            Ask("The link file names " + folder + file + ", which cannot be opened. Nothing was added.", "Error",
+                MessageIcon::Error);
+            return;
+        }
+        sum += static_cast<uint32_t>(*fileSum);
+    }
     if (sum != link->checksum) {
         Ask("The firmware files had been modified!!", "", MessageIcon::Warning);
         return;

@@ -8,6 +8,7 @@
 #include "image/firmware_file.h"
 #include "image/firmware_image.h"
 #include "image/plug_list.h"
+#include "pda/pda.h"
 #include "pda/pda_text_file.h"
 #include "pda/setpoint.h"
 #include "platform/atomic_file.h"
@@ -35,15 +36,56 @@ std::string UtcStamp(const char* format) {
     return text;
 }
 
-// A backup file name no earlier backup has taken: STEM.pda, else STEM-2.pda...
-std::string FreeBackupPath(const std::filesystem::path& directory, const std::string& stem) {
+// A backup name no earlier backup has taken, for STEM.pda and STEM.bin
+// alike: STEM, else STEM-2, STEM-3...
+std::filesystem::path FreeBackupStem(const std::filesystem::path& directory, const std::string& stem) {
     std::error_code ec;
-    std::filesystem::path path = directory / (stem + ".pda");
-    for (int n = 2; std::filesystem::exists(path, ec); ++n) path = directory / (stem + "-" + std::to_string(n) + ".pda");
-    return path.string();
+    const auto taken = [&](const std::filesystem::path& p) {
+        return std::filesystem::exists(p.string() + ".pda", ec) || std::filesystem::exists(p.string() + ".bin", ec);
+    };
+    std::filesystem::path path = directory / stem;
+    for (int n = 2; taken(path); ++n) path = directory / (stem + "-" + std::to_string(n));
+    return path;
 }
 
 }  // namespace
+
+bool CVarnelDlg::PlanBackup(const std::string& mac, const CPda& cardPda, BackupPlan& plan, std::string& why) {
+    AuxRecord flash{};
+    if (!m_adapter.ReadFlashPda(flash)) {
+        why = "The card's PDA in flash could not be read for its backup.";
+        return false;
+    }
+    CPda flashPda;
+    const bool valid = LoadPdaCopy(flashPda, flash);
+    const std::filesystem::path stem =
+        FreeBackupStem(m_backupDirectory, "pda-" + mac + "-" + UtcStamp("%Y%m%dT%H%M%SZ"));
+    plan.path = stem.string() + ".pda";
+    std::string comment = "Varnel backup of the card's PDA in flash, read before an update\nAdapter " +
+                          std::to_string(m_nAdapter) + ", MAC address " + mac + "\nRead " +
+                          UtcStamp("%Y-%m-%dT%H:%M:%SZ");
+    if (valid) {
+        plan.text = FormatPdaText(flashPda, comment);
+        plan.raw.clear();
+        plan.rawPath.clear();
+    } else {
+        // The flash copy is not a valid PDA: its bytes are kept as they are,
+        // and the .pda holds the PDA the card runs with (if it could be read).
+        plan.rawPath = stem.string() + ".bin";
+        plan.raw.assign(reinterpret_cast<const char*>(flash.data), kPdaBytes);
+        comment += "\nThe PDA in flash was not valid; its 1024 bytes are in " + plan.rawPath +
+                   "\nThe records below are the card's PDA as it was running";
+        plan.text = FormatPdaText(cardPda, comment);
+    }
+    return true;
+}
+
+bool CVarnelDlg::SaveBackup(const BackupPlan& plan, std::string* error) {
+    std::error_code ec;
+    std::filesystem::create_directories(m_backupDirectory, ec);
+    if (!plan.rawPath.empty() && !WriteFileAtomically(plan.rawPath, plan.raw, error)) return false;
+    return WriteFileAtomically(plan.path, plan.text, error);
+}
 
 void CVarnelDlg::EndRun(RunOutcome outcome, const std::string& status) {
     m_lastRun = outcome;
@@ -84,28 +126,36 @@ void CVarnelDlg::OnUpdate() {
             CloseAdapterHandle();
             EndRun(outcome);
         };
+        // The card's PDA as read (empty when it could not be read). Unless a
+        // new PDA reaches the card, the run ends with the dialog holding the
+        // card's own again, never the merge of a run that stopped.
+        CPda cardPda;
+        bool pdaWritten = false;
+        struct KeepCardPda {
+            CVarnelDlg& dialog;
+            const CPda& card;
+            const bool& written;
+            ~KeepCardPda() {
+                if (written) return;
+                dialog.m_pda.CopyFrom(card);
+                dialog.RefreshCardFields();
+            }
+        } keepCardPda{*this, cardPda, pdaWritten};
 
-        // 5. The card's PDA, and the summary's card lines. The PDA as read
-        // is kept for the backup taken before a new one is written.
+        // 5. The card's PDA, and the summary's card lines.
         std::string summary;
         std::string backupMac = "unknown-mac";
         const bool pdaRead = m_adapter.ReadCardPda(m_pda);
         if (pdaRead) {
+            cardPda.CopyFrom(m_pda);
             RefreshCardFields();
             std::string versions;
             m_adapter.GetFirmwareVersions(versions, m_nAdapter);
             summary = "Product Part Number: " + m_strPartNumber + "\n  Serial Number: " + m_strPdaSerial +
                       "\n  MAC Address: " + m_strPdaMac + "\n  Current firmware version: " + versions + "\n";
             if (!m_strPdaMac.empty()) backupMac = m_strPdaMac;
-        }
-        // Whatever the card held, valid or not, is what the backup keeps.
-        const std::string backupText =
-            FormatPdaText(m_pda, "Varnel backup of the card's PDA, read before an update\nAdapter " +
-                                     std::to_string(m_nAdapter) + ", MAC address " + backupMac + "\nRead " +
-                                     UtcStamp("%Y-%m-%dT%H:%M:%SZ"));
-        if (!pdaRead) {
+        } else {
             m_pda.Clear();
-            m_strStatus = "PDA read error! User chose to continue.";
         }
 
         // 6. PDA files (they come first in the list).
@@ -122,8 +172,44 @@ void CVarnelDlg::OnUpdate() {
             ++i;
         }
 
-        // 7. Set point and integrator values; the PDA must fit the card.
-        std::string backupPath;
+        // Where the card keeps its PDA is known only from its type: with
+        // the type assumed, no PDA is written.
+        if (pdaFilesLoaded && m_adapter.m_bCardTypeAssumed) {
+            Ask("The card's type could not be read, so where its PDA lies in flash is not known. Nothing was "
+                "written to the card.",
+                "Cannot Continue", MessageIcon::Error);
+            return stop();
+        }
+        // Without the card's PDA nothing is written and no image is plugged,
+        // unless the .pda files hold a whole PDA and the user asks, in so
+        // many words, to put it in place of whatever the card holds.
+        if (!pdaRead) {
+            const bool wholePda = pdaFilesLoaded && m_pda.FindRecord(kPdrMacAddress) != nullptr;
+            if (!wholePda) {
+                Ask("The card's production data (PDA) could not be read, so nothing was written to the card.",
+                    "Cannot Continue", MessageIcon::Error);
+                m_strStatus = "PDA read error! Nothing was written.";
+                return stop();
+            }
+            RefreshCardFields();
+            if (Ask("The card's production data (PDA) could not be read.\n\nThe .pda files hold a whole PDA, with "
+                    "MAC address " + m_strPdaMac +
+                        ". Write it as the card's PDA? It replaces all the card's production data: MAC address, "
+                        "serial number, part number, platform and calibration tables.\n\nAnswer Yes only when "
+                        "these files are this card's own PDA.",
+                    "Replace the Card's PDA?", MessageIcon::Warning, MessageButtons::YesNo) != MessageAnswer::Yes) {
+                m_strStatus = "PDA read error! Nothing was written.";
+                return stop(RunOutcome::Cancelled);
+            }
+            m_strStatus = "PDA read error! User chose to continue.";
+            summary = "Card PDA could not be read: it is replaced by the PDA of the .pda files.\n"
+                      "  MAC Address: " + m_strPdaMac + "\n";
+            backupMac = m_strPdaMac;
+        }
+
+        // 7. Set point and integrator values; the PDA must fit the card; the
+        // copy in flash, which the write replaces, is read for its backup.
+        BackupPlan backup;
         if (i > 0) {
             summary += std::string(kDashes) + std::to_string(i) + " PDA file(s) Loaded OK\n";
             const int setPoint = ConfigureSetPointAndIntegrator(m_pda);
@@ -140,8 +226,15 @@ void CVarnelDlg::OnUpdate() {
                     "Cannot Continue", MessageIcon::Error);
                 return EndRun(RunOutcome::Failed);
             }
-            backupPath = FreeBackupPath(m_backupDirectory, "pda-" + backupMac + "-" + UtcStamp("%Y%m%dT%H%M%SZ"));
-            summary += "Card PDA saved before writing to: " + backupPath + "\n";
+            std::string why;
+            if (!PlanBackup(backupMac, cardPda, backup, why)) {
+                Ask(why + " Nothing was written to the card.", "Cannot Continue", MessageIcon::Error);
+                m_strStatus = "PDA backup failed! Nothing was written.";
+                return stop();
+            }
+            summary += "Card PDA will be saved before writing, to: " + backup.path + "\n";
+            if (!backup.raw.empty())
+                summary += "  The PDA in flash is not valid: its raw bytes will be saved to: " + backup.rawPath + "\n";
         }
 
         // 8-10. Load and plug every image.
@@ -156,7 +249,10 @@ void CVarnelDlg::OnUpdate() {
                 CloseAdapterHandle();
                 if (slot->file.InternalError())
                     m_host.ShowMessage({kMemoryErrorText, kMemoryErrorCaption, MessageIcon::None, MessageButtons::Ok, false});
-                Ask("Error in file " + path, "Cannot Continue", MessageIcon::Error);
+                // The reader's own reason, with its line number, follows.
+                const std::string& reason = slot->file.LastFinding();
+                Ask("Error in file " + path + (slot->file.InternalError() || reason.empty() ? "" : "\n" + reason),
+                    "Cannot Continue", MessageIcon::Error);
                 loadOk = false;
                 break;
             }
@@ -199,18 +295,18 @@ void CVarnelDlg::OnUpdate() {
         // 13. Writing.
         if (checksOk) {
             if (pdaFilesLoaded) {
-                // Nothing the card had is lost: its PDA as read is saved first.
+                // Nothing the card had is lost: the PDA the write replaces is
+                // saved first.
                 std::string error;
-                std::error_code ec;
-                std::filesystem::create_directories(m_backupDirectory, ec);
-                if (!WriteFileAtomically(backupPath, backupText, &error)) {
+                if (!SaveBackup(backup, &error)) {
                     Ask("The card's PDA could not be saved before writing a new one, so nothing was written to "
                         "the card.\n" + error,
                         "Cannot Continue", MessageIcon::Error);
                     return stop();
                 }
-                m_strBackupFile = backupPath;
+                m_strBackupFile = backup.path;
                 if (!WritePdaToCard()) return stop();
+                pdaWritten = true;
             }
             m_adapter.CheckDriverSupport();
             for (size_t j = 0; j < imagePaths.size(); ++j) {
@@ -225,6 +321,11 @@ void CVarnelDlg::OnUpdate() {
             m_adapter.BlockProtocols(false);
             m_adapter.EndCardAccess();
             CloseAdapterHandle();
+            if (pdaFilesLoaded) {
+                if (imagePaths.empty()) m_strStatus = "Update Successful!";
+                m_strStatus += " Card PDA saved to " + backup.path;
+                UpdateData();
+            }
             Ask("Update Successful!   ", "Update Complete", MessageIcon::Information);
             m_lastRun = RunOutcome::Succeeded;
         } else {

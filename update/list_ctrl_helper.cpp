@@ -10,7 +10,8 @@
 
 namespace varnel {
 
-void CListCtrlHelper::AddItem(int type, const std::string& text, const std::string& path) {
+void CListCtrlHelper::AddItem(int type, const std::string& text, const std::string& path,
+                              const std::string& problem) {
     switch (type) {
     case kFilePrimary:
     case kFileStation:
@@ -35,7 +36,7 @@ void CListCtrlHelper::AddItem(int type, const std::string& text, const std::stri
     }
     }
     const auto at = std::find_if(m_entries.begin(), m_entries.end(), [type](const FileEntry& e) { return e.type > type; });
-    m_entries.insert(at, FileEntry{type, text, path});
+    m_entries.insert(at, FileEntry{type, text, path, problem});
 }
 
 void CListCtrlHelper::RemoveType(int type) {
@@ -69,9 +70,12 @@ FileEntry ClassifyFile(const std::string& path) {
     if (IsPdaPath(path)) {
         std::string text = "     ";
         uint16_t words[PdaMaxWords];
-        const uint16_t count = ReadPdaTextFile(words, path.c_str());
+        std::string problem;
+        const uint16_t count = ReadPdaTextFile(words, path.c_str(), &problem);
         CPda scratch;
-        if (count > 0 && scratch.LoadFromWords(words, count) > 0) {
+        if (count > 0 && scratch.LoadFromWords(words, count) <= 0) problem = "the file holds no PDA record";
+        if (count == 0 && problem.empty()) problem = "the file holds no PDA words";
+        if (problem.empty()) {
             char hex[8];
             if (const uint16_t* platform = scratch.FindRecord(kPdrPlatform); platform && platform[0] == 5) {
                 std::snprintf(hex, sizeof hex, "%x", unsigned{platform[2]});
@@ -82,17 +86,17 @@ FileEntry ClassifyFile(const std::string& path) {
                 text += " / " + std::string(hex);
             }
         }
-        return {kFilePda, text, path};
+        return {kFilePda, text, path, problem};
     }
     // Only the info records are read; a file that fails to load is listed
     // with whatever records came before the failure.
     CFirmwareFile file;
-    file.LoadFile(path, nullptr, nullptr);
+    const std::string problem = file.LoadFile(path, nullptr, nullptr) == 0 ? file.LastFinding() : std::string{};
     if (file.m_primary.present && file.m_station.present)
-        return {kFilePrimaryStation, file.m_primary.Format() + " / " + file.m_station.Format(), path};
-    if (file.m_primary.present) return {kFilePrimary, file.m_primary.Format(), path};
-    if (file.m_station.present) return {kFileStation, file.m_station.Format(), path};
-    return {kFileUnknownImage, "Unknown", path};
+        return {kFilePrimaryStation, file.m_primary.Format() + " / " + file.m_station.Format(), path, problem};
+    if (file.m_primary.present) return {kFilePrimary, file.m_primary.Format(), path, problem};
+    if (file.m_station.present) return {kFileStation, file.m_station.Format(), path, problem};
+    return {kFileUnknownImage, "Unknown", path, problem};
 }
 
 }  // namespace varnel

@@ -20,13 +20,14 @@ struct FileEntry {
     int type = kFileUnknownImage;
     std::string text;  // "Type / Version" column
     std::string path;  // "File Path" column: the full path, never cut
+    std::string problem;  // why the file could not be read; empty when it loaded
 };
 
 class CListCtrlHelper {
 public:
     // Applies the replacement rule, then inserts before the first entry of a
     // greater type.
-    void AddItem(int type, const std::string& text, const std::string& path);
+    void AddItem(int type, const std::string& text, const std::string& path, const std::string& problem = {});
     void RemoveType(int type);
     void RemoveAll() { m_entries.clear(); }
     int GetCount() const { return static_cast<int>(m_entries.size()); }
@@ -40,7 +41,8 @@ private:
 };
 
 // How AddFile lists a file: a .pda file by its platform and release words,
-// an image by the versions its info records give.
+// an image by the versions its info records give. A file that does not load
+// is still listed; `problem` then holds the reader's reason.
 FileEntry ClassifyFile(const std::string& path);
 
 // True when the path ends in ".pda" (in any letter case).

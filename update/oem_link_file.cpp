@@ -1,6 +1,7 @@
 #include "update/oem_link_file.h"
 
 #include <cctype>
+#include <filesystem>
 #include <fstream>
 
 namespace varnel {
@@ -45,9 +46,11 @@ int32_t ByteSum(std::string_view bytes) {
     return static_cast<int32_t>(sum);
 }
 
-int32_t FileByteSum(const std::string& path) {
+std::optional<int32_t> FileByteSum(const std::string& path) {
+    std::error_code ec;
+    if (std::filesystem::is_directory(path, ec)) return std::nullopt;
     std::ifstream in(path, std::ios::binary);
-    if (!in) return 0;
+    if (!in) return std::nullopt;
     uint32_t sum = 0;
     char buffer[1 << 16];
     while (in) {

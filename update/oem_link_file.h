@@ -26,7 +26,8 @@ std::optional<LinkFile> ParseLinkFile(const std::string& bytes, std::string* rea
 
 // Every byte as a signed 8-bit value, added with 32-bit wrap-around.
 int32_t ByteSum(std::string_view bytes);
-// The same over a file's contents; 0 when the file cannot be read.
-int32_t FileByteSum(const std::string& path);
+// The same over a file's contents; nothing when the file cannot be opened
+// or is a folder.
+std::optional<int32_t> FileByteSum(const std::string& path);
 
 }  // namespace varnel

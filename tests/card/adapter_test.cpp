@@ -140,6 +140,39 @@ TEST_F(AdapterTest, StartupCheckReadsTheLibrarysErrorCode) {
         "The system reports that you have insufficient privileges to load the required driver. \r\n\r\n 1. You may"));
 }
 
+// A library that hands out `handle` where the simulated one refuses the
+// open, and records what is closed.
+class LenientLibrary : public test::ForwardingLibrary {
+public:
+    using ForwardingLibrary::ForwardingLibrary;
+    AdapterHandle OpenAdapterA(const char* name) override {
+        const AdapterHandle opened = ForwardingLibrary::OpenAdapterA(name);
+        return opened == kInvalidAdapter ? handle : opened;
+    }
+    void CloseAdapter(AdapterHandle h) override {
+        closed.push_back(h);
+        ForwardingLibrary::CloseAdapter(h);
+    }
+    AdapterHandle handle = kInvalidAdapter;
+    std::vector<AdapterHandle> closed;
+};
+
+TEST_F(AdapterTest, StartupCheckClosesAProbeHandleItWasGiven) {
+    for (const uint32_t code : {6u, 2u}) {
+        Reconfigure([&](sim::MachineConfig& m) { m.startupError = code; });
+        for (const AdapterHandle handle : {kInvalidAdapter, AdapterHandle{77}}) {
+            LenientLibrary library(sim.Machine());
+            library.handle = handle;
+            CAdapter a(library, sim.Machine(), host);
+            EXPECT_EQ(a.CheckNdisLibrary(), code == 6) << code;  // the error code still decides
+            EXPECT_EQ(library.closed, handle == kInvalidAdapter ? std::vector<AdapterHandle>{}
+                                                                : std::vector<AdapterHandle>{handle})
+                << code;
+            EXPECT_FALSE(a.IsOpen());
+        }
+    }
+}
+
 TEST_F(AdapterTest, CardTypeFixesThePdaAddress) {
     struct Case {
         uint16_t type;

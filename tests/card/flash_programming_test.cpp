@@ -162,6 +162,35 @@ TEST_F(FlashTest, SetupFailuresWriteNothing) {
     }
 }
 
+TEST_F(FlashTest, ImageDataOutsideTheFlashIsRefusedBeforeAnyRequest) {
+    // Blocks a marker record could once make: above the data area, or
+    // with the NVRAM select bit.
+    for (const uint32_t address : {0xF00000u, 0xEFFFF0u, 0x807F0000u, 0xFFFFFFFEu}) {
+        SCOPED_TRACE(address);
+        host.messages.clear();
+        CFirmwareImage image;
+        Fill(image, 0x10000, 100);
+        const uint8_t marker[2] = {0xDE, 0xC0};
+        ASSERT_TRUE(image.AppendData(marker, address, 2) || address == 0xEFFFF0u);
+        if (address == 0xEFFFF0u) Fill(image, address, 0x20);  // runs on past 0xF00000
+        EXPECT_FALSE(adapter->ProgramImage(image, nullptr, true, false, true));
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_EQ(host.messages[0].caption, "Programming error.");
+        EXPECT_TRUE(sim.Trace().empty());
+    }
+}
+
+TEST_F(FlashTest, AnAuxBlockLargerThanTheRecordIsRefused) {
+    AuxRecord record{};
+    record.address = 0x500000;
+    record.count = AuxRecord::kMaxData + 1;
+    for (const bool force : {true, false}) {
+        EXPECT_FALSE(adapter->WriteAuxBlock(record, force, true));
+        EXPECT_FALSE(adapter->WriteAux(record));
+    }
+    EXPECT_TRUE(sim.Trace().empty());
+}
+
 TEST_F(FlashTest, ReadCardPdaPrefersTheRamCopy) {
     CPda pda;
     EXPECT_TRUE(adapter->ReadCardPda(pda));

@@ -99,6 +99,15 @@ TEST(Cli, ExitCodesSayWhatHappened) {
     EXPECT_FALSE(std::filesystem::exists(dir.File("x.hex")));
 }
 
+TEST(Cli, EveryCommandsHelpListsTheGlobalOptions) {
+    for (const char* command : {"", "image dump", "pda backup", "update", "query", "query firmware"}) {
+        const Result r = RunCli(std::string(command) + " --help");
+        EXPECT_EQ(r.exit, 0) << command;
+        for (const char* option : {"\n  --machine DIR ", "\n  --adapter ", "\n  --trace FILE ", "\n  --log "})
+            EXPECT_NE(r.out.find(option), std::string::npos) << command << " lacks" << option << "\n" << r.out;
+    }
+}
+
 TEST(Cli, PdaShowMergesInOrderAndDerivesTheSetPoint) {
     const Result r = RunCli("pda show --json --setpoint '" + kRelease + "card.pda' '" + kRelease + "changes.pda'");
     ASSERT_EQ(r.exit, 0) << r.err;
@@ -260,8 +269,11 @@ TEST_F(CliUpdate, TheReleaseUpdatesTheCard) {
     EXPECT_TRUE(r.out.starts_with("Update Information\nProduct Part Number: PN 7741-0203\n")) << r.out;
     EXPECT_NE(r.out.find("Version information: Station: 1.7.4\n"), std::string::npos);
     EXPECT_NE(r.err.find("Update Complete: Update Successful!   \n"), std::string::npos);
-    EXPECT_TRUE(r.err.ends_with("Status: Update Successful!\n")) << r.err;
-    EXPECT_EQ(Versions(), "Current Firmware Versions: Primary: 1.4.2   Station: 1.7.4\n\nWLAN STA firmware 1.5.0   \n");
+    EXPECT_NE(r.err.find("Status: Update Successful! Card PDA saved to " + dir.File("state/varnel/backups/pda-")),
+              std::string::npos)
+        << r.err;
+    // The firmware text is the new Station firmware's.
+    EXPECT_EQ(Versions(), "Current Firmware Versions: Primary: 1.4.2   Station: 1.7.4\n\nWLAN STA firmware 1.7.4   \n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("state/varnel/backups")),
                             std::filesystem::directory_iterator{}),
               1);
@@ -277,8 +289,14 @@ TEST_F(CliUpdate, ChecksOnlyAndRefusals) {
         int exit;
         std::string err;  // a line stderr must hold
     };
+    const std::string changes = "'" + kRelease + "changes.pda'";
     const Case cases[] = {
         {"update --dry-run " + oem, 0, "  -> CANCEL (dry run)"},
+        // A FILE after --answer stays a FILE.
+        {"update --dry-run --answer Warning=OK " + changes, 0, "  -> CANCEL (dry run)"},
+        {"update --dry-run " + changes, 3, "  -> Cancel (no terminal; answer with --answer \"Warning=OK\")"},
+        {"update --dry-run --answer Warning=OK " + changes + " '" + kRelease + "primary.hex'", 1,
+         "Error: Error - Card requires Station code when updating Primary."},
         {"update " + oem, 3, "  -> Cancel (no terminal; confirm with --yes)"},
         {"update --yes '" + kRelease + "changes.pda' '" + kRelease + "primary.hex'", 3,
          "Warning: Warning - PDA changes will not take effect without station code. "},
@@ -291,6 +309,7 @@ TEST_F(CliUpdate, ChecksOnlyAndRefusals) {
         const Result r = Cli(c.arguments);
         EXPECT_EQ(r.exit, c.exit) << c.arguments << "\n" << r.err;
         EXPECT_NE(r.err.find(c.err + "\n"), std::string::npos) << c.arguments << "\n" << r.err;
+        EXPECT_EQ(r.err.find("Status: \n"), std::string::npos) << c.arguments << "\n" << r.err;
     }
     EXPECT_EQ(Versions(), before);
 }

@@ -78,6 +78,17 @@ TEST(SRecordReader, RefusesBadLinesWithTheirReason) {
         {Lines({SRecord('3', kInfoRecordFirst, 4, {})}), "Line 1: Record length does not correspond to size field."},
         {Lines({SRecord('3', kPlugRecordAddress, 4, Longs({0x101, 0x1000}))}), "Line 1: Invalid record format."},
         {Lines({SRecord('3', kMarkerRecordAddress, 4, {})}), "Line 1: Invalid record format."},
+        // Markers only where image data may go: never wrapped below 0,
+        // never into the record ranges or with the NVRAM select bit.
+        {Lines({SRecord('3', kMarkerRecordAddress, 4, Longs({1, 0, 1}))}),
+         "Line 1: Marker address 00000001 is outside the image area."},
+        {Lines({SRecord('3', kMarkerRecordAddress, 4, Longs({0xF00001, 0, 1}))}),
+         "Line 1: Marker address 00F00001 is outside the image area."},
+        {Lines({SRecord('3', kMarkerRecordAddress, 4, Longs({0x807F0002, 0, 1}))}),
+         "Line 1: Marker address 807F0002 is outside the image area."},
+        // Lines past the limit refuse the file; none are cut off.
+        {std::string(32001, '\n') + kS7 + "\n", "ERROR: Line 32002: the file has more than 32000 lines."},
+        {kS7 + std::string(32000, '\n') + data + "\n", "ERROR: Line 32001: the file has more than 32000 lines."},
         {Lines({data}), "Error: Line 2: End reached without an execution address record."},
         {data, "Error: Line 1: End reached without an execution address record."},
     };
@@ -212,11 +223,10 @@ TEST(SRecordReader, LoadFileReportsAMissingFile) {
     EXPECT_EQ(file.LastFinding(), "File not found.");
 }
 
-TEST(SRecordReader, StopsReadingAfter32000Lines) {
-    std::string text(32001, '\n');
-    text += "garbage that is never read\n";
-    const auto loaded = Load(text, false);
-    EXPECT_EQ(loaded->result, 32001);
+TEST(SRecordReader, ReadsUpTo32000LinesAndTrailingEmptyOnes) {
+    // 32,000 lines, the text's own end and blank lines after it.
+    EXPECT_EQ(Load(std::string(31999, '\n') + kS7 + "\n")->result, 32000);
+    EXPECT_EQ(Load(std::string(31999, '\n') + kS7 + std::string(40000, '\n'))->result, 32000);
 }
 
 TEST(ComponentVersion, ComparesMajorThenMinorThenVariant) {

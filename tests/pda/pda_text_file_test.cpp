@@ -85,11 +85,25 @@ TEST(PdaTextFile, RefusesBadTextWithTheLine) {
     }
 }
 
-TEST(PdaTextFile, ReadsAtMost512Words) {
-    std::string text;
-    for (int i = 0; i < 150; ++i) text += "3 0 1 2\n";  // 600 words
-    const Read r = ReadText(text);
-    EXPECT_EQ(r.words.size(), 512u) << r.reason;
+TEST(PdaTextFile, RefusesWordsItWouldDrop) {
+    std::string full;
+    for (int i = 0; i < 128; ++i) full += "3 " + std::to_string(i + 1) + " 1 2\n";  // 512 words
+    EXPECT_EQ(ReadText(full).words.size(), 512u);
+    const struct {
+        std::string text;
+        std::string reason;
+    } cases[] = {
+        {full + "1 7\n", "Error on line 129: more than 512 words."},
+        {"4 101 1102 3322 5544\n2 0 1234\n3 3 41 42\n", "Error on line 3: words follow the end record."},
+        {"2 0 1234 5\n", "Error on line 1: words follow the end record."},
+    };
+    for (const auto& c : cases) {
+        const Read r = ReadText(c.text);
+        EXPECT_TRUE(r.words.empty()) << c.text;
+        EXPECT_EQ(r.reason, c.reason);
+    }
+    // A comment after the end record is no data.
+    EXPECT_EQ(ReadText("2 0 1234 ; end\n# done\n").words.size(), 3u);
 }
 
 TEST(PdaTextFile, FilesReadInTextMode) {

@@ -5,6 +5,8 @@
 
 #include "card/adapter.h"
 #include "image/firmware_file.h"
+#include "pda/pda.h"
+#include "pda/pda_text_file.h"
 #include "tests/support/dialog_fixture.h"
 #include "update/compatibility.h"
 #include "update/oem_link_file.h"
@@ -154,7 +156,13 @@ TEST_F(MainDialog, LinkFileRules) {
          {": The new firmware files will be taken over!!"}, {"C333.pda", "A1.hex", "B22.hex"}},
         {"four dots", "OEMRelease.oem", "A.1.hexB22.hexC333.pda 1", {},
          {"Error: The link file " + dir.File("OEMRelease.oem") + " cannot be used: not three file names."}, {}},
+        // A missing file would count 0: three of them would prove the sum 0.
+        {"missing files", "OEMRelease.oem", "X1.hexX2.hexX3.pda 0", {},
+         {"Error: The link file names " + dir.File("X1.hex") + ", which cannot be opened. Nothing was added."}, {}},
+        {"a folder", "OEMRelease.oem", "A1.hexB22.hexsub.pda " + std::to_string(sum - ByteSum(c)), {},
+         {"Error: The link file names " + dir.File("sub.pda") + ", which cannot be opened. Nothing was added."}, {}},
     };
+    std::filesystem::create_directory(dir.File("sub.pda"));
     for (const Case& k : cases) {
         SCOPED_TRACE(k.name);
         dialog.reset();
@@ -175,6 +183,36 @@ TEST_F(MainDialog, LinkFileRules) {
     // The open-file dialog starts in the installation's Firmware folder.
     EXPECT_EQ(host.fileRequests.back().initialFile, "C:\\Program Files\\Varnel\\Firmware\\*.oem");
     EXPECT_EQ(host.fileRequests.back().filter, "Link File (*.oem)|*.oem|");
+}
+
+TEST_F(MainDialog, ARegistryPathTooLongForItsBufferIsNoPath) {
+    for (const size_t length : {99u, 100u}) {
+        const std::string path = "C:\\" + std::string(length - 3, 'p');
+        Reconfigure([&](sim::MachineConfig& m) { m.registry["HKEY_CURRENT_USER\\Software\\Varnel"]["Path"] = path; });
+        CVarnelDlg& dlg = Start();
+        dlg.OnDownload();
+        EXPECT_EQ(host.fileRequests.back().initialFile, (length < 100 ? path : "") + "\\Firmware\\*.oem");
+    }
+}
+
+TEST_F(MainDialog, AFolderIsNotAFile) {
+    test::TempDir dir;
+    for (const char* name : {"image.hex", "data.pda"}) std::filesystem::create_directory(dir.File(name));
+    CVarnelDlg& dlg = Start({Release("station.hex"), Release("card.pda")});
+    host.messages.clear();
+    dlg.AddFile(dir.File("image.hex"));
+    dlg.AddFile(dir.File("data.pda"));
+    EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Error: " + dir.File("image.hex") + " is a folder, not a file.",
+                                                      "Error: " + dir.File("data.pda") + " is a folder, not a file."}));
+    EXPECT_EQ(dlg.m_fileList.GetCount(), 2);
+    // The readers refuse a folder as they refuse a missing file.
+    CFirmwareFile file;
+    EXPECT_EQ(file.LoadFile(dir.File("image.hex"), nullptr, nullptr), 0);
+    EXPECT_EQ(file.LastFinding(), "File not found.");
+    uint16_t words[PdaMaxWords];
+    std::string reason;
+    EXPECT_EQ(ReadPdaTextFile(words, dir.File("data.pda").c_str(), &reason), 0);
+    EXPECT_EQ(reason, "file not found!");
 }
 
 TEST_F(MainDialog, LinkFileWithoutRegistryKey) {

@@ -63,11 +63,12 @@ TEST_F(UpdateRun, StopPointsWriteNothingAndCloseTheAdapter) {
           "Error: Error - Card requires Station code when updating Primary."},
          "Add Station code to the list.", RunOutcome::Failed},
         {"bad image", {Release("station.hex"), files.File("bad.hex")}, nullptr,
-         {"Cannot Continue: Error in file " + files.File("bad.hex"),
+         {"Cannot Continue: Error in file " + files.File("bad.hex") + "\nERROR: Line 1: Checksum failed.",
           "Cannot Continue: Error Loading Files. Update will not start."},
          "", RunOutcome::Failed},
         {"bad pda file", {files.File("bad.pda"), Release("station.hex")}, nullptr,
-         {": File not loaded. Format invalid?", "Error: Error loading " + files.File("bad.pda")}, "", RunOutcome::Failed},
+         {": File not loaded. Format invalid?\nError on line 1: word too long.",
+          "Error: Error loading " + files.File("bad.pda")}, "", RunOutcome::Failed},
         {"unknown domain", {files.File("domain50.pda"), Release("station.hex")}, nullptr,
          {"ERROR: Set Point and Integrator values could not be set"}, "", RunOutcome::Failed},
         {"pda too large", {files.File("big.pda"), Release("station.hex")}, nullptr,
@@ -117,7 +118,7 @@ TEST_F(UpdateRun, SummaryForACombinedImageAndAPdaFile) {
         "---------------------\n"
         "1 PDA file(s) Loaded OK\n"
         "Set Point and Integrator Values Calculated.\n"
-        "Card PDA saved before writing to: ";
+        "Card PDA will be saved before writing, to: ";
     const std::string tail = ".pda\n"
                              "---------------------\n"
                              "Source File: \"" + Release("combined.hex") + "\"\n"
@@ -140,7 +141,7 @@ TEST_F(UpdateRun, TheReleaseUpdatesTheCard) {
     dlg.OnUpdate();
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Update Complete: Update Successful!   "}));
     EXPECT_EQ(dlg.m_lastRun, RunOutcome::Succeeded);
-    EXPECT_EQ(dlg.m_strStatus, "Update Successful!");
+    EXPECT_EQ(dlg.m_strStatus, "Update Successful! Card PDA saved to " + dlg.m_strBackupFile);
     EXPECT_EQ(host.waitMessages, (std::vector<std::string>{"Flash update in progress...", "Flash update in progress..."}));
     EXPECT_FALSE(host.waitShown);
     EXPECT_TRUE(host.mainVisible && host.mainEnabled);

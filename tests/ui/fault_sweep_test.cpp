@@ -1,0 +1,195 @@
+// The example update (the sample release's link file) against a card that
+// fails at every point of the run: once for each request with the card dying
+// after it, and once for each request of each OID with that OID failing from
+// there on. Whatever fails, the run claims no success it did not reach, the
+// card keeps its old or its new PDA (or the old one is saved in a backup),
+// the handle is closed, and a clean update afterwards repairs the card.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <map>
+#include <string>
+#include <vector>
+
+#include "card/adapter.h"
+#include "pda/pda.h"
+#include "pda/pda_text_file.h"
+#include "pda/setpoint.h"
+#include "tests/support/dialog_fixture.h"
+
+namespace varnel {
+namespace {
+
+namespace fs = std::filesystem;
+
+// The card's flash: its sectors that are not erased, by base address.
+using Flash = std::map<uint32_t, std::vector<uint8_t>>;
+
+std::string Hex(uint32_t value) {
+    char text[12];
+    std::snprintf(text, sizeof text, "0x%08X", unsigned{value});
+    return text;
+}
+
+// The sectors in which two flashes differ ("" when they are equal).
+std::string FlashDifference(const Flash& a, const Flash& b) {
+    std::map<uint32_t, bool> differs;
+    for (const auto& [base, bytes] : a) differs[base] = !b.contains(base) || b.at(base) != bytes;
+    for (const auto& [base, bytes] : b) differs[base] = differs[base] || !a.contains(base);
+    std::string text;
+    for (const auto& [base, different] : differs)
+        if (different) text += (text.empty() ? "sectors " : ", ") + Hex(base);
+    return text;
+}
+
+class FaultSweep : public test::DialogTest {
+protected:
+    void SetUp() override {
+        DialogTest::SetUp();
+        fs::copy(sim.MachineDir() / "cards", factory.Path() / "cards", fs::copy_options::recursive);
+        sample::FillCardPda(oldPda);
+        sample::FillCardPda(newPda);
+        ASSERT_TRUE(MergePdaTextFile(newPda, Release("changes.pda")));
+        ASSERT_EQ(ConfigureSetPointAndIntegrator(newPda), 1);
+    }
+
+    // The card as the factory left it, with these faults, and no backups.
+    void FactoryCard(const sim::CardFaults& faults) {
+        dialog.reset();
+        sim.machine.reset();
+        fs::remove_all(sim.MachineDir() / "cards");
+        fs::copy(factory.Path() / "cards", sim.MachineDir() / "cards", fs::copy_options::recursive);
+        fs::remove_all(BackupDirectory());
+        Faults(faults);
+    }
+    // The same card in a new process, with these faults.
+    void Faults(const sim::CardFaults& faults) {
+        Reconfigure([&](sim::MachineConfig& m) {
+            m.latencyEnabled = false;
+            m.adapters[1].card->faults = faults;
+        });
+        sim.Trace();
+    }
+
+    // The example update: the release's link file, then Update!
+    RunOutcome RunUpdate() {
+        host = test::ScriptHost();
+        dialog.reset();
+        CVarnelDlg& dlg = Dialog();
+        dlg.OnInitDialog({});
+        host.openFile = Release("OEMRelease.oem");
+        dlg.OnDownload();
+        dlg.OnUpdate();
+        return dlg.m_lastRun;
+    }
+
+    fs::path BackupDirectory() const { return sim.dir.Path() / "backups"; }
+
+    Flash ReadFlash() {
+        Flash flash;
+        sim::SimCard& card = *sim.Machine().Card(1);
+        for (const auto& entry : fs::directory_iterator(sim.MachineDir() / "cards" / "0001" / "flash")) {
+            const auto base = static_cast<uint32_t>(std::stoul(entry.path().stem().string(), nullptr, 16));
+            std::vector<uint8_t> bytes(sim::kSectorSize);
+            EXPECT_TRUE(card.ReadFlash(base, bytes.data(), sim::kSectorSize));
+            if (std::any_of(bytes.begin(), bytes.end(), [](uint8_t b) { return b != 0xFF; }))
+                flash[base] = std::move(bytes);
+        }
+        return flash;
+    }
+
+    // The PDA in the card's flash, as the card would load it: "old", "new",
+    // or what else it is.
+    std::string FlashPda() {
+        sim::SimCard& card = *sim.Machine().Card(1);
+        std::vector<uint8_t> bytes(kPdaBytes);
+        if (!card.ReadFlash(card.PdaAddress(), bytes.data(), kPdaBytes)) return "unreadable";
+        std::vector<uint16_t> words(PdaMaxWords);
+        for (size_t i = 0; i < words.size(); ++i) words[i] = static_cast<uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+        CPda pda;
+        if (pda.LoadFromWords(words.data(), PdaMaxWords) <= 0 || pda.InputCrc() != pda.StoredCrc()) return "invalid";
+        if (pda.GetRecords() == oldPda.GetRecords()) return "old";
+        if (pda.GetRecords() == newPda.GetRecords()) return "new";
+        return "other (" + std::to_string(pda.GetRecords().size()) + " records)";
+    }
+
+    bool BackupHoldsOldPda() {
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(BackupDirectory(), ec)) {
+            CPda saved;
+            if (MergePdaTextFile(saved, entry.path().string()) && saved.GetRecords() == oldPda.GetRecords()) return true;
+        }
+        return false;
+    }
+
+    test::TempDir factory;
+    CPda oldPda;  // the card's PDA from the factory
+    CPda newPda;  // the PDA the example update makes of it
+};
+
+TEST_F(FaultSweep, EveryFailingRequestLeavesARepairableCard) {
+    // A clean update: the reference flash, and the requests it makes.
+    FactoryCard({});
+    ASSERT_EQ(RunUpdate(), RunOutcome::Succeeded);
+    const Flash reference = ReadFlash();
+    ASSERT_EQ(FlashPda(), "new");
+    const std::map<uint32_t, uint32_t> counts = sim.Machine().RequestCounts(1);
+    uint32_t requests = 0;
+    for (const auto& [oid, count] : counts) requests += count;
+    ASSERT_GT(requests, 10u);
+
+    struct Case {
+        std::string name;
+        sim::CardFaults faults;
+        uint32_t oid = 0;  // the failing OID, 0 for all (the card died)
+        NdisStatus status = kNdisFailure;
+    };
+    std::vector<Case> cases;
+    for (uint32_t k = 1; k < requests; ++k) {
+        Case c{"card dies after request " + std::to_string(k), {}, 0, sim::kNdisAdapterRemoved};
+        c.faults.diesAfterRequests = k;
+        cases.push_back(c);
+    }
+    for (const auto& [oid, count] : counts)
+        for (uint32_t n = 1; n <= count; ++n) {
+            Case c{"OID " + Hex(oid) + " fails from its request " + std::to_string(n), {}, oid, kNdisFailure};
+            c.faults.oidStatus = {{oid, kNdisFailure, n}};
+            cases.push_back(c);
+        }
+
+    for (const Case& c : cases) {
+        FactoryCard(c.faults);
+        const RunOutcome outcome = RunUpdate();
+        std::vector<std::string> broken;
+        const auto trace = sim.Trace();
+        if (std::none_of(trace.begin(), trace.end(), [&](const nlohmann::json& line) {
+                return line["status"] == c.status && (c.oid == 0 || line["oid"] == c.oid);
+            }))
+            broken.push_back("the fault never struck");
+        if (outcome == RunOutcome::Succeeded) {
+            if (const std::string difference = FlashDifference(ReadFlash(), reference); !difference.empty())
+                broken.push_back("success reported, but the flash differs from a clean update's in " + difference);
+        }
+        const std::string pda = FlashPda();
+        if (pda != "old" && pda != "new" && !BackupHoldsOldPda())
+            broken.push_back("the PDA in flash is " + pda + " and no backup holds the old one");
+        if (dialog->m_adapter.IsOpen() || sim.Machine().OpenHandles() != 0)
+            broken.push_back("the adapter handle is left open");
+
+        Faults({});
+        if (RunUpdate() != RunOutcome::Succeeded)
+            broken.push_back("a clean update afterwards fails");
+        else if (const std::string difference = FlashDifference(ReadFlash(), reference); !difference.empty())
+            broken.push_back("a clean update afterwards leaves the flash different in " + difference);
+
+        std::string text;
+        for (const std::string& b : broken) text += "\n    " + b;
+        EXPECT_TRUE(broken.empty()) << c.name << ":" << text;
+    }
+}
+
+}  // namespace
+}  // namespace varnel

@@ -1,0 +1,189 @@
+// The card's production data is never lost: what the run does when it
+// cannot read the card's PDA or type, what the backup keeps, and what the
+// dialog holds after a run that stopped.
+
+#include <gtest/gtest.h>
+
+#include "card/adapter.h"
+#include "pda/pda.h"
+#include "pda/pda_text_file.h"
+#include "pda/setpoint.h"
+#include "tests/support/dialog_fixture.h"
+
+namespace varnel {
+namespace {
+
+using test::DialogTest;
+
+class PdaSafety : public DialogTest {
+protected:
+    // The PDA copy in the card's flash.
+    std::vector<uint8_t> FlashPda() {
+        std::vector<uint8_t> bytes(kPdaBytes);
+        sim.Machine().Card(1)->ReadFlash(kPdaAddressType6405, bytes.data(), kPdaBytes);
+        return bytes;
+    }
+    void EraseFlashPda() {
+        const std::vector<uint8_t> erased(kPdaBytes, 0xFF);
+        std::string error;
+        ASSERT_TRUE(sim.Machine().Card(1)->WriteFlash(kPdaAddressType6405, erased.data(), kPdaBytes, &error)) << error;
+    }
+    std::vector<std::filesystem::path> Backups() {
+        std::vector<std::filesystem::path> files;
+        std::error_code ec;
+        for (const auto& e : std::filesystem::directory_iterator(sim.dir.Path() / "backups", ec)) files.push_back(e.path());
+        std::sort(files.begin(), files.end());
+        return files;
+    }
+};
+
+const char* const kUnreadable =
+    "Cannot Continue: The card's production data (PDA) could not be read, so nothing was written to the card.";
+
+TEST_F(PdaSafety, WithoutTheCardsPdaNothingIsWrittenUnlessTheUserReplacesIt) {
+    struct Case {
+        const char* name;
+        bool erased;  // both copies hold no PDA (else the run's Aux read fails)
+        std::vector<std::string> files;
+        std::optional<MessageAnswer> answer;  // to "Replace the Card's PDA?"
+        std::string firstMessage;
+        RunOutcome outcome;
+    };
+    const Case cases[] = {
+        {"read fails, image only", false, {"station.hex"}, {}, kUnreadable, RunOutcome::Failed},
+        {"read fails, partial .pda", false, {"changes.pda", "station.hex"}, {}, kUnreadable, RunOutcome::Failed},
+        {"erased, partial .pda", true, {"changes.pda", "station.hex"}, {}, kUnreadable, RunOutcome::Failed},
+        {"erased, whole .pda, default answer", true, {"card.pda", "station.hex"}, {},
+         "Replace the Card's PDA?: The card's production data (PDA) could not be read.", RunOutcome::Cancelled},
+        {"read fails, whole .pda, Yes: no backup, no write", false, {"card.pda", "station.hex"}, MessageAnswer::Yes,
+         "Replace the Card's PDA?: The card's production data (PDA) could not be read.", RunOutcome::Failed},
+        {"erased, whole .pda, Yes", true, {"card.pda", "station.hex"}, MessageAnswer::Yes,
+         "Replace the Card's PDA?: The card's production data (PDA) could not be read.", RunOutcome::Succeeded},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host = test::ScriptHost();
+        dialog.reset();
+        sim.machine.reset();
+        sim.Init();  // a factory-fresh card
+        Reconfigure([&](sim::MachineConfig& m) {
+            // The PDA read at selection works; the run's own read fails.
+            if (!c.erased) m.adapters[1].card->faults.oidStatus = {{kOidReadAux, 0xC0000001, 2}};
+            else m.adapters[1].card->ramPda = "erased";
+        });
+        if (c.erased) EraseFlashPda();
+        const std::vector<uint8_t> before = FlashPda();
+        std::vector<std::string> files;
+        for (const std::string& f : c.files) files.push_back(Release(f));
+        host.Answer("Developer Option", {MessageAnswer::Ok});  // select the card all the same
+        CVarnelDlg& dlg = Start(files);
+        if (c.answer) host.Answer("Replace the Card's PDA?", {*c.answer});
+        host.messages.clear();
+        std::filesystem::remove_all(sim.dir.Path() / "backups");
+        dlg.OnUpdate();
+
+        // The invalid copies are shown first when they could be read.
+        std::vector<std::string> lines = host.Lines();
+        std::erase_if(lines, [](const std::string& l) { return l.starts_with("Invalid PDA data:"); });
+        ASSERT_FALSE(lines.empty());
+        EXPECT_TRUE(lines[0].starts_with(c.firstMessage)) << lines[0];
+        EXPECT_EQ(dlg.m_lastRun, c.outcome);
+        EXPECT_FALSE(dlg.m_adapter.IsOpen());
+        if (c.outcome != RunOutcome::Succeeded) {
+            EXPECT_EQ(Writes(), 0u);
+            EXPECT_TRUE(host.summaries.empty());
+            EXPECT_EQ(dlg.m_strStatus,
+                      c.answer ? "PDA backup failed! Nothing was written." : "PDA read error! Nothing was written.");
+            // The dialog shows no production data it does not have.
+            EXPECT_TRUE(dlg.m_pda.Empty());
+            EXPECT_EQ(dlg.m_strPdaMac, "");
+            continue;
+        }
+        // The recovery writes the .pda files' PDA, and the erased flash copy
+        // is kept byte for byte beside the backup.
+        ASSERT_EQ(host.summaries.size(), 1u);
+        EXPECT_TRUE(host.summaries[0].starts_with(
+            "Card PDA could not be read: it is replaced by the PDA of the .pda files.\n  MAC Address: 00-60-1D-12-34-56\n"));
+        const auto backups = Backups();
+        ASSERT_EQ(backups.size(), 2u);
+        EXPECT_EQ(backups[0].extension(), ".bin");
+        EXPECT_EQ(test::ReadFile(backups[0].string()), std::string(before.begin(), before.end()));
+        EXPECT_EQ(backups[1].string(), dlg.m_strBackupFile);
+        CPda expected;
+        ASSERT_TRUE(MergePdaTextFile(expected, Release("card.pda")));
+        ASSERT_GE(ConfigureSetPointAndIntegrator(expected), 0);
+        AuxRecord record{};
+        std::copy_n(FlashPda().begin(), kPdaBytes, record.data);
+        CPda written;
+        ASSERT_TRUE(LoadPdaCopy(written, record));
+        EXPECT_EQ(written.GetRecords(), expected.GetRecords());
+    }
+}
+
+TEST_F(PdaSafety, TheBackupKeepsTheCopyTheWriteReplaces) {
+    // The card runs with another PDA than the one in its flash (it was
+    // written since the last reset): the backup is of the flash copy.
+    CPda running;
+    sample::CardIdentity other;
+    other.serialNumber = "SN RUNNING1";
+    sample::FillCardPda(running, other);
+    Reconfigure([&](sim::MachineConfig& m) {
+        m.adapters[1].card->ramPda = "words";
+        m.adapters[1].card->ramPdaWords = running.ToWords();
+    });
+    CPda inFlash;
+    sample::FillCardPda(inFlash);
+
+    CVarnelDlg& dlg = Start({Release("changes.pda"), Release("station.hex")});
+    dlg.OnUpdate();
+    ASSERT_EQ(dlg.m_lastRun, RunOutcome::Succeeded) << ::testing::PrintToString(host.Lines());
+    CPda saved;
+    ASSERT_TRUE(MergePdaTextFile(saved, dlg.m_strBackupFile));
+    EXPECT_EQ(saved.GetRecords(), inFlash.GetRecords());
+    EXPECT_EQ(Backups().size(), 1u);  // a valid flash copy needs no raw file
+    // The summary said where it would go, before it was written.
+    EXPECT_NE(host.summaries.at(0).find("Card PDA will be saved before writing, to: " + dlg.m_strBackupFile + "\n"),
+              std::string::npos);
+}
+
+TEST_F(PdaSafety, ARunThatStopsLeavesTheCardsPdaInTheDialog) {
+    test::TempDir files;
+    test::WriteFile(files.File("new-id.pda"), "4 0101 1102 3322 5544\n7 0003 4e53 3020 3030 3030 3030 0000\n");
+    CVarnelDlg& dlg = Start({files.File("new-id.pda"), Release("station.hex")});
+    const std::string mac = dlg.m_strPdaMac;
+    const std::string serial = dlg.m_strPdaSerial;
+    ASSERT_EQ(mac, "00-60-1D-12-34-56");
+    host.confirmSummary = false;
+    dlg.OnUpdate();
+    ASSERT_EQ(dlg.m_lastRun, RunOutcome::Cancelled);
+    EXPECT_EQ(dlg.m_strPdaMac, mac);
+    EXPECT_EQ(dlg.m_strPdaSerial, serial);
+    EXPECT_EQ(host.lastView.pdaMac, mac);
+    CPda card;
+    sample::FillCardPda(card);
+    EXPECT_EQ(dlg.m_pda.GetRecords(), card.GetRecords());
+    EXPECT_EQ(Writes(), 0u);
+}
+
+TEST_F(PdaSafety, AnAssumedCardTypeWritesNoPda) {
+    Reconfigure([](sim::MachineConfig& m) { m.adapters[1].card->faults.unreadableRids = {kRidCardType}; });
+    CVarnelDlg& dlg = Start({Release("changes.pda"), Release("station.hex")});
+    EXPECT_TRUE(dlg.m_adapter.m_bCardTypeAssumed);
+    host.messages.clear();
+    dlg.OnUpdate();
+    EXPECT_EQ(host.Lines(), (std::vector<std::string>{
+                                "Cannot Continue: The card's type could not be read, so where its PDA lies in flash "
+                                "is not known. Nothing was written to the card."}));
+    EXPECT_EQ(Writes(), 0u);
+    EXPECT_FALSE(dlg.m_adapter.IsOpen());
+
+    // Images alone are placed by their own addresses, not by the card type.
+    host.messages.clear();
+    dialog.reset();
+    CVarnelDlg& images = Start({Release("station.hex")});
+    images.OnUpdate();
+    EXPECT_EQ(images.m_lastRun, RunOutcome::Succeeded);
+}
+
+}  // namespace
+}  // namespace varnel
