@@ -74,10 +74,17 @@ int Files(const GlobalOptions& options, const std::vector<std::string>& files, c
         session->Terminal().SetOpenFile(oem);
         dialog.OnDownload();
     }
+    // A listed file that does not load is named with the reader's reason,
+    // and the command fails: the update would refuse it.
     Json entries = Json::array();
+    bool allLoad = true;
     for (const FileEntry& e : dialog.m_fileList.Entries()) {
-        if (json) entries.push_back({{"type", e.type}, {"text", e.text}, {"path", e.path}});
+        if (json) entries.push_back({{"type", e.type}, {"text", e.text}, {"path", e.path}, {"problem", e.problem}});
         else std::cout << e.type << "  " << e.text << "  " << e.path << "\n";
+        if (!e.problem.empty()) {
+            Complain(e.path, e.problem);
+            allLoad = false;
+        }
     }
     if (json) {
         Json messages = Json::array();
@@ -85,7 +92,7 @@ int Files(const GlobalOptions& options, const std::vector<std::string>& files, c
             messages.push_back(DisplayCaption(m) + ": " + DisplayText(m.text));
         std::cout << Json{{"files", entries}, {"messages", messages}}.dump(2) << "\n";
     }
-    return kExitDone;
+    return allLoad ? kExitDone : kExitRefused;
 }
 
 int Query(const GlobalOptions& options, bool firmware) {

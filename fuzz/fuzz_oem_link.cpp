@@ -1,6 +1,6 @@
 // Fuzzes the OEM link file parser and checks what it accepts: three names
-// laid end to end from the start of a file of at most 100 bytes, each ending
-// three characters after its dot, none longer than the limit.
+// laid end to end from the start of a file of at most 100 bytes, each with
+// one dot three characters before its end, none longer than the limit.
 
 #include <cstddef>
 #include <cstdint>
@@ -26,16 +26,14 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
         return 0;
     }
     if (size > kLinkFileMaxBytes || link->names.size() != 3) __builtin_trap();
-    // Name k ends three characters after the k-th dot of the file (which may
-    // lie in the name before when names are shorter than four characters).
+    // Each name holds exactly one dot, three characters before its end.
     size_t end = 0;
-    size_t dot = 0;
     for (const std::string& name : link->names) {
-        dot = bytes.find('.', end == 0 ? 0 : dot + 1);
-        if (dot == std::string::npos || name.size() > kLinkNameMax || bytes.compare(end, name.size(), name) != 0)
+        const size_t dot = name.find('.');
+        if (dot == std::string::npos || name.find('.', dot + 1) != std::string::npos || dot + 4 != name.size() ||
+            name.size() > kLinkNameMax || bytes.compare(end, name.size(), name) != 0)
             __builtin_trap();
         end += name.size();
-        if (end != dot + 4) __builtin_trap();
     }
     return 0;
 }

@@ -22,6 +22,9 @@ std::optional<LinkFile> ParseLinkFile(const std::string& bytes, std::string* rea
     size_t start = 0;
     for (const size_t dot : dots) {
         const size_t end = dot + 4;
+        // Each name holds one dot, its own: a dot inside a name's extension
+        // would make the next name begin behind its own dot.
+        if (dot < start) return fail("a file name's extension holds a dot");
         if (end > bytes.size() || end - start > kLinkNameMax) return fail("a file name is cut short or too long");
         link.names.push_back(bytes.substr(start, end - start));
         start = end;

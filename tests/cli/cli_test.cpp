@@ -336,5 +336,23 @@ TEST_F(CliUpdate, FilesShowsTheList) {
     EXPECT_EQ(json["messages"], nlohmann::json::array({"Error: The new firmware files will be taken over!!"}));
 }
 
+TEST_F(CliUpdate, TheReadersReasonReachesTheTerminal) {
+    test::WriteFile(dir.File("bad.pda"), "; ok\n4 101 12345\n");
+    test::WriteFile(dir.File("bad.hex"), "S70500000000FA\nS1\n");
+    const Result files = Cli("files '" + dir.File("bad.pda") + "' '" + dir.File("bad.hex") + "'");
+    EXPECT_EQ(files.exit, 1);
+    EXPECT_NE(files.err.find("varnel-cli: " + dir.File("bad.pda") + ": Error on line 2: word too long.\n"),
+              std::string::npos)
+        << files.err;
+    EXPECT_NE(files.err.find("varnel-cli: " + dir.File("bad.hex") + ": ERROR: Line 2: line length invalid.\n"),
+              std::string::npos)
+        << files.err;
+    const Result update = Cli("update --yes '" + dir.File("bad.pda") + "' '" + kRelease + "station.hex'");
+    EXPECT_EQ(update.exit, 1);
+    EXPECT_NE(update.err.find("Error: File not loaded. Format invalid?\nError on line 2: word too long.\n"),
+              std::string::npos)
+        << update.err;
+}
+
 }  // namespace
 }  // namespace varnel
