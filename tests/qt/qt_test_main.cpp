@@ -40,6 +40,12 @@ int Send(const QString& socket, const QString& file) {
     return 1;
 }
 
+// The offscreen platform's notes about what it cannot do are noise.
+void Quiet(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+    if (message.startsWith(QStringLiteral("This plugin does not support"))) return;
+    std::cerr << qPrintable(qFormatLogMessage(type, context, message)) << "\n";
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -55,6 +61,7 @@ int main(int argc, char** argv) {
         QCoreApplication app(argc, argv);
         return Send(QString::fromLocal8Bit(argv[2]), QString::fromLocal8Bit(argv[3]));
     }
+    qInstallMessageHandler(Quiet);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     ::testing::InitGoogleTest(&argc, argv);
