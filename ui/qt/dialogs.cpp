@@ -183,6 +183,7 @@ WaitWindow::WaitWindow(const std::string& message)
     layout->setContentsMargins(du.X(8), du.Y(8), du.X(8), du.Y(8));
     layout->addWidget(m_message);
     layout->addWidget(m_bar);
+    layout->setSizeConstraint(QLayout::SetMinimumSize);
     setMinimumWidth(du.X(180));
     setFrameLike();
     adjustSize();
