@@ -14,7 +14,9 @@
 #include <QPointer>
 #include <QTimer>
 #include <QWidget>
+#include <algorithm>
 #include <deque>
+#include <vector>
 #include <functional>
 
 namespace varnel::test {
@@ -72,16 +74,18 @@ private:
         if (modal != m_current) {
             m_current = modal;
             m_since.start();
-            m_acted = false;
         }
-        if (m_acted) {
+        // A window is answered once; back on top after a nested one closed,
+        // it only counts against the time limit.
+        const bool acted = std::any_of(m_acted.begin(), m_acted.end(), [&](const QPointer<QWidget>& w) { return w == modal; });
+        if (acted) {
             if (m_since.elapsed() > m_limit) {
                 ADD_FAILURE() << "window left open: " << modal->windowTitle().toStdString();
                 Escape(*modal);
             }
             return;
         }
-        m_acted = true;
+        m_acted.push_back(modal);
         m_seen << modal->windowTitle();
         if (m_steps.empty() || m_steps.front().title != modal->windowTitle()) {
             ADD_FAILURE() << "unexpected window \"" << modal->windowTitle().toStdString() << "\""
@@ -89,10 +93,13 @@ private:
             Escape(*modal);
             return;
         }
-        Step step = std::move(m_steps.front());
+        // The action runs from a timer of its own: it may spin nested event
+        // loops, in which this poll must go on (a timer does not fire again
+        // while its own handler runs).
+        QTimer::singleShot(0, modal, [action = std::move(m_steps.front().action), window = QPointer<QWidget>(modal)] {
+            if (window) action(*window);
+        });
         m_steps.pop_front();
-        // The action may open a nested modal loop; the poll goes on in it.
-        step.action(*modal);
         // An action that leaves the window open (Clipboard) is not repeated
         // for it.
     }
@@ -102,7 +109,7 @@ private:
     QTimer m_timer;
     QPointer<QWidget> m_current;
     QElapsedTimer m_since;
-    bool m_acted = false;
+    std::vector<QPointer<QWidget>> m_acted;
     std::function<void()> m_watch;
     QStringList m_seen;
 };

@@ -34,6 +34,12 @@ void Application::Start(const std::vector<std::string>& files) {
     m_window.show();
 }
 
+void Application::Serve(SingleInstance& instance) {
+    instance.SetHandlers(
+        [this](const QString& path, std::function<void()> done) { AddFromOutside(path.toStdString(), std::move(done)); },
+        [this] { m_window.BringToFront(); });
+}
+
 void Application::AddFromOutside(const std::string& path, std::function<void()> done) {
     m_pending.push_back({path, std::move(done)});
     Drain();

@@ -13,6 +13,7 @@
 #include "platform/registry.h"
 #include "ui/qt/main_window.h"
 #include "ui/qt/qt_host.h"
+#include "ui/qt/single_instance.h"
 #include "ui/varnel_dlg.h"
 
 namespace varnel::qt {
@@ -29,6 +30,8 @@ public:
 
     // A file from outside; done() runs once it is in the list.
     void AddFromOutside(const std::string& path, std::function<void()> done = {});
+    // Takes the files a later start hands over, and raises the window.
+    void Serve(SingleInstance& instance);
     size_t Waiting() const { return m_pending.size(); }
 
     MainWindow& Window() { return m_window; }

@@ -125,11 +125,7 @@ int main(int argc, char** argv) {
     if (const char* trace = std::getenv("VARNEL_TRACE")) machine->SetTrace(trace);
 
     varnel::qt::Application program(*machine, *machine);
-    instance.SetHandlers(
-        [&program](const QString& path, std::function<void()> done) {
-            program.AddFromOutside(path.toStdString(), std::move(done));
-        },
-        [&program] { program.Window().BringToFront(); });
+    program.Serve(instance);
     program.Start(files);
     return QApplication::exec();
 }

@@ -98,6 +98,8 @@ bool QtHost::ConfirmSummary(const std::string& text) {
 }
 
 ProgressBar& QtHost::ShowWaitWindow(const std::string& message) {
+    // Busy from before the window paints: painting pumps the event loop.
+    m_busy = true;
     m_wait = std::make_unique<WaitWindow>(message);
     m_wait->SetObserver(m_observer);
     if (m_cursor == Cursor::Wait) m_wait->setCursor(Qt::WaitCursor);
@@ -108,6 +110,7 @@ void QtHost::HideWaitWindow() {
     if (!m_wait) return;
     m_wait->hide();
     m_wait.reset();
+    m_busy = false;
     // What waited for the programming (hand-overs) is taken up once the
     // event loop runs again.
     if (m_idle) QTimer::singleShot(0, m_idle);

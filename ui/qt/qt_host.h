@@ -23,7 +23,7 @@ public:
 
     void SetWindow(MainWindow* window) { m_window = window; }
     // True while the card is being programmed behind the wait window.
-    bool Busy() const { return m_wait != nullptr; }
+    bool Busy() const { return m_busy; }
     // Called (from the event loop) once the wait window has gone.
     void SetIdleCallback(std::function<void()> idle) { m_idle = std::move(idle); }
     // Sees the wait window's bar after every step.
@@ -50,6 +50,7 @@ private:
     std::function<void()> m_idle;
     std::function<void(const QProgressBar&)> m_observer;
     Cursor m_cursor = Cursor::Arrow;
+    bool m_busy = false;
 };
 
 // The caption a message box shows: its own, else the system's default.
