@@ -72,12 +72,14 @@ fuzz: $(FUZZ)/.configured
 
 bench: build
 	bench/objcopy_ratio.sh $(BUILD)
+	bench/startup.sh $(BUILD)
 	$(BUILD)/bench/image_bench
 	$(BUILD)/bench/program_bench
 
-# The README's pictures of the desktop program, taken offscreen.
+# The README's pictures of the desktop program, taken offscreen, and the
+# application icon's PNGs.
 screenshots: build
-	$(BUILD)/tests/qt/varnel-screenshots docs
+	$(BUILD)/tests/qt/varnel-screenshots docs ui/qt/art
 
 # Regenerates the checked-in sample release.
 examples: build

@@ -1,6 +1,7 @@
-// varnel-screenshots OUTDIR: pictures of the main window and of the Update
-// Information dialog, taken offscreen on a fresh default machine with the
-// sample release, for the README.
+// varnel-screenshots OUTDIR [ICONDIR]: pictures of the main window and of
+// the Update Information dialog, taken offscreen on a fresh default machine
+// with the sample release, for the README; with ICONDIR also the
+// application icon as PNGs of the usual sizes.
 
 #include <stdlib.h>
 
@@ -16,10 +17,11 @@
 #include "tests/test_support.h"
 #include "tools/sample_release.h"
 #include "ui/qt/application.h"
+#include "ui/qt/art.h"
 
 int main(int argc, char** argv) {
-    if (argc != 2) {
-        std::fprintf(stderr, "usage: varnel-screenshots OUTDIR\n");
+    if (argc != 2 && argc != 3) {
+        std::fprintf(stderr, "usage: varnel-screenshots OUTDIR [ICONDIR]\n");
         return 2;
     }
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
@@ -27,6 +29,16 @@ int main(int argc, char** argv) {
     QApplication::setQuitOnLastWindowClosed(false);
     const QString out = QString::fromLocal8Bit(argv[1]);
     QDir().mkpath(out);
+
+    if (argc == 3) {
+        const QString icons = QString::fromLocal8Bit(argv[2]);
+        QDir().mkpath(icons);
+        for (int size : {16, 32, 48, 64, 128, 256})
+            if (!varnel::qt::RenderAppIcon(size).save(icons + QStringLiteral("/varnel-%1.png").arg(size))) {
+                std::fprintf(stderr, "varnel-screenshots: cannot write the icons to %s\n", argv[2]);
+                return 1;
+            }
+    }
 
     varnel::test::TempDir dir;
     std::string error;
