@@ -1,7 +1,11 @@
 // The main window's contract: what each control shows and when, over the
 // controls' object names.
 
+#include <QFileDialog>
 #include <QGroupBox>
+#include <QMessageBox>
+#include <QMimeData>
+#include <QUrl>
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QListWidget>
@@ -173,6 +177,76 @@ TEST_F(QtTest, FileListShowsPathsAsTyped) {
     EXPECT_TRUE(paths.contains(QString::fromStdString(odd)));
     EXPECT_EQ(files->topLevelItem(0)->icon(0).availableSizes().value(0), QSize(16, 16));
     (void)a;
+}
+
+}  // namespace
+}  // namespace varnel::test
+
+namespace varnel::test {
+namespace {
+
+TEST_F(QtTest, CommandsOpenTheirWindows) {
+    struct Case {
+        const char* action;  // a menu action, or a button
+        QString title;
+        QString text;  // the message box's text ("" : not checked)
+    };
+    const std::vector<Case> cases = {
+        {"queryFirmware", "Current Firmware Versions", ""},
+        {"queryDriver", "Driver Version for Selected Card", "Version: 7.1.4"},
+        {"update", "No files selected", "You must select at least one file to update card"},
+    };
+    qt::Application& a = Start();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.action);
+        QString text;
+        ModalAnswerer answerer({{c.title, [&](QWidget& w) {
+                                     text = qobject_cast<QMessageBox*>(&w)->text();
+                                     ModalAnswerer::Press("OK")(w);
+                                 }}});
+        if (auto* action = a.Window().findChild<QAction*>(c.action))
+            action->trigger();
+        else
+            QTest::mouseClick(Find<QPushButton>(c.action), Qt::LeftButton);
+        EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+        if (!c.text.isEmpty()) {
+            EXPECT_EQ(text, c.text);
+        }
+    }
+}
+
+TEST_F(QtTest, DownloadTakesTheLinkFileFromTheOpenDialog) {
+    qt::Application& a = Start();
+    const QString link = QString::fromStdString(Release("OEMRelease.oem"));
+    ModalAnswerer answerer({{"Open", [&](QWidget& w) {
+                                 auto* dialog = qobject_cast<QFileDialog*>(&w);
+                                 ASSERT_NE(dialog, nullptr);
+                                 EXPECT_EQ(dialog->nameFilters(), QStringList({"Link File (*.oem)"}));
+                                 // Typed into the file name box, as a user would.
+                                 auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
+                                 ASSERT_NE(name, nullptr);
+                                 name->setText(link);
+                                 static_cast<QDialog*>(dialog)->accept();
+                             }}});
+    QTest::mouseClick(Find<QPushButton>("download"), Qt::LeftButton);
+    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    EXPECT_EQ(Find<QTreeWidget>("fileList")->topLevelItemCount(), 3);
+    EXPECT_EQ(a.Dialog().m_fileList.GetCount(), 3);
+}
+
+TEST_F(QtTest, DroppedFilesJoinTheList) {
+    qt::Application& a = Start();
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(QString::fromStdString(Release("station.hex"))),
+                  QUrl::fromLocalFile(QString::fromStdString(Release("changes.pda")))});
+    QDragEnterEvent enter(QPoint(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&a.Window(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(&a.Window(), &drop);
+    ASSERT_EQ(a.Dialog().m_fileList.GetCount(), 2);
+    EXPECT_EQ(a.Dialog().m_fileList.Entries()[0].path, Release("changes.pda"));
+    EXPECT_EQ(a.Dialog().m_fileList.Entries()[1].path, Release("station.hex"));
 }
 
 }  // namespace
