@@ -117,6 +117,22 @@ TEST_F(SingleInstanceTest, AnotherUserCanNeitherServeNorHandOver) {
     sender.start("/usr/bin/setpriv", asNobody + QStringList{"--send", mine, file});
     EXPECT_NE(Finish(sender), 0);
     EXPECT_TRUE(Paths().empty());
+
+    // A runtime directory that belongs to another user is never used: the
+    // program goes elsewhere (Qt falls back to a private one) or refuses.
+    TempDir foreign;
+    ASSERT_EQ(::chown(foreign.Path().c_str(), 65534, 65534), 0);
+    QProcess refused;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(foreign.Path().string()));
+    refused.setProcessEnvironment(env);
+    refused.start(VARNEL_GUI, {"--machine", QString::fromStdString(other.File("machine"))});
+    const int code = Finish(refused, 1500);
+    EXPECT_TRUE(code == -1 || code == 1) << code;
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(foreign.File("varnel.socket"))));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(foreign.File("varnel.lock"))));
+    refused.kill();
+    refused.waitForFinished();
 }
 
 TEST_F(SingleInstanceTest, HandOverWhileTheSummaryIsOpen) {
