@@ -87,8 +87,10 @@ TEST_F(QtTest, WholeUpdateThroughTheWindows) {
              ModalAnswerer::Press("OK")(w);
          }},
     });
+    const QPoint place = a.Window().pos();
     QTest::mouseClick(Find<QPushButton>("update"), Qt::LeftButton);
     EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    EXPECT_EQ(a.Window().pos(), place);
 
     EXPECT_TRUE(headings.contains("Warning !!"));
     EXPECT_TRUE(headings.contains(" "));

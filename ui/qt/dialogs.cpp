@@ -170,6 +170,9 @@ WaitWindow::WaitWindow(const std::string& message)
     bold.setStyleHint(QFont::SansSerif);
     bold.setPixelSize(20);
     bold.setBold(true);
+    // Characters 7 pixels wide on average: narrower than the face's own.
+    if (const int average = QFontMetrics(bold).averageCharWidth(); average > 7)
+        bold.setStretch(std::max(50, 700 / average));
     m_message->setFont(bold);
     m_message->setAlignment(Qt::AlignCenter);
 
