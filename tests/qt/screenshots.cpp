@@ -14,7 +14,7 @@
 
 #include "sim/machine_dir.h"
 #include "sim/sim_machine.h"
-#include "tests/test_support.h"
+#include <filesystem>
 #include "tools/sample_release.h"
 #include "ui/qt/application.h"
 #include "ui/qt/art.h"
@@ -40,7 +40,14 @@ int main(int argc, char** argv) {
             }
     }
 
-    varnel::test::TempDir dir;
+    // A fixed place, so that the pictures show the same paths every time.
+    struct Place {
+        std::filesystem::path path = std::filesystem::temp_directory_path() / "varnel-example";
+        Place() { std::filesystem::remove_all(path); std::filesystem::create_directories(path); }
+        ~Place() { std::filesystem::remove_all(path); }
+        std::string File(const std::string& name) const { return (path / name).string(); }
+        const std::filesystem::path& Path() const { return path; }
+    } dir;
     std::string error;
     if (!varnel::sim::InitMachine(dir.Path() / "machine", true, &error) ||
         !varnel::sample::WriteRelease(dir.File("release"), &error)) {

@@ -158,7 +158,7 @@ void InfoDialog::CopyToClipboard() {
 }
 
 WaitWindow::WaitWindow(const std::string& message)
-    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint | Qt::WindowStaysOnTopHint) {
+    : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("waitWindow"));
     setAttribute(Qt::WA_ShowWithoutActivating);
     setFont(DialogFont(8));
