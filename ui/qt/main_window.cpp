@@ -224,10 +224,22 @@ void MainWindow::Show(const DialogView& view) {
     SetText(m_ndisMac, view.ndisMac);
     SetText(m_version, view.version);
 
+    // The list is rebuilt only when it changed, so a refresh keeps the
+    // user's selection in it.
+    bool same = m_files->topLevelItemCount() == static_cast<int>(view.files.size());
+    for (int i = 0; same && i < m_files->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem* item = m_files->topLevelItem(i);
+        const DialogView::File& file = view.files[static_cast<size_t>(i)];
+        same = item->data(0, Qt::UserRole).toInt() == file.type && item->text(0) == Plain(file.text) &&
+               item->text(1) == Plain(file.path);
+    }
+    if (same) return;
     m_files->clear();
     for (const DialogView::File& file : view.files) {
         auto* item = new QTreeWidgetItem(m_files, {Plain(file.text), Plain(file.path)});
-        item->setIcon(0, TypeIcon(file.type));
+        const size_t type = file.type >= 0 && file.type < 5 ? static_cast<size_t>(file.type) : 1;
+        if (m_typeIcons[type].isNull()) m_typeIcons[type] = TypeIcon(static_cast<int>(type));
+        item->setIcon(0, m_typeIcons[type]);
         item->setData(0, Qt::UserRole, file.type);
     }
 }

@@ -4,7 +4,9 @@
 // fields and the version line, laid out in dialog units of its font. It
 // shows a DialogView and passes every command on; it decides nothing.
 
+#include <QIcon>
 #include <QMainWindow>
+#include <array>
 #include <functional>
 #include <string>
 #include <vector>
@@ -64,6 +66,7 @@ private:
     QLineEdit* m_ndisMac = nullptr;
     QLineEdit* m_pdaSerial = nullptr;
     QLineEdit* m_version = nullptr;
+    std::array<QIcon, 5> m_typeIcons;
     QPoint m_shownAt;
     bool m_hiddenForWork = false;
 };
