@@ -195,3 +195,28 @@ TEST_F(SingleInstanceTest, HandOverDuringTheFlashWaitsForItsEnd) {
 
 }  // namespace
 }  // namespace varnel::test
+
+namespace varnel::test {
+namespace {
+
+TEST_F(QtTest, FileArrivingWhileTheTakenOverBoxIsOpenIsKept) {
+    qt::Application& a = Start({Release("changes.pda"), Release("primary.hex"), Release("station.hex")});
+    bool doneFirst = false;
+    bool doneSecond = false;
+    ModalAnswerer answerer({{"Error", [&](QWidget& w) {
+                                 // The second file comes while the box for the first is open.
+                                 a.AddFromOutside(Release("combined.hex"), [&] { doneSecond = true; });
+                                 EXPECT_FALSE(doneSecond);
+                                 ModalAnswerer::Press("OK")(w);
+                             }}});
+    a.AddFromOutside(Release("card.pda"), [&] { doneFirst = true; });
+    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    EXPECT_TRUE(doneFirst);
+    EXPECT_TRUE(doneSecond);
+    std::vector<std::string> paths;
+    for (const FileEntry& e : a.Dialog().m_fileList.Entries()) paths.push_back(e.path);
+    EXPECT_EQ(paths, std::vector<std::string>({Release("card.pda"), Release("combined.hex")}));
+}
+
+}  // namespace
+}  // namespace varnel::test
