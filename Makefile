@@ -12,7 +12,7 @@ CLI     := $(BUILD)/cli/varnel-cli
 RELEASE := examples/release
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build demo test test-plain test-asan fuzz fuzz-smoke bench examples clean
+.PHONY: all deps build demo test test-plain test-asan fuzz fuzz-smoke bench examples screenshots clean
 
 all: build
 
@@ -72,8 +72,14 @@ fuzz: $(FUZZ)/.configured
 
 bench: build
 	bench/objcopy_ratio.sh $(BUILD)
+	bench/startup.sh $(BUILD)
 	$(BUILD)/bench/image_bench
 	$(BUILD)/bench/program_bench
+
+# The README's pictures of the desktop program, taken offscreen, and the
+# application icon's PNGs.
+screenshots: build
+	$(BUILD)/tests/qt/varnel-screenshots docs ui/qt/art
 
 # Regenerates the checked-in sample release.
 examples: build

@@ -18,6 +18,8 @@ libbenchmark-dev
 libcli11-dev
 nlohmann-json3-dev
 srecord
+qt6-base-dev
+fonts-liberation2
 "
 
 missing=""

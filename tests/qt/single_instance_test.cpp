@@ -1,0 +1,222 @@
+// One instance per user, with real second processes.
+
+#include <signal.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <QDir>
+#include <QLabel>
+#include <QLocalSocket>
+#include <QProcess>
+#include <QPushButton>
+
+#include "tests/qt/qt_fixture.h"
+
+namespace varnel::test {
+namespace {
+
+class SingleInstanceTest : public QtTest {
+protected:
+    QString Runtime() const { return QString::fromLocal8Bit(qgetenv("XDG_RUNTIME_DIR")); }
+    QString Socket() const { return Runtime() + "/varnel.socket"; }
+
+    // A start of the real program; its own machine, so that a first
+    // instance never shares ours.
+    std::unique_ptr<QProcess> Varnel(const QStringList& files, const QString& workingDirectory = {}) {
+        auto process = std::make_unique<QProcess>();
+        if (!workingDirectory.isEmpty()) process->setWorkingDirectory(workingDirectory);
+        process->setProcessChannelMode(QProcess::ForwardedErrorChannel);
+        process->start(VARNEL_GUI, QStringList{"--machine", QString::fromStdString(other.File("machine"))} + files);
+        EXPECT_TRUE(process->waitForStarted());
+        return process;
+    }
+    // Runs our event loop until the process ends; its exit code, -1 when it
+    // did not end in time.
+    static int Finish(QProcess& process, int limitMs = 30000) {
+        if (!SpinUntil([&] { return process.state() == QProcess::NotRunning; }, limitMs)) return -1;
+        return process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -1;
+    }
+    static bool Answers(const QString& socket) {
+        QLocalSocket probe;
+        probe.connectToServer(socket);
+        return probe.waitForConnected(200);
+    }
+    std::vector<std::string> Paths() {
+        std::vector<std::string> paths;
+        for (const FileEntry& e : App().Dialog().m_fileList.Entries()) paths.push_back(e.path);
+        return paths;
+    }
+
+    TempDir other;
+};
+
+TEST_F(SingleInstanceTest, SecondStartHandsOverAndAStaleSocketDoesNotStopTheNext) {
+    // A first instance, killed: its socket stays behind.
+    auto killed = Varnel({});
+    ASSERT_TRUE(SpinUntil([&] { return Answers(Socket()); })) << "the first instance never listened";
+    ::kill(static_cast<pid_t>(killed->processId()), SIGKILL);
+    ASSERT_TRUE(killed->waitForFinished());
+    ASSERT_TRUE(QFileInfo::exists(Socket()));
+
+    // The next start becomes the first instance.
+    qt::SingleInstance instance(Runtime());
+    QString error;
+    ASSERT_EQ(instance.Start({}, &error), qt::SingleInstance::Role::First) << error.toStdString();
+    qt::Application& a = Start();
+    a.Serve(instance);
+    struct stat status {};
+    ASSERT_EQ(::stat(Socket().toLocal8Bit().constData(), &status), 0);
+    EXPECT_EQ(status.st_mode & 077, 0u) << "the socket is this user's only";
+
+    // A second start: one relative and one absolute path, in this order.
+    auto second = Varnel({"card.pda", QString::fromStdString(Release("changes.pda"))},
+                         QString::fromStdString(Release("")));
+    EXPECT_EQ(Finish(*second), 0);
+    EXPECT_EQ(Paths(), std::vector<std::string>({Release("card.pda"), Release("changes.pda")}));
+
+    // With no files it only raises the window.
+    auto third = Varnel({});
+    EXPECT_EQ(Finish(*third), 0);
+    EXPECT_EQ(Paths().size(), 2u);
+}
+
+TEST_F(SingleInstanceTest, AnotherUserCanNeitherServeNorHandOver) {
+    if (::getuid() != 0) GTEST_SKIP() << "needs root to run a process as another user (setpriv)";
+    if (!QFileInfo::exists("/usr/bin/setpriv")) GTEST_SKIP() << "setpriv is not installed";
+    const QString self = QCoreApplication::applicationFilePath();
+    const QStringList asNobody = {"--reuid=65534", "--regid=65534", "--clear-groups", self};
+    TempDir shared;
+    ::chmod(shared.Path().c_str(), 0777);
+    const QString theirs = QString::fromStdString(shared.File("theirs.socket"));
+    const QString file = QString::fromStdString(Release("station.hex"));
+
+    // A socket served by another user: refused, nothing handed over.
+    QProcess server;
+    server.start("/usr/bin/setpriv", asNobody + QStringList{"--serve", theirs});
+    ASSERT_TRUE(SpinUntil([&] { return server.readAllStandardOutput().contains("ready") || server.state() == QProcess::NotRunning; }));
+    ASSERT_EQ(server.state(), QProcess::Running);
+    QString error;
+    bool noServer = true;
+    EXPECT_FALSE(qt::SingleInstance::HandOver(theirs, {file}, &error, &noServer, 2000));
+    EXPECT_FALSE(noServer);
+    EXPECT_TRUE(error.contains("another user")) << error.toStdString();
+    SpinUntil([] { return false; }, 200);
+    EXPECT_FALSE(server.readAllStandardOutput().contains("file")) << "the other user's instance got the file";
+    server.kill();
+    server.waitForFinished();
+
+    // Our instance, its socket opened to all: another user's hand-over is
+    // refused all the same.
+    qt::SingleInstance ours(QString{});
+    const QString mine = QString::fromStdString(shared.File("mine.socket"));
+    ASSERT_TRUE(ours.Listen(mine, &error)) << error.toStdString();
+    ::chmod(mine.toLocal8Bit().constData(), 0777);
+    Start();
+    App().Serve(ours);
+    QProcess sender;
+    sender.start("/usr/bin/setpriv", asNobody + QStringList{"--send", mine, file});
+    EXPECT_NE(Finish(sender), 0);
+    EXPECT_TRUE(Paths().empty());
+
+    // A runtime directory that belongs to another user is never used: the
+    // program goes elsewhere (Qt falls back to a private one) or refuses.
+    TempDir foreign;
+    ASSERT_EQ(::chown(foreign.Path().c_str(), 65534, 65534), 0);
+    QProcess refused;
+    QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_RUNTIME_DIR", QString::fromStdString(foreign.Path().string()));
+    refused.setProcessEnvironment(env);
+    refused.start(VARNEL_GUI, {"--machine", QString::fromStdString(other.File("machine"))});
+    const int code = Finish(refused, 1500);
+    EXPECT_TRUE(code == -1 || code == 1) << code;
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(foreign.File("varnel.socket"))));
+    EXPECT_FALSE(QFileInfo::exists(QString::fromStdString(foreign.File("varnel.lock"))));
+    refused.kill();
+    refused.waitForFinished();
+}
+
+TEST_F(SingleInstanceTest, HandOverWhileTheSummaryIsOpen) {
+    qt::SingleInstance instance(Runtime());
+    QString error;
+    ASSERT_EQ(instance.Start({}, &error), qt::SingleInstance::Role::First) << error.toStdString();
+    qt::Application& a = Start({Release("changes.pda"), Release("primary.hex"), Release("station.hex")});
+    a.Serve(instance);
+    int exitCode = -2;
+    std::vector<std::string> listed;
+    ModalAnswerer answerer({
+        {"Varnel", ModalAnswerer::Press("Download")},
+        {"Update Information",
+         [&](QWidget& w) {
+             auto second = Varnel({QString::fromStdString(Release("combined.hex"))});
+             exitCode = Finish(*second);
+             listed = Paths();
+             ModalAnswerer::Press("CANCEL")(w);
+         }},
+    });
+    answerer.Expect("Error", [](QWidget& w) {
+        EXPECT_TRUE(w.findChild<QLabel*>("qt_msgbox_label")->text() == "The new firmware files will be taken over!!");
+        ModalAnswerer::Press("OK")(w);
+    });
+    a.Dialog().OnUpdate();
+    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    EXPECT_EQ(exitCode, 0);
+    EXPECT_EQ(listed, std::vector<std::string>({Release("combined.hex")}));
+    EXPECT_EQ(Writes(), 0u);
+}
+
+TEST_F(SingleInstanceTest, HandOverDuringTheFlashWaitsForItsEnd) {
+    WithLatency();
+    qt::SingleInstance instance(Runtime());
+    QString error;
+    ASSERT_EQ(instance.Start({}, &error), qt::SingleInstance::Role::First) << error.toStdString();
+    qt::Application& a = Start({Release("primary.hex"), Release("station.hex")});
+    a.Serve(instance);
+    std::unique_ptr<QProcess> second;
+    bool queued = false;
+    size_t longestList = 0;
+    a.Host().SetProgressObserver([&](const QProgressBar&) {
+        longestList = std::max(longestList, Paths().size());
+        if (second) return;
+        second = Varnel({QString::fromStdString(Release("card.pda"))});
+        // The programming goes on while the hand-over waits.
+        queued = SpinUntil([&] { return a.Waiting() == 1; });
+    });
+    ModalAnswerer answerer({{"Varnel", ModalAnswerer::Press("Download")},
+                            {"Update Information", ModalAnswerer::Press("UPDATE")},
+                            {"Update Complete", ModalAnswerer::Press("OK")}});
+    a.Dialog().OnUpdate();
+    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    EXPECT_TRUE(queued);
+    EXPECT_EQ(longestList, 2u) << "a file joined the list during the programming";
+    ASSERT_TRUE(second);
+    EXPECT_EQ(Finish(*second), 0);
+    EXPECT_EQ(Paths(), std::vector<std::string>({Release("card.pda"), Release("primary.hex"), Release("station.hex")}));
+}
+
+}  // namespace
+}  // namespace varnel::test
+
+namespace varnel::test {
+namespace {
+
+TEST_F(QtTest, FileArrivingWhileTheTakenOverBoxIsOpenIsKept) {
+    qt::Application& a = Start({Release("changes.pda"), Release("primary.hex"), Release("station.hex")});
+    bool doneFirst = false;
+    bool doneSecond = false;
+    ModalAnswerer answerer({{"Error", [&](QWidget& w) {
+                                 // The second file comes while the box for the first is open.
+                                 a.AddFromOutside(Release("combined.hex"), [&] { doneSecond = true; });
+                                 EXPECT_FALSE(doneSecond);
+                                 ModalAnswerer::Press("OK")(w);
+                             }}});
+    a.AddFromOutside(Release("card.pda"), [&] { doneFirst = true; });
+    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    EXPECT_TRUE(doneFirst);
+    EXPECT_TRUE(doneSecond);
+    std::vector<std::string> paths;
+    for (const FileEntry& e : a.Dialog().m_fileList.Entries()) paths.push_back(e.path);
+    EXPECT_EQ(paths, std::vector<std::string>({Release("card.pda"), Release("combined.hex")}));
+}
+
+}  // namespace
+}  // namespace varnel::test

@@ -1,0 +1,160 @@
+// A whole update through the windows, and the ways out of it that write
+// nothing.
+
+#include <QClipboard>
+#include <QLabel>
+#include <QMenuBar>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QTest>
+
+#include "tests/qt/qt_fixture.h"
+
+namespace varnel::test {
+namespace {
+
+// The heading's texts seen while the warning stays open this long.
+QSet<QString> WatchHeading(QWidget& warning, int ms) {
+    QSet<QString> seen;
+    auto* heading = warning.findChild<QLabel*>("heading");
+    SpinUntil([&] {
+        seen << heading->text();
+        return false;
+    }, ms);
+    return seen;
+}
+
+TEST_F(QtTest, WholeUpdateThroughTheWindows) {
+    WithLatency();
+    const std::vector<std::string> files = {Release("primary.hex"), Release("station.hex")};
+    qt::Application& a = Start(files);
+
+    // The same update by varnel-cli on a machine of its own.
+    TempDir other;
+    std::string error;
+    ASSERT_TRUE(sim::InitMachine(other.Path() / "machine", true, &error, true)) << error;
+    QProcess cli;
+    QStringList args = {"--machine", QString::fromStdString((other.Path() / "machine").string()), "--trace",
+                        QString::fromStdString(other.File("trace.jsonl")), "update", "--yes"};
+    for (const std::string& f : files) args << QString::fromStdString(f);
+    cli.start(VARNEL_CLI, args);
+    ASSERT_TRUE(cli.waitForFinished(60000));
+    ASSERT_EQ(cli.exitCode(), 0) << cli.readAllStandardError().toStdString();
+    const QString cliOutput = QString::fromUtf8(cli.readAllStandardOutput());
+
+    QSet<QString> headings;
+    QString summary;
+    QString copied;
+    bool selectionLeft = true;
+    struct Step {
+        int value, maximum;
+        bool mainVisible, waitVisible;
+    };
+    std::vector<Step> steps;
+    a.Host().SetProgressObserver([&](const QProgressBar& bar) {
+        steps.push_back({bar.value(), bar.maximum(), a.Window().isVisible(), bar.window()->isVisible()});
+    });
+    QString done;
+    ModalAnswerer answerer({
+        {"Varnel",
+         [&](QWidget& w) {
+             headings = WatchHeading(w, 1300);
+             ModalAnswerer::Press("Download")(w);
+         }},
+        {"Update Information",
+         [&](QWidget& w) {
+             auto* text = w.findChild<QPlainTextEdit*>("summary");
+             summary = text->toPlainText();
+             // Part of the text selected: Clipboard still copies it all.
+             QTextCursor cursor = text->textCursor();
+             cursor.setPosition(3);
+             cursor.setPosition(9, QTextCursor::KeepAnchor);
+             text->setTextCursor(cursor);
+             ModalAnswerer::Press("Clipboard")(w);
+             copied = QGuiApplication::clipboard()->text();
+             selectionLeft = text->textCursor().hasSelection();
+             EXPECT_TRUE(w.isVisible());
+             ModalAnswerer::Press("UPDATE")(w);
+         }},
+        {"Update Complete",
+         [&](QWidget& w) {
+             auto* box = qobject_cast<QMessageBox*>(&w);
+             done = box->text();
+             EXPECT_EQ(box->icon(), QMessageBox::Information);
+             ModalAnswerer::Press("OK")(w);
+         }},
+    });
+    const QPoint place = a.Window().pos();
+    QTest::mouseClick(Find<QPushButton>("update"), Qt::LeftButton);
+    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    EXPECT_EQ(a.Window().pos(), place);
+
+    EXPECT_TRUE(headings.contains("Warning !!"));
+    EXPECT_TRUE(headings.contains(" "));
+    const QString shown = "Update Information\n" + summary + (summary.endsWith('\n') ? "" : "\n");
+    EXPECT_EQ(cliOutput.toStdString(), shown.toStdString());
+    EXPECT_EQ(copied.toStdString(), summary.toStdString());
+    EXPECT_FALSE(selectionLeft);
+    ASSERT_FALSE(steps.empty());
+    EXPECT_TRUE(std::any_of(steps.begin(), steps.end(), [](const Step& s) { return s.value == s.maximum; }));
+    for (const Step& s : steps) {
+        EXPECT_FALSE(s.mainVisible);
+        EXPECT_TRUE(s.waitVisible);
+    }
+    EXPECT_EQ(done, "Update Successful!   ");
+    EXPECT_EQ(a.Host().Wait(), nullptr);
+    EXPECT_TRUE(a.Window().isVisible());
+    EXPECT_TRUE(a.Window().centralWidget()->isEnabled());
+    EXPECT_TRUE(a.Window().menuBar()->isEnabled());
+    EXPECT_EQ(a.Dialog().m_strStatus, "Update Successful!");
+
+    // The same requests as varnel-cli's (whose trace holds its start too).
+    std::vector<uint32_t> cliOids;
+    {
+        std::ifstream in(other.File("trace.jsonl"));
+        std::string line;
+        while (std::getline(in, line)) cliOids.push_back(nlohmann::json::parse(line)["oid"].get<uint32_t>());
+    }
+    const std::vector<uint32_t> guiOids = Oids(sim.Trace());
+    ASSERT_FALSE(guiOids.empty());
+    ASSERT_GE(cliOids.size(), guiOids.size());
+    EXPECT_EQ(std::vector<uint32_t>(cliOids.end() - static_cast<long>(guiOids.size()), cliOids.end()), guiOids);
+}
+
+TEST_F(QtTest, WaysOutWriteNothing) {
+    struct Case {
+        const char* name;
+        std::deque<ModalAnswerer::Step> steps;
+    };
+    const std::vector<Case> cases = {
+        {"Cancel on the warning", {{"Varnel", ModalAnswerer::Press("Cancel")}}},
+        {"Esc on the warning", {{"Varnel", [](QWidget& w) { QTest::keyClick(&w, Qt::Key_Escape); }}}},
+        {"Enter, then Esc on the summary",
+         {{"Varnel", ModalAnswerer::Press("Download")},
+          {"Update Information",
+           [](QWidget& w) {
+               QTest::keyClick(&w, Qt::Key_Return);
+               QTest::keyClick(w.findChild<QWidget*>("summary"), Qt::Key_Enter);
+               EXPECT_TRUE(w.isVisible()) << "Enter closed the summary";
+               QTest::keyClick(&w, Qt::Key_Escape);
+           }}}},
+        {"CANCEL on the summary", {{"Varnel", ModalAnswerer::Press("Download")}, {"Update Information", ModalAnswerer::Press("CANCEL")}}},
+    };
+    qt::Application& a = Start({Release("changes.pda"), Release("station.hex")});
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ModalAnswerer answerer(c.steps);
+        a.Dialog().OnUpdate();
+        EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+        EXPECT_EQ(Writes(), 0u);
+        EXPECT_NE(a.Dialog().m_lastRun, RunOutcome::Succeeded);
+        EXPECT_TRUE(a.Window().isVisible());
+        EXPECT_TRUE(a.Window().centralWidget()->isEnabled());
+    }
+}
+
+}  // namespace
+}  // namespace varnel::test

@@ -1,0 +1,126 @@
+#include "ui/qt/art.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QPainterPath>
+#include <functional>
+
+namespace varnel::qt {
+
+namespace {
+
+// Paints on a 16 x 16 unit canvas scaled to the image.
+QPixmap Canvas(int size, qreal ratio, const std::function<void(QPainter&)>& paint) {
+    QImage image(QSize(size, size) * ratio, QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    {
+        QPainter p(&image);
+        p.setRenderHint(QPainter::Antialiasing);
+        p.scale(size * ratio / 16.0, size * ratio / 16.0);
+        paint(p);
+    }
+    QPixmap pixmap = QPixmap::fromImage(image);
+    pixmap.setDevicePixelRatio(ratio);
+    return pixmap;
+}
+
+// A card with its contacts: the application icon.
+void PaintCard(QPainter& p) {
+    p.setPen(QPen(QColor(0x1c, 0x3f, 0x6e), 0.6));
+    p.setBrush(QColor(0x2f, 0x6d, 0xb5));
+    p.drawRoundedRect(QRectF(1.5, 3.5, 13, 10), 1.2, 1.2);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(0xe8, 0xc5, 0x4a));
+    for (int i = 0; i < 5; ++i) p.drawRect(QRectF(2.6 + i * 2.4, 11.2, 1.4, 1.6));
+    // Radio waves over the card.
+    p.setBrush(Qt::NoBrush);
+    p.setPen(QPen(Qt::white, 0.9, Qt::SolidLine, Qt::RoundCap));
+    for (int i = 0; i < 3; ++i) {
+        const double r = 1.5 + i * 1.6;
+        p.drawArc(QRectF(8 - r, 8.6 - r, 2 * r, 2 * r), 45 * 16, 90 * 16);
+    }
+    p.setPen(Qt::NoPen);
+    p.setBrush(Qt::white);
+    p.drawEllipse(QPointF(8, 8.6), 0.8, 0.8);
+}
+
+// A sheet of paper with a coloured band and a letter-like mark per type.
+void PaintType(QPainter& p, int type) {
+    static const QColor bands[] = {QColor(0x3a, 0x9a, 0x4a), QColor(0x88, 0x88, 0x88), QColor(0xc0, 0x5a, 0x1e),
+                                   QColor(0x2f, 0x6d, 0xb5), QColor(0x7a, 0x3d, 0xa8)};
+    const QColor band = bands[type >= 0 && type < 5 ? type : 1];
+    QPainterPath sheet;
+    sheet.moveTo(3, 1);
+    sheet.lineTo(10, 1);
+    sheet.lineTo(13, 4);
+    sheet.lineTo(13, 15);
+    sheet.lineTo(3, 15);
+    sheet.closeSubpath();
+    p.setPen(QPen(QColor(0x50, 0x50, 0x50), 0.8));
+    p.setBrush(Qt::white);
+    p.drawPath(sheet);
+    p.setPen(Qt::NoPen);
+    p.setBrush(band);
+    p.drawRect(QRectF(3.4, 9, 9.2, 5.6));
+    p.setPen(QPen(Qt::white, 1.1, Qt::SolidLine, Qt::RoundCap));
+    switch (type) {
+    case 0:  // PDA file: rows of a table
+        for (int i = 0; i < 2; ++i) p.drawLine(QPointF(5, 10.8 + i * 2), QPointF(11, 10.8 + i * 2));
+        break;
+    case 2:  // Primary: one block
+        p.drawLine(QPointF(8, 10.2), QPointF(8, 13.4));
+        break;
+    case 3:  // Station: two blocks
+        p.drawLine(QPointF(6.6, 10.2), QPointF(6.6, 13.4));
+        p.drawLine(QPointF(9.4, 10.2), QPointF(9.4, 13.4));
+        break;
+    case 4:  // both
+        for (int i = 0; i < 3; ++i) p.drawLine(QPointF(5.4 + i * 2.6, 10.2), QPointF(5.4 + i * 2.6, 13.4));
+        break;
+    default:  // unrecognised: a question mark
+        p.drawArc(QRectF(6.6, 9.7, 2.8, 2.4), 0, 180 * 16);
+        p.drawLine(QPointF(9.4, 10.9), QPointF(8, 12.2));
+        p.drawPoint(QPointF(8, 13.8));
+        break;
+    }
+    p.setPen(QPen(QColor(0x90, 0x90, 0x90), 0.7));
+    for (int i = 0; i < 3; ++i) p.drawLine(QPointF(5, 3.5 + i * 1.7), QPointF(i == 0 ? 9 : 11, 3.5 + i * 1.7));
+}
+
+void PaintWarning(QPainter& p) {
+    QPainterPath triangle;
+    triangle.moveTo(8, 1.2);
+    triangle.lineTo(15.2, 14.4);
+    triangle.lineTo(0.8, 14.4);
+    triangle.closeSubpath();
+    p.setPen(QPen(QColor(0x60, 0x40, 0x00), 0.6, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(QColor(0xf5, 0xc2, 0x1b));
+    p.drawPath(triangle);
+    p.setPen(QPen(Qt::black, 1.6, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(8, 5.4), QPointF(8, 10));
+    p.drawPoint(QPointF(8, 12.4));
+}
+
+QIcon IconFrom(const std::function<void(QPainter&)>& paint, std::initializer_list<int> sizes) {
+    QIcon icon;
+    for (int size : sizes) {
+        icon.addPixmap(Canvas(size, 1.0, paint));
+        icon.addPixmap(Canvas(size, 2.0, paint));
+    }
+    return icon;
+}
+
+}  // namespace
+
+QIcon AppIcon() { return IconFrom(PaintCard, {16, 32, 48, 64}); }
+
+QIcon TypeIcon(int type) {
+    const int t = type >= 0 && type < 5 ? type : 1;
+    return IconFrom([t](QPainter& p) { PaintType(p, t); }, {16});
+}
+
+QPixmap WarningPicture(int size, qreal devicePixelRatio) { return Canvas(size, devicePixelRatio, PaintWarning); }
+
+QImage RenderAppIcon(int size) { return Canvas(size, 1.0, PaintCard).toImage(); }
+
+}  // namespace varnel::qt

@@ -1,0 +1,20 @@
+#pragma once
+// The program's artwork, drawn as vectors so that it is sharp at any scale:
+// the application icon, the file list's type icons and the warning picture.
+
+#include <QIcon>
+#include <QPixmap>
+
+namespace varnel::qt {
+
+QIcon AppIcon();
+// The 16-pixel icon of a file-list entry type (0 PDA file ... 4 Primary and
+// Station image).
+QIcon TypeIcon(int type);
+// The warning dialog's picture, `size` pixels square at this pixel ratio.
+QPixmap WarningPicture(int size, qreal devicePixelRatio);
+
+// Draws the application icon into a square of `size` pixels.
+QImage RenderAppIcon(int size);
+
+}  // namespace varnel::qt

@@ -1,0 +1,134 @@
+// varnel: the desktop program. One instance per user; a second start hands
+// its files to the first and ends.
+//
+//   varnel [--machine DIR] [FILE...]
+
+#include <QApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QTimer>
+#include <cstdio>
+#include <cstdlib>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/machine_dir.h"
+#include "sim/sim_machine.h"
+#include "ui/qt/application.h"
+#include "ui/qt/single_instance.h"
+
+namespace {
+
+struct Options {
+    std::string machine;
+    std::vector<std::string> files;
+    bool help = false;
+    std::string error;
+};
+
+// Our own options first, before Qt takes its own (-style ...) out of argv.
+Options Parse(const std::vector<std::string>& args) {
+    Options options;
+    bool filesOnly = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::string& arg = args[i];
+        if (filesOnly) {
+            options.files.push_back(arg);
+        } else if (arg == "--") {
+            filesOnly = true;
+        } else if (arg == "--help" || arg == "-h") {
+            options.help = true;
+        } else if (arg == "--machine") {
+            if (i + 1 == args.size()) {
+                options.error = "--machine needs a directory";
+                return options;
+            }
+            options.machine = args[++i];
+        } else if (arg.rfind("--machine=", 0) == 0) {
+            options.machine = arg.substr(10);
+        } else if (arg.size() > 1 && arg[0] == '-') {
+            // Qt's own options (-style, -platform ...) are Qt's business.
+            const bool takesValue = arg == "-style" || arg == "-platform" || arg == "-stylesheet" ||
+                                    arg == "-display" || arg == "-qwindowgeometry" || arg == "-qwindowtitle" ||
+                                    arg == "-qwindowicon" || arg == "-platformpluginpath" || arg == "-platformtheme" ||
+                                    arg == "-plugin" || arg == "-session" || arg == "-geometry" || arg == "-title";
+            if (takesValue) ++i;
+        } else {
+            options.files.push_back(arg);
+        }
+    }
+    return options;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    const std::vector<std::string> args(argv, argv + argc);
+    const Options options = Parse(args);
+    if (!options.error.empty()) {
+        std::fprintf(stderr, "varnel: %s\n", options.error.c_str());
+        return 2;
+    }
+    if (options.help) {
+        std::printf(
+            "Usage: varnel [--machine DIR] [FILE...]\n"
+            "Updates the firmware and the production data of 802.11 WLAN cards.\n"
+            "FILE: firmware images (.hex) and .pda files for the file list. When varnel already runs,\n"
+            "the files go to its list and this start ends.\n"
+            "--machine DIR  the simulated machine (default: $VARNEL_MACHINE, else\n"
+            "               $XDG_STATE_HOME/varnel/machine)\n");
+        return 0;
+    }
+
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("varnel"));
+    // The main window is hidden while the card is programmed; a message box
+    // closed then must not end the program.
+    QApplication::setQuitOnLastWindowClosed(false);
+
+    QStringList absolute;
+    std::vector<std::string> files;
+    for (const std::string& file : options.files) {
+        const QString path = QFileInfo(QString::fromLocal8Bit(file.c_str())).absoluteFilePath();
+        absolute << path;
+        files.push_back(path.toStdString());
+    }
+
+    QString error;
+    const QString runtime = varnel::qt::SingleInstance::RuntimeDirectory(&error);
+    if (runtime.isEmpty()) {
+        std::fprintf(stderr, "varnel: %s\n", qPrintable(error));
+        return 1;
+    }
+    varnel::qt::SingleInstance instance(runtime);
+    switch (instance.Start(absolute, &error)) {
+    case varnel::qt::SingleInstance::Role::HandedOver: return 0;
+    case varnel::qt::SingleInstance::Role::Failed:
+        std::fprintf(stderr, "varnel: %s\n", qPrintable(error));
+        return 1;
+    case varnel::qt::SingleInstance::Role::First: break;
+    }
+
+    const auto directory = varnel::sim::ResolveMachineDirectory(options.machine);
+    std::string machineError;
+    if (!varnel::sim::EnsureMachine(directory, &machineError)) {
+        std::fprintf(stderr, "varnel: machine: %s\n", machineError.c_str());
+        return 1;
+    }
+    std::unique_ptr<varnel::sim::SimMachine> machine;
+    try {
+        machine = std::make_unique<varnel::sim::SimMachine>(directory);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "varnel: machine: %s\n", e.what());
+        return 1;
+    }
+    if (const char* trace = std::getenv("VARNEL_TRACE")) machine->SetTrace(trace);
+
+    varnel::qt::Application program(*machine, *machine);
+    program.Serve(instance);
+    program.Start(files);
+    // For the start-up benchmark: end as soon as the window is up.
+    if (std::getenv("VARNEL_QUIT_WHEN_SHOWN")) QTimer::singleShot(0, &app, &QCoreApplication::quit);
+    return QApplication::exec();
+}

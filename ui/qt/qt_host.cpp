@@ -1,0 +1,154 @@
+#include "ui/qt/qt_host.h"
+
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QMessageBox>
+#include <QPushButton>
+#include <QTimer>
+
+#include "ui/qt/main_window.h"
+#include "ui/qt/plain_text.h"
+
+namespace varnel::qt {
+
+namespace {
+
+QMessageBox::Icon BoxIcon(MessageIcon icon) {
+    switch (icon) {
+    case MessageIcon::Error: return QMessageBox::Critical;
+    case MessageIcon::Warning: return QMessageBox::Warning;
+    case MessageIcon::Question: return QMessageBox::Question;
+    case MessageIcon::Information: return QMessageBox::Information;
+    case MessageIcon::None: break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+QMessageBox::StandardButton BoxButton(MessageAnswer answer) {
+    switch (answer) {
+    case MessageAnswer::Ok: return QMessageBox::Ok;
+    case MessageAnswer::Cancel: return QMessageBox::Cancel;
+    case MessageAnswer::Yes: return QMessageBox::Yes;
+    case MessageAnswer::No: return QMessageBox::No;
+    }
+    return QMessageBox::Ok;
+}
+
+// "Link File (*.oem)|*.oem|" as the file dialog's "Link File (*.oem)".
+QString NameFilters(const std::string& filter) {
+    QStringList names;
+    const QStringList parts = QString::fromStdString(filter).split(QLatin1Char('|'));
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2)
+        if (!parts[i].isEmpty()) names << parts[i];
+    return names.join(QStringLiteral(";;"));
+}
+
+}  // namespace
+
+QString MessageCaption(const Message& message) {
+    return message.caption.empty() ? QStringLiteral("Error") : Plain(message.caption);
+}
+
+QtHost::QtHost() = default;
+QtHost::~QtHost() = default;
+
+QWidget* QtHost::Owner() const { return m_window && m_window->isVisible() ? m_window.data() : nullptr; }
+
+MessageAnswer QtHost::ShowMessage(const Message& message) {
+    QMessageBox box(message.owned ? Owner() : nullptr);
+    box.setObjectName(QStringLiteral("messageBox"));
+    box.setTextFormat(Qt::PlainText);
+    box.setWindowTitle(MessageCaption(message));
+    box.setText(Plain(message.text));
+    box.setIcon(BoxIcon(message.icon));
+    MessageAnswer first = MessageAnswer::Ok;
+    MessageAnswer second = MessageAnswer::Ok;
+    switch (message.buttons) {
+    case MessageButtons::Ok: break;
+    case MessageButtons::OkCancel: second = MessageAnswer::Cancel; break;
+    case MessageButtons::YesNo:
+        first = MessageAnswer::Yes;
+        second = MessageAnswer::No;
+        break;
+    }
+    QPushButton* defaultButton = box.addButton(BoxButton(first));
+    if (second != first) box.addButton(BoxButton(second));
+    box.setDefaultButton(defaultButton);
+    box.setEscapeButton(box.button(BoxButton(SafeAnswer(message.buttons))));
+    box.exec();
+    QAbstractButton* pressed = box.clickedButton();
+    if (!pressed) return SafeAnswer(message.buttons);
+    switch (box.standardButton(pressed)) {
+    case QMessageBox::Ok: return MessageAnswer::Ok;
+    case QMessageBox::Cancel: return MessageAnswer::Cancel;
+    case QMessageBox::Yes: return MessageAnswer::Yes;
+    case QMessageBox::No: return MessageAnswer::No;
+    default: return SafeAnswer(message.buttons);
+    }
+}
+
+bool QtHost::ConfirmWarning(const std::string& heading, const std::string& message) {
+    WarningDialog dialog(heading, message, Owner());
+    return dialog.exec() == QDialog::Accepted;
+}
+
+bool QtHost::ConfirmSummary(const std::string& text) {
+    InfoDialog dialog(text, Owner());
+    return dialog.exec() == QDialog::Accepted;
+}
+
+ProgressBar& QtHost::ShowWaitWindow(const std::string& message) {
+    // Busy from before the window paints: painting pumps the event loop.
+    m_busy = true;
+    m_wait = std::make_unique<WaitWindow>(message);
+    m_wait->SetObserver(m_observer);
+    if (m_cursor == Cursor::Wait) m_wait->setCursor(Qt::WaitCursor);
+    return *m_wait;
+}
+
+void QtHost::HideWaitWindow() {
+    if (!m_wait) return;
+    m_wait->hide();
+    m_wait.reset();
+    m_busy = false;
+    // What waited for the programming (hand-overs) is taken up once the
+    // event loop runs again.
+    if (m_idle) QTimer::singleShot(0, m_idle);
+}
+
+std::optional<std::string> QtHost::OpenFile(const OpenFileRequest& request) {
+    // The initial "DIR\Firmware\*.oem": its folder when that exists.
+    QString initial = QString::fromStdString(request.initialFile);
+    initial.replace(QLatin1Char('\\'), QLatin1Char('/'));
+    const QFileInfo info(initial);
+    QFileDialog dialog(nullptr, QStringLiteral("Open"));
+    dialog.setObjectName(QStringLiteral("openFileDialog"));
+    dialog.setOption(QFileDialog::DontUseNativeDialog);
+    dialog.setOption(QFileDialog::DontResolveSymlinks);
+    dialog.setOption(QFileDialog::ReadOnly);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
+    dialog.setNameFilter(NameFilters(request.filter));
+    if (!initial.isEmpty() && info.dir().exists()) dialog.setDirectory(info.dir());
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
+    return dialog.selectedFiles().first().toStdString();
+}
+
+void QtHost::SetCursor(Cursor cursor) {
+    // The cursor of the program's own windows; message boxes keep theirs.
+    m_cursor = cursor;
+    const Qt::CursorShape shape = cursor == Cursor::Wait ? Qt::WaitCursor : Qt::ArrowCursor;
+    if (m_window) m_window->setCursor(shape);
+    if (m_wait) m_wait->setCursor(shape);
+}
+
+void QtHost::SetMainWindow(bool visible, bool enabled) {
+    if (m_window) m_window->SetWorking(visible, enabled);
+}
+
+void QtHost::Refresh(const DialogView& view) {
+    if (m_window) m_window->Show(view);
+}
+
+}  // namespace varnel::qt

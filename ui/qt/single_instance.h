@@ -1,0 +1,63 @@
+#pragma once
+// One running instance per user. The first start listens on a local socket
+// in the user's private runtime directory; a later start connects, brings
+// the first to the front and hands over its files one by one, each
+// acknowledged only once the first instance has added it. Both ends check
+// that the process at the other end belongs to the same user.
+//
+// Frames on the socket: a 4-byte big-endian length, then the payload; the
+// payload "R" raises the window, "F" followed by a UTF-8 absolute path adds
+// a file. The first instance answers every frame with the byte 'A'.
+
+#include <QLocalServer>
+#include <QLockFile>
+#include <QString>
+#include <QStringList>
+#include <functional>
+#include <memory>
+
+namespace varnel::qt {
+
+class SingleInstance {
+public:
+    // done() acknowledges the file to the sending instance.
+    using FileHandler = std::function<void(const QString& path, std::function<void()> done)>;
+
+    enum class Role { First, HandedOver, Failed };
+
+    explicit SingleInstance(QString directory);
+    ~SingleInstance();
+
+    // The user's runtime directory: owned by this user, mode 0700. Empty,
+    // with the reason, when there is none that is private.
+    static QString RuntimeDirectory(QString* error);
+
+    // Hands `paths` (absolute) to a running instance, or becomes the first
+    // instance when none answers (a stale socket is replaced).
+    Role Start(const QStringList& paths, QString* error);
+
+    void SetHandlers(FileHandler onFile, std::function<void()> onRaise);
+    QString SocketPath() const { return m_directory + QStringLiteral("/varnel.socket"); }
+
+    // Sends to the instance at `socketPath`. `noServer` is set when nobody
+    // listens there.
+    static bool HandOver(const QString& socketPath, const QStringList& paths, QString* error, bool* noServer,
+                         int ackTimeoutMs = kAckTimeoutMs);
+    // Listens at `socketPath` (for Start and for tests).
+    bool Listen(const QString& socketPath, QString* error);
+    // The other end of a connected local socket runs as this user.
+    static bool PeerIsThisUser(qintptr descriptor);
+
+    static constexpr int kAckTimeoutMs = 10 * 60 * 1000;
+
+private:
+    class Connection;
+    void Accept();
+
+    QString m_directory;
+    std::unique_ptr<QLocalServer> m_server;
+    FileHandler m_onFile;
+    std::function<void()> m_onRaise;
+};
+
+}  // namespace varnel::qt
