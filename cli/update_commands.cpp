@@ -51,6 +51,8 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
         host.SetOpenFile(args.oem);
         dialog.OnDownload();
     }
+    // A FILE that is no file refuses the update: it would run without it.
+    if (!dialog.m_refusedFiles.empty()) return kExitRefused;
     if (args.verify) dialog.m_bVerify = true;
     if (args.noForce) dialog.m_bForceAll = false;
 
@@ -92,7 +94,7 @@ int Files(const GlobalOptions& options, const std::vector<std::string>& files, c
             messages.push_back(DisplayCaption(m) + ": " + DisplayText(m.text));
         std::cout << Json{{"files", entries}, {"messages", messages}}.dump(2) << "\n";
     }
-    return allLoad ? kExitDone : kExitRefused;
+    return allLoad && dialog.m_refusedFiles.empty() ? kExitDone : kExitRefused;
 }
 
 int Query(const GlobalOptions& options, bool firmware) {

@@ -203,6 +203,9 @@ int CFirmwareFile::ParseLine(CFirmwareImage* image, CPlugList* plugs, std::strin
     }
 
     if (address < kImageAddressLimit) {
+        // The data must end below the record ranges too.
+        if (data.size > kImageAddressLimit - address)
+            return Fail(FormatText("Line %u: Record data runs past address %X.\n", n, unsigned{kImageAddressLimit}));
         if (data.size > 0 && image &&
             !image->AppendData(data.bytes, address, static_cast<uint16_t>(data.size))) {
             m_internalError = true;

@@ -65,6 +65,9 @@ uint16_t ParsePdaWords(uint16_t* words, NextChar next, std::string* reason) {
             if ((digits > 4 && !prefixSeen) || digits > 6)
                 return fail(FormatText("Error on line %d: word too long.\n", line));
             if (j == nextRecordStart) {
+                // A record has at least its code word; the PDA would stop
+                // reading at a length of 0 and drop what follows.
+                if (words[j] == 0) return fail(FormatText("Error on line %d: a record of length 0.\n", line));
                 recordStart = j;
                 nextRecordStart += size_t{words[j]} + 1;
             } else if (j == recordStart + 1 && words[recordStart] == 2 && words[j] == kPdrEnd) {

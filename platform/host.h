@@ -19,6 +19,9 @@ struct Message {
     MessageIcon icon = MessageIcon::None;
     MessageButtons buttons = MessageButtons::Ok;
     bool owned = false;  // shown over the main window (else with no owner)
+    // The button Enter presses: the first one, or the safe answer for a
+    // question whose Yes cannot be undone lightly.
+    bool safeDefault = false;
 };
 
 // The answer that never goes ahead: Cancel or No, else OK.

@@ -107,6 +107,9 @@ public:
     std::string m_strVersion;
     std::string m_strAdapterName;
     std::string m_strLastFile;
+    // Paths AddFile refused (folders): a caller that was given them as files
+    // knows the list is not what it asked for.
+    std::vector<std::string> m_refusedFiles;
     bool m_bForceAll = false;
     bool m_bVerify = false;
     bool m_bAdapterSelected = false;
@@ -135,6 +138,8 @@ protected:
     // reason, when the copy cannot be read.
     bool PlanBackup(const std::string& mac, const CPda& cardPda, BackupPlan& plan, std::string& why);
     bool SaveBackup(const BackupPlan& plan, std::string* error);
+    // The status line names the backup once it was saved.
+    void NameBackup(const BackupPlan& plan);
 
     // Message boxes owned by the dialog window.
     MessageAnswer Ask(const std::string& text, const std::string& caption, MessageIcon icon,

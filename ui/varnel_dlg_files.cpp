@@ -29,6 +29,7 @@ void CVarnelDlg::AddFile(const std::string& path) {
     std::error_code ec;
     if (std::filesystem::is_directory(path, ec)) {
         Ask(path + " is a folder, not a file.", "Error", MessageIcon::Error);
+        m_refusedFiles.push_back(path);
         return;
     }
     m_strLastFile = path;

@@ -80,6 +80,12 @@ bool CVarnelDlg::PlanBackup(const std::string& mac, const CPda& cardPda, BackupP
     return true;
 }
 
+void CVarnelDlg::NameBackup(const BackupPlan& plan) {
+    if (!m_strStatus.empty() && m_strStatus.back() != '!' && m_strStatus.back() != '.') m_strStatus += ".";
+    m_strStatus += " Card PDA saved to " + plan.path;
+    UpdateData();
+}
+
 bool CVarnelDlg::SaveBackup(const BackupPlan& plan, std::string* error) {
     std::error_code ec;
     std::filesystem::create_directories(m_backupDirectory, ec);
@@ -97,6 +103,9 @@ void CVarnelDlg::EndRun(RunOutcome outcome, const std::string& status) {
 
 void CVarnelDlg::OnUpdate() {
     m_lastRun = RunOutcome::Failed;
+    // A status left by an earlier run never speaks for this one.
+    m_strStatus.clear();
+    UpdateData();
     // 1. Something to do.
     if (m_fileList.GetCount() == 0) {
         Ask("You must select at least one file to update card", "No files selected", MessageIcon::Information);
@@ -178,6 +187,7 @@ void CVarnelDlg::OnUpdate() {
             Ask("The card's type could not be read, so where its PDA lies in flash is not known. Nothing was "
                 "written to the card.",
                 "Cannot Continue", MessageIcon::Error);
+            m_strStatus = "Card type unknown! Nothing was written.";
             return stop();
         }
         // Without the card's PDA nothing is written and no image is plugged,
@@ -192,19 +202,23 @@ void CVarnelDlg::OnUpdate() {
                 return stop();
             }
             RefreshCardFields();
-            if (Ask("The card's production data (PDA) could not be read.\n\nThe .pda files hold a whole PDA, with "
-                    "MAC address " + m_strPdaMac +
-                        ". Write it as the card's PDA? It replaces all the card's production data: MAC address, "
-                        "serial number, part number, platform and calibration tables.\n\nAnswer Yes only when "
-                        "these files are this card's own PDA.",
-                    "Replace the Card's PDA?", MessageIcon::Warning, MessageButtons::YesNo) != MessageAnswer::Yes) {
+            Message question{"The card's production data (PDA) could not be read.\n\nThe .pda files hold a whole "
+                             "PDA, with MAC address " + m_strPdaMac +
+                                 ". Write it as the card's PDA? It replaces all the card's production data: MAC "
+                                 "address, serial number, part number, platform and calibration tables.\n\nAnswer "
+                                 "Yes only when these files are this card's own PDA.",
+                             "Replace the Card's PDA?", MessageIcon::Warning, MessageButtons::YesNo, true};
+            question.safeDefault = true;  // Enter answers No
+            if (m_host.ShowMessage(question) != MessageAnswer::Yes) {
                 m_strStatus = "PDA read error! Nothing was written.";
                 return stop(RunOutcome::Cancelled);
             }
             m_strStatus = "PDA read error! User chose to continue.";
             summary = "Card PDA could not be read: it is replaced by the PDA of the .pda files.\n"
                       "  MAC Address: " + m_strPdaMac + "\n";
-            backupMac = m_strPdaMac;
+            // The backup of what the card held is named by the card's own
+            // address, not by the files'.
+            if (!m_strNdisMac.empty()) backupMac = m_strNdisMac;
         }
 
         // 7. Set point and integrator values; the PDA must fit the card; the
@@ -305,12 +319,17 @@ void CVarnelDlg::OnUpdate() {
                     return stop();
                 }
                 m_strBackupFile = backup.path;
-                if (!WritePdaToCard()) return stop();
+                if (!WritePdaToCard()) {
+                    m_strStatus = "PDA Update FAILED";
+                    NameBackup(backup);
+                    return stop();
+                }
                 pdaWritten = true;
             }
             m_adapter.CheckDriverSupport();
             for (size_t j = 0; j < imagePaths.size(); ++j) {
                 if (!FlashImage(slots[j]->image)) {
+                    if (pdaFilesLoaded) NameBackup(backup);
                     CloseAdapterHandle();
                     Ask("Update failed while writing to card!", "", MessageIcon::None);
                     RefreshCardFields();
@@ -323,8 +342,7 @@ void CVarnelDlg::OnUpdate() {
             CloseAdapterHandle();
             if (pdaFilesLoaded) {
                 if (imagePaths.empty()) m_strStatus = "Update Successful!";
-                m_strStatus += " Card PDA saved to " + backup.path;
-                UpdateData();
+                NameBackup(backup);
             }
             Ask("Update Successful!   ", "Update Complete", MessageIcon::Information);
             m_lastRun = RunOutcome::Succeeded;

@@ -5,6 +5,8 @@
 #include <cstdio>
 
 #include "image/firmware_file.h"
+#include "image/firmware_image.h"
+#include "image/plug_list.h"
 #include "pda/pda.h"
 #include "pda/pda_text_file.h"
 
@@ -88,10 +90,13 @@ FileEntry ClassifyFile(const std::string& path) {
         }
         return {kFilePda, text, path, problem};
     }
-    // Only the info records are read; a file that fails to load is listed
-    // with whatever records came before the failure.
+    // A file that fails to load is listed with whatever records came before
+    // the failure. It is loaded as the update loads it, so that `problem`
+    // names every reason the update would refuse it for.
     CFirmwareFile file;
-    const std::string problem = file.LoadFile(path, nullptr, nullptr) == 0 ? file.LastFinding() : std::string{};
+    CFirmwareImage scratch;
+    CPlugList plugs;
+    const std::string problem = file.LoadFile(path, &scratch, &plugs) == 0 ? file.LastFinding() : std::string{};
     if (file.m_primary.present && file.m_station.present)
         return {kFilePrimaryStation, file.m_primary.Format() + " / " + file.m_station.Format(), path, problem};
     if (file.m_primary.present) return {kFilePrimary, file.m_primary.Format(), path, problem};

@@ -323,7 +323,10 @@ TEST_F(CliUpdate, ACardFaultInTheMiddle) {
     const Result r = Cli("update --yes " + oem);
     EXPECT_EQ(r.exit, 1);
     EXPECT_NE(r.err.find("Error: Update failed while writing to card!\n"), std::string::npos) << r.err;
-    EXPECT_TRUE(r.err.ends_with("Status: Update FAILED\n")) << r.err;
+    // The backup taken before the PDA write is named.
+    EXPECT_NE(r.err.find("Status: Update FAILED. Card PDA saved to " + dir.File("state/varnel/backups/pda-")),
+              std::string::npos)
+        << r.err;
 }
 
 TEST_F(CliUpdate, FilesShowsTheList) {
@@ -347,6 +350,15 @@ TEST_F(CliUpdate, TheReadersReasonReachesTheTerminal) {
     EXPECT_NE(files.err.find("varnel-cli: " + dir.File("bad.hex") + ": ERROR: Line 2: line length invalid.\n"),
               std::string::npos)
         << files.err;
+    // A folder given as a file is no file: nothing runs without it.
+    std::filesystem::create_directory(dir.File("folder.hex"));
+    for (const std::string command : {"files", "update --yes"}) {
+        const Result folder = Cli(command + " '" + dir.File("folder.hex") + "' '" + kRelease + "station.hex'");
+        EXPECT_EQ(folder.exit, 1) << command;
+        EXPECT_NE(folder.err.find("Error: " + dir.File("folder.hex") + " is a folder, not a file.\n"), std::string::npos)
+            << folder.err;
+        EXPECT_EQ(folder.err.find("Update Complete"), std::string::npos) << folder.err;
+    }
     const Result update = Cli("update --yes '" + dir.File("bad.pda") + "' '" + kRelease + "station.hex'");
     EXPECT_EQ(update.exit, 1);
     EXPECT_NE(update.err.find("Error: File not loaded. Format invalid?\nError on line 2: word too long.\n"),

@@ -86,6 +86,7 @@ TEST(SRecordReader, RefusesBadLinesWithTheirReason) {
          "Line 1: Marker address 00F00001 is outside the image area."},
         {Lines({SRecord('3', kMarkerRecordAddress, 4, Longs({0x807F0002, 0, 1}))}),
          "Line 1: Marker address 807F0002 is outside the image area."},
+        {Lines({SRecord('3', 0xEFFFF8, 4, std::vector<uint8_t>(16, 1)), kS7}), "Line 1: Record data runs past address F00000."},
         // Lines past the limit refuse the file; none are cut off.
         {std::string(32001, '\n') + kS7 + "\n", "ERROR: Line 32002: the file has more than 32000 lines."},
         {kS7 + std::string(32000, '\n') + data + "\n", "ERROR: Line 32001: the file has more than 32000 lines."},

@@ -96,6 +96,7 @@ TEST(PdaTextFile, RefusesWordsItWouldDrop) {
         {full + "1 7\n", "Error on line 129: more than 512 words."},
         {"4 101 1102 3322 5544\n2 0 1234\n3 3 41 42\n", "Error on line 3: words follow the end record."},
         {"2 0 1234 5\n", "Error on line 1: words follow the end record."},
+        {"4 101 1102 3322 5544\n0\n3 3 41 42\n", "Error on line 2: a record of length 0."},
     };
     for (const auto& c : cases) {
         const Read r = ReadText(c.text);

@@ -240,7 +240,7 @@ TEST(LinkFile, ParsesNamesAndChecksum) {
         {"A1.hexB22.hex", false, {}, 0},
         {std::string(60, 'x') + ".hexB.hexC.pda 1", false, {}, 0},
         {"A.hexB.hexC.pda 1" + std::string(90, ' '), false, {}, 0},
-        {"A.h.xB.hexC.pda 1", false, {}, 0},  // a dot in an extension
+        {"A.h.x.hex 1", false, {}, 0},  // three dots, one inside an extension
     };
     for (const Case& c : cases) {
         const auto link = ParseLinkFile(c.bytes);

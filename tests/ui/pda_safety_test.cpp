@@ -53,6 +53,7 @@ TEST_F(PdaSafety, WithoutTheCardsPdaNothingIsWrittenUnlessTheUserReplacesIt) {
         {"read fails, image only", false, {"station.hex"}, {}, kUnreadable, RunOutcome::Failed},
         {"read fails, partial .pda", false, {"changes.pda", "station.hex"}, {}, kUnreadable, RunOutcome::Failed},
         {"erased, partial .pda", true, {"changes.pda", "station.hex"}, {}, kUnreadable, RunOutcome::Failed},
+        // The question's default (Enter, no terminal) is No.
         {"erased, whole .pda, default answer", true, {"card.pda", "station.hex"}, {},
          "Replace the Card's PDA?: The card's production data (PDA) could not be read.", RunOutcome::Cancelled},
         {"read fails, whole .pda, Yes: no backup, no write", false, {"card.pda", "station.hex"}, MessageAnswer::Yes,
@@ -81,6 +82,10 @@ TEST_F(PdaSafety, WithoutTheCardsPdaNothingIsWrittenUnlessTheUserReplacesIt) {
         host.messages.clear();
         std::filesystem::remove_all(sim.dir.Path() / "backups");
         dlg.OnUpdate();
+        for (const Message& m : host.messages)
+            if (m.caption == "Replace the Card's PDA?") {
+                EXPECT_TRUE(m.safeDefault);
+            }
 
         // The invalid copies are shown first when they could be read.
         std::vector<std::string> lines = host.Lines();
@@ -176,6 +181,7 @@ TEST_F(PdaSafety, AnAssumedCardTypeWritesNoPda) {
                                 "is not known. Nothing was written to the card."}));
     EXPECT_EQ(Writes(), 0u);
     EXPECT_FALSE(dlg.m_adapter.IsOpen());
+    EXPECT_EQ(dlg.m_strStatus, "Card type unknown! Nothing was written.");
 
     // Images alone are placed by their own addresses, not by the card type.
     host.messages.clear();
@@ -183,6 +189,13 @@ TEST_F(PdaSafety, AnAssumedCardTypeWritesNoPda) {
     CVarnelDlg& images = Start({Release("station.hex")});
     images.OnUpdate();
     EXPECT_EQ(images.m_lastRun, RunOutcome::Succeeded);
+    EXPECT_EQ(images.m_strStatus, "Update Successful!");
+    // The success of that run is not shown for the next one, which stops.
+    host.confirmSummary = false;
+    images.OnUpdate();
+    EXPECT_EQ(images.m_lastRun, RunOutcome::Cancelled);
+    EXPECT_EQ(images.m_strStatus, "");
+    EXPECT_EQ(host.lastView.status, "");
 }
 
 }  // namespace

@@ -71,9 +71,9 @@ MessageAnswer QtHost::ShowMessage(const Message& message) {
         second = MessageAnswer::No;
         break;
     }
-    QPushButton* defaultButton = box.addButton(BoxButton(first));
-    if (second != first) box.addButton(BoxButton(second));
-    box.setDefaultButton(defaultButton);
+    QPushButton* firstButton = box.addButton(BoxButton(first));
+    QPushButton* secondButton = second != first ? box.addButton(BoxButton(second)) : firstButton;
+    box.setDefaultButton(message.safeDefault ? secondButton : firstButton);
     box.setEscapeButton(box.button(BoxButton(SafeAnswer(message.buttons))));
     box.exec();
     QAbstractButton* pressed = box.clickedButton();
