@@ -34,6 +34,9 @@ TEST_F(QtTest, MessageBoxes) {
          {"&Yes", "&No"}, MessageAnswer::No},
         {{"Done\r\nline two", "Update Complete", MessageIcon::Information, MessageButtons::Ok, true}, "Update Complete",
          QMessageBox::Information, {"OK"}, MessageAnswer::Ok},
+        // A question whose Yes cannot be undone lightly: Enter answers No.
+        {{"Replace?", "Replace", MessageIcon::Warning, MessageButtons::YesNo, true, true}, "Replace",
+         QMessageBox::Warning, {"&No", "&Yes"}, MessageAnswer::No},
     };
     qt::Application& a = Start();
     for (const Case& c : cases) {
