@@ -105,12 +105,10 @@ protected:
     // or what else it is.
     std::string FlashPda() {
         sim::SimCard& card = *sim.Machine().Card(1);
-        std::vector<uint8_t> bytes(kPdaBytes);
-        if (!card.ReadFlash(card.PdaAddress(), bytes.data(), kPdaBytes)) return "unreadable";
-        std::vector<uint16_t> words(PdaMaxWords);
-        for (size_t i = 0; i < words.size(); ++i) words[i] = static_cast<uint16_t>(bytes[2 * i] | bytes[2 * i + 1] << 8);
+        AuxRecord copy{};
+        if (!card.ReadFlash(card.PdaAddress(), copy.data, kPdaBytes)) return "unreadable";
         CPda pda;
-        if (pda.LoadFromWords(words.data(), PdaMaxWords) <= 0 || pda.InputCrc() != pda.StoredCrc()) return "invalid";
+        if (!LoadPdaCopy(pda, copy)) return "invalid";
         if (pda.GetRecords() == oldPda.GetRecords()) return "old";
         if (pda.GetRecords() == newPda.GetRecords()) return "new";
         return "other (" + std::to_string(pda.GetRecords().size()) + " records)";
