@@ -9,6 +9,7 @@
 // through Registry, and shows its messages (no owner window) through Host.
 
 #include <cstdint>
+#include <map>
 #include <string>
 #include <vector>
 
@@ -110,8 +111,10 @@ public:
     bool ReadPermanentAddress(uint8_t mac[6]);
     int32_t GetDriverVersion();
 
-    // Firmware versions on the card.
-    bool GetFirmwareVersions(std::string& text, int index);
+    // Firmware versions on the card; with `primary` and `station`, the
+    // versions read go there too (left as they are when the read fails).
+    bool GetFirmwareVersions(std::string& text, int index, CComponentVersion* primary = nullptr,
+                             CComponentVersion* station = nullptr);
     bool GetFirmwareText(std::string& text);
 
     // Bulk transfers through the Aux Port.
@@ -125,6 +128,8 @@ public:
 
     uint16_t m_nCardType = 0;
     uint32_t m_dwPdaAddress = 0;
+    // The requests sent to the driver since this was last cleared, by OID.
+    std::map<uint32_t, uint32_t> m_requestsSent;
     // The card type could not be read and was assumed: reading goes on at
     // the assumed PDA address, but nothing may be written there.
     bool m_bCardTypeAssumed = false;

@@ -15,15 +15,19 @@ CComponentVersion VersionFromRid(const RidRecord& record) {
     return version;
 }
 
-bool CAdapter::GetFirmwareVersions(std::string& text, int index) {
+bool CAdapter::GetFirmwareVersions(std::string& text, int index, CComponentVersion* primaryOut,
+                                   CComponentVersion* stationOut) {
     text.clear();
     const bool wasOpen = IsOpen();
     if (!Open(index, false)) return false;
     RidRecord primary{};
     RidRecord station{};
     const bool ok = ReadRid(primary, kRidPrimaryIdentity) && ReadRid(station, kRidStationIdentity);
-    if (ok)
+    if (ok) {
         text = "Primary: " + VersionFromRid(primary).Format() + "   Station: " + VersionFromRid(station).Format();
+        if (primaryOut) *primaryOut = VersionFromRid(primary);
+        if (stationOut) *stationOut = VersionFromRid(station);
+    }
     if (!wasOpen) Close();
     return ok;
 }

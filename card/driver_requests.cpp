@@ -15,6 +15,7 @@ NdisStatus CAdapter::Request(uint32_t type, uint32_t oid, void* buffer, uint32_t
     request.bufferLength = length;
     request.bytesWritten = 0;
     request.bytesNeeded = 0;
+    ++m_requestsSent[oid];
     return m_library.MakeNdisRequest(m_hAdapter, request, m_overlapped, 1);
 }
 

@@ -11,9 +11,11 @@
 #include "cli/commands.h"
 #include "cli/session.h"
 #include "image/firmware_file.h"
+#include "pda/pda_diff.h"
 #include "pda/pda_text_file.h"
 #include "platform/atomic_file.h"
 #include "sim/machine_dir.h"
+#include "update/run_report.h"
 
 namespace varnel::cli {
 
@@ -144,15 +146,22 @@ int Info(const GlobalOptions& options, bool json) {
     return kExitDone;
 }
 
+// The card's PDA as the dialog read it when it selected the adapter; null,
+// with the reason on stderr, when there is none.
+const CPda* CardPda(Session& session, const GlobalOptions& options, const std::string& what) {
+    if (!session.SelectAdapter(options)) return nullptr;
+    if (session.Dialog().m_pda.Empty()) {
+        Complain(what, "the card's PDA could not be read");
+        return nullptr;
+    }
+    return &session.Dialog().m_pda;
+}
+
 int PdaBackup(const GlobalOptions& options, const std::string& outPath) {
     auto session = OpenSession(options);
     if (!session) return kExitRefused;
-    if (!session->SelectAdapter(options)) return kExitRefused;
+    if (!CardPda(*session, options, "pda backup")) return kExitRefused;
     CVarnelDlg& dialog = session->Dialog();
-    if (dialog.m_pda.Empty()) {
-        Complain("pda backup", "the card's PDA could not be read; nothing was written");
-        return kExitRefused;
-    }
     const int position = dialog.FindAdapter(dialog.m_nAdapter);
     const std::string header = "Varnel PDA backup\nAdapter " + std::to_string(dialog.m_nAdapter) + ": " +
                                dialog.AdapterList()[static_cast<size_t>(position)].name + "\nMAC address " +
@@ -164,6 +173,35 @@ int PdaBackup(const GlobalOptions& options, const std::string& outPath) {
     }
     std::cout << "Wrote the PDA of adapter " << dialog.m_nAdapter << " (" << dialog.m_pda.GetRecords().size()
               << " records) to " << outPath << "\n";
+    return kExitDone;
+}
+
+// "card" is the card's PDA; anything else a .pda file, read into an empty
+// PDA. Null, with the reason on stderr, when it cannot be had.
+const CPda* DiffSide(const std::string& side, const GlobalOptions& options, std::unique_ptr<Session>& session,
+                     CPda& file) {
+    if (side == "card") {
+        if (!session) session = OpenSession(options);
+        return session ? CardPda(*session, options, "card") : nullptr;
+    }
+    std::string reason;
+    if (!MergePdaTextFile(file, side, &reason)) {
+        Complain(side, reason);
+        return nullptr;
+    }
+    return &file;
+}
+
+int PdaDiff(const GlobalOptions& options, const std::string& a, const std::string& b, bool json) {
+    std::unique_ptr<Session> session;
+    CPda fileA, fileB;
+    const CPda* before = DiffSide(a, options, session, fileA);
+    if (!before) return kExitRefused;
+    const CPda* after = DiffSide(b, options, session, fileB);
+    if (!after) return kExitRefused;
+    const std::vector<PdaChange> changes = DiffPda(*before, *after);
+    if (json) std::cout << Json{{"from", a}, {"to", b}, {"changes", PdaChangesJson(changes)}}.dump(2) << "\n";
+    else std::cout << FormatPdaDiff(changes);
     return kExitDone;
 }
 
@@ -201,6 +239,20 @@ void AddCardCommands(CLI::App& app, Outcome& outcome, const GlobalOptions& optio
     backup->add_option("-o,--output", *backupPath, "The .pda file to write")->required();
     backup->callback([&outcome, &options, backupPath] {
         outcome.run = [&options, backupPath] { return PdaBackup(options, *backupPath); };
+    });
+
+    struct DiffArgs {
+        std::string a, b;
+        bool json = false;
+    };
+    auto diff = std::make_shared<DiffArgs>();
+    CLI::App* diffCommand =
+        pda->add_subcommand("diff", "The records B adds to, removes from and changes in A (each a .pda file or 'card')");
+    diffCommand->add_option("A", diff->a, ".pda file, or card for the card's PDA")->required();
+    diffCommand->add_option("B", diff->b, ".pda file, or card for the card's PDA")->required();
+    diffCommand->add_flag("--json", diff->json, "Print JSON");
+    diffCommand->callback([&outcome, &options, diff] {
+        outcome.run = [&options, diff] { return PdaDiff(options, diff->a, diff->b, diff->json); };
     });
 }
 

@@ -114,7 +114,9 @@ int ImageDump(const std::string& path, const std::string& outPath, const std::ve
                 return kExitRefused;
             }
         }
-        loaded->file.PlugImage(loaded->image, loaded->plugs, pda, path);
+        std::vector<PlugResult> report;
+        loaded->file.PlugImage(loaded->image, loaded->plugs, pda, path, &report);
+        std::cout << "Plug records of " << path << ":\n" << (report.empty() ? "  none\n" : FormatPlugReport(report));
     }
     // A failed write leaves what was there.
     std::ostringstream text;

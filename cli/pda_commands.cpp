@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "pda/pda.h"
+#include "pda/pda_diff.h"
 #include "pda/pda_text_file.h"
 #include "pda/setpoint.h"
 
@@ -14,15 +15,6 @@ namespace varnel::cli {
 namespace {
 
 using Json = nlohmann::ordered_json;
-
-std::string WordsText(const uint16_t* words, size_t count) {
-    std::string text;
-    for (size_t i = 0; i < count; ++i) {
-        if (i) text += ' ';
-        text += Hex(words[i], 4).substr(2);
-    }
-    return text;
-}
 
 const char* SetPointText(int result) {
     if (result > 0) return "Set Point and Integrator Values Calculated.";
@@ -56,12 +48,12 @@ int PdaShow(const std::vector<std::string>& files, bool setPoint, bool json) {
         std::cout << "Records: " << pda.GetRecords().size() << "\n";
         for (const auto& [code, record] : pda.GetRecords())
             std::cout << "  " << Hex(code, 4) << "  length " << record[0] << "  data "
-                      << WordsText(record.data() + 2, record.size() - 2) << "\n";
+                      << PdaWordsText(record.data() + 2, record.size() - 2) << "\n";
         if (setPoint) std::cout << SetPointText(setPointResult) << "\n";
         if (!words.empty()) {
             std::cout << "Word image: " << words.size() << " words, CRC " << Hex(crc, 4) << "\n";
             for (size_t i = 0; i < words.size(); i += 8)
-                std::cout << "  " << WordsText(words.data() + i, std::min<size_t>(8, words.size() - i)) << "\n";
+                std::cout << "  " << PdaWordsText(words.data() + i, std::min<size_t>(8, words.size() - i)) << "\n";
         }
     }
     if (words.empty()) {

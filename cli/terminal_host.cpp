@@ -82,10 +82,12 @@ std::optional<MessageAnswer> TerminalHost::AskUser(const std::string& prompt, Me
     }
 }
 
+std::ostream& TerminalHost::Out() const { return m_json ? std::cerr : std::cout; }
+
 MessageAnswer TerminalHost::ShowMessage(const Message& message) {
     m_shown.push_back(message);
     const std::string caption = DisplayCaption(message);
-    (!m_stdoutCaption.empty() && message.caption == m_stdoutCaption ? std::cout : std::cerr)
+    (!m_stdoutCaption.empty() && message.caption == m_stdoutCaption ? Out() : std::cerr)
         << caption << ": " << DisplayText(message.text) << "\n";
     if (message.buttons == MessageButtons::Ok) return MessageAnswer::Ok;
 
@@ -114,9 +116,9 @@ bool TerminalHost::ConfirmWarning(const std::string& heading, const std::string&
 
 bool TerminalHost::ConfirmSummary(const std::string& text) {
     m_summaryShown = true;
-    std::cout << "Update Information\n" << DisplayText(text);
-    if (!text.empty() && text.back() != '\n') std::cout << "\n";
-    std::cout << std::flush;
+    Out() << "Update Information\n" << DisplayText(text);
+    if (!text.empty() && text.back() != '\n') Out() << "\n";
+    Out() << std::flush;
     if (m_dryRun) {
         std::cerr << "  -> CANCEL (dry run)\n";
         return false;

@@ -7,6 +7,7 @@
 
 #include <map>
 #include <optional>
+#include <ostream>
 #include <string>
 #include <vector>
 
@@ -31,6 +32,14 @@ public:
     // command's result.
     void SetStdoutCaption(std::string caption) { m_stdoutCaption = std::move(caption); }
 
+    // --json: stdout carries the JSON result only, so every text the
+    // terminal shows goes to stderr.
+    void SetJson(bool json) { m_json = json; }
+    // Where the command's own text goes: stdout, or stderr under --json.
+    std::ostream& Out() const;
+
+    // A new run: no summary shown yet.
+    void BeginRun() { m_summaryShown = false; }
     bool SummaryShown() const { return m_summaryShown; }
     // Every message box shown, in order.
     const std::vector<Message>& Shown() const { return m_shown; }
@@ -66,6 +75,7 @@ private:
     bool m_interactive;
     bool m_confirm = false;
     bool m_dryRun = false;
+    bool m_json = false;
     bool m_summaryShown = false;
     std::optional<std::string> m_openFile;
     std::string m_stdoutCaption;

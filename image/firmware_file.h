@@ -12,6 +12,9 @@
 #include <istream>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "image/plug_list.h"
 
 namespace varnel {
 
@@ -90,8 +93,10 @@ public:
     int ParseLine(CFirmwareImage* image, CPlugList* plugs, std::string_view line, uint16_t lineNumber);
 
     // Writes the PDA's records and the file name into the image where the
-    // plug list says; returns the number of PDR plugs written.
-    uint32_t PlugImage(CFirmwareImage& image, CPlugList& plugs, const CPda& pda, const std::string& fileName);
+    // plug list says; returns the number of PDR plugs written. With
+    // `report`, what became of each plug record is appended to it.
+    uint32_t PlugImage(CFirmwareImage& image, CPlugList& plugs, const CPda& pda, const std::string& fileName,
+                       std::vector<PlugResult>* report = nullptr);
 
     // The reason the last load failed, as logged without its line end
     // (e.g. "ERROR: Line 3: Checksum failed.").

@@ -6,6 +6,8 @@
 #include <cstdint>
 #include <cstddef>
 #include <map>
+#include <string>
+#include <vector>
 
 namespace varnel {
 
@@ -16,6 +18,30 @@ struct CPlugRecord {
     uint32_t address = 0;  // target card address in the image
     uint16_t length = 0;   // bytes to write
 };
+
+// What plugging did with one plug record of an image.
+struct PlugResult {
+    enum class Outcome {
+        Plugged,         // the PDA record was written into the image
+        NotInPda,        // the PDA has no such record: the image keeps what the file holds
+        LengthMismatch,  // the record's length differs from the plug's: left as in the file
+        NoTarget,        // the image holds no data at the target (a plug of another file)
+        FileName,        // the file-name plug: `text` is what it writes
+        FileNameNoFit,   // the file-name plug does not fit the image
+    };
+    CPlugRecord plug;
+    Outcome outcome = Outcome::NotInPda;
+    std::string text;
+};
+
+// "plugged", "not_in_pda", "length_mismatch", "no_target", "file_name",
+// "file_name_no_fit": the outcome's key in JSON.
+const char* PlugOutcomeKey(PlugResult::Outcome outcome);
+
+// The plug report of one image, one line a plug record:
+//   0x00000101 MAC address      0x00000060   6 bytes  plugged
+//   0xffffffff file name        0x00000040  20 bytes  writes "STATION.HEX"
+std::string FormatPlugReport(const std::vector<PlugResult>& report);
 
 class CPlugList {
 public:

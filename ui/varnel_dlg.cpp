@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "platform/state_directory.h"
+#include "update/history.h"
 
 namespace varnel {
 
@@ -29,6 +30,7 @@ std::string RecordText(const CPda& pda, uint16_t code) {
 CVarnelDlg::CVarnelDlg(NdisLibrary& library, Registry& registry, Host& host)
     : m_adapter(library, registry, host),
       m_backupDirectory(StateDirectory() / "backups"),
+      m_historyPath(DefaultHistoryPath()),
       m_library(library),
       m_registry(registry),
       m_host(host) {}

@@ -15,6 +15,7 @@
 #include "platform/host.h"
 #include "platform/ndis_library.h"
 #include "platform/registry.h"
+#include "update/run_report.h"
 
 namespace varnel {
 
@@ -62,8 +63,14 @@ public:
     bool LoadPdaFile(const std::string& path);
     void OnDownload();
 
-    // The update run ("Update!").
+    // The update run ("Update!"). A run that began writing to the card
+    // appends its record to the update history before it returns.
     void OnUpdate();
+    // Writes exactly the PDA of a .pda file to the card, in place of the
+    // card's: the same backup, confirmation, PDA write and closing requests
+    // as an update with only .pda files. A file without a MAC address
+    // record is refused unless `forceIncomplete`.
+    void OnRestorePda(const std::string& path, bool forceIncomplete);
     bool FlashImage(CFirmwareImage& image);
     bool WritePdaToCard();
 
@@ -124,6 +131,10 @@ public:
     std::filesystem::path m_backupDirectory;
     std::string m_strBackupFile;
     RunOutcome m_lastRun = RunOutcome::None;
+    // What the last update or restore did (filled up to where it stopped),
+    // and where its history record goes.
+    RunReport m_runReport;
+    std::filesystem::path m_historyPath;
 
 protected:
     // The backup taken before a PDA write: the copy in flash, which the write
@@ -140,6 +151,17 @@ protected:
     bool SaveBackup(const BackupPlan& plan, std::string* error);
     // The status line names the backup once it was saved.
     void NameBackup(const BackupPlan& plan);
+
+    // The writing of a run: the backup saved and the new PDA written (when
+    // `backup` is given), every image programmed, the closing requests. On
+    // a failure it has shown why and ended the run.
+    bool WriteCard(const BackupPlan* backup, const std::vector<CFirmwareImage*>& images, bool& pdaWritten);
+    // The run's start and end around the update and the restore: the
+    // report begun, and the history record appended once writing began.
+    void BeginRun(const std::string& action);
+    void FinishRun();
+    void RunUpdate();
+    void RunRestore(const std::string& path, bool forceIncomplete);
 
     // Message boxes owned by the dialog window.
     MessageAnswer Ask(const std::string& text, const std::string& caption, MessageIcon icon,

@@ -2,6 +2,7 @@
 
 #include <array>
 #include <chrono>
+#include <cstdio>
 #include <ctime>
 #include <memory>
 
@@ -14,6 +15,8 @@
 #include "platform/atomic_file.h"
 #include "ui/varnel_dlg.h"
 #include "update/compatibility.h"
+#include "update/history.h"
+#include "pda/pda_diff.h"
 
 namespace varnel {
 
@@ -48,7 +51,86 @@ std::filesystem::path FreeBackupStem(const std::filesystem::path& directory, con
     return path;
 }
 
+const char* FileKind(int type) {
+    switch (type) {
+    case kFilePda: return "pda";
+    case kFilePrimary: return "primary";
+    case kFileStation: return "station";
+    case kFilePrimaryStation: return "primary+station";
+    default: return "image";
+    }
+}
+
+std::string ImageVersions(const CFirmwareFile& file) {
+    std::string text;
+    if (file.m_primary.present) text = "Primary " + file.m_primary.Format();
+    if (file.m_station.present) text += (text.empty() ? "" : ", ") + std::string("Station ") + file.m_station.Format();
+    return text;
+}
+
+std::string RunOutcomeKey(RunOutcome outcome) {
+    switch (outcome) {
+    case RunOutcome::Succeeded: return "succeeded";
+    case RunOutcome::Cancelled: return "cancelled";
+    case RunOutcome::None:
+    case RunOutcome::Failed: break;
+    }
+    return "failed";
+}
+
 }  // namespace
+
+void CVarnelDlg::BeginRun(const std::string& action) {
+    m_lastRun = RunOutcome::Failed;
+    // A status left by an earlier run never speaks for this one.
+    m_strStatus.clear();
+    UpdateData();
+    m_runReport = RunReport{};
+    m_runReport.action = action;
+    m_runReport.adapter = m_nAdapter;
+    if (const int position = FindAdapter(m_nAdapter); position >= 0 && m_bAdapterSelected)
+        m_runReport.adapterName = m_adapterList[static_cast<size_t>(position)].name;
+    for (const FileEntry& entry : m_fileList.Entries())
+        if (action == "update") m_runReport.files.push_back({entry.path, FileKind(entry.type), std::nullopt, FileSha256(entry.path)});
+    m_adapter.m_requestsSent.clear();
+}
+
+void CVarnelDlg::FinishRun() {
+    m_runReport.outcome = RunOutcomeKey(m_lastRun);
+    m_runReport.status = m_strStatus;
+    m_runReport.requests = m_adapter.m_requestsSent;
+    if (!m_runReport.writingBegan) return;
+    // The versions the card runs now: only a card that got its closing
+    // request has restarted with what was written.
+    if (m_lastRun == RunOutcome::Succeeded) {
+        std::string text;
+        CComponentVersion primary, station;
+        if (m_adapter.GetFirmwareVersions(text, m_nAdapter, &primary, &station)) {
+            m_runReport.after.primary = primary.Format();
+            m_runReport.after.station = station.Format();
+        }
+        CloseAdapterHandle();
+    }
+    // The time to the microsecond and the adapter: no two runs share it.
+    const auto now = std::chrono::system_clock::now();
+    const long micro = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count() % 1000000);
+    char fraction[16];
+    std::snprintf(fraction, sizeof fraction, ".%06ldZ-", micro);
+    const std::string id = UtcStamp("%Y%m%dT%H%M%S") + fraction + std::to_string(m_nAdapter);
+    std::string error;
+    if (AppendHistoryLine(m_historyPath, HistoryRecordJson(m_runReport, id, UtcStamp("%Y-%m-%dT%H:%M:%SZ")), &error)) {
+        m_runReport.historyId = id;
+        return;
+    }
+    // The card holds what the run wrote, whatever the history says: the run
+    // keeps its outcome, and the lost record is reported.
+    m_runReport.historyError = error;
+    Ask("The update history could not be written, so this run is not recorded in it.\n" + error +
+            (m_lastRun == RunOutcome::Succeeded ? "\n\nThe card itself was updated as reported."
+                                                : "\n\nThe run itself ended as reported."),
+        "History Not Written", MessageIcon::Warning);
+}
 
 bool CVarnelDlg::PlanBackup(const std::string& mac, const CPda& cardPda, BackupPlan& plan, std::string& why) {
     AuxRecord flash{};
@@ -102,10 +184,12 @@ void CVarnelDlg::EndRun(RunOutcome outcome, const std::string& status) {
 }
 
 void CVarnelDlg::OnUpdate() {
-    m_lastRun = RunOutcome::Failed;
-    // A status left by an earlier run never speaks for this one.
-    m_strStatus.clear();
-    UpdateData();
+    BeginRun("update");
+    RunUpdate();
+    FinishRun();
+}
+
+void CVarnelDlg::RunUpdate() {
     // 1. Something to do.
     if (m_fileList.GetCount() == 0) {
         Ask("You must select at least one file to update card", "No files selected", MessageIcon::Information);
@@ -159,10 +243,16 @@ void CVarnelDlg::OnUpdate() {
             cardPda.CopyFrom(m_pda);
             RefreshCardFields();
             std::string versions;
-            m_adapter.GetFirmwareVersions(versions, m_nAdapter);
+            CComponentVersion primary, station;
+            if (m_adapter.GetFirmwareVersions(versions, m_nAdapter, &primary, &station)) {
+                m_runReport.before.primary = primary.Format();
+                m_runReport.before.station = station.Format();
+            }
             summary = "Product Part Number: " + m_strPartNumber + "\n  Serial Number: " + m_strPdaSerial +
                       "\n  MAC Address: " + m_strPdaMac + "\n  Current firmware version: " + versions + "\n";
             if (!m_strPdaMac.empty()) backupMac = m_strPdaMac;
+            m_runReport.mac = m_strPdaMac;
+            m_runReport.serial = m_strPdaSerial;
         } else {
             m_pda.Clear();
         }
@@ -249,6 +339,8 @@ void CVarnelDlg::OnUpdate() {
             summary += "Card PDA will be saved before writing, to: " + backup.path + "\n";
             if (!backup.raw.empty())
                 summary += "  The PDA in flash is not valid: its raw bytes will be saved to: " + backup.rawPath + "\n";
+            m_runReport.pdaWrite = true;
+            m_runReport.pdaChanges = DiffPda(cardPda, m_pda);
         }
 
         // 8-10. Load and plug every image.
@@ -270,8 +362,11 @@ void CVarnelDlg::OnUpdate() {
                 loadOk = false;
                 break;
             }
-            slot->file.PlugImage(slot->image, plugs, m_pda, path);
+            ImagePlugs& report = m_runReport.plugs.emplace_back(ImagePlugs{path, {}});
+            slot->file.PlugImage(slot->image, plugs, m_pda, path, &report.plugs);
             imagePaths.push_back(path);
+            for (RunFile& file : m_runReport.files)
+                if (file.path == path) file.version = ImageVersions(slot->file);
         }
         if (!loadOk) {
             CloseAdapterHandle();
@@ -308,44 +403,9 @@ void CVarnelDlg::OnUpdate() {
 
         // 13. Writing.
         if (checksOk) {
-            if (pdaFilesLoaded) {
-                // Nothing the card had is lost: the PDA the write replaces is
-                // saved first.
-                std::string error;
-                if (!SaveBackup(backup, &error)) {
-                    Ask("The card's PDA could not be saved before writing a new one, so nothing was written to "
-                        "the card.\n" + error,
-                        "Cannot Continue", MessageIcon::Error);
-                    return stop();
-                }
-                m_strBackupFile = backup.path;
-                if (!WritePdaToCard()) {
-                    m_strStatus = "PDA Update FAILED";
-                    NameBackup(backup);
-                    return stop();
-                }
-                pdaWritten = true;
-            }
-            m_adapter.CheckDriverSupport();
-            for (size_t j = 0; j < imagePaths.size(); ++j) {
-                if (!FlashImage(slots[j]->image)) {
-                    if (pdaFilesLoaded) NameBackup(backup);
-                    CloseAdapterHandle();
-                    Ask("Update failed while writing to card!", "", MessageIcon::None);
-                    RefreshCardFields();
-                    return EndRun(RunOutcome::Failed);
-                }
-            }
-            m_adapter.CheckDriverSupport();
-            m_adapter.BlockProtocols(false);
-            m_adapter.EndCardAccess();
-            CloseAdapterHandle();
-            if (pdaFilesLoaded) {
-                if (imagePaths.empty()) m_strStatus = "Update Successful!";
-                NameBackup(backup);
-            }
-            Ask("Update Successful!   ", "Update Complete", MessageIcon::Information);
-            m_lastRun = RunOutcome::Succeeded;
+            std::vector<CFirmwareImage*> images;
+            for (size_t j = 0; j < imagePaths.size(); ++j) images.push_back(&slots[j]->image);
+            if (!WriteCard(pdaFilesLoaded ? &backup : nullptr, images, pdaWritten)) return;
         } else {
             m_lastRun = declined;
         }
@@ -353,6 +413,154 @@ void CVarnelDlg::OnUpdate() {
     }
     // 15.
     CloseAdapterHandle();
+    RefreshCardFields();
+}
+
+bool CVarnelDlg::WriteCard(const BackupPlan* backup, const std::vector<CFirmwareImage*>& images, bool& pdaWritten) {
+    if (backup) {
+        // Nothing the card had is lost: the PDA the write replaces is saved
+        // first.
+        std::string error;
+        if (!SaveBackup(*backup, &error)) {
+            Ask("The card's PDA could not be saved before writing a new one, so nothing was written to "
+                "the card.\n" + error,
+                "Cannot Continue", MessageIcon::Error);
+            CloseAdapterHandle();
+            EndRun(RunOutcome::Failed);
+            return false;
+        }
+        m_strBackupFile = backup->path;
+        m_runReport.backup = backup->path;
+        m_runReport.writingBegan = true;
+        if (!WritePdaToCard()) {
+            m_strStatus = "PDA Update FAILED";
+            NameBackup(*backup);
+            CloseAdapterHandle();
+            EndRun(RunOutcome::Failed);
+            return false;
+        }
+        pdaWritten = true;
+    }
+    m_adapter.CheckDriverSupport();
+    for (CFirmwareImage* image : images) {
+        m_runReport.writingBegan = true;
+        if (!FlashImage(*image)) {
+            if (backup) NameBackup(*backup);
+            CloseAdapterHandle();
+            Ask("Update failed while writing to card!", "", MessageIcon::None);
+            RefreshCardFields();
+            EndRun(RunOutcome::Failed);
+            return false;
+        }
+    }
+    m_adapter.CheckDriverSupport();
+    m_adapter.BlockProtocols(false);
+    m_adapter.EndCardAccess();
+    CloseAdapterHandle();
+    if (backup) {
+        if (images.empty()) m_strStatus = "Update Successful!";
+        NameBackup(*backup);
+    }
+    Ask("Update Successful!   ", "Update Complete", MessageIcon::Information);
+    m_lastRun = RunOutcome::Succeeded;
+    return true;
+}
+
+void CVarnelDlg::OnRestorePda(const std::string& path, bool forceIncomplete) {
+    BeginRun("pda restore");
+    m_runReport.files.push_back({path, "pda", std::nullopt, FileSha256(path)});
+    RunRestore(path, forceIncomplete);
+    FinishRun();
+}
+
+void CVarnelDlg::RunRestore(const std::string& path, bool forceIncomplete) {
+    // The file first: nothing reaches the card unless it is a PDA the card
+    // can hold.
+    CPda restored;
+    std::string reason;
+    if (!MergePdaTextFile(restored, path, &reason)) {
+        Ask("Error loading " + path + "\n" + reason, "Error", MessageIcon::Error);
+        return EndRun(RunOutcome::Failed, "Nothing was written.");
+    }
+    if (!forceIncomplete && restored.FindRecord(kPdrMacAddress) == nullptr) {
+        Ask(path + " holds no MAC address record (0x0101), so it is not a whole PDA. Nothing was written to the card.",
+            "Cannot Continue", MessageIcon::Error);
+        return EndRun(RunOutcome::Failed, "Nothing was written.");
+    }
+    if (restored.ToWords().empty()) {
+        Ask(path + " is too large for the card: its records take more than " + std::to_string(PdaMaxWords) +
+                " words. Nothing was written to the card.",
+            "Cannot Continue", MessageIcon::Error);
+        return EndRun(RunOutcome::Failed, "Nothing was written.");
+    }
+    if (!ReopenAdapter(true)) {
+        CloseAdapterHandle();
+        return EndRun(RunOutcome::Failed);
+    }
+    const auto stop = [this](RunOutcome outcome = RunOutcome::Failed) {
+        CloseAdapterHandle();
+        EndRun(outcome);
+    };
+    if (m_adapter.m_bCardTypeAssumed) {
+        Ask("The card's type could not be read, so where its PDA lies in flash is not known. Nothing was "
+            "written to the card.",
+            "Cannot Continue", MessageIcon::Error);
+        m_strStatus = "Card type unknown! Nothing was written.";
+        return stop();
+    }
+    // The card's PDA, for the summary and the backup; a card whose PDA
+    // cannot be read is what a restore is for, so the run goes on without.
+    CPda cardPda;
+    const bool pdaRead = m_adapter.ReadCardPda(cardPda);
+    if (!pdaRead) cardPda.Clear();
+    std::string mac = pdaRead ? "" : m_strNdisMac;
+    if (pdaRead) {
+        m_pda.CopyFrom(cardPda);
+        RefreshCardFields();
+        mac = m_strPdaMac;
+        m_runReport.mac = m_strPdaMac;
+        m_runReport.serial = m_strPdaSerial;
+        std::string versions;
+        CComponentVersion primary, station;
+        if (m_adapter.GetFirmwareVersions(versions, m_nAdapter, &primary, &station)) {
+            m_runReport.before.primary = primary.Format();
+            m_runReport.before.station = station.Format();
+        }
+    }
+    BackupPlan backup;
+    std::string why;
+    if (!PlanBackup(mac.empty() ? "unknown-mac" : mac, cardPda, backup, why)) {
+        Ask(why + " Nothing was written to the card.", "Cannot Continue", MessageIcon::Error);
+        m_strStatus = "PDA backup failed! Nothing was written.";
+        return stop();
+    }
+    m_runReport.pdaWrite = true;
+    m_runReport.pdaChanges = DiffPda(cardPda, restored);
+
+    std::string summary = "PDA restore: the card's PDA is replaced by exactly the records of\n  " + path + "\n";
+    summary += pdaRead ? "  Card MAC Address: " + m_strPdaMac + "\n" : "  The card's PDA could not be read.\n";
+    if (restored.FindRecord(kPdrMacAddress) == nullptr)
+        summary += "  The file holds no MAC address record: the card will have none.\n";
+    summary += std::string(kDashes) + "Changes to the card's PDA:\n" + FormatPdaDiff(m_runReport.pdaChanges);
+    summary += std::string(kDashes) + "Card PDA will be saved before writing, to: " + backup.path + "\n";
+    if (!backup.raw.empty())
+        summary += "  The PDA in flash is not valid: its raw bytes will be saved to: " + backup.rawPath + "\n";
+
+    m_host.SetMainWindow(true, false);
+    const bool confirmed = m_host.ConfirmSummary(summary);
+    m_host.SetMainWindow(true, true);
+    if (!confirmed) {
+        m_pda.CopyFrom(cardPda);
+        RefreshCardFields();
+        return stop(RunOutcome::Cancelled);
+    }
+    m_pda.CopyFrom(restored);
+    bool pdaWritten = false;
+    if (!WriteCard(&backup, {}, pdaWritten) && !pdaWritten) {
+        m_pda.CopyFrom(cardPda);
+        RefreshCardFields();
+        return;
+    }
     RefreshCardFields();
 }
 

@@ -34,6 +34,7 @@ protected:
         if (!app) {
             app = std::make_unique<qt::Application>(sim.Machine(), sim.Machine());
             app->Dialog().m_backupDirectory = sim.dir.Path() / "backups";
+            app->Dialog().m_historyPath = sim.dir.Path() / "history.jsonl";
         }
         return *app;
     }

@@ -57,6 +57,7 @@ int main(int argc, char** argv) {
     varnel::sim::SimMachine machine(dir.Path() / "machine");
     varnel::qt::Application program(machine, machine);
     program.Dialog().m_backupDirectory = dir.Path() / "backups";
+    program.Dialog().m_historyPath = dir.Path() / "history.jsonl";
     program.Start({dir.File("release/changes.pda"), dir.File("release/primary.hex"), dir.File("release/station.hex")});
     QApplication::processEvents();
 

@@ -27,6 +27,7 @@ protected:
         if (!dialog) {
             dialog = std::make_unique<CVarnelDlg>(sim.Machine(), sim.Machine(), host);
             dialog->m_backupDirectory = sim.dir.Path() / "backups";
+            dialog->m_historyPath = sim.dir.Path() / "history.jsonl";
         }
         return *dialog;
     }
