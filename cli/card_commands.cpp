@@ -14,6 +14,7 @@
 #include "pda/pda_diff.h"
 #include "pda/pda_text_file.h"
 #include "platform/atomic_file.h"
+#include "sample/default_machine.h"
 #include "sim/machine_dir.h"
 #include "update/run_report.h"
 
@@ -49,7 +50,7 @@ std::unique_ptr<Session> OpenSession(const GlobalOptions& options) {
 int MachineInit(const GlobalOptions& options, bool force, bool latency) {
     const auto directory = sim::ResolveMachineDirectory(options.machine);
     std::string error;
-    if (!sim::InitMachine(directory, force, &error, latency)) {
+    if (!sample::InitDefaultMachine(directory, force, &error, latency)) {
         Complain("machine init", error);
         return kExitRefused;
     }

@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "sample/default_machine.h"
 #include "sim/machine_dir.h"
 
 namespace varnel::cli {
@@ -11,7 +12,7 @@ std::unique_ptr<Session> Session::Open(const GlobalOptions& options, std::string
     const auto directory = sim::ResolveMachineDirectory(options.machine);
     std::error_code ec;
     const bool existed = std::filesystem::exists(directory / "machine.json", ec);
-    if (!sim::EnsureMachine(directory, error)) return nullptr;
+    if (!sample::EnsureDefaultMachine(directory, error)) return nullptr;
     if (!existed) std::cerr << "varnel-cli: created the default machine in " << directory.string() << "\n";
     auto session = std::make_unique<Session>();
     try {
