@@ -47,14 +47,16 @@ std::unique_ptr<Session> OpenSession(const GlobalOptions& options) {
     return session;
 }
 
-int MachineInit(const GlobalOptions& options, bool force, bool latency) {
+int MachineInit(const GlobalOptions& options, bool force, bool latency, int cards) {
     const auto directory = sim::ResolveMachineDirectory(options.machine);
     std::string error;
-    if (!sample::InitDefaultMachine(directory, force, &error, latency)) {
+    if (!sample::InitDefaultMachine(directory, force, &error, latency, cards)) {
         Complain("machine init", error);
         return kExitRefused;
     }
-    std::cout << "Created the default machine in " << directory.string() << "\n";
+    std::cout << "Created the default machine in " << directory.string();
+    if (cards > 1) std::cout << ", with " << cards << " cards (adapters 1 to " << cards << ")";
+    std::cout << "\n";
     return kExitDone;
 }
 
@@ -216,8 +218,12 @@ void AddCardCommands(CLI::App& app, Outcome& outcome, const GlobalOptions& optio
     CLI::App* init = machine->add_subcommand("init", "Create the default machine");
     init->add_flag("--force", *force, "Replace an existing machine");
     init->add_flag("--latency", *latency, "Switch the request latency on, so that progress shows as on a real card");
-    init->callback([&outcome, &options, force, latency] {
-        outcome.run = [&options, force, latency] { return MachineInit(options, *force, *latency); };
+    auto cards = std::make_shared<int>(1);
+    init->add_option("--cards", *cards, "WLAN cards on the machine (adapters 1 to N; default 1)")
+        ->check(CLI::Range(1, sample::kMaxCards))
+        ->type_name("N");
+    init->callback([&outcome, &options, force, latency, cards] {
+        outcome.run = [&options, force, latency, cards] { return MachineInit(options, *force, *latency, *cards); };
     });
     machine->add_subcommand("show", "Print the machine's configuration and its cards' state")
         ->callback([&outcome, &options] { outcome.run = [&options] { return MachineShow(options); }; });

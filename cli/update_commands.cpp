@@ -69,8 +69,7 @@ RunEnd EndOf(Session& session, bool dryRun) {
 }
 
 // The JSON result of one run (docs/command-line.md lists every key).
-Json RunJson(const CVarnelDlg& dialog, const RunEnd& end) {
-    const RunReport& r = dialog.m_runReport;
+Json RunJson(const RunReport& r, const std::string& status, const RunEnd& end) {
     const auto text = [](const std::string& value) { return value.empty() ? Json(nullptr) : Json(value); };
     Json files = Json::array();
     for (const RunFile& f : r.files)
@@ -81,7 +80,7 @@ Json RunJson(const CVarnelDlg& dialog, const RunEnd& end) {
     return Json{{"action", r.action},
                 {"outcome", end.outcome},
                 {"exit_code", end.exit},
-                {"status", dialog.m_strStatus},
+                {"status", status},
                 {"adapter", r.adapter >= 0 ? Json{{"number", r.adapter}, {"name", r.adapterName}} : Json(nullptr)},
                 {"card", Json{{"mac", text(r.mac)}, {"serial", text(r.serial)}}},
                 {"files", files},
@@ -114,26 +113,31 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
         Complain("update", "--all-adapters and --adapter exclude each other");
         return kExitUsage;
     }
+    // A command refused before any run still answers a script in JSON.
+    const auto refused = [&args](int exit, const RunReport& report = {}) {
+        if (args.json) std::cout << RunJson(report, "", {"failed", exit}).dump(2) << "\n";
+        return exit;
+    };
     auto session = Start(options, args.answers);
-    if (!session) return kExitUsage;
+    if (!session) return refused(kExitUsage);
     TerminalHost& host = session->Terminal();
     host.SetConfirm(args.yes);
     host.SetDryRun(args.dryRun);
     host.SetJson(args.json);
     CVarnelDlg& dialog = session->Dialog();
-    if (!session->Start(options, args.files)) return kExitRefused;
+    if (!session->Start(options, args.files)) return refused(kExitRefused);
     if (!args.oem.empty()) {
         host.SetOpenFile(args.oem);
         dialog.OnDownload();
     }
     // A FILE that is no file refuses the update: it would run without it.
-    if (!dialog.m_refusedFiles.empty()) return kExitRefused;
+    if (!dialog.m_refusedFiles.empty()) return refused(kExitRefused);
     if (args.verify) dialog.m_bVerify = true;
     if (args.noForce) dialog.m_bForceAll = false;
 
     if (!args.allAdapters) {
         const RunEnd end = UpdateOnce(*session, args);
-        if (args.json) std::cout << RunJson(dialog, end).dump(2) << "\n";
+        if (args.json) std::cout << RunJson(dialog.m_runReport, dialog.m_strStatus, end).dump(2) << "\n";
         return end.exit;
     }
 
@@ -162,14 +166,14 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
             const std::string why = dialog.m_strStatus.empty() ? "the adapter could not be selected" : dialog.m_strStatus;
             Complain("adapter " + std::to_string(entry.index), why);
             rows.push_back({entry, "", end.outcome, why});
-            runs.push_back({{"outcome", end.outcome},
-                            {"exit_code", end.exit},
-                            {"status", why},
-                            {"adapter", Json{{"number", entry.index}, {"name", entry.name}}}});
+            RunReport report;
+            report.adapter = entry.index;
+            report.adapterName = entry.name;
+            runs.push_back(RunJson(report, why, end));
         } else {
             end = UpdateOnce(*session, args);
             rows.push_back({entry, dialog.m_runReport.mac, end.outcome, dialog.m_strStatus});
-            runs.push_back(RunJson(dialog, end));
+            runs.push_back(RunJson(dialog.m_runReport, dialog.m_strStatus, end));
         }
         if (end.exit != kExitDone) anyFailed = true;
     }
@@ -197,16 +201,24 @@ struct RestoreArgs {
 };
 
 int PdaRestore(const GlobalOptions& options, const RestoreArgs& args) {
+    const auto refused = [&args](int exit) {
+        if (args.json) {
+            RunReport report;
+            report.action = "pda restore";
+            std::cout << RunJson(report, "", {"failed", exit}).dump(2) << "\n";
+        }
+        return exit;
+    };
     auto session = Start(options, args.answers);
-    if (!session) return kExitUsage;
+    if (!session) return refused(kExitUsage);
     TerminalHost& host = session->Terminal();
     host.SetConfirm(args.yes);
     host.SetJson(args.json);
-    if (!session->SelectAdapter(options)) return kExitRefused;
+    if (!session->SelectAdapter(options)) return refused(kExitRefused);
     CVarnelDlg& dialog = session->Dialog();
     dialog.OnRestorePda(args.file, args.forceIncomplete);
     const RunEnd end = EndOf(*session, false);
-    if (args.json) std::cout << RunJson(dialog, end).dump(2) << "\n";
+    if (args.json) std::cout << RunJson(dialog.m_runReport, dialog.m_strStatus, end).dump(2) << "\n";
     return end.exit;
 }
 

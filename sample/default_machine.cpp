@@ -1,6 +1,8 @@
 #include "sample/default_machine.h"
 
 #include <algorithm>
+#include <array>
+#include <cstdio>
 
 #include "sample/sample_release.h"
 
@@ -12,7 +14,38 @@ CComponentVersion Version(uint16_t id, const sim::FirmwareIdentity& v) {
     return MakeVersion(id, v.major, v.minor, v.variant);
 }
 
+// How far a MAC address lies past the default card's: the card's number
+// among the machine's cards, counted from 0.
+uint64_t MacOffset(const std::array<uint8_t, 6>& mac) {
+    const auto value = [](const uint8_t* bytes) {
+        uint64_t v = 0;
+        for (int i = 0; i < 6; ++i) v = v << 8 | bytes[i];
+        return v;
+    };
+    return value(mac.data()) - value(CardIdentity{}.mac);
+}
+
 }  // namespace
+
+sim::MachineConfig MachineConfigWithCards(int cards) {
+    sim::MachineConfig config = sim::DefaultMachineConfig();
+    const sim::AdapterConfig first = config.adapters.back();
+    for (int n = 2; n <= cards; ++n) {
+        sim::AdapterConfig adapter = first;
+        char subkey[16];
+        std::snprintf(subkey, sizeof subkey, "%04d", n);
+        adapter.subkey = subkey;
+        adapter.displayName = first.displayName + " #" + std::to_string(n);
+        adapter.deviceName = first.deviceName.substr(0, first.deviceName.size() - 5) + subkey + "}";
+        for (int i = 5, carry = n - 1; i >= 0 && carry; --i) {
+            const int sum = adapter.mac[static_cast<size_t>(i)] + carry;
+            adapter.mac[static_cast<size_t>(i)] = static_cast<uint8_t>(sum);
+            carry = sum >> 8;
+        }
+        config.adapters.push_back(adapter);
+    }
+    return config;
+}
 
 bool FactoryFirmware(const sim::AdapterConfig& adapter, sim::FactoryFirmware* firmware, std::string* error) {
     if (!adapter.card) {
@@ -20,6 +53,12 @@ bool FactoryFirmware(const sim::AdapterConfig& adapter, sim::FactoryFirmware* fi
         return false;
     }
     CardIdentity identity;
+    // The default card keeps its serial number; the cards after it count on.
+    if (const uint64_t offset = MacOffset(adapter.mac); offset > 0 && offset < 10000) {
+        char serial[16];
+        std::snprintf(serial, sizeof serial, "SN 99A0%04d", static_cast<int>((1234 + offset) % 10000));
+        identity.serialNumber = serial;
+    }
     std::copy(adapter.mac.begin(), adapter.mac.end(), std::begin(identity.mac));
     FillCardPda(firmware->pda, identity);
     const CComponentVersion primary = Version(CComponentVersion::kPrimaryId, adapter.card->primary);
@@ -29,8 +68,13 @@ bool FactoryFirmware(const sim::AdapterConfig& adapter, sim::FactoryFirmware* fi
     return true;
 }
 
-bool InitDefaultMachine(const std::filesystem::path& directory, bool force, std::string* error, bool latency) {
-    sim::MachineConfig config = sim::DefaultMachineConfig();
+bool InitDefaultMachine(const std::filesystem::path& directory, bool force, std::string* error, bool latency,
+                        int cards) {
+    if (cards < 1 || cards > kMaxCards) {
+        if (error) *error = "--cards: a machine has 1 to " + std::to_string(kMaxCards) + " cards, not " + std::to_string(cards);
+        return false;
+    }
+    sim::MachineConfig config = MachineConfigWithCards(cards);
     config.latencyEnabled = latency;
     return sim::InitMachine(directory, config, FactoryFirmware, force, error);
 }

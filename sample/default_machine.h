@@ -14,9 +14,19 @@ namespace varnel::sample {
 // The factory firmware of a card of the sample release's model.
 bool FactoryFirmware(const sim::AdapterConfig& adapter, sim::FactoryFirmware* firmware, std::string* error);
 
-// Writes the default machine into `directory`. Refuses an existing machine
-// unless `force`. With `latency` the machine's request latency is switched on.
-bool InitDefaultMachine(const std::filesystem::path& directory, bool force, std::string* error, bool latency = false);
+inline constexpr int kMaxCards = 16;
+
+// The default machine with `cards` WLAN cards (1 to kMaxCards): adapter 0
+// the wired adapter, adapters 1 to `cards` cards of the sample model, the
+// first the default machine's card, each later one with the next MAC
+// address and serial number.
+sim::MachineConfig MachineConfigWithCards(int cards);
+
+// Writes the default machine (with `cards` cards) into `directory`. Refuses
+// an existing machine unless `force`. With `latency` the machine's request
+// latency is switched on.
+bool InitDefaultMachine(const std::filesystem::path& directory, bool force, std::string* error, bool latency = false,
+                        int cards = 1);
 
 // Creates the default machine when the directory holds none yet.
 bool EnsureDefaultMachine(const std::filesystem::path& directory, std::string* error);

@@ -3,9 +3,11 @@
 #include <gtest/gtest.h>
 #include <sys/wait.h>
 
+#include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <nlohmann/json.hpp>
 
 #include "image/firmware_file.h"
@@ -364,6 +366,136 @@ TEST_F(CliUpdate, TheReadersReasonReachesTheTerminal) {
     EXPECT_NE(update.err.find("Error: File not loaded. Format invalid?\nError on line 2: word too long.\n"),
               std::string::npos)
         << update.err;
+}
+
+
+// The keys of update --json and pda restore --json, with the JSON types each
+// may take: the object has exactly these, and docs/command-line.md names
+// every one.
+void ExpectRunSchema(const nlohmann::json& run) {
+    using T = nlohmann::json::value_t;
+    const auto text = {T::string, T::null};
+    const std::map<std::string, std::vector<T>> keys = {
+        {"action", {T::string}},       {"outcome", {T::string}},   {"exit_code", {T::number_unsigned, T::number_integer}},
+        {"status", {T::string}},       {"adapter", {T::object}},   {"card", {T::object}},
+        {"files", {T::array}},         {"versions", {T::object}},  {"backup", text},
+        {"history", {T::object}},      {"pda_diff", {T::array, T::null}}, {"plugs", {T::array}},
+    };
+    const std::string docs = test::ReadFile(std::string(VARNEL_SOURCE_DIR) + "/docs/command-line.md");
+    ASSERT_TRUE(run.is_object()) << run;
+    EXPECT_EQ(run.size(), keys.size()) << run.dump(2);
+    for (const auto& [key, types] : keys) {
+        ASSERT_TRUE(run.contains(key)) << key;
+        EXPECT_NE(std::find(types.begin(), types.end(), run[key].type()), types.end()) << key << ": " << run[key];
+        EXPECT_NE(docs.find("`" + key + "`"), std::string::npos) << key << " is not documented";
+    }
+    for (const char* key : {"mac", "serial"}) EXPECT_TRUE(run["card"].contains(key)) << key;
+    for (const char* when : {"before", "after"})
+        for (const char* which : {"primary", "station"}) EXPECT_TRUE(run["versions"][when].contains(which));
+    for (const char* key : {"id", "error"}) EXPECT_TRUE(run["history"].contains(key)) << key;
+    for (const auto& file : run["files"])
+        for (const char* key : {"path", "kind", "version", "sha256"}) EXPECT_TRUE(file.contains(key)) << key;
+    for (const auto& change : run["pda_diff"].is_array() ? run["pda_diff"] : nlohmann::json::array())
+        for (const char* key : {"change", "code", "name", "before", "after", "differing_words"})
+            EXPECT_TRUE(change.contains(key)) << key;
+    for (const auto& image : run["plugs"])
+        for (const auto& plug : image["plugs"])
+            for (const char* key : {"code", "name", "address", "length", "result", "text"}) EXPECT_TRUE(plug.contains(key)) << key;
+}
+
+TEST_F(CliUpdate, JsonResultsOfASuccessAndAFailure) {
+    const Result ok = Cli("update --json --yes " + oem);
+    ASSERT_EQ(ok.exit, 0) << ok.err;
+    const auto run = nlohmann::json::parse(ok.out);  // stdout holds the JSON object alone
+    ExpectRunSchema(run);
+    EXPECT_EQ(run["outcome"], "succeeded");
+    EXPECT_EQ(run["exit_code"], 0);
+    EXPECT_EQ(run["versions"]["after"]["station"], "1.7.4");
+    EXPECT_EQ(run["card"]["mac"], "00-60-1D-12-34-56");
+    EXPECT_EQ(run["pda_diff"].size(), 5u);
+    EXPECT_EQ(run["plugs"][1]["plugs"][3]["text"], "STATION.HEX");
+    EXPECT_EQ(run["plugs"][1]["plugs"][4]["name"], "MAC address");
+    EXPECT_EQ(run["plugs"][1]["plugs"][4]["result"], "plugged");
+    EXPECT_NE(ok.err.find("Update Information\n"), std::string::npos);  // the human text, on stderr
+
+    // The history holds the run under the id the result gave.
+    const auto history = nlohmann::json::parse(Cli("history --json").out);
+    ASSERT_EQ(history.size(), 1u);
+    EXPECT_EQ(history[0]["id"], run["history"]["id"]);
+
+    // A failure: a file that is not there.
+    const Result failed = Cli("update --json --yes '" + dir.File("missing.hex") + "'");
+    EXPECT_EQ(failed.exit, 1);
+    const auto failure = nlohmann::json::parse(failed.out);
+    ExpectRunSchema(failure);
+    EXPECT_EQ(failure["outcome"], "failed");
+    EXPECT_EQ(failure["exit_code"], 1);
+    EXPECT_TRUE(failure["history"]["id"].is_null());
+    EXPECT_TRUE(failure["pda_diff"].is_null());
+
+    // The restore answers the same way; a file without a MAC address is refused.
+    const Result refused = Cli("pda restore --json --yes '" + kRelease + "changes.pda'");
+    EXPECT_EQ(refused.exit, 1);
+    const auto restore = nlohmann::json::parse(refused.out);
+    ExpectRunSchema(restore);
+    EXPECT_EQ(restore["action"], "pda restore");
+    EXPECT_EQ(nlohmann::json::parse(Cli("history --json").out).size(), 1u);
+}
+
+TEST_F(CliUpdate, HistoryListsNewestFirstAndSkipsADamagedLine) {
+    ASSERT_EQ(Cli("update --yes '" + kRelease + "station.hex'").exit, 0);
+    const std::string path = dir.File("state/varnel/history.jsonl");
+    std::ofstream(path, std::ios::app) << "{\"id\": \"torn";
+    ASSERT_EQ(Cli("pda restore --yes '" + kRelease + "card.pda'").exit, 0);
+    const Result table = Cli("history");
+    ASSERT_EQ(table.exit, 0) << table.err;
+    EXPECT_NE(table.err.find("warning: " + path + ": line 2 is damaged"), std::string::npos) << table.err;
+    const size_t restore = table.out.find("pda restore");
+    const size_t update = table.out.find("update ");
+    ASSERT_NE(restore, std::string::npos) << table.out;
+    ASSERT_NE(update, std::string::npos) << table.out;
+    EXPECT_LT(restore, update);
+    EXPECT_NE(table.out.find("1.5.0>1.7.4"), std::string::npos) << table.out;
+
+    EXPECT_EQ(nlohmann::json::parse(Cli("history --json --card 00:60:1d:12:34:56").out).size(), 2u);
+    EXPECT_EQ(nlohmann::json::parse(Cli("history --json --card 00-60-1D-12-34-57").out).size(), 0u);
+    EXPECT_EQ(Cli("history --card 00-60").exit, 2);
+}
+
+TEST_F(CliMachine, AllAdaptersGoesOnPastAFailedCard) {
+    ::setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);
+    ASSERT_EQ(Cli("machine init --cards 3").exit, 0);
+    EXPECT_EQ(Cli("machine init --force --cards 0").exit, 2);
+    EXPECT_EQ(Cli("adapters").out,
+              "1  802.11b Wireless LAN PC Card\n2  802.11b Wireless LAN PC Card #2\n3  802.11b Wireless LAN PC Card #3\n");
+    // The middle card's flash writes fail.
+    auto machine = nlohmann::json::parse(test::ReadFile(dir.File("machine/machine.json")));
+    machine["adapters"][2]["card"]["faults"]["oid_status"] =
+        nlohmann::json::parse(R"([{"oid": "0xFF01018C", "status": "0xC0000001", "from_request": 5}])");
+    test::WriteFile(dir.File("machine/machine.json"), machine.dump(2));
+
+    const Result r = Cli("update --all-adapters --json --yes '" + kRelease + "station.hex'");
+    ::unsetenv("XDG_STATE_HOME");
+    EXPECT_EQ(r.exit, 1) << r.err;
+    const auto result = nlohmann::json::parse(r.out);
+    EXPECT_EQ(result["outcome"], "failed");
+    ASSERT_EQ(result["runs"].size(), 3u);
+    const std::vector<std::string> outcomes = {result["runs"][0]["outcome"], result["runs"][1]["outcome"],
+                                               result["runs"][2]["outcome"]};
+    EXPECT_EQ(outcomes, (std::vector<std::string>{"succeeded", "failed", "succeeded"}));
+    for (const auto& run : result["runs"]) ExpectRunSchema(run);
+    EXPECT_EQ(result["runs"][2]["card"]["mac"], "00-60-1D-12-34-58");
+    EXPECT_EQ(result["runs"][2]["card"]["serial"], "SN 99A01236");
+    // The table at the end, on stderr under --json.
+    EXPECT_NE(r.err.find("\nADAPTER  MAC                OUTCOME    STATUS\n1        00-60-1D-12-34-56  succeeded"),
+              std::string::npos)
+        << r.err;
+    // One history record each, the failed card's too.
+    std::ifstream lines(dir.File("state/varnel/history.jsonl"));
+    std::string line;
+    std::vector<std::string> recorded;
+    while (std::getline(lines, line)) recorded.push_back(nlohmann::json::parse(line)["outcome"]);
+    EXPECT_EQ(recorded, outcomes);
 }
 
 }  // namespace

@@ -1,0 +1,213 @@
+// The update history that runs leave, and the PDA restore: what is
+// recorded and when, and that a restore puts exactly the file's PDA on the
+// card.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+
+#include "card/adapter.h"
+#include "pda/pda.h"
+#include "pda/pda_text_file.h"
+#include "sample/sample_release.h"
+#include "tests/support/dialog_fixture.h"
+#include "update/history.h"
+
+namespace varnel {
+namespace {
+
+class History : public test::DialogTest {
+protected:
+    std::filesystem::path HistoryPath() { return Dialog().m_historyPath; }
+    std::vector<Json> Records() {
+        varnel::History history;
+        std::string error;
+        EXPECT_TRUE(ReadHistory(HistoryPath(), history, &error)) << error;
+        EXPECT_TRUE(history.warnings.empty());
+        return history.records;
+    }
+    // The card's PDA as the card runs it now.
+    void ReadCard(CPda& pda) {
+        ASSERT_TRUE(Dialog().ReopenAdapter(false));
+        ASSERT_TRUE(Dialog().m_adapter.ReadCardPda(pda));
+        Dialog().CloseAdapterHandle();
+    }
+};
+
+TEST_F(History, ASuccessfulUpdateIsRecordedWithWhatItDid) {
+    CVarnelDlg& dlg = Start({Release("changes.pda"), Release("primary.hex"), Release("station.hex")});
+    dlg.OnUpdate();
+    ASSERT_EQ(dlg.m_lastRun, RunOutcome::Succeeded);
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    const Json& r = records[0];
+    EXPECT_EQ(r["id"], dlg.m_runReport.historyId);
+    EXPECT_EQ(r["action"], "update");
+    EXPECT_EQ(r["adapter"], 1);
+    EXPECT_EQ(r["mac"], "00-60-1D-12-34-56");
+    EXPECT_EQ(r["serial"], "SN 99A01234");
+    EXPECT_EQ(r["outcome"], "succeeded");
+    EXPECT_EQ(r["status"], dlg.m_strStatus);
+    EXPECT_EQ(r["backup"], dlg.m_strBackupFile);
+    EXPECT_EQ(r["before"], Json::parse(R"({"primary": "1.3.6", "station": "1.5.0"})"));
+    EXPECT_EQ(r["after"], Json::parse(R"({"primary": "1.4.2", "station": "1.7.4"})"));
+    ASSERT_EQ(r["files"].size(), 3u);
+    EXPECT_EQ(r["files"][0]["kind"], "pda");
+    EXPECT_EQ(r["files"][2]["version"], "Station 1.7.4");
+    for (const Json& f : r["files"]) EXPECT_EQ(f["sha256"], *FileSha256(f["path"]));
+    // The release changes the release word and the set-point records.
+    std::vector<int> changed;
+    for (const Json& c : r["pda_changed"]) changed.push_back(c["code"]);
+    EXPECT_EQ(changed, (std::vector<int>{0x0002, 0x0300, 0x0301, 0x0900, 0x0901}));
+    EXPECT_GT(r["requests"]["0xFF01018C"].get<int>(), 0);
+    EXPECT_EQ(r["requests"]["0xFF020198"], 2);  // after the PDA write, and at the end
+
+    // A second run appends; the first line stays as it was.
+    const std::string first = test::ReadFile(HistoryPath().string());
+    dlg.OnUpdate();
+    const std::string both = test::ReadFile(HistoryPath().string());
+    EXPECT_TRUE(both.starts_with(first));
+    EXPECT_EQ(Records().size(), 2u);
+}
+
+TEST_F(History, AFailureAfterWritingBeganIsRecordedARefusalIsNot) {
+    // Refused or declined before anything was written: no record.
+    host.confirmSummary = false;
+    Start({Release("changes.pda"), Release("station.hex")}).OnUpdate();
+    EXPECT_EQ(dialog->m_lastRun, RunOutcome::Cancelled);
+    host.confirmSummary = true;
+    dialog.reset();
+    Start({Release("primary.hex")}).OnUpdate();  // Primary without Station is refused
+    EXPECT_EQ(dialog->m_lastRun, RunOutcome::Failed);
+    EXPECT_FALSE(std::filesystem::exists(HistoryPath()));
+    EXPECT_TRUE(dialog->m_runReport.historyId.empty());
+
+    // A flash write fails in the second image: recorded as failed, with the
+    // backup, and no versions after (the card did not restart).
+    Reconfigure([](sim::MachineConfig& m) { m.adapters[1].card->faults.oidStatus = {{kOidWriteAux, 0xC0000001, 40}}; });
+    Start({Release("changes.pda"), Release("primary.hex"), Release("station.hex")}).OnUpdate();
+    ASSERT_EQ(dialog->m_lastRun, RunOutcome::Failed);
+    const auto records = Records();
+    ASSERT_EQ(records.size(), 1u);
+    EXPECT_EQ(records[0]["outcome"], "failed");
+    EXPECT_EQ(records[0]["status"], dialog->m_strStatus);
+    EXPECT_EQ(records[0]["backup"], dialog->m_strBackupFile);
+    EXPECT_EQ(records[0]["before"]["station"], "1.5.0");
+    EXPECT_TRUE(records[0]["after"]["primary"].is_null() && records[0]["after"]["station"].is_null());
+}
+
+TEST_F(History, AHistoryThatCannotBeWrittenIsReportedNotHidden) {
+    CVarnelDlg& dlg = Dialog();
+    dlg.m_historyPath = sim.dir.Path();  // a folder: no file can be opened there
+    Start({Release("station.hex")}).OnUpdate();
+    // The card was updated: the run says so, and says the record is missing.
+    EXPECT_EQ(dlg.m_lastRun, RunOutcome::Succeeded);
+    EXPECT_FALSE(dlg.m_runReport.historyError.empty());
+    EXPECT_TRUE(dlg.m_runReport.historyId.empty());
+    ASSERT_EQ(host.messages.size(), 2u);
+    EXPECT_EQ(host.messages[1].caption, "History Not Written");
+    EXPECT_NE(host.messages[1].text.find("The card itself was updated as reported."), std::string::npos);
+}
+
+TEST(HistoryFile, ATornLineIsSkippedAndLosesNoNeighbour) {
+    test::TempDir dir;
+    const auto path = dir.Path() / "history.jsonl";
+    std::string error;
+    ASSERT_TRUE(AppendHistoryLine(path, Json{{"id", "a"}}, &error)) << error;
+    // A process killed in the middle of its line.
+    std::ofstream(path, std::ios::app) << R"({"id": "torn", "out)";
+    ASSERT_TRUE(AppendHistoryLine(path, Json{{"id", "b"}}, &error)) << error;
+    varnel::History history;
+    ASSERT_TRUE(ReadHistory(path, history, &error)) << error;
+    ASSERT_EQ(history.records.size(), 2u);
+    EXPECT_EQ(history.records[0]["id"], "a");
+    EXPECT_EQ(history.records[1]["id"], "b");
+    ASSERT_EQ(history.warnings.size(), 1u);
+    EXPECT_NE(history.warnings[0].find("line 2 is damaged"), std::string::npos) << history.warnings[0];
+
+    // The digest is the standard one.
+    test::WriteFile(dir.File("abc"), "abc");
+    EXPECT_EQ(FileSha256(dir.File("abc")), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
+    EXPECT_EQ(FileSha256(dir.File("missing")), std::nullopt);
+}
+
+using Restore = History;
+
+TEST_F(Restore, PutsExactlyTheFilesPdaOnTheCard) {
+    // The file: the card's PDA with one record changed and one left out.
+    CPda wanted;
+    sample::FillCardPda(wanted);
+    ASSERT_NE(wanted.RemoveRecord(kPdrRelease), 0);
+    const uint16_t serial[] = {5, kPdrSerialNumber, 0x4E53, 0x3120, 0x3332, 0x0034};
+    wanted.SetRecord(serial);
+    const std::string file = sim.dir.File("wanted.pda");
+    test::WriteFile(file, FormatPdaText(wanted));
+
+    CVarnelDlg& dlg = Start();
+    dlg.OnRestorePda(file, false);
+    ASSERT_EQ(dlg.m_lastRun, RunOutcome::Succeeded) << dlg.m_strStatus;
+    CPda card;
+    ReadCard(card);
+    EXPECT_EQ(card.GetRecords(), wanted.GetRecords());
+    EXPECT_EQ(dlg.m_strPdaSerial, "SN 1234");
+
+    // The summary named both changes; the backup holds the card's old PDA.
+    ASSERT_EQ(host.summaries.size(), 1u);
+    EXPECT_NE(host.summaries[0].find("removed  0x0002 release"), std::string::npos) << host.summaries[0];
+    EXPECT_NE(host.summaries[0].find("changed  0x0003 serial number  words 2-"), std::string::npos);
+    CPda saved, factory;
+    sample::FillCardPda(factory);
+    ASSERT_TRUE(MergePdaTextFile(saved, dlg.m_strBackupFile));
+    EXPECT_EQ(saved.GetRecords(), factory.GetRecords());
+    // The same closing requests as an update; and a history record.
+    const std::vector<uint32_t> oids = test::Oids(sim.Trace());
+    const auto end = std::find(oids.rbegin(), oids.rend(), kOidEndCardAccess).base();
+    EXPECT_EQ(std::vector<uint32_t>(end - 3, end),
+              (std::vector<uint32_t>{kOidCheckSupport, kOidUnblockProtocols, kOidEndCardAccess}));
+    ASSERT_EQ(Records().size(), 1u);
+    EXPECT_EQ(Records()[0]["action"], "pda restore");
+
+    // Putting the backup back restores the card as it was.
+    dlg.OnRestorePda(dlg.m_strBackupFile, false);
+    ASSERT_EQ(dlg.m_lastRun, RunOutcome::Succeeded);
+    ReadCard(card);
+    EXPECT_EQ(card.GetRecords(), factory.GetRecords());
+}
+
+TEST_F(Restore, RefusesWhatIsNotAWholePdaAndWritesNothing) {
+    test::WriteFile(sim.dir.File("garbage.pda"), "4 101 12345\n");
+    struct Case {
+        std::string file;
+        bool force;
+        std::string message;
+        RunOutcome outcome;
+    };
+    const Case cases[] = {
+        {Release("changes.pda"), false, "Cannot Continue: " + Release("changes.pda") + " holds no MAC address record",
+         RunOutcome::Failed},
+        {sim.dir.File("garbage.pda"), true, "Error: Error loading " + sim.dir.File("garbage.pda"), RunOutcome::Failed},
+        {sim.dir.File("missing.pda"), true, "Error: Error loading " + sim.dir.File("missing.pda"), RunOutcome::Failed},
+    };
+    for (const Case& c : cases) {
+        host.messages.clear();
+        CVarnelDlg& dlg = Start();
+        dlg.OnRestorePda(c.file, c.force);
+        EXPECT_EQ(dlg.m_lastRun, c.outcome) << c.file;
+        ASSERT_FALSE(host.messages.empty()) << c.file;
+        EXPECT_TRUE(host.Lines()[0].starts_with(c.message)) << host.Lines()[0];
+        EXPECT_EQ(Writes(), 0u) << c.file;
+    }
+    EXPECT_TRUE(host.summaries.empty());
+    EXPECT_FALSE(std::filesystem::exists(HistoryPath()));
+
+    // Declined at the summary: nothing written either.
+    host.confirmSummary = false;
+    CVarnelDlg& dlg = Start();
+    dlg.OnRestorePda(Release("changes.pda"), true);
+    EXPECT_EQ(dlg.m_lastRun, RunOutcome::Cancelled);
+    EXPECT_EQ(Writes(), 0u);
+    EXPECT_EQ(dlg.m_strPdaSerial, "SN 99A01234");
+}
+
+}  // namespace
+}  // namespace varnel
