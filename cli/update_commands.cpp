@@ -91,6 +91,16 @@ Json RunJson(const RunReport& r, const std::string& status, const RunEnd& end) {
                 {"plugs", PlugsJson(r.plugs)}};
 }
 
+// A command refused before any run still answers a script in JSON.
+int Refused(bool json, const char* action, int exit) {
+    if (json) {
+        RunReport report;
+        report.action = action;
+        std::cout << RunJson(report, "", {"failed", exit}).dump(2) << "\n";
+    }
+    return exit;
+}
+
 // What a dry run shows after the summary: the PDA changes and the plugging.
 void PrintPlan(std::ostream& out, const RunReport& r) {
     if (r.pdaWrite) out << "PDA changes (the card's PDA to the PDA the update writes):\n" << FormatPdaDiff(r.pdaChanges);
@@ -113,11 +123,7 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
         Complain("update", "--all-adapters and --adapter exclude each other");
         return kExitUsage;
     }
-    // A command refused before any run still answers a script in JSON.
-    const auto refused = [&args](int exit, const RunReport& report = {}) {
-        if (args.json) std::cout << RunJson(report, "", {"failed", exit}).dump(2) << "\n";
-        return exit;
-    };
+    const auto refused = [&args](int exit) { return Refused(args.json, "update", exit); };
     auto session = Start(options, args.answers);
     if (!session) return refused(kExitUsage);
     TerminalHost& host = session->Terminal();
@@ -201,14 +207,7 @@ struct RestoreArgs {
 };
 
 int PdaRestore(const GlobalOptions& options, const RestoreArgs& args) {
-    const auto refused = [&args](int exit) {
-        if (args.json) {
-            RunReport report;
-            report.action = "pda restore";
-            std::cout << RunJson(report, "", {"failed", exit}).dump(2) << "\n";
-        }
-        return exit;
-    };
+    const auto refused = [&args](int exit) { return Refused(args.json, "pda restore", exit); };
     auto session = Start(options, args.answers);
     if (!session) return refused(kExitUsage);
     TerminalHost& host = session->Terminal();

@@ -30,8 +30,9 @@ struct ImageSlot {
     CFirmwareImage image;
 };
 
-std::string UtcStamp(const char* format) {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
+std::string UtcStamp(const char* format,
+                     std::chrono::system_clock::time_point when = std::chrono::system_clock::now()) {
+    const std::time_t now = std::chrono::system_clock::to_time_t(when);
     std::tm tm{};
     gmtime_r(&now, &tm);
     char text[40];
@@ -90,9 +91,15 @@ void CVarnelDlg::BeginRun(const std::string& action) {
     m_runReport.adapter = m_nAdapter;
     if (const int position = FindAdapter(m_nAdapter); position >= 0 && m_bAdapterSelected)
         m_runReport.adapterName = m_adapterList[static_cast<size_t>(position)].name;
-    for (const FileEntry& entry : m_fileList.Entries())
-        if (action == "update") m_runReport.files.push_back({entry.path, FileKind(entry.type), std::nullopt, FileSha256(entry.path)});
     m_adapter.m_requestsSent.clear();
+}
+
+void CVarnelDlg::OnUpdate() {
+    BeginRun("update");
+    for (const FileEntry& entry : m_fileList.Entries())
+        m_runReport.files.push_back({entry.path, FileKind(entry.type), std::nullopt, FileSha256(entry.path)});
+    RunUpdate();
+    FinishRun();
 }
 
 void CVarnelDlg::FinishRun() {
@@ -117,9 +124,10 @@ void CVarnelDlg::FinishRun() {
         std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count() % 1000000);
     char fraction[16];
     std::snprintf(fraction, sizeof fraction, ".%06ldZ-", micro);
-    const std::string id = UtcStamp("%Y%m%dT%H%M%S") + fraction + std::to_string(m_nAdapter);
+    const std::string id = UtcStamp("%Y%m%dT%H%M%S", now) + fraction + std::to_string(m_nAdapter);
     std::string error;
-    if (AppendHistoryLine(m_historyPath, HistoryRecordJson(m_runReport, id, UtcStamp("%Y-%m-%dT%H:%M:%SZ")), &error)) {
+    if (AppendHistoryLine(m_historyPath, HistoryRecordJson(m_runReport, id, UtcStamp("%Y-%m-%dT%H:%M:%SZ", now)),
+                          &error)) {
         m_runReport.historyId = id;
         return;
     }
@@ -143,7 +151,8 @@ bool CVarnelDlg::PlanBackup(const std::string& mac, const CPda& cardPda, BackupP
     const std::filesystem::path stem =
         FreeBackupStem(m_backupDirectory, "pda-" + mac + "-" + UtcStamp("%Y%m%dT%H%M%SZ"));
     plan.path = stem.string() + ".pda";
-    std::string comment = "Varnel backup of the card's PDA in flash, read before an update\nAdapter " +
+    std::string comment = "Varnel backup of the card's PDA in flash, read before " +
+                          std::string(m_runReport.action == "update" ? "an update" : "a PDA restore") + "\nAdapter " +
                           std::to_string(m_nAdapter) + ", MAC address " + mac + "\nRead " +
                           UtcStamp("%Y-%m-%dT%H:%M:%SZ");
     if (valid) {
@@ -181,12 +190,6 @@ void CVarnelDlg::EndRun(RunOutcome outcome, const std::string& status) {
         m_strStatus = status;
         UpdateData();
     }
-}
-
-void CVarnelDlg::OnUpdate() {
-    BeginRun("update");
-    RunUpdate();
-    FinishRun();
 }
 
 void CVarnelDlg::RunUpdate() {
