@@ -20,6 +20,13 @@ nlohmann-json3-dev
 srecord
 qt6-base-dev
 fonts-liberation2
+scdoc
+dpkg-dev
+lintian
+desktop-file-utils
+appstream
+man-db
+bash-completion
 "
 
 missing=""
