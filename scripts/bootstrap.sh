@@ -21,6 +21,13 @@ libssl-dev
 srecord
 qt6-base-dev
 fonts-liberation2
+scdoc
+dpkg-dev
+lintian
+desktop-file-utils
+appstream
+man-db
+bash-completion
 "
 
 missing=""
