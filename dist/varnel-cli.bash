@@ -11,7 +11,7 @@ _varnel_cli() {
     local i cmd="" sub=""
     for ((i = 1; i < cword; i++)); do
         case ${words[i]} in
-        --machine | --trace | --adapter | --oem | --answer | --pda | -o | --output) ((i++)) ;;
+        --machine | --trace | --adapter | --oem | --answer | --pda | -o | --output | --card | --cards) ((i++)) ;;
         -*) ;;
         *)
             if [[ -z $cmd ]]; then
@@ -40,12 +40,12 @@ _varnel_cli() {
         _filedir pda
         return
         ;;
-    --adapter | --answer)
+    --adapter | --answer | --card | --cards)
         return
         ;;
     esac
 
-    local commands="image pda machine adapters info update files query"
+    local commands="image pda machine adapters info update files query history"
     case $cmd in
     "")
         if [[ $cur == -* ]]; then
@@ -60,7 +60,7 @@ _varnel_cli() {
             local subs
             case $cmd in
             image) subs="info dump" ;;
-            pda) subs="show backup" ;;
+            pda) subs="show backup restore diff" ;;
             machine) subs="init show" ;;
             query) subs="firmware driver" ;;
             esac
@@ -72,14 +72,17 @@ _varnel_cli() {
 
     local options="" files=""
     case "$cmd $sub" in
-    "update ") options="--oem --yes --dry-run --answer --verify --no-force" files="@(hex|HEX|srec|s19|s28|s37|mot|pda)" ;;
+    "update ") options="--oem --yes --dry-run --answer --verify --no-force --json --all-adapters" files="@(hex|HEX|srec|s19|s28|s37|mot|pda)" ;;
+    "history ") options="--json --card" ;;
     "files ") options="--oem --json" files="@(hex|HEX|srec|s19|s28|s37|mot|pda)" ;;
     "adapters " | "info ") options="--json" ;;
     "image info") options="--json" files=$images ;;
     "image dump") options="-o --output --pda" files=$images ;;
     "pda show") options="--setpoint --json" files=pda ;;
     "pda backup") options="-o --output" ;;
-    "machine init") options="--force --latency" ;;
+    "pda restore") options="--yes --force-incomplete --json --answer" files=pda ;;
+    "pda diff") options="--json" files=pda ;;
+    "machine init") options="--force --latency --cards" ;;
     esac
 
     if [[ $cur == -* ]]; then

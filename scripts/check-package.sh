@@ -99,3 +99,4 @@ check_completion "files/c.oem " varnel-cli update --oem files/
 check_completion "files/a.hex files/b.pda " varnel-cli update files/
 check_completion "files/b.pda " varnel-cli pda show files/
 check_completion "--force " varnel-cli machine init --f
+check_completion "restore " varnel-cli pda res
