@@ -16,7 +16,7 @@
 #include "image/firmware_image.h"
 #include "image/plug_list.h"
 #include "pda/pda.h"
-#include "tools/sample_release.h"
+#include "sample/sample_release.h"
 
 namespace {
 

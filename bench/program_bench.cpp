@@ -11,12 +11,13 @@
 #include "card/adapter.h"
 #include "image/firmware_file.h"
 #include "image/firmware_image.h"
+#include "sample/default_machine.h"
 #include "sim/machine_dir.h"
 #include "sim/sim_machine.h"
 #include "tests/support/forwarding_library.h"
 #include "tests/support/script_host.h"
 #include "tests/test_support.h"
-#include "tools/sample_release.h"
+#include "sample/sample_release.h"
 
 namespace {
 
@@ -36,7 +37,7 @@ public:
 struct Rig {
     Rig() {
         std::string error;
-        sim::InitMachine(dir.Path(), true, &error);
+        sample::InitDefaultMachine(dir.Path(), true, &error);
         machine = std::make_unique<sim::SimMachine>(dir.Path());
         counting = std::make_unique<CountingLibrary>(*machine);
         adapter = std::make_unique<CAdapter>(*counting, *machine, host);

@@ -13,6 +13,7 @@
 #include "image/firmware_file.h"
 #include "pda/pda_text_file.h"
 #include "platform/atomic_file.h"
+#include "sample/default_machine.h"
 #include "sim/machine_dir.h"
 
 namespace varnel::cli {
@@ -47,7 +48,7 @@ std::unique_ptr<Session> OpenSession(const GlobalOptions& options, bool simulate
 int MachineInit(const GlobalOptions& options, bool force, bool latency) {
     const auto directory = sim::ResolveMachineDirectory(options.machine);
     std::string error;
-    if (!sim::InitMachine(directory, force, &error, latency)) {
+    if (!sample::InitDefaultMachine(directory, force, &error, latency)) {
         Complain("machine init", error);
         return kExitRefused;
     }

@@ -4,7 +4,7 @@
 #include <iostream>
 
 #include "cli/commands.h"
-#include "image/flash_log.h"
+#include "log/flash_log.h"
 
 namespace varnel::cli {
 

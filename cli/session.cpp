@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "sample/default_machine.h"
 #include "sim/machine_dir.h"
 #ifdef _WIN32
 #include "win32/backend.h"
@@ -32,7 +33,7 @@ bool Session::OpenSimulatedMachine(const GlobalOptions& options, std::string* er
     const auto directory = sim::ResolveMachineDirectory(options.machine);
     std::error_code ec;
     const bool existed = std::filesystem::exists(directory / "machine.json", ec);
-    if (!sim::EnsureMachine(directory, error)) return false;
+    if (!sample::EnsureDefaultMachine(directory, error)) return false;
     if (!existed) std::cerr << "varnel-cli: created the default machine in " << directory.string() << "\n";
     try {
         m_machine = std::make_unique<sim::SimMachine>(directory);

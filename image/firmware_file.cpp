@@ -7,8 +7,8 @@
 #include <vector>
 
 #include "image/firmware_image.h"
-#include "image/flash_log.h"
 #include "image/plug_list.h"
+#include "log/flash_log.h"
 
 namespace varnel {
 

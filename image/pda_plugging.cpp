@@ -7,8 +7,8 @@
 
 #include "image/firmware_file.h"
 #include "image/firmware_image.h"
-#include "image/flash_log.h"
 #include "image/plug_list.h"
+#include "log/flash_log.h"
 #include "pda/pda.h"
 
 namespace varnel {

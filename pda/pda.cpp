@@ -5,7 +5,7 @@
 #include <cctype>
 #include <cstdio>
 
-#include "image/flash_log.h"
+#include "log/flash_log.h"
 
 namespace varnel {
 

@@ -6,7 +6,7 @@
 #include <filesystem>
 #include <memory>
 
-#include "image/flash_log.h"
+#include "log/flash_log.h"
 #include "pda/pda.h"
 
 namespace varnel {

@@ -3,7 +3,7 @@
 #include <array>
 #include <cstdint>
 
-#include "image/flash_log.h"
+#include "log/flash_log.h"
 #include "pda/pda.h"
 
 namespace varnel {

@@ -10,15 +10,10 @@
 #include "platform/atomic_file.h"
 #include "platform/state_directory.h"
 #include "sim/sim_card.h"
-#include "tools/sample_release.h"
 
 namespace varnel::sim {
 
 namespace {
-
-CComponentVersion Version(uint16_t id, const FirmwareIdentity& v) {
-    return sample::MakeVersion(id, v.major, v.minor, v.variant);
-}
 
 // Loads an image's text, plugs it with the card's PDA and writes it into
 // the card's flash, as a factory would have programmed it.
@@ -69,8 +64,7 @@ MachineConfig DefaultMachineConfig() {
     wlan.subkey = "0001";
     wlan.displayName = "802.11b Wireless LAN PC Card";
     wlan.deviceName = "{8D2A4C61-1B7E-4F0B-9C3D-5E6F70819203}";
-    const sample::CardIdentity identity;
-    std::copy(std::begin(identity.mac), std::end(identity.mac), wlan.mac.begin());
+    wlan.mac = {0x00, 0x60, 0x1D, 0x12, 0x34, 0x56};
     wlan.driverVersion = 0x00070104;
     CardConfig card;
     card.type = 2;
@@ -83,7 +77,8 @@ MachineConfig DefaultMachineConfig() {
     return config;
 }
 
-bool InitMachine(const std::filesystem::path& directory, bool force, std::string* error, bool latency) {
+bool InitMachine(const std::filesystem::path& directory, const MachineConfig& config,
+                 const FactoryFirmwareOf& factory, bool force, std::string* error) {
     std::error_code ec;
     if (std::filesystem::exists(directory / "machine.json", ec) && !force) {
         if (error) *error = "a machine exists in " + directory.string() + " (use --force to replace it)";
@@ -91,35 +86,24 @@ bool InitMachine(const std::filesystem::path& directory, bool force, std::string
     }
     std::filesystem::create_directories(directory, ec);
     std::filesystem::remove_all(directory / "cards", ec);
-    MachineConfig config = DefaultMachineConfig();
-    config.latencyEnabled = latency;
 
     for (const AdapterConfig& adapter : config.adapters) {
         if (!adapter.card) continue;
+        FactoryFirmware firmware;
+        if (!factory(adapter, &firmware, error)) return false;
         SimCard card(*adapter.card, directory / "cards" / adapter.subkey);
-        CPda pda;
-        sample::FillCardPda(pda);
-        const std::vector<uint16_t> words = pda.ToWords();
         std::vector<uint8_t> bytes;
-        for (const uint16_t w : words) {
+        for (const uint16_t w : firmware.pda.ToWords()) {
             bytes.push_back(static_cast<uint8_t>(w));
             bytes.push_back(static_cast<uint8_t>(w >> 8));
         }
-        const CComponentVersion primary = Version(CComponentVersion::kPrimaryId, adapter.card->primary);
-        const CComponentVersion station = Version(CComponentVersion::kStationId, adapter.card->station);
-        if (!card.WriteFlash(card.PdaAddress(), bytes.data(), static_cast<uint32_t>(bytes.size()), error) ||
-            !ProgramFactoryImage(card, sample::ImageText(sample::PrimaryImage(primary)), "primary.hex", pda, error) ||
-            !ProgramFactoryImage(card, sample::ImageText(sample::StationImage(station)), "station.hex", pda, error) ||
-            !card.Reset(error))
+        if (!card.WriteFlash(card.PdaAddress(), bytes.data(), static_cast<uint32_t>(bytes.size()), error))
             return false;
+        for (const auto& [name, text] : firmware.images)
+            if (!ProgramFactoryImage(card, text, name, firmware.pda, error)) return false;
+        if (!card.Reset(error)) return false;
     }
     return WriteFileAtomically((directory / "machine.json").string(), FormatMachineConfig(config), error);
-}
-
-bool EnsureMachine(const std::filesystem::path& directory, std::string* error) {
-    std::error_code ec;
-    if (std::filesystem::exists(directory / "machine.json", ec)) return true;
-    return InitMachine(directory, false, error);
 }
 
 }  // namespace varnel::sim

@@ -2,8 +2,12 @@
 // Where the simulated machine lives, and the default machine.
 
 #include <filesystem>
+#include <functional>
 #include <string>
+#include <utility>
+#include <vector>
 
+#include "pda/pda.h"
 #include "sim/machine_config.h"
 
 namespace varnel::sim {
@@ -14,16 +18,21 @@ std::filesystem::path ResolveMachineDirectory(const std::string& option);
 
 // The default machine: Windows 2000; adapter 0 a wired Ethernet adapter
 // whose driver does not answer the card's private requests; adapter 1 a
-// type-2 WLAN card with a valid PDA and firmware older than the sample
-// release.
+// type-2 WLAN card (configured firmware Primary 1.3.6, Station 1.5.0).
 MachineConfig DefaultMachineConfig();
 
-// Writes the default machine into `directory`: machine.json and the card's
-// flash (its firmware and PDA). Refuses an existing machine unless `force`.
-// With `latency` the machine's request latency is switched on.
-bool InitMachine(const std::filesystem::path& directory, bool force, std::string* error, bool latency = false);
+// What a card leaves the factory with: its PDA, and the firmware images
+// (name, S-record text) programmed into its flash, plugged with that PDA.
+struct FactoryFirmware {
+    CPda pda;
+    std::vector<std::pair<std::string, std::string>> images;
+};
+using FactoryFirmwareOf = std::function<bool(const AdapterConfig&, FactoryFirmware*, std::string* error)>;
 
-// Creates the default machine when the directory holds none yet.
-bool EnsureMachine(const std::filesystem::path& directory, std::string* error);
+// Writes a machine into `directory`: machine.json and each card's flash,
+// programmed with what `factory` gives for its adapter. Refuses an existing
+// machine unless `force`.
+bool InitMachine(const std::filesystem::path& directory, const MachineConfig& config,
+                 const FactoryFirmwareOf& factory, bool force, std::string* error);
 
 }  // namespace varnel::sim

@@ -6,8 +6,9 @@
 #include <nlohmann/json.hpp>
 #include <sstream>
 
+#include "image/firmware_file.h"
 #include "platform/atomic_file.h"
-#include "tools/sample_release.h"
+#include "sim/firmware_identity.h"
 
 namespace varnel::sim {
 
@@ -148,11 +149,9 @@ bool SimCard::WriteFlash(uint32_t address, const uint8_t* data, uint32_t count, 
 }
 
 FirmwareIdentity SimCard::IdentityAt(uint32_t address, uint16_t id, const FirmwareIdentity& fallback) {
-    uint8_t block[16];
-    if (!ReadFlash(Decode(address), block, sizeof block)) return fallback;
-    const auto word = [&](int i) { return static_cast<uint16_t>(block[i] | block[i + 1] << 8); };
-    if (std::memcmp(block, sample::kIdentityMagic, 4) != 0 || word(4) != id) return fallback;
-    return {word(6), word(8), word(10)};
+    IdentityBlock block;
+    if (!ReadFlash(Decode(address), block.data(), block.size())) return fallback;
+    return DecodeIdentity(block, id).value_or(fallback);
 }
 
 std::string SimCard::FirmwareText() const {
@@ -165,8 +164,8 @@ std::string SimCard::FirmwareText() const {
 
 bool SimCard::Reset(std::string* error) {
     ReadFlash(PdaAddress(), m_ramPda.data(), kPdaBytes);
-    m_primary = IdentityAt(sample::kPrimaryBase + sample::kIdentityOffset, 0x15, m_config.primary);
-    m_station = IdentityAt(sample::kStationBase + sample::kIdentityOffset, 0x1F, m_config.station);
+    m_primary = IdentityAt(kPrimaryBase + kIdentityOffset, CComponentVersion::kPrimaryId, m_config.primary);
+    m_station = IdentityAt(kStationBase + kIdentityOffset, CComponentVersion::kStationId, m_config.station);
     std::error_code ignored;
     std::filesystem::create_directories(m_directory, ignored);
     const nlohmann::json state{{"ram_pda", HexBytes(m_ramPda.data(), m_ramPda.size())},

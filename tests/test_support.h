@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-#include "image/flash_log.h"
+#include "log/flash_log.h"
 
 namespace varnel::test {
 

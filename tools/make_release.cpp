@@ -3,7 +3,7 @@
 #include <CLI/CLI.hpp>
 #include <iostream>
 
-#include "tools/sample_release.h"
+#include "sample/sample_release.h"
 
 int main(int argc, char** argv) {
     CLI::App app{"Writes a sample firmware release: primary.hex, station.hex, combined.hex, changes.pda,\n"

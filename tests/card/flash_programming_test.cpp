@@ -9,7 +9,7 @@
 #include "pda/pda.h"
 #include "tests/support/script_host.h"
 #include "tests/support/sim_fixture.h"
-#include "tools/sample_release.h"
+#include "sample/sample_release.h"
 
 namespace varnel {
 namespace {

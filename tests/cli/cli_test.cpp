@@ -12,7 +12,7 @@
 #include "image/firmware_image.h"
 #include "pda/pda.h"
 #include "pda/pda_text_file.h"
-#include "tools/sample_release.h"
+#include "sample/sample_release.h"
 #include "tests/test_support.h"
 
 namespace varnel {

@@ -12,7 +12,7 @@
 
 #include "tests/qt/modal_answerer.h"
 #include "tests/support/sim_fixture.h"
-#include "tools/sample_release.h"
+#include "sample/sample_release.h"
 #include "ui/qt/application.h"
 
 namespace varnel::test {

@@ -12,10 +12,11 @@
 #include <QTimer>
 #include <cstdio>
 
+#include "sample/default_machine.h"
 #include "sim/machine_dir.h"
 #include "sim/sim_machine.h"
 #include <filesystem>
-#include "tools/sample_release.h"
+#include "sample/sample_release.h"
 #include "ui/qt/application.h"
 #include "ui/qt/art.h"
 
@@ -49,7 +50,7 @@ int main(int argc, char** argv) {
         const std::filesystem::path& Path() const { return path; }
     } dir;
     std::string error;
-    if (!varnel::sim::InitMachine(dir.Path() / "machine", true, &error) ||
+    if (!varnel::sample::InitDefaultMachine(dir.Path() / "machine", true, &error) ||
         !varnel::sample::WriteRelease(dir.File("release"), &error)) {
         std::fprintf(stderr, "varnel-screenshots: %s\n", error.c_str());
         return 1;

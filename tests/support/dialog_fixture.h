@@ -8,7 +8,7 @@
 
 #include "tests/support/script_host.h"
 #include "tests/support/sim_fixture.h"
-#include "tools/sample_release.h"
+#include "sample/sample_release.h"
 #include "ui/varnel_dlg.h"
 
 namespace varnel::test {

@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "sample/default_machine.h"
 #include "sim/machine_dir.h"
 #include "sim/sim_machine.h"
 #include "tests/test_support.h"
@@ -22,7 +23,7 @@ public:
 
     void Init() {
         std::string error;
-        if (!sim::InitMachine(dir.Path() / "machine", true, &error)) throw std::runtime_error(error);
+        if (!sample::InitDefaultMachine(dir.Path() / "machine", true, &error)) throw std::runtime_error(error);
     }
 
     std::filesystem::path MachineDir() const { return dir.Path() / "machine"; }

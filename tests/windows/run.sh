@@ -95,6 +95,7 @@ if [ ! -f "$WINEPREFIX/.varnel-ready" ]; then
     touch "$WINEPREFIX/.varnel-ready"
 fi
 wineserver -p
+trap 'wineserver -k 2>/dev/null; exit 1' INT TERM
 echo "# wine prefix ready in $(($(date +%s) - started)) s"
 
 # The default machine's adapters under the Windows 2000 key, and the
@@ -129,6 +130,10 @@ LINUX_MACHINE=$WORK/machine-linux
 win adapters adapters
 linux adapters-linux --machine "$LINUX_MACHINE" adapters
 check "adapters: the WLAN card, as on Linux" eval 'rc_is adapters 0 && has_line adapters.out "1  802.11b Wireless LAN PC Card" && same adapters-linux.out adapters.out'
+
+win traced --trace "$(winpath "$WORK/refused.jsonl")" adapters
+check "--trace on the access library: refused, nothing traced" \
+    eval 'rc_is traced 1 && has_text traced.err "--trace: only the simulated machine" && [ ! -e "$WORK/refused.jsonl" ]'
 
 win info info --json
 linux info-linux --machine "$LINUX_MACHINE" info --json

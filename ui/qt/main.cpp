@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "sample/default_machine.h"
 #include "sim/machine_dir.h"
 #include "sim/sim_machine.h"
 #include "ui/qt/application.h"
@@ -112,7 +113,7 @@ int main(int argc, char** argv) {
 
     const auto directory = varnel::sim::ResolveMachineDirectory(options.machine);
     std::string machineError;
-    if (!varnel::sim::EnsureMachine(directory, &machineError)) {
+    if (!varnel::sample::EnsureDefaultMachine(directory, &machineError)) {
         std::fprintf(stderr, "varnel: machine: %s\n", machineError.c_str());
         return 1;
     }

@@ -1,4 +1,4 @@
-#include "image/flash_log.h"
+#include "log/flash_log.h"
 
 #include <gtest/gtest.h>
 

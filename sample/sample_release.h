@@ -3,11 +3,8 @@
 // Primary, Station and combined images with info, plug and marker records
 // and deterministic pseudo-random data; a card's full PDA; a release's
 // change file; and the OEMRelease.oem link file over three of them.
-//
-// Every sample image carries, for each component it holds, an identity
-// block at the component's base address + 0x10 (16 bytes, little-endian):
-//   "VNID", component id, variant, major, minor, 4 zero bytes
-// from which a (simulated) card takes its firmware versions.
+// Every sample image carries, for each component it holds, the identity
+// block from which the simulated card takes its firmware versions.
 
 #include <cstdint>
 #include <optional>
@@ -23,11 +20,6 @@ namespace varnel {
 class CPda;
 
 namespace sample {
-
-inline constexpr uint32_t kPrimaryBase = 0x000000;
-inline constexpr uint32_t kStationBase = 0x020000;
-inline constexpr uint32_t kIdentityOffset = 0x10;
-inline constexpr char kIdentityMagic[4] = {'V', 'N', 'I', 'D'};
 
 struct Block {
     uint32_t address;

@@ -1,19 +1,23 @@
-#include "tools/sample_release.h"
+#include "sample/sample_release.h"
 
 #include <filesystem>
 #include <random>
 #include <sstream>
 
 #include "image/firmware_image.h"
-#include "image/flash_log.h"
 #include "image/srec_writer.h"
+#include "log/flash_log.h"
 #include "pda/pda.h"
 #include "pda/pda_text_file.h"
 #include "pda/setpoint.h"
 #include "platform/atomic_file.h"
+#include "sim/firmware_identity.h"
 #include "update/oem_link_file.h"
 
 namespace varnel::sample {
+
+using sim::kPrimaryBase;
+using sim::kStationBase;
 
 namespace {
 
@@ -56,14 +60,8 @@ constexpr uint32_t kCardTableSeed = 0x5EED0900;
 constexpr uint32_t kReleaseTableSeed = 0x5EED0174;
 
 void PutIdentity(CFirmwareImage& image, uint32_t base, const CComponentVersion& v) {
-    const uint8_t block[16] = {static_cast<uint8_t>(kIdentityMagic[0]), static_cast<uint8_t>(kIdentityMagic[1]),
-                               static_cast<uint8_t>(kIdentityMagic[2]), static_cast<uint8_t>(kIdentityMagic[3]),
-                               static_cast<uint8_t>(v.id), static_cast<uint8_t>(v.id >> 8),
-                               static_cast<uint8_t>(v.variant), static_cast<uint8_t>(v.variant >> 8),
-                               static_cast<uint8_t>(v.major), static_cast<uint8_t>(v.major >> 8),
-                               static_cast<uint8_t>(v.minor), static_cast<uint8_t>(v.minor >> 8),
-                               0, 0, 0, 0};
-    image.WriteData(block, base + kIdentityOffset, sizeof block);
+    const sim::IdentityBlock block = sim::EncodeIdentity(v.id, {v.variant, v.major, v.minor});
+    image.WriteData(block.data(), base + sim::kIdentityOffset, block.size());
 }
 
 }  // namespace

@@ -1,0 +1,24 @@
+#pragma once
+// The default simulated machine, its card as it left the factory: the
+// sample card's PDA (with the adapter's MAC address) and Primary and
+// Station firmware of the sample release's family at the card's configured
+// versions, older than the release.
+
+#include <filesystem>
+#include <string>
+
+#include "sim/machine_dir.h"
+
+namespace varnel::sample {
+
+// The factory firmware of a card of the sample release's model.
+bool FactoryFirmware(const sim::AdapterConfig& adapter, sim::FactoryFirmware* firmware, std::string* error);
+
+// Writes the default machine into `directory`. Refuses an existing machine
+// unless `force`. With `latency` the machine's request latency is switched on.
+bool InitDefaultMachine(const std::filesystem::path& directory, bool force, std::string* error, bool latency = false);
+
+// Creates the default machine when the directory holds none yet.
+bool EnsureDefaultMachine(const std::filesystem::path& directory, std::string* error);
+
+}  // namespace varnel::sample
