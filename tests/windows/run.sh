@@ -103,13 +103,16 @@ echo "# wine prefix ready in $(($(date +%s) - started)) s"
 CLASS='HKLM\System\CurrentControlSet\Control\Class\{4D36E972-E325-11CE-BFC1-08002BE10318}'
 registry() {
     wine reg delete "$CLASS" /f /reg:32 >/dev/null 2>&1
+    registry_keys >"$WORK/reg.log" 2>&1 || { sed 's/^/  | /' "$WORK/reg.log"; false; }
+}
+registry_keys() {
     wine reg add "$CLASS\\0000" /v DriverDesc /t REG_SZ /d "Wired Ethernet Adapter" /f /reg:32 &&
         wine reg add "$CLASS\\0000" /v NetCfgInstanceId /t REG_SZ /d "{6C3F2E10-7A41-4E21-9A1B-2F0C5D8E1A30}" /f /reg:32 &&
         wine reg add "$CLASS\\0001" /v DriverDesc /t REG_SZ /d "802.11b Wireless LAN PC Card" /f /reg:32 &&
         wine reg add "$CLASS\\0001" /v NetCfgInstanceId /t REG_SZ /d "{8D2A4C61-1B7E-4F0B-9C3D-5E6F70819203}" /f /reg:32 &&
         wine reg add 'HKCU\Software\Varnel' /v Path /t REG_SZ /d 'C:\Program Files\Varnel' /f /reg:32
 }
-check "the adapters' keys in wine's registry" registry >"$WORK/reg.log" 2>&1
+check "the adapters' keys in wine's registry" registry
 
 # The program and the library side by side.
 BIN=$WORK/bin
