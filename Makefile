@@ -16,7 +16,7 @@ CLI     := $(BUILD)/cli/varnel-cli
 RELEASE := examples/release
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps deps-test build demo test test-plain test-asan test-windows windows fuzz fuzz-smoke bench examples screenshots clean
+.PHONY: all deps deps-test build demo test test-plain test-package test-asan test-windows windows package fuzz fuzz-smoke bench examples screenshots clean
 
 all: build
 
@@ -55,12 +55,17 @@ windows: deps-test
 	cmake --build $(WIN32) -j$(JOBS) --target varnel-cli varnel_sim_library varnel_sim_library_incomplete
 
 # The fuzzers first over their seed corpora, so that the test runs close the output.
-test: fuzz-smoke test-plain test-asan test-windows
+test: fuzz-smoke test-plain test-package test-asan test-windows
 
 test-plain: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j$(JOBS)
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
+
+# The Debian package, built and checked: lintian, the desktop entry, the
+# AppStream data, and its programs, man pages and completion run unpacked.
+test-package: test-plain
+	scripts/check-package.sh $(BUILD)
 
 test-asan: deps
 	cmake -S . -B $(ASAN) -DCMAKE_BUILD_TYPE=Debug -DVARNEL_SANITIZE=ON
@@ -89,6 +94,10 @@ fuzz-smoke: $(FUZZ)/.configured
 fuzz: $(FUZZ)/.configured
 	cmake --build $(FUZZ) -j$(JOBS)
 	fuzz/run.sh $(FUZZ) $(FUZZ_SECONDS)
+
+# The Debian package: $(BUILD)/package/varnel_VERSION-1_ARCH.deb
+package: build
+	cmake --build $(BUILD) --target package
 
 bench: build
 	bench/objcopy_ratio.sh $(BUILD)

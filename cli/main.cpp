@@ -45,7 +45,7 @@ int main(int argc, char** argv) {
     CLI::App app{"Varnel updates the firmware and the production data of 802.11 WLAN cards.", "varnel-cli"};
     app.require_subcommand(1);
     app.fallthrough();
-    app.set_version_flag("--version", "varnel-cli 0.1.0");
+    app.set_version_flag("--version", "varnel-cli " VARNEL_VERSION);
     bool log = false;
     GlobalOptions options;
     // Set before the commands are added: they take the formatter over.

@@ -23,6 +23,13 @@ nlohmann-json3-dev
 srecord
 qt6-base-dev
 fonts-liberation2
+scdoc
+dpkg-dev
+lintian
+desktop-file-utils
+appstream
+man-db
+bash-completion
 "
 
 # The 32-bit Windows build and its tests: mingw-w64 (the -posix compilers,

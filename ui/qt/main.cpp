@@ -25,6 +25,7 @@ struct Options {
     std::string machine;
     std::vector<std::string> files;
     bool help = false;
+    bool version = false;
     std::string error;
 };
 
@@ -40,6 +41,8 @@ Options Parse(const std::vector<std::string>& args) {
             filesOnly = true;
         } else if (arg == "--help" || arg == "-h") {
             options.help = true;
+        } else if (arg == "--version") {
+            options.version = true;
         } else if (arg == "--machine") {
             if (i + 1 == args.size()) {
                 options.error = "--machine needs a directory";
@@ -71,6 +74,10 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "varnel: %s\n", options.error.c_str());
         return 2;
     }
+    if (options.version) {
+        std::printf("varnel %s\n", VARNEL_VERSION);
+        return 0;
+    }
     if (options.help) {
         std::printf(
             "Usage: varnel [--machine DIR] [FILE...]\n"
@@ -78,12 +85,16 @@ int main(int argc, char** argv) {
             "FILE: firmware images (.hex) and .pda files for the file list. When varnel already runs,\n"
             "the files go to its list and this start ends.\n"
             "--machine DIR  the simulated machine (default: $VARNEL_MACHINE, else\n"
-            "               $XDG_STATE_HOME/varnel/machine)\n");
+            "               $XDG_STATE_HOME/varnel/machine)\n"
+            "--version      print the version\n");
         return 0;
     }
 
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("varnel"));
+    QApplication::setApplicationVersion(QStringLiteral(VARNEL_VERSION));
+    // The desktop entry's name, so that a desktop shows the window under it.
+    QGuiApplication::setDesktopFileName(QStringLiteral("org.varnel.Varnel"));
     // The main window is hidden while the card is programmed; a message box
     // closed then must not end the program.
     QApplication::setQuitOnLastWindowClosed(false);
