@@ -50,7 +50,9 @@ winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 win() {
     run=$1
     shift
-    wine "$BIN/varnel-cli.exe" "$@" >"$WORK/$run.out.raw" 2>"$WORK/$run.err.raw"
+    # stdin an empty pipe, never a terminal (wine would take a character
+    # device such as /dev/null for one)
+    : | wine "$BIN/varnel-cli.exe" "$@" >"$WORK/$run.out.raw" 2>"$WORK/$run.err.raw"
     echo $? >"$WORK/$run.rc"
     tr -d '\r' <"$WORK/$run.out.raw" >"$WORK/$run.out"
     tr -d '\r' <"$WORK/$run.err.raw" >"$WORK/$run.err"
@@ -59,7 +61,7 @@ win() {
 linux() {
     run=$1
     shift
-    XDG_STATE_HOME="$WORK/linux-state" "$LINUX_CLI" "$@" >"$WORK/$run.out" 2>"$WORK/$run.err"
+    XDG_STATE_HOME="$WORK/linux-state" "$LINUX_CLI" "$@" >"$WORK/$run.out" 2>"$WORK/$run.err" </dev/null
     echo $? >"$WORK/$run.rc"
 }
 rc_is() { [ "$(cat "$WORK/$1.rc")" = "$2" ] || { echo "  $1: exit code $(cat "$WORK/$1.rc"), expected $2"; sed 's/^/  | /' "$WORK/$1.err"; false; }; }
@@ -90,7 +92,7 @@ check "varnel-cli.exe and ZRW32N50.dll import system DLLs only" imports_are_syst
 started=$(date +%s)
 if [ ! -f "$WINEPREFIX/.varnel-ready" ]; then
     rm -rf "$WINEPREFIX"
-    wineboot -u >"$WORK/wineboot.log" 2>&1
+    wineboot -u >"$WORK/wineboot.log" 2>&1 </dev/null
     wineserver -w
     touch "$WINEPREFIX/.varnel-ready"
 fi
@@ -102,8 +104,8 @@ echo "# wine prefix ready in $(($(date +%s) - started)) s"
 # installation path, as a Windows 2000 machine holds them.
 CLASS='HKLM\System\CurrentControlSet\Control\Class\{4D36E972-E325-11CE-BFC1-08002BE10318}'
 registry() {
-    wine reg delete "$CLASS" /f /reg:32 >/dev/null 2>&1
-    registry_keys >"$WORK/reg.log" 2>&1 || { sed 's/^/  | /' "$WORK/reg.log"; false; }
+    wine reg delete "$CLASS" /f /reg:32 >/dev/null 2>&1 </dev/null
+    registry_keys >"$WORK/reg.log" 2>&1 </dev/null || { sed 's/^/  | /' "$WORK/reg.log"; false; }
 }
 registry_keys() {
     wine reg add "$CLASS\\0000" /v DriverDesc /t REG_SZ /d "Wired Ethernet Adapter" /f /reg:32 &&
