@@ -1,23 +1,30 @@
 # Varnel: the two commands of the README, and the developer targets.
 #   make demo   builds the program and shows it at work on the sample release
 #   make test   builds with warnings as errors and runs every test, plain and
-#               under AddressSanitizer + UndefinedBehaviorSanitizer
-# Both install the Debian packages they need (as root), or say which to install.
+#               under AddressSanitizer + UndefinedBehaviorSanitizer, and
+#               varnel-cli.exe under wine
+# Both install the Debian packages they need (as root), or say which to install:
+# make demo only the light set, make test and make windows also the Windows
+# cross compiler and wine.
 
 JOBS    ?= 2
 BUILD   ?= build
 ASAN    ?= build-asan
+WIN32   ?= build-win32
 FUZZ    ?= build-fuzz
 CLI     := $(BUILD)/cli/varnel-cli
 RELEASE := examples/release
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps build demo test test-plain test-package test-asan package fuzz fuzz-smoke bench examples screenshots clean
+.PHONY: all deps deps-test build demo test test-plain test-package test-asan test-windows windows package fuzz fuzz-smoke bench examples screenshots clean
 
 all: build
 
 deps:
-	@scripts/bootstrap.sh
+	@scripts/bootstrap.sh demo
+
+deps-test:
+	@scripts/bootstrap.sh test
 
 build: deps
 	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
@@ -41,8 +48,14 @@ demo: deps
 	@echo; echo "== varnel-cli query firmware"
 	@$(DEMO_CLI) query firmware
 
+# The 32-bit Windows build: varnel-cli.exe (static runtime) and the
+# simulated machine as the access library ZRW32N50.dll, a test fixture.
+windows: deps-test
+	cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release
+	cmake --build $(WIN32) -j$(JOBS) --target varnel-cli varnel_sim_library varnel_sim_library_incomplete
+
 # The fuzzers first over their seed corpora, so that the test runs close the output.
-test: fuzz-smoke test-plain test-package test-asan
+test: fuzz-smoke test-plain test-package test-asan test-windows
 
 test-plain: deps
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
@@ -59,6 +72,13 @@ test-asan: deps
 	cmake --build $(ASAN) -j$(JOBS)
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN) --output-on-failure -j$(JOBS)
+
+# varnel-cli.exe under wine through its real loading path, compared with the
+# Linux build's varnel-cli.
+test-windows: windows
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
+	cmake --build $(BUILD) -j$(JOBS) --target varnel-cli
+	tests/windows/run.sh $(WIN32) $(BUILD)
 
 # libFuzzer targets, built with clang under ASan + UBSan.
 $(FUZZ)/.configured: deps
@@ -95,4 +115,4 @@ examples: build
 	$(BUILD)/tools/varnel-make-release $(RELEASE)
 
 clean:
-	rm -rf $(BUILD) $(ASAN) $(FUZZ)
+	rm -rf $(BUILD) $(ASAN) $(FUZZ) $(WIN32)

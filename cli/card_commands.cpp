@@ -40,9 +40,9 @@ std::string UtcNow() {
     return text;
 }
 
-std::unique_ptr<Session> OpenSession(const GlobalOptions& options) {
+std::unique_ptr<Session> OpenSession(const GlobalOptions& options, bool simulated = false) {
     std::string error;
-    auto session = Session::Open(options, &error);
+    auto session = Session::Open(options, &error, simulated);
     if (!session) Complain("machine", error);
     return session;
 }
@@ -61,14 +61,15 @@ int MachineInit(const GlobalOptions& options, bool force, bool latency, int card
 }
 
 int MachineShow(const GlobalOptions& options) {
-    auto session = OpenSession(options);
+    auto session = OpenSession(options, true);
     if (!session) return kExitRefused;
-    std::cout << "Machine directory: " << session->Machine().Directory().string() << "\n";
-    std::ifstream in(session->Machine().Directory() / "machine.json");
+    sim::SimMachine& machine = *session->Machine();
+    std::cout << "Machine directory: " << machine.Directory().string() << "\n";
+    std::ifstream in(machine.Directory() / "machine.json");
     std::cout << in.rdbuf();
-    const auto& adapters = session->Machine().Config().adapters;
+    const auto& adapters = machine.Config().adapters;
     for (size_t i = 0; i < adapters.size(); ++i) {
-        sim::SimCard* card = session->Machine().Card(i);
+        sim::SimCard* card = machine.Card(i);
         if (!card) continue;
         std::cout << "Card of adapter " << i << " (" << adapters[i].displayName << "): firmware loaded at its last reset: "
                   << "Primary " << card->Primary().major << "." << card->Primary().minor << "." << card->Primary().variant

@@ -5,27 +5,65 @@
 
 #include "sample/default_machine.h"
 #include "sim/machine_dir.h"
+#ifdef _WIN32
+#include "win32/backend.h"
+#endif
 
 namespace varnel::cli {
 
-std::unique_ptr<Session> Session::Open(const GlobalOptions& options, std::string* error) {
+std::unique_ptr<Session> Session::Open(const GlobalOptions& options, std::string* error, bool simulated) {
+    auto session = std::make_unique<Session>();
+#ifdef _WIN32
+    // On Windows the card is reached through the access library, unless the
+    // simulated machine is asked for.
+    const char* machine = std::getenv("VARNEL_MACHINE");
+    simulated = simulated || !options.machine.empty() || (machine && *machine);
+#else
+    simulated = true;
+#endif
+    if (!(simulated ? session->OpenSimulatedMachine(options, error) : session->OpenAccessLibrary(options, error)))
+        return nullptr;
+    NdisLibrary& library = session->m_machine ? *session->m_machine : *session->m_library;
+    Registry& registry = session->m_machine ? *session->m_machine : *session->m_registry;
+    session->m_dialog = std::make_unique<CVarnelDlg>(library, registry, session->m_host);
+    return session;
+}
+
+bool Session::OpenSimulatedMachine(const GlobalOptions& options, std::string* error) {
     const auto directory = sim::ResolveMachineDirectory(options.machine);
     std::error_code ec;
     const bool existed = std::filesystem::exists(directory / "machine.json", ec);
-    if (!sample::EnsureDefaultMachine(directory, error)) return nullptr;
+    if (!sample::EnsureDefaultMachine(directory, error)) return false;
     if (!existed) std::cerr << "varnel-cli: created the default machine in " << directory.string() << "\n";
-    auto session = std::make_unique<Session>();
     try {
-        session->m_machine = std::make_unique<sim::SimMachine>(directory);
+        m_machine = std::make_unique<sim::SimMachine>(directory);
     } catch (const std::exception& e) {
         if (error) *error = e.what();
-        return nullptr;
+        return false;
     }
     std::string trace = options.trace;
     if (const char* env = std::getenv("VARNEL_TRACE"); trace.empty() && env) trace = env;
-    session->m_machine->SetTrace(trace);
-    session->m_dialog = std::make_unique<CVarnelDlg>(*session->m_machine, *session->m_machine, session->m_host);
-    return session;
+    m_machine->SetTrace(trace);
+    return true;
+}
+
+bool Session::OpenAccessLibrary([[maybe_unused]] const GlobalOptions& options, std::string* error) {
+#ifdef _WIN32
+    if (!options.trace.empty()) {
+        if (error) *error = "--trace: only the simulated machine (--machine DIR) traces the driver requests";
+        return false;
+    }
+    std::string problem;
+    m_library = win32::LoadAccessLibrary(&problem);
+    // The program goes on without it, as on a machine whose driver does not
+    // load: the start-up check says so, and no adapter is found.
+    if (!problem.empty()) std::cerr << "varnel-cli: " << problem << "\n";
+    m_registry = win32::OpenRegistry();
+    return true;
+#else
+    if (error) *error = "the access library exists only on Windows";
+    return false;
+#endif
 }
 
 bool Session::Start(const GlobalOptions& options, const std::vector<std::string>& files) {

@@ -15,11 +15,14 @@ namespace varnel::cli {
 
 class Session {
 public:
-    // Opens the machine directory (creating the default machine on first
-    // use); null with the reason on failure.
-    static std::unique_ptr<Session> Open(const GlobalOptions& options, std::string* error);
+    // Opens the card's machine: the simulated machine's directory (creating
+    // the default machine on first use), or on Windows, unless --machine or
+    // $VARNEL_MACHINE ask for the simulated machine (or `simulated` does),
+    // the access library and the registry. Null with the reason on failure.
+    static std::unique_ptr<Session> Open(const GlobalOptions& options, std::string* error, bool simulated = false);
 
-    sim::SimMachine& Machine() { return *m_machine; }
+    // The simulated machine; null on the access library.
+    sim::SimMachine* Machine() { return m_machine.get(); }
     TerminalHost& Terminal() { return m_host; }
     CVarnelDlg& Dialog() { return *m_dialog; }
 
@@ -33,7 +36,12 @@ public:
     bool SelectAdapter(const GlobalOptions& options);
 
 private:
+    bool OpenSimulatedMachine(const GlobalOptions& options, std::string* error);
+    bool OpenAccessLibrary(const GlobalOptions& options, std::string* error);
+
     std::unique_ptr<sim::SimMachine> m_machine;
+    std::unique_ptr<NdisLibrary> m_library;  // the access library and the registry, when not simulated
+    std::unique_ptr<Registry> m_registry;
     TerminalHost m_host;
     std::unique_ptr<CVarnelDlg> m_dialog;
 };

@@ -117,8 +117,8 @@ bool CFirmwareImage::WriteData(const uint8_t* bytes, uint32_t address, uint16_t 
         if (!(blockEnd > address && b.address < end)) continue;
         const uint64_t from = std::max<uint64_t>(address, b.address);
         const uint64_t to = std::min(end, blockEnd);
-        uint16_t block, chunk;
-        uint32_t offsetInBlock, chunkOffset;
+        uint16_t block = 0, chunk = 0;
+        uint32_t offsetInBlock = 0, chunkOffset = 0;
         FindAddress(static_cast<uint32_t>(from), block, offsetInBlock, chunk, chunkOffset, n);
         for (uint64_t a = from; a < to; ++a) {
             if (chunkOffset >= kChunkSize) {

@@ -1,11 +1,14 @@
 #!/bin/sh
 # Installs the Debian packages the build, the tests, the fuzzers and the
 # benchmarks need. This is the one place that names them. Only what is
-# missing is installed; as another user than root it prints the apt-get line
-# to run and stops.
+# missing is installed; as another user than root it prints the commands to
+# run and stops.
+#   scripts/bootstrap.sh demo   what make demo and make build need
+#   scripts/bootstrap.sh test   that, and the Windows cross compiler and wine
+#                               for make windows and make test (the default)
 set -eu
 
-PACKAGES="
+DEMO_PACKAGES="
 cmake
 make
 g++
@@ -30,6 +33,24 @@ man-db
 bash-completion
 "
 
+# The 32-bit Windows build and its tests: mingw-w64 (the -posix compilers,
+# objdump) and wine with its 32-bit part, which needs the i386 architecture.
+TEST_PACKAGES="
+g++-mingw-w64-i686-posix
+binutils-mingw-w64-i686
+wine
+wine32:i386
+"
+
+case "${1:-test}" in
+demo) PACKAGES=$DEMO_PACKAGES ;;
+test) PACKAGES="$DEMO_PACKAGES $TEST_PACKAGES" ;;
+*)
+    echo "usage: $0 [demo|test]" >&2
+    exit 2
+    ;;
+esac
+
 missing=""
 for p in $PACKAGES; do
     if ! dpkg-query -W -f='${Status}\n' "$p" 2>/dev/null | grep -q '^install ok installed$'; then
@@ -39,14 +60,25 @@ done
 
 [ -z "$missing" ] && exit 0
 
+need_i386=false
+case "$missing" in *:i386*)
+    dpkg --print-foreign-architectures | grep -qx i386 || need_i386=true ;;
+esac
+
 if [ "$(id -u)" -ne 0 ]; then
     echo "Varnel needs these Debian packages. Run, then try again:" >&2
+    if $need_i386; then
+        echo "    sudo dpkg --add-architecture i386 && sudo apt-get update" >&2
+    fi
     echo "    sudo apt-get install -y$missing" >&2
     exit 1
 fi
 
 echo "Installing:$missing"
 export DEBIAN_FRONTEND=noninteractive
+if $need_i386; then
+    dpkg --add-architecture i386
+fi
 apt-get update -qq
 # shellcheck disable=SC2086
 apt-get install -y -qq --no-install-recommends $missing

@@ -5,7 +5,7 @@
 set -eu
 cd "$(dirname "$0")/.."
 
-LAYERS="platform log pda image card sim update sample ui cli ui/qt tools"
+LAYERS="platform log pda image card sim win32 update sample ui cli ui/qt tools"
 
 violations=$(
     allowed=""

@@ -149,7 +149,7 @@ void SimMachine::WriteTrace(const Trace& trace) {
     if (m_tracePath.empty()) return;
     // Opened for each request, so the file may be read, moved away or
     // removed between requests.
-    std::ofstream out(m_tracePath, std::ios::app);
+    std::ofstream out(m_tracePath, std::ios::app | std::ios::binary);  // LF lines on every system
     out << trace.line.dump() << "\n";
 }
 

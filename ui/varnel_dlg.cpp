@@ -114,7 +114,8 @@ void CVarnelDlg::OnInitDialog(const std::vector<std::string>& arguments, bool au
 }
 
 void CVarnelDlg::InitAdapters(bool autoOpen) {
-    if (!m_adapter.CheckNdisLibrary())
+    m_bLibraryLoaded = m_adapter.CheckNdisLibrary();
+    if (!m_bLibraryLoaded)
         Ask("Could not find/load the necessary system files. Functionality is disabled.",
             "Error - file(s) not found", MessageIcon::Error);
     FillAdapterList(autoOpen);
@@ -125,7 +126,9 @@ void CVarnelDlg::FillAdapterList(bool autoOpen) {
     CloseAdapterHandle();
     m_adapterList.clear();
     m_selected = -1;
-    m_adapter.EnumerateAdapters(m_adapterList);
+    // As the message said: no card is reached through a library whose
+    // driver did not load.
+    if (m_bLibraryLoaded) m_adapter.EnumerateAdapters(m_adapterList);
     // From the last entry to the first, so that the entries not yet tested
     // keep positions equal to their adapter numbers.
     for (size_t i = m_adapterList.size(); i-- > 0;) {

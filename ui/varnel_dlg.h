@@ -120,6 +120,9 @@ public:
     bool m_bForceAll = false;
     bool m_bVerify = false;
     bool m_bAdapterSelected = false;
+    // False after a failed start-up check of the access library: its
+    // functionality is disabled, and no adapter is listed.
+    bool m_bLibraryLoaded = true;
     int m_nAdapter = 0;
     Cursor m_hCursor = Cursor::Arrow;
     CListCtrlHelper m_fileList;

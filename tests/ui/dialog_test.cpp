@@ -84,6 +84,26 @@ TEST_F(MainDialog, AdapterSelectionFailures) {
     }
 }
 
+TEST_F(MainDialog, AFailedLibraryCheckDisablesTheAdapters) {
+    // The library answers its start-up probe with an error, yet would open
+    // the card: the program keeps to its word and lists no adapter.
+    for (const uint32_t code : {2u, 5u, 0x7Eu}) {
+        Reconfigure([&](sim::MachineConfig& m) { m.startupError = code; });
+        host = test::ScriptHost();
+        CVarnelDlg& dlg = Start();
+        const auto lines = host.Lines();
+        ASSERT_EQ(lines.size(), 2u) << code;
+        EXPECT_EQ(lines[1], "Error - file(s) not found: Could not find/load the necessary system files. "
+                            "Functionality is disabled.");
+        EXPECT_EQ(host.lastView.adapters, (std::vector<std::string>{"<No adapters detected>"})) << code;
+        EXPECT_FALSE(dlg.m_bAdapterSelected);
+        dlg.OnCatchAdapter();  // asking again finds none either
+        EXPECT_EQ(host.lastView.adapters, (std::vector<std::string>{"<No adapters detected>"})) << code;
+        EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
+        EXPECT_TRUE(sim.Machine().RequestCounts(1).empty());
+    }
+}
+
 TEST_F(MainDialog, FileListRules) {
     CVarnelDlg& dlg = Start();
     dlg.AddFile(Release("combined.hex"));

@@ -1,0 +1,219 @@
+#!/bin/sh
+# varnel-cli.exe under wine, through its real loading path: the simulated
+# machine built as ZRW32N50.dll sits beside the program, the adapters' keys
+# are in wine's registry, and the program is run without --machine.
+#   tests/windows/run.sh WINDOWS_BUILD_DIR LINUX_BUILD_DIR
+# Compares with the Linux build's varnel-cli --machine on the same default
+# machine: the same output, the same requests one by one, the same flash.
+# Then the loading path's failures, one row each. Headless; a wine prefix of
+# its own in WINDOWS_BUILD_DIR/wine-prefix.
+set -u
+
+WIN_BUILD=$(realpath "$1")
+LINUX_BUILD=$(realpath "$2")
+SOURCE=$(realpath "$(dirname "$0")/../..")
+WORK=$WIN_BUILD/wine-test
+LINUX_CLI=$LINUX_BUILD/cli/varnel-cli
+EXE=$WIN_BUILD/cli/varnel-cli.exe
+LIBRARY=$WIN_BUILD/win32/sim-library/ZRW32N50.dll
+INCOMPLETE=$WIN_BUILD/win32/sim-library-incomplete/ZRW32N50.dll
+OEM=$SOURCE/examples/release/OEMRelease.oem
+
+export WINEPREFIX="$WIN_BUILD/wine-prefix"
+export WINEDEBUG=-all,err+module   # -all alone would hide a DLL that does not load
+export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer
+export LANG=C.UTF-8
+unset DISPLAY WAYLAND_DISPLAY VARNEL_MACHINE VARNEL_TRACE VARNEL_SIM_LIBRARY_MACHINE
+
+passed=0
+failed=0
+ok() { passed=$((passed + 1)); echo "ok - $1"; }
+fail() { failed=$((failed + 1)); echo "not ok - $1"; }
+# check NAME COMMAND...: a row passes when the command succeeds.
+check() {
+    check_name=$1
+    shift
+    if "$@"; then ok "$check_name"; else fail "$check_name"; fi
+}
+finish() {
+    wineserver -k 2>/dev/null
+    echo "$passed passed, $failed failed"
+    [ "$failed" -eq 0 ]
+    exit $?
+}
+
+# A Unix path as the Windows program sees it (wine's drive Z: is /).
+winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
+
+# win NAME ARGS...: varnel-cli.exe from $BIN; NAME.out and NAME.err (CR LF
+# made plain), NAME.rc.
+win() {
+    run=$1
+    shift
+    # stdin an empty pipe, never a terminal (wine would take a character
+    # device such as /dev/null for one)
+    : | wine "$BIN/varnel-cli.exe" "$@" >"$WORK/$run.out.raw" 2>"$WORK/$run.err.raw"
+    echo $? >"$WORK/$run.rc"
+    tr -d '\r' <"$WORK/$run.out.raw" >"$WORK/$run.out"
+    tr -d '\r' <"$WORK/$run.err.raw" >"$WORK/$run.err"
+}
+# linux NAME ARGS...: the Linux build's varnel-cli, the same files.
+linux() {
+    run=$1
+    shift
+    XDG_STATE_HOME="$WORK/linux-state" "$LINUX_CLI" "$@" >"$WORK/$run.out" 2>"$WORK/$run.err" </dev/null
+    echo $? >"$WORK/$run.rc"
+}
+rc_is() { [ "$(cat "$WORK/$1.rc")" = "$2" ] || { echo "  $1: exit code $(cat "$WORK/$1.rc"), expected $2"; sed 's/^/  | /' "$WORK/$1.err"; false; }; }
+same() { diff -u "$WORK/$1" "$WORK/$2" >"$WORK/diff.txt" || { sed 's/^/  | /' "$WORK/diff.txt" | head -40; false; }; }
+has_line() { grep -qxF -- "$2" "$WORK/$1" || { echo "  $1 lacks: $2"; sed 's/^/  | /' "$WORK/$1"; false; }; }
+has_text() { grep -qF -- "$2" "$WORK/$1" || { echo "  $1 lacks: $2"; sed 's/^/  | /' "$WORK/$1"; false; }; }
+
+for f in "$EXE" "$LIBRARY" "$INCOMPLETE" "$LINUX_CLI"; do
+    [ -f "$f" ] || { echo "missing $f: run make windows and make build first"; fail "build outputs"; finish; }
+done
+rm -rf "$WORK"
+mkdir -p "$WORK"
+
+# Static runtime: the program and the library import system DLLs only.
+imports_are_system() {
+    for f in "$EXE" "$LIBRARY"; do
+        i686-w64-mingw32-objdump -p "$f" | sed -n 's/^\s*DLL Name: //p' >"$WORK/imports.txt"
+        if grep -viE '^(kernel32|advapi32|user32|msvcrt)\.dll$' "$WORK/imports.txt"; then
+            echo "  $f imports more than system DLLs"
+            return 1
+        fi
+    done
+}
+check "varnel-cli.exe and ZRW32N50.dll import system DLLs only" imports_are_system
+
+# The prefix, once: every wine package is installed by now. A persistent
+# wine server spares every run its start.
+started=$(date +%s)
+if [ ! -f "$WINEPREFIX/.varnel-ready" ]; then
+    rm -rf "$WINEPREFIX"
+    wineboot -u >"$WORK/wineboot.log" 2>&1 </dev/null
+    wineserver -w
+    touch "$WINEPREFIX/.varnel-ready"
+fi
+wineserver -p
+trap 'wineserver -k 2>/dev/null; exit 1' INT TERM
+echo "# wine prefix ready in $(($(date +%s) - started)) s"
+
+# The default machine's adapters under the Windows 2000 key, and the
+# installation path, as a Windows 2000 machine holds them.
+CLASS='HKLM\System\CurrentControlSet\Control\Class\{4D36E972-E325-11CE-BFC1-08002BE10318}'
+registry() {
+    wine reg delete "$CLASS" /f /reg:32 >/dev/null 2>&1 </dev/null
+    registry_keys >"$WORK/reg.log" 2>&1 </dev/null || { sed 's/^/  | /' "$WORK/reg.log"; false; }
+}
+registry_keys() {
+    wine reg add "$CLASS\\0000" /v DriverDesc /t REG_SZ /d "Wired Ethernet Adapter" /f /reg:32 &&
+        wine reg add "$CLASS\\0000" /v NetCfgInstanceId /t REG_SZ /d "{6C3F2E10-7A41-4E21-9A1B-2F0C5D8E1A30}" /f /reg:32 &&
+        wine reg add "$CLASS\\0001" /v DriverDesc /t REG_SZ /d "802.11b Wireless LAN PC Card" /f /reg:32 &&
+        wine reg add "$CLASS\\0001" /v NetCfgInstanceId /t REG_SZ /d "{8D2A4C61-1B7E-4F0B-9C3D-5E6F70819203}" /f /reg:32 &&
+        wine reg add 'HKCU\Software\Varnel' /v Path /t REG_SZ /d 'C:\Program Files\Varnel' /f /reg:32
+}
+check "the adapters' keys in wine's registry" registry
+
+# The program and the library side by side.
+BIN=$WORK/bin
+mkdir -p "$BIN"
+cp "$EXE" "$LIBRARY" "$BIN/"
+
+# Two default machines: one for the Linux build, one behind the library.
+"$LINUX_CLI" --machine "$WORK/machine-linux" machine init >/dev/null &&
+    "$LINUX_CLI" --machine "$WORK/machine-win" machine init >/dev/null
+win init --machine "$(winpath "$WORK/machine-exe")" machine init
+check "varnel-cli.exe --machine makes the same default machine" \
+    diff -r "$WORK/machine-linux" "$WORK/machine-exe"
+
+export VARNEL_SIM_LIBRARY_MACHINE
+VARNEL_SIM_LIBRARY_MACHINE=$(winpath "$WORK/machine-win")
+LINUX_MACHINE=$WORK/machine-linux
+
+win adapters adapters
+linux adapters-linux --machine "$LINUX_MACHINE" adapters
+check "adapters: the WLAN card, as on Linux" eval 'rc_is adapters 0 && has_line adapters.out "1  802.11b Wireless LAN PC Card" && same adapters-linux.out adapters.out'
+
+win traced --trace "$(winpath "$WORK/refused.jsonl")" adapters
+check "--trace on the access library: refused, nothing traced" \
+    eval 'rc_is traced 1 && has_text traced.err "--trace: only the simulated machine" && [ ! -e "$WORK/refused.jsonl" ]'
+
+win info info --json
+linux info-linux --machine "$LINUX_MACHINE" info --json
+check "info --json: the card as on Linux" eval 'rc_is info 0 && has_text info.out "\"primary\": \"1.3.6\"" && same info-linux.out info.out'
+
+win backup pda backup -o "$(winpath "$WORK/backup-win.pda")"
+linux backup-linux --machine "$LINUX_MACHINE" pda backup -o "$WORK/backup-linux.pda"
+backups_match() {
+    grep -v '^; Read ' "$WORK/backup-win.pda" >"$WORK/backup-win.body" &&
+        grep -v '^; Read ' "$WORK/backup-linux.pda" >"$WORK/backup-linux.body" &&
+        ! grep -q "$(printf '\r')" "$WORK/backup-win.pda" && same backup-linux.body backup-win.body
+}
+check "pda backup: the same PDA file as on Linux" eval 'rc_is backup 0 && backups_match'
+
+# Without a terminal, the warning gets its safe answer: no Aux write
+# (OID 0xFF01018C) reaches the card.
+VARNEL_TRACE=$(winpath "$WORK/trace-asked.jsonl") win asked update --oem "$(winpath "$OEM")"
+check "update without --yes and without a terminal: cancelled, nothing sent" \
+    eval 'rc_is asked 3 && has_line asked.err "  -> Cancel (no terminal; confirm with --yes)" && [ -s "$WORK/trace-asked.jsonl" ] && ! grep -q "\"oid\":4278256012," "$WORK/trace-asked.jsonl"'
+
+started=$(date +%s)
+VARNEL_TRACE=$(winpath "$WORK/trace-win.jsonl") win update update --yes --oem "$(winpath "$OEM")"
+echo "# update under wine: $(($(date +%s) - started)) s"
+linux update-linux --machine "$LINUX_MACHINE" --trace "$WORK/trace-linux.jsonl" update --yes --oem "$OEM"
+# The summaries differ only in the paths they name.
+without_paths() { grep -v -e '^Source File: ' -e '^Card PDA will be saved before writing, to: ' "$WORK/$1" >"$WORK/$1.nopaths"; }
+check "update --yes --oem: done, the same summary as on Linux" \
+    eval 'rc_is update 0 && rc_is update-linux 0 && has_text update.err "Update Successful!" &&
+          without_paths update.out && without_paths update-linux.out && same update-linux.out.nopaths update.out.nopaths'
+# Every line holds the request's OID, type, length, RID or address and
+# count, and status, in order.
+check "update: the same requests, one by one ($(wc -l <"$WORK/trace-linux.jsonl" 2>/dev/null) of them)" \
+    eval '[ -s "$WORK/trace-linux.jsonl" ] && same trace-linux.jsonl trace-win.jsonl'
+check "update: the card ends with the same flash" diff -r "$WORK/machine-linux/cards" "$WORK/machine-win/cards"
+backup_in_local_app_data() {
+    find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/Varnel/backups/*' -type f | grep -q .
+}
+check "update: the PDA backup under %LOCALAPPDATA%\\Varnel" backup_in_local_app_data
+
+# The loading path's failures. Each row: what is beside the program, the
+# machine's start-up probe answer, and the messages; every command finds no
+# adapter, and nothing is written.
+DISABLED="Error - file(s) not found: Could not find/load the necessary system files. Functionality is disabled."
+row() {
+    label=$1 library=$2 probe=$3 message1=$4 message2=$5
+    BIN=$WORK/bin-$label
+    mkdir -p "$BIN"
+    cp "$EXE" "$BIN/"
+    [ -n "$library" ] && cp "$library" "$BIN/"
+    machine=$WORK/machine-$label
+    "$LINUX_CLI" --machine "$machine" machine init >/dev/null
+    sed -i "s/\"startup_error\": 6/\"startup_error\": $probe/" "$machine/machine.json"
+    grep -q "\"startup_error\": $probe" "$machine/machine.json" || { echo "  cannot set the probe's answer"; return 1; }
+    cp -r "$machine" "$machine.before"
+    VARNEL_SIM_LIBRARY_MACHINE=$(winpath "$machine")
+    VARNEL_TRACE=$(winpath "$WORK/trace-$label.jsonl")
+    export VARNEL_TRACE
+    win "$label-adapters" adapters
+    win "$label-backup" pda backup -o "$(winpath "$WORK/backup-$label.pda")"
+    win "$label-update" update --yes --oem "$(winpath "$OEM")"
+    unset VARNEL_TRACE
+    rc_is "$label-adapters" 0 && has_line "$label-adapters.out" "<No adapters detected>" &&
+        has_line "$label-adapters.err" "$message1" && has_line "$label-adapters.err" "$DISABLED" &&
+        { [ -z "$message2" ] || has_line "$label-adapters.err" "$message2"; } &&
+        rc_is "$label-backup" 1 && [ ! -e "$WORK/backup-$label.pda" ] &&
+        rc_is "$label-update" 1 && [ ! -e "$WORK/trace-$label.jsonl" ] &&
+        diff -r "$machine.before" "$machine"
+}
+check "library missing" row missing "" 6 \
+    "Unable to load necessary system files.: W32N error code: 7E" "varnel-cli: ZRW32N50.dll: cannot be loaded (Windows error 126)"
+check "a function missing" row incomplete "$INCOMPLETE" 6 \
+    "Unable to load necessary system files.: W32N error code: 7F" "varnel-cli: ZRW32N50.dll: has no function W32N_MakeNdisRequest"
+check "start-up probe: error 5" row probe5 "$LIBRARY" 5 \
+    "Startup Error: The system reports that you have insufficient privileges to load the required driver. " ""
+check "start-up probe: error 2" row probe2 "$LIBRARY" 2 \
+    "Startup Error: Error loading system files: File Not Found." ""
+
+finish

@@ -1,0 +1,16 @@
+#include "win32/backend.h"
+
+#include "win32/access_library.h"
+#include "win32/registry.h"
+
+namespace varnel::win32 {
+
+std::unique_ptr<NdisLibrary> LoadAccessLibrary(std::string* problem) {
+    auto library = std::make_unique<AccessLibrary>();
+    if (problem) *problem = library->Problem();
+    return library;
+}
+
+std::unique_ptr<Registry> OpenRegistry() { return std::make_unique<Win32Registry>(); }
+
+}  // namespace varnel::win32

@@ -1,0 +1,109 @@
+// ZRW32N50.dll made of the simulated machine: a test fixture that offers the
+// access library's seven functions, so that varnel-cli.exe can be run through
+// its real loading path without a card. It serves the machine directory named
+// by VARNEL_SIM_LIBRARY_MACHINE (not VARNEL_MACHINE, which would switch
+// varnel-cli.exe to its own simulated machine), and with VARNEL_TRACE=FILE
+// appends every request to FILE as varnel-cli --machine does. Never installed.
+
+#include <cstdlib>
+#include <iostream>
+#include <memory>
+#include <type_traits>
+
+#include "sim/sim_machine.h"
+#include "win32/access_library_abi.h"
+
+namespace {
+
+using varnel::sim::SimMachine;
+
+// What GetLastError says while there is no machine: its "driver" is missing.
+constexpr DWORD kNoMachineError = ERROR_FILE_NOT_FOUND;
+
+SimMachine* Machine() {
+    static const std::unique_ptr<SimMachine> machine = []() -> std::unique_ptr<SimMachine> {
+        const char* directory = std::getenv("VARNEL_SIM_LIBRARY_MACHINE");
+        if (!directory || !*directory) {
+            std::cerr << "ZRW32N50.dll (simulated): VARNEL_SIM_LIBRARY_MACHINE names no machine directory\n";
+            return nullptr;
+        }
+        try {
+            auto loaded = std::make_unique<SimMachine>(directory);
+            if (const char* trace = std::getenv("VARNEL_TRACE"); trace && *trace) loaded->SetTrace(trace);
+            return loaded;
+        } catch (const std::exception& e) {
+            std::cerr << "ZRW32N50.dll (simulated): " << e.what() << "\n";
+            return nullptr;
+        }
+    }();
+    return machine.get();
+}
+
+HANDLE ToHandle(varnel::AdapterHandle handle) { return reinterpret_cast<HANDLE>(static_cast<intptr_t>(handle)); }
+varnel::AdapterHandle FromHandle(HANDLE handle) {
+    return static_cast<varnel::AdapterHandle>(reinterpret_cast<intptr_t>(handle));
+}
+
+}  // namespace
+
+extern "C" {
+
+BOOL VARNEL_W32N_CALL W32N_IsWindowsNT() {
+    SimMachine* machine = Machine();
+    return machine && machine->IsWindowsNT() ? TRUE : FALSE;
+}
+
+DWORD VARNEL_W32N_CALL W32N_OSGetPlatformVersion(DWORD which) {
+    SimMachine* machine = Machine();
+    return machine ? machine->OSGetPlatformVersion(which) : 0;
+}
+
+DWORD VARNEL_W32N_CALL W32N_GetAdapterRegistryInfo(void* info, LPCSTR subkeyName) {
+    SimMachine* machine = Machine();
+    if (!machine || !info || !subkeyName) return 1;
+    return machine->GetAdapterRegistryInfo(*static_cast<varnel::AdapterRegistryInfo*>(info), subkeyName);
+}
+
+HANDLE VARNEL_W32N_CALL W32N_OpenAdapterA(LPCSTR name) {
+    SimMachine* machine = Machine();
+    if (!machine) return INVALID_HANDLE_VALUE;
+    return ToHandle(machine->OpenAdapterA(name));
+}
+
+BOOL VARNEL_W32N_CALL W32N_CloseAdapter(HANDLE adapter) {
+    SimMachine* machine = Machine();
+    if (!machine) return FALSE;
+    machine->CloseAdapter(FromHandle(adapter));
+    return TRUE;
+}
+
+DWORD VARNEL_W32N_CALL W32N_GetLastError() {
+    SimMachine* machine = Machine();
+    return machine ? machine->GetLastError() : kNoMachineError;
+}
+
+DWORD VARNEL_W32N_CALL W32N_MakeNdisRequest(HANDLE adapter, void* request, OVERLAPPED* overlapped, BOOL wait) {
+    SimMachine* machine = Machine();
+    if (!machine || !request) return varnel::kNdisFailure;
+    // As a driver would, the request completes through the caller's event:
+    // a block without a live event is refused before anything happens.
+    if (!overlapped || !overlapped->hEvent || ::WaitForSingleObject(overlapped->hEvent, 0) == WAIT_FAILED)
+        return varnel::kNdisFailure;
+    varnel::Overlapped unused;
+    const varnel::NdisStatus status = machine->MakeNdisRequest(
+        FromHandle(adapter), *static_cast<varnel::DriverRequest*>(request), unused, wait ? 1 : 0);
+    ::SetEvent(overlapped->hEvent);
+    return status;
+}
+
+}  // extern "C"
+
+// The exports have the very types the loader takes them as.
+static_assert(std::is_same_v<decltype(&W32N_IsWindowsNT), varnel::win32::IsWindowsNTFn>);
+static_assert(std::is_same_v<decltype(&W32N_OSGetPlatformVersion), varnel::win32::OSGetPlatformVersionFn>);
+static_assert(std::is_same_v<decltype(&W32N_GetAdapterRegistryInfo), varnel::win32::GetAdapterRegistryInfoFn>);
+static_assert(std::is_same_v<decltype(&W32N_OpenAdapterA), varnel::win32::OpenAdapterAFn>);
+static_assert(std::is_same_v<decltype(&W32N_CloseAdapter), varnel::win32::CloseAdapterFn>);
+static_assert(std::is_same_v<decltype(&W32N_GetLastError), varnel::win32::GetLastErrorFn>);
+static_assert(std::is_same_v<decltype(&W32N_MakeNdisRequest), varnel::win32::MakeNdisRequestFn>);
+static_assert(sizeof(varnel::DriverRequest) == 4140);
