@@ -4,8 +4,8 @@
 #               under AddressSanitizer + UndefinedBehaviorSanitizer, and
 #               varnel-cli.exe under wine
 # Both install the Debian packages they need (as root), or say which to install:
-# make demo only the light set, make test and make windows also the Windows
-# cross compiler and wine.
+# make demo only the light set, make test and make windows also the package
+# checkers, the Windows cross compiler and wine.
 
 JOBS    ?= 2
 BUILD   ?= build
@@ -64,7 +64,7 @@ test-plain: deps
 
 # The Debian package, built and checked: lintian, the desktop entry, the
 # AppStream data, and its programs, man pages and completion run unpacked.
-test-package: test-plain
+test-package: test-plain deps-test
 	scripts/check-package.sh $(BUILD)
 
 test-asan: deps

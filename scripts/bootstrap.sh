@@ -4,8 +4,9 @@
 # missing is installed; as another user than root it prints the commands to
 # run and stops.
 #   scripts/bootstrap.sh demo   what make demo and make build need
-#   scripts/bootstrap.sh test   that, and the Windows cross compiler and wine
-#                               for make windows and make test (the default)
+#   scripts/bootstrap.sh test   that, the package checkers, and the Windows
+#                               cross compiler and wine for make windows and
+#                               make test (the default)
 set -eu
 
 DEMO_PACKAGES="
@@ -26,16 +27,18 @@ qt6-base-dev
 fonts-liberation2
 scdoc
 dpkg-dev
+"
+
+# The 32-bit Windows build and its tests: mingw-w64 (the -posix compilers,
+# objdump) and wine with its 32-bit part, which needs the i386 architecture.
+# The Debian package's checks: lintian, the desktop entry, the AppStream
+# data, the man pages and the bash completion.
+TEST_PACKAGES="
 lintian
 desktop-file-utils
 appstream
 man-db
 bash-completion
-"
-
-# The 32-bit Windows build and its tests: mingw-w64 (the -posix compilers,
-# objdump) and wine with its 32-bit part, which needs the i386 architecture.
-TEST_PACKAGES="
 g++-mingw-w64-i686-posix
 binutils-mingw-w64-i686
 wine
