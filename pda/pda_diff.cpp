@@ -90,7 +90,8 @@ std::string FormatPdaDiff(const std::vector<PdaChange>& changes) {
             for (size_t k = 0; k < d.size();) {
                 size_t run = k;
                 while (run + 1 < d.size() && d[run + 1] == d[run] + 1) ++run;
-                line += (k ? ", " : "") + std::to_string(d[k] + 1);
+                if (k) line += ", ";
+                line += std::to_string(d[k] + 1);
                 if (run > k) line += "-" + std::to_string(d[run] + 1);
                 k = run + 1;
             }

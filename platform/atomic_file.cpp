@@ -37,4 +37,27 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents, std
     return true;
 }
 
+bool AppendLineDurably(const std::string& path, std::string_view line, std::string* error) {
+    const auto fail = [&](const std::string& what) {
+        if (error) *error = path + ": " + what;
+        return false;
+    };
+    const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+    if (fd < 0) return fail(std::string("cannot open: ") + std::strerror(errno));
+    std::string text;
+    const off_t size = ::lseek(fd, 0, SEEK_END);
+    char last = '\n';
+    if (size > 0 && ::pread(fd, &last, 1, size - 1) == 1 && last != '\n') text = "\n";
+    text.append(line).append(1, '\n');
+    const ssize_t written = ::write(fd, text.data(), text.size());
+    const int writeErrno = errno;
+    const bool synced = written == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+    const int syncErrno = errno;
+    ::close(fd);
+    if (written < 0) return fail(std::string("cannot write: ") + std::strerror(writeErrno));
+    if (written != static_cast<ssize_t>(text.size())) return fail("the line was written only in part");
+    if (!synced) return fail(std::string("cannot sync: ") + std::strerror(syncErrno));
+    return true;
+}
+
 }  // namespace varnel

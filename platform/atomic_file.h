@@ -1,6 +1,7 @@
 #pragma once
-// Writing a file so that a crash or a failed write never leaves it torn: the
-// contents go to a temporary file beside it, which then replaces it.
+// Writing files so that a crash or a failed write never leaves them torn:
+// a whole file goes to a temporary file beside it, which then replaces it;
+// a line appended to a log goes in one write, synced.
 
 #include <string>
 #include <string_view>
@@ -12,5 +13,12 @@ namespace varnel {
 // file survives a power loss too; without, it survives a killed process.
 bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string* error = nullptr,
                          bool sync = true);
+
+// Appends `line` and a line end to the file (created when missing) with one
+// write, then syncs it to disk. A last line left without its line end (a
+// process killed while appending) is closed first, in the same write, so
+// that it never swallows this one. False, with the reason, when the line
+// could not be written whole.
+bool AppendLineDurably(const std::string& path, std::string_view line, std::string* error = nullptr);
 
 }  // namespace varnel

@@ -42,4 +42,35 @@ bool WriteFileAtomically(const std::string& path, std::string_view contents, std
     return true;
 }
 
+bool AppendLineDurably(const std::string& path, std::string_view line, std::string* error) {
+    // Without FILE_WRITE_DATA every write goes to the end of the file.
+    HANDLE file = ::CreateFileA(path.c_str(), FILE_APPEND_DATA | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const auto fail = [&](const char* what) {
+        const DWORD code = ::GetLastError();
+        if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
+        if (error) *error = path + ": " + what + ": Windows error " + std::to_string(code);
+        return false;
+    };
+    if (file == INVALID_HANDLE_VALUE) return fail("cannot open");
+    std::string text;
+    LARGE_INTEGER size{};
+    if (::GetFileSizeEx(file, &size) && size.QuadPart > 0) {
+        OVERLAPPED at{};
+        const LONGLONG lastByte = size.QuadPart - 1;
+        at.Offset = static_cast<DWORD>(lastByte);
+        at.OffsetHigh = static_cast<DWORD>(lastByte >> 32);
+        char last = '\n';
+        DWORD read = 0;
+        if (::ReadFile(file, &last, 1, &read, &at) && read == 1 && last != '\n') text = "\n";
+    }
+    text.append(line).append(1, '\n');
+    DWORD written = 0;
+    if (!::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) return fail("cannot write");
+    if (written != text.size()) return fail("the line was written only in part");
+    if (!::FlushFileBuffers(file)) return fail("cannot sync");
+    ::CloseHandle(file);
+    return true;
+}
+
 }  // namespace varnel

@@ -13,6 +13,7 @@
 #include "pda/pda_text_file.h"
 #include "pda/setpoint.h"
 #include "platform/atomic_file.h"
+#include "platform/file_digest.h"
 #include "ui/varnel_dlg.h"
 #include "update/compatibility.h"
 #include "update/history.h"

@@ -1,26 +1,15 @@
 #include "update/history.h"
 
-#include <fcntl.h>
-#include <openssl/evp.h>
-#include <unistd.h>
-
 #include <cerrno>
 #include <cstring>
 #include <fstream>
-#include <memory>
 
+#include "platform/atomic_file.h"
 #include "platform/state_directory.h"
 
 namespace varnel {
 
 namespace {
-
-struct Fd {
-    int fd = -1;
-    ~Fd() {
-        if (fd >= 0) ::close(fd);
-    }
-};
 
 std::string Why(const std::filesystem::path& path, const char* what) {
     return path.string() + ": " + what + ": " + std::strerror(errno);
@@ -33,26 +22,7 @@ std::filesystem::path DefaultHistoryPath() { return StateDirectory() / "history.
 bool AppendHistoryLine(const std::filesystem::path& path, const Json& record, std::string* error) {
     std::error_code ec;
     if (!path.parent_path().empty()) std::filesystem::create_directories(path.parent_path(), ec);
-    Fd file{::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644)};
-    if (file.fd < 0) {
-        if (error) *error = Why(path, "cannot open");
-        return false;
-    }
-    std::string line = record.dump() + "\n";
-    // A torn last line (no line end) is closed, in the same write.
-    const off_t size = ::lseek(file.fd, 0, SEEK_END);
-    char last = '\n';
-    if (size > 0 && ::pread(file.fd, &last, 1, size - 1) == 1 && last != '\n') line.insert(0, "\n");
-    const ssize_t written = ::write(file.fd, line.data(), line.size());
-    if (written != static_cast<ssize_t>(line.size())) {
-        if (error) *error = written < 0 ? Why(path, "cannot write") : path.string() + ": the line was written only in part";
-        return false;
-    }
-    if (::fsync(file.fd) != 0) {
-        if (error) *error = Why(path, "cannot sync");
-        return false;
-    }
-    return true;
+    return AppendLineDurably(path.string(), record.dump(), error);
 }
 
 bool ReadHistory(const std::filesystem::path& path, History& history, std::string* error) {
@@ -80,29 +50,6 @@ bool ReadHistory(const std::filesystem::path& path, History& history, std::strin
         return false;
     }
     return true;
-}
-
-std::optional<std::string> FileSha256(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return std::nullopt;
-    char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        if (EVP_DigestUpdate(context.get(), buffer, static_cast<size_t>(in.gcount())) != 1) return std::nullopt;
-        if (in.eof()) break;
-    }
-    if (in.bad()) return std::nullopt;
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return std::nullopt;
-    static const char* const kDigits = "0123456789abcdef";
-    std::string text;
-    for (unsigned int i = 0; i < length; ++i) {
-        text += kDigits[digest[i] >> 4];
-        text += kDigits[digest[i] & 15];
-    }
-    return text;
 }
 
 }  // namespace varnel

@@ -15,10 +15,8 @@ namespace varnel {
 // $XDG_STATE_HOME/varnel/history.jsonl (see StateDirectory).
 std::filesystem::path DefaultHistoryPath();
 
-// Appends `record` as one line with a single write, then syncs it to disk.
-// A last line left without its line end (a process killed while appending)
-// is closed first, so that it never swallows this one. False, with the
-// reason, when the line could not be written whole.
+// Appends `record` as one line (see AppendLineDurably), creating the
+// directory when missing.
 bool AppendHistoryLine(const std::filesystem::path& path, const Json& record, std::string* error);
 
 struct History {
@@ -29,9 +27,5 @@ struct History {
 // that is not a JSON object is skipped with a warning. False, with the
 // reason, when the file exists but cannot be read.
 bool ReadHistory(const std::filesystem::path& path, History& history, std::string* error);
-
-// The SHA-256 of a file's bytes as 64 lower-case hex digits; nothing when
-// the file cannot be read.
-std::optional<std::string> FileSha256(const std::string& path);
 
 }  // namespace varnel

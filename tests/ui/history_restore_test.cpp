@@ -9,6 +9,7 @@
 #include "card/adapter.h"
 #include "pda/pda.h"
 #include "pda/pda_text_file.h"
+#include "platform/file_digest.h"
 #include "sample/sample_release.h"
 #include "tests/support/dialog_fixture.h"
 #include "update/history.h"

@@ -1,0 +1,29 @@
+// FileSha256 over OpenSSL's libcrypto.
+
+#include "platform/file_digest.h"
+
+#include <openssl/evp.h>
+
+#include <fstream>
+#include <memory>
+
+namespace varnel {
+
+std::optional<std::string> FileSha256(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    if (!in) return std::nullopt;
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return std::nullopt;
+    char buffer[65536];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        if (EVP_DigestUpdate(context.get(), buffer, static_cast<size_t>(in.gcount())) != 1) return std::nullopt;
+        if (in.eof()) break;
+    }
+    if (in.bad()) return std::nullopt;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return std::nullopt;
+    return HexDigits(digest, length);
+}
+
+}  // namespace varnel

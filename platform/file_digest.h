@@ -1,0 +1,25 @@
+#pragma once
+// The SHA-256 of a file, from the platform's own cryptography library
+// (OpenSSL's libcrypto; on Windows, CNG).
+
+#include <cstddef>
+#include <optional>
+#include <string>
+
+namespace varnel {
+
+// The SHA-256 of a file's bytes as 64 lower-case hex digits; nothing when
+// the file cannot be read.
+std::optional<std::string> FileSha256(const std::string& path);
+
+inline std::string HexDigits(const unsigned char* bytes, size_t count) {
+    static const char* const kDigits = "0123456789abcdef";
+    std::string text;
+    for (size_t i = 0; i < count; ++i) {
+        text += kDigits[bytes[i] >> 4];
+        text += kDigits[bytes[i] & 15];
+    }
+    return text;
+}
+
+}  // namespace varnel
