@@ -19,8 +19,3 @@ set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
 # among the imports.
 set(CMAKE_EXE_LINKER_FLAGS_INIT "-static")
 set(CMAKE_SHARED_LINKER_FLAGS_INIT "-static")
-
-# This GCC 12 (32-bit target) warns of overlapping copies inside
-# std::string's inlined operator+ and append that cannot happen: a known
-# false alarm of -Wrestrict in that release (GCC bug 105329).
-set(CMAKE_CXX_FLAGS_INIT "-Wno-restrict")

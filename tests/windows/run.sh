@@ -96,6 +96,8 @@ if [ ! -f "$WINEPREFIX/.varnel-ready" ]; then
     wineserver -w
     touch "$WINEPREFIX/.varnel-ready"
 fi
+# The program's state (%LOCALAPPDATA%\Varnel) from a previous run goes.
+rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Local/Varnel
 wineserver -p
 trap 'wineserver -k 2>/dev/null; exit 1' INT TERM
 echo "# wine prefix ready in $(($(date +%s) - started)) s"
@@ -177,6 +179,16 @@ backup_in_local_app_data() {
     find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/Varnel/backups/*' -type f | grep -q .
 }
 check "update: the PDA backup under %LOCALAPPDATA%\\Varnel" backup_in_local_app_data
+# The update history in %LOCALAPPDATA%\Varnel, with the files' SHA-256 digests
+# (the system's CryptoAPI here, OpenSSL on Linux) as on Linux.
+digests_match() {
+    history=$(find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/Varnel/history.jsonl' | head -1)
+    [ -n "$history" ] || { echo "  no history.jsonl"; return 1; }
+    grep -o '"sha256":"[0-9a-f]*"' "$history" >"$WORK/digests-win.txt"
+    grep -o '"sha256":"[0-9a-f]*"' "$WORK/linux-state/varnel/history.jsonl" >"$WORK/digests-linux.txt"
+    [ -s "$WORK/digests-linux.txt" ] && same digests-linux.txt digests-win.txt
+}
+check "update: the history's file digests as on Linux" digests_match
 
 # The loading path's failures. Each row: what is beside the program, the
 # machine's start-up probe answer, and the messages; every command finds no
