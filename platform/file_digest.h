@@ -1,6 +1,6 @@
 #pragma once
 // The SHA-256 of a file, from the platform's own cryptography library
-// (OpenSSL's libcrypto; on Windows, CNG).
+// (OpenSSL's libcrypto; on Windows, the system's CryptoAPI).
 
 #include <cstddef>
 #include <optional>
@@ -9,7 +9,8 @@
 namespace varnel {
 
 // The SHA-256 of a file's bytes as 64 lower-case hex digits; nothing when
-// the file cannot be read.
+// the file cannot be read (or, on Windows, when the system offers no
+// SHA-256).
 std::optional<std::string> FileSha256(const std::string& path);
 
 inline std::string HexDigits(const unsigned char* bytes, size_t count) {

@@ -1,10 +1,11 @@
-// FileSha256 over Windows' CNG (bcrypt.dll).
+// FileSha256 on Windows, with the system's CryptoAPI (advapi32). Systems
+// whose providers lack SHA-256 give no digest, and the record says so (null).
 
 #include "platform/file_digest.h"
 
 #include <windows.h>
 // (after windows.h)
-#include <bcrypt.h>
+#include <wincrypt.h>
 
 #include <fstream>
 
@@ -13,26 +14,27 @@ namespace varnel {
 std::optional<std::string> FileSha256(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     if (!in) return std::nullopt;
-    BCRYPT_ALG_HANDLE algorithm = nullptr;
-    if (!BCRYPT_SUCCESS(::BCryptOpenAlgorithmProvider(&algorithm, BCRYPT_SHA256_ALGORITHM, nullptr, 0)))
-        return std::nullopt;
-    BCRYPT_HASH_HANDLE hash = nullptr;
-    std::optional<std::string> result;
-    if (BCRYPT_SUCCESS(::BCryptCreateHash(algorithm, &hash, nullptr, 0, nullptr, 0, 0))) {
-        bool ok = true;
-        char buffer[65536];
-        while (ok && (in.read(buffer, sizeof buffer) || in.gcount() > 0)) {
-            ok = BCRYPT_SUCCESS(::BCryptHashData(hash, reinterpret_cast<PUCHAR>(buffer),
-                                                 static_cast<ULONG>(in.gcount()), 0));
-            if (in.eof()) break;
-        }
-        unsigned char digest[32];
-        if (ok && !in.bad() && BCRYPT_SUCCESS(::BCryptFinishHash(hash, digest, sizeof digest, 0)))
-            result = HexDigits(digest, sizeof digest);
-        ::BCryptDestroyHash(hash);
+    HCRYPTPROV provider = 0;
+    HCRYPTHASH hash = 0;
+    const auto done = [&](std::optional<std::string> result) {
+        if (hash) ::CryptDestroyHash(hash);
+        if (provider) ::CryptReleaseContext(provider, 0);
+        return result;
+    };
+    if (!::CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) ||
+        !::CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash))
+        return done(std::nullopt);
+    char buffer[65536];
+    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
+        if (!::CryptHashData(hash, reinterpret_cast<const BYTE*>(buffer), static_cast<DWORD>(in.gcount()), 0))
+            return done(std::nullopt);
+        if (in.eof()) break;
     }
-    ::BCryptCloseAlgorithmProvider(algorithm, 0);
-    return result;
+    if (in.bad()) return done(std::nullopt);
+    BYTE digest[32];
+    DWORD length = sizeof digest;
+    if (!::CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0)) return done(std::nullopt);
+    return done(HexDigits(digest, length));
 }
 
 }  // namespace varnel
