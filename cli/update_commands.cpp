@@ -71,19 +71,13 @@ RunEnd EndOf(Session& session, bool dryRun) {
 // The JSON result of one run (docs/command-line.md lists every key).
 Json RunJson(const RunReport& r, const std::string& status, const RunEnd& end) {
     const auto text = [](const std::string& value) { return value.empty() ? Json(nullptr) : Json(value); };
-    Json files = Json::array();
-    for (const RunFile& f : r.files)
-        files.push_back({{"path", f.path},
-                         {"kind", f.kind},
-                         {"version", f.version ? Json(*f.version) : Json(nullptr)},
-                         {"sha256", f.sha256 ? Json(*f.sha256) : Json(nullptr)}});
     return Json{{"action", r.action},
                 {"outcome", end.outcome},
                 {"exit_code", end.exit},
                 {"status", status},
                 {"adapter", r.adapter >= 0 ? Json{{"number", r.adapter}, {"name", r.adapterName}} : Json(nullptr)},
                 {"card", Json{{"mac", text(r.mac)}, {"serial", text(r.serial)}}},
-                {"files", files},
+                {"files", FilesJson(r.files)},
                 {"versions", Json{{"before", VersionsJson(r.before)}, {"after", VersionsJson(r.after)}}},
                 {"backup", text(r.backup)},
                 {"history", Json{{"id", text(r.historyId)}, {"error", text(r.historyError)}}},
@@ -359,7 +353,7 @@ void AddUpdateCommands(CLI::App& app, Outcome& outcome, const GlobalOptions& opt
 
     auto restore = std::make_shared<RestoreArgs>();
     CLI::App* restoreCommand = app.get_subcommand("pda")->add_subcommand(
-        "restore", "Write exactly the PDA of a .pda file (such as a backup) to the card, after saving the card's");
+        "restore", "Write exactly the PDA of a .pda file (such as a backup) to the card, after saving the card's own");
     restoreCommand->add_option("FILE", restore->file, "The .pda file")->required();
     restoreCommand->add_flag("--yes", restore->yes, "Confirm the summary of the changes");
     restoreCommand->add_flag("--force-incomplete", restore->forceIncomplete,

@@ -10,6 +10,7 @@
 #include "image/firmware_image.h"
 #include "image/plug_list.h"
 #include "pda/pda.h"
+#include "pda/pda_diff.h"
 #include "pda/pda_text_file.h"
 #include "pda/setpoint.h"
 #include "platform/atomic_file.h"
@@ -17,7 +18,6 @@
 #include "ui/varnel_dlg.h"
 #include "update/compatibility.h"
 #include "update/history.h"
-#include "pda/pda_diff.h"
 
 namespace varnel {
 
@@ -70,6 +70,18 @@ std::string ImageVersions(const CFirmwareFile& file) {
     return text;
 }
 
+// The card's firmware versions: the text the dialog shows, and each version
+// read into `versions`.
+std::string ReadVersions(CAdapter& adapter, int index, CardVersions& versions) {
+    std::string text;
+    CComponentVersion primary, station;
+    if (adapter.GetFirmwareVersions(text, index, &primary, &station)) {
+        versions.primary = primary.Format();
+        versions.station = station.Format();
+    }
+    return text;
+}
+
 std::string RunOutcomeKey(RunOutcome outcome) {
     switch (outcome) {
     case RunOutcome::Succeeded: return "succeeded";
@@ -111,12 +123,7 @@ void CVarnelDlg::FinishRun() {
     // The versions the card runs now: only a card that got its closing
     // request has restarted with what was written.
     if (m_lastRun == RunOutcome::Succeeded) {
-        std::string text;
-        CComponentVersion primary, station;
-        if (m_adapter.GetFirmwareVersions(text, m_nAdapter, &primary, &station)) {
-            m_runReport.after.primary = primary.Format();
-            m_runReport.after.station = station.Format();
-        }
+        ReadVersions(m_adapter, m_nAdapter, m_runReport.after);
         CloseAdapterHandle();
     }
     // The time to the microsecond and the adapter: no two runs share it.
@@ -246,12 +253,7 @@ void CVarnelDlg::RunUpdate() {
         if (pdaRead) {
             cardPda.CopyFrom(m_pda);
             RefreshCardFields();
-            std::string versions;
-            CComponentVersion primary, station;
-            if (m_adapter.GetFirmwareVersions(versions, m_nAdapter, &primary, &station)) {
-                m_runReport.before.primary = primary.Format();
-                m_runReport.before.station = station.Format();
-            }
+            const std::string versions = ReadVersions(m_adapter, m_nAdapter, m_runReport.before);
             summary = "Product Part Number: " + m_strPartNumber + "\n  Serial Number: " + m_strPdaSerial +
                       "\n  MAC Address: " + m_strPdaMac + "\n  Current firmware version: " + versions + "\n";
             if (!m_strPdaMac.empty()) backupMac = m_strPdaMac;
@@ -524,12 +526,7 @@ void CVarnelDlg::RunRestore(const std::string& path, bool forceIncomplete) {
         mac = m_strPdaMac;
         m_runReport.mac = m_strPdaMac;
         m_runReport.serial = m_strPdaSerial;
-        std::string versions;
-        CComponentVersion primary, station;
-        if (m_adapter.GetFirmwareVersions(versions, m_nAdapter, &primary, &station)) {
-            m_runReport.before.primary = primary.Format();
-            m_runReport.before.station = station.Format();
-        }
+        ReadVersions(m_adapter, m_nAdapter, m_runReport.before);
     }
     BackupPlan backup;
     std::string why;

@@ -51,14 +51,18 @@ Json PlugsJson(const std::vector<ImagePlugs>& plugs) {
     return list;
 }
 
+Json FilesJson(const std::vector<RunFile>& files) {
+    Json list = Json::array();
+    for (const RunFile& f : files)
+        list.push_back({{"path", f.path}, {"kind", f.kind}, {"version", Nullable(f.version)}, {"sha256", Nullable(f.sha256)}});
+    return list;
+}
+
 Json VersionsJson(const CardVersions& versions) {
     return {{"primary", Nullable(versions.primary)}, {"station", Nullable(versions.station)}};
 }
 
 Json HistoryRecordJson(const RunReport& report, const std::string& id, const std::string& time) {
-    Json files = Json::array();
-    for (const RunFile& f : report.files)
-        files.push_back({{"path", f.path}, {"kind", f.kind}, {"version", Nullable(f.version)}, {"sha256", Nullable(f.sha256)}});
     Json changed = Json::array();
     for (const PdaChange& c : report.pdaChanges)
         changed.push_back({{"code", c.code}, {"name", Nullable(PdrName(c.code))}, {"change", PdaChangeKindName(c.kind)}});
@@ -71,7 +75,7 @@ Json HistoryRecordJson(const RunReport& report, const std::string& id, const std
             {"adapter_name", report.adapterName},
             {"mac", Nullable(report.mac)},
             {"serial", Nullable(report.serial)},
-            {"files", files},
+            {"files", FilesJson(report.files)},
             {"before", VersionsJson(report.before)},
             {"after", VersionsJson(report.after)},
             {"pda_changed", changed},

@@ -21,7 +21,7 @@ using Json = nlohmann::ordered_json;
 struct RunFile {
     std::string path;
     std::string kind;                    // "pda", "primary", "station", "primary+station", "image"
-    std::optional<std::string> version;  // the image's firmware versions ("1.4.2", "1.4.2 + 1.7.4")
+    std::optional<std::string> version;  // the image's firmware ("Primary 1.4.2", "Primary 1.4.2, Station 1.7.4")
     std::optional<std::string> sha256;   // null when the file could not be read
 };
 
@@ -58,6 +58,7 @@ struct RunReport {
 
 Json PdaChangesJson(const std::vector<PdaChange>& changes);
 Json PlugsJson(const std::vector<ImagePlugs>& plugs);
+Json FilesJson(const std::vector<RunFile>& files);
 Json VersionsJson(const CardVersions& versions);
 // The history record of a run (docs/command-line.md, "history.jsonl").
 Json HistoryRecordJson(const RunReport& report, const std::string& id, const std::string& time);
