@@ -84,10 +84,10 @@ uint32_t CFirmwareFile::PlugImage(CFirmwareImage& image, CPlugList& plugs, const
             std::copy(upper.begin(), upper.end(), bytes.begin());
             if (image.WriteData(bytes.data(), plug->address, n)) {
                 LogMessage("[filename]  ");
-                note(*plug, PlugResult::Outcome::FileName, Upper(name.substr(0, n)));
+                note(*plug, PlugResult::Outcome::FileName, upper);
             } else {
                 LogMessage("Warning: file name plug does not fit!\n");
-                note(*plug, PlugResult::Outcome::FileNameNoFit, Upper(name.substr(0, n)));
+                note(*plug, PlugResult::Outcome::FileNameNoFit, upper);
             }
             continue;
         }
