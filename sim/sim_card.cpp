@@ -1,10 +1,11 @@
 #include "sim/sim_card.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
-#include <sstream>
+#include <vector>
 
 #include "image/firmware_file.h"
 #include "platform/atomic_file.h"
@@ -14,17 +15,13 @@ namespace varnel::sim {
 
 namespace {
 
+namespace fs = std::filesystem;
+
 constexpr uint32_t kPdaAddressType1 = 0x003F0000;
 constexpr uint32_t kPdaAddressType2 = 0x007F0000;
 constexpr uint32_t kPdaBytes = 0x400;
-
-std::string ReadWholeFile(const std::filesystem::path& path, bool& found) {
-    std::ifstream in(path, std::ios::binary);
-    found = static_cast<bool>(in);
-    std::ostringstream text;
-    if (found) text << in.rdbuf();
-    return text.str();
-}
+// A state file is about 2 KiB; a longer one is damaged and not read.
+constexpr uintmax_t kMaxStateBytes = 0x4000;
 
 std::string HexBytes(const uint8_t* bytes, size_t n) {
     static const char* digits = "0123456789abcdef";
@@ -44,30 +41,33 @@ FirmwareIdentity IdentityFromJson(const nlohmann::json& j) {
     return {j.value<uint16_t>("variant", 0), j.value<uint16_t>("major", 0), j.value<uint16_t>("minor", 0)};
 }
 
+// A sector file's name: its base address as eight hex digits, then ".bin".
+bool IsSectorFileName(const std::string& name) {
+    if (name.size() != 12) return false;
+    std::string extension = name.substr(8);
+    std::transform(extension.begin(), extension.end(), extension.begin(),
+                   [](unsigned char c) { return static_cast<char>(std::tolower(c)); });
+    return extension == ".bin" &&
+           std::all_of(name.begin(), name.begin() + 8, [](unsigned char c) { return std::isxdigit(c) != 0; });
+}
+
+// Why a sector file cannot be a sector ("" when it can), from the file
+// system alone: a file of another size is never read.
+std::string SectorFileProblem(const fs::path& path, const fs::file_status& status, std::error_code ec) {
+    if (ec) return "flash sector file " + path.string() + " cannot be read: " + ec.message();
+    if (status.type() != fs::file_type::regular) return "flash sector file " + path.string() + " is not a regular file";
+    const uintmax_t size = fs::file_size(path, ec);
+    if (ec) return "flash sector file " + path.string() + " cannot be read: " + ec.message();
+    if (size != kSectorSize)
+        return "flash sector file " + path.string() + " is " + std::to_string(size) + " bytes, not the " +
+               std::to_string(kSectorSize) + " of a sector";
+    return "";
+}
+
 }  // namespace
 
 SimCard::SimCard(const CardConfig& config, std::filesystem::path directory)
-    : m_config(config), m_directory(std::move(directory)) {
-    m_primary = m_config.primary;
-    m_station = m_config.station;
-    bool found = false;
-    const std::string text = ReadWholeFile(m_directory / "state.json", found);
-    if (found) {
-        try {
-            const auto state = nlohmann::json::parse(text);
-            const std::string ram = state.at("ram_pda").get<std::string>();
-            for (size_t i = 0; i < kPdaBytes && 2 * i + 1 < ram.size(); ++i)
-                m_ramPda[i] = static_cast<uint8_t>(std::stoul(ram.substr(2 * i, 2), nullptr, 16));
-            m_primary = IdentityFromJson(state.at("primary"));
-            m_station = IdentityFromJson(state.at("station"));
-            return;
-        } catch (const std::exception&) {
-            // A damaged state file: the card resets, as after a power cycle.
-        }
-    }
-    std::string error;
-    Reset(&error);
-}
+    : m_config(config), m_directory(std::move(directory)) {}
 
 uint32_t SimCard::PdaAddress() const {
     return Decode(m_config.type == 1 ? kPdaAddressType1 : kPdaAddressType2);
@@ -78,34 +78,79 @@ uint32_t SimCard::Decode(uint32_t address) const {
     return m_config.type == 1 ? address & 0xFFF9FFFF : address;
 }
 
+bool SimCard::CheckFlashFiles(std::string* error) const {
+    std::error_code ec;
+    const fs::path flash = m_directory / "flash";
+    if (!fs::exists(flash, ec)) return true;
+    // Sorted, so that the file named is the same on every system.
+    std::vector<fs::path> files;
+    for (fs::directory_iterator it(flash, ec), end; !ec && it != end; it.increment(ec))
+        if (IsSectorFileName(it->path().filename().string())) files.push_back(it->path());
+    if (ec) {
+        if (error) *error = "the card's flash " + flash.string() + " cannot be read: " + ec.message();
+        return false;
+    }
+    std::sort(files.begin(), files.end());
+    for (const fs::path& file : files) {
+        const fs::file_status status = fs::status(file, ec);
+        if (const std::string problem = SectorFileProblem(file, status, ec); !problem.empty()) {
+            if (error) *error = problem;
+            return false;
+        }
+    }
+    return true;
+}
+
 std::filesystem::path SimCard::SectorPath(uint32_t base) const {
     char name[24];
     std::snprintf(name, sizeof name, "%08X.bin", base);
     return m_directory / "flash" / name;
 }
 
-std::vector<uint8_t>& SimCard::Sector(uint32_t base) {
-    auto found = m_sectors.find(base);
-    if (found != m_sectors.end()) return found->second;
-    std::vector<uint8_t> sector(kSectorSize, 0xFF);
-    bool exists = false;
-    const std::string bytes = ReadWholeFile(SectorPath(base), exists);
-    std::copy_n(bytes.begin(), std::min<size_t>(bytes.size(), kSectorSize), sector.begin());
-    return m_sectors.emplace(base, std::move(sector)).first->second;
-}
-
-bool SimCard::ReadFlash(uint32_t address, uint8_t* out, uint32_t count) {
-    if (uint64_t{address} + count > m_config.flashSize) return false;
-    for (uint32_t i = 0; i < count; ++i) {
-        const uint32_t a = address + i;
-        out[i] = Sector(a & ~(kSectorSize - 1))[a & (kSectorSize - 1)];
+bool SimCard::ReadSector(uint32_t base, uint32_t offset, uint8_t* out, uint32_t count, std::string* error) const {
+    const fs::path path = SectorPath(base);
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (status.type() == fs::file_type::not_found) {
+        std::fill_n(out, count, uint8_t{0xFF});  // erased flash
+        return true;
+    }
+    if (const std::string problem = SectorFileProblem(path, status, ec); !problem.empty()) {
+        if (error) *error = problem;
+        return false;
+    }
+    std::ifstream in(path, std::ios::binary);
+    in.seekg(offset);
+    in.read(reinterpret_cast<char*>(out), count);
+    if (!in || in.gcount() != static_cast<std::streamsize>(count)) {
+        if (error) *error = "flash sector file " + path.string() + " cannot be read";
+        return false;
     }
     return true;
 }
 
-bool SimCard::ReadRam(uint32_t address, uint8_t* out, uint32_t count) {
-    if (!ReadFlash(address, out, count)) return false;
+bool SimCard::ReadFlash(uint32_t address, uint8_t* out, uint32_t count, std::string* error) {
+    if (uint64_t{address} + count > m_config.flashSize) {
+        if (error) *error = "past the end of the flash";
+        return false;
+    }
+    uint32_t done = 0;
+    while (done < count) {
+        const uint32_t a = address + done;
+        const uint32_t base = a & ~(kSectorSize - 1);
+        const uint32_t n = std::min(count - done, base + kSectorSize - a);
+        if (!ReadSector(base, a - base, out + done, n, error)) return false;
+        done += n;
+    }
+    return true;
+}
+
+bool SimCard::ReadRam(uint32_t address, uint8_t* out, uint32_t count, std::string* error) {
+    if (!ReadFlash(address, out, count, error)) return false;
     const uint32_t pda = PdaAddress();
+    if (uint64_t{address} + count <= pda || address >= pda + kPdaBytes) return true;
+    LoadedState state;
+    if (m_config.ramPda == "loaded" && !State(&state, error)) return false;
     for (uint32_t i = 0; i < count; ++i) {
         const uint32_t a = address + i;
         if (a < pda || a >= pda + kPdaBytes) continue;
@@ -115,7 +160,7 @@ bool SimCard::ReadRam(uint32_t address, uint8_t* out, uint32_t count) {
             const uint16_t word = offset / 2 < m_config.ramPdaWords.size() ? m_config.ramPdaWords[offset / 2] : 0xFFFF;
             out[i] = static_cast<uint8_t>(offset % 2 ? word >> 8 : word);
         } else {
-            out[i] = m_ramPda[a - pda];
+            out[i] = state.ramPda[a - pda];
         }
     }
     return true;
@@ -126,52 +171,105 @@ bool SimCard::WriteFlash(uint32_t address, const uint8_t* data, uint32_t count, 
         if (error) *error = "past the end of the flash";
         return false;
     }
-    // Each sector touched is changed and saved in turn (pieces never cross one).
+    // Each sector touched is read as it is now (another process may have
+    // written it), changed and saved in turn (pieces never cross one).
     uint32_t done = 0;
+    std::vector<uint8_t> sector(kSectorSize);
     while (done < count) {
         const uint32_t a = address + done;
         const uint32_t base = a & ~(kSectorSize - 1);
         const uint32_t n = std::min(count - done, base + kSectorSize - a);
-        std::vector<uint8_t> sector = Sector(base);
+        if (!ReadSector(base, 0, sector.data(), kSectorSize, error)) return false;
         std::memcpy(sector.data() + (a - base), data + done, n);
         std::error_code ignored;
-        std::filesystem::create_directories(m_directory / "flash", ignored);
+        fs::create_directories(m_directory / "flash", ignored);
         // A killed process leaves the old sector or the new one, never a mix;
         // a sector that could not be saved is not changed.
         if (!WriteFileAtomically(SectorPath(base).string(),
                                  std::string_view(reinterpret_cast<const char*>(sector.data()), sector.size()), error,
                                  false))
             return false;
-        m_sectors[base] = std::move(sector);
         done += n;
     }
     return true;
 }
 
-FirmwareIdentity SimCard::IdentityAt(uint32_t address, uint16_t id, const FirmwareIdentity& fallback) {
-    IdentityBlock block;
-    if (!ReadFlash(Decode(address), block.data(), block.size())) return fallback;
-    return DecodeIdentity(block, id).value_or(fallback);
-}
-
-std::string SimCard::FirmwareText() const {
+std::string SimCard::FirmwareText(const FirmwareIdentity& station) const {
     // The configured text is that of the configured Station firmware; any
     // other Station firmware programmed reports its own version.
-    if (m_station == m_config.station) return m_config.firmwareText;
-    return "WLAN STA firmware " + std::to_string(m_station.major) + "." + std::to_string(m_station.minor) + "." +
-           std::to_string(m_station.variant);
+    if (station == m_config.station) return m_config.firmwareText;
+    return "WLAN STA firmware " + std::to_string(station.major) + "." + std::to_string(station.minor) + "." +
+           std::to_string(station.variant);
 }
 
 bool SimCard::Reset(std::string* error) {
-    ReadFlash(PdaAddress(), m_ramPda.data(), kPdaBytes);
-    m_primary = IdentityAt(kPrimaryBase + kIdentityOffset, CComponentVersion::kPrimaryId, m_config.primary);
-    m_station = IdentityAt(kStationBase + kIdentityOffset, CComponentVersion::kStationId, m_config.station);
+    LoadedState state;
+    return Reset(&state, error);
+}
+
+bool SimCard::Reset(LoadedState* loaded, std::string* error) {
+    LoadedState& state = *loaded;
+    // A flash too small to hold the PDA area loads nothing.
+    state.ramPda.fill(0xFF);
+    if (uint64_t{PdaAddress()} + kPdaBytes <= m_config.flashSize &&
+        !ReadFlash(PdaAddress(), state.ramPda.data(), kPdaBytes, error))
+        return false;
+    const auto identity = [&](uint32_t address, uint16_t id, const FirmwareIdentity& fallback,
+                              FirmwareIdentity* out) {
+        IdentityBlock block;
+        if (uint64_t{Decode(address)} + block.size() > m_config.flashSize) {  // a flash too small to hold one
+            *out = fallback;
+            return true;
+        }
+        if (!ReadFlash(Decode(address), block.data(), block.size(), error)) return false;
+        *out = DecodeIdentity(block, id).value_or(fallback);
+        return true;
+    };
+    if (!identity(kPrimaryBase + kIdentityOffset, CComponentVersion::kPrimaryId, m_config.primary, &state.primary) ||
+        !identity(kStationBase + kIdentityOffset, CComponentVersion::kStationId, m_config.station, &state.station))
+        return false;
     std::error_code ignored;
-    std::filesystem::create_directories(m_directory, ignored);
-    const nlohmann::json state{{"ram_pda", HexBytes(m_ramPda.data(), m_ramPda.size())},
-                               {"primary", IdentityJson(m_primary)},
-                               {"station", IdentityJson(m_station)}};
-    return WriteFileAtomically((m_directory / "state.json").string(), state.dump(2) + "\n", error, false);
+    fs::create_directories(m_directory, ignored);
+    const nlohmann::json saved{{"ram_pda", HexBytes(state.ramPda.data(), state.ramPda.size())},
+                               {"primary", IdentityJson(state.primary)},
+                               {"station", IdentityJson(state.station)}};
+    return WriteFileAtomically((m_directory / "state.json").string(), saved.dump(2) + "\n", error, false);
+}
+
+bool SimCard::State(LoadedState* state, std::string* error) {
+    const fs::path path = m_directory / "state.json";
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    const uintmax_t size = status.type() == fs::file_type::regular ? fs::file_size(path, ec) : 0;
+    if (status.type() == fs::file_type::regular && !ec && size <= kMaxStateBytes) {
+        std::ifstream in(path, std::ios::binary);
+        std::string text(static_cast<size_t>(size), '\0');
+        if (in.read(text.data(), static_cast<std::streamsize>(text.size()))) {
+            try {
+                const auto saved = nlohmann::json::parse(text);
+                const std::string ram = saved.at("ram_pda").get<std::string>();
+                if (ram.size() != 2 * kPdaBytes) throw std::runtime_error("short PDA copy");
+                for (size_t i = 0; i < kPdaBytes; ++i)
+                    state->ramPda[i] = static_cast<uint8_t>(std::stoul(ram.substr(2 * i, 2), nullptr, 16));
+                state->primary = IdentityFromJson(saved.at("primary"));
+                state->station = IdentityFromJson(saved.at("station"));
+                return true;
+            } catch (const std::exception&) {
+            }
+        }
+    }
+    // No state, or a damaged one: the card resets, as after a power cycle.
+    return Reset(state, error);
+}
+
+FirmwareIdentity SimCard::Primary() {
+    LoadedState state;
+    return State(&state) ? state.primary : m_config.primary;
+}
+
+FirmwareIdentity SimCard::Station() {
+    LoadedState state;
+    return State(&state) ? state.station : m_config.station;
 }
 
 }  // namespace varnel::sim

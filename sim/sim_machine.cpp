@@ -48,10 +48,14 @@ SimMachine::SimMachine(std::filesystem::path directory) : m_directory(std::move(
     text << in.rdbuf();
     m_config = ParseMachineConfig(text.str());
     for (const AdapterConfig& adapter : m_config.adapters) {
-        if (adapter.card)
+        if (adapter.card) {
             m_cards.push_back(std::make_unique<SimCard>(*adapter.card, m_directory / "cards" / adapter.subkey));
-        else
+            // A flash file that cannot be a sector makes the machine unusable:
+            // it is refused before anything reads it.
+            if (std::string error; !m_cards.back()->CheckFlashFiles(&error)) throw std::runtime_error(error);
+        } else {
             m_cards.push_back(nullptr);
+        }
     }
 }
 
@@ -202,6 +206,10 @@ NdisStatus SimMachine::HandleCard(OpenAdapter& open, SimCard& card, DriverReques
             return kNdisFailure;
         uint8_t* payload = bytes + 4;
         uint16_t words = 0;
+        // The identities are those the card loaded at its last reset.
+        SimCard::LoadedState loaded;
+        if ((rid == kRidPrimaryIdentity || rid == kRidStationIdentity || rid == kRidFirmwareText) && !card.State(&loaded))
+            return kNdisFailure;
         const auto identity = [&](uint16_t id, const FirmwareIdentity& v) {
             PutWord(payload, 0, id);
             PutWord(payload, 1, v.variant);
@@ -217,11 +225,11 @@ NdisStatus SimMachine::HandleCard(OpenAdapter& open, SimCard& card, DriverReques
             PutWord(payload, 3, 0);
             words = 4;
             break;
-        case kRidPrimaryIdentity: identity(0x15, card.Primary()); break;
-        case kRidStationIdentity: identity(0x1F, card.Station()); break;
+        case kRidPrimaryIdentity: identity(0x15, loaded.primary); break;
+        case kRidStationIdentity: identity(0x1F, loaded.station); break;
         case kRidFirmwareText: {
             std::memset(payload, 0, 32);
-            const std::string text = card.FirmwareText();
+            const std::string text = card.FirmwareText(loaded.station);
             std::memcpy(payload, text.data(), std::min<size_t>(text.size(), 32));
             words = 16;
             break;

@@ -3,9 +3,11 @@
 // cards, and the registry, from a machine directory:
 //   machine.json    the configuration (docs/simulated-machine.md)
 //   cards/SUBKEY/   each card's state (see SimCard)
-// Every change to a card is saved before the request returns, so the next
-// process sees it. Counters (request numbers for faults) belong to the
-// process.
+// The cards are one device for every process: each request reads the card's
+// files as they are then, and every change is saved before the request
+// returns, so another process sees it at once and never undoes it. The
+// configuration is read once, when the machine is loaded. Counters (request
+// numbers for faults) belong to the process.
 
 #include <chrono>
 #include <filesystem>
@@ -28,7 +30,8 @@ inline constexpr NdisStatus kNdisNotAccepted = 0xC0010003;
 class SimMachine : public NdisLibrary, public Registry {
 public:
     // Loads the machine; throws std::runtime_error when machine.json is
-    // missing or malformed.
+    // missing or malformed, or a card's flash holds a file that cannot be a
+    // sector (named in the message).
     explicit SimMachine(std::filesystem::path directory);
     ~SimMachine() override;
 

@@ -198,5 +198,40 @@ TEST_F(PdaSafety, AnAssumedCardTypeWritesNoPda) {
     EXPECT_EQ(host.lastView.status, "");
 }
 
+TEST_F(PdaSafety, TheBackupAndTheWriteAreOfTheCardAsAnotherProcessLeftIt) {
+    // The desktop program has the card selected (its PDA read) when another
+    // process restores another card's PDA onto it.
+    CVarnelDlg& dlg = Start({Release("changes.pda"), Release("station.hex")});
+    CPda restored;
+    sample::CardIdentity other;
+    other.serialNumber = "SN 99A09999";
+    sample::FillCardPda(restored, other);
+    {
+        sim::SimMachine process(sim.MachineDir());
+        test::ScriptHost otherHost;
+        CAdapter restore(process, process, otherHost);
+        ASSERT_TRUE(restore.Open(1, true));
+        ASSERT_TRUE(restore.WriteCardPda(restored, true, false));
+        ASSERT_TRUE(restore.EndCardAccess());
+        restore.Close();
+    }
+
+    dlg.OnUpdate();
+    ASSERT_EQ(dlg.m_lastRun, RunOutcome::Succeeded) << ::testing::PrintToString(host.Lines());
+    // The backup holds what the card held, and the update changed that.
+    CPda saved;
+    ASSERT_TRUE(MergePdaTextFile(saved, dlg.m_strBackupFile));
+    EXPECT_EQ(saved.GetRecords(), restored.GetRecords());
+    CPda expected;
+    sample::FillCardPda(expected, other);
+    ASSERT_TRUE(MergePdaTextFile(expected, Release("changes.pda")));
+    ASSERT_GE(ConfigureSetPointAndIntegrator(expected), 0);
+    AuxRecord record{};
+    std::copy_n(FlashPda().begin(), kPdaBytes, record.data);
+    CPda written;
+    ASSERT_TRUE(LoadPdaCopy(written, record));
+    EXPECT_EQ(written.GetRecords(), expected.GetRecords());
+}
+
 }  // namespace
 }  // namespace varnel
