@@ -95,9 +95,9 @@ int Refused(bool json, const char* action, int exit) {
     return exit;
 }
 
-// What a dry run shows after the summary: the PDA changes and the plugging.
+// What a dry run shows after the summary (which lists the PDA changes): the
+// plugging.
 void PrintPlan(std::ostream& out, const RunReport& r) {
-    if (r.pdaWrite) out << "PDA changes (the card's PDA to the PDA the update writes):\n" << FormatPdaDiff(r.pdaChanges);
     for (const ImagePlugs& image : r.plugs)
         out << "Plug records of " << image.file << ":\n" << (image.plugs.empty() ? "  none\n" : FormatPlugReport(image.plugs));
 }

@@ -1,6 +1,7 @@
 #include "pda/pda_diff.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdio>
 
 namespace varnel {
@@ -61,6 +62,34 @@ std::vector<PdaChange> DiffPda(const CPda& before, const CPda& after) {
         changes.push_back(std::move(change));
     }
     return changes;
+}
+
+PdaIdentity IdentityOf(const CPda& pda) {
+    PdaIdentity identity;
+    if (const uint16_t* mac = pda.FindRecord(kPdrMacAddress); mac && mac[0] == 4) {
+        identity.mac = FormatMacAddress(mac + 2);
+        for (char& c : identity.mac) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    } else if (mac) {
+        // A MAC address record of another length is still an address the
+        // card would take: its words tell it from any other.
+        identity.mac = "record " + PdaWordsText(mac + 2, mac[0] > 0 ? mac[0] - 1u : 0u);
+    }
+    if (const uint16_t* serial = pda.FindRecord(kPdrSerialNumber); serial && serial[0] >= 3)
+        identity.serial = UnpackPdrText(serial + 2, serial[0] - 1);
+    return identity;
+}
+
+std::string FormatIdentityChange(const PdaIdentity& before, const PdaIdentity& after) {
+    const auto side = [](const std::string& value) { return value.empty() ? std::string("none") : value; };
+    std::string text;
+    const auto part = [&](const char* name, const std::string& was, const std::string& now) {
+        if (was == now) return;
+        if (!text.empty()) text += ", ";
+        text += std::string(name) + " " + side(was) + " \u2192 " + side(now);
+    };
+    part("MAC address", before.mac, after.mac);
+    part("serial number", before.serial, after.serial);
+    return text;
 }
 
 std::string PdaWordsText(const uint16_t* words, size_t count) {

@@ -39,6 +39,20 @@ const char* PdaChangeKindName(PdaChange::Kind kind);  // "added", "removed", "ch
 // "No differences.\n" when there are none.
 std::string FormatPdaDiff(const std::vector<PdaChange>& changes);
 
+// What tells one card from another: its MAC address ("00-60-1D-12-34-56")
+// and serial number ("SN 99A01234"), as its PDA holds them; "" for a record
+// the PDA lacks.
+struct PdaIdentity {
+    std::string mac;
+    std::string serial;
+};
+PdaIdentity IdentityOf(const CPda& pda);
+
+// The parts of the identity that `after` changes, in words:
+//   "MAC address 00-60-1D-12-34-56 → 00-60-1D-12-34-57, serial number SN 99A01234 → SN 99A01235"
+// (a part the PDA lacks shows as "none"); "" when neither changes.
+std::string FormatIdentityChange(const PdaIdentity& before, const PdaIdentity& after);
+
 // Words as 4-digit lower-case hex, blank-separated.
 std::string PdaWordsText(const uint16_t* words, size_t count);
 

@@ -92,6 +92,25 @@ std::string RunOutcomeKey(RunOutcome outcome) {
     return "failed";
 }
 
+// A PDA that gives the card another MAC address or serial number is written
+// only when the user asks for it by name: Enter, Esc and --yes answer No.
+constexpr const char* kIdentityCaption = "Replace the Card's Identity?";
+
+std::string IdentityLine(const std::string& change) {
+    return change.empty() ? std::string() : "This replaces the card's identity: " + change + "\n";
+}
+
+bool ConfirmIdentity(Host& host, const std::string& change) {
+    if (change.empty()) return true;
+    Message question{"This replaces the card's identity: " + change +
+                         ".\n\nA MAC address belongs to one card: two cards with the same address cannot work on "
+                         "one network.\n\nAnswer Yes only when this card is to take this identity (for example its "
+                         "own PDA, saved before a repair).",
+                     kIdentityCaption, MessageIcon::Warning, MessageButtons::YesNo, true};
+    question.safeDefault = true;  // Enter answers No
+    return host.ShowMessage(question) == MessageAnswer::Yes;
+}
+
 }  // namespace
 
 void CVarnelDlg::BeginRun(const std::string& action) {
@@ -320,6 +339,7 @@ void CVarnelDlg::RunUpdate() {
         // 7. Set point and integrator values; the PDA must fit the card; the
         // copy in flash, which the write replaces, is read for its backup.
         BackupPlan backup;
+        std::string identityChange;
         if (i > 0) {
             summary += std::string(kDashes) + std::to_string(i) + " PDA file(s) Loaded OK\n";
             const int setPoint = ConfigureSetPointAndIntegrator(m_pda);
@@ -336,6 +356,13 @@ void CVarnelDlg::RunUpdate() {
                     "Cannot Continue", MessageIcon::Error);
                 return EndRun(RunOutcome::Failed);
             }
+            std::vector<PdaChange> changes = DiffPda(cardPda, m_pda);
+            summary += "Changes to the card's PDA:\n" + FormatPdaDiff(changes);
+            // A card whose PDA could not be read was asked about above.
+            if (pdaRead) {
+                identityChange = FormatIdentityChange(IdentityOf(cardPda), IdentityOf(m_pda));
+                summary = IdentityLine(identityChange) + summary;
+            }
             std::string why;
             if (!PlanBackup(backupMac, cardPda, backup, why)) {
                 Ask(why + " Nothing was written to the card.", "Cannot Continue", MessageIcon::Error);
@@ -346,7 +373,7 @@ void CVarnelDlg::RunUpdate() {
             if (!backup.raw.empty())
                 summary += "  The PDA in flash is not valid: its raw bytes will be saved to: " + backup.rawPath + "\n";
             m_runReport.pdaWrite = true;
-            m_runReport.pdaChanges = DiffPda(cardPda, m_pda);
+            m_runReport.pdaChanges = std::move(changes);
         }
 
         // 8-10. Load and plug every image.
@@ -400,7 +427,7 @@ void CVarnelDlg::RunUpdate() {
         // 12. Confirmation.
         if (checksOk) {
             m_host.SetMainWindow(true, false);
-            if (!m_host.ConfirmSummary(summary)) {
+            if (!m_host.ConfirmSummary(summary) || !ConfirmIdentity(m_host, identityChange)) {
                 checksOk = false;
                 declined = RunOutcome::Cancelled;
             }
@@ -538,7 +565,15 @@ void CVarnelDlg::RunRestore(const std::string& path, bool forceIncomplete) {
     m_runReport.pdaWrite = true;
     m_runReport.pdaChanges = DiffPda(cardPda, restored);
 
-    std::string summary = "PDA restore: the card's PDA is replaced by exactly the records of\n  " + path + "\n";
+    // The identity the card has: its PDA's, else the address its driver
+    // reports (a card whose PDA cannot be read keeps that one).
+    PdaIdentity identity = IdentityOf(restored);
+    if (pdaRead) identity = IdentityOf(cardPda);
+    else if (!m_strNdisMac.empty() && m_strNdisMac != "00-00-00-00-00-00") identity.mac = m_strNdisMac;
+    const std::string identityChange = FormatIdentityChange(identity, IdentityOf(restored));
+
+    std::string summary = IdentityLine(identityChange) +
+                          "PDA restore: the card's PDA is replaced by exactly the records of\n  " + path + "\n";
     summary += pdaRead ? "  Card MAC Address: " + m_strPdaMac + "\n" : "  The card's PDA could not be read.\n";
     if (restored.FindRecord(kPdrMacAddress) == nullptr)
         summary += "  The file holds no MAC address record: the card will have none.\n";
@@ -548,7 +583,7 @@ void CVarnelDlg::RunRestore(const std::string& path, bool forceIncomplete) {
         summary += "  The PDA in flash is not valid: its raw bytes will be saved to: " + backup.rawPath + "\n";
 
     m_host.SetMainWindow(true, false);
-    const bool confirmed = m_host.ConfirmSummary(summary);
+    const bool confirmed = m_host.ConfirmSummary(summary) && ConfirmIdentity(m_host, identityChange);
     m_host.SetMainWindow(true, true);
     if (!confirmed) {
         m_pda.CopyFrom(cardPda);

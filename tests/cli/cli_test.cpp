@@ -284,6 +284,42 @@ TEST_F(CliUpdate, TheReleaseUpdatesTheCard) {
     EXPECT_EQ(info["serial"], "SN 99A01234");  // the card's own records stay
 }
 
+TEST_F(CliUpdate, AnotherCardsIdentityNeedsItsOwnAnswer) {
+    sample::CardIdentity other;
+    other.mac[5] = 0x57;
+    other.serialNumber = "SN 99A01235";
+    CPda pda;
+    sample::FillCardPda(pda, other);
+    const std::string file = dir.File("other.pda");
+    test::WriteFile(file, FormatPdaText(pda));
+    const std::string said =
+        "Update Information\nThis replaces the card's identity: MAC address 00-60-1D-12-34-56 → 00-60-1D-12-34-57, "
+        "serial number SN 99A01234 → SN 99A01235\n";
+
+    // --yes confirms the summary, not the identity.
+    const Result refused = Cli("pda restore --yes '" + file + "'");
+    EXPECT_EQ(refused.exit, 3) << refused.err;
+    EXPECT_TRUE(refused.out.starts_with(said)) << refused.out;
+    EXPECT_NE(refused.err.find("  -> No (no terminal; answer with --answer \"Replace the Card's Identity?=Yes\")\n"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(nlohmann::json::parse(Cli("info --json").out)["serial"], "SN 99A01234");
+
+    const Result taken = Cli("pda restore --yes --answer \"Replace the Card's Identity?=Yes\" '" + file + "'");
+    EXPECT_EQ(taken.exit, 0) << taken.err;
+    EXPECT_TRUE(taken.out.starts_with(said)) << taken.out;
+    EXPECT_EQ(nlohmann::json::parse(Cli("info --json").out)["serial"], "SN 99A01235");
+
+    // The update's summary lists its PDA changes, once also in a dry run.
+    const Result dry = Cli("update --dry-run --answer Warning=OK '" + kRelease + "changes.pda' '" + kRelease +
+                           "station.hex'");
+    EXPECT_EQ(dry.exit, 0) << dry.err;
+    const size_t changes = dry.out.find("Changes to the card's PDA:\nchanged  0x0002 release  word 1\n");
+    EXPECT_NE(changes, std::string::npos) << dry.out;
+    EXPECT_EQ(dry.out.find("0x0002 release", changes + 40), std::string::npos) << dry.out;
+    EXPECT_LT(changes, dry.out.find("Source File: "));
+}
+
 TEST_F(CliUpdate, ChecksOnlyAndRefusals) {
     const std::string before = Versions();
     struct Case {

@@ -9,6 +9,8 @@
 #include <QLocalSocket>
 #include <QProcess>
 #include <QPushButton>
+#include <QtEndian>
+#include <stdexcept>
 
 #include "tests/qt/qt_fixture.h"
 
@@ -191,6 +193,182 @@ TEST_F(SingleInstanceTest, HandOverDuringTheFlashWaitsForItsEnd) {
     ASSERT_TRUE(second);
     EXPECT_EQ(Finish(*second), 0);
     EXPECT_EQ(Paths(), std::vector<std::string>({Release("card.pda"), Release("primary.hex"), Release("station.hex")}));
+}
+
+// The channel itself, from a raw client in this process: whatever arrives,
+// the program goes on.
+class HandOverChannel : public SingleInstanceTest {
+protected:
+    void SetUp() override {
+        SingleInstanceTest::SetUp();
+        QString error;
+        ASSERT_TRUE(server.Listen(socketPath, &error)) << error.toStdString();
+        server.SetHandlers(
+            [this](const QString& path, std::function<void()> done) {
+                files.push_back(path.toStdString());
+                if (path == "/throws") throw std::runtime_error("the handler failed");
+                if (holdFiles) held.push_back(std::move(done));
+                else done();
+            },
+            [this] { ++raises; });
+        Connect();
+    }
+    void Connect() {
+        client.abort();
+        client.connectToServer(socketPath);
+        ASSERT_TRUE(client.waitForConnected(2000));
+    }
+    static QByteArray Frame(const QByteArray& payload) {
+        QByteArray frame(4, '\0');
+        qToBigEndian(static_cast<quint32>(payload.size()), frame.data());
+        return frame + payload;
+    }
+    // The answers so far: 'A' counted, 'N' with its reason kept.
+    void ReadAnswers() {
+        answers += client.readAll();
+        while (!answers.isEmpty()) {
+            if (answers[0] == 'A') {
+                ++acks;
+                answers.remove(0, 1);
+                continue;
+            }
+            if (answers.size() < 5) return;
+            const quint32 length = qFromBigEndian<quint32>(answers.constData() + 1);
+            if (answers[0] != 'N' || answers.size() < 5 + static_cast<qsizetype>(length)) return;
+            refusals.push_back(answers.mid(5, length).toStdString());
+            answers.remove(0, 5 + length);
+        }
+    }
+    bool Dropped() const { return client.state() == QLocalSocket::UnconnectedState; }
+
+    TempDir dir;
+    QString socketPath = QString::fromStdString(dir.File("channel.socket"));
+    qt::SingleInstance server{QString{}};
+    QLocalSocket client;
+    QByteArray answers;
+    size_t acks = 0;
+    size_t raises = 0;
+    std::vector<std::string> refusals;
+    std::vector<std::string> files;
+    bool holdFiles = false;
+    std::vector<std::function<void()>> held;
+};
+
+TEST_F(HandOverChannel, AHundredThousandFramesInOneWriteAreTakenInALoop) {
+    QByteArray flood;
+    for (int i = 0; i < 100000; ++i) flood += Frame("R");
+    client.write(flood);
+    EXPECT_TRUE(SpinUntil([&] {
+        ReadAnswers();
+        return acks == 100000 || Dropped();
+    }, 60000));
+    EXPECT_EQ(raises, 100000u);
+    EXPECT_EQ(acks, 100000u);
+    // The same connection takes a file after them.
+    client.write(Frame("F/after/the/flood.pda"));
+    EXPECT_TRUE(SpinUntil([&] {
+        ReadAnswers();
+        return acks == 100001 || Dropped();
+    }));
+    EXPECT_EQ(files, std::vector<std::string>({"/after/the/flood.pda"}));
+}
+
+TEST_F(HandOverChannel, AnEndlessStreamIsDroppedNotBuffered) {
+    struct Case {
+        const char* name;
+        QByteArray frame;
+        bool holdFiles;  // the first file is never acknowledged
+    };
+    const Case cases[] = {
+        {"raises whose answers are never read", "R", false},
+        {"files after one that waits", "F/a/file.pda", true},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        holdFiles = c.holdFiles;
+        Connect();
+        // The client reads no answers: they fill the channel back to the
+        // first instance.
+        client.setReadBufferSize(1024);
+        QByteArray chunk;
+        for (int i = 0; i < 1000; ++i) chunk += Frame(c.frame);
+        qint64 sent = 0;
+        constexpr qint64 kGiveUp = 64 << 20;
+        const bool dropped = SpinUntil([&] {
+            if (Dropped()) return true;
+            if (client.bytesToWrite() < (1 << 20) && sent < kGiveUp) {
+                client.write(chunk);
+                sent += chunk.size();
+            }
+            return false;
+        }, 30000);
+        EXPECT_TRUE(dropped) << sent << " bytes sent";
+        EXPECT_LT(sent, 16 << 20) << "the connection was dropped only late";
+        held.clear();
+    }
+    // The program still serves a new connection.
+    holdFiles = false;
+    files.clear();
+    Connect();
+    client.setReadBufferSize(0);
+    client.write(Frame("F/after/the/stream.pda"));
+    EXPECT_TRUE(SpinUntil([&] {
+        ReadAnswers();
+        return acks > 0 || Dropped();
+    }));
+    EXPECT_EQ(files, std::vector<std::string>({"/after/the/stream.pda"}));
+}
+
+TEST_F(HandOverChannel, PathsItCannotTakeAreRefusedWithTheReason) {
+    struct Case {
+        QByteArray name;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"", "the path is empty"},
+        {"relative/card.pda", "the path is relative"},
+        {"/release/caf\xe9.pda", "not valid UTF-8"},  // Latin-1
+        {"/release/\x80\x80.pda", "not valid UTF-8"},
+        {"/release/\xed\xa0\x80.pda", "not valid UTF-8"},  // an encoded surrogate
+        {QByteArray("/release/a\0b.pda", 16), "NUL byte"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.reason);
+        refusals.clear();
+        client.write(Frame("F" + c.name));
+        EXPECT_TRUE(SpinUntil([&] {
+            ReadAnswers();
+            return !refusals.empty() || acks > 0 || Dropped();
+        }));
+        ASSERT_EQ(refusals.size(), 1u);
+        EXPECT_NE(refusals[0].find(c.reason), std::string::npos) << refusals[0];
+    }
+    EXPECT_TRUE(files.empty());
+    EXPECT_EQ(acks, 0u);
+    // The connection goes on with a path that is fine.
+    client.write(Frame("F/release/caf\xc3\xa9.pda"));
+    EXPECT_TRUE(SpinUntil([&] {
+        ReadAnswers();
+        return acks > 0 || Dropped();
+    }));
+    EXPECT_EQ(files, std::vector<std::string>({"/release/caf\xc3\xa9.pda"}));
+
+    // A handler that fails drops the connection, and only it.
+    client.write(Frame("F/throws"));
+    EXPECT_TRUE(SpinUntil([&] { return Dropped(); }));
+    Connect();
+    client.write(Frame("R"));
+    EXPECT_TRUE(SpinUntil([&] {
+        ReadAnswers();
+        return acks == 2 || Dropped();
+    }));
+    EXPECT_EQ(raises, 1u);
+
+    // The sending program says why, and fails.
+    QProcess sender;
+    sender.start(QCoreApplication::applicationFilePath(), {"--send", socketPath, "relative.pda"});
+    EXPECT_EQ(Finish(sender), 1);
+    EXPECT_TRUE(sender.readAllStandardError().contains("refused relative.pda: the path is relative"));
 }
 
 }  // namespace

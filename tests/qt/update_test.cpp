@@ -156,5 +156,27 @@ TEST_F(QtTest, WaysOutWriteNothing) {
     }
 }
 
+TEST_F(QtTest, AnotherMacAddressIsSaidInTheSummaryAndEnterAnswersNo) {
+    const std::string file = sim.dir.File("mac.pda");
+    test::WriteFile(file, "0004 0101 6000 121d 5734\n");
+    qt::Application& a = Start({file, Release("station.hex")});
+    QString summary;
+    ModalAnswerer answerer({{"Varnel", ModalAnswerer::Press("Download")},
+                            {"Update Information",
+                             [&](QWidget& w) {
+                                 summary = w.findChild<QPlainTextEdit*>("summary")->toPlainText();
+                                 ModalAnswerer::Press("UPDATE")(w);
+                             }},
+                            {"Replace the Card's Identity?", [](QWidget& w) { QTest::keyClick(&w, Qt::Key_Return); }}});
+    a.Dialog().OnUpdate();
+    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    EXPECT_TRUE(summary.startsWith(QString::fromUtf8(
+        "This replaces the card's identity: MAC address 00-60-1D-12-34-56 → 00-60-1D-12-34-57\n")))
+        << summary.toStdString();
+    EXPECT_TRUE(summary.contains("Changes to the card's PDA:\nchanged  0x0101 MAC address  word 3\n"));
+    EXPECT_EQ(a.Dialog().m_lastRun, RunOutcome::Cancelled);
+    EXPECT_EQ(Writes(), 0u);
+}
+
 }  // namespace
 }  // namespace varnel::test

@@ -8,6 +8,7 @@
 
 #include "card/adapter.h"
 #include "pda/pda.h"
+#include "pda/pda_diff.h"
 #include "pda/pda_text_file.h"
 #include "platform/file_digest.h"
 #include "sample/sample_release.h"
@@ -145,6 +146,8 @@ TEST_F(Restore, PutsExactlyTheFilesPdaOnTheCard) {
     test::WriteFile(file, FormatPdaText(wanted));
 
     CVarnelDlg& dlg = Start();
+    // The serial number is the card's identity: asked for by name.
+    host.Answer("Replace the Card's Identity?", {MessageAnswer::Yes});
     dlg.OnRestorePda(file, false);
     ASSERT_EQ(dlg.m_lastRun, RunOutcome::Succeeded) << dlg.m_strStatus;
     CPda card;
@@ -208,6 +211,100 @@ TEST_F(Restore, RefusesWhatIsNotAWholePdaAndWritesNothing) {
     EXPECT_EQ(dlg.m_lastRun, RunOutcome::Cancelled);
     EXPECT_EQ(Writes(), 0u);
     EXPECT_EQ(dlg.m_strPdaSerial, "SN 99A01234");
+}
+
+TEST_F(Restore, AnotherCardsIdentityIsWrittenOnlyWhenAskedForByName) {
+    // Another card's whole PDA; one that differs in its serial number only;
+    // and a .pda file for an update that holds another MAC address.
+    sample::CardIdentity otherCard;
+    otherCard.mac[5] = 0x57;
+    otherCard.serialNumber = "SN 99A01235";
+    CPda other, otherSerial, macOnly;
+    sample::FillCardPda(other, otherCard);
+    sample::CardIdentity serialOnly;
+    serialOnly.serialNumber = "SN 99A01235";
+    sample::FillCardPda(otherSerial, serialOnly);
+    const uint16_t mac[] = {4, kPdrMacAddress, 0x6000, 0x121D, 0x5734};
+    macOnly.SetRecord(mac);
+    const std::string otherFile = sim.dir.File("other.pda"), serialFile = sim.dir.File("serial.pda"),
+                      macFile = sim.dir.File("mac.pda");
+    test::WriteFile(otherFile, FormatPdaText(other));
+    test::WriteFile(serialFile, FormatPdaText(otherSerial));
+    test::WriteFile(macFile, FormatPdaText(macOnly));
+
+    const std::string both =
+        "MAC address 00-60-1D-12-34-56 → 00-60-1D-12-34-57, serial number SN 99A01234 → SN 99A01235";
+    struct Case {
+        const char* name;
+        bool restore;  // else an update with these files
+        std::vector<std::string> files;
+        bool force = false;
+        std::optional<MessageAnswer> answer;  // to "Replace the Card's Identity?"
+        std::string change;                   // "" when the identity stays
+        RunOutcome outcome;
+        std::string mac, serial;  // the card's afterwards
+    };
+    const Case cases[] = {
+        {"restore another card's backup", true, {otherFile}, false, {}, both, RunOutcome::Cancelled,
+         "00-60-1D-12-34-56", "SN 99A01234"},
+        {"restore another card's backup, No", true, {otherFile}, false, MessageAnswer::No, both,
+         RunOutcome::Cancelled, "00-60-1D-12-34-56", "SN 99A01234"},
+        {"restore another card's backup, Yes", true, {otherFile}, false, MessageAnswer::Yes, both,
+         RunOutcome::Succeeded, "00-60-1D-12-34-57", "SN 99A01235"},
+        {"restore another serial number", true, {serialFile}, false, {},
+         "serial number SN 99A01234 → SN 99A01235", RunOutcome::Cancelled, "00-60-1D-12-34-56", "SN 99A01234"},
+        {"restore a file without either", true, {Release("changes.pda")}, true, MessageAnswer::Yes,
+         "MAC address 00-60-1D-12-34-56 → none, serial number SN 99A01234 → none", RunOutcome::Succeeded, "", ""},
+        {"restore the card's own", true, {Release("card.pda")}, false, {}, "", RunOutcome::Succeeded,
+         "00-60-1D-12-34-56", "SN 99A01234"},
+        {"update with another MAC address", false, {macFile, Release("station.hex")}, false, {},
+         "MAC address 00-60-1D-12-34-56 → 00-60-1D-12-34-57", RunOutcome::Cancelled, "00-60-1D-12-34-56",
+         "SN 99A01234"},
+        {"update with another MAC address, Yes", false, {macFile, Release("station.hex")}, false,
+         MessageAnswer::Yes, "MAC address 00-60-1D-12-34-56 → 00-60-1D-12-34-57", RunOutcome::Succeeded,
+         "00-60-1D-12-34-57", "SN 99A01234"},
+        {"update with the release's changes", false, {Release("changes.pda"), Release("station.hex")}, false, {},
+         "", RunOutcome::Succeeded, "00-60-1D-12-34-56", "SN 99A01234"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        host = test::ScriptHost();
+        dialog.reset();
+        sim.machine.reset();
+        sim.Init();  // a factory-fresh card
+        CVarnelDlg& dlg = Start(c.restore ? std::vector<std::string>{} : c.files);
+        if (c.answer) host.Answer("Replace the Card's Identity?", {*c.answer});
+        if (c.restore) dlg.OnRestorePda(c.files[0], c.force);
+        else dlg.OnUpdate();
+
+        EXPECT_EQ(dlg.m_lastRun, c.outcome) << ::testing::PrintToString(host.Lines());
+        ASSERT_EQ(host.summaries.size(), 1u);
+        const std::string& summary = host.summaries[0];
+        std::vector<Message> questions;
+        for (const Message& m : host.messages)
+            if (m.caption == "Replace the Card's Identity?") questions.push_back(m);
+        if (c.change.empty()) {
+            EXPECT_EQ(summary.find("identity"), std::string::npos) << summary;
+            EXPECT_TRUE(questions.empty());
+        } else {
+            // Said first in the summary, then asked: Enter and no answer say No.
+            EXPECT_TRUE(summary.starts_with("This replaces the card's identity: " + c.change + "\n")) << summary;
+            ASSERT_EQ(questions.size(), 1u);
+            EXPECT_NE(questions[0].text.find(c.change), std::string::npos) << questions[0].text;
+            EXPECT_EQ(questions[0].buttons, MessageButtons::YesNo);
+            EXPECT_TRUE(questions[0].safeDefault);
+        }
+        // The update's summary lists the PDA changes as the restore's does.
+        EXPECT_NE(summary.find("Changes to the card's PDA:\n"), std::string::npos) << summary;
+        if (c.outcome != RunOutcome::Succeeded) {
+            EXPECT_EQ(Writes(), 0u);
+        }
+        CPda card;
+        ReadCard(card);
+        const PdaIdentity identity = IdentityOf(card);
+        EXPECT_EQ(identity.mac, c.mac);
+        EXPECT_EQ(identity.serial, c.serial);
+    }
 }
 
 }  // namespace

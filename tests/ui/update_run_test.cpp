@@ -119,13 +119,21 @@ TEST_F(UpdateRun, SummaryForACombinedImageAndAPdaFile) {
         "---------------------\n"
         "1 PDA file(s) Loaded OK\n"
         "Set Point and Integrator Values Calculated.\n"
-        "Card PDA will be saved before writing, to: ";
+        "Changes to the card's PDA:\n"
+        "changed  0x0002 release  word 1\n"
+        "    was  0001\n"
+        "    now  0174\n";
     const std::string tail = ".pda\n"
                              "---------------------\n"
                              "Source File: \"" + Release("combined.hex") + "\"\n"
                              "Version information: Primary: 1.4.2, Station: 1.7.4\n";
     EXPECT_TRUE(summary.starts_with(head)) << summary;
     EXPECT_TRUE(summary.ends_with(tail)) << summary;
+    EXPECT_NE(summary.find("\n    now  06ae 04b2 037e 0e89 05a1 0bc9 0390 0c65 0b3c 0b52 0da5 074d 06f1 0760 03c7 0cab 0336 047a "
+                           "0323 0df2 05a1 0e32 0661 0bba 0c87 0c73 0b09 0470 0d8a 0dea 0976 0243 0a9c\n"
+                           "Card PDA will be saved before writing, to: "),
+              std::string::npos)
+        << summary;
     EXPECT_EQ(host.warnings, (std::vector<std::string>{"Warning !!|Do not detach the STA in the period of firmware "
                                                        "downloaded.  If you do, that might cause a serious damage!"}));
 }

@@ -4,9 +4,12 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <QDir>
+#include <QFile>
 #include <QLocalSocket>
 #include <QPointer>
 #include <QStandardPaths>
+#include <QStringDecoder>
 #include <QtEndian>
 
 namespace varnel::qt {
@@ -14,7 +17,13 @@ namespace varnel::qt {
 namespace {
 
 constexpr qint64 kMaxFrame = 64 * 1024;
+// A sender waits for each answer before its next frame, so a connection
+// never has more than one frame unread, nor more than a few answers unsent.
+// One that has more is not a hand-over: it is dropped.
+constexpr qint64 kMaxUnread = 4 + kMaxFrame;
+constexpr qint64 kMaxUnsent = 64 * 1024;
 constexpr char kAck = 'A';
+constexpr char kRefused = 'N';
 
 QByteArray Frame(const QByteArray& payload) {
     QByteArray frame(4, '\0');
@@ -22,58 +31,115 @@ QByteArray Frame(const QByteArray& payload) {
     return frame + payload;
 }
 
+// Why a handed-over name is not a file the program can take ("" when it
+// is), and the path it names.
+QString PathProblem(const QByteArray& name, QString& path) {
+    if (name.isEmpty()) return QStringLiteral("the path is empty");
+    if (name.contains('\0')) return QStringLiteral("the path holds a NUL byte");
+    QStringDecoder utf8(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    path = utf8.decode(name);
+    if (utf8.hasError()) return QStringLiteral("the path is not valid UTF-8");
+    if (QFile::decodeName(QFile::encodeName(path)) != path)
+        return QStringLiteral("the path cannot be written in this system's encoding of file names");
+    if (!QDir::isAbsolutePath(path)) return QStringLiteral("the path is relative (the sender makes paths absolute)");
+    return {};
+}
+
 }  // namespace
 
-// One sending instance's connection: frames in, one at a time; the next is
-// taken only after the last was acknowledged.
+// One sending instance's connection: frames in, taken in order in a loop;
+// the next is taken only after the last was answered. Nothing the other end
+// sends ends the program: a connection that breaks the rules is dropped.
 class SingleInstance::Connection : public QObject {
 public:
     Connection(QLocalSocket* socket, SingleInstance& owner) : QObject(socket), m_socket(socket), m_owner(owner) {
         QObject::connect(socket, &QLocalSocket::readyRead, this, [this] { Take(); });
-        QObject::connect(socket, &QLocalSocket::disconnected, socket, &QObject::deleteLater);
+        QObject::connect(socket, &QLocalSocket::disconnected, this, [this] {
+            // Never under a frame being taken: its handler may run a nested
+            // event loop, and the socket must outlive it.
+            if (m_taking) m_closed = true;
+            else m_socket->deleteLater();
+        });
     }
 
     void Take() {
-        if (m_waiting) return;
         m_buffer += m_socket->readAll();
-        if (m_buffer.size() < 4) return;
-        const quint32 length = qFromBigEndian<quint32>(m_buffer.constData());
-        if (length == 0 || length > kMaxFrame) {
-            m_socket->abort();
-            return;
+        // Re-entered from a handler (a nested event loop, or an answer given
+        // at once): the loop below goes on with what was read.
+        if (m_taking) return;
+        m_taking = true;
+        bool keep = true;
+        // Frames are taken from `start` on and the buffer trimmed once, after
+        // the loop: a long run of small frames costs one pass.
+        qsizetype start = 0;
+        while (keep && !m_waiting && m_buffer.size() - start >= 4) {
+            const quint32 length = qFromBigEndian<quint32>(m_buffer.constData() + start);
+            if (length == 0 || length > kMaxFrame) {
+                keep = false;
+                break;
+            }
+            if (m_buffer.size() - start < 4 + static_cast<qsizetype>(length)) break;
+            const QByteArray payload = m_buffer.mid(start + 4, length);
+            start += 4 + length;
+            keep = Handle(payload);
         }
-        if (m_buffer.size() < 4 + static_cast<qint64>(length)) return;
-        const QByteArray payload = m_buffer.mid(4, length);
-        m_buffer.remove(0, 4 + length);
-        m_waiting = true;
-        QPointer<QLocalSocket> socket = m_socket;
-        QPointer<Connection> self = this;
-        auto done = [socket, self] {
-            if (!socket || !self) return;
-            socket->write(&kAck, 1);
-            socket->flush();
-            self->m_waiting = false;
-            if (!self->m_buffer.isEmpty() || socket->bytesAvailable()) self->Take();
-        };
-        if (payload[0] == 'R') {
-            if (m_owner.m_onRaise) m_owner.m_onRaise();
-            done();
-        } else if (payload[0] == 'F') {
-            const QString path = QString::fromUtf8(payload.mid(1));
-            if (m_owner.m_onFile)
-                m_owner.m_onFile(path, done);
-            else
-                done();
-        } else {
-            m_socket->abort();
-        }
+        m_buffer.remove(0, start);
+        m_taking = false;
+        if (!keep || m_buffer.size() > kMaxUnread || m_socket->bytesToWrite() > kMaxUnsent) m_socket->abort();
+        if (m_closed || m_socket->state() == QLocalSocket::UnconnectedState) m_socket->deleteLater();
     }
 
 private:
+    // One frame; false when the connection is to be dropped.
+    bool Handle(const QByteArray& payload) {
+        const quint64 frame = ++m_frames;
+        m_waiting = true;
+        QPointer<Connection> self = this;
+        auto done = [self, frame] {
+            if (self) self->Answer(frame, QByteArray(1, kAck));
+        };
+        try {
+            if (payload[0] == 'R') {
+                if (m_owner.m_onRaise) m_owner.m_onRaise();
+                done();
+            } else if (payload[0] == 'F') {
+                QString path;
+                const QString problem = PathProblem(payload.mid(1), path);
+                if (!problem.isEmpty())
+                    Answer(frame, kRefused + Frame(problem.toUtf8()));
+                else if (m_owner.m_onFile)
+                    m_owner.m_onFile(path, done);
+                else
+                    done();
+            } else {
+                return false;
+            }
+        } catch (...) {
+            // A handler that failed leaves the program as it was; the
+            // sender is told by the dropped connection.
+            return false;
+        }
+        return true;
+    }
+
+    // The answer to frame `frame` ('A', or 'N' and the reason as a frame);
+    // then the frames after it.
+    void Answer(quint64 frame, const QByteArray& answer) {
+        if (!m_waiting || frame != m_frames) return;
+        m_waiting = false;
+        if (m_socket->state() != QLocalSocket::ConnectedState) return;
+        m_socket->write(answer);
+        m_socket->flush();
+        Take();
+    }
+
     QLocalSocket* m_socket;
     SingleInstance& m_owner;
     QByteArray m_buffer;
+    quint64 m_frames = 0;
     bool m_waiting = false;
+    bool m_taking = false;
+    bool m_closed = false;
 };
 
 SingleInstance::SingleInstance(QString directory) : m_directory(std::move(directory)) {}
@@ -123,6 +189,17 @@ bool SingleInstance::HandOver(const QString& socketPath, const QStringList& path
     }
     QList<QByteArray> frames{QByteArray("R")};
     for (const QString& path : paths) frames << QByteArray("F") + path.toUtf8();
+    const auto what = [](const QByteArray& payload) {
+        return payload[0] == 'R' ? QStringLiteral("the start") : QString::fromUtf8(payload.mid(1));
+    };
+    // `n` bytes of the answer, waiting for them as for the answer itself.
+    const auto read = [&](qint64 n, QByteArray& into) {
+        while (into.size() < n) {
+            if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(ackTimeoutMs)) return false;
+            into += socket.read(n - into.size());
+        }
+        return true;
+    };
     for (const QByteArray& payload : frames) {
         socket.write(Frame(payload));
         if (!socket.waitForBytesWritten(2000) && socket.bytesToWrite() > 0) {
@@ -130,13 +207,20 @@ bool SingleInstance::HandOver(const QString& socketPath, const QStringList& path
             return false;
         }
         QByteArray ack;
-        while (ack.isEmpty()) {
-            if (!socket.waitForReadyRead(ackTimeoutMs)) {
-                if (error) *error = QStringLiteral("the running instance did not acknowledge ") +
-                                    (payload[0] == 'R' ? QStringLiteral("the start") : QString::fromUtf8(payload.mid(1)));
-                return false;
+        if (!read(1, ack)) {
+            if (error) *error = QStringLiteral("the running instance did not acknowledge ") + what(payload);
+            return false;
+        }
+        if (ack[0] == kRefused) {
+            QByteArray length, reason;
+            if (read(4, length) && qFromBigEndian<quint32>(length.constData()) <= kMaxFrame &&
+                read(qFromBigEndian<quint32>(length.constData()), reason)) {
+                if (error)
+                    *error = QStringLiteral("the running instance refused %1: %2").arg(what(payload), QString::fromUtf8(reason));
+            } else if (error) {
+                *error = QStringLiteral("the running instance refused ") + what(payload);
             }
-            ack = socket.read(1);
+            return false;
         }
         if (ack[0] != kAck) {
             if (error) *error = QStringLiteral("the running instance answered nonsense");

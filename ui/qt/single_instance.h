@@ -7,7 +7,11 @@
 //
 // Frames on the socket: a 4-byte big-endian length, then the payload; the
 // payload "R" raises the window, "F" followed by a UTF-8 absolute path adds
-// a file. The first instance answers every frame with the byte 'A'.
+// a file. The first instance answers every frame with the byte 'A', or
+// refuses a path it cannot take (empty, relative, not UTF-8, not a name in
+// the system's encoding) with 'N' and the reason as a frame. A connection
+// that sends a frame of another kind or size, or more than one frame ahead
+// of its answers, is dropped.
 
 #include <QLocalServer>
 #include <QLockFile>
