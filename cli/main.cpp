@@ -36,12 +36,7 @@ private:
     std::vector<const CLI::Option*> m_globals;
 };
 
-}  // namespace
-
-}  // namespace varnel::cli
-
-int main(int argc, char** argv) {
-    using namespace varnel::cli;
+int Run(int argc, char** argv) {
     CLI::App app{"Varnel updates the firmware and the production data of 802.11 WLAN cards.", "varnel-cli"};
     app.require_subcommand(1);
     app.fallthrough();
@@ -85,4 +80,22 @@ int main(int argc, char** argv) {
     }
     if (log) varnel::FlashLog().Enable();
     return outcome.run ? outcome.run() : kExitUsage;
+}
+
+}  // namespace
+
+}  // namespace varnel::cli
+
+// What no command expected ends the program as an internal error, never as
+// an abort: exit 1 with what it was.
+int main(int argc, char** argv) {
+    try {
+        return varnel::cli::Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "varnel-cli: internal error: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "varnel-cli: internal error: an unknown exception\n");
+    }
+    std::fflush(stdout);
+    return varnel::cli::kExitRefused;
 }

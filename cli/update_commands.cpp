@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/session.h"
 #include "update/history.h"
+#include "update/json_text.h"
 
 namespace varnel::cli {
 
@@ -90,7 +91,7 @@ int Refused(bool json, const char* action, int exit) {
     if (json) {
         RunReport report;
         report.action = action;
-        std::cout << RunJson(report, "", {"failed", exit}).dump(2) << "\n";
+        std::cout << JsonText(RunJson(report, "", {"failed", exit}), 2) << "\n";
     }
     return exit;
 }
@@ -137,7 +138,7 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
 
     if (!args.allAdapters) {
         const RunEnd end = UpdateOnce(*session, args);
-        if (args.json) std::cout << RunJson(dialog.m_runReport, dialog.m_strStatus, end).dump(2) << "\n";
+        if (args.json) std::cout << JsonText(RunJson(dialog.m_runReport, dialog.m_strStatus, end), 2) << "\n";
         return end.exit;
     }
 
@@ -187,7 +188,7 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
         out << line << row.status << "\n";
     }
     if (args.json)
-        std::cout << Json{{"outcome", anyFailed ? "failed" : "succeeded"}, {"exit_code", exit}, {"runs", runs}}.dump(2)
+        std::cout << JsonText(Json{{"outcome", anyFailed ? "failed" : "succeeded"}, {"exit_code", exit}, {"runs", runs}}, 2)
                   << "\n";
     return exit;
 }
@@ -211,7 +212,7 @@ int PdaRestore(const GlobalOptions& options, const RestoreArgs& args) {
     CVarnelDlg& dialog = session->Dialog();
     dialog.OnRestorePda(args.file, args.forceIncomplete);
     const RunEnd end = EndOf(*session, false);
-    if (args.json) std::cout << RunJson(dialog.m_runReport, dialog.m_strStatus, end).dump(2) << "\n";
+    if (args.json) std::cout << JsonText(RunJson(dialog.m_runReport, dialog.m_strStatus, end), 2) << "\n";
     return end.exit;
 }
 
@@ -266,7 +267,7 @@ int ShowHistory(const std::string& card, bool json) {
                       pdaChanges);
         table << line << field(*record, "status") << "\n";
     }
-    if (json) std::cout << list.dump(2) << "\n";
+    if (json) std::cout << JsonText(list, 2) << "\n";
     else if (list.empty()) std::cout << "No update history" << (card.empty() ? "" : " for " + card) << " in " << path.string() << "\n";
     else std::cout << table.str();
     return kExitDone;
@@ -297,7 +298,7 @@ int Files(const GlobalOptions& options, const std::vector<std::string>& files, c
         Json messages = Json::array();
         for (const Message& m : session->Terminal().Shown())
             messages.push_back(DisplayCaption(m) + ": " + DisplayText(m.text));
-        std::cout << Json{{"files", entries}, {"messages", messages}}.dump(2) << "\n";
+        std::cout << JsonText(Json{{"files", entries}, {"messages", messages}}, 2) << "\n";
     }
     return allLoad && dialog.m_refusedFiles.empty() ? kExitDone : kExitRefused;
 }
