@@ -15,6 +15,7 @@
 #include "pda/pda.h"
 #include "pda/pda_text_file.h"
 #include "sample/sample_release.h"
+#include "update/json_text.h"
 #include "tests/test_support.h"
 
 namespace varnel {
@@ -165,6 +166,93 @@ TEST(Cli, CheckedInReleaseIsWhatTheBuilderWrites) {
     for (const char* name : {"primary.hex", "station.hex", "combined.hex", "changes.pda", "card.pda", "OEMRelease.oem"})
         EXPECT_EQ(test::ReadFile(dir.File(name)), test::ReadFile(kRelease + name))
             << name << " is stale: run make examples";
+}
+
+// A name that is not UTF-8 (the release's folder, its files, the link
+// file's entries, the machine and the state directory) reaches every JSON
+// output and the history as valid JSON that decodes to its bytes, and the
+// run keeps its outcome.
+TEST(Cli, NamesThatAreNotUtf8ReachEveryJsonOutput) {
+    const std::pair<const char*, std::string> names[] = {
+        {"a Latin-1 byte", "caf\xE9"},
+        {"a lone continuation byte", "\x80x"},
+        {"an overlong form", "\xC0\xAF"},
+        {"a truncated sequence", "\xE2\x82"},
+        {"a surrogate", "\xED\xA0\x80"},
+        {"the escape's own code point", "\xF3\xB0\x82\x80"},
+    };
+    // Parses strictly (invalid UTF-8 throws), then decodes every string.
+    const auto parse = [](const Result& r) {
+        try {
+            return DecodeJsonNames(nlohmann::ordered_json::parse(r.out));
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << e.what() << "\n" << r.out << r.err;
+            return nlohmann::ordered_json();
+        }
+    };
+    // A decoded string (JSON text of bytes that are not UTF-8 cannot be printed).
+    const auto text = [](const nlohmann::ordered_json& value) {
+        return value.is_string() ? value.get<std::string>() : "(not a string)";
+    };
+    for (const auto& [what, name] : names) {
+        SCOPED_TRACE(what);
+        test::TempDir dir;
+        const std::string root = dir.File(name);
+        const std::string release = root + "/release " + name;
+        std::filesystem::create_directories(release);
+        std::vector<std::pair<std::string, std::string>> linked;
+        for (const char* file : {"primary.hex", "station.hex", "changes.pda"}) {
+            const std::string renamed = name + file;
+            test::WriteFile(release + "/" + renamed, test::ReadFile(kRelease + file));
+            linked.emplace_back(renamed, test::ReadFile(kRelease + file));
+        }
+        test::WriteFile(release + "/OEMRelease.oem", sample::LinkFileText(linked));
+        const std::string cli = "--machine '" + root + "/machine' ";
+        const std::string oem = " --oem '" + release + "/OEMRelease.oem'";
+        ::setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
+
+        const Result info = RunCli("image info --json '" + release + "/" + name + "primary.hex'");
+        EXPECT_EQ(info.exit, 0) << info.err;
+        EXPECT_EQ(text(parse(info)["file"]), release + "/" + name + "primary.hex");
+
+        const Result files = RunCli(cli + "files --json" + oem);
+        EXPECT_EQ(files.exit, 0) << files.err;
+        EXPECT_EQ(text(parse(files)["files"][0]["path"]), release + "/" + name + "changes.pda");
+
+        const Result dry = RunCli(cli + "update --dry-run --json" + oem);
+        EXPECT_EQ(dry.exit, 0) << dry.err;
+        EXPECT_EQ(text(parse(dry)["files"][2]["path"]), release + "/" + name + "station.hex");
+
+        const Result update = RunCli(cli + "update --yes --json" + oem);
+        EXPECT_EQ(update.exit, 0) << update.err;
+        const auto run = parse(update);
+        EXPECT_EQ(text(run["outcome"]), "succeeded");
+        EXPECT_TRUE(run["history"]["error"].is_null());
+        const std::string backup = run["backup"].is_string() ? run["backup"].get<std::string>() : "";
+        EXPECT_TRUE(backup.starts_with(root + "/state/varnel/backups/")) << backup;
+        EXPECT_TRUE(std::filesystem::exists(backup)) << backup;
+
+        const Result diff = RunCli(cli + "pda diff --json card '" + backup + "'");
+        EXPECT_EQ(diff.exit, 0) << diff.err;
+        EXPECT_EQ(text(parse(diff)["to"]), backup);
+
+        const Result restore = RunCli(cli + "pda restore --yes --json '" + backup + "'");
+        EXPECT_EQ(restore.exit, 0) << restore.err;
+        EXPECT_EQ(text(parse(restore)["files"][0]["path"]), backup);
+
+        // Both runs are in the history; the table shows the names' own bytes.
+        const Result history = RunCli(cli + "history --json");
+        EXPECT_EQ(history.exit, 0) << history.err;
+        const auto records = parse(history);
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(text(records[0]["files"][0]["path"]), backup);
+        EXPECT_EQ(text(records[1]["files"][1]["path"]), release + "/" + name + "primary.hex");
+        std::ifstream lines(root + "/state/varnel/history.jsonl");
+        for (std::string line; std::getline(lines, line);) EXPECT_TRUE(nlohmann::json::accept(line)) << line;
+        const Result table = RunCli(cli + "history");
+        EXPECT_NE(table.out.find("Card PDA saved to " + root + "/state/"), std::string::npos) << table.out;
+        ::unsetenv("XDG_STATE_HOME");
+    }
 }
 
 // Card commands on a machine of their own.
