@@ -49,13 +49,13 @@ std::unique_ptr<Session> OpenSession(const GlobalOptions& options, bool simulate
 }
 
 int MachineInit(const GlobalOptions& options, bool force, bool latency, int cards) {
-    const auto directory = sim::ResolveMachineDirectory(options.machine);
     std::string error;
-    if (!sample::InitDefaultMachine(directory, force, &error, latency, cards)) {
+    const auto directory = sim::ResolveMachineDirectory(options.Machine(), &error);
+    if (!directory || !sample::InitDefaultMachine(*directory, force, &error, latency, cards)) {
         Complain("machine init", error);
         return kExitRefused;
     }
-    std::cout << "Created the default machine in " << directory.string();
+    std::cout << "Created the default machine in " << directory->string();
     if (cards > 1) std::cout << ", with " << cards << " cards (adapters 1 to " << cards << ")";
     std::cout << "\n";
     return kExitDone;

@@ -30,16 +30,21 @@ struct UpdateArgs {
     bool allAdapters = false;
 };
 
-std::unique_ptr<Session> Start(const GlobalOptions& options, const std::vector<std::string>& answers) {
+// The session, or null with the reason on stderr and the exit code in
+// `exit`: a machine that cannot be opened (a damaged machine file) is a
+// failure, a bad --answer is bad usage.
+std::unique_ptr<Session> Start(const GlobalOptions& options, const std::vector<std::string>& answers, int& exit) {
     std::string error;
     auto session = Session::Open(options, &error);
     if (!session) {
         Complain("machine", error);
+        exit = kExitRefused;
         return nullptr;
     }
     for (const std::string& rule : answers) {
         if (!session->Terminal().AddAnswer(rule, &error)) {
             Complain("--answer", error);
+            exit = kExitUsage;
             return nullptr;
         }
     }
@@ -119,19 +124,21 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
         return kExitUsage;
     }
     const auto refused = [&args](int exit) { return Refused(args.json, "update", exit); };
-    auto session = Start(options, args.answers);
-    if (!session) return refused(kExitUsage);
+    int failed = kExitRefused;
+    auto session = Start(options, args.answers, failed);
+    if (!session) return refused(failed);
     TerminalHost& host = session->Terminal();
     host.SetConfirm(args.yes);
     host.SetDryRun(args.dryRun);
     host.SetJson(args.json);
     CVarnelDlg& dialog = session->Dialog();
     if (!session->Start(options, args.files)) return refused(kExitRefused);
+    // A link file refused, or a FILE that is no file, refuses the update: it
+    // would run without them.
     if (!args.oem.empty()) {
         host.SetOpenFile(args.oem);
-        dialog.OnDownload();
+        if (!dialog.OnDownload()) return refused(kExitRefused);
     }
-    // A FILE that is no file refuses the update: it would run without it.
     if (!dialog.m_refusedFiles.empty()) return refused(kExitRefused);
     if (args.verify) dialog.m_bVerify = true;
     if (args.noForce) dialog.m_bForceAll = false;
@@ -203,8 +210,9 @@ struct RestoreArgs {
 
 int PdaRestore(const GlobalOptions& options, const RestoreArgs& args) {
     const auto refused = [&args](int exit) { return Refused(args.json, "pda restore", exit); };
-    auto session = Start(options, args.answers);
-    if (!session) return refused(kExitUsage);
+    int exit = kExitRefused;
+    auto session = Start(options, args.answers, exit);
+    if (!session) return refused(exit);
     TerminalHost& host = session->Terminal();
     host.SetConfirm(args.yes);
     host.SetJson(args.json);
@@ -274,13 +282,16 @@ int ShowHistory(const std::string& card, bool json) {
 }
 
 int Files(const GlobalOptions& options, const std::vector<std::string>& files, const std::string& oem, bool json) {
-    auto session = Start(options, {});
-    if (!session) return kExitUsage;
+    int exit = kExitRefused;
+    auto session = Start(options, {}, exit);
+    if (!session) return exit;
     CVarnelDlg& dialog = session->Dialog();
     for (const std::string& file : files) dialog.AddFile(file);
+    // A link file refused fails the command, its reason said as a message.
+    bool linkAdded = true;
     if (!oem.empty()) {
         session->Terminal().SetOpenFile(oem);
-        dialog.OnDownload();
+        linkAdded = dialog.OnDownload();
     }
     // A listed file that does not load is named with the reader's reason,
     // and the command fails: the update would refuse it.
@@ -300,12 +311,13 @@ int Files(const GlobalOptions& options, const std::vector<std::string>& files, c
             messages.push_back(DisplayCaption(m) + ": " + DisplayText(m.text));
         std::cout << JsonText(Json{{"files", entries}, {"messages", messages}}, 2) << "\n";
     }
-    return allLoad && dialog.m_refusedFiles.empty() ? kExitDone : kExitRefused;
+    return allLoad && linkAdded && dialog.m_refusedFiles.empty() ? kExitDone : kExitRefused;
 }
 
 int Query(const GlobalOptions& options, bool firmware) {
-    auto session = Start(options, {});
-    if (!session) return kExitUsage;
+    int exit = kExitRefused;
+    auto session = Start(options, {}, exit);
+    if (!session) return exit;
     if (!session->Start(options)) return kExitRefused;
     CVarnelDlg& dialog = session->Dialog();
     const char* caption = firmware ? "Current Firmware Versions" : "Driver Version for Selected Card";

@@ -61,7 +61,9 @@ public:
     // The file list and the OEM link file.
     void AddFile(const std::string& path);
     bool LoadPdaFile(const std::string& path);
-    void OnDownload();
+    // Asks for a link file and adds its three files; false, with the reason
+    // in a message, when none was chosen or it was refused.
+    bool OnDownload();
 
     // The update run ("Update!"). A run that began writing to the card
     // appends its record to the update history before it returns.

@@ -59,7 +59,7 @@ bool CVarnelDlg::LoadPdaFile(const std::string& path) {
     return true;
 }
 
-void CVarnelDlg::OnDownload() {
+bool CVarnelDlg::OnDownload() {
     std::string directory;
     if (!m_registry.KeyExists(RegistryHive::CurrentUser, "Software\\Varnel")) {
         Ask("Varnel can't get any data from Registry!!", "", MessageIcon::None);
@@ -69,17 +69,17 @@ void CVarnelDlg::OnDownload() {
         if (value->size() < kRegistryPathMax) directory = *value;
     }
     const auto chosen = m_host.OpenFile({"oem", directory + "\\Firmware\\*.oem", "Link File (*.oem)|*.oem|"});
-    if (!chosen) return;
+    if (!chosen) return false;
 
     std::ifstream in(*chosen, std::ios::binary);
     const auto [folder, name] = SplitPath(*chosen);
     if (!in) {
         Ask("Cannot read the link file " + *chosen, "Error", MessageIcon::Error);
-        return;
+        return false;
     }
     if (name != kLinkFileName) {
         Ask("This is not the specified linking file for Firmware update!", "", MessageIcon::Error);
-        return;
+        return false;
     }
     std::ostringstream bytes;
     bytes << in.rdbuf();
@@ -87,7 +87,7 @@ void CVarnelDlg::OnDownload() {
     const auto link = ParseLinkFile(bytes.str(), &reason);
     if (!link) {
         Ask("The link file " + *chosen + " cannot be used: " + reason + ".", "Error", MessageIcon::Error);
-        return;
+        return false;
     }
     // Every named file must be there to prove the sum: a missing one
     // refuses the link file.
@@ -97,15 +97,16 @@ void CVarnelDlg::OnDownload() {
         if (!fileSum) {
             Ask("The link file names " + folder + file + ", which cannot be opened. Nothing was added.", "Error",
                 MessageIcon::Error);
-            return;
+            return false;
         }
         sum += static_cast<uint32_t>(*fileSum);
     }
     if (sum != link->checksum) {
         Ask("The firmware files had been modified!!", "", MessageIcon::Warning);
-        return;
+        return false;
     }
     for (const std::string& file : link->names) AddFile(folder + file);
+    return true;
 }
 
 }  // namespace varnel

@@ -13,6 +13,7 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,7 +26,7 @@
 namespace {
 
 struct Options {
-    std::string machine;
+    std::optional<std::string> machine;
     std::vector<std::string> files;
     bool help = false;
     bool version = false;
@@ -151,20 +152,23 @@ int Run(int argc, char** argv) {
     case varnel::qt::SingleInstance::Role::First: break;
     }
 
-    const auto directory = varnel::sim::ResolveMachineDirectory(options.machine);
     std::string machineError;
-    if (!varnel::sample::EnsureDefaultMachine(directory, &machineError)) {
+    const auto resolved = varnel::sim::ResolveMachineDirectory(options.machine, &machineError);
+    if (!resolved || !varnel::sample::EnsureDefaultMachine(*resolved, &machineError)) {
         std::fprintf(stderr, "varnel: machine: %s\n", machineError.c_str());
         return 1;
     }
     std::unique_ptr<varnel::sim::SimMachine> machine;
     try {
-        machine = std::make_unique<varnel::sim::SimMachine>(directory);
+        machine = std::make_unique<varnel::sim::SimMachine>(*resolved);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "varnel: machine: %s\n", e.what());
         return 1;
     }
-    if (const char* trace = std::getenv("VARNEL_TRACE")) machine->SetTrace(trace);
+    if (const char* trace = std::getenv("VARNEL_TRACE"); trace && !machine->OpenTrace(trace, &machineError)) {
+        std::fprintf(stderr, "varnel: VARNEL_TRACE: %s\n", machineError.c_str());
+        return 1;
+    }
 
     varnel::qt::Application program(*machine, *machine);
     program.Serve(instance);
