@@ -37,15 +37,22 @@ void CVarnelDlg::AddFile(const std::string& path) {
         Ask("The new firmware files will be taken over!!", "", MessageIcon::Warning);
         m_fileList.RemoveAll();
     }
-    const FileEntry entry = ClassifyFile(path);
-    m_fileList.AddItem(entry.type, entry.text, entry.path, entry.problem);
+    m_fileList.AddItem(ClassifyFile(path));
     UpdateData();
 }
 
-bool CVarnelDlg::LoadPdaFile(const std::string& path) {
+bool CVarnelDlg::LoadPdaFile(const std::string& path, const FileEntry* listed) {
     uint16_t words[PdaMaxWords];
     std::string reason;
-    const uint16_t count = ReadPdaTextFile(words, path.c_str(), &reason);
+    uint16_t count = 0;
+    // The words read when the file was listed, while the file is as it was.
+    if (listed && listed->path == path && listed->stamp && !listed->pdaWords.empty() &&
+        listed->pdaWords.size() <= PdaMaxWords && StampOf(path) == listed->stamp) {
+        count = static_cast<uint16_t>(listed->pdaWords.size());
+        std::copy(listed->pdaWords.begin(), listed->pdaWords.end(), words);
+    } else {
+        count = ReadPdaTextFile(words, path.c_str(), &reason);
+    }
     if (count == 0) {
         // The reader's own reason, with its line number, follows.
         Ask("File not loaded. Format invalid?" + (reason.empty() ? std::string{} : "\n" + reason), "",

@@ -279,7 +279,7 @@ void CVarnelDlg::RunUpdate() {
         bool pdaFilesLoaded = false;
         std::string path;
         while (m_fileList.GetPath(i, path) && IsPdaPath(path)) {
-            if (!LoadPdaFile(path)) {
+            if (!LoadPdaFile(path, &m_fileList.Entries()[static_cast<size_t>(i)])) {
                 CloseAdapterHandle();
                 Ask("Error loading " + path, "Error", MessageIcon::Error);
                 return EndRun(RunOutcome::Failed);
