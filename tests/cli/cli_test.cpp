@@ -342,6 +342,82 @@ TEST_F(CliMachine, CardMessagesGoToStderrAndTheTraceToItsFile) {
     EXPECT_GE(rids, 3);
 }
 
+TEST_F(CliMachine, RefusalsSayWhyAndExitOne) {
+    ::setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);
+    ASSERT_EQ(Cli("machine init").exit, 0);
+    const std::string machine = "--machine '" + dir.File("machine") + "' ";
+    // A machine whose file is damaged.
+    std::filesystem::copy(dir.File("machine"), dir.File("damaged"), std::filesystem::copy_options::recursive);
+    test::WriteFile(dir.File("damaged/machine.json"), "{\"system\": ");
+    const std::string damaged = "--machine '" + dir.File("damaged") + "' ";
+    // A folder of the user's that is no machine.
+    std::filesystem::create_directories(dir.File("mine/cards"));
+    test::WriteFile(dir.File("mine/notes.txt"), "mine");
+    const std::string mine = "--machine '" + dir.File("mine") + "' ";
+    const std::string station = " '" + kRelease + "station.hex'";
+    const std::string missingOem = " --oem '" + dir.File("missing/OEMRelease.oem") + "'";
+    test::WriteFile(dir.File("bad.oem"), "x");
+    std::filesystem::create_directories(dir.File("elsewhere"));
+    test::WriteFile(dir.File("elsewhere/OEMRelease.oem"), "primary.hexstation.hexchanges.pda 1");
+    const std::string badOem = " --oem '" + dir.File("elsewhere/OEMRelease.oem") + "'";
+    const std::string nines(300, '9');
+    struct Case {
+        std::string arguments;
+        int exit;
+        std::string err;
+    };
+    const Case cases[] = {
+        // A link file that is missing or refused fails the command.
+        {machine + "files" + missingOem, 1, "Error: Cannot read the link file "},
+        {machine + "files" + badOem, 1, "cannot be opened. Nothing was added."},
+        {machine + "update --yes" + missingOem + station, 1, "Error: Cannot read the link file "},
+        // Adapter numbers are decimal, from 0 to 9999.
+        {machine + "--adapter 01 query firmware", 0, ""},
+        {machine + "--adapter 012 query firmware", 1, "--adapter 12: no such valid adapter"},
+        {machine + "--adapter 0x01 query firmware", 2, "not an adapter number (a decimal number from 0 to 9999)"},
+        {machine + "--adapter 1e0 query firmware", 2, "not an adapter number (a decimal number from 0 to 9999)"},
+        {machine + "--adapter -1 query firmware", 2, "not an adapter number (a decimal number from 0 to 9999)"},
+        {machine + "--adapter " + nines + " query firmware", 2, "--adapter: not an adapter number (a decimal number from 0 to 9999)\n"},
+        // An empty machine name, or a folder that is no machine.
+        {"--machine '' info", 1, "--machine: an empty name is no directory"},
+        {mine + "info", 1, "is not a simulated machine (no machine.json) and is not empty"},
+        {mine + "machine init --force", 1, "is not a simulated machine (no machine.json) and is not empty"},
+        // A damaged machine file is a failure, not bad usage.
+        {damaged + "update --yes" + station, 1, "machine.json"},
+        {damaged + "pda restore --yes '" + kRelease + "card.pda'", 1, "machine.json"},
+        {damaged + "query firmware", 1, "machine.json"},
+        {damaged + "files" + station, 1, "machine.json"},
+        // A trace that cannot be written stops the command before it runs.
+        {machine + "--trace '" + dir.File("no/such/folder/trace.jsonl") + "' update --yes" + station, 1,
+         "--trace: " + dir.File("no/such/folder/trace.jsonl") + ": cannot be opened for writing"},
+    };
+    const std::string versions = Cli("query firmware").out;
+    for (const Case& c : cases) {
+        const Result r = RunCli(c.arguments);
+        EXPECT_EQ(r.exit, c.exit) << c.arguments << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.arguments << "\n" << r.err;
+        EXPECT_LT(r.err.size(), 1000u) << c.arguments;
+    }
+    // Nothing was written: not the card, not the user's folder.
+    EXPECT_EQ(Cli("query firmware").out, versions);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("mine/machine.json")));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.File("mine/cards")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("state/varnel/history.jsonl")));
+
+    // VARNEL_MACHINE="" is refused as --machine "" is; a JSON answer still comes.
+    ::setenv("VARNEL_MACHINE", "", 1);
+    const Result empty = RunCli("update --json --yes" + station);
+    ::unsetenv("VARNEL_MACHINE");
+    EXPECT_EQ(empty.exit, 1);
+    EXPECT_NE(empty.err.find("VARNEL_MACHINE: an empty name is no directory"), std::string::npos) << empty.err;
+    EXPECT_EQ(nlohmann::json::parse(empty.out)["exit_code"], 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("state/varnel/machine")));
+    const Result files = RunCli(machine + "files --json" + missingOem);
+    EXPECT_EQ(files.exit, 1);
+    EXPECT_EQ(nlohmann::json::parse(files.out)["files"].size(), 0u);
+    ::unsetenv("XDG_STATE_HOME");
+}
+
 class CliUpdate : public CliMachine {
 protected:
     void SetUp() override {
