@@ -7,6 +7,9 @@
 # make demo only the light set, make test and make windows also the package
 # checkers, the Windows cross compiler and wine.
 
+# make's own "Entering directory" lines stay out of the programs' output.
+MAKEFLAGS += --no-print-directory
+
 JOBS    ?= 2
 BUILD   ?= build
 ASAN    ?= build-asan
@@ -36,9 +39,14 @@ build: deps
 DEMO_STATE := $(abspath $(BUILD))/demo-state
 DEMO_CLI   := XDG_STATE_HOME=$(DEMO_STATE) $(CLI) --machine $(DEMO_STATE)/machine
 
+# The build's lines go to a log, shown only when the build fails: the screen
+# holds the program's own words.
 demo: deps
-	@cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-	@cmake --build $(BUILD) -j$(JOBS) --target varnel-cli
+	@echo "Building varnel-cli (the build's output goes to $(BUILD)/demo-build.log) ..."
+	@mkdir -p $(BUILD)
+	@{ cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo && \
+	   cmake --build $(BUILD) -j$(JOBS) --target varnel-cli; } >$(BUILD)/demo-build.log 2>&1 || \
+	   { tail -n 40 $(BUILD)/demo-build.log; echo "The build failed: see $(BUILD)/demo-build.log"; exit 1; }
 	@rm -rf $(DEMO_STATE)
 	@$(DEMO_CLI) machine init --latency
 	@echo; echo "== varnel-cli info"

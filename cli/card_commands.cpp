@@ -17,6 +17,7 @@
 #include "sample/default_machine.h"
 #include "sim/machine_dir.h"
 #include "update/run_report.h"
+#include "update/json_text.h"
 
 namespace varnel::cli {
 
@@ -48,13 +49,13 @@ std::unique_ptr<Session> OpenSession(const GlobalOptions& options, bool simulate
 }
 
 int MachineInit(const GlobalOptions& options, bool force, bool latency, int cards) {
-    const auto directory = sim::ResolveMachineDirectory(options.machine);
     std::string error;
-    if (!sample::InitDefaultMachine(directory, force, &error, latency, cards)) {
+    const auto directory = sim::ResolveMachineDirectory(options.Machine(), &error);
+    if (!directory || !sample::InitDefaultMachine(*directory, force, &error, latency, cards)) {
         Complain("machine init", error);
         return kExitRefused;
     }
-    std::cout << "Created the default machine in " << directory.string();
+    std::cout << "Created the default machine in " << directory->string();
     if (cards > 1) std::cout << ", with " << cards << " cards (adapters 1 to " << cards << ")";
     std::cout << "\n";
     return kExitDone;
@@ -93,7 +94,7 @@ int Adapters(const GlobalOptions& options, bool json) {
         if (json) list.push_back({{"adapter", entry.index}, {"name", entry.name}});
         else std::cout << entry.index << "  " << entry.name << "\n";
     }
-    if (json) std::cout << list.dump(2) << "\n";
+    if (json) std::cout << JsonText(list, 2) << "\n";
     return kExitDone;
 }
 
@@ -132,7 +133,7 @@ int Info(const GlobalOptions& options, bool json) {
                    {"station", station ? Json(station->Format()) : Json(nullptr)},
                    {"driver_version", driver ? Json(DriverVersionText(*driver)) : Json(nullptr)}};
     if (json) {
-        std::cout << out.dump(2) << "\n";
+        std::cout << JsonText(out, 2) << "\n";
         return kExitDone;
     }
     const auto show = [](const Json& v) { return v.is_null() ? std::string("-") : v.is_string() ? v.get<std::string>() : v.dump(); };
@@ -204,7 +205,7 @@ int PdaDiff(const GlobalOptions& options, const std::string& a, const std::strin
     const CPda* after = DiffSide(b, options, session, fileB);
     if (!after) return kExitRefused;
     const std::vector<PdaChange> changes = DiffPda(*before, *after);
-    if (json) std::cout << Json{{"from", a}, {"to", b}, {"changes", PdaChangesJson(changes)}}.dump(2) << "\n";
+    if (json) std::cout << JsonText(Json{{"from", a}, {"to", b}, {"changes", PdaChangesJson(changes)}}, 2) << "\n";
     else std::cout << FormatPdaDiff(changes);
     return kExitDone;
 }

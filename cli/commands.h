@@ -4,6 +4,7 @@
 
 #include <CLI/CLI.hpp>
 #include <functional>
+#include <optional>
 #include <string>
 
 namespace varnel::cli {
@@ -26,6 +27,8 @@ struct Outcome {
 // Options every command takes.
 struct GlobalOptions {
     std::string machine;  // --machine DIR
+    bool machineGiven = false;  // --machine was given (an empty DIR is refused)
+    std::optional<std::string> Machine() const { return machineGiven ? std::optional(machine) : std::nullopt; }
     std::string trace;    // --trace FILE
     int adapter = -1;     // --adapter N; -1: the first valid adapter
 };

@@ -13,6 +13,7 @@
 #include "pda/pda.h"
 #include "pda/pda_text_file.h"
 #include "platform/atomic_file.h"
+#include "update/json_text.h"
 
 namespace varnel::cli {
 
@@ -73,7 +74,7 @@ int ImageInfo(const std::string& path, bool json) {
                        {"platforms", platforms},
                        {"blocks", blocks},
                        {"plugs", plugs}};
-        std::cout << out.dump(2) << "\n";
+        std::cout << JsonText(out, 2) << "\n";
         return kExitDone;
     }
 

@@ -1,5 +1,6 @@
 // varnel-cli: the command-line front end of Varnel.
 
+#include <algorithm>
 #include <cstdio>
 #include <iostream>
 
@@ -36,24 +37,39 @@ private:
     std::vector<const CLI::Option*> m_globals;
 };
 
-}  // namespace
+// An adapter number is decimal: "012" is 12, never octal, and "0x0A" is no
+// number. The registry numbers adapters with four digits.
+constexpr int kMaxAdapter = 9999;
 
-}  // namespace varnel::cli
+CLI::Validator AdapterNumber() {
+    return CLI::Validator(
+        [](std::string& value) -> std::string {
+            const std::string why = "not an adapter number (a decimal number from 0 to " + std::to_string(kMaxAdapter) + ")";
+            if (value.empty() || value.size() > 16 ||
+                !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
+                return why;
+            const size_t first = std::min(value.find_first_not_of('0'), value.size() - 1);
+            value.erase(0, first);
+            if (value.size() > 4 || std::stoi(value) > kMaxAdapter) return why;
+            return {};
+        },
+        "N");
+}
 
-int main(int argc, char** argv) {
-    using namespace varnel::cli;
+int Run(int argc, char** argv) {
     CLI::App app{"Varnel updates the firmware and the production data of 802.11 WLAN cards.", "varnel-cli"};
     app.require_subcommand(1);
     app.fallthrough();
     app.set_version_flag("--version", "varnel-cli " VARNEL_VERSION);
     bool log = false;
     GlobalOptions options;
+    CLI::Option* machine = nullptr;
     // Set before the commands are added: they take the formatter over.
     auto help = std::make_shared<HelpFormatter>();
     app.formatter(help);
     help->SetGlobals({
         app.add_flag("--log", log, "Append the update log to flash.log in the current directory"),
-        app.add_option("--machine", options.machine,
+        machine = app.add_option("--machine", options.machine,
                        "The simulated machine's directory (default: $VARNEL_MACHINE, else "
                        "$XDG_STATE_HOME/varnel/machine)")
             ->type_name("DIR"),
@@ -62,7 +78,7 @@ int main(int argc, char** argv) {
             ->type_name("FILE"),
         app.add_option("--adapter", options.adapter,
                        "Adapter number as 'adapters' lists it (default: the first valid one)")
-            ->check(CLI::NonNegativeNumber),
+            ->transform(AdapterNumber()),
     });
 
     Outcome outcome;
@@ -83,6 +99,25 @@ int main(int argc, char** argv) {
         app.exit(e);
         return kExitUsage;
     }
+    options.machineGiven = machine->count() > 0;
     if (log) varnel::FlashLog().Enable();
     return outcome.run ? outcome.run() : kExitUsage;
+}
+
+}  // namespace
+
+}  // namespace varnel::cli
+
+// What no command expected ends the program as an internal error, never as
+// an abort: exit 1 with what it was.
+int main(int argc, char** argv) {
+    try {
+        return varnel::cli::Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "varnel-cli: internal error: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "varnel-cli: internal error: an unknown exception\n");
+    }
+    std::fflush(stdout);
+    return varnel::cli::kExitRefused;
 }

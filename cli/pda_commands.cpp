@@ -9,6 +9,7 @@
 #include "pda/pda_diff.h"
 #include "pda/pda_text_file.h"
 #include "pda/setpoint.h"
+#include "update/json_text.h"
 
 namespace varnel::cli {
 
@@ -43,7 +44,7 @@ int PdaShow(const std::vector<std::string>& files, bool setPoint, bool json) {
                                {"data", std::vector<uint16_t>(record.begin() + 2, record.end())}});
         Json out{{"records", records}, {"words", words}, {"crc", crc}};
         if (setPoint) out["setpoint"] = setPointResult;
-        std::cout << out.dump(2) << "\n";
+        std::cout << JsonText(out, 2) << "\n";
     } else {
         std::cout << "Records: " << pda.GetRecords().size() << "\n";
         for (const auto& [code, record] : pda.GetRecords())

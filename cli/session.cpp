@@ -17,7 +17,7 @@ std::unique_ptr<Session> Session::Open(const GlobalOptions& options, std::string
     // On Windows the card is reached through the access library, unless the
     // simulated machine is asked for.
     const char* machine = std::getenv("VARNEL_MACHINE");
-    simulated = simulated || !options.machine.empty() || (machine && *machine);
+    simulated = simulated || options.machineGiven || machine;
 #else
     simulated = true;
 #endif
@@ -30,7 +30,9 @@ std::unique_ptr<Session> Session::Open(const GlobalOptions& options, std::string
 }
 
 bool Session::OpenSimulatedMachine(const GlobalOptions& options, std::string* error) {
-    const auto directory = sim::ResolveMachineDirectory(options.machine);
+    const auto resolved = sim::ResolveMachineDirectory(options.Machine(), error);
+    if (!resolved) return false;
+    const std::filesystem::path& directory = *resolved;
     std::error_code ec;
     const bool existed = std::filesystem::exists(directory / "machine.json", ec);
     if (!sample::EnsureDefaultMachine(directory, error)) return false;
@@ -43,7 +45,10 @@ bool Session::OpenSimulatedMachine(const GlobalOptions& options, std::string* er
     }
     std::string trace = options.trace;
     if (const char* env = std::getenv("VARNEL_TRACE"); trace.empty() && env) trace = env;
-    m_machine->SetTrace(trace);
+    if (!m_machine->OpenTrace(trace, error)) {
+        if (error) *error = (options.trace.empty() ? "VARNEL_TRACE: " : "--trace: ") + *error;
+        return false;
+    }
     return true;
 }
 

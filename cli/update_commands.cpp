@@ -10,6 +10,7 @@
 #include "cli/commands.h"
 #include "cli/session.h"
 #include "update/history.h"
+#include "update/json_text.h"
 
 namespace varnel::cli {
 
@@ -29,16 +30,21 @@ struct UpdateArgs {
     bool allAdapters = false;
 };
 
-std::unique_ptr<Session> Start(const GlobalOptions& options, const std::vector<std::string>& answers) {
+// The session, or null with the reason on stderr and the exit code in
+// `exit`: a machine that cannot be opened (a damaged machine file) is a
+// failure, a bad --answer is bad usage.
+std::unique_ptr<Session> Start(const GlobalOptions& options, const std::vector<std::string>& answers, int& exit) {
     std::string error;
     auto session = Session::Open(options, &error);
     if (!session) {
         Complain("machine", error);
+        exit = kExitRefused;
         return nullptr;
     }
     for (const std::string& rule : answers) {
         if (!session->Terminal().AddAnswer(rule, &error)) {
             Complain("--answer", error);
+            exit = kExitUsage;
             return nullptr;
         }
     }
@@ -90,7 +96,7 @@ int Refused(bool json, const char* action, int exit) {
     if (json) {
         RunReport report;
         report.action = action;
-        std::cout << RunJson(report, "", {"failed", exit}).dump(2) << "\n";
+        std::cout << JsonText(RunJson(report, "", {"failed", exit}), 2) << "\n";
     }
     return exit;
 }
@@ -118,26 +124,28 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
         return kExitUsage;
     }
     const auto refused = [&args](int exit) { return Refused(args.json, "update", exit); };
-    auto session = Start(options, args.answers);
-    if (!session) return refused(kExitUsage);
+    int failed = kExitRefused;
+    auto session = Start(options, args.answers, failed);
+    if (!session) return refused(failed);
     TerminalHost& host = session->Terminal();
     host.SetConfirm(args.yes);
     host.SetDryRun(args.dryRun);
     host.SetJson(args.json);
     CVarnelDlg& dialog = session->Dialog();
     if (!session->Start(options, args.files)) return refused(kExitRefused);
+    // A link file refused, or a FILE that is no file, refuses the update: it
+    // would run without them.
     if (!args.oem.empty()) {
         host.SetOpenFile(args.oem);
-        dialog.OnDownload();
+        if (!dialog.OnDownload()) return refused(kExitRefused);
     }
-    // A FILE that is no file refuses the update: it would run without it.
     if (!dialog.m_refusedFiles.empty()) return refused(kExitRefused);
     if (args.verify) dialog.m_bVerify = true;
     if (args.noForce) dialog.m_bForceAll = false;
 
     if (!args.allAdapters) {
         const RunEnd end = UpdateOnce(*session, args);
-        if (args.json) std::cout << RunJson(dialog.m_runReport, dialog.m_strStatus, end).dump(2) << "\n";
+        if (args.json) std::cout << JsonText(RunJson(dialog.m_runReport, dialog.m_strStatus, end), 2) << "\n";
         return end.exit;
     }
 
@@ -187,7 +195,7 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
         out << line << row.status << "\n";
     }
     if (args.json)
-        std::cout << Json{{"outcome", anyFailed ? "failed" : "succeeded"}, {"exit_code", exit}, {"runs", runs}}.dump(2)
+        std::cout << JsonText(Json{{"outcome", anyFailed ? "failed" : "succeeded"}, {"exit_code", exit}, {"runs", runs}}, 2)
                   << "\n";
     return exit;
 }
@@ -202,8 +210,9 @@ struct RestoreArgs {
 
 int PdaRestore(const GlobalOptions& options, const RestoreArgs& args) {
     const auto refused = [&args](int exit) { return Refused(args.json, "pda restore", exit); };
-    auto session = Start(options, args.answers);
-    if (!session) return refused(kExitUsage);
+    int exit = kExitRefused;
+    auto session = Start(options, args.answers, exit);
+    if (!session) return refused(exit);
     TerminalHost& host = session->Terminal();
     host.SetConfirm(args.yes);
     host.SetJson(args.json);
@@ -211,7 +220,7 @@ int PdaRestore(const GlobalOptions& options, const RestoreArgs& args) {
     CVarnelDlg& dialog = session->Dialog();
     dialog.OnRestorePda(args.file, args.forceIncomplete);
     const RunEnd end = EndOf(*session, false);
-    if (args.json) std::cout << RunJson(dialog.m_runReport, dialog.m_strStatus, end).dump(2) << "\n";
+    if (args.json) std::cout << JsonText(RunJson(dialog.m_runReport, dialog.m_strStatus, end), 2) << "\n";
     return end.exit;
 }
 
@@ -266,20 +275,23 @@ int ShowHistory(const std::string& card, bool json) {
                       pdaChanges);
         table << line << field(*record, "status") << "\n";
     }
-    if (json) std::cout << list.dump(2) << "\n";
+    if (json) std::cout << JsonText(list, 2) << "\n";
     else if (list.empty()) std::cout << "No update history" << (card.empty() ? "" : " for " + card) << " in " << path.string() << "\n";
     else std::cout << table.str();
     return kExitDone;
 }
 
 int Files(const GlobalOptions& options, const std::vector<std::string>& files, const std::string& oem, bool json) {
-    auto session = Start(options, {});
-    if (!session) return kExitUsage;
+    int exit = kExitRefused;
+    auto session = Start(options, {}, exit);
+    if (!session) return exit;
     CVarnelDlg& dialog = session->Dialog();
     for (const std::string& file : files) dialog.AddFile(file);
+    // A link file refused fails the command, its reason said as a message.
+    bool linkAdded = true;
     if (!oem.empty()) {
         session->Terminal().SetOpenFile(oem);
-        dialog.OnDownload();
+        linkAdded = dialog.OnDownload();
     }
     // A listed file that does not load is named with the reader's reason,
     // and the command fails: the update would refuse it.
@@ -297,14 +309,15 @@ int Files(const GlobalOptions& options, const std::vector<std::string>& files, c
         Json messages = Json::array();
         for (const Message& m : session->Terminal().Shown())
             messages.push_back(DisplayCaption(m) + ": " + DisplayText(m.text));
-        std::cout << Json{{"files", entries}, {"messages", messages}}.dump(2) << "\n";
+        std::cout << JsonText(Json{{"files", entries}, {"messages", messages}}, 2) << "\n";
     }
-    return allLoad && dialog.m_refusedFiles.empty() ? kExitDone : kExitRefused;
+    return allLoad && linkAdded && dialog.m_refusedFiles.empty() ? kExitDone : kExitRefused;
 }
 
 int Query(const GlobalOptions& options, bool firmware) {
-    auto session = Start(options, {});
-    if (!session) return kExitUsage;
+    int exit = kExitRefused;
+    auto session = Start(options, {}, exit);
+    if (!session) return exit;
     if (!session->Start(options)) return kExitRefused;
     CVarnelDlg& dialog = session->Dialog();
     const char* caption = firmware ? "Current Firmware Versions" : "Driver Version for Selected Card";

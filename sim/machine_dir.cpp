@@ -38,9 +38,15 @@ bool ProgramFactoryImage(SimCard& card, const std::string& text, const std::stri
 
 }  // namespace
 
-std::filesystem::path ResolveMachineDirectory(const std::string& option) {
-    if (!option.empty()) return option;
-    if (const char* env = std::getenv("VARNEL_MACHINE"); env && *env) return env;
+std::optional<std::filesystem::path> ResolveMachineDirectory(const std::optional<std::string>& option,
+                                                             std::string* error) {
+    const char* env = std::getenv("VARNEL_MACHINE");
+    if (option ? option->empty() : env && !*env) {
+        if (error) *error = option ? "--machine: an empty name is no directory" : "VARNEL_MACHINE: an empty name is no directory";
+        return std::nullopt;
+    }
+    if (option) return *option;
+    if (env) return env;
     return StateDirectory() / "machine";
 }
 
@@ -80,8 +86,15 @@ MachineConfig DefaultMachineConfig() {
 bool InitMachine(const std::filesystem::path& directory, const MachineConfig& config,
                  const FactoryFirmwareOf& factory, bool force, std::string* error) {
     std::error_code ec;
-    if (std::filesystem::exists(directory / "machine.json", ec) && !force) {
+    const bool machine = std::filesystem::exists(directory / "machine.json", ec);
+    if (machine && !force) {
         if (error) *error = "a machine exists in " + directory.string() + " (use --force to replace it)";
+        return false;
+    }
+    if (!machine && std::filesystem::is_directory(directory, ec) && !std::filesystem::is_empty(directory, ec)) {
+        if (error)
+            *error = directory.string() + " is not a simulated machine (no machine.json) and is not empty: nothing was "
+                                          "written into it (name a new or empty folder)";
         return false;
     }
     std::filesystem::create_directories(directory, ec);

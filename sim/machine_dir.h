@@ -3,6 +3,7 @@
 
 #include <filesystem>
 #include <functional>
+#include <optional>
 #include <string>
 #include <utility>
 #include <vector>
@@ -12,9 +13,12 @@
 
 namespace varnel::sim {
 
-// The machine directory: `option` when given, else $VARNEL_MACHINE, else
-// $XDG_STATE_HOME/varnel/machine, else ~/.local/state/varnel/machine.
-std::filesystem::path ResolveMachineDirectory(const std::string& option);
+// The machine directory: `option` when given, else $VARNEL_MACHINE when
+// set, else $XDG_STATE_HOME/varnel/machine, else ~/.local/state/varnel/machine.
+// An empty name given (--machine "", VARNEL_MACHINE="") is refused, never
+// taken for the default: null, with the reason.
+std::optional<std::filesystem::path> ResolveMachineDirectory(const std::optional<std::string>& option,
+                                                             std::string* error);
 
 // The default machine: Windows 2000; adapter 0 a wired Ethernet adapter
 // whose driver does not answer the card's private requests; adapter 1 a
@@ -31,7 +35,8 @@ using FactoryFirmwareOf = std::function<bool(const AdapterConfig&, FactoryFirmwa
 
 // Writes a machine into `directory`: machine.json and each card's flash,
 // programmed with what `factory` gives for its adapter. Refuses an existing
-// machine unless `force`.
+// machine unless `force`, and always a folder that holds other things and no
+// machine.json: it is not a machine, and nothing is written into it.
 bool InitMachine(const std::filesystem::path& directory, const MachineConfig& config,
                  const FactoryFirmwareOf& factory, bool force, std::string* error);
 

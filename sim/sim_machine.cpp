@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cerrno>
 #include <cstring>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -147,6 +148,18 @@ NdisStatus SimMachine::MakeNdisRequest(AdapterHandle handle, DriverRequest& requ
     trace.line["status"] = status;
     WriteTrace(trace);
     return status;
+}
+
+bool SimMachine::OpenTrace(const std::string& path, std::string* error) {
+    if (!path.empty()) {
+        std::ofstream out(path, std::ios::app | std::ios::binary);
+        if (!out) {
+            if (error) *error = path + ": cannot be opened for writing: " + std::strerror(errno);
+            return false;
+        }
+    }
+    SetTrace(path);
+    return true;
 }
 
 void SimMachine::WriteTrace(const Trace& trace) {

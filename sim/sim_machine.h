@@ -39,6 +39,10 @@ public:
     const std::filesystem::path& Directory() const { return m_directory; }
     // Appends one JSON line per request to this file ("" = no trace).
     void SetTrace(const std::string& path) { m_tracePath = path; }
+    // SetTrace, once the file is known to take lines: false, with the
+    // reason, when it cannot be opened for appending (it is created if
+    // missing).
+    bool OpenTrace(const std::string& path, std::string* error);
     // The adapter key of the emulated system, under HKEY_LOCAL_MACHINE.
     std::string AdapterKey() const;
     // The card behind an adapter, or null.

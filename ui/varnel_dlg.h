@@ -60,8 +60,12 @@ public:
 
     // The file list and the OEM link file.
     void AddFile(const std::string& path);
-    bool LoadPdaFile(const std::string& path);
-    void OnDownload();
+    // Merges a .pda file into the PDA; `listed`, its file list entry, gives
+    // the words read when it was listed if the file has not changed since.
+    bool LoadPdaFile(const std::string& path, const FileEntry* listed = nullptr);
+    // Asks for a link file and adds its three files; false, with the reason
+    // in a message, when none was chosen or it was refused.
+    bool OnDownload();
 
     // The update run ("Update!"). A run that began writing to the card
     // appends its record to the update history before it returns.

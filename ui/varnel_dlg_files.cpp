@@ -37,15 +37,22 @@ void CVarnelDlg::AddFile(const std::string& path) {
         Ask("The new firmware files will be taken over!!", "", MessageIcon::Warning);
         m_fileList.RemoveAll();
     }
-    const FileEntry entry = ClassifyFile(path);
-    m_fileList.AddItem(entry.type, entry.text, entry.path, entry.problem);
+    m_fileList.AddItem(ClassifyFile(path));
     UpdateData();
 }
 
-bool CVarnelDlg::LoadPdaFile(const std::string& path) {
+bool CVarnelDlg::LoadPdaFile(const std::string& path, const FileEntry* listed) {
     uint16_t words[PdaMaxWords];
     std::string reason;
-    const uint16_t count = ReadPdaTextFile(words, path.c_str(), &reason);
+    uint16_t count = 0;
+    // The words read when the file was listed, while the file is as it was.
+    if (listed && listed->path == path && listed->stamp && !listed->pdaWords.empty() &&
+        listed->pdaWords.size() <= PdaMaxWords && StampOf(path) == listed->stamp) {
+        count = static_cast<uint16_t>(listed->pdaWords.size());
+        std::copy(listed->pdaWords.begin(), listed->pdaWords.end(), words);
+    } else {
+        count = ReadPdaTextFile(words, path.c_str(), &reason);
+    }
     if (count == 0) {
         // The reader's own reason, with its line number, follows.
         Ask("File not loaded. Format invalid?" + (reason.empty() ? std::string{} : "\n" + reason), "",
@@ -59,7 +66,7 @@ bool CVarnelDlg::LoadPdaFile(const std::string& path) {
     return true;
 }
 
-void CVarnelDlg::OnDownload() {
+bool CVarnelDlg::OnDownload() {
     std::string directory;
     if (!m_registry.KeyExists(RegistryHive::CurrentUser, "Software\\Varnel")) {
         Ask("Varnel can't get any data from Registry!!", "", MessageIcon::None);
@@ -69,17 +76,17 @@ void CVarnelDlg::OnDownload() {
         if (value->size() < kRegistryPathMax) directory = *value;
     }
     const auto chosen = m_host.OpenFile({"oem", directory + "\\Firmware\\*.oem", "Link File (*.oem)|*.oem|"});
-    if (!chosen) return;
+    if (!chosen) return false;
 
     std::ifstream in(*chosen, std::ios::binary);
     const auto [folder, name] = SplitPath(*chosen);
     if (!in) {
         Ask("Cannot read the link file " + *chosen, "Error", MessageIcon::Error);
-        return;
+        return false;
     }
     if (name != kLinkFileName) {
         Ask("This is not the specified linking file for Firmware update!", "", MessageIcon::Error);
-        return;
+        return false;
     }
     std::ostringstream bytes;
     bytes << in.rdbuf();
@@ -87,7 +94,7 @@ void CVarnelDlg::OnDownload() {
     const auto link = ParseLinkFile(bytes.str(), &reason);
     if (!link) {
         Ask("The link file " + *chosen + " cannot be used: " + reason + ".", "Error", MessageIcon::Error);
-        return;
+        return false;
     }
     // Every named file must be there to prove the sum: a missing one
     // refuses the link file.
@@ -97,15 +104,16 @@ void CVarnelDlg::OnDownload() {
         if (!fileSum) {
             Ask("The link file names " + folder + file + ", which cannot be opened. Nothing was added.", "Error",
                 MessageIcon::Error);
-            return;
+            return false;
         }
         sum += static_cast<uint32_t>(*fileSum);
     }
     if (sum != link->checksum) {
         Ask("The firmware files had been modified!!", "", MessageIcon::Warning);
-        return;
+        return false;
     }
     for (const std::string& file : link->names) AddFile(folder + file);
+    return true;
 }
 
 }  // namespace varnel

@@ -4,6 +4,7 @@
 #include <chrono>
 #include <cstdio>
 #include <ctime>
+#include <exception>
 #include <memory>
 
 #include "image/firmware_file.h"
@@ -141,8 +142,14 @@ void CVarnelDlg::FinishRun() {
     if (!m_runReport.writingBegan) return;
     // The versions the card runs now: only a card that got its closing
     // request has restarted with what was written.
+    // Nothing that goes wrong from here on changes the run's outcome: the
+    // card holds what was written, and the record is still made.
     if (m_lastRun == RunOutcome::Succeeded) {
-        ReadVersions(m_adapter, m_nAdapter, m_runReport.after);
+        try {
+            ReadVersions(m_adapter, m_nAdapter, m_runReport.after);
+        } catch (const std::exception&) {
+            m_runReport.after = {};
+        }
         CloseAdapterHandle();
     }
     // The time to the microsecond and the adapter: no two runs share it.
@@ -153,10 +160,14 @@ void CVarnelDlg::FinishRun() {
     std::snprintf(fraction, sizeof fraction, ".%06ldZ-", micro);
     const std::string id = UtcStamp("%Y%m%dT%H%M%S", now) + fraction + std::to_string(m_nAdapter);
     std::string error;
-    if (AppendHistoryLine(m_historyPath, HistoryRecordJson(m_runReport, id, UtcStamp("%Y-%m-%dT%H:%M:%SZ", now)),
-                          &error)) {
-        m_runReport.historyId = id;
-        return;
+    try {
+        if (AppendHistoryLine(m_historyPath, HistoryRecordJson(m_runReport, id, UtcStamp("%Y-%m-%dT%H:%M:%SZ", now)),
+                              &error)) {
+            m_runReport.historyId = id;
+            return;
+        }
+    } catch (const std::exception& e) {
+        error = m_historyPath.string() + ": internal error: " + e.what();
     }
     // The card holds what the run wrote, whatever the history says: the run
     // keeps its outcome, and the lost record is reported.
@@ -287,7 +298,7 @@ void CVarnelDlg::RunUpdate() {
         bool pdaFilesLoaded = false;
         std::string path;
         while (m_fileList.GetPath(i, path) && IsPdaPath(path)) {
-            if (!LoadPdaFile(path)) {
+            if (!LoadPdaFile(path, &m_fileList.Entries()[static_cast<size_t>(i)])) {
                 CloseAdapterHandle();
                 Ask("Error loading " + path, "Error", MessageIcon::Error);
                 return EndRun(RunOutcome::Failed);

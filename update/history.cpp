@@ -6,6 +6,7 @@
 
 #include "platform/atomic_file.h"
 #include "platform/state_directory.h"
+#include "update/json_text.h"
 
 namespace varnel {
 
@@ -22,7 +23,7 @@ std::filesystem::path DefaultHistoryPath() { return StateDirectory() / "history.
 bool AppendHistoryLine(const std::filesystem::path& path, const Json& record, std::string* error) {
     std::error_code ec;
     if (!path.parent_path().empty()) std::filesystem::create_directories(path.parent_path(), ec);
-    return AppendLineDurably(path.string(), record.dump(), error);
+    return AppendLineDurably(path.string(), JsonText(record), error);
 }
 
 bool ReadHistory(const std::filesystem::path& path, History& history, std::string* error) {
@@ -43,7 +44,7 @@ bool ReadHistory(const std::filesystem::path& path, History& history, std::strin
                                        " is damaged (a run cut off while it was written?) and was skipped");
             continue;
         }
-        history.records.push_back(std::move(record));
+        history.records.push_back(DecodeJsonNames(record));
     }
     if (in.bad()) {
         if (error) *error = Why(path, "cannot read");

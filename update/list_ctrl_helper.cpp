@@ -12,8 +12,24 @@
 
 namespace varnel {
 
+std::optional<FileStamp> StampOf(const std::string& path) {
+    std::error_code ec;
+    FileStamp stamp;
+    stamp.size = std::filesystem::file_size(path, ec);
+    if (ec) return std::nullopt;
+    stamp.time = std::filesystem::last_write_time(path, ec);
+    if (ec) return std::nullopt;
+    return stamp;
+}
+
 void CListCtrlHelper::AddItem(int type, const std::string& text, const std::string& path,
                               const std::string& problem) {
+    AddItem(FileEntry{type, text, path, problem, {}, std::nullopt});
+}
+
+void CListCtrlHelper::AddItem(FileEntry entry) {
+    const int type = entry.type;
+    const std::string& path = entry.path;
     switch (type) {
     case kFilePrimary:
     case kFileStation:
@@ -38,7 +54,7 @@ void CListCtrlHelper::AddItem(int type, const std::string& text, const std::stri
     }
     }
     const auto at = std::find_if(m_entries.begin(), m_entries.end(), [type](const FileEntry& e) { return e.type > type; });
-    m_entries.insert(at, FileEntry{type, text, path, problem});
+    m_entries.insert(at, std::move(entry));
 }
 
 void CListCtrlHelper::RemoveType(int type) {
@@ -73,6 +89,7 @@ FileEntry ClassifyFile(const std::string& path) {
         std::string text = "     ";
         uint16_t words[PdaMaxWords];
         std::string problem;
+        const auto stamp = StampOf(path);
         const uint16_t count = ReadPdaTextFile(words, path.c_str(), &problem);
         CPda scratch;
         if (count > 0 && scratch.LoadFromWords(words, count) <= 0) problem = "the file holds no PDA record";
@@ -88,7 +105,13 @@ FileEntry ClassifyFile(const std::string& path) {
                 text += " / " + std::string(hex);
             }
         }
-        return {kFilePda, text, path, problem};
+        FileEntry entry{kFilePda, text, path, problem, {}, std::nullopt};
+        // Kept only when the file did not change while it was read.
+        if (problem.empty() && stamp && StampOf(path) == stamp) {
+            entry.pdaWords.assign(words, words + count);
+            entry.stamp = stamp;
+        }
+        return entry;
     }
     // A file that fails to load is listed with whatever records came before
     // the failure. It is loaded as the update loads it, so that `problem`
@@ -98,10 +121,10 @@ FileEntry ClassifyFile(const std::string& path) {
     CPlugList plugs;
     const std::string problem = file.LoadFile(path, &scratch, &plugs) == 0 ? file.LastFinding() : std::string{};
     if (file.m_primary.present && file.m_station.present)
-        return {kFilePrimaryStation, file.m_primary.Format() + " / " + file.m_station.Format(), path, problem};
-    if (file.m_primary.present) return {kFilePrimary, file.m_primary.Format(), path, problem};
-    if (file.m_station.present) return {kFileStation, file.m_station.Format(), path, problem};
-    return {kFileUnknownImage, "Unknown", path, problem};
+        return {kFilePrimaryStation, file.m_primary.Format() + " / " + file.m_station.Format(), path, problem, {}, std::nullopt};
+    if (file.m_primary.present) return {kFilePrimary, file.m_primary.Format(), path, problem, {}, std::nullopt};
+    if (file.m_station.present) return {kFileStation, file.m_station.Format(), path, problem, {}, std::nullopt};
+    return {kFileUnknownImage, "Unknown", path, problem, {}, std::nullopt};
 }
 
 }  // namespace varnel

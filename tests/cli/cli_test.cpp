@@ -15,6 +15,7 @@
 #include "pda/pda.h"
 #include "pda/pda_text_file.h"
 #include "sample/sample_release.h"
+#include "update/json_text.h"
 #include "tests/test_support.h"
 
 namespace varnel {
@@ -167,6 +168,93 @@ TEST(Cli, CheckedInReleaseIsWhatTheBuilderWrites) {
             << name << " is stale: run make examples";
 }
 
+// A name that is not UTF-8 (the release's folder, its files, the link
+// file's entries, the machine and the state directory) reaches every JSON
+// output and the history as valid JSON that decodes to its bytes, and the
+// run keeps its outcome.
+TEST(Cli, NamesThatAreNotUtf8ReachEveryJsonOutput) {
+    const std::pair<const char*, std::string> names[] = {
+        {"a Latin-1 byte", "caf\xE9"},
+        {"a lone continuation byte", "\x80x"},
+        {"an overlong form", "\xC0\xAF"},
+        {"a truncated sequence", "\xE2\x82"},
+        {"a surrogate", "\xED\xA0\x80"},
+        {"the escape's own code point", "\xF3\xB0\x82\x80"},
+    };
+    // Parses strictly (invalid UTF-8 throws), then decodes every string.
+    const auto parse = [](const Result& r) {
+        try {
+            return DecodeJsonNames(nlohmann::ordered_json::parse(r.out));
+        } catch (const std::exception& e) {
+            ADD_FAILURE() << e.what() << "\n" << r.out << r.err;
+            return nlohmann::ordered_json();
+        }
+    };
+    // A decoded string (JSON text of bytes that are not UTF-8 cannot be printed).
+    const auto text = [](const nlohmann::ordered_json& value) {
+        return value.is_string() ? value.get<std::string>() : "(not a string)";
+    };
+    for (const auto& [what, name] : names) {
+        SCOPED_TRACE(what);
+        test::TempDir dir;
+        const std::string root = dir.File(name);
+        const std::string release = root + "/release " + name;
+        std::filesystem::create_directories(release);
+        std::vector<std::pair<std::string, std::string>> linked;
+        for (const char* file : {"primary.hex", "station.hex", "changes.pda"}) {
+            const std::string renamed = name + file;
+            test::WriteFile(release + "/" + renamed, test::ReadFile(kRelease + file));
+            linked.emplace_back(renamed, test::ReadFile(kRelease + file));
+        }
+        test::WriteFile(release + "/OEMRelease.oem", sample::LinkFileText(linked));
+        const std::string cli = "--machine '" + root + "/machine' ";
+        const std::string oem = " --oem '" + release + "/OEMRelease.oem'";
+        ::setenv("XDG_STATE_HOME", (root + "/state").c_str(), 1);
+
+        const Result info = RunCli("image info --json '" + release + "/" + name + "primary.hex'");
+        EXPECT_EQ(info.exit, 0) << info.err;
+        EXPECT_EQ(text(parse(info)["file"]), release + "/" + name + "primary.hex");
+
+        const Result files = RunCli(cli + "files --json" + oem);
+        EXPECT_EQ(files.exit, 0) << files.err;
+        EXPECT_EQ(text(parse(files)["files"][0]["path"]), release + "/" + name + "changes.pda");
+
+        const Result dry = RunCli(cli + "update --dry-run --json" + oem);
+        EXPECT_EQ(dry.exit, 0) << dry.err;
+        EXPECT_EQ(text(parse(dry)["files"][2]["path"]), release + "/" + name + "station.hex");
+
+        const Result update = RunCli(cli + "update --yes --json" + oem);
+        EXPECT_EQ(update.exit, 0) << update.err;
+        const auto run = parse(update);
+        EXPECT_EQ(text(run["outcome"]), "succeeded");
+        EXPECT_TRUE(run["history"]["error"].is_null());
+        const std::string backup = run["backup"].is_string() ? run["backup"].get<std::string>() : "";
+        EXPECT_TRUE(backup.starts_with(root + "/state/varnel/backups/")) << backup;
+        EXPECT_TRUE(std::filesystem::exists(backup)) << backup;
+
+        const Result diff = RunCli(cli + "pda diff --json card '" + backup + "'");
+        EXPECT_EQ(diff.exit, 0) << diff.err;
+        EXPECT_EQ(text(parse(diff)["to"]), backup);
+
+        const Result restore = RunCli(cli + "pda restore --yes --json '" + backup + "'");
+        EXPECT_EQ(restore.exit, 0) << restore.err;
+        EXPECT_EQ(text(parse(restore)["files"][0]["path"]), backup);
+
+        // Both runs are in the history; the table shows the names' own bytes.
+        const Result history = RunCli(cli + "history --json");
+        EXPECT_EQ(history.exit, 0) << history.err;
+        const auto records = parse(history);
+        ASSERT_EQ(records.size(), 2u);
+        EXPECT_EQ(text(records[0]["files"][0]["path"]), backup);
+        EXPECT_EQ(text(records[1]["files"][1]["path"]), release + "/" + name + "primary.hex");
+        std::ifstream lines(root + "/state/varnel/history.jsonl");
+        for (std::string line; std::getline(lines, line);) EXPECT_TRUE(nlohmann::json::accept(line)) << line;
+        const Result table = RunCli(cli + "history");
+        EXPECT_NE(table.out.find("Card PDA saved to " + root + "/state/"), std::string::npos) << table.out;
+        ::unsetenv("XDG_STATE_HOME");
+    }
+}
+
 // Card commands on a machine of their own.
 class CliMachine : public ::testing::Test {
 protected:
@@ -252,6 +340,82 @@ TEST_F(CliMachine, CardMessagesGoToStderrAndTheTraceToItsFile) {
         if (request.contains("rid")) ++rids;
     }
     EXPECT_GE(rids, 3);
+}
+
+TEST_F(CliMachine, RefusalsSayWhyAndExitOne) {
+    ::setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);
+    ASSERT_EQ(Cli("machine init").exit, 0);
+    const std::string machine = "--machine '" + dir.File("machine") + "' ";
+    // A machine whose file is damaged.
+    std::filesystem::copy(dir.File("machine"), dir.File("damaged"), std::filesystem::copy_options::recursive);
+    test::WriteFile(dir.File("damaged/machine.json"), "{\"system\": ");
+    const std::string damaged = "--machine '" + dir.File("damaged") + "' ";
+    // A folder of the user's that is no machine.
+    std::filesystem::create_directories(dir.File("mine/cards"));
+    test::WriteFile(dir.File("mine/notes.txt"), "mine");
+    const std::string mine = "--machine '" + dir.File("mine") + "' ";
+    const std::string station = " '" + kRelease + "station.hex'";
+    const std::string missingOem = " --oem '" + dir.File("missing/OEMRelease.oem") + "'";
+    test::WriteFile(dir.File("bad.oem"), "x");
+    std::filesystem::create_directories(dir.File("elsewhere"));
+    test::WriteFile(dir.File("elsewhere/OEMRelease.oem"), "primary.hexstation.hexchanges.pda 1");
+    const std::string badOem = " --oem '" + dir.File("elsewhere/OEMRelease.oem") + "'";
+    const std::string nines(300, '9');
+    struct Case {
+        std::string arguments;
+        int exit;
+        std::string err;
+    };
+    const Case cases[] = {
+        // A link file that is missing or refused fails the command.
+        {machine + "files" + missingOem, 1, "Error: Cannot read the link file "},
+        {machine + "files" + badOem, 1, "cannot be opened. Nothing was added."},
+        {machine + "update --yes" + missingOem + station, 1, "Error: Cannot read the link file "},
+        // Adapter numbers are decimal, from 0 to 9999.
+        {machine + "--adapter 01 query firmware", 0, ""},
+        {machine + "--adapter 012 query firmware", 1, "--adapter 12: no such valid adapter"},
+        {machine + "--adapter 0x01 query firmware", 2, "not an adapter number (a decimal number from 0 to 9999)"},
+        {machine + "--adapter 1e0 query firmware", 2, "not an adapter number (a decimal number from 0 to 9999)"},
+        {machine + "--adapter -1 query firmware", 2, "not an adapter number (a decimal number from 0 to 9999)"},
+        {machine + "--adapter " + nines + " query firmware", 2, "--adapter: not an adapter number (a decimal number from 0 to 9999)\n"},
+        // An empty machine name, or a folder that is no machine.
+        {"--machine '' info", 1, "--machine: an empty name is no directory"},
+        {mine + "info", 1, "is not a simulated machine (no machine.json) and is not empty"},
+        {mine + "machine init --force", 1, "is not a simulated machine (no machine.json) and is not empty"},
+        // A damaged machine file is a failure, not bad usage.
+        {damaged + "update --yes" + station, 1, "machine.json"},
+        {damaged + "pda restore --yes '" + kRelease + "card.pda'", 1, "machine.json"},
+        {damaged + "query firmware", 1, "machine.json"},
+        {damaged + "files" + station, 1, "machine.json"},
+        // A trace that cannot be written stops the command before it runs.
+        {machine + "--trace '" + dir.File("no/such/folder/trace.jsonl") + "' update --yes" + station, 1,
+         "--trace: " + dir.File("no/such/folder/trace.jsonl") + ": cannot be opened for writing"},
+    };
+    const std::string versions = Cli("query firmware").out;
+    for (const Case& c : cases) {
+        const Result r = RunCli(c.arguments);
+        EXPECT_EQ(r.exit, c.exit) << c.arguments << "\n" << r.err;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.arguments << "\n" << r.err;
+        EXPECT_LT(r.err.size(), 1000u) << c.arguments;
+    }
+    // Nothing was written: not the card, not the user's folder.
+    EXPECT_EQ(Cli("query firmware").out, versions);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("mine/machine.json")));
+    EXPECT_TRUE(std::filesystem::is_empty(dir.File("mine/cards")));
+    EXPECT_FALSE(std::filesystem::exists(dir.File("state/varnel/history.jsonl")));
+
+    // VARNEL_MACHINE="" is refused as --machine "" is; a JSON answer still comes.
+    ::setenv("VARNEL_MACHINE", "", 1);
+    const Result empty = RunCli("update --json --yes" + station);
+    ::unsetenv("VARNEL_MACHINE");
+    EXPECT_EQ(empty.exit, 1);
+    EXPECT_NE(empty.err.find("VARNEL_MACHINE: an empty name is no directory"), std::string::npos) << empty.err;
+    EXPECT_EQ(nlohmann::json::parse(empty.out)["exit_code"], 1);
+    EXPECT_FALSE(std::filesystem::exists(dir.File("state/varnel/machine")));
+    const Result files = RunCli(machine + "files --json" + missingOem);
+    EXPECT_EQ(files.exit, 1);
+    EXPECT_EQ(nlohmann::json::parse(files.out)["files"].size(), 0u);
+    ::unsetenv("XDG_STATE_HOME");
 }
 
 class CliUpdate : public CliMachine {

@@ -12,6 +12,7 @@
 #include <QTest>
 
 #include "tests/qt/qt_fixture.h"
+#include "update/json_text.h"
 
 namespace varnel::test {
 namespace {
@@ -122,6 +123,39 @@ TEST_F(QtTest, WholeUpdateThroughTheWindows) {
     ASSERT_FALSE(guiOids.empty());
     ASSERT_GE(cliOids.size(), guiOids.size());
     EXPECT_EQ(std::vector<uint32_t>(cliOids.end() - static_cast<long>(guiOids.size()), cliOids.end()), guiOids);
+}
+
+// Files in folders whose names are not UTF-8: the update succeeds and its
+// history record is valid JSON that gives the names back.
+TEST_F(QtTest, NamesThatAreNotUtf8ReachTheHistory) {
+    const std::string names[] = {"caf\xE9", "\x80x", "\xC0\xAF", "\xE2\x82", "\xED\xA0\x80"};
+    std::vector<std::string> files;
+    for (const std::string& name : names) {
+        const std::string folder = sim.dir.File("release " + name);
+        std::filesystem::create_directories(folder);
+        std::filesystem::copy_file(Release("station.hex"), folder + "/station.hex");
+        files.push_back(folder + "/station.hex");
+    }
+    qt::Application& a = Start();
+    for (const std::string& file : files) {
+        SCOPED_TRACE(file);
+        a.Dialog().m_fileList.RemoveAll();
+        a.Dialog().AddFile(file);
+        ModalAnswerer answerer({{"Varnel", ModalAnswerer::Press("Download")},
+                                {"Update Information", ModalAnswerer::Press("UPDATE")},
+                                {"Update Complete", ModalAnswerer::Press("OK")}});
+        QTest::mouseClick(Find<QPushButton>("update"), Qt::LeftButton);
+        EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+        EXPECT_EQ(a.Dialog().m_lastRun, RunOutcome::Succeeded);
+        EXPECT_TRUE(a.Dialog().m_runReport.historyError.empty()) << a.Dialog().m_runReport.historyError;
+    }
+    std::ifstream in(sim.dir.File("history.jsonl"));
+    std::vector<std::string> recorded;
+    for (std::string line; std::getline(in, line);) {
+        ASSERT_TRUE(nlohmann::json::accept(line)) << line;
+        recorded.push_back(DecodeJsonName(nlohmann::json::parse(line)["files"][0]["path"].get<std::string>()));
+    }
+    EXPECT_EQ(recorded, files);
 }
 
 TEST_F(QtTest, WaysOutWriteNothing) {

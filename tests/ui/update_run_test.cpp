@@ -138,6 +138,24 @@ TEST_F(UpdateRun, SummaryForACombinedImageAndAPdaFile) {
                                                        "downloaded.  If you do, that might cause a serious damage!"}));
 }
 
+// A .pda file is read when it is listed; the run takes those words only
+// while the file is unchanged, and reads a changed one anew.
+TEST_F(UpdateRun, APdaFileChangedAfterListingIsReadAnew) {
+    test::TempDir files;
+    const std::string pda = files.File("release.pda");
+    test::WriteFile(pda, "2 0002 0174\n");
+    CVarnelDlg& dlg = Start({Release("station.hex"), pda});
+    ASSERT_FALSE(dlg.m_fileList.Entries()[0].pdaWords.empty());
+    test::WriteFile(pda, "2 0002 0175\n; longer now\n");
+    host.confirmSummary = false;
+    dlg.OnUpdate();
+    ASSERT_TRUE(dlg.m_runReport.pdaWrite);
+    const auto change = std::find_if(dlg.m_runReport.pdaChanges.begin(), dlg.m_runReport.pdaChanges.end(),
+                                     [](const PdaChange& c) { return c.code == 0x0002; });
+    ASSERT_NE(change, dlg.m_runReport.pdaChanges.end());
+    EXPECT_EQ(change->after, (std::vector<uint16_t>{0x0175}));
+}
+
 TEST_F(UpdateRun, TheReleaseUpdatesTheCard) {
     // The card's PDA as it was, for the backup.
     CPda before;

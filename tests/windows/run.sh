@@ -190,6 +190,22 @@ digests_match() {
 }
 check "update: the history's file digests as on Linux" digests_match
 
+# A folder named outside ASCII: Windows hands the program the name in its
+# ANSI code page (here 1252, where é is the byte 0xE9, not UTF-8). The JSON
+# result and the history stay valid UTF-8 (iconv refuses anything else) and
+# carry the byte as U+F00E9 (F3 B0 83 A9), the escape of docs/file-formats.md.
+cp -r "$SOURCE/examples/release" "$WORK/release café"
+win named update --yes --json --oem "$(winpath "$WORK/release café/OEMRelease.oem")"
+named_json() {
+    escaped=$(printf 'release caf\363\260\203\251')
+    history=$(find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/Varnel/history.jsonl' | head -1)
+    iconv -f UTF-8 -t UTF-8 "$WORK/named.out" >/dev/null && iconv -f UTF-8 -t UTF-8 "$history" >/dev/null &&
+        has_text named.out "\"outcome\": \"succeeded\"" && has_text named.out "$escaped\\\\changes.pda" &&
+        grep -qF "$escaped" "$history" || { echo "  $history:"; tail -1 "$history" | sed 's/^/  | /'; false; }
+}
+check "update --json from a folder named in the ANSI code page: valid JSON, the name escaped" \
+    eval 'rc_is named 0 && named_json'
+
 # The loading path's failures. Each row: what is beside the program, the
 # machine's start-up probe answer, and the messages; every command finds no
 # adapter, and nothing is written.

@@ -6,10 +6,14 @@
 #include <QApplication>
 #include <QDir>
 #include <QFileInfo>
+#include <QMessageBox>
 #include <QTimer>
 #include <cstdio>
 #include <cstdlib>
+#include <exception>
+#include <filesystem>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -22,7 +26,7 @@
 namespace {
 
 struct Options {
-    std::string machine;
+    std::optional<std::string> machine;
     std::vector<std::string> files;
     bool help = false;
     bool version = false;
@@ -65,9 +69,33 @@ Options Parse(const std::vector<std::string>& args) {
     return options;
 }
 
-}  // namespace
+// What nothing expected ends the program as an internal error, said on
+// stderr and in a message box, with exit 1: never an abort. A run that wrote
+// to the card has made its history record before anything can get here.
+void InternalError(const char* what) {
+    std::fprintf(stderr, "varnel: internal error: %s\n", what);
+    QMessageBox::critical(nullptr, QStringLiteral("Varnel"),
+                          QStringLiteral("Internal error: %1\n\nVarnel ends.").arg(QString::fromLocal8Bit(what)));
+    QCoreApplication::exit(1);
+}
 
-int main(int argc, char** argv) {
+class GuardedApplication : public QApplication {
+public:
+    using QApplication::QApplication;
+
+    bool notify(QObject* receiver, QEvent* event) override {
+        try {
+            return QApplication::notify(receiver, event);
+        } catch (const std::exception& e) {
+            InternalError(e.what());
+        } catch (...) {
+            InternalError("an unknown exception");
+        }
+        return false;
+    }
+};
+
+int Run(int argc, char** argv) {
     const std::vector<std::string> args(argv, argv + argc);
     const Options options = Parse(args);
     if (!options.error.empty()) {
@@ -90,7 +118,7 @@ int main(int argc, char** argv) {
         return 0;
     }
 
-    QApplication app(argc, argv);
+    GuardedApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("varnel"));
     QApplication::setApplicationVersion(QStringLiteral(VARNEL_VERSION));
     // The desktop entry's name, so that a desktop shows the window under it.
@@ -102,9 +130,11 @@ int main(int argc, char** argv) {
     QStringList absolute;
     std::vector<std::string> files;
     for (const std::string& file : options.files) {
-        const QString path = QFileInfo(QString::fromLocal8Bit(file.c_str())).absoluteFilePath();
-        absolute << path;
-        files.push_back(path.toStdString());
+        absolute << QFileInfo(QString::fromLocal8Bit(file.c_str())).absoluteFilePath();
+        // The list gets the name's own bytes, whatever the system's encoding.
+        std::error_code ec;
+        const std::filesystem::path path = std::filesystem::absolute(file, ec);
+        files.push_back(ec ? file : path.lexically_normal().string());
     }
 
     QString error;
@@ -122,20 +152,23 @@ int main(int argc, char** argv) {
     case varnel::qt::SingleInstance::Role::First: break;
     }
 
-    const auto directory = varnel::sim::ResolveMachineDirectory(options.machine);
     std::string machineError;
-    if (!varnel::sample::EnsureDefaultMachine(directory, &machineError)) {
+    const auto resolved = varnel::sim::ResolveMachineDirectory(options.machine, &machineError);
+    if (!resolved || !varnel::sample::EnsureDefaultMachine(*resolved, &machineError)) {
         std::fprintf(stderr, "varnel: machine: %s\n", machineError.c_str());
         return 1;
     }
     std::unique_ptr<varnel::sim::SimMachine> machine;
     try {
-        machine = std::make_unique<varnel::sim::SimMachine>(directory);
+        machine = std::make_unique<varnel::sim::SimMachine>(*resolved);
     } catch (const std::exception& e) {
         std::fprintf(stderr, "varnel: machine: %s\n", e.what());
         return 1;
     }
-    if (const char* trace = std::getenv("VARNEL_TRACE")) machine->SetTrace(trace);
+    if (const char* trace = std::getenv("VARNEL_TRACE"); trace && !machine->OpenTrace(trace, &machineError)) {
+        std::fprintf(stderr, "varnel: VARNEL_TRACE: %s\n", machineError.c_str());
+        return 1;
+    }
 
     varnel::qt::Application program(*machine, *machine);
     program.Serve(instance);
@@ -143,4 +176,17 @@ int main(int argc, char** argv) {
     // For the start-up benchmark: end as soon as the window is up.
     if (std::getenv("VARNEL_QUIT_WHEN_SHOWN")) QTimer::singleShot(0, &app, &QCoreApplication::quit);
     return QApplication::exec();
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+    try {
+        return Run(argc, argv);
+    } catch (const std::exception& e) {
+        std::fprintf(stderr, "varnel: internal error: %s\n", e.what());
+    } catch (...) {
+        std::fprintf(stderr, "varnel: internal error: an unknown exception\n");
+    }
+    return 1;
 }
