@@ -228,14 +228,8 @@ int ShowHistory(const std::string& card, bool json) {
         Complain("--card " + card, "not a MAC address (six bytes in hex, as 00-60-1D-12-34-56)");
         return kExitUsage;
     }
-    History history;
     std::string error;
     const auto path = DefaultHistoryPath();
-    if (!ReadHistory(path, history, &error)) {
-        Complain("history", error);
-        return kExitRefused;
-    }
-    for (const std::string& warning : history.warnings) std::cerr << "varnel-cli: warning: " << warning << "\n";
     const auto field = [](const Json& record, const char* key) {
         const auto found = record.find(key);
         return found == record.end() || !found->is_string() ? std::string("-") : found->get<std::string>();
@@ -246,29 +240,50 @@ int ShowHistory(const std::string& card, bool json) {
                             : nullptr;
         return v && v->is_string() ? v->get<std::string>() : std::string("?");
     };
-    Json list = Json::array();
-    std::ostringstream table;
-    table << "TIME                  ACTION       ADAPTER  MAC                OUTCOME    PRIMARY         STATION         "
-             "PDA  STATUS\n";
-    for (auto record = history.records.rbegin(); record != history.records.rend(); ++record) {
-        if (!card.empty() && MacKey(field(*record, "mac")) != MacKey(card)) continue;
-        list.push_back(*record);
-        const auto changed = record->find("pda_changed");
-        const size_t pdaChanges = changed != record->end() && changed->is_array() ? changed->size() : 0;
-        const auto adapter = record->find("adapter");
+    // Newest first, each record printed as it is read: nothing but the
+    // record in hand is kept, however long the history.
+    size_t shown = 0;
+    const auto show = [&](Json& record) {
+        if (!card.empty() && MacKey(field(record, "mac")) != MacKey(card)) return true;
+        if (json) {
+            // The array's members indented as a whole array's dump(2) would be.
+            std::string text = record.dump(2);
+            std::string indented = shown == 0 ? "[\n  " : ",\n  ";
+            for (const char c : text) {
+                indented += c;
+                if (c == '\n') indented += "  ";
+            }
+            std::cout << indented;
+            ++shown;
+            return true;
+        }
+        if (shown++ == 0)
+            std::cout << "TIME                  ACTION       ADAPTER  MAC                OUTCOME    PRIMARY         "
+                         "STATION         PDA  STATUS\n";
+        const auto changed = record.find("pda_changed");
+        const size_t pdaChanges = changed != record.end() && changed->is_array() ? changed->size() : 0;
+        const auto adapter = record.find("adapter");
         char line[200];
         std::snprintf(line, sizeof line, "%-20s  %-11s  %-7s  %-17s  %-9s  %-14s  %-14s  %-3zu  ",
-                      field(*record, "time").c_str(), field(*record, "action").c_str(),
-                      adapter != record->end() && adapter->is_number() ? adapter->dump().c_str() : "-",
-                      field(*record, "mac").c_str(), field(*record, "outcome").c_str(),
-                      (version(*record, "before", "primary") + ">" + version(*record, "after", "primary")).c_str(),
-                      (version(*record, "before", "station") + ">" + version(*record, "after", "station")).c_str(),
+                      field(record, "time").c_str(), field(record, "action").c_str(),
+                      adapter != record.end() && adapter->is_number() ? adapter->dump().c_str() : "-",
+                      field(record, "mac").c_str(), field(record, "outcome").c_str(),
+                      (version(record, "before", "primary") + ">" + version(record, "after", "primary")).c_str(),
+                      (version(record, "before", "station") + ">" + version(record, "after", "station")).c_str(),
                       pdaChanges);
-        table << line << field(*record, "status") << "\n";
+        std::cout << line << field(record, "status") << "\n";
+        return true;
+    };
+    const auto warn = [](const std::string& warning) { std::cerr << "varnel-cli: warning: " << warning << "\n"; };
+    const bool read = ReadHistoryNewestFirst(path, show, warn, &error);
+    // A read that failed part way still closes the array it began.
+    if (json && (read || shown > 0)) std::cout << (shown == 0 ? "[]\n" : "\n]\n");
+    else if (!json && shown == 0 && read)
+        std::cout << "No update history" << (card.empty() ? "" : " for " + card) << " in " << path.string() << "\n";
+    if (!read) {
+        Complain("history", error);
+        return kExitRefused;
     }
-    if (json) std::cout << list.dump(2) << "\n";
-    else if (list.empty()) std::cout << "No update history" << (card.empty() ? "" : " for " + card) << " in " << path.string() << "\n";
-    else std::cout << table.str();
     return kExitDone;
 }
 
