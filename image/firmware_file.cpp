@@ -91,11 +91,7 @@ uint16_t CFirmwareFile::Load(std::istream& in, CFirmwareImage* image, CPlugList*
         nullptr, image, plugs);
 }
 
-std::string CFirmwareFile::RefusalText(const std::string& reason) {
-    return "ERROR: The file " + reason + ": an S-record file is a regular file of at most " +
-           std::to_string(kMaxLines) + " lines of " + std::to_string(kMaxLineLength) + " characters (" +
-           std::to_string(kMaxBytes) + " bytes).\n";
-}
+std::string CFirmwareFile::RefusalText(const std::string& reason) { return "ERROR: The file " + reason + ".\n"; }
 
 uint16_t CFirmwareFile::LoadFrom(const std::function<std::ptrdiff_t(char*, size_t)>& read, const CInputFile* file,
                                  CFirmwareImage* image, CPlugList* plugs) {
@@ -146,7 +142,7 @@ uint16_t CFirmwareFile::LoadFrom(const std::function<std::ptrdiff_t(char*, size_
         const auto n = static_cast<size_t>(got);
         total += n;
         if (total > kMaxBytes) {
-            Fail(RefusalText("is longer than " + std::to_string(kMaxBytes) + " bytes"));
+            Fail(RefusalText("is longer than the " + std::to_string(kMaxBytes) + " bytes such a file can hold"));
             return 0;
         }
         const char* p = chunk.data();

@@ -16,8 +16,7 @@ namespace {
 constexpr int kEnd = -1;
 
 std::string RefusalText(const std::string& reason) {
-    return "the file " + reason + ": a .pda file is a regular file of at most " +
-           std::to_string(kPdaTextFileMaxBytes) + " bytes";
+    return "the file " + reason;
 }
 
 // The reader works one character at a time; the source is a file or text.

@@ -17,8 +17,14 @@ bool AppendHistoryLine(const std::filesystem::path& path, const Json& record, st
     return AppendLineDurably(path.string(), record.dump(), error);
 }
 
-bool ReadHistoryNewestFirst(const std::filesystem::path& path, const std::function<bool(Json&)>& take,
-                            const std::function<void(const std::string&)>& warn, std::string* error) {
+namespace {
+
+// The history's lines from the last to the first, each with its number:
+// `take` says whether to read on (false: stop). Only the line in hand is
+// kept, and a line too long is dropped as it grows.
+bool ReadLinesBackwards(const std::filesystem::path& path,
+                        const std::function<bool(std::string_view line, uint64_t number)>& take,
+                        const std::function<void(const std::string&)>& warn, std::string* error) {
     std::error_code ec;
     if (!std::filesystem::exists(path, ec)) return true;
     CInputFile file;
@@ -54,12 +60,7 @@ bool ReadHistoryNewestFirst(const std::filesystem::path& path, const std::functi
             warn(path.string() + ": line " + std::to_string(number) + " is longer than " +
                  std::to_string(kHistoryLineMaxBytes) + " bytes and was skipped");
         } else if (!line.empty()) {
-            Json record = Json::parse(line, nullptr, false);
-            if (record.is_discarded() || !record.is_object())
-                warn(path.string() + ": line " + std::to_string(number) +
-                     " is damaged (a run cut off while it was written?) and was skipped");
-            else
-                goOn = take(record);
+            goOn = take(line, number);
         }
         line.clear();
         tooLong = false;
@@ -98,6 +99,138 @@ bool ReadHistoryNewestFirst(const std::filesystem::path& path, const std::functi
     }
     if (lines > 0) finish();
     return true;
+}
+
+
+std::string DamagedLine(const std::filesystem::path& path, uint64_t number) {
+    return path.string() + ": line " + std::to_string(number) +
+           " is damaged (a run cut off while it was written?) and was skipped";
+}
+
+// Gathers what the table shows of one record while the line is parsed,
+// without building it. A key given twice counts as a parsed record's does:
+// the last one.
+class RowScanner : public nlohmann::json_sax<Json> {
+public:
+    explicit RowScanner(HistoryRow& row) : m_row(row) {}
+    bool IsObject() const { return m_isObject; }
+
+    bool null() override { return Scalar(nullptr); }
+    bool boolean(bool) override { return Scalar(nullptr); }
+    bool number_integer(number_integer_t value) override { return Number(std::to_string(value)); }
+    bool number_unsigned(number_unsigned_t value) override { return Number(std::to_string(value)); }
+    bool number_float(number_float_t value, const string_t&) override { return Number(Json(value).dump()); }
+    bool string(string_t& value) override { return Scalar(&value); }
+    bool binary(binary_t&) override { return Scalar(nullptr); }
+    bool start_object(std::size_t) override { return Open(true); }
+    bool start_array(std::size_t) override { return Open(false); }
+    bool end_object() override { return Close(); }
+    bool end_array() override { return Close(); }
+    bool key(string_t& key) override {
+        if (m_depth == 1) {
+            m_top = key;
+            Clear();
+        } else if (m_depth == 2) {
+            m_inner = key;
+        }
+        return true;
+    }
+    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
+
+private:
+    enum class Within { Other, Before, After, Changes };
+
+    // The field of the depth-1 key in hand, back to what a missing one shows.
+    void Clear() {
+        if (std::string* text = Text()) *text = "-";
+        else if (m_top == "adapter") m_row.adapter = "-";
+        else if (m_top == "before") m_row.beforePrimary = m_row.beforeStation = "?";
+        else if (m_top == "after") m_row.afterPrimary = m_row.afterStation = "?";
+        else if (m_top == "pda_changed") m_row.pdaChanged = 0;
+    }
+    std::string* Text() {
+        if (m_top == "time") return &m_row.time;
+        if (m_top == "action") return &m_row.action;
+        if (m_top == "mac") return &m_row.mac;
+        if (m_top == "outcome") return &m_row.outcome;
+        if (m_top == "status") return &m_row.status;
+        return nullptr;
+    }
+    void Element() {
+        if (m_depth == 2 && m_within == Within::Changes) ++m_row.pdaChanged;
+    }
+    bool Scalar(const std::string* text) {
+        if (m_depth == 0) return true;  // a line that is no object
+        Element();
+        if (m_depth == 1 && text) {
+            if (std::string* field = Text()) *field = *text;
+        } else if (m_depth == 2 && text && (m_within == Within::Before || m_within == Within::After)) {
+            const bool before = m_within == Within::Before;
+            if (m_inner == "primary") (before ? m_row.beforePrimary : m_row.afterPrimary) = *text;
+            else if (m_inner == "station") (before ? m_row.beforeStation : m_row.afterStation) = *text;
+        }
+        return true;
+    }
+    bool Number(const std::string& text) {
+        if (m_depth == 1 && m_top == "adapter") m_row.adapter = text;
+        return Scalar(nullptr);
+    }
+    bool Open(bool object) {
+        if (m_depth == 0) m_isObject = object;
+        Element();
+        if (m_depth == 1) {
+            m_within = object && m_top == "before"          ? Within::Before
+                       : object && m_top == "after"         ? Within::After
+                       : !object && m_top == "pda_changed" ? Within::Changes
+                                                             : Within::Other;
+        }
+        ++m_depth;
+        return true;
+    }
+    bool Close() {
+        if (--m_depth == 1) m_within = Within::Other;
+        return true;
+    }
+
+    HistoryRow& m_row;
+    int m_depth = 0;
+    bool m_isObject = false;
+    std::string m_top, m_inner;
+    Within m_within = Within::Other;
+};
+
+}  // namespace
+
+bool ReadHistoryNewestFirst(const std::filesystem::path& path, const std::function<bool(Json&)>& take,
+                            const std::function<void(const std::string&)>& warn, std::string* error) {
+    return ReadLinesBackwards(
+        path,
+        [&](std::string_view line, uint64_t number) {
+            Json record = Json::parse(line, nullptr, false);
+            if (!record.is_discarded() && record.is_object()) return take(record);
+            warn(DamagedLine(path, number));
+            return true;
+        },
+        warn, error);
+}
+
+bool ReadHistoryRowsNewestFirst(const std::filesystem::path& path,
+                                const std::function<bool(std::string_view line, const HistoryRow& row)>& take,
+                                const std::function<void(const std::string&)>& warn, std::string* error) {
+    return ReadLinesBackwards(
+        path,
+        [&](std::string_view line, uint64_t number) {
+            HistoryRow row;
+            RowScanner scanner(row);
+            if (Json::sax_parse(line, &scanner) && scanner.IsObject()) {
+                while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
+                    line.remove_suffix(1);
+                return take(line, row);
+            }
+            warn(DamagedLine(path, number));
+            return true;
+        },
+        warn, error);
 }
 
 bool ReadHistory(const std::filesystem::path& path, History& history, std::string* error) {
