@@ -110,6 +110,7 @@ package: build
 bench: build
 	bench/objcopy_ratio.sh $(BUILD)
 	bench/startup.sh $(BUILD)
+	bench/history.sh $(BUILD)
 	$(BUILD)/bench/image_bench
 	$(BUILD)/bench/program_bench
 

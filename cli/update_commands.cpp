@@ -237,47 +237,39 @@ int ShowHistory(const std::string& card, bool json) {
         Complain("--card " + card, "not a MAC address (six bytes in hex, as 00-60-1D-12-34-56)");
         return kExitUsage;
     }
-    History history;
     std::string error;
     const auto path = DefaultHistoryPath();
-    if (!ReadHistory(path, history, &error)) {
+    // Newest first, each record printed as it is read: nothing but the line
+    // in hand is kept, however long the history. The records are not built:
+    // --json prints each as it stands in the file.
+    size_t shown = 0;
+    const auto show = [&](std::string_view record, const HistoryRow& row) {
+        if (!card.empty() && MacKey(row.mac) != MacKey(card)) return true;
+        if (json) {
+            std::cout << (shown++ == 0 ? "[\n  " : ",\n  ") << record;
+            return true;
+        }
+        if (shown++ == 0)
+            std::cout << "TIME                  ACTION       ADAPTER  MAC                OUTCOME    PRIMARY         "
+                         "STATION         PDA  STATUS\n";
+        char line[200];
+        std::snprintf(line, sizeof line, "%-20s  %-11s  %-7s  %-17s  %-9s  %-14s  %-14s  %-3zu  ", row.time.c_str(),
+                      row.action.c_str(), row.adapter.c_str(), row.mac.c_str(), row.outcome.c_str(),
+                      (row.beforePrimary + ">" + row.afterPrimary).c_str(),
+                      (row.beforeStation + ">" + row.afterStation).c_str(), row.pdaChanged);
+        std::cout << line << row.status << "\n";
+        return true;
+    };
+    const auto warn = [](const std::string& warning) { std::cerr << "varnel-cli: warning: " << warning << "\n"; };
+    const bool read = ReadHistoryRowsNewestFirst(path, show, warn, &error);
+    // A read that failed part way still closes the array it began.
+    if (json && (read || shown > 0)) std::cout << (shown == 0 ? "[]\n" : "\n]\n");
+    else if (!json && shown == 0 && read)
+        std::cout << "No update history" << (card.empty() ? "" : " for " + card) << " in " << path.string() << "\n";
+    if (!read) {
         Complain("history", error);
         return kExitRefused;
     }
-    for (const std::string& warning : history.warnings) std::cerr << "varnel-cli: warning: " << warning << "\n";
-    const auto field = [](const Json& record, const char* key) {
-        const auto found = record.find(key);
-        return found == record.end() || !found->is_string() ? std::string("-") : found->get<std::string>();
-    };
-    const auto version = [](const Json& record, const char* when, const char* which) {
-        const Json* v = record.contains(when) && record[when].is_object() && record[when].contains(which)
-                            ? &record[when][which]
-                            : nullptr;
-        return v && v->is_string() ? v->get<std::string>() : std::string("?");
-    };
-    Json list = Json::array();
-    std::ostringstream table;
-    table << "TIME                  ACTION       ADAPTER  MAC                OUTCOME    PRIMARY         STATION         "
-             "PDA  STATUS\n";
-    for (auto record = history.records.rbegin(); record != history.records.rend(); ++record) {
-        if (!card.empty() && MacKey(field(*record, "mac")) != MacKey(card)) continue;
-        list.push_back(*record);
-        const auto changed = record->find("pda_changed");
-        const size_t pdaChanges = changed != record->end() && changed->is_array() ? changed->size() : 0;
-        const auto adapter = record->find("adapter");
-        char line[200];
-        std::snprintf(line, sizeof line, "%-20s  %-11s  %-7s  %-17s  %-9s  %-14s  %-14s  %-3zu  ",
-                      field(*record, "time").c_str(), field(*record, "action").c_str(),
-                      adapter != record->end() && adapter->is_number() ? adapter->dump().c_str() : "-",
-                      field(*record, "mac").c_str(), field(*record, "outcome").c_str(),
-                      (version(*record, "before", "primary") + ">" + version(*record, "after", "primary")).c_str(),
-                      (version(*record, "before", "station") + ">" + version(*record, "after", "station")).c_str(),
-                      pdaChanges);
-        table << line << field(*record, "status") << "\n";
-    }
-    if (json) std::cout << JsonText(list, 2) << "\n";
-    else if (list.empty()) std::cout << "No update history" << (card.empty() ? "" : " for " + card) << " in " << path.string() << "\n";
-    else std::cout << table.str();
     return kExitDone;
 }
 

@@ -2,13 +2,12 @@
 
 #include <algorithm>
 #include <cstring>
-#include <filesystem>
-#include <fstream>
 #include <vector>
 
 #include "image/firmware_image.h"
 #include "image/plug_list.h"
 #include "log/flash_log.h"
+#include "platform/input_file.h"
 
 namespace varnel {
 
@@ -69,20 +68,33 @@ int CFirmwareFile::Fail(std::string text) {
 }
 
 uint16_t CFirmwareFile::LoadFile(const std::string& path, CFirmwareImage* image, CPlugList* plugs) {
-    // A folder opens as a stream on some systems; it is no file to read.
-    std::error_code ec;
-    std::ifstream in;
-    if (!std::filesystem::is_directory(path, ec)) in.open(path, std::ios::binary);
-    if (!in.is_open()) {
+    CInputFile file;
+    if (!file.Open(path, kMaxBytes)) {
         Reset();
         if (image) image->m_hasStartAddress = 0;
         m_internalError = false;
-        return static_cast<uint16_t>(Fail("File not found. "));
+        // A folder opens as a stream on some systems; it is no file to read,
+        // and is refused as a missing file is.
+        if (file.Refusal() == InputRefusal::Missing || file.Refusal() == InputRefusal::Folder)
+            return static_cast<uint16_t>(Fail("File not found. "));
+        return static_cast<uint16_t>(Fail(RefusalText(file.Reason())));
     }
-    return Load(in, image, plugs);
+    return LoadFrom([&file](char* buffer, size_t size) { return file.Read(buffer, size); }, &file, image, plugs);
 }
 
 uint16_t CFirmwareFile::Load(std::istream& in, CFirmwareImage* image, CPlugList* plugs) {
+    return LoadFrom(
+        [&in](char* buffer, size_t size) -> std::ptrdiff_t {
+            in.read(buffer, static_cast<std::streamsize>(size));
+            return in.gcount() > 0 ? static_cast<std::ptrdiff_t>(in.gcount()) : in.bad() ? -1 : 0;
+        },
+        nullptr, image, plugs);
+}
+
+std::string CFirmwareFile::RefusalText(const std::string& reason) { return "ERROR: The file " + reason + ".\n"; }
+
+uint16_t CFirmwareFile::LoadFrom(const std::function<std::ptrdiff_t(char*, size_t)>& read, const CInputFile* file,
+                                 CFirmwareImage* image, CPlugList* plugs) {
     Reset();
     if (image) image->m_hasStartAddress = 0;
     m_lastFinding.clear();
@@ -117,9 +129,22 @@ uint16_t CFirmwareFile::Load(std::istream& in, CFirmwareImage* image, CPlugList*
     std::string partial;  // a line that runs on into the next chunk; kept short
     constexpr size_t kKeep = kMaxLineLength + 2;
     int state = kGoOn;
-    while (state == kGoOn && in) {
-        in.read(chunk.data(), static_cast<std::streamsize>(chunk.size()));
-        const auto n = static_cast<size_t>(in.gcount());
+    // No text of the format is longer than its lines allow: a longer one
+    // (an endless source, a file of NUL bytes) is refused at that bound.
+    uint64_t total = 0;
+    while (state == kGoOn) {
+        const std::ptrdiff_t got = read(chunk.data(), chunk.size());
+        if (got < 0) {
+            Fail(file ? RefusalText(file->Reason()) : std::string("ERROR: The file cannot be read.\n"));
+            return 0;
+        }
+        if (got == 0) break;
+        const auto n = static_cast<size_t>(got);
+        total += n;
+        if (total > kMaxBytes) {
+            Fail(RefusalText("is longer than the " + std::to_string(kMaxBytes) + " bytes such a file can hold"));
+            return 0;
+        }
         const char* p = chunk.data();
         const char* const end = p + n;
         while (state == kGoOn) {

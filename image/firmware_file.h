@@ -8,7 +8,9 @@
 // firmware info records (0xFF200000 to 0xFF2FFFFF).
 
 #include <array>
+#include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <istream>
 #include <string>
 #include <string_view>
@@ -19,6 +21,7 @@
 namespace varnel {
 
 class CFirmwareImage;
+class CInputFile;
 class CPlugList;
 class CPda;
 
@@ -75,12 +78,16 @@ public:
     static constexpr size_t kPlatformCount = 30;
     static constexpr size_t kMaxLineLength = 519;
     static constexpr uint16_t kMaxLines = 32000;
+    // The longest text the format allows: every line at its longest, with
+    // CR LF line ends. A longer file is refused unread.
+    static constexpr uint64_t kMaxBytes = uint64_t{kMaxLines} * (kMaxLineLength + 2);
 
     CFirmwareFile() { Reset(); }
 
     void Reset();
 
-    // Loads an S-record file. With no image, data, marker and termination
+    // Loads an S-record file (a regular file of at most kMaxBytes bytes;
+    // anything else is refused unread). With no image, data, marker and termination
     // records are only checked; with no plug list, plug records are checked
     // and dropped. Returns the number of lines read (the final read at end of
     // file counts), or 0 on failure; LastFinding() then says why.
@@ -114,6 +121,12 @@ public:
 private:
     // Logs a finding that ends the load and keeps it as the reason.
     int Fail(std::string text);
+    // The finding for a file refused unread, or cut at kMaxBytes.
+    static std::string RefusalText(const std::string& reason);
+    // Loads the text `read` gives, chunk by chunk (-1: the read failed;
+    // `file`, when given, says why).
+    uint16_t LoadFrom(const std::function<std::ptrdiff_t(char*, size_t)>& read, const CInputFile* file,
+                      CFirmwareImage* image, CPlugList* plugs);
 
     std::string m_lastFinding;
     bool m_internalError = false;

@@ -3,17 +3,21 @@
 #include <cctype>
 #include <cstdint>
 #include <cstdio>
-#include <filesystem>
-#include <memory>
+#include <vector>
 
 #include "log/flash_log.h"
 #include "pda/pda.h"
+#include "platform/input_file.h"
 
 namespace varnel {
 
 namespace {
 
 constexpr int kEnd = -1;
+
+std::string RefusalText(const std::string& reason) {
+    return "the file " + reason;
+}
 
 // The reader works one character at a time; the source is a file or text.
 template <typename NextChar>
@@ -102,29 +106,46 @@ uint16_t ParsePdaWords(uint16_t* words, NextChar next, std::string* reason) {
 }  // namespace
 
 uint16_t ReadPdaTextFile(uint16_t* words, const char* path, std::string* reason) {
-    // A folder opens as a stream on some systems; it is no file to read.
-    std::error_code ec;
-    std::unique_ptr<std::FILE, int (*)(std::FILE*)> file(
-        std::filesystem::is_directory(path, ec) ? nullptr : std::fopen(path, "rb"), std::fclose);
-    if (!file) {
-        LogMessage("file not found!\n");
-        if (reason) *reason = "file not found!";
+    const auto fail = [&](std::string text) -> uint16_t {
+        LogMessage("%s\n", text.c_str());
+        if (reason) *reason = std::move(text);
         return 0;
+    };
+    CInputFile file;
+    if (!file.Open(path, kPdaTextFileMaxBytes)) {
+        // A folder opens as a stream on some systems; it is no file to read,
+        // and is refused as a missing file is.
+        if (file.Refusal() == InputRefusal::Missing || file.Refusal() == InputRefusal::Folder)
+            return fail("file not found!");
+        return fail(RefusalText(file.Reason()));
     }
-    std::FILE* f = file.get();
+    std::vector<char> buffer(size_t{1} << 16);
+    size_t position = 0, filled = 0;
+    bool readFailed = false;
+    const auto refill = [&] {
+        if (position < filled) return true;
+        const std::ptrdiff_t n = file.Read(buffer.data(), buffer.size());
+        readFailed = n < 0;
+        if (n <= 0) return false;
+        position = 0;
+        filled = static_cast<size_t>(n);
+        return true;
+    };
     // Text mode: a CR before a line feed is part of the line end.
-    return ParsePdaWords(
+    const uint16_t count = ParsePdaWords(
         words,
-        [f]() {
-            int c = std::getc(f);
-            if (c == '\r') {
-                const int following = std::getc(f);
-                if (following == '\n') c = '\n';
-                else if (following != EOF) std::ungetc(following, f);
+        [&]() {
+            if (!refill()) return kEnd;
+            int c = static_cast<unsigned char>(buffer[position++]);
+            if (c == '\r' && refill() && buffer[position] == '\n') {
+                ++position;
+                c = '\n';
             }
-            return c == EOF ? kEnd : c;
+            return c;
         },
         reason);
+    if (readFailed) return fail(RefusalText(file.Reason()));
+    return count;
 }
 
 uint16_t ReadPdaText(uint16_t* words, std::string_view text, std::string* reason) {

@@ -6,6 +6,7 @@
 // character that cannot begin a word, starts a comment to the end of the
 // line. The words must form whole PDRs: a length word L, then L words.
 
+#include <cstddef>
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -13,6 +14,11 @@
 namespace varnel {
 
 class CPda;
+
+// The longest .pda file read: room for the 512 words with a comment on
+// every line and more. A longer file, or one that is not a regular file (a
+// device, a FIFO), is refused unread.
+inline constexpr size_t kPdaTextFileMaxBytes = size_t{1} << 20;
 
 // Reads the file into `words` (room for PdaMaxWords); returns the number of
 // words, or 0 on any failure. The reason of a failure goes to the update log

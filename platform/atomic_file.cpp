@@ -1,6 +1,7 @@
 #include "platform/atomic_file.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -9,31 +10,161 @@
 
 namespace varnel {
 
-bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string* error, bool sync) {
-    const std::string temporary = path + ".tmp-" + std::to_string(::getpid());
-    const auto fail = [&](const char* what) {
-        if (error) *error = std::string(what) + " " + path + ": " + std::strerror(errno);
-        ::unlink(temporary.c_str());
-        return false;
-    };
-    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return fail("cannot create");
+namespace {
+
+std::string Why(const char* what, const std::string& path) {
+    return std::string(what) + " " + path + ": " + std::strerror(errno);
+}
+
+bool WriteAll(int fd, std::string_view contents) {
     size_t done = 0;
     while (done < contents.size()) {
         const ssize_t n = ::write(fd, contents.data() + done, contents.size() - done);
         if (n < 0 && errno == EINTR) continue;
         if (n <= 0) {
-            ::close(fd);
-            return fail("cannot write");
+            if (n == 0) errno = EIO;
+            return false;
         }
         done += static_cast<size_t>(n);
     }
-    if (sync && ::fsync(fd) != 0) {
+    return true;
+}
+
+// The path a write to `path` lands on: a symbolic link is followed to the
+// file it names (which need not exist yet), so that the file, not the link,
+// is replaced and the temporary file goes in the file's own folder.
+bool FollowLinks(std::string& path, std::string* error) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st {};
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        std::string target(4096, '\0');
+        const ssize_t n = ::readlink(path.c_str(), target.data(), target.size());
+        if (n < 0 || static_cast<size_t>(n) >= target.size()) {
+            if (n >= 0) errno = ENAMETOOLONG;
+            if (error) *error = Why("cannot follow the link", path);
+            return false;
+        }
+        target.resize(static_cast<size_t>(n));
+        const size_t slash = path.find_last_of('/');
+        path = target.front() == '/' || slash == std::string::npos ? target : path.substr(0, slash + 1) + target;
+    }
+    errno = ELOOP;
+    if (error) *error = Why("cannot follow the link", path);
+    return false;
+}
+
+// A device or a FIFO is written as it is: nothing replaces the node, and
+// there is nothing to sync.
+bool WriteDirectly(const std::string& path, std::string_view contents, std::string* error) {
+    int fd;
+    do fd = ::open(path.c_str(), O_WRONLY | O_CLOEXEC | O_NOCTTY);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        if (error) *error = Why("cannot open", path);
+        return false;
+    }
+    const bool written = WriteAll(fd, contents);
+    const int writeErrno = errno;
+    if (::close(fd) != 0 && written) {
+        if (error) *error = Why("cannot write", path);
+        return false;
+    }
+    errno = writeErrno;
+    if (!written && error) *error = Why("cannot write", path);
+    return written;
+}
+
+// The contents in a new temporary file beside `path`, synced when asked.
+// Its name, or empty with `error` set.
+std::string WriteTemporary(const std::string& path, std::string_view contents, std::string* error, bool sync) {
+    static unsigned counter = 0;
+    const std::string temporary = path + ".tmp-" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
+    const auto fail = [&](const char* what) {
+        if (error) *error = Why(what, path);
+        ::unlink(temporary.c_str());
+        return std::string();
+    };
+    const int fd = ::open(temporary.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        if (error) *error = Why("cannot create", path);
+        return {};
+    }
+    if (!WriteAll(fd, contents) || (sync && ::fsync(fd) != 0)) {
+        const int saved = errno;
         ::close(fd);
+        errno = saved;
         return fail("cannot write");
     }
     if (::close(fd) != 0) return fail("cannot write");
-    if (::rename(temporary.c_str(), path.c_str()) != 0) return fail("cannot replace");
+    return temporary;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string* error, bool sync) {
+    struct stat st {};
+    if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
+        if (S_ISDIR(st.st_mode)) {
+            if (error) *error = "cannot replace " + path + ": it is a folder";
+            return false;
+        }
+        if (S_ISSOCK(st.st_mode)) {
+            if (error) *error = "cannot write " + path + ": it is a socket";
+            return false;
+        }
+        return WriteDirectly(path, contents, error);
+    }
+    std::string target = path;
+    if (!FollowLinks(target, error)) return false;
+    const std::string temporary = WriteTemporary(target, contents, error, sync);
+    if (temporary.empty()) return false;
+    if (::rename(temporary.c_str(), target.c_str()) != 0) {
+        if (error) *error = Why("cannot replace", target);
+        ::unlink(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool WriteNewFile(const std::string& path, std::string_view contents, std::string* error, bool* taken) {
+    if (taken) *taken = false;
+    const std::string temporary = WriteTemporary(path, contents, error, true);
+    if (temporary.empty()) return false;
+    // link() gives the whole file its name only if no file has it yet.
+    if (::link(temporary.c_str(), path.c_str()) == 0) {
+        ::unlink(temporary.c_str());
+        return true;
+    }
+    const int linkErrno = errno;
+    ::unlink(temporary.c_str());
+    if (linkErrno == EEXIST) {
+        if (taken) *taken = true;
+        errno = EEXIST;
+        if (error) *error = Why("cannot create", path);
+        return false;
+    }
+    if (linkErrno != EPERM && linkErrno != ENOTSUP && linkErrno != EOPNOTSUPP && linkErrno != ENOSYS) {
+        errno = linkErrno;
+        if (error) *error = Why("cannot create", path);
+        return false;
+    }
+    // A file system without hard links: the name is taken by an exclusive
+    // create, and a failed write takes the file away again.
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
+    if (fd < 0) {
+        if (taken) *taken = errno == EEXIST;
+        if (error) *error = Why("cannot create", path);
+        return false;
+    }
+    const bool written = WriteAll(fd, contents) && ::fsync(fd) == 0;
+    const int writeErrno = errno;
+    const bool closed = ::close(fd) == 0;
+    if (!written || !closed) {
+        if (!written) errno = writeErrno;
+        if (error) *error = Why("cannot write", path);
+        ::unlink(path.c_str());
+        return false;
+    }
     return true;
 }
 

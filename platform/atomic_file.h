@@ -11,8 +11,19 @@ namespace varnel {
 // False (and the old file untouched) when anything fails; `error` says why.
 // With `sync` the data reach the disk before the file is replaced, so the
 // file survives a power loss too; without, it survives a killed process.
+// Only a regular file is replaced: a symbolic link is followed to the file
+// it names (the temporary file goes beside that file, the link stays), and
+// a device or a FIFO (/dev/null, /dev/stdout, a named pipe) is written
+// as it is, in place. A folder or a socket is refused.
 bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string* error = nullptr,
                          bool sync = true);
+
+// Writes a new file under a name no other file has, whole or not at all:
+// the contents go to a temporary file, which then takes the name only if it
+// is still free (no other process can take it in between). False when
+// anything fails; `taken` then says whether the name was in use.
+bool WriteNewFile(const std::string& path, std::string_view contents, std::string* error = nullptr,
+                  bool* taken = nullptr);
 
 // Appends `line` and a line end to the file (created when missing) with one
 // write, then syncs it to disk. A last line left without its line end (a

@@ -1,6 +1,6 @@
-// WriteFileAtomically on Windows: the same contract as on POSIX systems,
+// The atomic writes on Windows: the same contract as on POSIX systems,
 // written with the Win32 file calls (MoveFileEx replaces the old file in one
-// step).
+// step, or, without MOVEFILE_REPLACE_EXISTING, takes only a free name).
 
 #include <windows.h>
 
@@ -11,35 +11,105 @@
 
 namespace varnel {
 
-bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string* error, bool sync) {
-    const std::string temporary = path + ".tmp-" + std::to_string(::GetCurrentProcessId());
-    HANDLE file = INVALID_HANDLE_VALUE;
-    const auto fail = [&](const char* what) {
-        const DWORD code = ::GetLastError();
-        if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
-        ::DeleteFileA(temporary.c_str());
-        if (error) *error = std::string(what) + " " + path + ": Windows error " + std::to_string(code);
-        return false;
-    };
-    file = ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return fail("cannot create");
+namespace {
+
+std::string WindowsError(const char* what, const std::string& path, DWORD code) {
+    return std::string(what) + " " + path + ": Windows error " + std::to_string(code);
+}
+
+bool WriteAll(HANDLE file, std::string_view contents) {
     size_t done = 0;
     while (done < contents.size()) {
         const DWORD chunk = static_cast<DWORD>(std::min<size_t>(contents.size() - done, 1u << 20));
         DWORD written = 0;
-        if (!::WriteFile(file, contents.data() + done, chunk, &written, nullptr) || written == 0)
-            return fail("cannot write");
+        if (!::WriteFile(file, contents.data() + done, chunk, &written, nullptr) || written == 0) return false;
         done += written;
     }
-    if (sync && !::FlushFileBuffers(file)) return fail("cannot write");
-    if (!::CloseHandle(file)) {
-        file = INVALID_HANDLE_VALUE;
-        return fail("cannot write");
-    }
-    file = INVALID_HANDLE_VALUE;
-    const DWORD flags = MOVEFILE_REPLACE_EXISTING | (sync ? MOVEFILE_WRITE_THROUGH : 0);
-    if (!::MoveFileExA(temporary.c_str(), path.c_str(), flags)) return fail("cannot replace");
     return true;
+}
+
+// The contents in a new temporary file beside `path`, flushed when asked.
+// Its name, or empty with `error` set.
+std::string WriteTemporary(const std::string& path, std::string_view contents, std::string* error, bool sync) {
+    static unsigned counter = 0;
+    const std::string temporary =
+        path + ".tmp-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter);
+    HANDLE file = ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) {
+        if (error) *error = WindowsError("cannot create", path, ::GetLastError());
+        return {};
+    }
+    const bool written = WriteAll(file, contents) && (!sync || ::FlushFileBuffers(file));
+    const DWORD code = ::GetLastError();
+    const bool closed = ::CloseHandle(file) != 0;
+    if (!written || !closed) {
+        if (error) *error = WindowsError("cannot write", path, written ? ::GetLastError() : code);
+        ::DeleteFileA(temporary.c_str());
+        return {};
+    }
+    return temporary;
+}
+
+using FinalPathName = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
+
+// What an existing path names. A device (NUL, CON, a COM port) or a pipe is
+// written as it is, in place; a symbolic link is followed to the file it
+// names, whose folder then gets the temporary file. False when the path was
+// written or refused here (`written` says which).
+bool Examine(std::string& path, std::string_view contents, std::string* error, bool& written) {
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
+                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return true;  // a new file, or one the write reports on
+    if (::GetFileType(file) != FILE_TYPE_DISK) {
+        written = WriteAll(file, contents);
+        const DWORD code = ::GetLastError();
+        ::CloseHandle(file);
+        if (!written && error) *error = WindowsError("cannot write", path, code);
+        return false;
+    }
+    const DWORD attributes = ::GetFileAttributesA(path.c_str());
+    if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
+        // Symbolic links came with Windows Vista, and so did the call that
+        // names the file behind one.
+        const auto finalPathName = reinterpret_cast<FinalPathName>(reinterpret_cast<void*>(
+            ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
+        char target[MAX_PATH * 4];
+        const DWORD n = finalPathName ? finalPathName(file, target, sizeof target, 0) : 0;
+        if (n > 0 && n < sizeof target) path.assign(target, n);
+    }
+    ::CloseHandle(file);
+    return true;
+}
+
+}  // namespace
+
+bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string* error, bool sync) {
+    std::string target = path;
+    bool written = false;
+    if (!Examine(target, contents, error, written)) return written;
+    const std::string temporary = WriteTemporary(target, contents, error, sync);
+    if (temporary.empty()) return false;
+    const DWORD flags = MOVEFILE_REPLACE_EXISTING | (sync ? MOVEFILE_WRITE_THROUGH : 0);
+    if (!::MoveFileExA(temporary.c_str(), target.c_str(), flags)) {
+        if (error) *error = WindowsError("cannot replace", path, ::GetLastError());
+        ::DeleteFileA(temporary.c_str());
+        return false;
+    }
+    return true;
+}
+
+bool WriteNewFile(const std::string& path, std::string_view contents, std::string* error, bool* taken) {
+    if (taken) *taken = false;
+    const std::string temporary = WriteTemporary(path, contents, error, true);
+    if (temporary.empty()) return false;
+    // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is in
+    // use: the file takes the name only if it is still free.
+    if (::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+    const DWORD code = ::GetLastError();
+    ::DeleteFileA(temporary.c_str());
+    if (taken) *taken = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
+    if (error) *error = WindowsError("cannot create", path, code);
+    return false;
 }
 
 bool AppendLineDurably(const std::string& path, std::string_view line, std::string* error) {

@@ -3,15 +3,20 @@
 // (OpenSSL's libcrypto; on Windows, the system's CryptoAPI).
 
 #include <cstddef>
+#include <cstdint>
 #include <optional>
 #include <string>
 
 namespace varnel {
 
+// Files longer than this are not digested: no file Varnel reads comes near.
+inline constexpr uint64_t kDigestMaxBytes = uint64_t{64} << 20;
+
 // The SHA-256 of a file's bytes as 64 lower-case hex digits; nothing when
-// the file cannot be read (or, on Windows, when the system offers no
+// the file cannot be read, is not a regular file (a device, a FIFO), is
+// longer than `maxBytes` (or, on Windows, when the system offers no
 // SHA-256).
-std::optional<std::string> FileSha256(const std::string& path);
+std::optional<std::string> FileSha256(const std::string& path, uint64_t maxBytes = kDigestMaxBytes);
 
 inline std::string HexDigits(const unsigned char* bytes, size_t count) {
     static const char* const kDigits = "0123456789abcdef";

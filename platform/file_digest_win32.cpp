@@ -7,13 +7,13 @@
 // (after windows.h)
 #include <wincrypt.h>
 
-#include <fstream>
+#include "platform/input_file.h"
 
 namespace varnel {
 
-std::optional<std::string> FileSha256(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
+std::optional<std::string> FileSha256(const std::string& path, uint64_t maxBytes) {
+    CInputFile in;
+    if (!in.Open(path, maxBytes)) return std::nullopt;
     HCRYPTPROV provider = 0;
     HCRYPTHASH hash = 0;
     const auto done = [&](std::optional<std::string> result) {
@@ -25,12 +25,13 @@ std::optional<std::string> FileSha256(const std::string& path) {
         !::CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash))
         return done(std::nullopt);
     char buffer[65536];
-    while (in.read(buffer, sizeof buffer) || in.gcount() > 0) {
-        if (!::CryptHashData(hash, reinterpret_cast<const BYTE*>(buffer), static_cast<DWORD>(in.gcount()), 0))
+    for (;;) {
+        const std::ptrdiff_t n = in.Read(buffer, sizeof buffer);
+        if (n < 0) return done(std::nullopt);
+        if (n == 0) break;
+        if (!::CryptHashData(hash, reinterpret_cast<const BYTE*>(buffer), static_cast<DWORD>(n), 0))
             return done(std::nullopt);
-        if (in.eof()) break;
     }
-    if (in.bad()) return done(std::nullopt);
     BYTE digest[32];
     DWORD length = sizeof digest;
     if (!::CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0)) return done(std::nullopt);

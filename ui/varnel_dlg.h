@@ -155,14 +155,16 @@ protected:
     // Reads the flash copy and chooses free file names. False, with the
     // reason, when the copy cannot be read.
     bool PlanBackup(const std::string& mac, const CPda& cardPda, BackupPlan& plan, std::string& why);
-    bool SaveBackup(const BackupPlan& plan, std::string* error);
+    // Saves the backup under the planned names, or the next free ones when
+    // another run took them since (`plan` then names the files written).
+    bool SaveBackup(BackupPlan& plan, std::string* error);
     // The status line names the backup once it was saved.
     void NameBackup(const BackupPlan& plan);
 
     // The writing of a run: the backup saved and the new PDA written (when
     // `backup` is given), every image programmed, the closing requests. On
     // a failure it has shown why and ended the run.
-    bool WriteCard(const BackupPlan* backup, const std::vector<CFirmwareImage*>& images, bool& pdaWritten);
+    bool WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*>& images, bool& pdaWritten);
     // The run's start and end around the update and the restore: the
     // report begun, and the history record appended once writing began.
     void BeginRun(const std::string& action);

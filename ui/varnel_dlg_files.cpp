@@ -2,10 +2,9 @@
 // OEM link file ("Download...").
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 #include "pda/pda_text_file.h"
+#include "platform/input_file.h"
 #include "ui/varnel_dlg.h"
 #include "update/oem_link_file.h"
 
@@ -78,9 +77,13 @@ bool CVarnelDlg::OnDownload() {
     const auto chosen = m_host.OpenFile({"oem", directory + "\\Firmware\\*.oem", "Link File (*.oem)|*.oem|"});
     if (!chosen) return false;
 
-    std::ifstream in(*chosen, std::ios::binary);
+    // A link file is tiny: a longer one, or a device or a FIFO, is refused
+    // unread.
+    std::string bytes, reason;
+    InputRefusal refusal = InputRefusal::None;
+    const bool read = ReadRegularFile(*chosen, kLinkFileMaxBytes, bytes, &reason, &refusal);
     const auto [folder, name] = SplitPath(*chosen);
-    if (!in) {
+    if (!read && refusal == InputRefusal::Missing) {
         Ask("Cannot read the link file " + *chosen, "Error", MessageIcon::Error);
         return false;
     }
@@ -88,10 +91,11 @@ bool CVarnelDlg::OnDownload() {
         Ask("This is not the specified linking file for Firmware update!", "", MessageIcon::Error);
         return false;
     }
-    std::ostringstream bytes;
-    bytes << in.rdbuf();
-    std::string reason;
-    const auto link = ParseLinkFile(bytes.str(), &reason);
+    if (!read) {
+        Ask("The link file " + *chosen + " cannot be used: it " + reason + ".", "Error", MessageIcon::Error);
+        return false;
+    }
+    const auto link = ParseLinkFile(bytes, &reason);
     if (!link) {
         Ask("The link file " + *chosen + " cannot be used: " + reason + ".", "Error", MessageIcon::Error);
         return false;
@@ -100,10 +104,13 @@ bool CVarnelDlg::OnDownload() {
     // refuses the link file.
     uint32_t sum = 0;
     for (const std::string& file : link->names) {
-        const auto fileSum = FileByteSum(folder + file);
+        std::string why;
+        const auto fileSum = FileByteSum(folder + file, &why);
         if (!fileSum) {
-            Ask("The link file names " + folder + file + ", which cannot be opened. Nothing was added.", "Error",
-                MessageIcon::Error);
+            Ask("The link file names " + folder + file +
+                    (why.empty() ? ", which cannot be opened." : ", which cannot be used: it " + why + ".") +
+                    " Nothing was added.",
+                "Error", MessageIcon::Error);
             return false;
         }
         sum += static_cast<uint32_t>(*fileSum);

@@ -215,11 +215,26 @@ void CVarnelDlg::NameBackup(const BackupPlan& plan) {
     UpdateData();
 }
 
-bool CVarnelDlg::SaveBackup(const BackupPlan& plan, std::string* error) {
+bool CVarnelDlg::SaveBackup(BackupPlan& plan, std::string* error) {
     std::error_code ec;
     std::filesystem::create_directories(m_backupDirectory, ec);
-    if (!plan.rawPath.empty() && !WriteFileAtomically(plan.rawPath, plan.raw, error)) return false;
-    return WriteFileAtomically(plan.path, plan.text, error);
+    // Each file takes a name no file has (another run may have taken the
+    // planned one since): STEM.pda, and STEM.bin with it, else STEM-2...
+    const std::string planned = plan.path.substr(0, plan.path.size() - 4);
+    std::string stem = planned;
+    for (int n = 2;; ++n) {
+        bool taken = false;
+        if (WriteNewFile(stem + ".pda", plan.text, error, &taken)) {
+            if (plan.rawPath.empty()) break;
+            if (WriteNewFile(stem + ".bin", plan.raw, error, &taken)) break;
+            std::filesystem::remove(stem + ".pda", ec);
+        }
+        if (!taken) return false;
+        stem = planned + "-" + std::to_string(n);
+    }
+    plan.path = stem + ".pda";
+    if (!plan.rawPath.empty()) plan.rawPath = stem + ".bin";
+    return true;
 }
 
 void CVarnelDlg::EndRun(RunOutcome outcome, const std::string& status) {
@@ -460,7 +475,7 @@ void CVarnelDlg::RunUpdate() {
     RefreshCardFields();
 }
 
-bool CVarnelDlg::WriteCard(const BackupPlan* backup, const std::vector<CFirmwareImage*>& images, bool& pdaWritten) {
+bool CVarnelDlg::WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*>& images, bool& pdaWritten) {
     if (backup) {
         // Nothing the card had is lost: the PDA the write replaces is saved
         // first.

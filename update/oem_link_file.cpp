@@ -1,8 +1,11 @@
 #include "update/oem_link_file.h"
 
+#include <algorithm>
 #include <cctype>
-#include <filesystem>
-#include <fstream>
+
+#include "image/firmware_file.h"
+#include "pda/pda_text_file.h"
+#include "platform/input_file.h"
 
 namespace varnel {
 
@@ -49,16 +52,21 @@ int32_t ByteSum(std::string_view bytes) {
     return static_cast<int32_t>(sum);
 }
 
-std::optional<int32_t> FileByteSum(const std::string& path) {
-    std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) return std::nullopt;
-    std::ifstream in(path, std::ios::binary);
-    if (!in) return std::nullopt;
+std::optional<int32_t> FileByteSum(const std::string& path, std::string* reason) {
+    CInputFile in;
+    const auto fail = [&]() -> std::optional<int32_t> {
+        const bool missing = in.Refusal() == InputRefusal::Missing || in.Refusal() == InputRefusal::Folder;
+        if (reason) *reason = missing ? std::string() : in.Reason();
+        return std::nullopt;
+    };
+    if (!in.Open(path, std::max<uint64_t>(CFirmwareFile::kMaxBytes, kPdaTextFileMaxBytes))) return fail();
     uint32_t sum = 0;
     char buffer[1 << 16];
-    while (in) {
-        in.read(buffer, sizeof buffer);
-        sum += static_cast<uint32_t>(ByteSum(std::string_view(buffer, static_cast<size_t>(in.gcount()))));
+    for (;;) {
+        const std::ptrdiff_t n = in.Read(buffer, sizeof buffer);
+        if (n < 0) return fail();
+        if (n == 0) break;
+        sum += static_cast<uint32_t>(ByteSum(std::string_view(buffer, static_cast<size_t>(n))));
     }
     return static_cast<int32_t>(sum);
 }

@@ -26,8 +26,10 @@ std::optional<LinkFile> ParseLinkFile(const std::string& bytes, std::string* rea
 
 // Every byte as a signed 8-bit value, added with 32-bit wrap-around.
 int32_t ByteSum(std::string_view bytes);
-// The same over a file's contents; nothing when the file cannot be opened
-// or is a folder.
-std::optional<int32_t> FileByteSum(const std::string& path);
+// The same over a file's contents. Nothing when the file cannot be opened
+// or is a folder, and nothing with the reason ("is a FIFO (named pipe), not
+// a regular file") when it is not a regular file no longer than the longest
+// file a link names (an S-record file at its longest).
+std::optional<int32_t> FileByteSum(const std::string& path, std::string* reason = nullptr);
 
 }  // namespace varnel

@@ -1,12 +1,17 @@
 // varnel-cli end to end: the commands as a user runs them.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <map>
 #include <nlohmann/json.hpp>
 
@@ -30,12 +35,14 @@ struct Result {
     std::string err;
 };
 
-// Runs a shell command line (in `cwd` when given), capturing both streams.
-Result RunCli(const std::string& arguments, const std::string& cwd = {}) {
+// Runs a shell command line (in `cwd` when given), capturing both streams;
+// with `seconds`, a run that takes longer is killed (exit 137).
+Result RunCli(const std::string& arguments, const std::string& cwd = {}, int seconds = 0) {
     test::TempDir capture;
     const std::string errFile = capture.File("stderr");
-    std::string command = (cwd.empty() ? "" : "cd '" + cwd + "' && ") + "'" + kCli + "' " + arguments + " 2>'" + errFile +
-                          "' </dev/null";
+    std::string command = (cwd.empty() ? "" : "cd '" + cwd + "' && ") +
+                          (seconds > 0 ? "timeout -s KILL " + std::to_string(seconds) + " " : "") + "'" + kCli + "' " +
+                          arguments + " 2>'" + errFile + "' </dev/null";
     Result r;
     FILE* pipe = ::popen(command.c_str(), "r");
     char buffer[4096];
@@ -252,6 +259,56 @@ TEST(Cli, NamesThatAreNotUtf8ReachEveryJsonOutput) {
         const Result table = RunCli(cli + "history");
         EXPECT_NE(table.out.find("Card PDA saved to " + root + "/state/"), std::string::npos) << table.out;
         ::unsetenv("XDG_STATE_HOME");
+    }
+}
+
+TEST(Cli, InputsThatNeverEndAreRefusedUnread) {
+    // Devices, FIFOs, links to them and files longer than their format
+    // allows: each refused at once with its reason, none read (a FIFO
+    // without a writer is not waited on). A run that hangs is killed.
+    test::TempDir dir;
+    const auto file = [&dir](const std::string& name) { return "'" + dir.File(name) + "'"; };
+    ASSERT_EQ(::mkfifo(dir.File("fifo.hex").c_str(), 0600), 0);
+    ASSERT_EQ(::mkfifo(dir.File("fifo.pda").c_str(), 0600), 0);
+    std::filesystem::create_symlink("/dev/zero", dir.File("zero.hex"));
+    for (const auto& [name, size] : {std::pair<std::string, uintmax_t>{"huge.hex", uintmax_t{10} << 30},
+                                     {"nul.pda", uintmax_t{2} << 20}}) {
+        test::WriteFile(dir.File(name), "");
+        std::filesystem::resize_file(dir.File(name), size);  // NUL bytes, sparse
+    }
+    std::filesystem::create_directories(dir.File("zero-link"));
+    std::filesystem::create_symlink("/dev/zero", dir.File("zero-link/OEMRelease.oem"));
+    std::filesystem::create_directories(dir.File("big-link"));
+    test::WriteFile(dir.File("big-link/OEMRelease.oem"), "");
+    std::filesystem::resize_file(dir.File("big-link/OEMRelease.oem"), 100 << 20);
+    std::filesystem::create_directories(dir.File("fifo-named"));
+    test::WriteFile(dir.File("fifo-named/OEMRelease.oem"), "a.hexb.hexc.pda 0");
+    ASSERT_EQ(::mkfifo(dir.File("fifo-named/a.hex").c_str(), 0600), 0);
+    const struct {
+        std::string arguments;
+        std::string err;
+    } cases[] = {
+        {"image info /dev/zero", "/dev/zero: ERROR: The file is a character device, not a regular file.\n"},
+        {"image info " + file("zero.hex"), "ERROR: The file is a character device, not a regular file.\n"},
+        {"image info " + file("fifo.hex"), "ERROR: The file is a FIFO (named pipe), not a regular file.\n"},
+        {"image info " + file("huge.hex"),
+         "ERROR: The file is 10737418240 bytes, more than the 16672000 bytes such a file can hold.\n"},
+        {"files /dev/zero", "/dev/zero: ERROR: The file is a character device, not a regular file.\n"},
+        {"pda show " + file("fifo.pda"), "the file is a FIFO (named pipe), not a regular file\n"},
+        {"pda show " + file("nul.pda"), "the file is 2097152 bytes, more than the 1048576 bytes such a file can hold\n"},
+        {"pda show /dev/zero", "the file is a character device, not a regular file\n"},
+        {"update --dry-run /dev/zero", "The file is a character device, not a regular file."},
+        {"files --oem " + file("zero-link/OEMRelease.oem"), "cannot be used: it is a character device, not a regular file.\n"},
+        {"files --oem " + file("big-link/OEMRelease.oem"),
+         "cannot be used: it is 104857600 bytes, more than the 100 bytes such a file can hold.\n"},
+        {"files --oem " + file("fifo-named/OEMRelease.oem"),
+         "a.hex, which cannot be used: it is a FIFO (named pipe), not a regular file. Nothing was added.\n"},
+    };
+    for (const auto& c : cases) {
+        const Result r = RunCli("--machine " + file("machine") + " " + c.arguments, {}, 20);
+        EXPECT_NE(r.exit, 137) << c.arguments << " hangs";
+        EXPECT_EQ(r.exit, 1) << c.arguments;
+        EXPECT_NE(r.err.find(c.err), std::string::npos) << c.arguments << "\n" << r.err;
     }
 }
 
@@ -660,6 +717,88 @@ TEST_F(CliUpdate, HistoryListsNewestFirstAndSkipsADamagedLine) {
     EXPECT_EQ(nlohmann::json::parse(Cli("history --json --card 00:60:1d:12:34:56").out).size(), 2u);
     EXPECT_EQ(nlohmann::json::parse(Cli("history --json --card 00-60-1D-12-34-57").out).size(), 0u);
     EXPECT_EQ(Cli("history --card 00-60").exit, 2);
+}
+
+TEST_F(CliUpdate, TheHistoryThatNeverEndsIsRefused) {
+    // The history file as a link to a device, as a FIFO, and longer than a
+    // history may be: refused at once (a hang is killed), nothing printed.
+    const std::string path = dir.File("state/varnel/history.jsonl");
+    std::filesystem::create_directories(dir.File("state/varnel"));
+    const struct {
+        const char* name;
+        std::function<void()> make;
+        std::string err;
+    } cases[] = {
+        {"link to /dev/zero", [&] { std::filesystem::create_symlink("/dev/zero", path); },
+         "is a character device, not a regular file\n"},
+        {"FIFO", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, "is a FIFO (named pipe), not a regular file\n"},
+        {"2 GiB",
+         [&] {
+             test::WriteFile(path, "");
+             std::filesystem::resize_file(path, uintmax_t{2} << 30);
+         },
+         "is 2147483648 bytes, more than the 1073741824 bytes such a file can hold\n"},
+    };
+    for (const auto& c : cases) {
+        std::filesystem::remove(path);
+        c.make();
+        for (const char* command : {"history", "history --json"}) {
+            const Result r = RunCli("--machine '" + dir.File("machine") + "' " + command, {}, 20);
+            EXPECT_EQ(r.exit, 1) << c.name << ": " << command << "\n" << r.err;
+            EXPECT_EQ(r.out, "") << c.name;
+            EXPECT_TRUE(r.err.ends_with("history: " + path + ": " + c.err)) << c.name << "\n" << r.err;
+        }
+    }
+}
+
+TEST_F(CliMachine, OutputGoesThroughLinksAndOntoDevicesInPlace) {
+    // -o onto a link writes the file it names; onto a device or a FIFO
+    // writes into it; the node itself is never replaced.
+    const std::string target = dir.File("target.pda"), link = dir.File("link.pda");
+    test::WriteFile(target, "old\n");
+    std::filesystem::create_symlink("target.pda", link);
+    std::filesystem::create_symlink("new.hex", dir.File("dangling.hex"));
+    const std::string fifo = dir.File("out.fifo");
+    ASSERT_EQ(::mkfifo(fifo.c_str(), 0600), 0);
+    // The reader end is open before the run, so the run's open does not
+    // wait; the text (under a pipe's buffer) waits in the pipe.
+    const int reader = ::open(fifo.c_str(), O_RDONLY | O_NONBLOCK);
+    ASSERT_GE(reader, 0);
+    // Device nodes of our own, when this user may make them.
+    const bool devices = ::mknod(dir.File("null").c_str(), S_IFCHR | 0666, makedev(1, 3)) == 0 &&
+                         ::mknod(dir.File("full").c_str(), S_IFCHR | 0666, makedev(1, 7)) == 0;
+    const struct {
+        std::string arguments;
+        int exit;
+        std::string node;  // the node written to, which keeps its type
+        std::filesystem::file_type type;
+    } cases[] = {
+        {"pda backup -o '" + link + "'", 0, link, std::filesystem::file_type::symlink},
+        {"image dump '" + kRelease + "primary.hex' -o '" + dir.File("dangling.hex") + "'", 0, dir.File("dangling.hex"),
+         std::filesystem::file_type::symlink},
+        {"pda backup -o '" + fifo + "'", 0, fifo, std::filesystem::file_type::fifo},
+        {"pda backup -o '" + dir.File("null") + "'", 0, dir.File("null"), std::filesystem::file_type::character},
+        {"image dump '" + kRelease + "primary.hex' -o '" + dir.File("full") + "'", 1, dir.File("full"),
+         std::filesystem::file_type::character},
+        {"pda backup -o '" + dir.Path().string() + "'", 1, dir.Path().string(), std::filesystem::file_type::directory},
+    };
+    for (const auto& c : cases) {
+        if (!devices && c.type == std::filesystem::file_type::character) continue;
+        const Result r = RunCli("--machine '" + dir.File("machine") + "' " + c.arguments, {}, 20);
+        EXPECT_EQ(r.exit, c.exit) << c.arguments << "\n" << r.err;
+        EXPECT_EQ(std::filesystem::symlink_status(c.node).type(), c.type) << c.arguments;
+    }
+    EXPECT_TRUE(test::ReadFile(target).starts_with("; Varnel")) << test::ReadFile(target);
+    CFirmwareFile dumped;
+    EXPECT_GT(dumped.LoadFile(dir.File("new.hex"), nullptr, nullptr), 0u) << dumped.LastFinding();
+    std::string piped(4096, '\0');
+    const ssize_t n = ::read(reader, piped.data(), piped.size());
+    ::close(reader);
+    piped.resize(n > 0 ? static_cast<size_t>(n) : 0);
+    EXPECT_TRUE(piped.starts_with("; Varnel")) << piped;
+    // No temporary file is left anywhere.
+    for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
+        EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
 }
 
 TEST_F(CliMachine, AllAdaptersGoesOnPastAFailedCard) {

@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 
+#include <filesystem>
 #include <sstream>
 
 #include "image/firmware_file.h"
@@ -228,6 +229,27 @@ TEST(SRecordReader, ReadsUpTo32000LinesAndTrailingEmptyOnes) {
     // 32,000 lines, the text's own end and blank lines after it.
     EXPECT_EQ(Load(std::string(31999, '\n') + kS7 + "\n")->result, 32000);
     EXPECT_EQ(Load(std::string(31999, '\n') + kS7 + std::string(40000, '\n'))->result, 32000);
+}
+
+TEST(SRecordReader, TextLongerThanTheFormatAllowsIsRefusedAtItsBound) {
+    // Every line at its longest with CR LF: the most text the format holds.
+    // Past it (here empty lines, else taken after the 32000th) the text is
+    // refused rather than read on without end.
+    const uint64_t most = CFirmwareFile::kMaxBytes;
+    EXPECT_EQ(most, 32000u * 521u);
+    EXPECT_EQ(Load(kS7 + std::string("\n") + std::string(most - kS7.size() - 1, '\n'))->result, 32000);
+    const auto longer = Load(kS7 + std::string("\n") + std::string(most - kS7.size(), '\n'));
+    EXPECT_EQ(longer->result, 0);
+    EXPECT_EQ(longer->file.LastFinding(), "ERROR: The file is longer than the 16672000 bytes such a file can hold.");
+
+    // A file longer than that is refused before it is read (devices and
+    // FIFOs: Cli.InputsThatNeverEndAreRefusedUnread).
+    test::TempDir dir;
+    test::WriteFile(dir.File("sparse.hex"), kS7 + "\n");
+    std::filesystem::resize_file(dir.File("sparse.hex"), most + 1);
+    CFirmwareFile file;
+    EXPECT_EQ(file.LoadFile(dir.File("sparse.hex"), nullptr, nullptr), 0);
+    EXPECT_EQ(file.LastFinding(), "ERROR: The file is 16672001 bytes, more than the 16672000 bytes such a file can hold.");
 }
 
 TEST(ComponentVersion, ComparesMajorThenMinorThenVariant) {

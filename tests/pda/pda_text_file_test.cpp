@@ -118,6 +118,24 @@ TEST(PdaTextFile, FilesReadInTextMode) {
     EXPECT_EQ(reason, "file not found!");
 }
 
+TEST(PdaTextFile, AFileLongerThanTheBoundIsRefusedUnread) {
+    // Comments make a .pda file as long as one likes; past 1 MiB it is
+    // refused whole, never parsed.
+    test::TempDir dir;
+    const std::string words = "4 0101 1102 3322 5544\n";
+    const std::string comment = "; " + std::string(77, 'c') + "\n";
+    std::string text = words;
+    while (text.size() + comment.size() <= kPdaTextFileMaxBytes) text += comment;
+    text.append(kPdaTextFileMaxBytes - text.size(), '\n');
+    test::WriteFile(dir.File("most.pda"), text);
+    test::WriteFile(dir.File("longer.pda"), text + "\n");
+    uint16_t buffer[PdaMaxWords];
+    std::string reason;
+    EXPECT_EQ(ReadPdaTextFile(buffer, dir.File("most.pda").c_str(), &reason), 5) << reason;
+    EXPECT_EQ(ReadPdaTextFile(buffer, dir.File("longer.pda").c_str(), &reason), 0);
+    EXPECT_EQ(reason, "the file is 1048577 bytes, more than the 1048576 bytes such a file can hold");
+}
+
 TEST(PdaTextFile, WrittenPdaLoadsBackToTheSameRecords) {
     CPda pda;
     const uint16_t part[] = {4, 0x0001, 0x4e50, 0x3720, 0x0034};

@@ -3,6 +3,7 @@
 // a script (per caption), else with the safe answer.
 
 #include <deque>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -46,6 +47,7 @@ public:
     }
     bool ConfirmSummary(const std::string& text) override {
         summaries.push_back(text);
+        if (onSummary) onSummary(text);
         return confirmSummary;
     }
     ProgressBar& ShowWaitWindow(const std::string& message) override {
@@ -75,6 +77,8 @@ public:
     std::vector<Message> messages;
     std::vector<std::string> warnings;
     std::vector<std::string> summaries;
+    // Called with each summary before it is answered.
+    std::function<void(const std::string&)> onSummary;
     std::vector<std::string> waitMessages;
     std::vector<OpenFileRequest> fileRequests;
     std::vector<Cursor> cursors;

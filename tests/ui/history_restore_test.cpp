@@ -133,6 +133,45 @@ TEST(HistoryFile, ATornLineIsSkippedAndLosesNoNeighbour) {
     EXPECT_EQ(FileSha256(dir.File("missing")), std::nullopt);
 }
 
+TEST(HistoryFile, IsReadBackwardsByBlocksWithEveryLineInPlace) {
+    // Lines across the reader's 64 KiB blocks, a line longer than a line may
+    // be, damaged and empty lines, and a last line without its line end:
+    // every record read, newest first, and every warning naming its line.
+    test::TempDir dir;
+    const auto path = dir.Path() / "history.jsonl";
+    const auto record = [](const std::string& id, size_t padding) {
+        return Json{{"id", id}, {"pad", std::string(padding, 'p')}}.dump();
+    };
+    std::string text = "\n" + record("a", 10) + "\n" + record("b", 100000) + "\n" +
+                       std::string(kHistoryLineMaxBytes + 1, 'x') + "\n" + "{\"id\": \"torn\n\n" +
+                       record("c", 70000) + "\r\n" + record("d", 5);
+    test::WriteFile(path.string(), text);
+    std::vector<std::string> ids, warnings;
+    std::string error;
+    ASSERT_TRUE(ReadHistoryNewestFirst(
+        path, [&](Json& r) { ids.push_back(r["id"]); return true; },
+        [&](const std::string& w) { warnings.push_back(w); }, &error)) << error;
+    EXPECT_EQ(ids, (std::vector<std::string>{"d", "c", "b", "a"}));
+    ASSERT_EQ(warnings.size(), 2u);
+    EXPECT_NE(warnings[0].find(": line 5 is damaged"), std::string::npos) << warnings[0];
+    EXPECT_NE(warnings[1].find(": line 4 is longer than 1048576 bytes"), std::string::npos) << warnings[1];
+
+    // The reader stops when asked to.
+    ids.clear();
+    ASSERT_TRUE(ReadHistoryNewestFirst(
+        path, [&](Json& r) { ids.push_back(r["id"]); return false; }, [](const std::string&) {}, &error));
+    EXPECT_EQ(ids, (std::vector<std::string>{"d"}));
+
+    // What is no regular file, or longer than a history may be, is refused.
+    std::filesystem::resize_file(path, kHistoryMaxBytes + 1);
+    EXPECT_FALSE(ReadHistoryNewestFirst(path, [](Json&) { return true; }, [](const std::string&) {}, &error));
+    EXPECT_NE(error.find("is 1073741825 bytes, more than the 1073741824"), std::string::npos) << error;
+    std::filesystem::remove(path);
+    std::filesystem::create_symlink("/dev/zero", path);
+    EXPECT_FALSE(ReadHistoryNewestFirst(path, [](Json&) { return true; }, [](const std::string&) {}, &error));
+    EXPECT_NE(error.find("is a character device, not a regular file"), std::string::npos) << error;
+}
+
 using Restore = History;
 
 TEST_F(Restore, PutsExactlyTheFilesPdaOnTheCard) {

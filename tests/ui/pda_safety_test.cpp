@@ -8,6 +8,7 @@
 #include "pda/pda.h"
 #include "pda/pda_text_file.h"
 #include "pda/setpoint.h"
+#include "platform/atomic_file.h"
 #include "tests/support/dialog_fixture.h"
 
 namespace varnel {
@@ -149,6 +150,60 @@ TEST_F(PdaSafety, TheBackupKeepsTheCopyTheWriteReplaces) {
     // The summary said where it would go, before it was written.
     EXPECT_NE(host.summaries.at(0).find("Card PDA will be saved before writing, to: " + dlg.m_strBackupFile + "\n"),
               std::string::npos);
+}
+
+TEST_F(PdaSafety, ABackupNeverTakesANameAnotherRunTook) {
+    // Another run saves its backup under the planned name while the summary
+    // is open (two runs in the same second): that backup stays, and this
+    // run's goes under the next free name, which the status and the report
+    // give. The update and the restore alike.
+    const struct {
+        const char* name;
+        std::function<void(CVarnelDlg&)> run;
+    } cases[] = {
+        {"update", [](CVarnelDlg& dlg) { dlg.OnUpdate(); }},
+        {"pda restore", [this](CVarnelDlg& dlg) { dlg.OnRestorePda(Release("card.pda"), false); }},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(sim.dir.Path() / "backups");
+        std::string planned;
+        host.onSummary = [&planned](const std::string& summary) {
+            const std::string label = "Card PDA will be saved before writing, to: ";
+            const size_t at = summary.find(label);
+            ASSERT_NE(at, std::string::npos) << summary;
+            planned = summary.substr(at + label.size(), summary.find('\n', at) - at - label.size());
+            std::filesystem::create_directories(std::filesystem::path(planned).parent_path());
+            test::WriteFile(planned, "; another run's backup\n");
+        };
+        dialog.reset();
+        CVarnelDlg& dlg = Start({Release("card.pda"), Release("station.hex")});
+        c.run(dlg);
+        host.onSummary = nullptr;
+        EXPECT_EQ(dlg.m_lastRun, RunOutcome::Succeeded) << dlg.m_strStatus;
+        ASSERT_TRUE(planned.ends_with(".pda")) << planned;
+        const std::string next = planned.substr(0, planned.size() - 4) + "-2.pda";
+        EXPECT_EQ(test::ReadFile(planned), "; another run's backup\n");
+        EXPECT_EQ(dlg.m_strBackupFile, next);
+        EXPECT_EQ(dlg.m_runReport.backup, next);
+        EXPECT_NE(dlg.m_strStatus.find("Card PDA saved to " + next), std::string::npos) << dlg.m_strStatus;
+        uint16_t words[PdaMaxWords];
+        EXPECT_GT(ReadPdaTextFile(words, next.c_str()), 0);
+        EXPECT_EQ(Backups().size(), 2u);
+    }
+    // The primitive: a taken name is never written over, and no temporary
+    // file is left.
+    test::TempDir dir;
+    test::WriteFile(dir.File("b.pda"), "first");
+    bool taken = false;
+    std::string error;
+    EXPECT_FALSE(WriteNewFile(dir.File("b.pda"), "second", &error, &taken));
+    EXPECT_TRUE(taken) << error;
+    EXPECT_TRUE(WriteNewFile(dir.File("c.pda"), "third", &error, &taken)) << error;
+    EXPECT_FALSE(taken);
+    EXPECT_EQ(test::ReadFile(dir.File("b.pda")), "first");
+    EXPECT_EQ(test::ReadFile(dir.File("c.pda")), "third");
+    EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 2);
 }
 
 TEST_F(PdaSafety, ARunThatStopsLeavesTheCardsPdaInTheDialog) {

@@ -1,0 +1,34 @@
+// What every platform's CInputFile shares.
+
+#include "platform/input_file.h"
+
+namespace varnel {
+
+std::string TooLargeReason(uint64_t size, uint64_t maxBytes) {
+    return "is " + std::to_string(size) + " bytes, more than the " + std::to_string(maxBytes) +
+           " bytes such a file can hold";
+}
+
+bool ReadRegularFile(const std::string& path, uint64_t maxBytes, std::string& contents, std::string* reason,
+                     InputRefusal* refusal) {
+    CInputFile file;
+    const auto fail = [&] {
+        if (reason) *reason = file.Reason();
+        if (refusal) *refusal = file.Refusal();
+        return false;
+    };
+    if (!file.Open(path, maxBytes)) return fail();
+    contents.clear();
+    contents.reserve(static_cast<size_t>(file.Size()));
+    char buffer[1 << 16];
+    for (;;) {
+        const std::ptrdiff_t n = file.Read(buffer, sizeof buffer);
+        if (n < 0) return fail();
+        if (n == 0) break;
+        contents.append(buffer, static_cast<size_t>(n));
+    }
+    if (refusal) *refusal = InputRefusal::None;
+    return true;
+}
+
+}  // namespace varnel
