@@ -5,6 +5,7 @@
 
 #include "cli/commands.h"
 #include "log/flash_log.h"
+#include "platform/stop_request.h"
 
 namespace varnel::cli {
 
@@ -84,5 +85,8 @@ int main(int argc, char** argv) {
         return kExitUsage;
     }
     if (log) varnel::FlashLog().Enable();
+    // Ctrl-C, SIGTERM and SIGHUP end the program as ever, except while a
+    // run writes to a card (see platform/stop_request.h).
+    varnel::InstallStopHandlers();
     return outcome.run ? outcome.run() : kExitUsage;
 }

@@ -13,6 +13,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/stop_request.h"
 #include "sample/default_machine.h"
 #include "sim/machine_dir.h"
 #include "sim/sim_machine.h"
@@ -137,6 +138,9 @@ int main(int argc, char** argv) {
     }
     if (const char* trace = std::getenv("VARNEL_TRACE")) machine->SetTrace(trace);
 
+    // SIGINT, SIGTERM and SIGHUP end the program as ever, except while a run
+    // writes to the card: then the run stops after the piece in flight.
+    varnel::InstallStopHandlers();
     varnel::qt::Application program(*machine, *machine);
     program.Serve(instance);
     program.Start(files);
