@@ -132,6 +132,8 @@ public:
     // The PDA copy in flash ("NVRAM"), which a PDA write replaces: its raw
     // 1024 bytes into `record`. False when the read fails.
     bool ReadFlashPda(AuxRecord& record);
+    // Writes the PDA; a stop request seen before the write leaves the card's
+    // PDA as it is (false, with m_bStopped set).
     bool WriteCardPda(const CPda& pda, bool force, bool verify);
 
     uint16_t m_nCardType = 0;
@@ -142,7 +144,7 @@ public:
     // the assumed PDA address, but nothing may be written there.
     bool m_bCardTypeAssumed = false;
     // The last ProgramImage: its pieces, those written whole, and whether a
-    // stop request ended it.
+    // stop request ended it (or the last WriteCardPda).
     int m_nPieces = 0;
     int m_nPiecesWritten = 0;
     bool m_bStopped = false;

@@ -172,10 +172,16 @@ bool CAdapter::WriteCardPda(const CPda& pda, bool force, bool verify) {
         record.data[2 * i + 1] = static_cast<uint8_t>(words[i] >> 8);
     }
     record.count = static_cast<uint16_t>(2 * words.size());
+    m_bStopped = false;
     m_library.ResetEvent(m_overlapped.event);
     BlockProtocols(true);
     CheckDriverSupport();
     EnableAux();
+    // A stop asked for while the card was made ready: the PDA stays as it is.
+    if (StopRequested()) {
+        m_bStopped = true;
+        return false;
+    }
     const bool result = WriteAuxBlock(record, force, verify);
     CheckDriverSupport();
     return result;

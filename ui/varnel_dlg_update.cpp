@@ -487,7 +487,14 @@ bool CVarnelDlg::WriteCard(const BackupPlan* backup, const std::vector<CFirmware
             return false;
         }
         m_runReport.writingBegan = true;
-        if (!WritePdaToCard()) {
+        const bool written = WritePdaToCard();
+        if (!written && m_adapter.m_bStopped) {
+            // Only the card's setup requests went out: nothing was written.
+            m_runReport.writingBegan = false;
+            StopBeforeWriting();
+            return false;
+        }
+        if (!written) {
             m_strStatus = "PDA Update FAILED";
             NameBackup(*backup);
             CloseAdapterHandle();
@@ -498,18 +505,22 @@ bool CVarnelDlg::WriteCard(const BackupPlan* backup, const std::vector<CFirmware
     }
     m_adapter.CheckDriverSupport();
     for (size_t j = 0; j < images.size(); ++j) {
-        if (m_runReport.writingBegan && StopRequested()) {
-            StopWhileWriting(backup, pdaWritten, j, images.size(), false);
-            return false;
-        }
-        if (!m_runReport.writingBegan && StopRequested()) {
-            StopBeforeWriting();
+        // Written so far: the PDA, the images before this one.
+        const bool wrote = pdaWritten || j > 0;
+        if (StopRequested()) {
+            if (wrote) StopWhileWriting(backup, pdaWritten, j, images.size(), false);
+            else StopBeforeWriting();
             return false;
         }
         m_runReport.writingBegan = true;
         if (!FlashImage(*images[j])) {
             if (m_adapter.m_bStopped) {
-                StopWhileWriting(backup, pdaWritten, j, images.size(), true);
+                if (wrote || m_adapter.m_nPiecesWritten > 0) {
+                    StopWhileWriting(backup, pdaWritten, j, images.size(), true);
+                } else {
+                    m_runReport.writingBegan = false;
+                    StopBeforeWriting();
+                }
                 return false;
             }
             if (backup) NameBackup(*backup);
@@ -689,7 +700,7 @@ bool CVarnelDlg::WritePdaToCard() {
     m_host.SetMainWindow(true, false);
     const bool ok = m_adapter.WriteCardPda(m_pda, m_bForceAll, m_bVerify);
     m_adapter.EndCardAccess();
-    if (!ok) Ask("PDA Update FAILED", "PDA Update Complete", MessageIcon::None);
+    if (!ok && !m_adapter.m_bStopped) Ask("PDA Update FAILED", "PDA Update Complete", MessageIcon::None);
     m_host.SetMainWindow(true, true);
     SetCursorShape(Cursor::Arrow);
     return ok;
