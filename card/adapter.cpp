@@ -65,22 +65,23 @@ bool CAdapter::EnumerateAdapters(std::vector<AdapterEntry>& list) {
     return true;
 }
 
+std::string CAdapter::OpenName(int index) {
+    const std::string key = AdapterKey();
+    if (index < 0 || !m_registry.KeyExists(RegistryHive::LocalMachine, key)) return {};
+    const auto subkey = Subkey(m_registry, key, static_cast<uint32_t>(index));
+    if (!subkey) return {};
+    AdapterRegistryInfo info{};
+    const bool haveInfo = m_library.GetAdapterRegistryInfo(info, subkey->c_str()) == 0;
+    if (!m_library.IsWindowsNT()) return *subkey;
+    if (!haveInfo) return {};
+    const std::string path = "\\Device\\" + Field(info.deviceName);
+    // A device name too long for the open path is refused, never cut.
+    return path.size() <= kOpenPathMax ? path : std::string{};
+}
+
 bool CAdapter::Open(int index, bool determineCardType) {
     if (IsOpen()) return true;
-    const std::string key = AdapterKey();
-    if (index >= 0 && m_registry.KeyExists(RegistryHive::LocalMachine, key)) {
-        if (const auto subkey = Subkey(m_registry, key, static_cast<uint32_t>(index))) {
-            AdapterRegistryInfo info{};
-            const bool haveInfo = m_library.GetAdapterRegistryInfo(info, subkey->c_str()) == 0;
-            if (m_library.IsWindowsNT()) {
-                const std::string path = "\\Device\\" + Field(info.deviceName);
-                // A device name too long for the open path is refused, never cut.
-                if (haveInfo && path.size() <= kOpenPathMax) m_hAdapter = m_library.OpenAdapterA(path.c_str());
-            } else {
-                m_hAdapter = m_library.OpenAdapterA(subkey->c_str());
-            }
-        }
-    }
+    if (const std::string name = OpenName(index); !name.empty()) m_hAdapter = m_library.OpenAdapterA(name.c_str());
     if (!IsOpen()) {
         m_library.GetLastError();
         return false;

@@ -95,6 +95,11 @@ public:
     // Discovery and opening.
     bool EnumerateAdapters(std::vector<AdapterEntry>& list);
     bool Open(int index, bool determineCardType);
+    // The name the adapter of registry subkey `index` is opened by (its
+    // device on Windows NT and later, its subkey on Windows 95): what tells
+    // one card from another on this machine. "" when there is no such
+    // adapter.
+    std::string OpenName(int index);
     bool IsOpen() const { return m_hAdapter != kInvalidAdapter; }
     void Close();
     bool CheckNdisLibrary();
@@ -119,11 +124,16 @@ public:
 
     // Bulk transfers through the Aux Port.
     bool WriteAuxBlock(AuxRecord& record, bool force, bool verify);
+    // Programs the image piece by piece. A stop request (StopRequested) is
+    // looked at before every piece: the piece in flight is written, then
+    // programming ends, false, with m_bStopped set.
     bool ProgramImage(CFirmwareImage& image, ProgressBar* progress, bool force, bool verify, bool askOnError);
     bool ReadCardPda(CPda& pda);
     // The PDA copy in flash ("NVRAM"), which a PDA write replaces: its raw
     // 1024 bytes into `record`. False when the read fails.
     bool ReadFlashPda(AuxRecord& record);
+    // Writes the PDA; a stop request seen before the write leaves the card's
+    // PDA as it is (false, with m_bStopped set).
     bool WriteCardPda(const CPda& pda, bool force, bool verify);
 
     uint16_t m_nCardType = 0;
@@ -133,6 +143,11 @@ public:
     // The card type could not be read and was assumed: reading goes on at
     // the assumed PDA address, but nothing may be written there.
     bool m_bCardTypeAssumed = false;
+    // The last ProgramImage: its pieces, those written whole, and whether a
+    // stop request ended it (or the last WriteCardPda).
+    int m_nPieces = 0;
+    int m_nPiecesWritten = 0;
+    bool m_bStopped = false;
 
 private:
     // The common request sequence: one request, its NDIS status.

@@ -8,6 +8,7 @@
 #include "image/firmware_file.h"
 #include "image/firmware_image.h"
 #include "pda/pda.h"
+#include "platform/stop_request.h"
 
 namespace varnel {
 
@@ -60,6 +61,9 @@ bool CAdapter::WriteAuxBlock(AuxRecord& record, bool force, bool verify) {
 
 bool CAdapter::ProgramImage(CFirmwareImage& image, ProgressBar* progress, bool force, bool verify,
                             bool askOnError) {
+    m_nPieces = image.CountPieces(kPieceMax, kPieceBoundary);
+    m_nPiecesWritten = 0;
+    m_bStopped = false;
     // Only the flash takes image data: nothing at or above the record
     // ranges, nothing with the NVRAM select bit. Such an image is refused
     // whole, before its first request.
@@ -76,7 +80,7 @@ bool CAdapter::ProgramImage(CFirmwareImage& image, ProgressBar* progress, bool f
     }
     m_library.ResetEvent(m_overlapped.event);
     if (progress) {
-        progress->SetRange(0, image.CountPieces(kPieceMax, kPieceBoundary));
+        progress->SetRange(0, m_nPieces);
         progress->SetPosition(1);
         progress->SetPosition(0);
     }
@@ -99,6 +103,13 @@ bool CAdapter::ProgramImage(CFirmwareImage& image, ProgressBar* progress, bool f
     uint32_t address;
     uint16_t length;
     while (image.ReadNext(record.data, address, length, kPieceMax, kPieceBoundary)) {
+        // A stop asked for while the last piece was written ends the
+        // programming here, between two pieces.
+        if (StopRequested()) {
+            m_bStopped = true;
+            error = true;
+            break;
+        }
         record.address = address;
         record.count = length;
         ++pieces;
@@ -109,6 +120,8 @@ bool CAdapter::ProgramImage(CFirmwareImage& image, ProgressBar* progress, bool f
                 goOn = Show("Error programming block. Continue anyway?", "Programming error.", MessageIcon::None,
                             MessageButtons::YesNo) == MessageAnswer::Yes;
             if (!goOn) break;
+        } else {
+            ++m_nPiecesWritten;
         }
         if (progress) progress->SetPosition(pieces);
     }
@@ -159,10 +172,16 @@ bool CAdapter::WriteCardPda(const CPda& pda, bool force, bool verify) {
         record.data[2 * i + 1] = static_cast<uint8_t>(words[i] >> 8);
     }
     record.count = static_cast<uint16_t>(2 * words.size());
+    m_bStopped = false;
     m_library.ResetEvent(m_overlapped.event);
     BlockProtocols(true);
     CheckDriverSupport();
     EnableAux();
+    // A stop asked for while the card was made ready: the PDA stays as it is.
+    if (StopRequested()) {
+        m_bStopped = true;
+        return false;
+    }
     const bool result = WriteAuxBlock(record, force, verify);
     CheckDriverSupport();
     return result;

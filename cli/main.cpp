@@ -6,6 +6,7 @@
 
 #include "cli/commands.h"
 #include "log/flash_log.h"
+#include "platform/stop_request.h"
 
 namespace varnel::cli {
 
@@ -101,6 +102,9 @@ int Run(int argc, char** argv) {
     }
     options.machineGiven = machine->count() > 0;
     if (log) varnel::FlashLog().Enable();
+    // Ctrl-C, SIGTERM and SIGHUP end the program as ever, except while a
+    // run writes to a card (see platform/stop_request.h).
+    varnel::InstallStopHandlers();
     return outcome.run ? outcome.run() : kExitUsage;
 }
 

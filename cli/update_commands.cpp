@@ -9,6 +9,7 @@
 
 #include "cli/commands.h"
 #include "cli/session.h"
+#include "platform/stop_request.h"
 #include "update/history.h"
 #include "update/json_text.h"
 
@@ -124,6 +125,8 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
         return kExitUsage;
     }
     const auto refused = [&args](int exit) { return Refused(args.json, "update", exit); };
+    // Until a run begins writing, a stop request cancels the command.
+    SetStopMode(StopMode::Cancel);
     int failed = kExitRefused;
     auto session = Start(options, args.answers, failed);
     if (!session) return refused(failed);
@@ -184,6 +187,13 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
             runs.push_back(RunJson(dialog.m_runReport, dialog.m_strStatus, end));
         }
         if (end.exit != kExitDone) anyFailed = true;
+        // A stop request ends the round after the card it came during.
+        if (StopRequested()) {
+            Complain("update --all-adapters", std::string("stopped by ") + StopName(RequestedStop()) +
+                                                  ": the adapters after this one were not updated");
+            anyFailed = true;
+            break;
+        }
     }
     const int exit = anyFailed ? kExitRefused : kExitDone;
     std::ostream& out = host.Out();
@@ -210,6 +220,7 @@ struct RestoreArgs {
 
 int PdaRestore(const GlobalOptions& options, const RestoreArgs& args) {
     const auto refused = [&args](int exit) { return Refused(args.json, "pda restore", exit); };
+    SetStopMode(StopMode::Cancel);
     int exit = kExitRefused;
     auto session = Start(options, args.answers, exit);
     if (!session) return refused(exit);

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <string>
 
 namespace varnel {
 
@@ -79,6 +80,11 @@ public:
     virtual EventHandle CreateEvent() = 0;
     virtual void ResetEvent(EventHandle event) = 0;
     virtual void CloseEvent(EventHandle event) = 0;
+
+    // Which machine the adapters belong to, so that two machines' cards are
+    // told apart: "" for this computer; a simulated machine names its
+    // directory.
+    virtual std::string MachineName() { return {}; }
 };
 
 }  // namespace varnel

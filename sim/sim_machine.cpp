@@ -128,6 +128,13 @@ void SimMachine::ResetEvent(EventHandle) {}
 
 void SimMachine::CloseEvent(EventHandle) {}
 
+std::string SimMachine::MachineName() {
+    // The same machine under any of its paths.
+    std::error_code ec;
+    const auto canonical = std::filesystem::weakly_canonical(std::filesystem::absolute(m_directory, ec), ec);
+    return "simulated machine " + (ec ? m_directory : canonical).string();
+}
+
 NdisStatus SimMachine::MakeNdisRequest(AdapterHandle handle, DriverRequest& request, Overlapped&, uint32_t) {
     Trace trace;
     trace.line["seq"] = ++m_sequence;

@@ -65,6 +65,7 @@ public:
     EventHandle CreateEvent() override;
     void ResetEvent(EventHandle event) override;
     void CloseEvent(EventHandle event) override;
+    std::string MachineName() override;
 
     // Registry
     bool KeyExists(RegistryHive hive, const std::string& key) override;

@@ -31,6 +31,7 @@ CVarnelDlg::CVarnelDlg(NdisLibrary& library, Registry& registry, Host& host)
     : m_adapter(library, registry, host),
       m_backupDirectory(StateDirectory() / "backups"),
       m_historyPath(DefaultHistoryPath()),
+      m_lockDirectory(StateDirectory() / "locks"),
       m_library(library),
       m_registry(registry),
       m_host(host) {}

@@ -13,8 +13,10 @@
 #include "update/list_ctrl_helper.h"
 #include "pda/pda.h"
 #include "platform/host.h"
+#include "platform/card_lock.h"
 #include "platform/ndis_library.h"
 #include "platform/registry.h"
+#include "platform/stop_request.h"
 #include "update/run_report.h"
 
 namespace varnel {
@@ -39,8 +41,9 @@ enum ControlId : int {
     kIdcDownload = 1056,
 };
 
-// How the last update run ended.
-enum class RunOutcome { None, Succeeded, Failed, Cancelled };
+// How the last update run ended. Interrupted: a stop request (Ctrl-C, a
+// signal) ended it after writing to the card began.
+enum class RunOutcome { None, Succeeded, Failed, Cancelled, Interrupted };
 
 class CVarnelDlg {
 public:
@@ -142,6 +145,8 @@ public:
     // and where its history record goes.
     RunReport m_runReport;
     std::filesystem::path m_historyPath;
+    // Where the runs' card locks live ($XDG_STATE_HOME/varnel/locks).
+    std::filesystem::path m_lockDirectory;
 
 protected:
     // The backup taken before a PDA write: the copy in flash, which the write
@@ -169,6 +174,16 @@ protected:
     // report begun, and the history record appended once writing began.
     void BeginRun(const std::string& action);
     void FinishRun();
+    // The card for this run alone, from its first read to the run's end
+    // (ReleaseCard): false, after saying so, when another run holds it.
+    bool TakeCard();
+    void ReleaseCard();
+    // A stop request seen while the card is written: before anything was
+    // written the run is cancelled; after, it ends interrupted, saying what
+    // the card now holds. `image` is the image being programmed (its count
+    // when none was), `inImage` whether its programming had begun.
+    void StopBeforeWriting();
+    void StopWhileWriting(const BackupPlan* backup, bool pdaWritten, size_t image, size_t images, bool inImage);
     void RunUpdate();
     void RunRestore(const std::string& path, bool forceIncomplete);
 
@@ -183,6 +198,8 @@ protected:
     NdisLibrary& m_library;
     Registry& m_registry;
     Host& m_host;
+    CardLock m_cardLock;
+    StopMode m_stopModeBefore = StopMode::Default;
     std::vector<AdapterEntry> m_adapterList;
     int m_selected = -1;
 };

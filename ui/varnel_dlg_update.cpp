@@ -87,6 +87,7 @@ std::string RunOutcomeKey(RunOutcome outcome) {
     switch (outcome) {
     case RunOutcome::Succeeded: return "succeeded";
     case RunOutcome::Cancelled: return "cancelled";
+    case RunOutcome::Interrupted: return "interrupted";
     case RunOutcome::None:
     case RunOutcome::Failed: break;
     }
@@ -125,6 +126,42 @@ void CVarnelDlg::BeginRun(const std::string& action) {
     if (const int position = FindAdapter(m_nAdapter); position >= 0 && m_bAdapterSelected)
         m_runReport.adapterName = m_adapterList[static_cast<size_t>(position)].name;
     m_adapter.m_requestsSent.clear();
+    // Until writing begins, a stop request cancels the run (a program that
+    // lets requests end it at once gets that for the run's length).
+    m_stopModeBefore = CurrentStopMode();
+    if (m_stopModeBefore == StopMode::Default) SetStopMode(StopMode::Cancel);
+}
+
+bool CVarnelDlg::TakeCard() {
+    // The card is the adapter's device on this machine: all that is known of
+    // it before it is read.
+    const std::string device = m_adapter.OpenName(m_nAdapter);
+    if (device.empty()) return true;  // no such adapter: opening it says so
+    const std::string machine = m_library.MachineName();
+    long holder = 0;
+    std::string error;
+    switch (m_cardLock.Take(m_lockDirectory, machine.empty() ? device : machine + ": " + device, &holder, &error)) {
+    case CardLock::Result::Taken: return true;
+    case CardLock::Result::Held:
+        Ask("Another Varnel run is updating this card" +
+                (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) + ". Nothing was written.",
+            "Card In Use", MessageIcon::Error);
+        EndRun(RunOutcome::Failed, "Card in use by another run! Nothing was written.");
+        return false;
+    case CardLock::Result::Failed: break;
+    }
+    Ask("The card could not be reserved for this run, so nothing was written to it.\n" + error, "Cannot Continue",
+        MessageIcon::Error);
+    EndRun(RunOutcome::Failed, "Card lock failed! Nothing was written.");
+    return false;
+}
+
+void CVarnelDlg::ReleaseCard() {
+    m_cardLock.Release();
+    // Back to what the program had; but once a run began writing, a program
+    // that cancelled on a request (varnel-cli) now lets it wait: the run's
+    // outcome stands.
+    SetStopMode(m_stopModeBefore == StopMode::Cancel && m_runReport.writingBegan ? StopMode::Defer : m_stopModeBefore);
 }
 
 void CVarnelDlg::OnUpdate() {
@@ -133,6 +170,7 @@ void CVarnelDlg::OnUpdate() {
         m_runReport.files.push_back({entry.path, FileKind(entry.type), std::nullopt, FileSha256(entry.path)});
     RunUpdate();
     FinishRun();
+    ReleaseCard();
 }
 
 void CVarnelDlg::FinishRun() {
@@ -269,7 +307,8 @@ void CVarnelDlg::RunUpdate() {
         }
     }
 
-    // 4. Open the card.
+    // 4. Open the card, which is this run's alone from here on.
+    if (!TakeCard()) return;
     if (ReopenAdapter(true)) {
         const auto stop = [this](RunOutcome outcome = RunOutcome::Failed) {
             CloseAdapterHandle();
@@ -476,6 +515,12 @@ void CVarnelDlg::RunUpdate() {
 }
 
 bool CVarnelDlg::WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*>& images, bool& pdaWritten) {
+    // From here on a stop request waits for the piece in flight.
+    SetStopMode(StopMode::Defer);
+    if (StopRequested()) {
+        StopBeforeWriting();
+        return false;
+    }
     if (backup) {
         // Nothing the card had is lost: the PDA the write replaces is saved
         // first.
@@ -490,8 +535,19 @@ bool CVarnelDlg::WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*
         }
         m_strBackupFile = backup->path;
         m_runReport.backup = backup->path;
+        if (StopRequested()) {
+            StopBeforeWriting();
+            return false;
+        }
         m_runReport.writingBegan = true;
-        if (!WritePdaToCard()) {
+        const bool written = WritePdaToCard();
+        if (!written && m_adapter.m_bStopped) {
+            // Only the card's setup requests went out: nothing was written.
+            m_runReport.writingBegan = false;
+            StopBeforeWriting();
+            return false;
+        }
+        if (!written) {
             m_strStatus = "PDA Update FAILED";
             NameBackup(*backup);
             CloseAdapterHandle();
@@ -501,9 +557,25 @@ bool CVarnelDlg::WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*
         pdaWritten = true;
     }
     m_adapter.CheckDriverSupport();
-    for (CFirmwareImage* image : images) {
+    for (size_t j = 0; j < images.size(); ++j) {
+        // Written so far: the PDA, the images before this one.
+        const bool wrote = pdaWritten || j > 0;
+        if (StopRequested()) {
+            if (wrote) StopWhileWriting(backup, pdaWritten, j, images.size(), false);
+            else StopBeforeWriting();
+            return false;
+        }
         m_runReport.writingBegan = true;
-        if (!FlashImage(*image)) {
+        if (!FlashImage(*images[j])) {
+            if (m_adapter.m_bStopped) {
+                if (wrote || m_adapter.m_nPiecesWritten > 0) {
+                    StopWhileWriting(backup, pdaWritten, j, images.size(), true);
+                } else {
+                    m_runReport.writingBegan = false;
+                    StopBeforeWriting();
+                }
+                return false;
+            }
             if (backup) NameBackup(*backup);
             CloseAdapterHandle();
             Ask("Update failed while writing to card!", "", MessageIcon::None);
@@ -530,6 +602,7 @@ void CVarnelDlg::OnRestorePda(const std::string& path, bool forceIncomplete) {
     m_runReport.files.push_back({path, "pda", std::nullopt, FileSha256(path)});
     RunRestore(path, forceIncomplete);
     FinishRun();
+    ReleaseCard();
 }
 
 void CVarnelDlg::RunRestore(const std::string& path, bool forceIncomplete) {
@@ -552,6 +625,7 @@ void CVarnelDlg::RunRestore(const std::string& path, bool forceIncomplete) {
             "Cannot Continue", MessageIcon::Error);
         return EndRun(RunOutcome::Failed, "Nothing was written.");
     }
+    if (!TakeCard()) return;
     if (!ReopenAdapter(true)) {
         CloseAdapterHandle();
         return EndRun(RunOutcome::Failed);
@@ -626,6 +700,41 @@ void CVarnelDlg::RunRestore(const std::string& path, bool forceIncomplete) {
     RefreshCardFields();
 }
 
+void CVarnelDlg::StopBeforeWriting() {
+    const std::string by = StopName(RequestedStop());
+    CloseAdapterHandle();
+    Ask("Stopped by " + by + " before anything was written to the card. Nothing was written.", "Update Cancelled",
+        MessageIcon::Information);
+    EndRun(RunOutcome::Cancelled, "Stopped by " + by + ". Nothing was written.");
+}
+
+void CVarnelDlg::StopWhileWriting(const BackupPlan* backup, bool pdaWritten, size_t image, size_t images,
+                                  bool inImage) {
+    const std::string by = StopName(RequestedStop());
+    CloseAdapterHandle();
+    // What reached the card, in the order it was written.
+    std::string holds;
+    if (pdaWritten) holds += "  the new PDA (its old PDA is saved in " + backup->path + ")\n";
+    for (size_t j = 0; j < images; ++j) {
+        const std::string name =
+            j < m_runReport.plugs.size() ? m_runReport.plugs[j].file : "image " + std::to_string(j + 1);
+        if (j < image) holds += "  all of " + name + "\n";
+        else if (j == image && inImage && m_adapter.m_nPiecesWritten > 0)
+            holds += "  " + std::to_string(m_adapter.m_nPiecesWritten) + " of the " + std::to_string(m_adapter.m_nPieces) +
+                     " pieces of " + name + "\n";
+        else holds += "  nothing of " + name + "\n";
+    }
+    Ask("The update was stopped by " + by + " after writing to the card had begun. The card now holds:\n" + holds +
+            "and the rest of its flash as it was. Its firmware is part old, part new, and it may not start with "
+            "it.\n\nTo repair the card, run the same update again, to its end, before the card is removed or the "
+            "computer shut down.",
+        "Update Stopped", MessageIcon::Error);
+    m_strStatus = "Update STOPPED by " + by + "! Card half-written: run the update again.";
+    if (backup) NameBackup(*backup);
+    RefreshCardFields();
+    EndRun(RunOutcome::Interrupted);
+}
+
 bool CVarnelDlg::FlashImage(CFirmwareImage& image) {
     if (!m_adapter.IsOpen()) {
         Ask("Error: Adapter is not open.", "", MessageIcon::None);
@@ -652,7 +761,7 @@ bool CVarnelDlg::WritePdaToCard() {
     m_host.SetMainWindow(true, false);
     const bool ok = m_adapter.WriteCardPda(m_pda, m_bForceAll, m_bVerify);
     m_adapter.EndCardAccess();
-    if (!ok) Ask("PDA Update FAILED", "PDA Update Complete", MessageIcon::None);
+    if (!ok && !m_adapter.m_bStopped) Ask("PDA Update FAILED", "PDA Update Complete", MessageIcon::None);
     m_host.SetMainWindow(true, true);
     SetCursorShape(Cursor::Arrow);
     return ok;

@@ -35,6 +35,7 @@ protected:
             app = std::make_unique<qt::Application>(sim.Machine(), sim.Machine());
             app->Dialog().m_backupDirectory = sim.dir.Path() / "backups";
             app->Dialog().m_historyPath = sim.dir.Path() / "history.jsonl";
+            app->Dialog().m_lockDirectory = sim.dir.Path() / "locks";
         }
         return *app;
     }

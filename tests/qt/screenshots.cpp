@@ -59,6 +59,7 @@ int main(int argc, char** argv) {
     varnel::qt::Application program(machine, machine);
     program.Dialog().m_backupDirectory = dir.Path() / "backups";
     program.Dialog().m_historyPath = dir.Path() / "history.jsonl";
+    program.Dialog().m_lockDirectory = dir.Path() / "locks";
     program.Start({dir.File("release/changes.pda"), dir.File("release/primary.hex"), dir.File("release/station.hex")});
     QApplication::processEvents();
 

@@ -28,6 +28,7 @@ protected:
             dialog = std::make_unique<CVarnelDlg>(sim.Machine(), sim.Machine(), host);
             dialog->m_backupDirectory = sim.dir.Path() / "backups";
             dialog->m_historyPath = sim.dir.Path() / "history.jsonl";
+            dialog->m_lockDirectory = sim.dir.Path() / "locks";
         }
         return *dialog;
     }

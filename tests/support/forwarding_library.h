@@ -24,6 +24,7 @@ public:
     EventHandle CreateEvent() override { return m_inner.CreateEvent(); }
     void ResetEvent(EventHandle event) override { m_inner.ResetEvent(event); }
     void CloseEvent(EventHandle event) override { m_inner.CloseEvent(event); }
+    std::string MachineName() override { return m_inner.MachineName(); }
 
 private:
     NdisLibrary& m_inner;

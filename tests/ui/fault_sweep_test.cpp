@@ -18,7 +18,9 @@
 #include "pda/pda.h"
 #include "pda/pda_text_file.h"
 #include "pda/setpoint.h"
+#include "platform/stop_request.h"
 #include "tests/support/dialog_fixture.h"
+#include "tests/support/forwarding_library.h"
 
 namespace varnel {
 namespace {
@@ -63,6 +65,7 @@ protected:
         fs::remove_all(sim.MachineDir() / "cards");
         fs::copy(factory.Path() / "cards", sim.MachineDir() / "cards", fs::copy_options::recursive);
         fs::remove_all(BackupDirectory());
+        fs::remove(HistoryPath());
         Faults(faults);
     }
     // The same card in a new process, with these faults.
@@ -87,6 +90,7 @@ protected:
     }
 
     fs::path BackupDirectory() const { return sim.dir.Path() / "backups"; }
+    fs::path HistoryPath() const { return sim.dir.Path() / "history.jsonl"; }
 
     Flash ReadFlash() {
         Flash flash;
@@ -186,6 +190,124 @@ TEST_F(FaultSweep, EveryFailingRequestLeavesARepairableCard) {
         std::string text;
         for (const std::string& b : broken) text += "\n    " + b;
         EXPECT_TRUE(broken.empty()) << c.name << ":" << text;
+    }
+}
+
+// Raises a stop request once the request numbered `at` (counted from Arm)
+// has returned, as a signal that comes while it is in flight would.
+class StopAtRequest : public test::ForwardingLibrary {
+public:
+    using ForwardingLibrary::ForwardingLibrary;
+    void Arm(size_t at, StopKind kind) {
+        m_at = at;
+        m_kind = kind;
+        oids.clear();
+    }
+    NdisStatus MakeNdisRequest(AdapterHandle handle, DriverRequest& request, Overlapped& overlapped,
+                               uint32_t wait) override {
+        const NdisStatus status = ForwardingLibrary::MakeNdisRequest(handle, request, overlapped, wait);
+        oids.push_back(request.oid);
+        if (oids.size() == m_at) RequestStop(m_kind);
+        return status;
+    }
+    std::vector<uint32_t> oids;  // the requests since Arm
+
+private:
+    size_t m_at = 0;
+    StopKind m_kind = StopKind::None;
+};
+
+TEST_F(FaultSweep, AStopRequestAtAnyRequestCancelsOrEndsTheRunRecorded) {
+    FactoryCard({});
+    const Flash factoryFlash = ReadFlash();
+    ASSERT_EQ(FlashPda(), "old");
+
+    // The update with a stop request in flight at request `at` (0: none).
+    std::vector<uint32_t> oids;
+    const auto run = [&](size_t at, StopKind kind) {
+        StopAtRequest stopper(sim.Machine());
+        host = test::ScriptHost();
+        dialog = std::make_unique<CVarnelDlg>(stopper, sim.Machine(), host);
+        dialog->m_backupDirectory = BackupDirectory();
+        dialog->m_historyPath = HistoryPath();
+        dialog->m_lockDirectory = sim.dir.Path() / "locks";
+        dialog->OnInitDialog({});
+        host.openFile = Release("OEMRelease.oem");
+        dialog->OnDownload();
+        stopper.Arm(at, kind);
+        dialog->OnUpdate();
+        const RunOutcome outcome = dialog->m_lastRun;
+        const bool open = dialog->m_adapter.IsOpen();
+        dialog.reset();
+        oids = stopper.oids;
+        ClearStopRequest();
+        return std::make_pair(outcome, open);
+    };
+    const auto writes = [&](size_t from, size_t to) {
+        return static_cast<size_t>(std::count(oids.begin() + static_cast<long>(from), oids.begin() + static_cast<long>(to),
+                                              kOidWriteAux));
+    };
+    ASSERT_EQ(run(0, StopKind::None).first, RunOutcome::Succeeded);
+    const Flash reference = ReadFlash();
+    const size_t requests = oids.size();
+    const size_t allWrites = writes(0, requests);
+    ASSERT_GT(allWrites, 10u);
+    // Ctrl-C at every request; the other stop requests, which differ only in
+    // their name, where one kind of request gives way to another (the first
+    // and the last flash write among them).
+    const std::vector<uint32_t> clean = oids;
+    const auto moment = [&](StopKind kind, size_t at) {
+        return kind == StopKind::Interrupt || at == 1 || at == requests || clean[at - 1] != clean[at - 2] ||
+               clean[at - 1] != clean[at];
+    };
+
+    for (const StopKind kind : {StopKind::Interrupt, StopKind::Terminate, StopKind::HangUp}) {
+        for (size_t at = 1; at <= requests; ++at) {
+            if (!moment(kind, at)) continue;
+            FactoryCard({});
+            const auto [outcome, open] = run(at, kind);
+            const size_t before = writes(0, std::min(at, oids.size()));
+            const size_t after = writes(std::min(at, oids.size()), oids.size());
+            std::vector<std::string> broken;
+            std::string history = test::ReadFile(HistoryPath().string());
+            const auto said = [&](const std::string& caption) {
+                return std::any_of(host.messages.begin(), host.messages.end(), [&](const Message& m) {
+                    return m.caption == caption && m.text.find(StopName(kind)) != std::string::npos;
+                });
+            };
+            if (before == 0) {
+                // Nothing written yet: the run is cancelled and writes nothing.
+                if (outcome != RunOutcome::Cancelled) broken.push_back("not cancelled before writing");
+                if (after != 0) broken.push_back("wrote to the card after the stop");
+                if (!FlashDifference(ReadFlash(), factoryFlash).empty()) broken.push_back("the flash changed");
+                if (!history.empty()) broken.push_back("a history record of a run that wrote nothing");
+                if (!said("Update Cancelled")) broken.push_back("the user is not told why it was cancelled");
+            } else if (before == allWrites) {
+                // The last piece was in flight: nothing was left to stop.
+                if (outcome != RunOutcome::Succeeded) broken.push_back("a complete update not reported as such");
+                if (!FlashDifference(ReadFlash(), reference).empty()) broken.push_back("the flash is not the update's");
+            } else {
+                if (outcome != RunOutcome::Interrupted) broken.push_back("not ended as interrupted");
+                if (after != 0) broken.push_back(std::to_string(after) + " pieces written after the one in flight");
+                if (history.find("\"outcome\":\"interrupted\"") == std::string::npos)
+                    broken.push_back("no history record of the interrupted run");
+                if (!said("Update Stopped")) broken.push_back("the user is not told what the card holds");
+                const std::string pda = FlashPda();
+                if (pda != "old" && pda != "new" && !BackupHoldsOldPda())
+                    broken.push_back("the PDA in flash is " + pda + " and no backup holds the old one");
+            }
+            if (open || sim.Machine().OpenHandles() != 0) broken.push_back("the adapter handle is left open");
+            if (CurrentStopMode() != StopMode::Default) broken.push_back("the stop mode is left changed");
+
+            if (RunUpdate() != RunOutcome::Succeeded)
+                broken.push_back("a clean update afterwards fails");
+            else if (const std::string difference = FlashDifference(ReadFlash(), reference); !difference.empty())
+                broken.push_back("a clean update afterwards leaves the flash different in " + difference);
+
+            std::string text;
+            for (const std::string& b : broken) text += "\n    " + b;
+            EXPECT_TRUE(broken.empty()) << StopName(kind) << " at request " << at << " of " << requests << ":" << text;
+        }
     }
 }
 

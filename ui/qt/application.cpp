@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include "platform/stop_request.h"
 #include "ui/qt/dialogs.h"
 
 namespace varnel::qt {
@@ -14,7 +15,12 @@ Application::Application(NdisLibrary& library, Registry& registry) : m_dialog(li
     commands.catchAdapter = [this] { m_dialog.OnCatchAdapter(); };
     commands.closeAdapter = [this] { m_dialog.OnCloseAdapter(); };
     commands.download = [this] { m_dialog.OnDownload(); };
-    commands.update = [this] { m_dialog.OnUpdate(); };
+    commands.update = [this] {
+        m_dialog.OnUpdate();
+        // A stop request (SIGTERM, SIGHUP, Ctrl-C) the run waited for ends
+        // the program now that the run has ended and is recorded.
+        if (StopRequested()) QCoreApplication::exit(1);
+    };
     commands.queryFirmware = [this] { m_dialog.OnQueryFirmwareVersion(); };
     commands.queryDriver = [this] { m_dialog.OnQueryDriverVersion(); };
     commands.about = [this] {

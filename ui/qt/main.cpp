@@ -17,6 +17,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/stop_request.h"
 #include "sample/default_machine.h"
 #include "sim/machine_dir.h"
 #include "sim/sim_machine.h"
@@ -170,6 +171,9 @@ int Run(int argc, char** argv) {
         return 1;
     }
 
+    // SIGINT, SIGTERM and SIGHUP end the program as ever, except while a run
+    // writes to the card: then the run stops after the piece in flight.
+    varnel::InstallStopHandlers();
     varnel::qt::Application program(*machine, *machine);
     program.Serve(instance);
     program.Start(files);

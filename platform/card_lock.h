@@ -1,0 +1,42 @@
+#pragma once
+// One run per card: a lock that a run takes before its first read of the
+// card and holds to its end, so that two runs (in two processes, or two
+// programs) never write one card at the same time. It is a lock on a file
+// in a directory every run of the user shares (the state directory's
+// "locks"), one file per card, and the operating system releases it when
+// the process ends, however it ends.
+
+#include <cstdint>
+#include <filesystem>
+#include <string>
+
+namespace varnel {
+
+class CardLock {
+public:
+    enum class Result {
+        Taken,   // this run holds the card
+        Held,    // another process does (`holder` says which, 0 when unknown)
+        Failed,  // the lock file could not be made (`error` says why)
+    };
+
+    CardLock() = default;
+    ~CardLock() { Release(); }
+    CardLock(const CardLock&) = delete;
+    CardLock& operator=(const CardLock&) = delete;
+
+    // Takes the lock of the card named `card` (any text that names one card
+    // on one machine) in `directory`, created when missing. Never waits.
+    Result Take(const std::filesystem::path& directory, const std::string& card, long* holder, std::string* error);
+    void Release();
+    bool Held() const { return m_handle != kNone; }
+
+    // The lock file of a card in `directory`.
+    static std::filesystem::path LockFile(const std::filesystem::path& directory, const std::string& card);
+
+private:
+    static constexpr intptr_t kNone = -1;
+    intptr_t m_handle = kNone;  // the open lock file
+};
+
+}  // namespace varnel
