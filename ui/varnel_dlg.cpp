@@ -133,10 +133,13 @@ void CVarnelDlg::FillAdapterList(bool autoOpen) {
     // From the last entry to the first, so that the entries not yet tested
     // keep positions equal to their adapter numbers.
     for (size_t i = m_adapterList.size(); i-- > 0;) {
-        if (m_adapter.Open(m_adapterList[i].index, false))
-            m_adapter.Close();
-        else
-            m_adapterList.erase(m_adapterList.begin() + static_cast<long>(i));
+        // A card another run is writing is listed as it is, unprobed.
+        long holder = 0;
+        if (ClaimCard(m_adapterList[i].index, &holder) == CardLock::Result::Held) continue;
+        const bool answers = m_adapter.Open(m_adapterList[i].index, false);
+        if (answers) m_adapter.Close();
+        UnclaimCard();
+        if (!answers) m_adapterList.erase(m_adapterList.begin() + static_cast<long>(i));
     }
     if (m_adapterList.empty()) {
         m_adapterList.push_back({kNoAdapters, 0});
@@ -163,6 +166,18 @@ bool CVarnelDlg::SelectAdapter(int position) {
 
 void CVarnelDlg::OpenSelectedAdapter() {
     const AdapterEntry entry = m_selected >= 0 ? m_adapterList[static_cast<size_t>(m_selected)] : AdapterEntry{};
+    long holder = 0;
+    if (ClaimCard(entry.index, &holder) == CardLock::Result::Held) {
+        Ask(CardInUseText(holder), "Card In Use", MessageIcon::Error);
+        m_strStatus = "Card in use by another run! Nothing was written.";
+        UpdateData();
+        return;
+    }
+    OpenClaimedAdapter(entry);
+    UnclaimCard();
+}
+
+void CVarnelDlg::OpenClaimedAdapter(const AdapterEntry& entry) {
     m_adapter.Open(entry.index, true);
     if (!m_adapter.IsOpen() || !m_adapter.EnableAux()) {
         m_adapter.Close();
@@ -206,6 +221,10 @@ bool CVarnelDlg::ReopenAdapter(bool checkDriver) {
         OnCloseAdapter();
         return false;
     }
+    if (long holder = 0; ClaimCard(m_nAdapter, &holder) == CardLock::Result::Held) {
+        Ask(CardInUseText(holder), "Card In Use", MessageIcon::Error);
+        return false;
+    }
     if (!m_adapter.Open(m_nAdapter, false)) {
         Ask("Cannot open selected adapter. Was it removed?", "Error", MessageIcon::Error);
         OnCloseAdapter();
@@ -219,7 +238,10 @@ bool CVarnelDlg::ReopenAdapter(bool checkDriver) {
     return true;
 }
 
-void CVarnelDlg::CloseAdapterHandle() { m_adapter.Close(); }
+void CVarnelDlg::CloseAdapterHandle() {
+    m_adapter.Close();
+    UnclaimCard();
+}
 
 void CVarnelDlg::OnCloseAdapter() {
     CloseAdapterHandle();

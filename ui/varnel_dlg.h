@@ -6,6 +6,7 @@
 // this very code.
 
 #include <filesystem>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -178,6 +179,20 @@ protected:
     // (ReleaseCard): false, after saying so, when another run holds it.
     bool TakeCard();
     void ReleaseCard();
+    // Outside a run the card's lock is held too while this program has the
+    // card's handle open (the start-up probe, opening the adapter, a query),
+    // so that none of its requests reaches a card another run is writing.
+    // Held: another run has the card (`holder`, its process). A lock that
+    // cannot be made holds nothing up here: a run refuses then.
+    CardLock::Result ClaimCard(int index, long* holder);
+    void UnclaimCard();
+    // "Another Varnel run is updating this card (process N). Nothing was written."
+    static std::string CardInUseText(long holder);
+    // Runs `run`, then the run's end (FinishRun, ReleaseCard), also when
+    // something unexpected is thrown: the run then ends as failed, its
+    // record is kept, and the fault goes on to the program's top.
+    void RunAndFinish(const std::function<void()>& run);
+    void OpenClaimedAdapter(const AdapterEntry& entry);
     // A stop request seen while the card is written: before anything was
     // written the run is cancelled; after, it ends interrupted, saying what
     // the card now holds. `image` is the image being programmed (its count
@@ -199,7 +214,9 @@ protected:
     Registry& m_registry;
     Host& m_host;
     CardLock m_cardLock;
-    StopMode m_stopModeBefore = StopMode::Default;
+    StopMode m_stopModeBefore = StopMode::Default;  // the program's own, before its first run
+    bool m_bStopModeKnown = false;
+    bool m_bCardClaimed = false;  // m_cardLock is held by ClaimCard, not by a run
     std::vector<AdapterEntry> m_adapterList;
     int m_selected = -1;
 };

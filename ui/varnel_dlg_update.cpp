@@ -128,24 +128,60 @@ void CVarnelDlg::BeginRun(const std::string& action) {
     m_adapter.m_requestsSent.clear();
     // Until writing begins, a stop request cancels the run (a program that
     // lets requests end it at once gets that for the run's length).
-    m_stopModeBefore = CurrentStopMode();
-    if (m_stopModeBefore == StopMode::Default) SetStopMode(StopMode::Cancel);
+    // The program's own mode is the one before its first run: a run that
+    // began writing leaves varnel-cli deferring, and the next card of
+    // --all-adapters cancels again until it writes.
+    if (!m_bStopModeKnown) {
+        m_stopModeBefore = CurrentStopMode();
+        m_bStopModeKnown = true;
+    }
+    if (m_stopModeBefore == StopMode::Default || m_stopModeBefore == StopMode::Cancel) SetStopMode(StopMode::Cancel);
+}
+
+std::string CVarnelDlg::CardInUseText(long holder) {
+    return "Another Varnel run is updating this card" +
+           (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) + ". Nothing was written.";
+}
+
+namespace {
+
+// The card is the adapter's device on this machine: all that is known of it
+// before it is read. Empty when there is no such adapter.
+std::string CardName(CAdapter& adapter, NdisLibrary& library, int index) {
+    const std::string device = adapter.OpenName(index);
+    if (device.empty()) return {};
+    const std::string machine = library.MachineName();
+    return machine.empty() ? device : machine + ": " + device;
+}
+
+}  // namespace
+
+CardLock::Result CVarnelDlg::ClaimCard(int index, long* holder) {
+    if (m_cardLock.Held()) return CardLock::Result::Taken;  // this program's run or claim has it
+    const std::string card = CardName(m_adapter, m_library, index);
+    if (card.empty()) return CardLock::Result::Taken;  // no such adapter: opening it says so
+    std::string error;
+    const CardLock::Result result = m_cardLock.Take(m_lockDirectory, card, holder, &error);
+    m_bCardClaimed = result == CardLock::Result::Taken;
+    return result;
+}
+
+void CVarnelDlg::UnclaimCard() {
+    if (!m_bCardClaimed) return;
+    m_cardLock.Release();
+    m_bCardClaimed = false;
 }
 
 bool CVarnelDlg::TakeCard() {
-    // The card is the adapter's device on this machine: all that is known of
-    // it before it is read.
-    const std::string device = m_adapter.OpenName(m_nAdapter);
-    if (device.empty()) return true;  // no such adapter: opening it says so
-    const std::string machine = m_library.MachineName();
+    UnclaimCard();
+    const std::string card = CardName(m_adapter, m_library, m_nAdapter);
+    if (card.empty()) return true;  // no such adapter: opening it says so
     long holder = 0;
     std::string error;
-    switch (m_cardLock.Take(m_lockDirectory, machine.empty() ? device : machine + ": " + device, &holder, &error)) {
+    switch (m_cardLock.Take(m_lockDirectory, card, &holder, &error)) {
     case CardLock::Result::Taken: return true;
     case CardLock::Result::Held:
-        Ask("Another Varnel run is updating this card" +
-                (holder > 0 ? " (process " + std::to_string(holder) + ")" : std::string()) + ". Nothing was written.",
-            "Card In Use", MessageIcon::Error);
+        Ask(CardInUseText(holder), "Card In Use", MessageIcon::Error);
         EndRun(RunOutcome::Failed, "Card in use by another run! Nothing was written.");
         return false;
     case CardLock::Result::Failed: break;
@@ -157,6 +193,7 @@ bool CVarnelDlg::TakeCard() {
 }
 
 void CVarnelDlg::ReleaseCard() {
+    m_bCardClaimed = false;
     m_cardLock.Release();
     // Back to what the program had; but once a run began writing, a program
     // that cancelled on a request (varnel-cli) now lets it wait: the run's
@@ -168,7 +205,19 @@ void CVarnelDlg::OnUpdate() {
     BeginRun("update");
     for (const FileEntry& entry : m_fileList.Entries())
         m_runReport.files.push_back({entry.path, FileKind(entry.type), std::nullopt, FileSha256(entry.path)});
-    RunUpdate();
+    RunAndFinish([this] { RunUpdate(); });
+}
+
+void CVarnelDlg::RunAndFinish(const std::function<void()>& run) {
+    try {
+        run();
+    } catch (...) {
+        CloseAdapterHandle();
+        EndRun(RunOutcome::Failed, "Internal error! The run was stopped.");
+        FinishRun();
+        ReleaseCard();
+        throw;
+    }
     FinishRun();
     ReleaseCard();
 }
@@ -600,9 +649,7 @@ bool CVarnelDlg::WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*
 void CVarnelDlg::OnRestorePda(const std::string& path, bool forceIncomplete) {
     BeginRun("pda restore");
     m_runReport.files.push_back({path, "pda", std::nullopt, FileSha256(path)});
-    RunRestore(path, forceIncomplete);
-    FinishRun();
-    ReleaseCard();
+    RunAndFinish([this, &path, forceIncomplete] { RunRestore(path, forceIncomplete); });
 }
 
 void CVarnelDlg::RunRestore(const std::string& path, bool forceIncomplete) {
