@@ -13,20 +13,6 @@ namespace varnel {
 
 namespace {
 
-// A name for the card's lock file that any file system takes: FNV-1a of
-// the card's name.
-std::string Digest(const std::string& text) {
-    uint64_t hash = 0xcbf29ce484222325ull;
-    for (unsigned char c : text) {
-        hash ^= c;
-        hash *= 0x100000001b3ull;
-    }
-    char digits[17];
-    for (int i = 15; i >= 0; --i, hash >>= 4) digits[i] = "0123456789abcdef"[hash & 15];
-    digits[16] = 0;
-    return digits;
-}
-
 struct flock WholeFile(short type) {
     struct flock lock {};
     lock.l_type = type;
@@ -37,10 +23,6 @@ struct flock WholeFile(short type) {
 }
 
 }  // namespace
-
-std::filesystem::path CardLock::LockFile(const std::filesystem::path& directory, const std::string& card) {
-    return directory / ("card-" + Digest(card) + ".lock");
-}
 
 CardLock::Result CardLock::Take(const std::filesystem::path& directory, const std::string& card, long* holder,
                                 std::string* error) {

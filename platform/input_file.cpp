@@ -27,18 +27,9 @@ const char* KindOf(mode_t mode) {
 
 }  // namespace
 
-CInputFile::~CInputFile() { Close(); }
-
 void CInputFile::Close() {
     if (m_handle >= 0) ::close(static_cast<int>(m_handle));
     m_handle = -1;
-}
-
-std::ptrdiff_t CInputFile::Fail(InputRefusal refusal, std::string reason) {
-    Close();
-    m_refusal = refusal;
-    m_reason = std::move(reason);
-    return -1;
 }
 
 bool CInputFile::Open(const std::string& path, uint64_t maxBytes) {

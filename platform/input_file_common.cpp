@@ -4,6 +4,15 @@
 
 namespace varnel {
 
+CInputFile::~CInputFile() { Close(); }
+
+std::ptrdiff_t CInputFile::Fail(InputRefusal refusal, std::string reason) {
+    Close();
+    m_refusal = refusal;
+    m_reason = std::move(reason);
+    return -1;
+}
+
 std::string TooLargeReason(uint64_t size, uint64_t maxBytes) {
     return "is " + std::to_string(size) + " bytes, more than the " + std::to_string(maxBytes) +
            " bytes such a file can hold";

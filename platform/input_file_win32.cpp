@@ -18,18 +18,9 @@ std::string WindowsError(const char* what) { return std::string(what) + ": Windo
 
 }  // namespace
 
-CInputFile::~CInputFile() { Close(); }
-
 void CInputFile::Close() {
     if (m_handle != -1) ::CloseHandle(AsHandle(m_handle));
     m_handle = -1;
-}
-
-std::ptrdiff_t CInputFile::Fail(InputRefusal refusal, std::string reason) {
-    Close();
-    m_refusal = refusal;
-    m_reason = std::move(reason);
-    return -1;
 }
 
 bool CInputFile::Open(const std::string& path, uint64_t maxBytes) {

@@ -13,8 +13,13 @@ int main(int argc, char** argv) {
     app.add_option("DIR", directory, "Output directory (created if missing)")->required();
     CLI11_PARSE(app, argc, argv);
     std::string error;
-    if (!varnel::sample::WriteRelease(directory, &error)) {
-        std::cerr << "varnel-make-release: " << error << "\n";
+    try {
+        if (!varnel::sample::WriteRelease(directory, &error)) {
+            std::cerr << "varnel-make-release: " << error << "\n";
+            return 1;
+        }
+    } catch (const std::exception& e) {
+        std::cerr << "varnel-make-release: internal error: " << e.what() << "\n";
         return 1;
     }
     return 0;

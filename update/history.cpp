@@ -43,7 +43,11 @@ bool ReadLinesBackwards(const std::filesystem::path& path,
     char last = '\n';
     for (uint64_t at = 0; at < size;) {
         const std::ptrdiff_t n = file.ReadAt(at, block.data(), static_cast<size_t>(std::min<uint64_t>(block.size(), size - at)));
-        if (n <= 0) return n < 0 ? refused() : true;  // a file that shrank ends where it ends
+        if (n < 0) return refused();
+        if (n == 0) {  // the file shrank under the reading: nothing in it can be trusted to be whole
+            if (error) *error = path.string() + ": changed while it was read";
+            return false;
+        }
         lines += static_cast<uint64_t>(std::count(block.data(), block.data() + n, '\n'));
         last = block[static_cast<size_t>(n) - 1];
         at += static_cast<uint64_t>(n);
