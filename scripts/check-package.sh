@@ -64,8 +64,12 @@ expect "varnel-cli --version" "^varnel-cli $version\$" "$usr/bin/varnel-cli" --v
 expect "varnel --version" "^varnel $version\$" "$usr/bin/varnel" --version
 expect "varnel-cli adapters on a fresh machine" "802.11b Wireless LAN PC Card" "$usr/bin/varnel-cli" adapters
 expect "varnel --help" "^Usage: varnel" "$usr/bin/varnel" --help
-expect "varnel-cli update --dry-run from the installed program" "^Update Information" \
-    "$usr/bin/varnel-cli" update --dry-run --oem "$source_dir/examples/release/OEMRelease.oem"
+# The installed sample release updates the simulated card.
+sample="$usr/share/varnel/examples/release/OEMRelease.oem"
+expect "varnel-cli update --dry-run of the installed sample release" "^Update Information" \
+    "$usr/bin/varnel-cli" update --dry-run --oem "$sample"
+expect "varnel-cli update of the installed sample release" "Update Successful!" \
+    "$usr/bin/varnel-cli" update --yes --oem "$sample"
 
 for page in varnel varnel-cli; do
     warnings=$(LC_ALL=C.UTF-8 MANWIDTH=80 man --warnings -l "$usr/share/man/man1/$page.1.gz" 2>&1 >/dev/null)
