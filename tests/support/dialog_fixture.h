@@ -38,6 +38,14 @@ protected:
         sim.Trace();
         return *dialog;
     }
+    // A new host, and no dialog, on a factory-fresh card: the start of one
+    // case of a table.
+    void FreshCard() {
+        host = ScriptHost();
+        dialog.reset();
+        sim.machine.reset();
+        sim.Init();
+    }
     void Reconfigure(const std::function<void(sim::MachineConfig&)>& change) {
         dialog.reset();
         sim.Configure(change);

@@ -118,6 +118,14 @@ protected:
         return "other (" + std::to_string(pda.GetRecords().size()) + " records)";
     }
 
+    // A clean update afterwards must succeed and leave the reference flash.
+    void ExpectACleanUpdateRepairs(const Flash& reference, std::vector<std::string>& broken) {
+        if (RunUpdate() != RunOutcome::Succeeded)
+            broken.push_back("a clean update afterwards fails");
+        else if (const std::string difference = FlashDifference(ReadFlash(), reference); !difference.empty())
+            broken.push_back("a clean update afterwards leaves the flash different in " + difference);
+    }
+
     bool BackupHoldsOldPda() {
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(BackupDirectory(), ec)) {
@@ -182,10 +190,7 @@ TEST_F(FaultSweep, EveryFailingRequestLeavesARepairableCard) {
             broken.push_back("the adapter handle is left open");
 
         Faults({});
-        if (RunUpdate() != RunOutcome::Succeeded)
-            broken.push_back("a clean update afterwards fails");
-        else if (const std::string difference = FlashDifference(ReadFlash(), reference); !difference.empty())
-            broken.push_back("a clean update afterwards leaves the flash different in " + difference);
+        ExpectACleanUpdateRepairs(reference, broken);
 
         std::string text;
         for (const std::string& b : broken) text += "\n    " + b;
@@ -299,10 +304,7 @@ TEST_F(FaultSweep, AStopRequestAtAnyRequestCancelsOrEndsTheRunRecorded) {
             if (open || sim.Machine().OpenHandles() != 0) broken.push_back("the adapter handle is left open");
             if (CurrentStopMode() != StopMode::Default) broken.push_back("the stop mode is left changed");
 
-            if (RunUpdate() != RunOutcome::Succeeded)
-                broken.push_back("a clean update afterwards fails");
-            else if (const std::string difference = FlashDifference(ReadFlash(), reference); !difference.empty())
-                broken.push_back("a clean update afterwards leaves the flash different in " + difference);
+            ExpectACleanUpdateRepairs(reference, broken);
 
             std::string text;
             for (const std::string& b : broken) text += "\n    " + b;

@@ -307,10 +307,7 @@ TEST_F(Restore, AnotherCardsIdentityIsWrittenOnlyWhenAskedForByName) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        host = test::ScriptHost();
-        dialog.reset();
-        sim.machine.reset();
-        sim.Init();  // a factory-fresh card
+        FreshCard();
         CVarnelDlg& dlg = Start(c.restore ? std::vector<std::string>{} : c.files);
         if (c.answer) host.Answer("Replace the Card's Identity?", {*c.answer});
         if (c.restore) dlg.OnRestorePda(c.files[0], c.force);

@@ -24,6 +24,15 @@ protected:
         sim.Machine().Card(1)->ReadFlash(kPdaAddressType6405, bytes.data(), kPdaBytes);
         return bytes;
     }
+    // The records of the PDA copy in the card's flash (none when it is not
+    // a valid copy).
+    CPda::Records FlashPdaRecords() {
+        AuxRecord record{};
+        std::copy_n(FlashPda().begin(), kPdaBytes, record.data);
+        CPda written;
+        EXPECT_TRUE(LoadPdaCopy(written, record));
+        return written.GetRecords();
+    }
     void EraseFlashPda() {
         const std::vector<uint8_t> erased(kPdaBytes, 0xFF);
         std::string error;
@@ -64,10 +73,7 @@ TEST_F(PdaSafety, WithoutTheCardsPdaNothingIsWrittenUnlessTheUserReplacesIt) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        host = test::ScriptHost();
-        dialog.reset();
-        sim.machine.reset();
-        sim.Init();  // a factory-fresh card
+        FreshCard();
         Reconfigure([&](sim::MachineConfig& m) {
             // The PDA read at selection works; the run's own read fails.
             if (!c.erased) m.adapters[1].card->faults.oidStatus = {{kOidReadAux, 0xC0000001, 2}};
@@ -118,11 +124,7 @@ TEST_F(PdaSafety, WithoutTheCardsPdaNothingIsWrittenUnlessTheUserReplacesIt) {
         CPda expected;
         ASSERT_TRUE(MergePdaTextFile(expected, Release("card.pda")));
         ASSERT_GE(ConfigureSetPointAndIntegrator(expected), 0);
-        AuxRecord record{};
-        std::copy_n(FlashPda().begin(), kPdaBytes, record.data);
-        CPda written;
-        ASSERT_TRUE(LoadPdaCopy(written, record));
-        EXPECT_EQ(written.GetRecords(), expected.GetRecords());
+        EXPECT_EQ(FlashPdaRecords(), expected.GetRecords());
     }
 }
 
@@ -281,11 +283,7 @@ TEST_F(PdaSafety, TheBackupAndTheWriteAreOfTheCardAsAnotherProcessLeftIt) {
     sample::FillCardPda(expected, other);
     ASSERT_TRUE(MergePdaTextFile(expected, Release("changes.pda")));
     ASSERT_GE(ConfigureSetPointAndIntegrator(expected), 0);
-    AuxRecord record{};
-    std::copy_n(FlashPda().begin(), kPdaBytes, record.data);
-    CPda written;
-    ASSERT_TRUE(LoadPdaCopy(written, record));
-    EXPECT_EQ(written.GetRecords(), expected.GetRecords());
+    EXPECT_EQ(FlashPdaRecords(), expected.GetRecords());
 }
 
 }  // namespace
