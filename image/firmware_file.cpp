@@ -6,41 +6,11 @@
 
 #include "image/firmware_image.h"
 #include "image/plug_list.h"
+#include "image/srec_line.h"
 #include "log/flash_log.h"
 #include "platform/input_file.h"
 
 namespace varnel {
-
-namespace {
-
-// Hex digit values; 0xFF for every other character.
-constexpr std::array<uint8_t, 256> kHexTable = [] {
-    std::array<uint8_t, 256> table{};
-    table.fill(0xFF);
-    for (int c = 0; c < 10; ++c) table['0' + c] = static_cast<uint8_t>(c);
-    for (int c = 0; c < 6; ++c) table['a' + c] = table['A' + c] = static_cast<uint8_t>(10 + c);
-    return table;
-}();
-
-// Address digits by record type; -1 = the type is refused.
-constexpr std::array<int, 16> kAddressDigits = {0, 4, 6, 8, -1, 0, -1, 8, 6, 4, -1, -1, -1, -1, -1, -1};
-
-bool IsTermination(int type) { return type >= 7 && type <= 9; }
-bool IsHeaderOrCount(int type) { return type == 0 || type == 5; }
-
-// Little-endian values from a record's data; bytes past its end read as 0.
-struct RecordData {
-    const uint8_t* bytes;
-    size_t size;
-    uint8_t Byte(size_t i) const { return i < size ? bytes[i] : 0; }
-    uint16_t Word(size_t i) const { return static_cast<uint16_t>(Byte(2 * i) | Byte(2 * i + 1) << 8); }
-    uint32_t Long(size_t i) const {
-        return uint32_t{Byte(4 * i)} | uint32_t{Byte(4 * i + 1)} << 8 | uint32_t{Byte(4 * i + 2)} << 16 |
-               uint32_t{Byte(4 * i + 3)} << 24;
-    }
-};
-
-}  // namespace
 
 int CComponentVersion::Compare(const CComponentVersion& other) const {
     if (major != other.major) return int{major} - int{other.major};
@@ -121,7 +91,7 @@ uint16_t CFirmwareFile::LoadFrom(const std::function<std::ptrdiff_t(char*, size_
             Fail(FormatText("ERROR: Line %u: line length invalid.\n", unsigned{n}));
             return kFailed;
         }
-        if (!line.empty() && ParseLine(image, plugs, line, n) == 0) return kFailed;
+        if (!line.empty() && !ReadLine(image, plugs, line, n)) return kFailed;
         return kGoOn;
     };
 
@@ -171,157 +141,183 @@ uint16_t CFirmwareFile::LoadFrom(const std::function<std::ptrdiff_t(char*, size_
         Fail(FormatText("Error: Line %u: End reached without an execution address record.\n", unsigned{lines})));
 }
 
-int CFirmwareFile::ParseLine(CFirmwareImage* image, CPlugList* plugs, std::string_view line, uint16_t n) {
-    const size_t L = line.size();
-    if (L > kMaxLineLength) return Fail(FormatText("ERROR: Line %u: line length invalid.\n", n));
-
-    // Every character after the first must be a hex digit. The digits after
-    // the type form bytes: the count, address, data and checksum.
-    uint8_t bytes[kMaxLineLength / 2 + 1];
-    unsigned invalid = 0;
-    if (L > 1) invalid |= kHexTable[static_cast<uint8_t>(line[1])];
-    size_t byteCount = 0;
-    size_t i = 2;
-    for (; i + 1 < L; i += 2) {
-        const uint8_t high = kHexTable[static_cast<uint8_t>(line[i])];
-        const uint8_t low = kHexTable[static_cast<uint8_t>(line[i + 1])];
-        invalid |= high | low;
-        bytes[byteCount++] = static_cast<uint8_t>(high << 4 | (low & 0x0F));
+// Little-endian values from a record's data; bytes past its end read as 0.
+struct CFirmwareFile::RecordData {
+    const uint8_t* bytes;
+    size_t size;
+    uint8_t Byte(size_t i) const { return i < size ? bytes[i] : 0; }
+    uint16_t Word(size_t i) const { return static_cast<uint16_t>(Byte(2 * i) | Byte(2 * i + 1) << 8); }
+    uint32_t Long(size_t i) const {
+        return uint32_t{Byte(4 * i)} | uint32_t{Byte(4 * i + 1)} << 8 | uint32_t{Byte(4 * i + 2)} << 16 |
+               uint32_t{Byte(4 * i + 3)} << 24;
     }
-    if (i < L) invalid |= kHexTable[static_cast<uint8_t>(line[i])];
-    if (invalid & 0xF0) return Fail(FormatText("Error: Line %u: Bad character found. Cannot process file.\n", n));
-    if (L == 0 || line[0] != 'S') return Fail(FormatText("Error: Line %u: record does not begin with 'S'\n", n));
+};
 
-    const int type = L >= 2 ? kHexTable[static_cast<uint8_t>(line[1])] : -1;
-    const int A = type >= 0 ? kAddressDigits[static_cast<size_t>(type)] : -1;
-    if (A < 0) return Fail(FormatText("ERROR: Line %u: record type invalid or unsupported.\n", n));
-    if (IsHeaderOrCount(type)) LogMessage("Info records ignored.\n");
-
-    const size_t C = L >= 4 ? bytes[0] : 0;
-    const size_t minimum = static_cast<size_t>(A) + 6;
-    if (L < 4 || L != 2 * C + 4 || (IsTermination(type) && L != minimum) ||
-        (!IsTermination(type) && !IsHeaderOrCount(type) && L < minimum))
-        return Fail(FormatText("ERROR: Line %u: line length invalid.\n", n));
-
-    // The bytes from the count through the checksum add up to 0xFF.
-    unsigned sum = 0;
-    for (size_t k = 0; k <= C; ++k) sum += bytes[k];
-    if ((sum & 0xFF) != 0xFF) return Fail(FormatText("ERROR: Line %d: Checksum failed.\n", int{n}));
-
-    if (IsHeaderOrCount(type)) return 3;
-
-    const size_t addressBytes = static_cast<size_t>(A) / 2;
-    uint32_t address = 0;
-    for (size_t k = 0; k < addressBytes; ++k) address = address << 8 | bytes[1 + k];
-    const RecordData data{bytes + 1 + addressBytes, (L - minimum) / 2};
-
-    if (IsTermination(type)) {
-        if (image) {
-            if (!image->m_hasStartAddress) {
-                image->m_startAddress = address;
-                image->m_hasStartAddress = 1;
-            } else if (image->m_startAddress != address) {
-                return Fail(FormatText("ERROR: Line %u: 2nd execution address found!\n", n));
-            }
-        }
-        return 2;
+// The finding for a line the decoder refused.
+std::string CFirmwareFile::RefusalFinding(SRecordRefusal refusal, uint16_t n) {
+    switch (refusal) {
+    case SRecordRefusal::BadCharacter:
+        return FormatText("Error: Line %u: Bad character found. Cannot process file.\n", unsigned{n});
+    case SRecordRefusal::NoS:
+        return FormatText("Error: Line %u: record does not begin with 'S'\n", unsigned{n});
+    case SRecordRefusal::BadType:
+        return FormatText("ERROR: Line %u: record type invalid or unsupported.\n", unsigned{n});
+    case SRecordRefusal::BadLength:
+        return FormatText("ERROR: Line %u: line length invalid.\n", unsigned{n});
+    case SRecordRefusal::BadChecksum:
+        return FormatText("ERROR: Line %d: Checksum failed.\n", int{n});
+    case SRecordRefusal::None:
+        break;
     }
+    return {};
+}
 
-    if (address < kImageAddressLimit) {
-        // The data must end below the record ranges too.
-        if (data.size > kImageAddressLimit - address)
-            return Fail(FormatText("Line %u: Record data runs past address %X.\n", n, unsigned{kImageAddressLimit}));
-        if (data.size > 0 && image &&
-            !image->AppendData(data.bytes, address, static_cast<uint16_t>(data.size))) {
-            m_internalError = true;
-            return Fail(std::string(kMemoryErrorText) + "\n");
-        }
-        return 1;
+bool CFirmwareFile::Refuse(std::string text) {
+    Fail(std::move(text));
+    return false;
+}
+
+bool CFirmwareFile::ReadLine(CFirmwareImage* image, CPlugList* plugs, std::string_view line, uint16_t n) {
+    const SRecordLine record = DecodeSRecordLine(line);
+    if (record.kindKnown && record.kind == SRecordKind::Header) LogMessage("Info records ignored.\n");
+    if (!record.Accepted()) return Refuse(RefusalFinding(record.refusal, n));
+    switch (record.kind) {
+    case SRecordKind::Header:
+        return true;
+    case SRecordKind::Termination:
+        return ApplyTermination(image, record.address, n);
+    case SRecordKind::Data:
+        break;
     }
+    const RecordData data{record.bytes.data(), record.size};
+    if (record.address < kImageAddressLimit) return ApplyImageData(image, record.address, data, n);
+    if (record.address == kPlugRecordAddress) return ApplyPlug(plugs, data, n);
+    if (record.address == kMarkerRecordAddress) return ApplyMarker(image, data, n);
+    if (record.address >= kInfoRecordFirst && record.address <= kInfoRecordLast) return ApplyInfo(data, n);
+    return Refuse(FormatText("Line %u: Unknown record type\n", unsigned{n}));
+}
 
-    if (address == kPlugRecordAddress || address == kMarkerRecordAddress) {
-        // A plug or marker record holds three 32-bit values; a shorter one
-        // is refused rather than read past its end.
-        if (data.size < 12) return Fail(FormatText("Line %u: Invalid record format. \n", n));
-        const uint32_t first = data.Long(0);
-        const uint32_t second = data.Long(1);
-        const uint32_t third = data.Long(2);
-        if (address == kPlugRecordAddress) {
-            if (plugs) plugs->Add(first, second, static_cast<uint16_t>(third));
-        } else if (third != 0) {
-            // The marker word 0xC0DE goes just before address X, and only
-            // where image data may go: below the record ranges, never with
-            // the NVRAM select bit, never wrapped below address 0.
-            if (first < 2 || first > kImageAddressLimit)
-                return Fail(FormatText("Line %u: Marker address %08X is outside the image area.\n", n,
-                                       unsigned{first}));
-            const uint8_t marker[2] = {0xDE, 0xC0};
-            if (image && !image->WriteData(marker, first - 2, 2) && !image->AppendData(marker, first - 2, 2)) {
-                m_internalError = true;
-                return Fail(std::string(kMemoryErrorText) + "\n");
-            }
-        }
-        return 1;
+bool CFirmwareFile::ApplyTermination(CFirmwareImage* image, uint32_t address, uint16_t n) {
+    if (!image) return true;
+    if (!image->m_hasStartAddress) {
+        image->m_startAddress = address;
+        image->m_hasStartAddress = 1;
+    } else if (image->m_startAddress != address) {
+        return Refuse(FormatText("ERROR: Line %u: 2nd execution address found!\n", unsigned{n}));
     }
+    return true;
+}
 
-    if (address >= kInfoRecordFirst && address <= kInfoRecordLast) {
-        const uint16_t S = data.Word(0);
-        if (2 * size_t{S} + 2 != data.size)
-            return Fail(FormatText("Line %u: Record length does not correspond to size field.\n", n));
-        if (S > kInfoMaxSize) return Fail(FormatText("Line %u: Record length too long.\n", n));
-        const uint16_t infoType = data.Word(1);
-        const auto invalidFormat = [&] { return Fail(FormatText("Line %u: Invalid record format. \n", n)); };
-        switch (infoType) {
-        case kInfoComponent: {
-            if (S != 5) return invalidFormat();
-            CComponentVersion version;
-            version.present = 1;
-            version.id = data.Word(2);
-            version.variant = data.Word(3);
-            version.major = data.Word(4);
-            version.minor = data.Word(5);
-            if (version.id == CComponentVersion::kPrimaryId) m_primary = version;
-            else if (version.id == CComponentVersion::kStationId) m_station = version;
-            break;
-        }
-        case kInfoSlot: {
-            if (S != 6 || data.Word(3) > 4) return invalidFormat();
-            CSlotRecord& slot = m_slots[data.Word(3)];
-            slot.present = 1;
-            slot.first = data.Word(2);
-            slot.slot = data.Word(3);
-            slot.words = {data.Word(4), data.Word(5), data.Word(6)};
-            break;
-        }
-        case kInfoBuildSequence:
-            m_buildSequence = data.Word(2);
-            LogMessage("Build sequence: %u\n", unsigned{m_buildSequence});
-            break;
-        case kInfoPlatform: {
-            if (S != 5) return invalidFormat();
-            size_t slot = 0;
-            while (slot + 1 < kPlatformCount && m_platforms[slot].present) ++slot;
-            CPlatformRecord& platform = m_platforms[slot];
-            platform.present = 1;
-            platform.id = data.Word(2);
-            platform.words = {data.Word(3), data.Word(4), data.Word(5)};
-            break;
-        }
-        default:
-            if (FlashLog().Wanted()) {
-                std::string text = FormatText("Unknown firmware info record - size: %x, type %x; ", unsigned{S},
-                                              unsigned{infoType});
-                text += "Data:  ";
-                for (size_t w = 2; w <= S; ++w) text += FormatText("%x ", unsigned{data.Word(w)});
-                text += "\n";
-                LogMessage("%s", text.c_str());
-            }
-            break;
-        }
-        return 1;
+bool CFirmwareFile::ApplyImageData(CFirmwareImage* image, uint32_t address, const RecordData& data, uint16_t n) {
+    // The data must end below the record ranges too.
+    if (data.size > kImageAddressLimit - address)
+        return Refuse(
+            FormatText("Line %u: Record data runs past address %X.\n", unsigned{n}, unsigned{kImageAddressLimit}));
+    if (data.size > 0 && image && !image->AppendData(data.bytes, address, static_cast<uint16_t>(data.size))) {
+        m_internalError = true;
+        return Refuse(std::string(kMemoryErrorText) + "\n");
     }
+    return true;
+}
 
-    return Fail(FormatText("Line %u: Unknown record type\n", n));
+// A plug or marker record holds three 32-bit values; a shorter one is
+// refused rather than read past its end.
+bool CFirmwareFile::ApplyPlug(CPlugList* plugs, const RecordData& data, uint16_t n) {
+    if (data.size < 12) return Refuse(FormatText("Line %u: Invalid record format. \n", unsigned{n}));
+    if (plugs) plugs->Add(data.Long(0), data.Long(1), static_cast<uint16_t>(data.Long(2)));
+    return true;
+}
+
+bool CFirmwareFile::ApplyMarker(CFirmwareImage* image, const RecordData& data, uint16_t n) {
+    if (data.size < 12) return Refuse(FormatText("Line %u: Invalid record format. \n", unsigned{n}));
+    const uint32_t address = data.Long(0);
+    if (data.Long(2) == 0) return true;
+    // The marker word 0xC0DE goes just before the address, and only where
+    // image data may go: below the record ranges, never with the NVRAM
+    // select bit, never wrapped below address 0.
+    if (address < 2 || address > kImageAddressLimit)
+        return Refuse(FormatText("Line %u: Marker address %08X is outside the image area.\n", unsigned{n},
+                                 unsigned{address}));
+    const uint8_t marker[2] = {0xDE, 0xC0};
+    if (image && !image->WriteData(marker, address - 2, 2) && !image->AppendData(marker, address - 2, 2)) {
+        m_internalError = true;
+        return Refuse(std::string(kMemoryErrorText) + "\n");
+    }
+    return true;
+}
+
+// An info record: a size word (the words after it), a type word, then the
+// type's words.
+bool CFirmwareFile::ApplyInfo(const RecordData& data, uint16_t n) {
+    const uint16_t size = data.Word(0);
+    if (2 * size_t{size} + 2 != data.size)
+        return Refuse(FormatText("Line %u: Record length does not correspond to size field.\n", unsigned{n}));
+    if (size > kInfoMaxSize) return Refuse(FormatText("Line %u: Record length too long.\n", unsigned{n}));
+    const uint16_t infoType = data.Word(1);
+    bool wellFormed = true;
+    switch (infoType) {
+    case kInfoComponent:
+        wellFormed = size == 5;
+        if (wellFormed) ApplyComponent(data);
+        break;
+    case kInfoSlot:
+        wellFormed = size == 6 && data.Word(3) < kSlotCount;
+        if (wellFormed) ApplySlot(data);
+        break;
+    case kInfoBuildSequence:
+        m_buildSequence = data.Word(2);
+        LogMessage("Build sequence: %u\n", unsigned{m_buildSequence});
+        break;
+    case kInfoPlatform:
+        wellFormed = size == 5;
+        if (wellFormed) ApplyPlatform(data);
+        break;
+    default:
+        LogUnknownInfo(data);
+        break;
+    }
+    return wellFormed || Refuse(FormatText("Line %u: Invalid record format. \n", unsigned{n}));
+}
+
+void CFirmwareFile::ApplyComponent(const RecordData& data) {
+    CComponentVersion version;
+    version.present = 1;
+    version.id = data.Word(2);
+    version.variant = data.Word(3);
+    version.major = data.Word(4);
+    version.minor = data.Word(5);
+    if (version.id == CComponentVersion::kPrimaryId) m_primary = version;
+    else if (version.id == CComponentVersion::kStationId) m_station = version;
+}
+
+void CFirmwareFile::ApplySlot(const RecordData& data) {
+    CSlotRecord& slot = m_slots[data.Word(3)];
+    slot.present = 1;
+    slot.first = data.Word(2);
+    slot.slot = data.Word(3);
+    slot.words = {data.Word(4), data.Word(5), data.Word(6)};
+}
+
+// Platforms fill the list in order; past its end the last entry is
+// overwritten.
+void CFirmwareFile::ApplyPlatform(const RecordData& data) {
+    size_t slot = 0;
+    while (slot + 1 < kPlatformCount && m_platforms[slot].present) ++slot;
+    CPlatformRecord& platform = m_platforms[slot];
+    platform.present = 1;
+    platform.id = data.Word(2);
+    platform.words = {data.Word(3), data.Word(4), data.Word(5)};
+}
+
+void CFirmwareFile::LogUnknownInfo(const RecordData& data) {
+    if (!FlashLog().Wanted()) return;
+    const uint16_t size = data.Word(0);
+    std::string text =
+        FormatText("Unknown firmware info record - size: %x, type %x; ", unsigned{size}, unsigned{data.Word(1)});
+    text += "Data:  ";
+    for (size_t w = 2; w <= size; ++w) text += FormatText("%x ", unsigned{data.Word(w)});
+    text += "\n";
+    LogMessage("%s", text.c_str());
 }
 
 }  // namespace varnel

@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "image/plug_list.h"
+#include "image/srec_line.h"
 
 namespace varnel {
 
@@ -76,7 +77,7 @@ class CFirmwareFile {
 public:
     static constexpr size_t kSlotCount = 5;
     static constexpr size_t kPlatformCount = 30;
-    static constexpr size_t kMaxLineLength = 519;
+    static constexpr size_t kMaxLineLength = kSRecordMaxLineLength;
     static constexpr uint16_t kMaxLines = 32000;
     // The longest text the format allows: every line at its longest, with
     // CR LF line ends. A longer file is refused unread.
@@ -94,10 +95,6 @@ public:
     uint16_t LoadFile(const std::string& path, CFirmwareImage* image, CPlugList* plugs);
     // The same over any stream of S-record text.
     uint16_t Load(std::istream& in, CFirmwareImage* image, CPlugList* plugs);
-
-    // One line (line end removed). 0 = stop with failure; 1 = data, plug,
-    // marker or info record; 2 = termination record; 3 = header or count.
-    int ParseLine(CFirmwareImage* image, CPlugList* plugs, std::string_view line, uint16_t lineNumber);
 
     // Writes the PDA's records and the file name into the image where the
     // plug list says; returns the number of PDR plugs written. With
@@ -119,6 +116,23 @@ public:
     std::array<CPlatformRecord, kPlatformCount> m_platforms{};
 
 private:
+    struct RecordData;
+
+    // Decodes one line (line end removed) and applies its record by kind;
+    // false when the line stops the load (the finding says why).
+    bool ReadLine(CFirmwareImage* image, CPlugList* plugs, std::string_view line, uint16_t lineNumber);
+    static std::string RefusalFinding(SRecordRefusal refusal, uint16_t lineNumber);
+    bool ApplyTermination(CFirmwareImage* image, uint32_t address, uint16_t lineNumber);
+    bool ApplyImageData(CFirmwareImage* image, uint32_t address, const RecordData& data, uint16_t lineNumber);
+    bool ApplyPlug(CPlugList* plugs, const RecordData& data, uint16_t lineNumber);
+    bool ApplyMarker(CFirmwareImage* image, const RecordData& data, uint16_t lineNumber);
+    bool ApplyInfo(const RecordData& data, uint16_t lineNumber);
+    void ApplyComponent(const RecordData& data);
+    void ApplySlot(const RecordData& data);
+    void ApplyPlatform(const RecordData& data);
+    static void LogUnknownInfo(const RecordData& data);
+    // Fail, for the functions that answer whether the load goes on.
+    bool Refuse(std::string text);
     // Logs a finding that ends the load and keeps it as the reason.
     int Fail(std::string text);
     // The finding for a file refused unread, or cut at kMaxBytes.

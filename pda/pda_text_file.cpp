@@ -19,7 +19,102 @@ std::string RefusalText(const std::string& reason) {
     return "the file " + reason;
 }
 
-// The reader works one character at a time; the source is a file or text.
+// What the characters of a .pda text form. A word is announced when its
+// first digit is read, so that a word the file has no room for is refused
+// there, before anything later on its line.
+struct PdaToken {
+    enum class Kind { WordBegins, Word, Refused, End };
+    enum class Refusal { None, CharacterInWord, TooLong, NumberFormat };
+    Kind kind = Kind::End;
+    Refusal refusal = Refusal::None;
+    uint16_t value = 0;  // a Word's value
+    int line = 1;        // the line it is on
+};
+
+// Characters to tokens: words of hex digits (with an optional "0x" after
+// a zero value), separated by white space or commas; comments from ";",
+// "#" or any character that cannot begin a word to the end of the line.
+// The text's end ends the last word.
+template <typename NextChar>
+class PdaTokenizer {
+public:
+    explicit PdaTokenizer(NextChar next) : m_next(next) {}
+
+    PdaToken Next() {
+        while (!m_atEnd) {
+            int c = m_next();
+            if (c == kEnd) {
+                m_atEnd = true;
+                c = '\n';  // the last word is always ended
+            }
+            c = std::tolower(static_cast<unsigned char>(c));
+            const bool separator = std::isspace(c) || c == ',';
+            const bool hexDigit = std::isxdigit(c) != 0;
+            const bool commentMark = c == ';' || c == '#';
+            const bool other = !separator && !hexDigit && c != 'x';
+            const int line = m_line;
+            if (c == '\n') ++m_line;
+
+            if (other) {
+                m_inComment = true;
+                if (m_digits > 0 && !commentMark) return Refuse(PdaToken::Refusal::CharacterInWord, line);
+            }
+            if (c == '\n') m_inComment = false;
+
+            if (m_inComment && m_digits == 0) continue;
+            if ((separator || commentMark) && m_digits > 0) {
+                if ((m_digits > 4 && !m_prefixSeen) || m_digits > 6) return Refuse(PdaToken::Refusal::TooLong, line);
+                PdaToken word{PdaToken::Kind::Word, PdaToken::Refusal::None, m_value, line};
+                m_digits = 0;
+                m_value = 0;
+                m_prefixSeen = false;
+                return word;
+            }
+            if (c == 'x') {
+                // An "x" is a prefix only after a zero value; a word may not
+                // begin with it.
+                if (m_digits == 0 || m_value != 0) return Refuse(PdaToken::Refusal::NumberFormat, line);
+                m_prefixSeen = true;
+            } else if (hexDigit) {
+                m_value = static_cast<uint16_t>(m_value * 16 + (c <= '9' ? c - '0' : c - 'a' + 10));
+                if (++m_digits == 1) return {PdaToken::Kind::WordBegins, PdaToken::Refusal::None, 0, line};
+            }
+        }
+        return {PdaToken::Kind::End, PdaToken::Refusal::None, 0, m_line};
+    }
+
+private:
+    PdaToken Refuse(PdaToken::Refusal refusal, int line) {
+        m_atEnd = true;
+        return {PdaToken::Kind::Refused, refusal, 0, line};
+    }
+
+    NextChar m_next;
+    int m_line = 1;
+    bool m_atEnd = false;
+    bool m_inComment = false;
+    int m_digits = 0;  // digits of the current word; 0 between words
+    uint16_t m_value = 0;
+    bool m_prefixSeen = false;
+};
+
+std::string TokenRefusalText(PdaToken::Refusal refusal, int line) {
+    switch (refusal) {
+    case PdaToken::Refusal::CharacterInWord:
+        return FormatText("ERROR on line %d: unrecognized character in word.\n", line);
+    case PdaToken::Refusal::TooLong:
+        return FormatText("Error on line %d: word too long.\n", line);
+    case PdaToken::Refusal::NumberFormat:
+        return FormatText("Error on line %d: Unknown number format!\n", line);
+    case PdaToken::Refusal::None:
+        break;
+    }
+    return {};
+}
+
+// Tokens to words: the words must form whole records (a length word L,
+// then L words). Every word is taken or the file is refused: nothing after
+// the end record, nothing past the 512-word buffer is dropped in silence.
 template <typename NextChar>
 uint16_t ParsePdaWords(uint16_t* words, NextChar next, std::string* reason) {
     const auto fail = [&](std::string text) -> uint16_t {
@@ -31,76 +126,40 @@ uint16_t ParsePdaWords(uint16_t* words, NextChar next, std::string* reason) {
         return 0;
     };
 
-    int digits = 0;                 // digits of the current word; 0 between words
-    size_t j = 0;                   // index of the current word
-    size_t nextRecordStart = 0;     // index of the next length word
-    bool prefixSeen = false;
-    bool inComment = false;
-    int line = 1;
-    bool atEnd = false;
-    size_t recordStart = 0;         // index of the current record's length word
-    size_t endRecordEnd = SIZE_MAX; // index just past the end record, once read
-
-    // Every word is taken or the file is refused: nothing after the end
-    // record, nothing past the 512-word buffer is dropped in silence.
-    while (!atEnd) {
-        int c = next();
-        if (c == kEnd) {
-            atEnd = true;
-            c = '\n';  // the last word is always ended
-        }
-        c = std::tolower(static_cast<unsigned char>(c));
-        const bool separator = std::isspace(c) || c == ',';
-        const bool hexDigit = std::isxdigit(c) != 0;
-        const bool commentMark = c == ';' || c == '#';
-        const bool other = !separator && !hexDigit && c != 'x';
-        const uint16_t value = hexDigit ? static_cast<uint16_t>(c <= '9' ? c - '0' : c - 'a' + 10) : 0;
-
-        if (other) {
-            inComment = true;
-            if (digits > 0 && !commentMark)
-                return fail(FormatText("ERROR on line %d: unrecognized character in word.\n", line));
-        }
-        if (c == '\n') inComment = false;
-
-        if (inComment && digits == 0) {
-            // ignored
-        } else if ((separator || commentMark) && digits > 0) {
-            if ((digits > 4 && !prefixSeen) || digits > 6)
-                return fail(FormatText("Error on line %d: word too long.\n", line));
+    PdaTokenizer<NextChar> tokens(next);
+    size_t j = 0;                    // index of the current word
+    size_t nextRecordStart = 0;      // index of the next length word
+    size_t recordStart = 0;          // index of the current record's length word
+    size_t endRecordEnd = SIZE_MAX;  // index just past the end record, once read
+    for (;;) {
+        const PdaToken token = tokens.Next();
+        switch (token.kind) {
+        case PdaToken::Kind::WordBegins:
+            if (j >= endRecordEnd)
+                return fail(FormatText("Error on line %d: words follow the end record.\n", token.line));
+            if (j >= PdaMaxWords)
+                return fail(FormatText("Error on line %d: more than %u words.\n", token.line, unsigned{PdaMaxWords}));
+            break;
+        case PdaToken::Kind::Word:
+            words[j] = token.value;
             if (j == nextRecordStart) {
                 // A record has at least its code word; the PDA would stop
                 // reading at a length of 0 and drop what follows.
-                if (words[j] == 0) return fail(FormatText("Error on line %d: a record of length 0.\n", line));
+                if (words[j] == 0) return fail(FormatText("Error on line %d: a record of length 0.\n", token.line));
                 recordStart = j;
                 nextRecordStart += size_t{words[j]} + 1;
             } else if (j == recordStart + 1 && words[recordStart] == 2 && words[j] == kPdrEnd) {
                 endRecordEnd = nextRecordStart;
             }
             ++j;
-            digits = 0;
-            prefixSeen = false;
-        } else if (c == 'x') {
-            // An "x" is a prefix only after a zero value; a word may not
-            // begin with it.
-            if (digits == 0 || words[j] != 0)
-                return fail(FormatText("Error on line %d: Unknown number format!\n", line));
-            prefixSeen = true;
-        } else if (hexDigit && digits > 0) {
-            words[j] = static_cast<uint16_t>(words[j] * 16 + value);
-            ++digits;
-        } else if (hexDigit) {
-            if (j >= endRecordEnd)
-                return fail(FormatText("Error on line %d: words follow the end record.\n", line));
-            if (j >= PdaMaxWords)
-                return fail(FormatText("Error on line %d: more than %u words.\n", line, unsigned{PdaMaxWords}));
-            words[j] = value;
-            digits = 1;
+            break;
+        case PdaToken::Kind::Refused:
+            return fail(TokenRefusalText(token.refusal, token.line));
+        case PdaToken::Kind::End:
+            if (nextRecordStart == j) return static_cast<uint16_t>(j);
+            return fail("PDA format invalid. Check your file.\n");
         }
-        if (c == '\n') ++line;
     }
-    if (nextRecordStart == j) return static_cast<uint16_t>(j);
-    return fail("PDA format invalid. Check your file.\n");
 }
 
 }  // namespace
