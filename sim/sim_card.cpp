@@ -7,8 +7,8 @@
 #include <nlohmann/json.hpp>
 #include <vector>
 
-#include "image/firmware_file.h"
 #include "platform/atomic_file.h"
+#include "sim/driver_protocol.h"
 #include "sim/firmware_identity.h"
 
 namespace varnel::sim {
@@ -225,8 +225,8 @@ bool SimCard::Reset(LoadedState* loaded, std::string* error) {
         *out = DecodeIdentity(block, id).value_or(fallback);
         return true;
     };
-    if (!identity(kPrimaryBase + kIdentityOffset, CComponentVersion::kPrimaryId, m_config.primary, &state.primary) ||
-        !identity(kStationBase + kIdentityOffset, CComponentVersion::kStationId, m_config.station, &state.station))
+    if (!identity(kPrimaryBase + kIdentityOffset, protocol::kComponentPrimary, m_config.primary, &state.primary) ||
+        !identity(kStationBase + kIdentityOffset, protocol::kComponentStation, m_config.station, &state.station))
         return false;
     std::error_code ignored;
     fs::create_directories(m_directory, ignored);

@@ -10,9 +10,11 @@
 #include <stdexcept>
 #include <thread>
 
-#include "card/adapter.h"
+#include "sim/driver_protocol.h"
 
 namespace varnel::sim {
+
+using namespace protocol;
 
 namespace {
 
@@ -34,7 +36,7 @@ void PutWord(uint8_t* bytes, size_t word, uint16_t value) {
     bytes[2 * word + 1] = static_cast<uint8_t>(value >> 8);
 }
 
-bool IsPrivate(uint32_t oid) { return (oid & 0xFF000000) == 0xFF000000; }
+bool IsPrivate(uint32_t oid) { return (oid & kPrivateOidMask) == kPrivateOidMask; }
 
 }  // namespace
 
@@ -195,13 +197,13 @@ NdisStatus SimMachine::Handle(OpenAdapter& open, DriverRequest& request, Trace& 
     };
     switch (request.oid) {
     case kOidPermanentAddress:
-        if (!needs(kNdisQuery, 6)) return kNdisInvalidLength;
-        std::memcpy(request.buffer, adapter.mac.data(), 6);
+        if (!needs(kNdisQuery, kPermanentAddressBytes)) return kNdisInvalidLength;
+        std::memcpy(request.buffer, adapter.mac.data(), kPermanentAddressBytes);
         return kNdisSuccess;
     case kOidDriverVersion: {
-        if (!needs(kNdisQuery, 4)) return kNdisInvalidLength;
+        if (!needs(kNdisQuery, kDriverVersionBytes)) return kNdisInvalidLength;
         const auto version = static_cast<uint32_t>(adapter.driverVersion);
-        std::memcpy(request.buffer, &version, 4);
+        std::memcpy(request.buffer, &version, kDriverVersionBytes);
         return kNdisSuccess;
     }
     default: break;
@@ -219,12 +221,12 @@ NdisStatus SimMachine::HandleCard(OpenAdapter& open, SimCard& card, DriverReques
 
     switch (request.oid) {
     case kOidReadRid: {
-        if (!needs(kNdisQuery, sizeof(RidRecord))) return kNdisInvalidLength;
-        const auto rid = static_cast<uint16_t>(bytes[2] | bytes[3] << 8);
+        if (!needs(kNdisQuery, kRidBufferBytes)) return kNdisInvalidLength;
+        const auto rid = static_cast<uint16_t>(bytes[kRidWordOffset] | bytes[kRidWordOffset + 1] << 8);
         trace.line["rid"] = rid;
         if (std::count(config.faults.unreadableRids.begin(), config.faults.unreadableRids.end(), rid))
             return kNdisFailure;
-        uint8_t* payload = bytes + 4;
+        uint8_t* payload = bytes + kRidPayloadOffset;
         uint16_t words = 0;
         // The identities are those the card loaded at its last reset.
         SimCard::LoadedState loaded;
@@ -245,13 +247,13 @@ NdisStatus SimMachine::HandleCard(OpenAdapter& open, SimCard& card, DriverReques
             PutWord(payload, 3, 0);
             words = 4;
             break;
-        case kRidPrimaryIdentity: identity(0x15, loaded.primary); break;
-        case kRidStationIdentity: identity(0x1F, loaded.station); break;
+        case kRidPrimaryIdentity: identity(kComponentPrimary, loaded.primary); break;
+        case kRidStationIdentity: identity(kComponentStation, loaded.station); break;
         case kRidFirmwareText: {
-            std::memset(payload, 0, 32);
+            std::memset(payload, 0, kFirmwareTextBytes);
             const std::string text = card.FirmwareText(loaded.station);
-            std::memcpy(payload, text.data(), std::min<size_t>(text.size(), 32));
-            words = 16;
+            std::memcpy(payload, text.data(), std::min(text.size(), kFirmwareTextBytes));
+            words = kFirmwareTextBytes / 2;
             break;
         }
         default: break;  // no such record: the length word stays 0
@@ -261,7 +263,7 @@ NdisStatus SimMachine::HandleCard(OpenAdapter& open, SimCard& card, DriverReques
     }
     case kOidCheckSupport:
         if (config.faults.noSupportCheck) return kNdisInvalidOid;
-        if (!needs(kNdisQuery, 8)) return kNdisInvalidLength;
+        if (!needs(kNdisQuery, kSupportCheckBytes)) return kNdisInvalidLength;
         PutWord(bytes, 0, 1);
         return kNdisSuccess;
     case kOidEnableAux:
@@ -284,30 +286,30 @@ NdisStatus SimMachine::HandleCard(OpenAdapter& open, SimCard& card, DriverReques
     case kOidReadAux:
     case kOidWriteAux: {
         const bool write = request.oid == kOidWriteAux;
-        if (!needs(write ? kNdisSet : kNdisQuery, 6)) return kNdisInvalidLength;
+        if (!needs(write ? kNdisSet : kNdisQuery, kAuxHeaderBytes)) return kNdisInvalidLength;
         uint32_t address;
         uint16_t count;
         std::memcpy(&address, bytes, 4);
-        std::memcpy(&count, bytes + 4, 2);
+        std::memcpy(&count, bytes + kAuxCountOffset, 2);
         trace.line["address"] = address;
         trace.line["count"] = count;
-        if (count > AuxRecord::kMaxData || request.bufferLength != count + 6u) return kNdisInvalidLength;
+        if (count > kAuxMaxData || request.bufferLength != count + kAuxHeaderBytes) return kNdisInvalidLength;
         // The Aux Port must be enabled; writes need the protocols blocked.
         if (!open.auxEnabled || (write && !open.protocolsBlocked)) return kNdisNotAccepted;
         const uint32_t target = card.Decode(address);
         if (write) {
-            if (address & kNvramBit) return kNdisFailure;
+            if (address & kAuxNvramBit) return kNdisFailure;
             for (const AddressRange& r : config.faults.writeProtected)
                 if (r.Overlaps(target, count)) return kNdisFailure;
             std::string error;
-            return card.WriteFlash(target, bytes + 6, count, &error) ? kNdisSuccess : kNdisFailure;
+            return card.WriteFlash(target, bytes + kAuxHeaderBytes, count, &error) ? kNdisSuccess : kNdisFailure;
         }
-        const bool ok = (address & kNvramBit) ? card.ReadFlash(target, bytes + 6, count)
-                                              : card.ReadRam(target, bytes + 6, count);
+        const bool ok = (address & kAuxNvramBit) ? card.ReadFlash(target, bytes + kAuxHeaderBytes, count)
+                                              : card.ReadRam(target, bytes + kAuxHeaderBytes, count);
         if (!ok) return kNdisFailure;
         for (const AddressRange& r : config.faults.corruptReads)
             for (uint32_t i = 0; i < count; ++i)
-                if (r.Overlaps(target + i, 1)) bytes[6 + i] ^= 0x5A;
+                if (r.Overlaps(target + i, 1)) bytes[kAuxHeaderBytes + i] ^= 0x5A;
         return kNdisSuccess;
     }
     default: return kNdisInvalidOid;
