@@ -224,8 +224,9 @@ void CVarnelDlg::RunAndFinish(const std::function<void()>& run) {
     FinishRun();
     ReleaseCard();
     m_bRunning = false;
-    // What was handed over during the run joins the list now.
-    TakeWaitingFiles();
+    // What was handed over during the run joins the list now; but not when
+    // a stop request waits for the run's end to end the program.
+    if (!StopRequested()) TakeWaitingFiles();
 }
 
 void CVarnelDlg::FinishRun() {
