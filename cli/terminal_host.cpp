@@ -130,8 +130,9 @@ bool TerminalHost::ConfirmSummary(const std::string& text) {
     return false;
 }
 
-ProgressBar& TerminalHost::ShowWaitWindow(const std::string& message) {
+ProgressBar& TerminalHost::ShowWaitWindow(const std::string& message, const std::string& detail) {
     std::cerr << message << "\n";
+    if (!detail.empty()) std::cerr << "  " << detail << "\n";
     m_progress = Progress(::isatty(STDERR_FILENO));
     return m_progress;
 }

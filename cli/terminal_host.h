@@ -2,8 +2,8 @@
 // The terminal as the dialog logic's host. Message boxes print on stderr as
 // "CAPTION: TEXT"; a question takes its answer from --answer, else from the
 // user when stdin is a terminal, else its safe answer (Cancel, No). The
-// wait window is a progress bar on a terminal and percentage lines
-// otherwise.
+// wait window is its message, its line under the bar (which image), then a
+// progress bar on a terminal and percentage lines otherwise.
 
 #include <map>
 #include <optional>
@@ -47,7 +47,7 @@ public:
     MessageAnswer ShowMessage(const Message& message) override;
     bool ConfirmWarning(const std::string& heading, const std::string& message) override;
     bool ConfirmSummary(const std::string& text) override;
-    ProgressBar& ShowWaitWindow(const std::string& message) override;
+    ProgressBar& ShowWaitWindow(const std::string& message, const std::string& detail) override;
     void HideWaitWindow() override;
     std::optional<std::string> OpenFile(const OpenFileRequest& request) override;
     void SetCursor(Cursor) override {}

@@ -69,7 +69,7 @@ struct RunEnd {
 
 RunEnd EndOf(Session& session, bool dryRun) {
     const CVarnelDlg& dialog = session.Dialog();
-    if (!dialog.m_strStatus.empty()) std::cerr << "Status: " << dialog.m_strStatus << "\n";
+    if (!dialog.m_strStatus.empty()) std::cerr << "Status: " << dialog.FullStatus() << "\n";
     // A dry run always ends cancelled at the summary: reaching it is success.
     if (dryRun && session.Terminal().SummaryShown()) return {"checked", kExitDone};
     return {dialog.m_runReport.outcome, ExitCodeOf(dialog.m_lastRun)};
@@ -148,7 +148,7 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
 
     if (!args.allAdapters) {
         const RunEnd end = UpdateOnce(*session, args);
-        if (args.json) std::cout << JsonText(RunJson(dialog.m_runReport, dialog.m_strStatus, end), 2) << "\n";
+        if (args.json) std::cout << JsonText(RunJson(dialog.m_runReport, dialog.FullStatus(), end), 2) << "\n";
         return end.exit;
     }
 
@@ -183,8 +183,8 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
             runs.push_back(RunJson(report, why, end));
         } else {
             end = UpdateOnce(*session, args);
-            rows.push_back({entry, dialog.m_runReport.mac, end.outcome, dialog.m_strStatus});
-            runs.push_back(RunJson(dialog.m_runReport, dialog.m_strStatus, end));
+            rows.push_back({entry, dialog.m_runReport.mac, end.outcome, dialog.FullStatus()});
+            runs.push_back(RunJson(dialog.m_runReport, dialog.FullStatus(), end));
         }
         if (end.exit != kExitDone) anyFailed = true;
         // A stop request ends the round after the card it came during.
@@ -231,7 +231,7 @@ int PdaRestore(const GlobalOptions& options, const RestoreArgs& args) {
     CVarnelDlg& dialog = session->Dialog();
     dialog.OnRestorePda(args.file, args.forceIncomplete);
     const RunEnd end = EndOf(*session, false);
-    if (args.json) std::cout << JsonText(RunJson(dialog.m_runReport, dialog.m_strStatus, end), 2) << "\n";
+    if (args.json) std::cout << JsonText(RunJson(dialog.m_runReport, dialog.FullStatus(), end), 2) << "\n";
     return end.exit;
 }
 

@@ -55,6 +55,9 @@ struct DialogView {
     std::string opened;
     bool updateEnabled = false;
     std::string status;
+    // The status with every path whole, for the status box's tooltip; empty
+    // when the box shows all of it.
+    std::string statusDetail;
     std::string pdaMac;
     std::string pdaSerial;
     std::string ndisMac;
@@ -84,9 +87,11 @@ public:
     virtual bool ConfirmWarning(const std::string& heading, const std::string& message) = 0;
     // The Update Information dialog: true when "UPDATE" was pressed.
     virtual bool ConfirmSummary(const std::string& text) = 0;
-    // The wait window: shown with its message; its progress bar is lent to
-    // the long operation until the window is hidden.
-    virtual ProgressBar& ShowWaitWindow(const std::string& message) = 0;
+    // The wait window: shown with its message over the progress bar and
+    // `detail` under it (the image and its place: "Image 1 of 2: NAME"; empty
+    // for none); its progress bar is lent to the long operation until the
+    // window is hidden.
+    virtual ProgressBar& ShowWaitWindow(const std::string& message, const std::string& detail) = 0;
     virtual void HideWaitWindow() = 0;
     // The open-file dialog: the chosen path, or nothing when cancelled.
     virtual std::optional<std::string> OpenFile(const OpenFileRequest& request) = 0;

@@ -56,12 +56,17 @@ DialogView CVarnelDlg::View() const {
     view.opened = m_strOpened;
     view.updateEnabled = m_bAdapterSelected;
     view.status = m_strStatus;
+    if (const std::string full = FullStatus(); full != m_strStatus) view.statusDetail = full;
     view.pdaMac = m_strPdaMac;
     view.pdaSerial = m_strPdaSerial;
     view.ndisMac = m_strNdisMac;
     view.version = m_strVersion;
     for (const FileEntry& entry : m_fileList.Entries()) view.files.push_back({entry.type, entry.text, entry.path});
     return view;
+}
+
+std::string CVarnelDlg::FullStatus() const {
+    return !m_strStatusFull.empty() && m_strStatus == m_strStatusShort ? m_strStatusFull : m_strStatus;
 }
 
 void CVarnelDlg::SetCursorShape(Cursor cursor) {
@@ -143,6 +148,8 @@ void CVarnelDlg::FillAdapterList(bool autoOpen) {
     }
     if (m_adapterList.empty()) {
         m_adapterList.push_back({kNoAdapters, 0});
+        // The list alone would not say why.
+        if (!m_bLibraryLoaded) m_strStatus = kDisabledStatus;
     } else if (autoOpen) {
         m_selected = 0;
         OpenSelectedAdapter();
@@ -169,9 +176,7 @@ void CVarnelDlg::OpenSelectedAdapter() {
     long holder = 0;
     if (ClaimCard(entry.index, &holder) == CardLock::Result::Held) {
         Ask(CardInUseText(holder), "Card In Use", MessageIcon::Error);
-        m_strStatus = "Card in use by another run! Nothing was written.";
-        UpdateData();
-        return;
+        return RefuseAdapter("Card in use by another run! Nothing was written.");
     }
     OpenClaimedAdapter(entry);
     UnclaimCard();
@@ -181,14 +186,12 @@ void CVarnelDlg::OpenClaimedAdapter(const AdapterEntry& entry) {
     m_adapter.Open(entry.index, true);
     if (!m_adapter.IsOpen() || !m_adapter.EnableAux()) {
         m_adapter.Close();
-        m_strStatus = "Sorry, that adapter could not be opened.";
-        UpdateData();
-        return;
+        return RefuseAdapter("Sorry, that adapter could not be opened.");
     }
     if (m_adapter.m_nCardType == kCardTypeUnsupported) {
         Ask("This program is not compatible with the selected hardware.", "", MessageIcon::None);
         m_adapter.Close();
-        return;
+        return RefuseAdapter("That card is not compatible with this program: choose another adapter.");
     }
     m_strAdapterName = "Opened: " + entry.name;
     m_strOpened = m_strAdapterName;
@@ -199,7 +202,8 @@ void CVarnelDlg::OpenClaimedAdapter(const AdapterEntry& entry) {
         if (Ask("WARNING! PDA read from card was invalid. Continue anyway?", "Developer Option", MessageIcon::None,
                 MessageButtons::OkCancel) != MessageAnswer::Ok) {
             m_adapter.Close();
-            return;
+            m_pda.Clear();
+            return RefuseAdapter("Adapter not opened: the PDA read from its card was invalid.");
         }
         m_pda.Clear();
     }
@@ -212,6 +216,14 @@ void CVarnelDlg::OpenClaimedAdapter(const AdapterEntry& entry) {
     m_nAdapter = entry.index;
     ReopenAdapter(true);
     CloseAdapterHandle();
+    RefreshCardFields();
+}
+
+void CVarnelDlg::RefuseAdapter(const std::string& why) {
+    // The entry the user chose is not open: it is not left highlighted as
+    // if it were, and the status says why.
+    if (!m_bAdapterSelected) m_selected = -1;
+    m_strStatus = why;
     RefreshCardFields();
 }
 

@@ -5,6 +5,7 @@
 // everything a window would show. The Qt window and varnel-cli both run
 // this very code.
 
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -49,7 +50,12 @@ enum class RunOutcome { None, Succeeded, Failed, Cancelled, Interrupted };
 class CVarnelDlg {
 public:
     static constexpr size_t kStatusMax = 180;
+    // About what the status box's two lines hold in the dialog font.
+    static constexpr size_t kStatusBoxChars = 90;
     static constexpr const char* kNoAdapters = "<No adapters detected>";
+    // The status after a failed start-up check of the access library.
+    static constexpr const char* kDisabledStatus =
+        "Functionality is disabled: the system files could not be loaded.";
 
     CVarnelDlg(NdisLibrary& library, Registry& registry, Host& host);
     CVarnelDlg(const CVarnelDlg&) = delete;
@@ -67,6 +73,15 @@ public:
     // Merges a .pda file into the PDA; `listed`, its file list entry, gives
     // the words read when it was listed if the file has not changed since.
     bool LoadPdaFile(const std::string& path, const FileEntry* listed = nullptr);
+    // A file from outside the dialog (a second start, a drop). It joins the
+    // list at once; but from the start of a run to its end, and while
+    // another such file is being added, it waits until that ends, so that a
+    // run programs the list it began with and the list after it shows what
+    // it used. `added` runs once the file is in the list. False: it waits.
+    bool OfferFile(const std::string& path, std::function<void()> added = {});
+    // An update or a restore is on (from its start to its end).
+    bool Running() const { return m_bRunning; }
+    size_t WaitingFiles() const { return m_waitingFiles.size(); }
     // Asks for a link file and adds its three files; false, with the reason
     // in a message, when none was chosen or it was refused.
     bool OnDownload();
@@ -79,7 +94,8 @@ public:
     // as an update with only .pda files. A file without a MAC address
     // record is refused unless `forceIncomplete`.
     void OnRestorePda(const std::string& path, bool forceIncomplete);
-    bool FlashImage(CFirmwareImage& image);
+    // `detail`: the wait window's line under its bar.
+    bool FlashImage(CFirmwareImage& image, const std::string& detail = {});
     bool WritePdaToCard();
 
     // The Tools menu.
@@ -111,10 +127,21 @@ public:
     int FindAdapter(int number) const;
     // The current values of the controls.
     DialogView View() const;
+    // The status with every path whole: what the terminal prints and the
+    // history keeps. The status box (m_strStatus) names a backup by its file
+    // name only, so that it stays within its two lines; the whole path is
+    // in its tooltip.
+    std::string FullStatus() const;
+    // The wait window's line under the bar while image `index` (from 0) of
+    // `count` is programmed: "Image 1 of 2: station.hex".
+    static std::string ImageLine(const std::string& path, size_t index, size_t count);
 
     std::string m_strTitle = "Varnel";
     std::string m_strPartNumber;
     std::string m_strStatus;
+    // FullStatus() while m_strStatus is m_strStatusShort, else m_strStatus.
+    std::string m_strStatusFull;
+    std::string m_strStatusShort;
     std::string m_strPdaMac;
     std::string m_strPdaSerial;
     std::string m_strNdisMac;
@@ -193,6 +220,8 @@ protected:
     // record is kept, and the fault goes on to the program's top.
     void RunAndFinish(const std::function<void()>& run);
     void OpenClaimedAdapter(const AdapterEntry& entry);
+    // An adapter that was chosen but not opened: the status says why.
+    void RefuseAdapter(const std::string& why);
     // A stop request seen while the card is written: before anything was
     // written the run is cancelled; after, it ends interrupted, saying what
     // the card now holds. `image` is the image being programmed (its count
@@ -200,6 +229,8 @@ protected:
     void StopBeforeWriting();
     void StopWhileWriting(const BackupPlan* backup, bool pdaWritten, size_t image, size_t images, bool inImage);
     void RunUpdate();
+    // The files offered while a run was on join the list, in order.
+    void TakeWaitingFiles();
     void RunRestore(const std::string& path, bool forceIncomplete);
 
     // Message boxes owned by the dialog window.
@@ -219,6 +250,13 @@ protected:
     bool m_bCardClaimed = false;  // m_cardLock is held by ClaimCard, not by a run
     std::vector<AdapterEntry> m_adapterList;
     int m_selected = -1;
+    struct WaitingFile {
+        std::string path;
+        std::function<void()> added;
+    };
+    std::deque<WaitingFile> m_waitingFiles;
+    bool m_bRunning = false;
+    bool m_bAdding = false;  // OfferFile is adding a file (its box may be open)
 };
 
 }  // namespace varnel

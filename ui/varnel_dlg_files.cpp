@@ -40,6 +40,26 @@ void CVarnelDlg::AddFile(const std::string& path) {
     UpdateData();
 }
 
+bool CVarnelDlg::OfferFile(const std::string& path, std::function<void()> added) {
+    m_waitingFiles.push_back({path, std::move(added)});
+    if (m_bRunning || m_bAdding) return false;
+    TakeWaitingFiles();
+    return true;
+}
+
+void CVarnelDlg::TakeWaitingFiles() {
+    // Never inside another AddFile: its "taken over" clearing would drop the
+    // file added under its box. Files offered meanwhile are taken in turn.
+    while (!m_bRunning && !m_bAdding && !m_waitingFiles.empty()) {
+        WaitingFile next = std::move(m_waitingFiles.front());
+        m_waitingFiles.pop_front();
+        m_bAdding = true;
+        AddFile(next.path);
+        m_bAdding = false;
+        if (next.added) next.added();
+    }
+}
+
 bool CVarnelDlg::LoadPdaFile(const std::string& path, const FileEntry* listed) {
     uint16_t words[PdaMaxWords];
     std::string reason;

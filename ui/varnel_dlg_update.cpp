@@ -116,9 +116,11 @@ bool ConfirmIdentity(Host& host, const std::string& change) {
 }  // namespace
 
 void CVarnelDlg::BeginRun(const std::string& action) {
+    m_bRunning = true;
     m_lastRun = RunOutcome::Failed;
     // A status left by an earlier run never speaks for this one.
     m_strStatus.clear();
+    m_strStatusFull.clear();
     UpdateData();
     m_runReport = RunReport{};
     m_runReport.action = action;
@@ -216,15 +218,20 @@ void CVarnelDlg::RunAndFinish(const std::function<void()>& run) {
         EndRun(RunOutcome::Failed, "Internal error! The run was stopped.");
         FinishRun();
         ReleaseCard();
+        m_bRunning = false;
         throw;
     }
     FinishRun();
     ReleaseCard();
+    m_bRunning = false;
+    // What was handed over during the run joins the list now; but not when
+    // a stop request waits for the run's end to end the program.
+    if (!StopRequested()) TakeWaitingFiles();
 }
 
 void CVarnelDlg::FinishRun() {
     m_runReport.outcome = RunOutcomeKey(m_lastRun);
-    m_runReport.status = m_strStatus;
+    m_runReport.status = FullStatus();
     m_runReport.requests = m_adapter.m_requestsSent;
     if (!m_runReport.writingBegan) return;
     // The versions the card runs now: only a card that got its closing
@@ -297,8 +304,16 @@ bool CVarnelDlg::PlanBackup(const std::string& mac, const CPda& cardPda, BackupP
 }
 
 void CVarnelDlg::NameBackup(const BackupPlan& plan) {
-    if (!m_strStatus.empty() && m_strStatus.back() != '!' && m_strStatus.back() != '.') m_strStatus += ".";
-    m_strStatus += " Card PDA saved to " + plan.path;
+    std::string status = m_strStatus;
+    if (!status.empty() && status.back() != '!' && status.back() != '.') status += ".";
+    m_strStatusFull = status + " Card PDA saved to " + plan.path;
+    // The status box has two lines: it names the file alone, or, after a
+    // long status, only that the PDA was saved, or nothing more; its tooltip
+    // has the whole path.
+    std::string box = status + " Card PDA saved to " + std::filesystem::path(plan.path).filename().string();
+    if (box.size() > kStatusBoxChars) box = status + " Card PDA saved.";
+    if (box.size() > kStatusBoxChars) box = status;
+    m_strStatus = m_strStatusShort = box;
     UpdateData();
 }
 
@@ -615,7 +630,8 @@ bool CVarnelDlg::WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*
             return false;
         }
         m_runReport.writingBegan = true;
-        if (!FlashImage(*images[j])) {
+        if (!FlashImage(*images[j],
+                        ImageLine(j < m_runReport.plugs.size() ? m_runReport.plugs[j].file : "", j, images.size()))) {
             if (m_adapter.m_bStopped) {
                 if (wrote || m_adapter.m_nPiecesWritten > 0) {
                     StopWhileWriting(backup, pdaWritten, j, images.size(), true);
@@ -641,7 +657,9 @@ bool CVarnelDlg::WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*
         if (images.empty()) m_strStatus = "Update Successful!";
         NameBackup(*backup);
     }
-    Ask("Update Successful!   ", "Update Complete", MessageIcon::Information);
+    // The box says where the card's PDA was saved, with the whole path.
+    Ask(std::string("Update Successful!   ") + (backup ? "\n\nCard PDA saved to " + backup->path : ""),
+        "Update Complete", MessageIcon::Information);
     m_lastRun = RunOutcome::Succeeded;
     return true;
 }
@@ -782,7 +800,13 @@ void CVarnelDlg::StopWhileWriting(const BackupPlan* backup, bool pdaWritten, siz
     EndRun(RunOutcome::Interrupted);
 }
 
-bool CVarnelDlg::FlashImage(CFirmwareImage& image) {
+std::string CVarnelDlg::ImageLine(const std::string& path, size_t index, size_t count) {
+    std::string line = "Image " + std::to_string(index + 1) + " of " + std::to_string(count);
+    const std::string name = std::filesystem::path(path).filename().string();
+    return name.empty() ? line : line + ": " + name;
+}
+
+bool CVarnelDlg::FlashImage(CFirmwareImage& image, const std::string& detail) {
     if (!m_adapter.IsOpen()) {
         Ask("Error: Adapter is not open.", "", MessageIcon::None);
         return false;
@@ -792,7 +816,7 @@ bool CVarnelDlg::FlashImage(CFirmwareImage& image) {
         return false;
     }
     m_host.SetMainWindow(false, false);
-    ProgressBar& progress = m_host.ShowWaitWindow("Flash update in progress...");
+    ProgressBar& progress = m_host.ShowWaitWindow("Flash update in progress...", detail);
     SetCursorShape(Cursor::Wait);
     const bool ok = m_adapter.ProgramImage(image, &progress, m_bForceAll, m_bVerify, true);
     m_host.HideWaitWindow();

@@ -492,6 +492,9 @@ TEST_F(CliUpdate, TheReleaseUpdatesTheCard) {
     EXPECT_TRUE(r.out.starts_with("Update Information\nProduct Part Number: PN 7741-0203\n")) << r.out;
     EXPECT_NE(r.out.find("Version information: Station: 1.7.4\n"), std::string::npos);
     EXPECT_NE(r.err.find("Update Complete: Update Successful!   \n"), std::string::npos);
+    // Which image the progress is for.
+    EXPECT_NE(r.err.find("Flash update in progress...\n  Image 1 of 2: primary.hex\n"), std::string::npos) << r.err;
+    EXPECT_NE(r.err.find("Flash update in progress...\n  Image 2 of 2: station.hex\n"), std::string::npos) << r.err;
     EXPECT_NE(r.err.find("Status: Update Successful! Card PDA saved to " + dir.File("state/varnel/backups/pda-")),
               std::string::npos)
         << r.err;

@@ -2,17 +2,22 @@
 // controls' object names.
 
 #include <QFileDialog>
+#include <QFileInfo>
 #include <QGroupBox>
 #include <QMessageBox>
 #include <QMimeData>
 #include <QUrl>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QPushButton>
 #include <QTest>
+#include <QStyle>
+#include <QTextDocumentFragment>
+#include <QToolTip>
 #include <QTextEdit>
 #include <QTreeWidget>
 
@@ -22,6 +27,12 @@
 
 namespace varnel::test {
 namespace {
+
+// A tooltip's text as shown (the long ones are rich text, to wrap).
+QString ShownTip(const QString& tip) {
+    if (!Qt::mightBeRichText(tip)) return tip;
+    return QTextDocumentFragment::fromHtml(tip).toPlainText().replace(QChar::Nbsp, QLatin1Char(' '));
+}
 
 QString TextOf(QWidget* w) {
     if (auto* group = qobject_cast<QGroupBox*>(w)) return group->title();
@@ -89,7 +100,7 @@ TEST_F(QtTest, MainWindowContract) {
             if (text != "*") {
                 EXPECT_EQ(TextOf(widget), text);
             }
-            EXPECT_EQ(widget->toolTip(), c.toolTip);
+            EXPECT_EQ(ShownTip(widget->toolTip()), c.toolTip);
             EXPECT_EQ(widget->isVisible(), selected ? c.shownSelected : c.shownNone);
             EXPECT_EQ(widget->isEnabled(), selected ? c.enabledSelected : c.enabledNone);
         }
@@ -247,6 +258,53 @@ TEST_F(QtTest, DroppedFilesJoinTheList) {
     ASSERT_EQ(a.Dialog().m_fileList.GetCount(), 2);
     EXPECT_EQ(a.Dialog().m_fileList.Entries()[0].path, Release("changes.pda"));
     EXPECT_EQ(a.Dialog().m_fileList.Entries()[1].path, Release("station.hex"));
+}
+
+}  // namespace
+}  // namespace varnel::test
+
+namespace varnel::test {
+namespace {
+
+TEST_F(QtTest, LongPathsKeepTheirEndsAndShowAllInTooltips) {
+    // Three files in one deep folder.
+    const std::string folder = Release("") + std::string(6, 'x') + "/" + std::string(60, 'd') + "/firmware release/";
+    std::filesystem::create_directories(folder);
+    std::vector<std::string> files;
+    for (const char* name : {"card.pda", "primary.hex", "station.hex"}) {
+        std::filesystem::copy_file(Release(name), folder + name);
+        files.push_back(folder + name);
+    }
+    Start(files);
+    auto* list = Find<QTreeWidget>("fileList");
+    ASSERT_EQ(list->topLevelItemCount(), 3);
+    QSet<QString> shown;
+    for (int row = 0; row < 3; ++row) {
+        const QTreeWidgetItem* item = list->topLevelItem(row);
+        const QString path = item->text(1);
+        // The path as the row draws it, in its column: its end is there.
+        const QString drawn =
+            list->fontMetrics().elidedText(path, list->textElideMode(), list->columnWidth(1) - 2 * list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) - 2);
+        EXPECT_NE(drawn, path) << "the path fits: the case shows nothing";
+        EXPECT_TRUE(drawn.endsWith(QFileInfo(path).fileName())) << drawn.toStdString();
+        shown << drawn;
+        for (int column = 0; column < 2; ++column)
+            EXPECT_EQ(ShownTip(item->toolTip(column)), path) << column;
+    }
+    EXPECT_EQ(shown.size(), 3);
+
+    // The list's own tooltip wraps: shown, it is narrower than its text.
+    const QString tip = list->toolTip();
+    QToolTip::showText(list->mapToGlobal(QPoint(2, 2)), tip, list);
+    QLabel* label = nullptr;
+    ASSERT_TRUE(SpinUntil([&] {
+        for (QWidget* w : QApplication::topLevelWidgets())
+            if (auto* l = qobject_cast<QLabel*>(w); l && l->isVisible() && w->inherits("QTipLabel")) label = l;
+        return label != nullptr;
+    }));
+    EXPECT_TRUE(label->wordWrap());
+    EXPECT_LT(label->width(), label->fontMetrics().horizontalAdvance(ShownTip(tip)));
+    QToolTip::hideText();
 }
 
 }  // namespace

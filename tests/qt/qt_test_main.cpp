@@ -22,6 +22,7 @@ int Serve(const QString& socket) {
     instance.SetHandlers([](const QString& path, std::function<void()> done) {
         std::cout << "file " << path.toStdString() << std::endl;
         done();
+        return false;
     }, [] {});
     QString error;
     if (!instance.Listen(socket, &error)) {

@@ -137,33 +137,54 @@ TEST_F(SingleInstanceTest, AnotherUserCanNeitherServeNorHandOver) {
     refused.waitForFinished();
 }
 
-TEST_F(SingleInstanceTest, HandOverWhileTheSummaryIsOpen) {
+TEST_F(SingleInstanceTest, HandOverWhileTheSummaryIsOpenWaitsForTheRunsEnd) {
     qt::SingleInstance instance(Runtime());
     QString error;
     ASSERT_EQ(instance.Start({}, &error), qt::SingleInstance::Role::First) << error.toStdString();
-    qt::Application& a = Start({Release("changes.pda"), Release("primary.hex"), Release("station.hex")});
+    const std::vector<std::string> files = {Release("changes.pda"), Release("primary.hex"), Release("station.hex")};
+    qt::Application& a = Start(files);
     a.Serve(instance);
-    int exitCode = -2;
-    std::vector<std::string> listed;
+    QProcess second;
+    QByteArray errors;
+    bool told = false;
+    std::vector<std::string> duringSummary, atTheEnd;
     ModalAnswerer answerer({
         {"Varnel", ModalAnswerer::Press("Download")},
         {"Update Information",
          [&](QWidget& w) {
-             auto second = Varnel({QString::fromStdString(Release("combined.hex"))});
-             exitCode = Finish(*second);
-             listed = Paths();
-             ModalAnswerer::Press("CANCEL")(w);
+             second.start(VARNEL_GUI, {"--machine", QString::fromStdString(other.File("machine")),
+                                       QString::fromStdString(Release("combined.hex"))});
+             // The second start says the running one is busy, and waits.
+             told = SpinUntil([&] {
+                 errors += second.readAllStandardError();
+                 return a.Waiting() == 1 && errors.contains("busy with an update");
+             });
+             duringSummary = Paths();
+             ModalAnswerer::Press("UPDATE")(w);
+         }},
+        {"Update Complete",
+         [&](QWidget& w) {
+             atTheEnd = Paths();
+             EXPECT_EQ(second.state(), QProcess::Running);
+             ModalAnswerer::Press("OK")(w);
          }},
     });
+    // Once the run has ended, the file joins: the list was full.
     answerer.Expect("Error", [](QWidget& w) {
         EXPECT_TRUE(w.findChild<QLabel*>("qt_msgbox_label")->text() == "The new firmware files will be taken over!!");
         ModalAnswerer::Press("OK")(w);
     });
     a.Dialog().OnUpdate();
     EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
-    EXPECT_EQ(exitCode, 0);
-    EXPECT_EQ(listed, std::vector<std::string>({Release("combined.hex")}));
-    EXPECT_EQ(Writes(), 0u);
+    EXPECT_TRUE(told) << errors.toStdString();
+    EXPECT_EQ(duringSummary, files);
+    EXPECT_EQ(atTheEnd, files);
+    EXPECT_EQ(a.Dialog().m_lastRun, RunOutcome::Succeeded);
+    ASSERT_EQ(a.Dialog().m_runReport.plugs.size(), 2u);
+    EXPECT_EQ(a.Dialog().m_runReport.plugs[0].file, Release("primary.hex"));
+    EXPECT_EQ(a.Dialog().m_runReport.plugs[1].file, Release("station.hex"));
+    EXPECT_EQ(Finish(second), 0);
+    EXPECT_EQ(Paths(), std::vector<std::string>({Release("combined.hex")}));
 }
 
 TEST_F(SingleInstanceTest, HandOverDuringTheFlashWaitsForItsEnd) {
@@ -209,6 +230,7 @@ protected:
                 if (path == "/throws") throw std::runtime_error("the handler failed");
                 if (holdFiles) held.push_back(std::move(done));
                 else done();
+                return false;
             },
             [this] { ++raises; });
         Connect();

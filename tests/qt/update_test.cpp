@@ -2,6 +2,7 @@
 // nothing.
 
 #include <QClipboard>
+#include <QFileInfo>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -10,6 +11,8 @@
 #include <QProgressBar>
 #include <QPushButton>
 #include <QTest>
+#include <QTextDocumentFragment>
+#include <QTextEdit>
 
 #include "tests/qt/qt_fixture.h"
 #include "update/json_text.h"
@@ -210,6 +213,40 @@ TEST_F(QtTest, AnotherMacAddressIsSaidInTheSummaryAndEnterAnswersNo) {
     EXPECT_TRUE(summary.contains("Changes to the card's PDA:\nchanged  0x0101 MAC address  word 3\n"));
     EXPECT_EQ(a.Dialog().m_lastRun, RunOutcome::Cancelled);
     EXPECT_EQ(Writes(), 0u);
+}
+
+TEST_F(QtTest, TheRunSaysWhichImageAndWhereThePdaWasSaved) {
+    qt::Application& a = Start({Release("changes.pda"), Release("primary.hex"), Release("station.hex")});
+    // The line under the bar while each image is programmed.
+    std::vector<QString> lines;
+    a.Host().SetProgressObserver([&](const QProgressBar& bar) {
+        auto* line = bar.window()->findChild<QLabel*>("detail");
+        const QString text = line ? line->text() : QStringLiteral("(none)");
+        if (lines.empty() || lines.back() != text) lines.push_back(text);
+    });
+    QString done;
+    ModalAnswerer answerer({{"Varnel", ModalAnswerer::Press("Download")},
+                            {"Update Information", ModalAnswerer::Press("UPDATE")},
+                            {"Update Complete", [&](QWidget& w) {
+                                 done = qobject_cast<QMessageBox*>(&w)->text();
+                                 ModalAnswerer::Press("OK")(w);
+                             }}});
+    a.Dialog().OnUpdate();
+    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    ASSERT_EQ(a.Dialog().m_lastRun, RunOutcome::Succeeded);
+    EXPECT_EQ(lines, (std::vector<QString>{"Image 1 of 2: primary.hex", "Image 2 of 2: station.hex"}));
+
+    // The whole path in the success box and in the status's tooltip; the
+    // status box holds its text in its two lines, with no scroll bar.
+    const QString backup = QString::fromStdString(a.Dialog().m_strBackupFile);
+    ASSERT_FALSE(backup.isEmpty());
+    EXPECT_EQ(done, "Update Successful!   \n\nCard PDA saved to " + backup);
+    auto* status = Find<QTextEdit>("status");
+    EXPECT_EQ(status->toPlainText(), "Update Successful! Card PDA saved to " + QFileInfo(backup).fileName());
+    EXPECT_EQ(QTextDocumentFragment::fromHtml(status->toolTip()).toPlainText(),
+              "Update Successful! Card PDA saved to " + backup);
+    EXPECT_LE(status->document()->size().height(), status->viewport()->height());
+    EXPECT_LE(status->document()->size().width(), status->viewport()->width());
 }
 
 }  // namespace

@@ -50,8 +50,9 @@ public:
         if (onSummary) onSummary(text);
         return confirmSummary;
     }
-    ProgressBar& ShowWaitWindow(const std::string& message) override {
+    ProgressBar& ShowWaitWindow(const std::string& message, const std::string& detail) override {
         waitMessages.push_back(message);
+        waitDetails.push_back(detail);
         waitShown = true;
         return progress;
     }
@@ -80,6 +81,7 @@ public:
     // Called with each summary before it is answered.
     std::function<void(const std::string&)> onSummary;
     std::vector<std::string> waitMessages;
+    std::vector<std::string> waitDetails;  // the lines under the bar
     std::vector<OpenFileRequest> fileRequests;
     std::vector<Cursor> cursors;
     Progress progress;

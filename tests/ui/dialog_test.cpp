@@ -54,6 +54,7 @@ TEST_F(MainDialog, AdapterSelectionFailures) {
     EXPECT_FALSE(none.m_bAdapterSelected);
     none.SelectAdapter(0);
     EXPECT_EQ(none.m_strStatus, "Sorry, that adapter could not be opened.");
+    EXPECT_EQ(host.lastView.selectedAdapter, -1);
 
     // An unsupported card type.
     Reconfigure([](sim::MachineConfig& m) { m.adapters[1].card->type = 7; });
@@ -62,6 +63,11 @@ TEST_F(MainDialog, AdapterSelectionFailures) {
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{": This program is not compatible with the selected hardware."}));
     EXPECT_FALSE(unsupported.m_bAdapterSelected);
     EXPECT_FALSE(host.lastView.updateEnabled);
+    // The window says why nothing can be done, and highlights no entry as
+    // if it were open.
+    EXPECT_EQ(host.lastView.status, "That card is not compatible with this program: choose another adapter.");
+    EXPECT_EQ(host.lastView.selectedAdapter, -1);
+    EXPECT_TRUE(host.lastView.adapterListVisible);
 
     // An invalid PDA: Cancel leaves the adapter unselected, OK goes on with
     // an empty PDA.
@@ -79,6 +85,11 @@ TEST_F(MainDialog, AdapterSelectionFailures) {
         EXPECT_EQ(dlg.m_bAdapterSelected, answer == MessageAnswer::Ok);
         if (answer == MessageAnswer::Ok) {
             EXPECT_TRUE(dlg.m_pda.Empty());
+            EXPECT_EQ(host.lastView.selectedAdapter, 0);
+        } else {
+            EXPECT_EQ(host.lastView.status, "Adapter not opened: the PDA read from its card was invalid.");
+            EXPECT_EQ(host.lastView.selectedAdapter, -1);
+            EXPECT_EQ(host.lastView.pdaMac, "");
         }
         EXPECT_FALSE(dlg.m_adapter.IsOpen());
     }
@@ -97,8 +108,10 @@ TEST_F(MainDialog, AFailedLibraryCheckDisablesTheAdapters) {
                             "Functionality is disabled.");
         EXPECT_EQ(host.lastView.adapters, (std::vector<std::string>{"<No adapters detected>"})) << code;
         EXPECT_FALSE(dlg.m_bAdapterSelected);
+        EXPECT_EQ(host.lastView.status, "Functionality is disabled: the system files could not be loaded.");
         dlg.OnCatchAdapter();  // asking again finds none either
         EXPECT_EQ(host.lastView.adapters, (std::vector<std::string>{"<No adapters detected>"})) << code;
+        EXPECT_EQ(host.lastView.status, CVarnelDlg::kDisabledStatus);
         EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
         EXPECT_TRUE(sim.Machine().RequestCounts(1).empty());
     }

@@ -229,6 +229,7 @@ TEST_F(FaultSweep, AStopRequestAtAnyRequestCancelsOrEndsTheRunRecorded) {
 
     // The update with a stop request in flight at request `at` (0: none).
     std::vector<uint32_t> oids;
+    std::string status, fullStatus;
     const auto run = [&](size_t at, StopKind kind) {
         StopAtRequest stopper(sim.Machine());
         host = test::ScriptHost();
@@ -243,6 +244,8 @@ TEST_F(FaultSweep, AStopRequestAtAnyRequestCancelsOrEndsTheRunRecorded) {
         dialog->OnUpdate();
         const RunOutcome outcome = dialog->m_lastRun;
         const bool open = dialog->m_adapter.IsOpen();
+        status = dialog->m_strStatus;
+        fullStatus = dialog->FullStatus();
         dialog.reset();
         oids = stopper.oids;
         ClearStopRequest();
@@ -297,6 +300,9 @@ TEST_F(FaultSweep, AStopRequestAtAnyRequestCancelsOrEndsTheRunRecorded) {
                 if (history.find("\"outcome\":\"interrupted\"") == std::string::npos)
                     broken.push_back("no history record of the interrupted run");
                 if (!said("Update Stopped")) broken.push_back("the user is not told what the card holds");
+                if (status.size() > CVarnelDlg::kStatusBoxChars) broken.push_back("the status overflows its box");
+                if (fullStatus.find("Card PDA saved to " + BackupDirectory().string()) == std::string::npos)
+                    broken.push_back("the full status does not name the backup: " + fullStatus);
                 const std::string pda = FlashPda();
                 if (pda != "old" && pda != "new" && !BackupHoldsOldPda())
                     broken.push_back("the PDA in flash is " + pda + " and no backup holds the old one");

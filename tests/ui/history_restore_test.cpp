@@ -49,7 +49,7 @@ TEST_F(History, ASuccessfulUpdateIsRecordedWithWhatItDid) {
     EXPECT_EQ(r["mac"], "00-60-1D-12-34-56");
     EXPECT_EQ(r["serial"], "SN 99A01234");
     EXPECT_EQ(r["outcome"], "succeeded");
-    EXPECT_EQ(r["status"], dlg.m_strStatus);
+    EXPECT_EQ(r["status"], dlg.FullStatus());
     EXPECT_EQ(r["backup"], dlg.m_strBackupFile);
     EXPECT_EQ(r["before"], Json::parse(R"({"primary": "1.3.6", "station": "1.5.0"})"));
     EXPECT_EQ(r["after"], Json::parse(R"({"primary": "1.4.2", "station": "1.7.4"})"));
@@ -92,7 +92,7 @@ TEST_F(History, AFailureAfterWritingBeganIsRecordedARefusalIsNot) {
     const auto records = Records();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0]["outcome"], "failed");
-    EXPECT_EQ(records[0]["status"], dialog->m_strStatus);
+    EXPECT_EQ(records[0]["status"], dialog->FullStatus());
     EXPECT_EQ(records[0]["backup"], dialog->m_strBackupFile);
     EXPECT_EQ(records[0]["before"]["station"], "1.5.0");
     EXPECT_TRUE(records[0]["after"]["primary"].is_null() && records[0]["after"]["station"].is_null());

@@ -188,7 +188,7 @@ TEST_F(PdaSafety, ABackupNeverTakesANameAnotherRunTook) {
         EXPECT_EQ(test::ReadFile(planned), "; another run's backup\n");
         EXPECT_EQ(dlg.m_strBackupFile, next);
         EXPECT_EQ(dlg.m_runReport.backup, next);
-        EXPECT_NE(dlg.m_strStatus.find("Card PDA saved to " + next), std::string::npos) << dlg.m_strStatus;
+        EXPECT_NE(dlg.FullStatus().find("Card PDA saved to " + next), std::string::npos) << dlg.FullStatus();
         uint16_t words[PdaMaxWords];
         EXPECT_GT(ReadPdaTextFile(words, next.c_str()), 0);
         EXPECT_EQ(Backups().size(), 2u);

@@ -166,10 +166,20 @@ TEST_F(UpdateRun, TheReleaseUpdatesTheCard) {
     dlg.OnDownload();
     ASSERT_EQ(dlg.m_fileList.GetCount(), 3);
     dlg.OnUpdate();
-    EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Update Complete: Update Successful!   "}));
+    // The success box and the status's tooltip name the backup with its
+    // whole path; the status box by its file name, within its two lines.
+    EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Update Complete: Update Successful!   \n\nCard PDA saved to " +
+                                                      dlg.m_strBackupFile}));
     EXPECT_EQ(dlg.m_lastRun, RunOutcome::Succeeded);
-    EXPECT_EQ(dlg.m_strStatus, "Update Successful! Card PDA saved to " + dlg.m_strBackupFile);
+    EXPECT_EQ(dlg.m_strStatus, "Update Successful! Card PDA saved to " +
+                                   std::filesystem::path(dlg.m_strBackupFile).filename().string());
+    EXPECT_LE(dlg.m_strStatus.size(), CVarnelDlg::kStatusBoxChars);
+    EXPECT_EQ(dlg.FullStatus(), "Update Successful! Card PDA saved to " + dlg.m_strBackupFile);
+    EXPECT_EQ(host.lastView.status, dlg.m_strStatus);
+    EXPECT_EQ(host.lastView.statusDetail, dlg.FullStatus());
+    EXPECT_EQ(dlg.m_runReport.status, dlg.FullStatus());
     EXPECT_EQ(host.waitMessages, (std::vector<std::string>{"Flash update in progress...", "Flash update in progress..."}));
+    EXPECT_EQ(host.waitDetails, (std::vector<std::string>{"Image 1 of 2: primary.hex", "Image 2 of 2: station.hex"}));
     EXPECT_FALSE(host.waitShown);
     EXPECT_TRUE(host.mainVisible && host.mainEnabled);
     EXPECT_EQ(host.cursors.back(), Cursor::Arrow);

@@ -9,7 +9,6 @@ namespace varnel::qt {
 
 Application::Application(NdisLibrary& library, Registry& registry) : m_dialog(library, registry, m_host) {
     m_host.SetWindow(&m_window);
-    m_host.SetIdleCallback([this] { Drain(); });
     MainWindow::Commands commands;
     commands.selectAdapter = [this](int position) { m_dialog.SelectAdapter(position); };
     commands.catchAdapter = [this] { m_dialog.OnCatchAdapter(); };
@@ -42,26 +41,14 @@ void Application::Start(const std::vector<std::string>& files) {
 
 void Application::Serve(SingleInstance& instance) {
     instance.SetHandlers(
-        [this](const QString& path, std::function<void()> done) { AddFromOutside(path.toStdString(), std::move(done)); },
+        [this](const QString& path, std::function<void()> done) {
+            return AddFromOutside(path.toStdString(), std::move(done));
+        },
         [this] { m_window.BringToFront(); });
 }
 
-void Application::AddFromOutside(const std::string& path, std::function<void()> done) {
-    m_pending.push_back({path, std::move(done)});
-    Drain();
-}
-
-void Application::Drain() {
-    // Never while the card is programmed, and never inside another AddFile
-    // (its "taken over" clearing would drop the nested file).
-    while (!m_host.Busy() && !m_adding && !m_pending.empty()) {
-        Handed next = std::move(m_pending.front());
-        m_pending.pop_front();
-        m_adding = true;
-        m_dialog.AddFile(next.path);
-        m_adding = false;
-        if (next.done) next.done();
-    }
+bool Application::AddFromOutside(const std::string& path, std::function<void()> done) {
+    return !m_dialog.OfferFile(path, std::move(done)) && m_dialog.Running();
 }
 
 }  // namespace varnel::qt

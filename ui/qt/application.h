@@ -1,10 +1,9 @@
 #pragma once
 // The desktop program's parts put together: the main dialog's logic on the
 // Qt host and the main window, and the way files join the list from outside
-// (a second start, a drop): added at once, or after the work that must not
-// be interrupted (programming the card, another file being added).
+// (a second start, a drop): added at once, or once the run or the adding of
+// another file that is on has ended (the dialog logic decides).
 
-#include <deque>
 #include <functional>
 #include <string>
 #include <vector>
@@ -28,28 +27,21 @@ public:
     // window shown.
     void Start(const std::vector<std::string>& files);
 
-    // A file from outside; done() runs once it is in the list.
-    void AddFromOutside(const std::string& path, std::function<void()> done = {});
+    // A file from outside; done() runs once it is in the list. True when it
+    // waits for the end of a run.
+    bool AddFromOutside(const std::string& path, std::function<void()> done = {});
     // Takes the files a later start hands over, and raises the window.
     void Serve(SingleInstance& instance);
-    size_t Waiting() const { return m_pending.size(); }
+    size_t Waiting() const { return m_dialog.WaitingFiles(); }
 
     MainWindow& Window() { return m_window; }
     QtHost& Host() { return m_host; }
     CVarnelDlg& Dialog() { return m_dialog; }
 
 private:
-    void Drain();
-
     QtHost m_host;
     MainWindow m_window;
     CVarnelDlg m_dialog;
-    struct Handed {
-        std::string path;
-        std::function<void()> done;
-    };
-    std::deque<Handed> m_pending;
-    bool m_adding = false;
 };
 
 }  // namespace varnel::qt

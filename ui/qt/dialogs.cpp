@@ -157,7 +157,7 @@ void InfoDialog::CopyToClipboard() {
     m_text->setTextCursor(cursor);
 }
 
-WaitWindow::WaitWindow(const std::string& message)
+WaitWindow::WaitWindow(const std::string& message, const std::string& detail)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("waitWindow"));
     setAttribute(Qt::WA_ShowWithoutActivating);
@@ -186,6 +186,14 @@ WaitWindow::WaitWindow(const std::string& message)
     layout->setContentsMargins(du.X(8), du.Y(8), du.X(8), du.Y(8));
     layout->addWidget(m_message);
     layout->addWidget(m_bar);
+    if (!detail.empty()) {
+        // Which image, under the bar; a long name loses its middle.
+        const QString line = Plain(detail);
+        QLabel* lineUnder = PlainLabel(QFontMetrics(font()).elidedText(line, Qt::ElideMiddle, du.X(180 - 2 * 8)), this);
+        lineUnder->setObjectName(QStringLiteral("detail"));
+        lineUnder->setAlignment(Qt::AlignCenter);
+        layout->addWidget(lineUnder);
+    }
     layout->setSizeConstraint(QLayout::SetMinimumSize);
     setMinimumWidth(du.X(180));
     setFrameLike();

@@ -54,7 +54,9 @@ private:
 // window system sees it.
 class WaitWindow : public QWidget, public ProgressBar {
 public:
-    explicit WaitWindow(const std::string& message);
+    // `detail`: the line under the bar (none when empty), its middle elided
+    // when it is wider than the window.
+    explicit WaitWindow(const std::string& message, const std::string& detail = {});
 
     void SetRange(int low, int high) override;
     void SetPosition(int position) override;

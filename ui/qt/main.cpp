@@ -145,7 +145,8 @@ int Run(int argc, char** argv) {
         return 1;
     }
     varnel::qt::SingleInstance instance(runtime);
-    switch (instance.Start(absolute, &error)) {
+    const auto notice = [](const QString& text) { std::fprintf(stderr, "varnel: %s\n", qPrintable(text)); };
+    switch (instance.Start(absolute, &error, notice)) {
     case varnel::qt::SingleInstance::Role::HandedOver: return 0;
     case varnel::qt::SingleInstance::Role::Failed:
         std::fprintf(stderr, "varnel: %s\n", qPrintable(error));

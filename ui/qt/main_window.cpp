@@ -33,6 +33,14 @@ constexpr int kDialogHeight = 220;
 constexpr int kTypeColumnWidth = 90;
 constexpr int kPathColumnWidth = 250;
 
+// A tooltip shown as typed (never as markup, its spaces kept), its words
+// wrapped.
+QString TipText(const QString& text) {
+    return text.isEmpty() ? text
+                          : QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() +
+                                QStringLiteral("</p>");
+}
+
 // A control at its place in dialog units, never narrower than its text
 // needs (the font may be wider than the one the layout was drawn for).
 template <typename W>
@@ -109,6 +117,8 @@ void MainWindow::Build() {
     m_status->setAcceptRichText(false);
     m_status->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_status->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+    // Two lines fill the box: the document's margin takes no more room.
+    m_status->document()->setDocumentMargin(2);
 
     m_files = Place(new QTreeWidget(c), du, 5, 99, 236, 66, "fileList", kIdcFileList);
     m_files->setColumnCount(2);
@@ -119,6 +129,11 @@ void MainWindow::Build() {
     m_files->setIconSize(QSize(16, 16));
     m_files->setSelectionMode(QAbstractItemView::SingleSelection);
     m_files->header()->setStretchLastSection(false);
+    // Files in one deep folder differ at their ends: a long path loses its
+    // middle, and its row's tooltip has all of it.
+    m_files->setTextElideMode(Qt::ElideMiddle);
+    // Its own tooltip is long: it wraps.
+    m_files->setToolTip(TipText(m_files->toolTip()));
 
     auto* download = Place(new QPushButton(QStringLiteral("Download..."), c), du, 6, 168, 54, 14, "download", kIdcDownload);
     connect(download, &QPushButton::clicked, this, [this] {
@@ -219,6 +234,7 @@ void MainWindow::Show(const DialogView& view) {
         centred.setAlignment(Qt::AlignHCenter);
         cursor.mergeBlockFormat(centred);
     }
+    m_status->setToolTip(TipText(Plain(view.statusDetail)));
     SetText(m_pdaMac, view.pdaMac);
     SetText(m_pdaSerial, view.pdaSerial);
     SetText(m_ndisMac, view.ndisMac);
@@ -241,6 +257,7 @@ void MainWindow::Show(const DialogView& view) {
         if (m_typeIcons[type].isNull()) m_typeIcons[type] = TypeIcon(static_cast<int>(type));
         item->setIcon(0, m_typeIcons[type]);
         item->setData(0, Qt::UserRole, file.type);
+        for (int column = 0; column < 2; ++column) item->setToolTip(column, TipText(Plain(file.path)));
     }
 }
 

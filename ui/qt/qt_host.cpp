@@ -4,7 +4,6 @@
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
-#include <QTimer>
 
 #include "ui/qt/main_window.h"
 #include "ui/qt/plain_text.h"
@@ -97,10 +96,10 @@ bool QtHost::ConfirmSummary(const std::string& text) {
     return dialog.exec() == QDialog::Accepted;
 }
 
-ProgressBar& QtHost::ShowWaitWindow(const std::string& message) {
+ProgressBar& QtHost::ShowWaitWindow(const std::string& message, const std::string& detail) {
     // Busy from before the window paints: painting pumps the event loop.
     m_busy = true;
-    m_wait = std::make_unique<WaitWindow>(message);
+    m_wait = std::make_unique<WaitWindow>(message, detail);
     m_wait->SetObserver(m_observer);
     if (m_cursor == Cursor::Wait) m_wait->setCursor(Qt::WaitCursor);
     return *m_wait;
@@ -111,9 +110,6 @@ void QtHost::HideWaitWindow() {
     m_wait->hide();
     m_wait.reset();
     m_busy = false;
-    // What waited for the programming (hand-overs) is taken up once the
-    // event loop runs again.
-    if (m_idle) QTimer::singleShot(0, m_idle);
 }
 
 std::optional<std::string> QtHost::OpenFile(const OpenFileRequest& request) {

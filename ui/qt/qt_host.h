@@ -24,8 +24,6 @@ public:
     void SetWindow(MainWindow* window) { m_window = window; }
     // True while the card is being programmed behind the wait window.
     bool Busy() const { return m_busy; }
-    // Called (from the event loop) once the wait window has gone.
-    void SetIdleCallback(std::function<void()> idle) { m_idle = std::move(idle); }
     // Sees the wait window's bar after every step.
     void SetProgressObserver(std::function<void(const QProgressBar&)> observer) { m_observer = std::move(observer); }
     WaitWindow* Wait() const { return m_wait.get(); }
@@ -33,7 +31,7 @@ public:
     MessageAnswer ShowMessage(const Message& message) override;
     bool ConfirmWarning(const std::string& heading, const std::string& message) override;
     bool ConfirmSummary(const std::string& text) override;
-    ProgressBar& ShowWaitWindow(const std::string& message) override;
+    ProgressBar& ShowWaitWindow(const std::string& message, const std::string& detail) override;
     void HideWaitWindow() override;
     std::optional<std::string> OpenFile(const OpenFileRequest& request) override;
     void SetCursor(Cursor cursor) override;
@@ -47,7 +45,6 @@ public:
 private:
     QPointer<MainWindow> m_window;
     std::unique_ptr<WaitWindow> m_wait;
-    std::function<void()> m_idle;
     std::function<void(const QProgressBar&)> m_observer;
     Cursor m_cursor = Cursor::Arrow;
     bool m_busy = false;

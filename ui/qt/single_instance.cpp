@@ -24,6 +24,7 @@ constexpr qint64 kMaxUnread = 4 + kMaxFrame;
 constexpr qint64 kMaxUnsent = 64 * 1024;
 constexpr char kAck = 'A';
 constexpr char kRefused = 'N';
+constexpr char kWaits = 'W';
 
 QByteArray Frame(const QByteArray& payload) {
     QByteArray frame(4, '\0');
@@ -107,9 +108,13 @@ private:
                 const QString problem = PathProblem(payload.mid(1), path);
                 if (!problem.isEmpty())
                     Answer(frame, kRefused + Frame(problem.toUtf8()));
-                else if (m_owner.m_onFile)
-                    m_owner.m_onFile(path, done);
-                else
+                else if (m_owner.m_onFile) {
+                    if (m_owner.m_onFile(path, done) && m_waiting && frame == m_frames &&
+                        m_socket->state() == QLocalSocket::ConnectedState) {
+                        m_socket->write(QByteArray(1, kWaits));
+                        m_socket->flush();
+                    }
+                } else
                     done();
             } else {
                 return false;
@@ -142,6 +147,10 @@ private:
     bool m_closed = false;
 };
 
+const QString SingleInstance::kBusyNotice =
+    QStringLiteral("the running Varnel is busy with an update: the files will be added to its list when the "
+                   "update ends");
+
 SingleInstance::SingleInstance(QString directory) : m_directory(std::move(directory)) {}
 
 SingleInstance::~SingleInstance() {
@@ -172,7 +181,7 @@ bool SingleInstance::PeerIsThisUser(qintptr descriptor) {
 }
 
 bool SingleInstance::HandOver(const QString& socketPath, const QStringList& paths, QString* error, bool* noServer,
-                              int ackTimeoutMs) {
+                              int ackTimeoutMs, const Notice& notice) {
     if (noServer) *noServer = false;
     QLocalSocket socket;
     socket.connectToServer(socketPath);
@@ -192,10 +201,12 @@ bool SingleInstance::HandOver(const QString& socketPath, const QStringList& path
     const auto what = [](const QByteArray& payload) {
         return payload[0] == 'R' ? QStringLiteral("the start") : QString::fromUtf8(payload.mid(1));
     };
-    // `n` bytes of the answer, waiting for them as for the answer itself.
+    // `n` bytes of the answer, waiting for them as for the answer itself;
+    // once the running instance said it is busy, for as long as it is.
+    bool busy = false;
     const auto read = [&](qint64 n, QByteArray& into) {
         while (into.size() < n) {
-            if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(ackTimeoutMs)) return false;
+            if (socket.bytesAvailable() == 0 && !socket.waitForReadyRead(busy ? -1 : ackTimeoutMs)) return false;
             into += socket.read(n - into.size());
         }
         return true;
@@ -207,7 +218,14 @@ bool SingleInstance::HandOver(const QString& socketPath, const QStringList& path
             return false;
         }
         QByteArray ack;
-        if (!read(1, ack)) {
+        bool read1 = read(1, ack);
+        if (read1 && ack[0] == kWaits) {
+            if (!busy && notice) notice(kBusyNotice);
+            busy = true;
+            ack.clear();
+            read1 = read(1, ack);
+        }
+        if (!read1) {
             if (error) *error = QStringLiteral("the running instance did not acknowledge ") + what(payload);
             return false;
         }
@@ -256,7 +274,7 @@ void SingleInstance::Accept() {
     }
 }
 
-SingleInstance::Role SingleInstance::Start(const QStringList& paths, QString* error) {
+SingleInstance::Role SingleInstance::Start(const QStringList& paths, QString* error, const Notice& notice) {
     // The lock makes "is anybody there, else I am" one step.
     QLockFile lock(m_directory + QStringLiteral("/varnel.lock"));
     if (!lock.tryLock(10000)) {
@@ -274,7 +292,8 @@ SingleInstance::Role SingleInstance::Start(const QStringList& paths, QString* er
     probe.abort();
     if (answered) {
         lock.unlock();
-        return HandOver(SocketPath(), paths, error, &noServer) ? Role::HandedOver : Role::Failed;
+        return HandOver(SocketPath(), paths, error, &noServer, kAckTimeoutMs, notice) ? Role::HandedOver
+                                                                                      : Role::Failed;
     }
     if (!noServer) {
         if (error) *error = QStringLiteral("cannot reach the running instance: ") + probe.errorString();

@@ -9,7 +9,9 @@
 // payload "R" raises the window, "F" followed by a UTF-8 absolute path adds
 // a file. The first instance answers every frame with the byte 'A', or
 // refuses a path it cannot take (empty, relative, not UTF-8, not a name in
-// the system's encoding) with 'N' and the reason as a frame. A connection
+// the system's encoding) with 'N' and the reason as a frame. A file that
+// waits for the end of an update is first answered 'W', and 'A' follows
+// once it is in the list. A connection
 // that sends a frame of another kind or size, or more than one frame ahead
 // of its answers, is dropped.
 
@@ -24,8 +26,11 @@ namespace varnel::qt {
 
 class SingleInstance {
 public:
-    // done() acknowledges the file to the sending instance.
-    using FileHandler = std::function<void(const QString& path, std::function<void()> done)>;
+    // done() acknowledges the file to the sending instance. True when the
+    // file waits for an update to end (the sender is told so at once).
+    using FileHandler = std::function<bool(const QString& path, std::function<void()> done)>;
+    // What the sending instance says meanwhile (that the running one is busy).
+    using Notice = std::function<void(const QString& text)>;
 
     enum class Role { First, HandedOver, Failed };
 
@@ -38,15 +43,17 @@ public:
 
     // Hands `paths` (absolute) to a running instance, or becomes the first
     // instance when none answers (a stale socket is replaced).
-    Role Start(const QStringList& paths, QString* error);
+    Role Start(const QStringList& paths, QString* error, const Notice& notice = {});
 
     void SetHandlers(FileHandler onFile, std::function<void()> onRaise);
     QString SocketPath() const { return m_directory + QStringLiteral("/varnel.socket"); }
 
     // Sends to the instance at `socketPath`. `noServer` is set when nobody
-    // listens there.
+    // listens there. A file that waits for an update is waited for with no
+    // time limit, after `notice` has said so.
     static bool HandOver(const QString& socketPath, const QStringList& paths, QString* error, bool* noServer,
-                         int ackTimeoutMs = kAckTimeoutMs);
+                         int ackTimeoutMs = kAckTimeoutMs, const Notice& notice = {});
+    static const QString kBusyNotice;
     // Listens at `socketPath` (for Start and for tests).
     bool Listen(const QString& socketPath, QString* error);
     // The other end of a connected local socket runs as this user.
