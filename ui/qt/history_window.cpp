@@ -17,6 +17,7 @@
 
 #include "ui/qt/art.h"
 #include "ui/qt/plain_text.h"
+#include "update/history.h"
 #include "update/history_text.h"
 
 namespace varnel::qt {
@@ -139,8 +140,6 @@ HistoryWindow::HistoryWindow(const std::filesystem::path& path, QWidget* parent)
 }
 
 HistoryWindow::~HistoryWindow() = default;
-
-const std::vector<HistoryRecord>& HistoryWindow::Records() const { return m_model->records; }
 
 void HistoryWindow::ShowSelected() {
     const QModelIndex current = m_list->currentIndex();

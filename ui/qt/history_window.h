@@ -7,9 +7,6 @@
 #include <QDialog>
 #include <filesystem>
 #include <functional>
-#include <vector>
-
-#include "update/history.h"
 
 class QLabel;
 class QPlainTextEdit;
@@ -31,8 +28,6 @@ public:
     // false when it could not be. Tests put their own in place.
     using UrlOpener = std::function<bool(const QUrl&)>;
     static UrlOpener& OpenUrl();
-
-    const std::vector<HistoryRecord>& Records() const;
 
 private:
     void ShowSelected();
