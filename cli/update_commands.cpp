@@ -1,7 +1,6 @@
 // varnel-cli update, files, query: the main dialog's commands, run by the
 // very code the GUI runs.
 
-#include <cctype>
 #include <cstdio>
 #include <iostream>
 #include <sstream>
@@ -11,6 +10,7 @@
 #include "cli/session.h"
 #include "platform/stop_request.h"
 #include "update/history.h"
+#include "update/history_text.h"
 #include "update/json_text.h"
 
 namespace varnel::cli {
@@ -235,48 +235,30 @@ int PdaRestore(const GlobalOptions& options, const RestoreArgs& args) {
     return end.exit;
 }
 
-// "00:60:1d:12:34:56", "00601D123456" and "00-60-1D-12-34-56" alike.
-std::string MacKey(const std::string& mac) {
-    std::string key;
-    for (char c : mac)
-        if (std::isxdigit(static_cast<unsigned char>(c))) key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
-    return key;
-}
-
 int ShowHistory(const std::string& card, bool json) {
-    if (!card.empty() && MacKey(card).size() != 12) {
+    const std::string cardKey = MacKey(card);
+    if (!card.empty() && cardKey.size() != 12) {
         Complain("--card " + card, "not a MAC address (six bytes in hex, as 00-60-1D-12-34-56)");
         return kExitUsage;
     }
     std::string error;
     const auto path = DefaultHistoryPath();
     // Newest first, each record printed as it is read: nothing but the line
-    // in hand is kept, however long the history. The records are not built:
-    // --json prints each as it stands in the file.
+    // in hand is kept, however long the history. --json prints each record
+    // as it stands in the file.
     size_t shown = 0;
-    const auto show = [&](std::string_view record, const HistoryRow& row) {
-        if (!card.empty() && MacKey(row.mac) != MacKey(card)) return true;
-        if (json) {
-            std::cout << (shown++ == 0 ? "[\n  " : ",\n  ") << record;
-            return true;
-        }
-        if (shown++ == 0)
-            std::cout << "TIME                  ACTION       ADAPTER  MAC                OUTCOME    PRIMARY         "
-                         "STATION         PDA  STATUS\n";
-        char line[200];
-        std::snprintf(line, sizeof line, "%-20s  %-11s  %-7s  %-17s  %-9s  %-14s  %-14s  %-3zu  ", row.time.c_str(),
-                      row.action.c_str(), row.adapter.c_str(), row.mac.c_str(), row.outcome.c_str(),
-                      (row.beforePrimary + ">" + row.afterPrimary).c_str(),
-                      (row.beforeStation + ">" + row.afterStation).c_str(), row.pdaChanged);
-        std::cout << line << row.status << "\n";
+    const auto show = [&](std::string_view line, const HistoryRecord& record) {
+        if (!IsRecordOfCard(record, cardKey)) return true;
+        if (json) std::cout << (shown == 0 ? "[\n  " : ",\n  ") << line;
+        else std::cout << (shown == 0 ? HistoryTableHeader() : std::string()) << HistoryTableLine(record);
+        ++shown;
         return true;
     };
     const auto warn = [](const std::string& warning) { std::cerr << "varnel-cli: warning: " << warning << "\n"; };
-    const bool read = ReadHistoryRowsNewestFirst(path, show, warn, &error);
+    const bool read = ReadHistoryRecordsNewestFirst(path, show, warn, &error);
     // A read that failed part way still closes the array it began.
     if (json && (read || shown > 0)) std::cout << (shown == 0 ? "[]\n" : "\n]\n");
-    else if (!json && shown == 0 && read)
-        std::cout << "No update history" << (card.empty() ? "" : " for " + card) << " in " << path.string() << "\n";
+    else if (!json && shown == 0 && read) std::cout << NoHistoryText(card, path) << "\n";
     if (!read) {
         Complain("history", error);
         return kExitRefused;

@@ -101,6 +101,10 @@ public:
     // The Tools menu.
     void OnQueryFirmwareVersion();
     void OnQueryDriverVersion();
+    // "Restore PDA...": a .pda file chosen in the open-file dialog, which
+    // starts in the backup folder, then OnRestorePda with it (a file without
+    // a MAC address record is refused). Nothing happens when none is chosen.
+    void OnRestorePdaFromFile();
 
     // Tooltip text of a control ("" for none).
     static std::string ToolTipText(int controlId);

@@ -1,5 +1,5 @@
 // The Tools menu: the firmware versions and the driver version of the
-// selected card.
+// selected card, and a saved PDA put back.
 
 #include <cstdio>
 
@@ -24,6 +24,16 @@ void CVarnelDlg::OnQueryDriverVersion() {
     char text[48];
     std::snprintf(text, sizeof text, "Version: %x.%x.%d", (v >> 16) & 0xFFFF, (v >> 8) & 0xFF, int(v & 0xFF));
     Ask(text, "Driver Version for Selected Card", MessageIcon::None);
+}
+
+void CVarnelDlg::OnRestorePdaFromFile() {
+    if (!m_bAdapterSelected) {
+        Ask("Cannot continue - No adapter selected.", "Error", MessageIcon::None);
+        return;
+    }
+    const auto chosen = m_host.OpenFile({"pda", (m_backupDirectory / "*.pda").string(), "PDA File (*.pda)|*.pda|"});
+    if (!chosen) return;
+    OnRestorePda(*chosen, false);
 }
 
 }  // namespace varnel

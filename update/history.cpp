@@ -1,6 +1,8 @@
 #include "update/history.h"
 
 #include <algorithm>
+#include <cstdint>
+#include <utility>
 #include <vector>
 
 #include "platform/atomic_file.h"
@@ -112,19 +114,68 @@ std::string DamagedLine(const std::filesystem::path& path, uint64_t number) {
            " is damaged (a run cut off while it was written?) and was skipped";
 }
 
-// Gathers what the table shows of one record while the line is parsed,
-// without building it. A key given twice counts as a parsed record's does:
-// the last one.
-class RowScanner : public nlohmann::json_sax<Json> {
+// The keys of a record the reader knows, each compared once, where it is met.
+enum class Key { Other, Id, Time, Action, Adapter, AdapterName, Mac, Serial, Files, Before, After, PdaChanged,
+                 Backup, Outcome, Status, Primary, Station, Path, Kind, Version, Sha256, Code, Name, Change };
+
+Key KeyOf(std::string_view key) {
+    // By length first: most keys are told apart without comparing a byte.
+    const auto is = [key](std::string_view name, Key value) { return key == name ? value : Key::Other; };
+    switch (key.size()) {
+    case 2: return is("id", Key::Id);
+    case 3: return is("mac", Key::Mac);
+    case 4:
+        if (key[0] == 't') return is("time", Key::Time);
+        if (key[0] == 'p') return is("path", Key::Path);
+        if (key[0] == 'k') return is("kind", Key::Kind);
+        if (key[0] == 'c') return is("code", Key::Code);
+        return is("name", Key::Name);
+    case 5: return key[0] == 'f' ? is("files", Key::Files) : is("after", Key::After);
+    case 6:
+        switch (key[0]) {
+        case 'a': return is("action", Key::Action);
+        case 's':
+            if (key[1] == 'e') return is("serial", Key::Serial);
+            return key[1] == 't' ? is("status", Key::Status) : is("sha256", Key::Sha256);
+        case 'b': return key[1] == 'e' ? is("before", Key::Before) : is("backup", Key::Backup);
+        case 'c': return is("change", Key::Change);
+        default: return Key::Other;
+        }
+    case 7:
+        switch (key[0]) {
+        case 'a': return is("adapter", Key::Adapter);
+        case 'o': return is("outcome", Key::Outcome);
+        case 'p': return is("primary", Key::Primary);
+        case 's': return is("station", Key::Station);
+        case 'v': return is("version", Key::Version);
+        default: return Key::Other;
+        }
+    case 11: return is("pda_changed", Key::PdaChanged);
+    case 12: return is("adapter_name", Key::AdapterName);
+    default: return Key::Other;
+    }
+}
+
+// Gathers the typed record while the line is parsed, without building its
+// JSON. A key given twice counts as a parsed record's does: the last one.
+class RecordScanner : public nlohmann::json_sax<Json> {
 public:
-    explicit RowScanner(HistoryRow& row) : m_row(row) {}
+    explicit RecordScanner(HistoryRecord& record) : m_record(record) {}
     bool IsObject() const { return m_isObject; }
 
     bool null() override { return Scalar(nullptr); }
     bool boolean(bool) override { return Scalar(nullptr); }
-    bool number_integer(number_integer_t value) override { return Number(std::to_string(value)); }
-    bool number_unsigned(number_unsigned_t value) override { return Number(std::to_string(value)); }
-    bool number_float(number_float_t value, const string_t&) override { return Number(Json(value).dump()); }
+    bool number_integer(number_integer_t value) override {
+        return Number(value, [value] { return std::to_string(value); });
+    }
+    bool number_unsigned(number_unsigned_t value) override {
+        const auto whole = value <= static_cast<number_unsigned_t>(INT64_MAX) ? std::optional<int64_t>(static_cast<int64_t>(value))
+                                                                                : std::nullopt;
+        return Number(whole, [value] { return std::to_string(value); });
+    }
+    bool number_float(number_float_t value, const string_t&) override {
+        return Number(std::nullopt, [value] { return Json(value).dump(); });
+    }
     bool string(string_t& value) override { return Scalar(&value); }
     bool binary(binary_t&) override { return Scalar(nullptr); }
     bool start_object(std::size_t) override { return Open(true); }
@@ -133,75 +184,137 @@ public:
     bool end_array() override { return Close(); }
     bool key(string_t& key) override {
         if (m_depth == 1) {
-            m_top = key;
-            Clear();
-        } else if (m_depth == 2) {
-            m_inner = key;
+            m_top = KeyOf(key);
+            ClearTop();
+        } else if (m_depth == 2 && (m_within == Within::Before || m_within == Within::After)) {
+            m_inner = KeyOf(key);
+            if (std::optional<std::string>* version = Version()) version->reset();
+        } else if (m_depth == 3 && m_elementIsObject) {
+            m_field = KeyOf(key);
+            ClearField();
         }
         return true;
     }
     bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
 
 private:
-    enum class Within { Other, Before, After, Changes };
+    enum class Within { Other, Before, After, Files, Changes };
 
-    // The field of the depth-1 key in hand, back to what a missing one shows.
-    void Clear() {
-        if (std::string* text = Text()) *text = "-";
-        else if (m_top == "adapter") m_row.adapter = "-";
-        else if (m_top == "before") m_row.beforePrimary = m_row.beforeStation = "?";
-        else if (m_top == "after") m_row.afterPrimary = m_row.afterStation = "?";
-        else if (m_top == "pda_changed") m_row.pdaChanged = 0;
+    // The field of the depth-1 key in hand, back to missing.
+    void ClearTop() {
+        if (std::optional<std::string>* text = Text()) text->reset();
+        else if (m_top == Key::Adapter) m_record.adapter.reset();
+        else if (m_top == Key::Before) m_record.before = {};
+        else if (m_top == Key::After) m_record.after = {};
+        else if (m_top == Key::Files) m_record.files.clear();
+        else if (m_top == Key::PdaChanged) m_record.pdaChanged.clear();
     }
-    std::string* Text() {
-        if (m_top == "time") return &m_row.time;
-        if (m_top == "action") return &m_row.action;
-        if (m_top == "mac") return &m_row.mac;
-        if (m_top == "outcome") return &m_row.outcome;
-        if (m_top == "status") return &m_row.status;
+    std::optional<std::string>* Text() {
+        switch (m_top) {
+        case Key::Id: return &m_record.id;
+        case Key::Time: return &m_record.time;
+        case Key::Action: return &m_record.action;
+        case Key::AdapterName: return &m_record.adapterName;
+        case Key::Mac: return &m_record.mac;
+        case Key::Serial: return &m_record.serial;
+        case Key::Backup: return &m_record.backup;
+        case Key::Outcome: return &m_record.outcome;
+        case Key::Status: return &m_record.status;
+        default: return nullptr;
+        }
+    }
+    // The version the depth-2 key in hand names, inside "before" or "after".
+    std::optional<std::string>* Version() {
+        if (m_within != Within::Before && m_within != Within::After) return nullptr;
+        CardVersions& versions = m_within == Within::Before ? m_record.before : m_record.after;
+        if (m_inner == Key::Primary) return &versions.primary;
+        if (m_inner == Key::Station) return &versions.station;
         return nullptr;
     }
+    // The field of the depth-3 key in hand, in the element of "files" or
+    // "pda_changed" in hand, back to missing.
+    void ClearField() {
+        if (m_within == Within::Files) {
+            RunFile& file = m_record.files.back();
+            if (m_field == Key::Path) file.path.clear();
+            else if (m_field == Key::Kind) file.kind.clear();
+            else if (m_field == Key::Version) file.version.reset();
+            else if (m_field == Key::Sha256) file.sha256.reset();
+        } else if (m_within == Within::Changes) {
+            HistoryPdaChange& change = m_record.pdaChanged.back();
+            if (m_field == Key::Code) change.code.reset();
+            else if (m_field == Key::Name) change.name.reset();
+            else if (m_field == Key::Change) change.change.reset();
+        }
+    }
+    // An element of a depth-1 array begins.
     void Element() {
-        if (m_depth == 2 && m_within == Within::Changes) ++m_row.pdaChanged;
+        if (m_depth != 2) return;
+        if (m_within == Within::Files) m_record.files.emplace_back();
+        else if (m_within == Within::Changes) m_record.pdaChanged.emplace_back();
     }
     bool Scalar(const std::string* text) {
         if (m_depth == 0) return true;  // a line that is no object
         Element();
-        if (m_depth == 1 && text) {
-            // Names are stored as JSON text (see JsonText): the table shows their own bytes.
-            if (std::string* field = Text()) *field = DecodeJsonName(*text);
-        } else if (m_depth == 2 && text && (m_within == Within::Before || m_within == Within::After)) {
-            const bool before = m_within == Within::Before;
-            if (m_inner == "primary") (before ? m_row.beforePrimary : m_row.afterPrimary) = *text;
-            else if (m_inner == "station") (before ? m_row.beforeStation : m_row.afterStation) = *text;
+        if (!text) return true;
+        if (m_depth == 1) {
+            // Names are stored as JSON text (see JsonText): the record holds their own bytes.
+            if (std::optional<std::string>* field = Text()) *field = DecodeJsonName(*text);
+        } else if (m_depth == 2) {
+            if (std::optional<std::string>* version = Version()) *version = DecodeJsonName(*text);
+        } else if (m_depth == 3 && m_elementIsObject) {
+            if (m_within == Within::Files) {
+                RunFile& file = m_record.files.back();
+                switch (m_field) {
+                case Key::Path: file.path = DecodeJsonName(*text); break;
+                case Key::Kind: file.kind = DecodeJsonName(*text); break;
+                case Key::Version: file.version = DecodeJsonName(*text); break;
+                case Key::Sha256: file.sha256 = DecodeJsonName(*text); break;
+                default: break;
+                }
+            } else if (m_within == Within::Changes) {
+                HistoryPdaChange& change = m_record.pdaChanged.back();
+                if (m_field == Key::Name) change.name = DecodeJsonName(*text);
+                else if (m_field == Key::Change) change.change = DecodeJsonName(*text);
+            }
         }
         return true;
     }
-    bool Number(const std::string& text) {
-        if (m_depth == 1 && m_top == "adapter") m_row.adapter = text;
+    // `text` gives the number as the record writes it (made only when needed).
+    template <typename Text>
+    bool Number(std::optional<int64_t> whole, const Text& text) {
+        if (m_depth == 1 && m_top == Key::Adapter) m_record.adapter = text();
+        if (m_depth == 3 && m_elementIsObject && m_within == Within::Changes && m_field == Key::Code)
+            m_record.pdaChanged.back().code = whole;
         return Scalar(nullptr);
     }
     bool Open(bool object) {
         if (m_depth == 0) m_isObject = object;
         Element();
         if (m_depth == 1) {
-            m_within = object && m_top == "before"          ? Within::Before
-                       : object && m_top == "after"         ? Within::After
-                       : !object && m_top == "pda_changed" ? Within::Changes
-                                                             : Within::Other;
+            m_within = object && m_top == Key::Before          ? Within::Before
+                       : object && m_top == Key::After         ? Within::After
+                       : !object && m_top == Key::Files        ? Within::Files
+                       : !object && m_top == Key::PdaChanged ? Within::Changes
+                                                               : Within::Other;
+        } else if (m_depth == 2) {
+            m_elementIsObject = object && (m_within == Within::Files || m_within == Within::Changes);
+            m_field = Key::Other;
         }
         ++m_depth;
         return true;
     }
     bool Close() {
         if (--m_depth == 1) m_within = Within::Other;
+        else if (m_depth == 2) m_elementIsObject = false;
         return true;
     }
 
-    HistoryRow& m_row;
+    HistoryRecord& m_record;
     int m_depth = 0;
     bool m_isObject = false;
-    std::string m_top, m_inner;
+    bool m_elementIsObject = false;  // the depth-2 value open is an element object of "files" or "pda_changed"
+    Key m_top = Key::Other, m_inner = Key::Other, m_field = Key::Other;
     Within m_within = Within::Other;
 };
 
@@ -223,18 +336,23 @@ bool ReadHistoryNewestFirst(const std::filesystem::path& path, const std::functi
         warn, error);
 }
 
-bool ReadHistoryRowsNewestFirst(const std::filesystem::path& path,
-                                const std::function<bool(std::string_view line, const HistoryRow& row)>& take,
-                                const std::function<void(const std::string&)>& warn, std::string* error) {
+bool ReadHistoryRecordsNewestFirst(const std::filesystem::path& path,
+                                   const std::function<bool(std::string_view line, HistoryRecord& record)>& take,
+                                   const std::function<void(const std::string&)>& warn, std::string* error) {
     return ReadLinesBackwards(
         path,
-        [&](std::string_view line, uint64_t number) {
-            HistoryRow row;
-            RowScanner scanner(row);
+        [&, record = HistoryRecord{}](std::string_view line, uint64_t number) mutable {
+            // One record for every line: its lists keep their room.
+            record.id = record.time = record.action = record.adapterName = record.mac = record.serial =
+                record.backup = record.outcome = record.status = record.adapter = std::nullopt;
+            record.files.clear();
+            record.before = record.after = {};
+            record.pdaChanged.clear();
+            RecordScanner scanner(record);
             if (Json::sax_parse(line, &scanner) && scanner.IsObject()) {
                 while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
                     line.remove_suffix(1);
-                return take(line, row);
+                return take(line, record);
             }
             warn(DamagedLine(path, number));
             return true;

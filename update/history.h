@@ -39,20 +39,30 @@ inline constexpr uint64_t kHistoryMaxBytes = uint64_t{1} << 30;
 bool ReadHistoryNewestFirst(const std::filesystem::path& path, const std::function<bool(Json&)>& take,
                             const std::function<void(const std::string&)>& warn, std::string* error);
 
-// What the history table shows of a record: "-" for a text that is not
-// there (or not text), "?" for a version not read.
-struct HistoryRow {
-    std::string time = "-", action = "-", adapter = "-", mac = "-", outcome = "-", status = "-";
-    std::string beforePrimary = "?", beforeStation = "?", afterPrimary = "?", afterStation = "?";
-    size_t pdaChanged = 0;  // the records in `pda_changed`
+// One record of the history, typed. A field the record does not hold, or
+// holds as another type (a damaged or older file), is empty (nullopt); a
+// key given twice counts as a parsed record's does: the last one. Names
+// (paths, the status) are the bytes the program had (see DecodeJsonName).
+struct HistoryPdaChange {
+    std::optional<int64_t> code;
+    std::optional<std::string> name;    // "release", null for a record without a name
+    std::optional<std::string> change;  // "added", "removed", "changed"
+};
+struct HistoryRecord {
+    std::optional<std::string> id, time, action, adapterName, mac, serial, backup, outcome, status;
+    std::optional<std::string> adapter;  // the adapter's number as the record writes it ("1")
+    std::vector<RunFile> files;          // one for each element of "files"
+    CardVersions before, after;
+    std::vector<HistoryPdaChange> pdaChanged;  // one for each element of "pda_changed"
 };
 
-// The same reading, without building the records: each line that holds a
-// JSON object goes to `take` as it stands in the file (its line end
-// removed), with what the table shows of it. Faster, for a long history.
-bool ReadHistoryRowsNewestFirst(const std::filesystem::path& path,
-                                const std::function<bool(std::string_view line, const HistoryRow& row)>& take,
-                                const std::function<void(const std::string&)>& warn, std::string* error);
+// The same reading, without building JSON: each line that holds a JSON
+// object goes to `take` as it stands in the file (its line end removed),
+// with its typed record (which `take` may move from). Faster, for a long
+// history.
+bool ReadHistoryRecordsNewestFirst(const std::filesystem::path& path,
+                                   const std::function<bool(std::string_view line, HistoryRecord& record)>& take,
+                                   const std::function<void(const std::string&)>& warn, std::string* error);
 
 struct History {
     std::vector<Json> records;          // in file order, oldest first

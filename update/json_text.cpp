@@ -83,6 +83,8 @@ std::string EncodeJsonName(std::string_view bytes) {
 }
 
 std::string DecodeJsonName(std::string_view text) {
+    // Every escape begins with the byte F3: a text without one is its own bytes.
+    if (text.find('\xF3') == std::string_view::npos) return std::string(text);
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {

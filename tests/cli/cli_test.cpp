@@ -722,6 +722,54 @@ TEST_F(CliUpdate, HistoryListsNewestFirstAndSkipsADamagedLine) {
     EXPECT_EQ(Cli("history --card 00-60").exit, 2);
 }
 
+TEST_F(CliUpdate, HistoryPrintsEachRecordExactly) {
+    // Records as runs leave them, and as a damaged or older file may hold
+    // them: fields missing, null, of another type, given twice; a name in
+    // the escape for bytes that are not UTF-8. The table, the JSON and the
+    // --card filter, byte for byte.
+    const std::vector<std::string> lines = {
+        R"({"id":"20261210T204751.111768Z-1","time":"2026-12-10T20:47:51Z","action":"update","adapter":1,"adapter_name":"802.11b Wireless LAN PC Card","mac":"00-60-1D-12-34-56","serial":"SN 99A01234","files":[{"path":"/r/changes.pda","kind":"pda","version":null,"sha256":"e5"},{"path":"/r/primary.hex","kind":"primary","version":"Primary 1.4.2","sha256":null}],"before":{"primary":"1.3.6","station":"1.5.0"},"after":{"primary":"1.4.2","station":"1.7.4"},"pda_changed":[{"code":2,"name":"release","change":"changed"},{"code":768,"name":null,"change":"added"}],"backup":"/s/backups/pda-00-60-1D-12-34-56-20261210T204751Z.pda","requests":{"0xFF01018C":98},"outcome":"succeeded","status":"Update Successful! Card PDA saved to /s/backups/pda-00-60-1D-12-34-56-20261210T204751Z.pda"})",
+        R"({"id":"bare"})",
+        "not json at all",
+        R"({"time":"2026-12-11T08:00:00Z","action":"pda restore","adapter":2.5,"mac":null,"status":"","before":{"primary":null,"station":"1.0.0"},"after":7,"pda_changed":[1,{"code":2},[3]],"outcome":"failed","outcome":"cancelled","backup":null})",
+        R"({"time":"2026-12-12T09:30:00Z","action":"update","adapter":3,"mac":"00:60:1d:12:34:57","outcome":"interrupted","status":"Stopped in caf\udb80\udce9","before":{"primary":"1.3.6","station":"1.5.0"},"after":{"primary":"1.4.2"},"pda_changed":[],"backup":"/s/b/caf\udb80\udce9.pda","files":[{"path":"/r/caf\udb80\udce9.hex","kind":"station","version":"Station 1.7.4","sha256":"aa"}]})",
+        "[1,2]",
+    };
+    const std::string path = dir.File("state/varnel/history.jsonl");
+    std::string file;
+    for (const std::string& line : lines) file += line + "\n";
+    std::filesystem::create_directories(dir.File("state/varnel"));
+    test::WriteFile(path, file);
+
+    const std::string header =
+        "TIME                  ACTION       ADAPTER  MAC                OUTCOME    PRIMARY         STATION         PDA  STATUS\n";
+    const std::string newest =
+        "2026-12-12T09:30:00Z  update       3        00:60:1d:12:34:57  interrupted  1.3.6>1.4.2     1.5.0>?         0    "
+        "Stopped in caf\xE9\n";
+    const Result table = Cli("history");
+    EXPECT_EQ(table.exit, 0);
+    EXPECT_EQ(table.out,
+              header + newest +
+                  "2026-12-11T08:00:00Z  pda restore  2.5      -                  cancelled  ?>?             1.0.0>?         3    \n"
+                  "-                     -            -        -                  -          ?>?             ?>?             0    -\n"
+                  "2026-12-10T20:47:51Z  update       1        00-60-1D-12-34-56  succeeded  1.3.6>1.4.2     1.5.0>1.7.4     2    "
+                  "Update Successful! Card PDA saved to /s/backups/pda-00-60-1D-12-34-56-20261210T204751Z.pda\n");
+    const std::string warning = "varnel-cli: warning: " + path + ": line ";
+    const std::string damaged = " is damaged (a run cut off while it was written?) and was skipped\n";
+    EXPECT_EQ(table.err, warning + "6" + damaged + warning + "3" + damaged);
+
+    const Result json = Cli("history --json");
+    EXPECT_EQ(json.exit, 0);
+    EXPECT_EQ(json.out, "[\n  " + lines[4] + ",\n  " + lines[3] + ",\n  " + lines[1] + ",\n  " + lines[0] + "\n]\n");
+
+    EXPECT_EQ(Cli("history --card 00-60-1D-12-34-57").out, header + newest);
+    EXPECT_EQ(Cli("history --json --card 00601d123456").out, "[\n  " + lines[0] + "\n]\n");
+    EXPECT_EQ(Cli("history --card 00-60-1D-00-00-00").out, "No update history for 00-60-1D-00-00-00 in " + path + "\n");
+    EXPECT_EQ(Cli("history --json --card 00-60-1D-00-00-00").out, "[]\n");
+    std::filesystem::remove(path);
+    EXPECT_EQ(Cli("history").out, "No update history in " + path + "\n");
+}
+
 TEST_F(CliUpdate, TheHistoryThatNeverEndsIsRefused) {
     // The history file as a link to a device, as a FIFO, and longer than a
     // history may be: refused at once (a hang is killed), nothing printed.

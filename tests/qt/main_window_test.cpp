@@ -132,7 +132,8 @@ TEST_F(QtTest, MainWindowContract) {
         menus << action->text();
         for (QAction* item : action->menu()->actions()) menus << "  " + item->text();
     }
-    EXPECT_EQ(menus, QStringList({"&Tools", "  Query &Firmware Version", "  Query &Driver Version", "&Help", "  &About"}));
+    EXPECT_EQ(menus, QStringList({"&Tools", "  Query &Firmware Version", "  Query &Driver Version", "  ",
+                                  "  Update &History...", "  Restore &PDA...", "&Help", "  &About"}));
 }
 
 TEST_F(QtTest, WindowKeysNeitherCloseNorUpdate) {

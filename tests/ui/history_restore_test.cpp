@@ -14,6 +14,7 @@
 #include "sample/sample_release.h"
 #include "tests/support/dialog_fixture.h"
 #include "update/history.h"
+#include "update/history_text.h"
 
 namespace varnel {
 namespace {
@@ -170,6 +171,82 @@ TEST(HistoryFile, IsReadBackwardsByBlocksWithEveryLineInPlace) {
     std::filesystem::create_symlink("/dev/zero", path);
     EXPECT_FALSE(ReadHistoryNewestFirst(path, [](Json&) { return true; }, [](const std::string&) {}, &error));
     EXPECT_NE(error.find("is a character device, not a regular file"), std::string::npos) << error;
+}
+
+TEST(HistoryFile, TheTypedRecordHoldsWhatTheRunWrote) {
+    // A run's record as the run writes it, a name in it not UTF-8.
+    RunReport run;
+    run.action = "update";
+    run.adapter = 1;
+    run.adapterName = "802.11b Wireless LAN PC Card";
+    run.mac = "00-60-1D-12-34-56";
+    run.serial = "SN 99A01234";
+    run.files = {{"/r/caf\xE9.pda", "pda", std::nullopt, "e5"}, {"/r/primary.hex", "primary", "Primary 1.4.2", std::nullopt}};
+    run.before = {"1.3.6", "1.5.0"};
+    run.after = {"1.4.2", std::nullopt};
+    run.pdaChanges = {{PdaChange::Kind::Changed, kPdrSerialNumber, {}, {}, {}}, {PdaChange::Kind::Added, 0x0999, {}, {}, {}}};
+    run.backup = "/s/backups/pda-00-60-1D-12-34-56.pda";
+    run.outcome = "succeeded";
+    run.status = "Update Successful!";
+    test::TempDir dir;
+    const auto path = dir.Path() / "history.jsonl";
+    std::string error;
+    ASSERT_TRUE(AppendHistoryLine(path, HistoryRecordJson(run, "r1", "2026-12-10T20:47:51Z"), &error)) << error;
+    // Older and damaged records: keys twice (the last counts, nested ones
+    // too), elements that are no objects, values of another type.
+    test::WriteFile(path.string(), test::ReadFile(path.string()) +
+        R"({"mac":"x","mac":7,"before":{"primary":"1.0.0","primary":null},"files":[3,{"path":"/a","path":"/b"}],)"
+        R"("pda_changed":[{"code":2,"code":"two"},"x"],"adapter":"one","status":"","backup":"relative.pda"})" "\n");
+
+    std::vector<HistoryRecord> records;
+    ASSERT_TRUE(ReadHistoryRecordsNewestFirst(
+        path, [&](std::string_view, HistoryRecord& r) { records.push_back(std::move(r)); return true; },
+        [](const std::string& w) { ADD_FAILURE() << w; }, &error)) << error;
+    ASSERT_EQ(records.size(), 2u);
+
+    const HistoryRecord& odd = records[0];
+    EXPECT_EQ(odd.mac, std::nullopt);
+    EXPECT_EQ(odd.before.primary, std::nullopt);
+    ASSERT_EQ(odd.files.size(), 2u);
+    EXPECT_EQ(odd.files[0].path, "");
+    EXPECT_EQ(odd.files[1].path, "/b");
+    ASSERT_EQ(odd.pdaChanged.size(), 2u);
+    EXPECT_EQ(odd.pdaChanged[0].code, std::nullopt);
+    EXPECT_EQ(odd.adapter, std::nullopt);
+    EXPECT_EQ(odd.status, "");
+    EXPECT_EQ(odd.time, std::nullopt);
+    EXPECT_EQ(HistoryBackupFolder(odd), std::nullopt);  // a bare name names no folder
+    EXPECT_EQ(HistoryColumnText(odd, 2), "-");
+    EXPECT_EQ(HistoryVersionsText(odd), "Primary ? \u2192 ?, Station ? \u2192 ?");
+
+    const HistoryRecord& r = records[1];
+    EXPECT_EQ(r.id, "r1");
+    EXPECT_EQ(r.adapter, "1");
+    EXPECT_EQ(r.files[0].path, "/r/caf\xE9.pda");
+    EXPECT_EQ(r.after.station, std::nullopt);
+    EXPECT_EQ(HistoryBackupFolder(r), std::filesystem::path("/s/backups"));
+    const std::vector<std::string> columns = {"2026-12-10T20:47:51Z", "update", "00-60-1D-12-34-56", "succeeded",
+                                              "Primary 1.3.6 \u2192 1.4.2, Station 1.5.0 \u2192 ?",
+                                              "/s/backups/pda-00-60-1D-12-34-56.pda"};
+    for (size_t c = 0; c < kHistoryColumns.size(); ++c) EXPECT_EQ(HistoryColumnText(r, c), columns[c]) << c;
+    EXPECT_EQ(HistoryDetailsText(r),
+              "Time: 2026-12-10T20:47:51Z\n"
+              "Action: update\n"
+              "Outcome: succeeded\n"
+              "Status: Update Successful!\n"
+              "Adapter: 1 (802.11b Wireless LAN PC Card)\n"
+              "Card: MAC address 00-60-1D-12-34-56, serial number SN 99A01234\n"
+              "Firmware: Primary 1.3.6 \u2192 1.4.2, Station 1.5.0 \u2192 ?\n"
+              "Files:\n"
+              "  pda  /r/caf\xE9.pda\n"
+              "    SHA-256 e5\n"
+              "  primary  /r/primary.hex  (Primary 1.4.2)\n"
+              "    not readable when the run began\n"
+              "PDA records changed:\n"
+              "  changed  0x0003 serial number\n"
+              "  added    0x0999\n"
+              "Backup of the card's PDA: /s/backups/pda-00-60-1D-12-34-56.pda\n"
+              "Record: r1\n");
 }
 
 using Restore = History;

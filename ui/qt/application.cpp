@@ -4,6 +4,7 @@
 
 #include "platform/stop_request.h"
 #include "ui/qt/dialogs.h"
+#include "ui/qt/history_window.h"
 
 namespace varnel::qt {
 
@@ -22,6 +23,14 @@ Application::Application(NdisLibrary& library, Registry& registry) : m_dialog(li
     };
     commands.queryFirmware = [this] { m_dialog.OnQueryFirmwareVersion(); };
     commands.queryDriver = [this] { m_dialog.OnQueryDriverVersion(); };
+    commands.history = [this] {
+        HistoryWindow history(m_dialog.m_historyPath, m_host.Owner());
+        history.exec();
+    };
+    commands.restorePda = [this] {
+        m_dialog.OnRestorePdaFromFile();
+        if (StopRequested()) QCoreApplication::exit(1);  // as after an update
+    };
     commands.about = [this] {
         AboutDialog about(m_host.Owner());
         about.exec();

@@ -186,6 +186,22 @@ void MainWindow::Build() {
     connect(driver, &QAction::triggered, this, [this] {
         if (m_commands.queryDriver) m_commands.queryDriver();
     });
+    // What varnel-cli history and pda restore do, after the entries above.
+    tools->addSeparator();
+    QAction* history = tools->addAction(QStringLiteral("Update &History..."));
+    history->setObjectName(QStringLiteral("history"));
+    history->setToolTip(QStringLiteral("Every run that wrote to a card, newest first, with its backup"));
+    history->setStatusTip(history->toolTip());
+    connect(history, &QAction::triggered, this, [this] {
+        if (m_commands.history) m_commands.history();
+    });
+    QAction* restorePda = tools->addAction(QStringLiteral("Restore &PDA..."));
+    restorePda->setObjectName(QStringLiteral("restorePda"));
+    restorePda->setToolTip(QStringLiteral("Write a saved .pda file (such as a backup) to the card, after saving the card's own"));
+    restorePda->setStatusTip(restorePda->toolTip());
+    connect(restorePda, &QAction::triggered, this, [this] {
+        if (m_commands.restorePda) m_commands.restorePda();
+    });
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("helpMenu"));
     QAction* about = help->addAction(QStringLiteral("&About"));

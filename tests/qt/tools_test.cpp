@@ -1,0 +1,267 @@
+// The Tools menu's history window and PDA restore: the runs as the history
+// holds them, and a saved PDA put back with the command line's backup and
+// history record.
+
+#include <QAction>
+#include <QDir>
+#include <QFileDialog>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QTextEdit>
+#include <QMessageBox>
+#include <QPlainTextEdit>
+#include <QPushButton>
+#include <QTableView>
+#include <QTest>
+#include <QUrl>
+#include <fstream>
+#include <set>
+
+#include "pda/pda.h"
+#include "pda/pda_text_file.h"
+#include "tests/qt/qt_fixture.h"
+#include "ui/qt/history_window.h"
+#include "update/history.h"
+
+namespace varnel::test {
+namespace {
+
+class ToolsTest : public QtTest {
+protected:
+    void TearDown() override {
+        qt::HistoryWindow::OpenUrl() = m_opener;
+        QtTest::TearDown();
+    }
+    std::filesystem::path Backups() { return sim.dir.Path() / "backups"; }
+    std::filesystem::path HistoryPath() { return sim.dir.Path() / "history.jsonl"; }
+    // The update of the files in the list, answered to its end.
+    void Update() {
+        ModalAnswerer answerer({{"Varnel", ModalAnswerer::Press("Download")},
+                                {"Update Information", ModalAnswerer::Press("UPDATE")},
+                                {"Update Complete", ModalAnswerer::Press("OK")}});
+        App().Dialog().OnUpdate();
+        EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+        ASSERT_EQ(App().Dialog().m_lastRun, RunOutcome::Succeeded) << App().Dialog().m_strStatus;
+    }
+    // The card's PDA as the card runs it now.
+    void ReadCard(CPda& pda) {
+        ASSERT_TRUE(App().Dialog().ReopenAdapter(false));
+        ASSERT_TRUE(App().Dialog().m_adapter.ReadCardPda(pda));
+        App().Dialog().CloseAdapterHandle();
+    }
+    std::vector<std::string> HistoryLines() {
+        std::vector<std::string> lines;
+        std::ifstream in(HistoryPath());
+        for (std::string line; std::getline(in, line);) lines.push_back(line);
+        return lines;
+    }
+    // The .pda files in the backup folder.
+    std::set<std::string> BackupFiles() {
+        std::set<std::string> files;
+        std::error_code ec;
+        for (const auto& entry : std::filesystem::directory_iterator(Backups(), ec))
+            files.insert(entry.path().filename().string());
+        return files;
+    }
+
+    qt::HistoryWindow::UrlOpener m_opener = qt::HistoryWindow::OpenUrl();
+};
+
+// Row `row` of the history window's list as its cells' texts.
+QStringList Row(QTableView& list, int row) {
+    QStringList cells;
+    for (int c = 0; c < list.model()->columnCount(); ++c) cells << list.model()->index(row, c).data().toString();
+    return cells;
+}
+
+TEST_F(ToolsTest, HistoryWindowShowsTheRunsNewestFirst) {
+    qt::Application& a = Start({Release("changes.pda"), Release("station.hex")});
+    QAction* history = a.Window().findChild<QAction*>("history");
+    ASSERT_NE(history, nullptr);
+
+    // Before any run: says so, and nothing to open.
+    {
+        ModalAnswerer answerer({{"Update History", [&](QWidget& w) {
+                                     EXPECT_EQ(w.findChild<QTableView*>("historyList")->model()->rowCount(), 0);
+                                     EXPECT_EQ(w.findChild<QLabel*>("historyNote")->text().toStdString(),
+                                               "No update history in " + HistoryPath().string() + ".");
+                                     EXPECT_FALSE(w.findChild<QPushButton*>("openBackupFolder")->isEnabled());
+                                     ModalAnswerer::Press("Close")(w);
+                                 }}});
+        history->trigger();
+        EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    }
+
+    // An update that writes the PDA (and so saves a backup), then one of an
+    // image alone (no backup); a torn line between them.
+    Update();
+    const std::string backup = a.Dialog().m_strBackupFile;
+    std::ofstream(HistoryPath(), std::ios::app) << "{\"id\": \"torn\n";
+    a.Dialog().m_fileList.RemoveAll();
+    a.Dialog().AddFile(Release("station.hex"));
+    Update();
+
+    std::vector<QUrl> opened;
+    qt::HistoryWindow::OpenUrl() = [&opened](const QUrl& url) {
+        opened.push_back(url);
+        return opened.size() == 1;  // the second time the file manager fails
+    };
+    const QString arrow = QString::fromUtf8(" \u2192 ");
+    ModalAnswerer answerer({
+        {"Update History",
+         [&](QWidget& w) {
+             auto* list = w.findChild<QTableView*>("historyList");
+             auto* details = w.findChild<QPlainTextEdit*>("historyDetails");
+             auto* open = w.findChild<QPushButton*>("openBackupFolder");
+             ASSERT_EQ(list->model()->rowCount(), 2);
+             QStringList headers;
+             for (int c = 0; c < list->model()->columnCount(); ++c)
+                 headers << list->model()->headerData(c, Qt::Horizontal).toString();
+             EXPECT_EQ(headers, QStringList({"Time", "Action", "Card", "Outcome", "Firmware before" + arrow + "after",
+                                             "Backup"}));
+             const QStringList newest = Row(*list, 0), older = Row(*list, 1);
+             EXPECT_EQ(newest.mid(1), QStringList({"update", "00-60-1D-12-34-56", "succeeded",
+                                                   "Primary 1.3.6" + arrow + "1.3.6, Station 1.7.4" + arrow + "1.7.4",
+                                                   "-"}));
+             EXPECT_EQ(older.mid(1), QStringList({"update", "00-60-1D-12-34-56", "succeeded",
+                                                  "Primary 1.3.6" + arrow + "1.3.6, Station 1.5.0" + arrow + "1.7.4",
+                                                  QString::fromStdString(backup)}));
+             EXPECT_TRUE(newest[0] >= older[0] && newest[0].endsWith('Z')) << newest[0].toStdString();
+             EXPECT_TRUE(w.findChild<QLabel*>("historyNote")->text().contains("1 damaged line(s) skipped: "));
+
+             // The newest run is selected: its details; no backup to open.
+             EXPECT_EQ(list->currentIndex().row(), 0);
+             QString text = details->toPlainText();
+             EXPECT_TRUE(text.contains("\nFiles:\n  station  " + QString::fromStdString(Release("station.hex")) +
+                                       "  (Station 1.7.4)\n"))
+                 << text.toStdString();
+             EXPECT_TRUE(text.contains("\nBackup of the card's PDA: none saved\n")) << text.toStdString();
+             EXPECT_FALSE(open->isEnabled());
+
+             // The older one, chosen with the keyboard.
+             QTest::keyClick(list, Qt::Key_Down);
+             text = details->toPlainText();
+             EXPECT_TRUE(text.contains("\nPDA records changed:\n  changed  0x0002 release\n")) << text.toStdString();
+             EXPECT_TRUE(text.contains("\nBackup of the card's PDA: " + QString::fromStdString(backup) + "\n"));
+             ASSERT_TRUE(open->isEnabled());
+             open->click();
+             open->click();  // the file manager fails: said in a box
+         }},
+        {"Backup Folder",
+         [&](QWidget& w) {
+             EXPECT_EQ(qobject_cast<QMessageBox*>(&w)->text().toStdString(),
+                       "The folder " + Backups().string() + " could not be opened.");
+             ModalAnswerer::Press("OK")(w);
+             ModalAnswerer::Press("Close")(*w.parentWidget()->window());
+         }},
+    });
+    history->trigger();
+    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    ASSERT_EQ(opened.size(), 2u);
+    EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(Backups().string())));
+}
+
+// The saved PDA: the card's own with its release record left out.
+std::string SavedPda(const std::filesystem::path& folder, CPda& pda) {
+    sample::FillCardPda(pda);
+    EXPECT_NE(pda.RemoveRecord(kPdrRelease), 0);
+    std::filesystem::create_directories(folder);
+    const std::string file = (folder / "saved.pda").string();
+    test::WriteFile(file, FormatPdaText(pda));
+    return file;
+}
+
+// Answers the open-file dialog with `file`, after checking where it starts.
+ModalAnswerer::Action ChooseFile(const std::filesystem::path& folder, const std::string& file) {
+    return [folder, file](QWidget& w) {
+        auto* dialog = qobject_cast<QFileDialog*>(&w);
+        ASSERT_NE(dialog, nullptr);
+        EXPECT_EQ(dialog->directory().absolutePath().toStdString(), folder.string());
+        EXPECT_EQ(dialog->nameFilters(), QStringList({"PDA File (*.pda)"}));
+        if (file.empty()) return static_cast<QDialog*>(dialog)->reject();
+        dialog->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(file));
+        static_cast<QDialog*>(dialog)->accept();
+    };
+}
+
+TEST_F(ToolsTest, ACancelledRestoreWritesNothing) {
+    CPda wanted;
+    const std::string file = SavedPda(Backups(), wanted);
+    qt::Application& a = Start();
+    QAction* restore = a.Window().findChild<QAction*>("restorePda");
+    ASSERT_NE(restore, nullptr);
+
+    // No file chosen; then CANCEL on the summary.
+    {
+        ModalAnswerer answerer({{"Open", ChooseFile(Backups(), "")}});
+        restore->trigger();
+        EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    }
+    ModalAnswerer answerer({{"Open", ChooseFile(Backups(), file)}, {"Update Information", ModalAnswerer::Press("CANCEL")}});
+    restore->trigger();
+    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    EXPECT_EQ(a.Dialog().m_lastRun, RunOutcome::Cancelled);
+    EXPECT_EQ(Writes(), 0u);
+    EXPECT_EQ(BackupFiles(), std::set<std::string>{"saved.pda"});
+    EXPECT_FALSE(std::filesystem::exists(HistoryPath()));
+    EXPECT_TRUE(a.Window().menuBar()->isEnabled());
+}
+
+TEST_F(ToolsTest, RestorePdaWritesThePdaItsBackupAndTheHistoryLine) {
+    CPda wanted;
+    const std::string file = SavedPda(Backups(), wanted);
+    qt::Application& a = Start();
+    QString summary;
+    ModalAnswerer answerer({{"Open", ChooseFile(Backups(), file)},
+                            {"Update Information",
+                             [&](QWidget& w) {
+                                 summary = w.findChild<QPlainTextEdit*>("summary")->toPlainText();
+                                 ModalAnswerer::Press("UPDATE")(w);
+                             }},
+                            {"Update Complete", ModalAnswerer::Press("OK")}});
+    a.Window().findChild<QAction*>("restorePda")->trigger();
+    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    ASSERT_EQ(a.Dialog().m_lastRun, RunOutcome::Succeeded) << a.Dialog().m_strStatus;
+
+    // The summary named the change as varnel-cli pda restore does.
+    EXPECT_TRUE(summary.contains(QString::fromStdString(
+        "PDA restore: the card's PDA is replaced by exactly the records of\n  " + file + "\n")))
+        << summary.toStdString();
+    EXPECT_TRUE(summary.contains("Changes to the card's PDA:\nremoved  0x0002 release\n")) << summary.toStdString();
+
+    // The card holds the file's PDA; the backup its old one; the history the run.
+    CPda card, factory, saved;
+    ReadCard(card);
+    EXPECT_EQ(card.GetRecords(), wanted.GetRecords());
+    const std::string backup = a.Dialog().m_strBackupFile;
+    EXPECT_EQ(std::filesystem::path(backup).parent_path(), Backups());
+    EXPECT_EQ(BackupFiles().size(), 2u);
+    sample::FillCardPda(factory);
+    ASSERT_TRUE(MergePdaTextFile(saved, backup));
+    EXPECT_EQ(saved.GetRecords(), factory.GetRecords());
+    const std::vector<std::string> lines = HistoryLines();
+    ASSERT_EQ(lines.size(), 1u);
+    const auto record = nlohmann::json::parse(lines[0]);
+    EXPECT_EQ(record["action"], "pda restore");
+    EXPECT_EQ(record["outcome"], "succeeded");
+    EXPECT_EQ(record["backup"], backup);
+    EXPECT_EQ(record["files"][0]["path"], file);
+    EXPECT_EQ(record["id"], a.Dialog().m_runReport.historyId);
+    EXPECT_NE(Find<QTextEdit>("status")->toPlainText().toStdString().find("Update Successful!"), std::string::npos);
+}
+
+TEST_F(ToolsTest, RestoreWithoutAnAdapterSaysSoAndAsksForNoFile) {
+    qt::Application& a = Start();
+    a.Dialog().OnCloseAdapter();
+    ModalAnswerer answerer({{"Error", [](QWidget& w) {
+                                 EXPECT_EQ(qobject_cast<QMessageBox*>(&w)->text(), "Cannot continue - No adapter selected.");
+                                 ModalAnswerer::Press("OK")(w);
+                             }}});
+    a.Window().findChild<QAction*>("restorePda")->trigger();
+    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    EXPECT_EQ(Writes(), 0u);
+}
+
+}  // namespace
+}  // namespace varnel::test
