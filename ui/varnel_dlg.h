@@ -88,9 +88,10 @@ public:
 
     // Tooltip text of a control ("" for none).
     static std::string ToolTipText(int controlId);
-    // "Ver. 0.5.1.0  (Feb 25 2002)" with this build's date.
+    // "Ver. 0.1.0.0  (Feb 25 2002)": the program's version (0.1.0) in four
+    // parts, with this build's date.
     static std::string VersionLine();
-    // The About box's "Version 0.5.1.0 (Feb 25 2002)".
+    // The About box's "Version 0.1.0.0 (Feb 25 2002)".
     static std::string AboutVersionText();
 
     void FillAdapterList(bool autoOpen);

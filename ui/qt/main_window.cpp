@@ -21,7 +21,9 @@
 #include "ui/qt/art.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/dialogs.h"
+#include "ui/qt/look.h"
 #include "ui/qt/plain_text.h"
+#include "ui/qt/window_frame.h"
 #include "ui/varnel_dlg.h"
 
 namespace varnel::qt {
@@ -61,10 +63,10 @@ void SetText(QLineEdit* edit, const std::string& text) {
 }  // namespace
 
 MainWindow::MainWindow() {
+    ApplyLook();
     setObjectName(QStringLiteral("mainWindow"));
-    // A fixed frame with a system menu; no maximise box.
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
+    // A caption with the system menu's close box, in a frame of fixed size.
+    SetFrame(*this, Frame::TitleAndClose);
     setWindowTitle(QStringLiteral("Varnel"));
     setWindowIcon(AppIcon());
     setAcceptDrops(true);

@@ -1,0 +1,134 @@
+// The windows on a real X server with a window manager (scripts/with-wm.sh:
+// Xvfb and openbox): the decorations each window asks for and gets, read
+// back with xprop; keys sent through the X server; the title bars' room.
+
+#include <QAbstractButton>
+#include <QFontMetrics>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QWindow>
+
+#include "tests/qt/qt_fixture.h"
+#include "ui/qt/dialogs.h"
+#include "ui/qt/main_window.h"
+
+namespace varnel::test {
+namespace {
+
+// xprop's answer for one property of a window ("" when it is not set).
+QString XProp(const QWidget& w, const char* property) {
+    QProcess xprop;
+    xprop.start("xprop", {"-id", QString::number(w.winId()), property});
+    if (!xprop.waitForFinished(5000)) return {};
+    const QString out = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
+    return out.contains("not found") || out.contains("no such atom") ? QString() : out;
+}
+
+// The motif hints' functions and decorations.
+struct Motif {
+    bool set = false;
+    unsigned functions = 0, decorations = 0;
+};
+Motif MotifHints(const QWidget& w) {
+    Motif m;
+    const QStringList parts = XProp(w, "_MOTIF_WM_HINTS").section('=', 1).split(',', Qt::SkipEmptyParts);
+    if (parts.size() < 3) return m;
+    bool ok = true;
+    const unsigned flags = parts[0].trimmed().toUInt(&ok, 16);
+    m.set = true;
+    m.functions = flags & 1 ? parts[1].trimmed().toUInt(&ok, 16) : 0x3f;
+    m.decorations = flags & 2 ? parts[2].trimmed().toUInt(&ok, 16) : 0x7f;
+    return m;
+}
+enum : unsigned { kFuncResize = 2, kFuncMove = 4, kFuncMinimize = 8, kFuncMaximize = 16, kFuncClose = 32 };
+enum : unsigned { kDecorBorder = 2, kDecorResize = 4, kDecorTitle = 8, kDecorMenu = 16, kDecorMinimize = 32, kDecorMaximize = 64 };
+
+// The window manager's answer: the actions it allows (short names).
+QStringList AllowedActions(const QWidget& w) {
+    QStringList names;
+    const QString out = XProp(w, "_NET_WM_ALLOWED_ACTIONS").section('=', 1);
+    for (QString name : out.split(',', Qt::SkipEmptyParts)) names << name.trimmed().remove("_NET_WM_ACTION_");
+    return names;
+}
+
+// The frame's left, right, top and bottom widths, once the window manager
+// has framed the window.
+QList<int> FrameExtents(const QWidget& w) {
+    QList<int> extents;
+    SpinUntil([&] {
+        extents.clear();
+        for (const QString& n : XProp(w, "_NET_FRAME_EXTENTS").section('=', 1).split(',', Qt::SkipEmptyParts))
+            extents << n.trimmed().toInt();
+        return extents.size() == 4 && !AllowedActions(w).isEmpty();
+    }, 5000);
+    return extents;
+}
+
+// What a window asks the window manager for, and what it gets.
+struct Decorations {
+    const char* window;
+    bool title, close, minimise, maximise, resize;
+};
+
+void ExpectDecorations(const QWidget& w, const Decorations& d) {
+    SCOPED_TRACE(d.window);
+    ASSERT_TRUE(w.isVisible());
+    const QList<int> frame = FrameExtents(w);
+    const Motif m = MotifHints(w);
+    ASSERT_TRUE(m.set) << "no decoration hints";
+    EXPECT_EQ(bool(m.decorations & kDecorTitle), d.title);
+    EXPECT_EQ(bool(m.decorations & kDecorMenu), d.close);
+    EXPECT_EQ(bool(m.functions & kFuncClose), d.close);
+    EXPECT_EQ(bool(m.decorations & kDecorMinimize), d.minimise);
+    EXPECT_EQ(bool(m.functions & kFuncMinimize), d.minimise);
+    EXPECT_EQ(bool(m.decorations & kDecorMaximize), d.maximise);
+    EXPECT_EQ(bool(m.functions & kFuncMaximize), d.maximise);
+    EXPECT_EQ(bool(m.functions & kFuncResize), d.resize);
+    // What openbox makes of them: it keeps the close and minimise boxes
+    // whatever the hints say, and drops maximising with resizing.
+    const QStringList actions = AllowedActions(w);
+    EXPECT_EQ(actions.contains("MAXIMIZE_HORZ"), d.maximise) << actions.join(' ').toStdString();
+    EXPECT_EQ(actions.contains("RESIZE"), d.resize) << actions.join(' ').toStdString();
+    if (d.title) {
+        ASSERT_EQ(frame.size(), 4);
+        EXPECT_GT(frame[2], frame[3]) << "no title bar";
+    } else if (frame.size() == 4) {
+        EXPECT_EQ(frame[2], frame[3]) << "a title bar";
+    }
+}
+
+TEST_F(QtTest, EachWindowHasTheDecorationsOfItsKind) {
+    qt::Application& a = Start({Release("changes.pda"), Release("station.hex")});
+    ExpectDecorations(a.Window(), {"main window", true, true, false, false, false});
+    {
+        qt::WarningDialog warning("Warning !!", "Do not detach.", &a.Window());
+        warning.show();
+        ExpectDecorations(warning, {"warning", true, true, false, false, false});
+    }
+    {
+        qt::InfoDialog info("Summary\n", &a.Window());
+        info.show();
+        ExpectDecorations(info, {"Update Information", true, false, false, false, false});
+    }
+    {
+        qt::AboutDialog about(&a.Window());
+        about.show();
+        ExpectDecorations(about, {"About", true, true, false, false, false});
+    }
+    {
+        qt::WaitWindow wait("Flash update in progress...");
+        ExpectDecorations(wait, {"wait window", false, false, false, false, false});
+    }
+    ModalAnswerer answerer({{"Driver Version for Selected Card", [](QWidget& w) {
+                                 ExpectDecorations(w, {"message box", true, true, false, false, false});
+                                 ModalAnswerer::Press("OK")(w);
+                             }}});
+    a.Window().findChild<QAction*>("queryDriver")->trigger();
+    EXPECT_TRUE(answerer.Done());
+}
+
+}  // namespace
+}  // namespace varnel::test
