@@ -11,6 +11,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QTextEdit>
@@ -164,6 +165,54 @@ TEST_F(QtTest, FillingTheAdapterListOpensNothingMoreThanTheLogic) {
     QApplication::processEvents();
     EXPECT_EQ(windowed.opens, plain.opens);
     EXPECT_TRUE(a.Dialog().m_bAdapterSelected);
+}
+
+TEST_F(QtTest, NoAdaptersEntryIsNeverSelected) {
+    sim.Configure([](sim::MachineConfig& config) { config.adapters.clear(); });
+    qt::Application& a = Start();
+    auto* list = Find<QListWidget>("adapterList");
+    ASSERT_EQ(list->count(), 1);
+    ASSERT_EQ(list->item(0)->text(), "<No adapters detected>");
+    list->setFocus();
+    QApplication::processEvents();
+    EXPECT_TRUE(list->selectedItems().isEmpty());
+    // Choosing it still says why nothing opens, and leaves it unselected.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+    QTest::keyClick(list, Qt::Key_Space);
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_TRUE(list->selectedItems().isEmpty());
+    EXPECT_EQ(a.Dialog().m_strStatus, "Sorry, that adapter could not be opened.");
+}
+
+// The windows show the version `varnel --version` prints, in four parts.
+TEST_F(QtTest, WindowsShowTheProgramsVersion) {
+    QProcess gui;
+    gui.start(VARNEL_GUI, {"--version"});
+    ASSERT_TRUE(gui.waitForFinished(10000));
+    const QString printed = QString::fromUtf8(gui.readAllStandardOutput()).trimmed().section(' ', 1);
+    ASSERT_FALSE(printed.isEmpty());
+    QString fourPart = printed;
+    while (fourPart.count('.') < 3) fourPart += ".0";
+    qt::Application& a = Start();
+    EXPECT_TRUE(Find<QLineEdit>("version")->text().startsWith("Ver. " + fourPart + "  ("))
+        << Find<QLineEdit>("version")->text().toStdString();
+    (void)a;
+    qt::AboutDialog about;
+    EXPECT_TRUE(about.findChild<QLineEdit*>("version")->text().startsWith("Version " + fourPart + " ("));
+}
+
+// After a dialog the focus is back on the control that opened it, also
+// when the controls were disabled around it.
+TEST_F(QtTest, FocusReturnsToTheOpener) {
+    qt::Application& a = Start({Release("station.hex")});
+    a.Window().activateWindow();
+    auto* update = Find<QPushButton>("update");
+    update->setFocus();
+    ModalAnswerer answerer({{"Varnel", ModalAnswerer::Press("Download")}, {"Update Information", ModalAnswerer::Press("CANCEL")}});
+    QTest::keyClick(update, Qt::Key_Space);
+    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    QApplication::processEvents();
+    EXPECT_EQ(a.Window().focusWidget(), update);
 }
 
 TEST_F(QtTest, FileListShowsPathsAsTyped) {

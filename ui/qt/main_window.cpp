@@ -1,6 +1,7 @@
 #include "ui/qt/main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -93,6 +94,12 @@ void MainWindow::Build() {
         const auto selected = m_adapters->selectedItems();
         if (!selected.isEmpty() && m_commands.selectAdapter) m_commands.selectAdapter(m_adapters->row(selected.first()));
     });
+    // "<No adapters detected>" cannot be selected; choosing it still tries
+    // to open it.
+    connect(m_adapters, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+        if (!(item->flags() & Qt::ItemIsSelectable) && m_commands.selectAdapter)
+            m_commands.selectAdapter(m_adapters->row(item));
+    });
     m_opened = Place(ReadOnlyEdit(c), du, 12, 28, 222, 12, "opened", kIdcOpened);
     m_opened->hide();
     auto* closeButton = Place(new QPushButton(QStringLiteral("close"), c), du, 185, 31, 45, 11, "closeAdapter", kIdcClose);
@@ -109,6 +116,8 @@ void MainWindow::Build() {
     m_status = Place(new QTextEdit(c), du, 7, 69, 211, 21, "status", kIdcStatus);
     m_status->setReadOnly(true);
     m_status->setAcceptRichText(false);
+    // Read-only, it still shows a caret when it has the focus.
+    m_status->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
     m_status->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
     m_status->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
 
@@ -199,8 +208,12 @@ void MainWindow::Show(const DialogView& view) {
         if (current != entries) {
             m_adapters->clear();
             m_adapters->addItems(entries);
+            for (int i = 0; i < m_adapters->count(); ++i)
+                if (m_adapters->item(i)->text() == QLatin1String(CVarnelDlg::kNoAdapters))
+                    m_adapters->item(i)->setFlags(m_adapters->item(i)->flags() & ~Qt::ItemIsSelectable);
         }
-        if (view.selectedAdapter >= 0 && view.selectedAdapter < m_adapters->count()) {
+        const QListWidgetItem* chosen = m_adapters->item(view.selectedAdapter);
+        if (chosen && (chosen->flags() & Qt::ItemIsSelectable)) {
             m_adapters->setCurrentRow(view.selectedAdapter);
         } else {
             m_adapters->clearSelection();
@@ -247,6 +260,13 @@ void MainWindow::Show(const DialogView& view) {
 }
 
 void MainWindow::SetWorking(bool visible, bool enabled) {
+    // The control that had the focus gets it back when the work ends
+    // (disabling the controls would pass it on to the next one).
+    if ((!enabled || !visible) && !m_focusBeforeWork) {
+        QWidget* focus = QApplication::focusWidget();
+        if (focus && isAncestorOf(focus)) m_focusBeforeWork = focus;
+        else m_focusBeforeWork = centralWidget()->focusWidget();
+    }
     centralWidget()->setEnabled(enabled);
     menuBar()->setEnabled(enabled);
     if (!visible && isVisible()) {
@@ -257,6 +277,11 @@ void MainWindow::SetWorking(bool visible, bool enabled) {
         m_hiddenForWork = false;
         show();
         move(m_shownAt);
+    }
+    if (visible && enabled && m_focusBeforeWork) {
+        QWidget* back = m_focusBeforeWork;
+        m_focusBeforeWork = nullptr;
+        if (back->isVisible() && back->isEnabled()) back->setFocus(Qt::OtherFocusReason);
     }
 }
 
