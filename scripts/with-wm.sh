@@ -3,12 +3,13 @@
 # (openbox, its packaged settings), so that windows get real frames, title
 # bars and focus:
 #   scripts/with-wm.sh COMMAND [ARG...]
-# The command's exit status is this script's. Needs xvfb-run, openbox and
-# xprop (scripts/bootstrap.sh test installs them).
+# The command's exit status is this script's; 77 (a skipped test to ctest)
+# when xvfb-run, openbox or xprop is missing (scripts/bootstrap.sh test
+# installs them, with xauth and xdotool).
 set -eu
 if [ "${VARNEL_IN_WM:-}" != 1 ]; then
     for tool in xvfb-run openbox xprop; do
-        command -v "$tool" >/dev/null 2>&1 || { echo "with-wm.sh: $tool is missing (scripts/bootstrap.sh test installs it)" >&2; exit 2; }
+        command -v "$tool" >/dev/null 2>&1 || { echo "with-wm.sh: $tool is missing (scripts/bootstrap.sh test installs it)" >&2; exit 77; }
     done
     export VARNEL_IN_WM=1
     exec xvfb-run -a -s "-screen 0 1280x1024x24 -dpi 96 -nolisten tcp" "$0" "$@"

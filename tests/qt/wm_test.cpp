@@ -130,5 +130,60 @@ TEST_F(QtTest, EachWindowHasTheDecorationsOfItsKind) {
     EXPECT_TRUE(answerer.Done());
 }
 
+// Keys typed on the X server's keyboard (xdotool), into the window that has
+// the focus, as a user types them.
+void Type(const QStringList& keys) {
+    for (const QString& key : keys) {
+        QProcess::execute("xdotool", {"key", "--clearmodifiers", key});
+        SpinUntil([] { return false; }, 150);
+    }
+}
+
+TEST_F(QtTest, EnterOnTheFocusedCancelWritesNothing) {
+    qt::Application& a = Start({Release("changes.pda"), Release("station.hex")});
+    SpinUntil([&] { return a.Window().isActiveWindow(); }, 3000);
+    QString focused;
+    ModalAnswerer answerer({{"Varnel", [&](QWidget& w) {
+                                 SpinUntil([&] { return w.isActiveWindow(); }, 3000);
+                                 // The default button has the focus first; Tab moves it to Cancel.
+                                 Type({"Tab"});
+                                 if (QApplication::focusWidget()) focused = QApplication::focusWidget()->objectName();
+                                 Type({"Return"});
+                             }}});
+    a.Dialog().OnUpdate();
+    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    EXPECT_EQ(focused, "cancel");
+    EXPECT_EQ(Writes(), 0u);
+    EXPECT_EQ(a.Dialog().m_lastRun, RunOutcome::Cancelled);
+}
+
+// A message box is at least as wide as its title bar needs: the caption in
+// the window manager's title font (openbox's packaged "sans" 8 point bold)
+// beside the icon and the three buttons, each as wide as the bar is high.
+TEST_F(QtTest, CaptionsAreNotCut) {
+    qt::Application& a = Start();
+    QFont title(QStringLiteral("sans"));
+    title.setPointSize(8);
+    title.setBold(true);
+    const QFontMetrics metrics(title);
+    for (const char* caption : {"Current Firmware Versions", "Driver Version for Selected Card", "Update Complete",
+                                "Replace the Card's Identity?"}) {
+        SCOPED_TRACE(caption);
+        ModalAnswerer answerer({{caption, [&](QWidget& w) {
+                                     const QList<int> frame = FrameExtents(w);
+                                     ASSERT_EQ(frame.size(), 4);
+                                     const int bar = frame[2] - frame[3];
+                                     EXPECT_GE(w.frameGeometry().width(),
+                                               metrics.horizontalAdvance(caption) + 4 * bar + frame[0] + frame[1]);
+                                     ModalAnswerer::Press("OK")(w);
+                                 }}});
+        a.Host().ShowMessage({"Done", caption, MessageIcon::Information, MessageButtons::Ok, true});
+        EXPECT_TRUE(answerer.Done());
+    }
+}
+
+// A hand-over while the summary is open, received by the running window:
+// its check goes here.
+
 }  // namespace
 }  // namespace varnel::test
