@@ -24,8 +24,12 @@ namespace varnel {
 
 class CFirmwareImage;
 
-// Control ids of the main window, for its tooltips.
+// Control ids of the main window (its layout: ui/main_window_layout.h),
+// for its tooltips.
 enum ControlId : int {
+    kIdcStatic = -1,  // frames and labels
+    kIdcQuit = 2,     // the dialog's cancel button
+    kIdcTestCommand = 1010,
     kIdcUpdate = 1011,
     kIdcStatus = 1013,
     kIdcClose = 1014,
@@ -40,6 +44,7 @@ enum ControlId : int {
     kIdcForceAll = 1054,
     kIdcVerify = 1055,
     kIdcDownload = 1056,
+    kIdcVersion = 1037,
 };
 
 // How the last update run ended. Interrupted: a stop request (Ctrl-C, a

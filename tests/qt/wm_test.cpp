@@ -4,6 +4,9 @@
 
 #include <QAbstractButton>
 #include <QFontMetrics>
+#include <QGroupBox>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
 #include <QMessageBox>
 #include <QProcess>
 #include <QPushButton>
@@ -12,6 +15,7 @@
 #include <QWindow>
 
 #include "tests/qt/qt_fixture.h"
+#include "ui/main_window_layout.h"
 #include "ui/qt/dialogs.h"
 #include "ui/qt/main_window.h"
 
@@ -180,6 +184,43 @@ TEST_F(QtTest, CaptionsAreNotCut) {
         a.Host().ShowMessage({"Done", caption, MessageIcon::Information, MessageButtons::Ok, true});
         EXPECT_TRUE(answerer.Done());
     }
+}
+
+// The group box's frame as its style draws it, in its parent's coordinates.
+QRect FrameOf(QGroupBox& box) {
+    QStyleOptionGroupBox option;
+    option.initFrom(&box);
+    option.text = box.title();
+    option.lineWidth = 1;
+    option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+    return box.style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, &box).translated(box.pos());
+}
+
+// Each control lies inside the frame of the group box whose rectangle
+// holds it, below the frame's title.
+TEST_F(QtTest, ControlsSitInsideTheirFrames) {
+    qt::Application& a = Start();
+    QTest::mouseClick(Find<QPushButton>("catchAdapter"), Qt::LeftButton);  // the list shown
+    (void)a;
+    int checked = 0;
+    for (const ControlLayout& group : MainWindowControls()) {
+        if (group.kind != ControlKind::GroupBox) continue;
+        auto* box = Find<QGroupBox>(group.name);
+        const QRect frame = FrameOf(*box);
+        for (const ControlLayout& c : MainWindowControls()) {
+            QWidget* widget = Find<QWidget>(c.name);
+            if (c.kind == ControlKind::GroupBox || !widget->isVisible()) continue;
+            if (c.x < group.x || c.y < group.y || c.x + c.width > group.x + group.width ||
+                c.y + c.height > group.y + group.height)
+                continue;
+            SCOPED_TRACE(std::string(c.name) + " in " + group.name);
+            EXPECT_TRUE(frame.adjusted(1, 1, -1, -1).contains(widget->geometry()))
+                << "frame " << frame.top() << ".." << frame.bottom() << ", control " << widget->geometry().top() << ".."
+                << widget->geometry().bottom();
+            ++checked;
+        }
+    }
+    EXPECT_GE(checked, 8);
 }
 
 // A hand-over while the summary is open, received by the running window:
