@@ -108,9 +108,9 @@ fuzz: $(FUZZ)/.configured
 package: build
 	cmake --build $(BUILD) --target package
 
-bench: build
+bench: build deps-test
 	bench/objcopy_ratio.sh $(BUILD)
-	bench/startup.sh $(BUILD)
+	scripts/with-wm.sh bench/startup.sh $(BUILD)
 	bench/history.sh $(BUILD)
 	$(BUILD)/bench/image_bench
 	$(BUILD)/bench/program_bench

@@ -136,6 +136,13 @@ void PaintQuestion(QPainter& p) {
     p.drawPoint(QPointF(8, 12.2));
 }
 
+// A double chevron: more entries than the bar has room for.
+void PaintExtension(QPainter& p) {
+    p.setPen(QPen(QColor(0x40, 0x40, 0x40), 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    for (double x : {4.5, 8.5}) p.drawPolyline(QPolygonF({QPointF(x, 4.5), QPointF(x + 3, 8), QPointF(x, 11.5)}));
+}
+
 // An icon drawn anew at whatever size and pixel ratio it is asked for.
 class VectorIconEngine : public QIconEngine {
 public:
@@ -193,6 +200,8 @@ QIcon MessageIcon(MessageArt art) {
     }
     return IconFrom(PaintInformation, {16, 32, 48, 64});
 }
+
+QIcon ExtensionIcon() { return IconFrom(PaintExtension, {16, 32}); }
 
 QIcon TypeIcon(int type) {
     const int t = type >= 0 && type < 5 ? type : 1;

@@ -13,6 +13,8 @@ QIcon AppIcon();
 // The message boxes' pictures.
 enum class MessageArt { Error, Warning, Question, Information };
 QIcon MessageIcon(MessageArt art);
+// The menu bar's button for the entries it has no room for.
+QIcon ExtensionIcon();
 // The 16-pixel icon of a file-list entry type (0 PDA file ... 4 Primary and
 // Station image).
 QIcon TypeIcon(int type);

@@ -20,6 +20,10 @@ public:
         case SP_MessageBoxWarning: return MessageIcon(MessageArt::Warning);
         case SP_MessageBoxQuestion: return MessageIcon(MessageArt::Question);
         case SP_MessageBoxInformation: return MessageIcon(MessageArt::Information);
+        // Asked for by every menu bar: the style's own is a bitmap read
+        // from a file, which makes Qt load its image format plugins.
+        case SP_ToolBarHorizontalExtensionButton:
+        case SP_ToolBarVerticalExtensionButton: return ExtensionIcon();
         default: return QProxyStyle::standardIcon(icon, option, widget);
         }
     }
