@@ -5,6 +5,7 @@
 #include <QAbstractButton>
 #include <QFontMetrics>
 #include <QGroupBox>
+#include <QImage>
 #include <QStyle>
 #include <QStyleOptionGroupBox>
 #include <QMessageBox>
@@ -186,14 +187,26 @@ TEST_F(QtTest, CaptionsAreNotCut) {
     }
 }
 
-// The group box's frame as its style draws it, in its parent's coordinates.
-QRect FrameOf(QGroupBox& box) {
+// Where the group box's frame is drawn, in its parent's coordinates: the
+// box painted alone, its top line found at the right end, away from the
+// title; and where its title is.
+struct DrawnFrame {
+    int top = -1;
+    QRect title;
+};
+DrawnFrame Drawn(QGroupBox& box) {
+    QImage image(box.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    box.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+    DrawnFrame drawn;
+    for (int y = 0; y < image.height() && drawn.top < 0; ++y)
+        if (qAlpha(image.pixel(image.width() - 12, y)) > 0) drawn.top = y + box.y();
     QStyleOptionGroupBox option;
     option.initFrom(&box);
     option.text = box.title();
-    option.lineWidth = 1;
     option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
-    return box.style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxFrame, &box).translated(box.pos());
+    drawn.title = box.style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, &box).translated(box.pos());
+    return drawn;
 }
 
 // Each control lies inside the frame of the group box whose rectangle
@@ -206,7 +219,13 @@ TEST_F(QtTest, ControlsSitInsideTheirFrames) {
     for (const ControlLayout& group : MainWindowControls()) {
         if (group.kind != ControlKind::GroupBox) continue;
         auto* box = Find<QGroupBox>(group.name);
-        const QRect frame = FrameOf(*box);
+        const DrawnFrame frame = Drawn(*box);
+        ASSERT_GE(frame.top, box->y()) << group.name;
+        // The title sits on the frame's top line.
+        if (!box->title().isEmpty()) {
+            EXPECT_GE(frame.top, frame.title.top()) << group.name;
+            EXPECT_LE(frame.top, frame.title.bottom()) << group.name;
+        }
         for (const ControlLayout& c : MainWindowControls()) {
             QWidget* widget = Find<QWidget>(c.name);
             if (c.kind == ControlKind::GroupBox || !widget->isVisible()) continue;
@@ -214,9 +233,12 @@ TEST_F(QtTest, ControlsSitInsideTheirFrames) {
                 c.y + c.height > group.y + group.height)
                 continue;
             SCOPED_TRACE(std::string(c.name) + " in " + group.name);
-            EXPECT_TRUE(frame.adjusted(1, 1, -1, -1).contains(widget->geometry()))
-                << "frame " << frame.top() << ".." << frame.bottom() << ", control " << widget->geometry().top() << ".."
-                << widget->geometry().bottom();
+            EXPECT_GT(widget->geometry().top(), frame.top) << "frame line at " << frame.top;
+            if (!box->title().isEmpty()) {
+                EXPECT_GE(widget->geometry().top(), frame.title.top() + box->fontMetrics().height())
+                    << "title from " << frame.title.top();
+            }
+            EXPECT_LT(widget->geometry().bottom(), box->geometry().bottom());
             ++checked;
         }
     }
