@@ -65,7 +65,8 @@ windows: deps-test
 # The fuzzers first over their seed corpora, so that the test runs close the output.
 test: fuzz-smoke test-plain test-package test-asan test-windows
 
-test-plain: deps
+# Its window tests run under Xvfb with openbox: the test set's packages.
+test-plain: deps-test
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j$(JOBS)
 	ctest --test-dir $(BUILD) --output-on-failure -j$(JOBS)
@@ -107,17 +108,17 @@ fuzz: $(FUZZ)/.configured
 package: build
 	cmake --build $(BUILD) --target package
 
-bench: build
+bench: build deps-test
 	bench/objcopy_ratio.sh $(BUILD)
-	bench/startup.sh $(BUILD)
+	scripts/with-wm.sh bench/startup.sh $(BUILD)
 	bench/history.sh $(BUILD)
 	$(BUILD)/bench/image_bench
 	$(BUILD)/bench/program_bench
 
-# The README's pictures of the desktop program, taken offscreen, and the
-# application icon's PNGs.
-screenshots: build
-	$(BUILD)/tests/qt/varnel-screenshots docs ui/qt/art
+# The README's pictures of the desktop program, taken under Xvfb with
+# openbox (frames included), and the application icon's PNGs.
+screenshots: build deps-test
+	scripts/with-wm.sh $(BUILD)/tests/qt/varnel-screenshots docs ui/qt/art
 
 # Regenerates the checked-in sample release.
 examples: build

@@ -1,7 +1,11 @@
 #!/bin/sh
-# Start-up time: from process start to the main window shown (offscreen),
-# against the default machine, beside `varnel-cli adapters` measured the
-# same way. Prints the median of RUNS runs of each, in milliseconds.
+# Start-up time: from process start to the main window shown, beside an
+# empty Qt Widgets program that shows one window (bench/empty_window.cpp),
+# measured the same way in the same run, and `varnel-cli adapters`. On an X
+# server (make bench runs this under scripts/with-wm.sh: Xvfb and openbox)
+# the windows are real; without one, offscreen. Prints the median of RUNS
+# runs of each, in milliseconds, and varnel's time as a multiple of the
+# empty program's.
 #   bench/startup.sh BUILD_DIR [RUNS]
 set -eu
 build=${1:-build}
@@ -9,7 +13,14 @@ runs=${2:-21}
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -m 700 "$work/runtime"
-export XDG_RUNTIME_DIR="$work/runtime" XDG_STATE_HOME="$work/state" QT_QPA_PLATFORM=offscreen
+export XDG_RUNTIME_DIR="$work/runtime" XDG_STATE_HOME="$work/state"
+if [ -n "${DISPLAY:-}" ]; then
+    export QT_QPA_PLATFORM=xcb
+    where="under X ($DISPLAY)"
+else
+    export QT_QPA_PLATFORM=offscreen
+    where="offscreen"
+fi
 machine="$work/machine"
 "$build/cli/varnel-cli" --machine "$machine" machine init >/dev/null
 
@@ -17,18 +28,27 @@ median() {
     sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
 }
 
-time_ms() {
+# Microseconds, so that the ratio of two short times keeps its digits.
+time_us() {
     i=0
     while [ "$i" -lt "$runs" ]; do
         start=$(date +%s%N)
         "$@" >/dev/null 2>&1
         end=$(date +%s%N)
-        echo $(( (end - start) / 1000000 ))
+        echo $(( (end - start) / 1000 ))
         i=$((i + 1))
     done | median
 }
 
-gui=$(VARNEL_QUIT_WHEN_SHOWN=1 time_ms "$build/ui/qt/varnel" --machine "$machine")
-cli=$(time_ms "$build/cli/varnel-cli" --machine "$machine" adapters)
-echo "varnel, start to main window shown: ${gui} ms (median of $runs)"
-echo "varnel-cli adapters:                ${cli} ms (median of $runs)"
+# Each program once first, so that both start from warm caches.
+"$build/bench/empty_window" >/dev/null 2>&1
+VARNEL_QUIT_WHEN_SHOWN=1 "$build/ui/qt/varnel" --machine "$machine" >/dev/null 2>&1
+empty=$(time_us "$build/bench/empty_window")
+gui=$(VARNEL_QUIT_WHEN_SHOWN=1 time_us "$build/ui/qt/varnel" --machine "$machine")
+cli=$(time_us "$build/cli/varnel-cli" --machine "$machine" adapters)
+ms() { awk -v us="$1" 'BEGIN { printf "%.1f", us / 1000 }'; }
+echo "start-up $where, median of $runs runs:"
+echo "  varnel, start to main window shown:  $(ms "$gui") ms"
+echo "  empty Qt Widgets program, one window: $(ms "$empty") ms"
+echo "  varnel-cli adapters:                  $(ms "$cli") ms"
+awk -v g="$gui" -v e="$empty" 'BEGIN { printf "varnel / empty program: %.2fx (goal: at most 1.2x)\n", g / e }'

@@ -24,6 +24,7 @@ nlohmann-json3-dev
 libssl-dev
 srecord
 qt6-base-dev
+libxcb1-dev
 fonts-liberation2
 scdoc
 dpkg-dev
@@ -32,7 +33,9 @@ dpkg-dev
 # The 32-bit Windows build and its tests: mingw-w64 (the -posix compilers,
 # objdump) and wine with its 32-bit part, which needs the i386 architecture.
 # The Debian package's checks: lintian, the desktop entry, the AppStream
-# data, the man pages and the bash completion.
+# data, the man pages and the bash completion. The desktop program's
+# windows under a real X server and window manager (its tests and make
+# screenshots): Xvfb, openbox, xprop (x11-utils) and xdotool.
 TEST_PACKAGES="
 lintian
 desktop-file-utils
@@ -43,6 +46,11 @@ g++-mingw-w64-i686-posix
 binutils-mingw-w64-i686
 wine
 wine32:i386
+xvfb
+xauth
+openbox
+x11-utils
+xdotool
 "
 
 case "${1:-test}" in

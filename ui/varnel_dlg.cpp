@@ -92,7 +92,13 @@ std::string CVarnelDlg::ToolTipText(int controlId) {
 
 namespace {
 
-constexpr const char* kVersion = "0.5.1.0";
+// The program's version in the windows' four-part form: "0.1.0" as
+// "0.1.0.0".
+std::string FourPartVersion() {
+    std::string version = VARNEL_VERSION;
+    for (auto dots = std::count(version.begin(), version.end(), '.'); dots < 3; ++dots) version += ".0";
+    return version;
+}
 
 // The build date as "Feb 25 2002".
 std::string BuildDate() {
@@ -105,9 +111,9 @@ std::string BuildDate() {
 
 }  // namespace
 
-std::string CVarnelDlg::VersionLine() { return std::string("Ver. ") + kVersion + "  (" + BuildDate() + ")"; }
+std::string CVarnelDlg::VersionLine() { return "Ver. " + FourPartVersion() + "  (" + BuildDate() + ")"; }
 
-std::string CVarnelDlg::AboutVersionText() { return std::string("Version ") + kVersion + " (" + BuildDate() + ")"; }
+std::string CVarnelDlg::AboutVersionText() { return "Version " + FourPartVersion() + " (" + BuildDate() + ")"; }
 
 void CVarnelDlg::OnInitDialog(const std::vector<std::string>& arguments, bool autoOpen) {
     m_strStatus.clear();

@@ -25,8 +25,12 @@ namespace varnel {
 
 class CFirmwareImage;
 
-// Control ids of the main window, for its tooltips.
+// Control ids of the main window (its layout: ui/main_window_layout.h),
+// for its tooltips.
 enum ControlId : int {
+    kIdcStatic = -1,  // frames and labels
+    kIdcQuit = 2,     // the dialog's cancel button
+    kIdcTestCommand = 1010,
     kIdcUpdate = 1011,
     kIdcStatus = 1013,
     kIdcClose = 1014,
@@ -41,6 +45,7 @@ enum ControlId : int {
     kIdcForceAll = 1054,
     kIdcVerify = 1055,
     kIdcDownload = 1056,
+    kIdcVersion = 1037,
 };
 
 // How the last update run ended. Interrupted: a stop request (Ctrl-C, a
@@ -108,9 +113,10 @@ public:
 
     // Tooltip text of a control ("" for none).
     static std::string ToolTipText(int controlId);
-    // "Ver. 0.5.1.0  (Feb 25 2002)" with this build's date.
+    // "Ver. 0.1.0.0  (Feb 25 2002)": the program's version (0.1.0) in four
+    // parts, with this build's date.
     static std::string VersionLine();
-    // The About box's "Version 0.5.1.0 (Feb 25 2002)".
+    // The About box's "Version 0.1.0.0 (Feb 25 2002)".
     static std::string AboutVersionText();
 
     void FillAdapterList(bool autoOpen);

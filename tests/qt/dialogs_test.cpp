@@ -1,6 +1,7 @@
 // Message boxes, the small dialogs, and the windows' room for their texts.
 
 #include <QAbstractButton>
+#include <QClipboard>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -97,6 +98,16 @@ TEST_F(QtTest, AboutBox) {
     EXPECT_TRUE(answerer.Done());
     EXPECT_EQ(version.toStdString(), CVarnelDlg::AboutVersionText());
     EXPECT_EQ(labels, QStringList({"Firmware Update for Windows", "OEM"}));
+}
+
+TEST_F(QtTest, ClipboardCopiesTheWholeSummary) {
+    for (const std::string text : {"Product Part Number: PN\n", "two\r\nlines\r\n", "no break", "breaks\n\n"}) {
+        SCOPED_TRACE(text);
+        qt::InfoDialog info(text);
+        QGuiApplication::clipboard()->clear();
+        info.CopyToClipboard();
+        EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), QString::fromStdString(text).remove('\r').toStdString());
+    }
 }
 
 TEST_F(QtTest, WaitWindow) {

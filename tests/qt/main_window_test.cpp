@@ -13,6 +13,7 @@
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
+#include <QProcess>
 #include <QPushButton>
 #include <QTest>
 #include <QStyle>
@@ -22,6 +23,8 @@
 #include <QTreeWidget>
 
 #include "tests/qt/qt_fixture.h"
+#include "ui/main_window_layout.h"
+#include "ui/qt/dialog_units.h"
 #include "tests/support/forwarding_library.h"
 #include "tests/support/script_host.h"
 
@@ -43,66 +46,68 @@ const QString kFileListTip = QStringLiteral(
     "Files in this list will be downloaded to the card when the \"Update\" button is pressed.  To add OEMRelease.oem "
     "file, use the \"Download..\" button.");
 
-struct Control {
-    const char* name;
-    QString text;        // "*" : not checked
-    QString toolTip;
-    bool shownSelected;  // an adapter selected (after the start)
-    bool shownNone;      // none selected (after "To Catch Specified Adapter")
-    bool enabledSelected;
-    bool enabledNone;
+// The controls' texts that change with the card, and their tooltips.
+const std::map<std::string, QString> kCardTexts = {
+    {"opened", "Opened: 802.11b Wireless LAN PC Card"},
+    {"pdaMac", "00-60-1D-12-34-56"},
+    {"ndisMac", "00-60-1D-12-34-56"},
+    {"pdaSerial", "SN 99A01234"},
+    {"version", QString::fromStdString(CVarnelDlg::VersionLine())},
+};
+const std::map<std::string, QString> kToolTips = {
+    {"closeAdapter", "Quit the program"},
+    {"fileList", kFileListTip},
+    {"update", "Update the selected card"},
+    {"pdaMac", "The MAC address read from the PDA, not from an NDIS request"},
+    {"ndisMac", "The MAC address used by this adapter; obtained from NDIS request"},
+    {"pdaSerial", "The serial number read from the PDA"},
+    {"forceAll", "Write all blocks even if no changes need to be made"},
 };
 
+bool ShownIn(Shown shown, bool selected) {
+    switch (shown) {
+    case Shown::Always: return true;
+    case Shown::Never: return false;
+    case Shown::WithAdapter: return selected;
+    case Shown::WithoutAdapter: return !selected;
+    }
+    return false;
+}
+
 TEST_F(QtTest, MainWindowContract) {
-    const std::vector<Control> table = {
-        {"adaptersGroup", "Valid Adapters", "", true, true, true, true},
-        {"adapterList", "*", "", false, true, true, true},
-        {"opened", "Opened: 802.11b Wireless LAN PC Card", "", true, false, true, true},
-        {"closeAdapter", "close", "Quit the program", false, false, true, true},
-        {"catchAdapter", "To Catch Specified Adapter", "", true, true, true, true},
-        {"filesGroup", "Update card with OEMRelease.oem", "", true, true, true, true},
-        {"fileList", "*", kFileListTip, true, true, true, true},
-        {"download", "Download...", "", true, true, true, true},
-        {"update", "Update!", "Update the selected card", true, true, true, false},
-        {"quit", "Quit", "", false, false, true, true},
-        {"cardGroup", "", "", true, true, true, true},
-        {"macLabel", "Current MAC Address:", "", true, true, true, true},
-        {"serialLabel", "PDA's Serial Number:", "", true, true, true, true},
-        {"pdaMac", "00-60-1D-12-34-56", "The MAC address read from the PDA, not from an NDIS request", true, true, true,
-         true},
-        {"ndisMac", "00-60-1D-12-34-56", "The MAC address used by this adapter; obtained from NDIS request", false, false,
-         true, true},
-        {"pdaSerial", "SN 99A01234", "The serial number read from the PDA", true, true, true, true},
-        {"version", QString::fromStdString(CVarnelDlg::VersionLine()), "", true, true, true, true},
-        {"testCommand", "(Test Command)", "", false, false, true, true},
-        {"forceAll", "Force Update of All Blocks", "Write all blocks even if no changes need to be made", false, false,
-         true, true},
-        {"verify", "Verify downloads to NVRAM", "", false, false, true, true},
-    };
     qt::Application& a = Start();
     qt::MainWindow& w = a.Window();
     EXPECT_EQ(w.windowTitle(), "Varnel");
     EXPECT_TRUE(w.isVisible());
+    const qt::DialogUnits du(w.centralWidget()->font());
+    EXPECT_EQ(w.centralWidget()->size(), QSize(du.X(248), du.Y(220)));
     for (const bool selected : {true, false}) {
         if (!selected) {
             QTest::mouseClick(Find<QPushButton>("catchAdapter"), Qt::LeftButton);
             EXPECT_EQ(a.Dialog().m_strStatus, "No adapter selected.");
         }
-        for (const Control& c : table) {
-            SCOPED_TRACE(std::string(c.name) + (selected ? " (adapter selected)" : " (none selected)"));
+        for (const ControlLayout& c : MainWindowControls()) {
+            const std::string name = c.name;
+            SCOPED_TRACE(name + (selected ? " (adapter selected)" : " (none selected)"));
             QWidget* widget = Find<QWidget>(c.name);
             ASSERT_NE(widget, nullptr);
-            // The card fields empty out with no adapter selected, except the
-            // PDA's own, which keep the last card's values until refreshed.
-            QString text = c.text;
-            if (!selected && (std::string(c.name) == "opened" || std::string(c.name) == "ndisMac")) text = "*";
-            if (!selected && (std::string(c.name) == "pdaMac" || std::string(c.name) == "pdaSerial")) text = "";
-            if (text != "*") {
-                EXPECT_EQ(TextOf(widget), text);
+            EXPECT_EQ(widget->property("controlId").toInt(), c.id);
+            // The card fields empty out with no adapter selected.
+            if (*c.text) {
+                EXPECT_EQ(TextOf(widget), QString::fromLatin1(c.text));
+            } else if (kCardTexts.contains(name) && (selected || name == "version")) {
+                EXPECT_EQ(TextOf(widget), kCardTexts.at(name));
+            } else if (!selected && (name == "pdaMac" || name == "pdaSerial")) {
+                EXPECT_EQ(TextOf(widget), "");
             }
-            EXPECT_EQ(ShownTip(widget->toolTip()), c.toolTip);
-            EXPECT_EQ(widget->isVisible(), selected ? c.shownSelected : c.shownNone);
-            EXPECT_EQ(widget->isEnabled(), selected ? c.enabledSelected : c.enabledNone);
+            EXPECT_EQ(ShownTip(widget->toolTip()), kToolTips.contains(name) ? kToolTips.at(name) : QString());
+            EXPECT_EQ(widget->isVisible(), ShownIn(c.shown, selected));
+            EXPECT_EQ(widget->isEnabled(), name != "update" || selected);
+            // At its rectangle; a label or button as wide as its text needs.
+            const QRect rect = du.Rect(c.x, c.y, c.width, c.height);
+            EXPECT_EQ(widget->pos(), rect.topLeft());
+            EXPECT_EQ(widget->height(), rect.height());
+            EXPECT_GE(widget->width(), rect.width());
         }
     }
     // The list is back, with every valid adapter and none opened.
@@ -176,6 +181,54 @@ TEST_F(QtTest, FillingTheAdapterListOpensNothingMoreThanTheLogic) {
     QApplication::processEvents();
     EXPECT_EQ(windowed.opens, plain.opens);
     EXPECT_TRUE(a.Dialog().m_bAdapterSelected);
+}
+
+TEST_F(QtTest, NoAdaptersEntryIsNeverSelected) {
+    sim.Configure([](sim::MachineConfig& config) { config.adapters.clear(); });
+    qt::Application& a = Start();
+    auto* list = Find<QListWidget>("adapterList");
+    ASSERT_EQ(list->count(), 1);
+    ASSERT_EQ(list->item(0)->text(), "<No adapters detected>");
+    list->setFocus();
+    QApplication::processEvents();
+    EXPECT_TRUE(list->selectedItems().isEmpty());
+    // Choosing it still says why nothing opens, and leaves it unselected.
+    QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
+    QTest::keyClick(list, Qt::Key_Space);
+    QTest::keyClick(list, Qt::Key_Down);
+    EXPECT_TRUE(list->selectedItems().isEmpty());
+    EXPECT_EQ(a.Dialog().m_strStatus, "Sorry, that adapter could not be opened.");
+}
+
+// The windows show the version `varnel --version` prints, in four parts.
+TEST_F(QtTest, WindowsShowTheProgramsVersion) {
+    QProcess gui;
+    gui.start(VARNEL_GUI, {"--version"});
+    ASSERT_TRUE(gui.waitForFinished(10000));
+    const QString printed = QString::fromUtf8(gui.readAllStandardOutput()).trimmed().section(' ', 1);
+    ASSERT_FALSE(printed.isEmpty());
+    QString fourPart = printed;
+    while (fourPart.count('.') < 3) fourPart += ".0";
+    qt::Application& a = Start();
+    EXPECT_TRUE(Find<QLineEdit>("version")->text().startsWith("Ver. " + fourPart + "  ("))
+        << Find<QLineEdit>("version")->text().toStdString();
+    (void)a;
+    qt::AboutDialog about;
+    EXPECT_TRUE(about.findChild<QLineEdit*>("version")->text().startsWith("Version " + fourPart + " ("));
+}
+
+// After a dialog the focus is back on the control that opened it, also
+// when the controls were disabled around it.
+TEST_F(QtTest, FocusReturnsToTheOpener) {
+    qt::Application& a = Start({Release("station.hex")});
+    a.Window().activateWindow();
+    auto* update = Find<QPushButton>("update");
+    update->setFocus();
+    ModalAnswerer answerer({{"Varnel", ModalAnswerer::Press("Download")}, {"Update Information", ModalAnswerer::Press("CANCEL")}});
+    QTest::keyClick(update, Qt::Key_Space);
+    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    QApplication::processEvents();
+    EXPECT_EQ(a.Window().focusWidget(), update);
 }
 
 TEST_F(QtTest, FileListShowsPathsAsTyped) {

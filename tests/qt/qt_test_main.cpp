@@ -1,5 +1,7 @@
-// The window tests' main: Qt offscreen, and a private runtime and state
-// directory per test process (ctest runs them in parallel).
+// The window tests' main: Qt offscreen (qt_tests) or on the X server the
+// tests run under (qt_wm_tests, started by scripts/with-wm.sh), and a
+// private runtime and state directory per test process (ctest runs them in
+// parallel).
 //
 // The same program is the helper of the single-instance tests:
 //   qt_tests --serve SOCKET    listens like a first instance, prints "ready"
@@ -10,6 +12,7 @@
 
 #include <QApplication>
 #include <cstdio>
+#include <cstdlib>
 #include <iostream>
 
 #include "tests/test_support.h"
@@ -50,7 +53,15 @@ void Quiet(QtMsgType type, const QMessageLogContext& context, const QString& mes
 }  // namespace
 
 int main(int argc, char** argv) {
+#ifdef VARNEL_QPA_XCB
+    if (!std::getenv("DISPLAY")) {
+        std::cerr << "qt_wm_tests: no X server (run it under scripts/with-wm.sh)\n";
+        return 1;
+    }
+    ::setenv("QT_QPA_PLATFORM", "xcb", 1);
+#else
     ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+#endif
     varnel::test::TempDir runtime;
     ::setenv("XDG_RUNTIME_DIR", runtime.Path().c_str(), 1);
     ::setenv("XDG_STATE_HOME", (runtime.Path() / "state").c_str(), 1);

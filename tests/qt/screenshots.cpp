@@ -1,31 +1,67 @@
-// varnel-screenshots OUTDIR [ICONDIR]: pictures of the main window and of
-// the Update Information dialog, taken offscreen on a fresh default machine
-// with the sample release, for the README; with ICONDIR also the
+// varnel-screenshots OUTDIR [ICONDIR]: pictures of the desktop program's
+// windows for the README and docs/, each with the frame its window manager
+// drew (make screenshots runs this under scripts/with-wm.sh), taken on a
+// fresh default machine with the sample release; with ICONDIR also the
 // application icon as PNGs of the usual sizes.
+//
+// A picture is one entry of the table in main(): its file name, the window
+// it shows and the moment it is taken.
 
 #include <stdlib.h>
 
 #include <QApplication>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QPixmap>
+#include <QProgressBar>
 #include <QPushButton>
+#include <QScreen>
+#include <QThread>
 #include <QTimer>
+#include <QWindow>
 #include <cstdio>
+#include <filesystem>
+#include <functional>
 
 #include "sample/default_machine.h"
+#include "sample/sample_release.h"
 #include "sim/machine_dir.h"
 #include "sim/sim_machine.h"
-#include <filesystem>
-#include "sample/sample_release.h"
 #include "ui/qt/application.h"
 #include "ui/qt/art.h"
+
+namespace {
+
+// Lets the window manager frame the window and the window paint itself.
+void Settle(QWidget& window) {
+    QElapsedTimer timer;
+    timer.start();
+    while (timer.elapsed() < 400) {
+        QApplication::processEvents(QEventLoop::ExcludeUserInputEvents, 20);
+        QThread::msleep(10);
+    }
+    (void)window;
+}
+
+// The window with its frame, as the screen shows it (offscreen: the window
+// alone).
+QPixmap Picture(QWidget& window) {
+    Settle(window);
+    QScreen* screen = window.screen();
+    const QRect frame = window.frameGeometry();
+    if (!screen || QGuiApplication::platformName() == QLatin1String("offscreen")) return window.grab();
+    return screen->grabWindow(0, frame.x(), frame.y(), frame.width(), frame.height());
+}
+
+}  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 2 && argc != 3) {
         std::fprintf(stderr, "usage: varnel-screenshots OUTDIR [ICONDIR]\n");
         return 2;
     }
-    ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    // Without an X server (or another display) the windows alone, offscreen.
+    if (!std::getenv("DISPLAY") && !std::getenv("WAYLAND_DISPLAY")) ::setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     QApplication::setQuitOnLastWindowClosed(false);
     const QString out = QString::fromLocal8Bit(argv[1]);
@@ -61,24 +97,62 @@ int main(int argc, char** argv) {
     program.Dialog().m_historyPath = dir.Path() / "history.jsonl";
     program.Dialog().m_lockDirectory = dir.Path() / "locks";
     program.Start({dir.File("release/changes.pda"), dir.File("release/primary.hex"), dir.File("release/station.hex")});
-    QApplication::processEvents();
 
-    bool ok = program.Window().grab().save(out + "/main-window.png");
-    // The update as far as its summary: "Download" on the warning, the
-    // summary's picture, then CANCEL (nothing is written).
+    bool ok = true;
+    QStringList written;
+    auto save = [&](QWidget& window, const QString& name) {
+        if (written.contains(name)) return;
+        written << name;
+        if (!Picture(window).save(out + "/" + name)) ok = false;
+    };
+    save(program.Window(), "main-window.png");
+
+    // The pictures taken in modal windows: by the window's title, the
+    // picture's name and the button that closes it.
+    struct Modal {
+        QString title;
+        QString picture;  // "" : none
+        QString button;
+    };
+    const std::vector<Modal> modals = {
+        {"Varnel", "warning.png", "Download"},
+        {"Update Information", "update-information.png", "UPDATE"},
+        {"Update Complete", "", "OK"},
+    };
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
         QWidget* modal = QApplication::activeModalWidget();
-        if (!modal) return;
-        const QString button = modal->windowTitle() == "Update Information" ? "CANCEL"
-                               : modal->windowTitle() == "Varnel"           ? "Download"
-                                                                            : "OK";
-        if (modal->windowTitle() == "Update Information") ok = modal->grab().save(out + "/update-information.png") && ok;
+        if (!modal || !modal->isVisible()) return;
+        poll.stop();
+        QString button = "OK";
+        for (const Modal& m : modals)
+            if (m.title == modal->windowTitle()) {
+                if (!m.picture.isEmpty()) save(*modal, m.picture);
+                button = m.button;
+            }
         for (QPushButton* b : modal->findChildren<QPushButton*>())
             if (b->text() == button) b->click();
+        poll.start();
     });
     poll.start(20);
+    // The wait window half way through the second image.
+    int image = 0;
+    program.Host().SetProgressObserver([&](const QProgressBar& bar) {
+        if (bar.value() == bar.minimum()) ++image;
+        if (image == 2 && bar.value() >= (bar.minimum() + bar.maximum()) / 2) save(*bar.window(), "wait-window.png");
+    });
+    // The whole update: warning, summary, programming, success.
     program.Dialog().OnUpdate();
+    poll.stop();
+    // A window of the Tools menu gets its picture here, opened from its
+    // menu entry with the poll answering it.
+
+    for (const QString& name : {QString("main-window.png"), QString("warning.png"), QString("update-information.png"),
+                                QString("wait-window.png")})
+        if (!written.contains(name)) {
+            std::fprintf(stderr, "varnel-screenshots: no picture %s\n", qPrintable(name));
+            ok = false;
+        }
     if (!ok) std::fprintf(stderr, "varnel-screenshots: cannot write the pictures to %s\n", argv[1]);
     return ok ? 0 : 1;
 }

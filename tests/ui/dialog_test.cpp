@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <regex>
+
 #include "card/adapter.h"
 #include "image/firmware_file.h"
 #include "pda/pda.h"
@@ -30,7 +32,8 @@ TEST_F(MainDialog, StartsWithTheFirstValidAdapterOpened) {
     EXPECT_TRUE(dlg.m_bForceAll);
     EXPECT_FALSE(dlg.m_bVerify);
     EXPECT_FALSE(dlg.m_adapter.IsOpen());
-    EXPECT_TRUE(dlg.m_strVersion.starts_with("Ver. 0.5.1.0  ("));
+    EXPECT_TRUE(std::regex_match(dlg.m_strVersion, std::regex(R"(Ver\. \d+\.\d+\.\d+\.\d+  \([A-Z][a-z]{2} \d{1,2} \d{4}\))")))
+        << dlg.m_strVersion;
     EXPECT_TRUE(host.lastView.updateEnabled);
     EXPECT_FALSE(host.lastView.adapterListVisible);
     EXPECT_TRUE(host.lastView.openedVisible);

@@ -1,5 +1,6 @@
 #include "ui/qt/art.h"
 
+#include <QIconEngine>
 #include <QImage>
 #include <QPainter>
 #include <QPainterPath>
@@ -101,18 +102,106 @@ void PaintWarning(QPainter& p) {
     p.drawPoint(QPointF(8, 12.4));
 }
 
-QIcon IconFrom(const std::function<void(QPainter&)>& paint, std::initializer_list<int> sizes) {
-    QIcon icon;
-    for (int size : sizes) {
-        icon.addPixmap(Canvas(size, 1.0, paint));
-        icon.addPixmap(Canvas(size, 2.0, paint));
+// The message boxes' pictures: a red disc with a cross (error), a blue disc
+// with "i" (information) or "?" (question).
+void PaintDisc(QPainter& p, const QColor& fill) {
+    p.setPen(QPen(fill.darker(150), 0.6));
+    p.setBrush(fill);
+    p.drawEllipse(QPointF(8, 8), 7.2, 7.2);
+}
+
+void PaintError(QPainter& p) {
+    PaintDisc(p, QColor(0xd0, 0x30, 0x2a));
+    p.setPen(QPen(Qt::white, 1.8, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(5.2, 5.2), QPointF(10.8, 10.8));
+    p.drawLine(QPointF(10.8, 5.2), QPointF(5.2, 10.8));
+}
+
+void PaintInformation(QPainter& p) {
+    PaintDisc(p, QColor(0x2f, 0x6d, 0xb5));
+    p.setPen(QPen(Qt::white, 1.8, Qt::SolidLine, Qt::RoundCap));
+    p.drawLine(QPointF(8, 7.2), QPointF(8, 11.8));
+    p.drawPoint(QPointF(8, 4.6));
+}
+
+void PaintQuestion(QPainter& p) {
+    PaintDisc(p, QColor(0x2f, 0x6d, 0xb5));
+    p.setPen(QPen(Qt::white, 1.6, Qt::SolidLine, Qt::RoundCap));
+    QPainterPath hook;
+    hook.moveTo(5.6, 6.2);
+    hook.cubicTo(5.6, 3.2, 10.6, 3.2, 10.4, 6.2);
+    hook.cubicTo(10.3, 7.8, 8, 8, 8, 9.8);
+    p.setBrush(Qt::NoBrush);
+    p.drawPath(hook);
+    p.drawPoint(QPointF(8, 12.2));
+}
+
+// A double chevron: more entries than the bar has room for.
+void PaintExtension(QPainter& p) {
+    p.setPen(QPen(QColor(0x40, 0x40, 0x40), 1.4, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+    p.setBrush(Qt::NoBrush);
+    for (double x : {4.5, 8.5}) p.drawPolyline(QPolygonF({QPointF(x, 4.5), QPointF(x + 3, 8), QPointF(x, 11.5)}));
+}
+
+// An icon drawn anew at whatever size and pixel ratio it is asked for.
+class VectorIconEngine : public QIconEngine {
+public:
+    explicit VectorIconEngine(std::function<void(QPainter&)> paint, QList<QSize> sizes)
+        : m_paint(std::move(paint)), m_sizes(std::move(sizes)) {}
+
+    void paint(QPainter* painter, const QRect& rect, QIcon::Mode mode, QIcon::State) override {
+        painter->save();
+        painter->setRenderHint(QPainter::Antialiasing);
+        painter->translate(rect.topLeft());
+        painter->scale(rect.width() / 16.0, rect.height() / 16.0);
+        if (mode == QIcon::Disabled) painter->setOpacity(0.45);
+        m_paint(*painter);
+        painter->restore();
     }
-    return icon;
+    QPixmap pixmap(const QSize& size, QIcon::Mode mode, QIcon::State state) override {
+        return scaledPixmap(size, mode, state, 1.0);
+    }
+    QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override {
+        QImage image(size * scale, QImage::Format_ARGB32_Premultiplied);
+        image.fill(Qt::transparent);
+        {
+            QPainter painter(&image);
+            paint(&painter, QRect(QPoint(), image.size()), mode, state);
+        }
+        QPixmap pixmap = QPixmap::fromImage(image);
+        pixmap.setDevicePixelRatio(scale);
+        return pixmap;
+    }
+    QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override { return m_sizes; }
+    QIconEngine* clone() const override { return new VectorIconEngine(*this); }
+    QString key() const override { return QStringLiteral("varnel-vector"); }
+
+private:
+    std::function<void(QPainter&)> m_paint;
+    QList<QSize> m_sizes;
+};
+
+QIcon IconFrom(const std::function<void(QPainter&)>& paint, std::initializer_list<int> sizes) {
+    QList<QSize> list;
+    for (int size : sizes) list << QSize(size, size);
+    return QIcon(new VectorIconEngine(paint, list));
 }
 
 }  // namespace
 
-QIcon AppIcon() { return IconFrom(PaintCard, {16, 32, 48, 64}); }
+QIcon AppIcon() { return IconFrom(PaintCard, {16, 32, 48, 64, 128}); }
+
+QIcon MessageIcon(MessageArt art) {
+    switch (art) {
+    case MessageArt::Error: return IconFrom(PaintError, {16, 32, 48, 64});
+    case MessageArt::Warning: return IconFrom(PaintWarning, {16, 32, 48, 64});
+    case MessageArt::Question: return IconFrom(PaintQuestion, {16, 32, 48, 64});
+    case MessageArt::Information: break;
+    }
+    return IconFrom(PaintInformation, {16, 32, 48, 64});
+}
+
+QIcon ExtensionIcon() { return IconFrom(PaintExtension, {16, 32}); }
 
 QIcon TypeIcon(int type) {
     const int t = type >= 0 && type < 5 ? type : 1;

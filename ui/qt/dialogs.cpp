@@ -6,6 +6,7 @@
 #include <QElapsedTimer>
 #include <QGridLayout>
 #include <QHBoxLayout>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPlainTextEdit>
@@ -18,6 +19,7 @@
 #include "ui/qt/art.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/plain_text.h"
+#include "ui/qt/window_frame.h"
 #include "ui/varnel_dlg.h"
 
 namespace varnel::qt {
@@ -31,6 +33,21 @@ QFont DialogFont(int pointSize, bool bold) {
 }
 
 namespace {
+
+class FocusedButtonOnEnter : public QObject {
+public:
+    using QObject::QObject;
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return false;
+        const auto* key = static_cast<QKeyEvent*>(event);
+        if (key->key() != Qt::Key_Return && key->key() != Qt::Key_Enter) return false;
+        if ((key->modifiers() & ~Qt::KeypadModifier) != Qt::NoModifier) return false;
+        auto* button = qobject_cast<QPushButton*>(watched);
+        if (!button || !button->hasFocus() || !button->isEnabled()) return false;
+        button->click();
+        return true;
+    }
+};
 
 QPushButton* Button(const QString& text, const char* name, QWidget* parent) {
     auto* button = new QPushButton(text, parent);
@@ -55,10 +72,16 @@ void CentreOn(QWidget& window, const QPoint& point) {
 
 }  // namespace
 
+void EnterPressesFocusedButton(QWidget& dialog) {
+    auto* filter = new FocusedButtonOnEnter(&dialog);
+    for (QPushButton* button : dialog.findChildren<QPushButton*>()) button->installEventFilter(filter);
+}
+
 WarningDialog::WarningDialog(const std::string& heading, const std::string& message, QWidget* parent)
     : QDialog(parent), m_heading(Plain(heading)) {
     setObjectName(QStringLiteral("warningDialog"));
     setWindowTitle(QStringLiteral("Varnel"));
+    SetFrame(*this, Frame::TitleAndClose);
     setFont(DialogFont(12, true));
     const DialogUnits du(font());
 
@@ -110,13 +133,14 @@ WarningDialog::WarningDialog(const std::string& heading, const std::string& mess
     });
     m_show.start();
     m_blank.start();
+    EnterPressesFocusedButton(*this);
 }
 
 InfoDialog::InfoDialog(const std::string& text, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("infoDialog"));
     setWindowTitle(QStringLiteral("Update Information"));
     // A title bar without a close box.
-    setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+    SetFrame(*this, Frame::TitleOnly);
     setFont(DialogFont(8));
     const DialogUnits du(font());
 
@@ -126,7 +150,8 @@ InfoDialog::InfoDialog(const std::string& text, QWidget* parent) : QDialog(paren
     m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     m_text->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
-    m_text->setPlainText(Plain(text));
+    m_whole = Plain(text);
+    m_text->setPlainText(m_whole);
     m_text->setMinimumSize(du.X(260), du.Y(150));
 
     QPushButton* update = Button(QStringLiteral("UPDATE"), "update", this);
@@ -143,15 +168,17 @@ InfoDialog::InfoDialog(const std::string& text, QWidget* parent) : QDialog(paren
     buttons->addWidget(clipboard);
     buttons->addWidget(cancel, 1);
     layout->addLayout(buttons);
+    layout->setSizeConstraint(QLayout::SetFixedSize);
 
     adjustSize();
     CentreOn(*this, QCursor::pos());
     m_text->setFocus();
+    EnterPressesFocusedButton(*this);
 }
 
 void InfoDialog::CopyToClipboard() {
     // The whole text whatever the user had selected; nothing stays selected.
-    QGuiApplication::clipboard()->setText(m_text->toPlainText());
+    QGuiApplication::clipboard()->setText(m_whole);
     QTextCursor cursor = m_text->textCursor();
     cursor.movePosition(QTextCursor::Start);
     m_text->setTextCursor(cursor);
@@ -160,7 +187,9 @@ void InfoDialog::CopyToClipboard() {
 WaitWindow::WaitWindow(const std::string& message, const std::string& detail)
     : QWidget(nullptr, Qt::Window | Qt::FramelessWindowHint) {
     setObjectName(QStringLiteral("waitWindow"));
+    setWindowTitle(QStringLiteral("Varnel"));
     setAttribute(Qt::WA_ShowWithoutActivating);
+    SetFrame(*this, Frame::None);
     setFont(DialogFont(8));
     const DialogUnits du(font());
 
@@ -237,6 +266,7 @@ void WaitWindow::SetPosition(int position) {
 AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("aboutDialog"));
     setWindowTitle(QStringLiteral("About This Program"));
+    SetFrame(*this, Frame::TitleAndClose);
     setFont(DialogFont(8));
 
     auto* icon = new QLabel(this);
@@ -262,6 +292,7 @@ AboutDialog::AboutDialog(QWidget* parent) : QDialog(parent) {
     grid->addWidget(version, 2, 1);
     grid->addWidget(ok, 0, 2, Qt::AlignTop);
     grid->setSizeConstraint(QLayout::SetFixedSize);
+    EnterPressesFocusedButton(*this);
 }
 
 }  // namespace varnel::qt

@@ -45,6 +45,7 @@ public:
     void CopyToClipboard();
 
 private:
+    QString m_whole;  // the text as given, its final line break included
     QPlainTextEdit* m_text;
 };
 
@@ -81,6 +82,12 @@ class AboutDialog : public QDialog {
 public:
     explicit AboutDialog(QWidget* parent = nullptr);
 };
+
+// Enter and the keypad's Enter press the button that has the focus, as the
+// platform's dialogs do; the dialog's default button only when no button
+// has it (Qt would press the default one whenever the focused button is not
+// an "auto default" one).
+void EnterPressesFocusedButton(QWidget& dialog);
 
 // The font a dialog template names, on this system: the dialog font is
 // Arial's metrics at the given point size.

@@ -1,6 +1,7 @@
 #include "ui/qt/main_window.h"
 
 #include <QAction>
+#include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
 #include <QDragEnterEvent>
@@ -17,19 +18,22 @@
 #include <QTextEdit>
 #include <QTreeWidget>
 #include <QUrl>
+#include <map>
+#include <utility>
 
 #include "ui/qt/art.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/dialogs.h"
+#include "ui/qt/look.h"
 #include "ui/qt/plain_text.h"
+#include "ui/qt/window_frame.h"
+#include "ui/main_window_layout.h"
 #include "ui/varnel_dlg.h"
 
 namespace varnel::qt {
 
 namespace {
 
-constexpr int kDialogWidth = 248;
-constexpr int kDialogHeight = 220;
 constexpr int kTypeColumnWidth = 90;
 constexpr int kPathColumnWidth = 250;
 
@@ -41,24 +45,76 @@ QString TipText(const QString& text) {
                                 QStringLiteral("</p>");
 }
 
-// A control at its place in dialog units, never narrower than its text
-// needs (the font may be wider than the one the layout was drawn for).
-template <typename W>
-W* Place(W* widget, const DialogUnits& du, int x, int y, int w, int h, const char* name, int id = 0) {
-    widget->setObjectName(QString::fromLatin1(name));
-    widget->setProperty("controlId", id);
-    QRect rect = du.Rect(x, y, w, h);
-    if (qobject_cast<QLabel*>(widget) || qobject_cast<QAbstractButton*>(widget))
-        rect.setWidth(std::max(rect.width(), widget->sizeHint().width()));
-    widget->setGeometry(rect);
-    widget->setToolTip(QString::fromStdString(CVarnelDlg::ToolTipText(id)));
-    return widget;
-}
-
 QLineEdit* ReadOnlyEdit(QWidget* parent) {
     auto* edit = new QLineEdit(parent);
     edit->setReadOnly(true);
     return edit;
+}
+
+// A control of the table's kind, with its fixed text.
+QWidget* Make(const ControlLayout& control, QWidget* parent) {
+    const QString text = QString::fromLatin1(control.text);
+    switch (control.kind) {
+    case ControlKind::GroupBox: return new QGroupBox(text, parent);
+    case ControlKind::Label: return PlainLabel(text, parent);
+    case ControlKind::ListBox: {
+        auto* list = new QListWidget(parent);
+        list->setSelectionMode(QAbstractItemView::SingleSelection);
+        list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
+        return list;
+    }
+    case ControlKind::ReadOnlyEdit: return ReadOnlyEdit(parent);
+    case ControlKind::StatusEdit: {
+        auto* status = new QTextEdit(parent);
+        status->setReadOnly(true);
+        status->setAcceptRichText(false);
+        // Read-only, it still shows a caret when it has the focus.
+        status->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        status->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        status->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
+        // Two lines fill the box: the document's margin takes no more room.
+        status->document()->setDocumentMargin(2);
+        return status;
+    }
+    case ControlKind::FileList: {
+        auto* files = new QTreeWidget(parent);
+        files->setColumnCount(2);
+        files->setHeaderLabels({QStringLiteral("Type / Version"), QStringLiteral("File Path")});
+        files->setColumnWidth(0, kTypeColumnWidth);
+        files->setColumnWidth(1, kPathColumnWidth);
+        files->setRootIsDecorated(false);
+        files->setIconSize(QSize(16, 16));
+        files->setSelectionMode(QAbstractItemView::SingleSelection);
+        files->header()->setStretchLastSection(false);
+        // Files in one deep folder differ at their ends: a long path loses its
+        // middle, and its row's tooltip has all of it.
+        files->setTextElideMode(Qt::ElideMiddle);
+        return files;
+    }
+    case ControlKind::Button: {
+        // No button answers Enter.
+        auto* button = new QPushButton(text, parent);
+        button->setAutoDefault(false);
+        button->setDefault(false);
+        return button;
+    }
+    case ControlKind::CheckBox: return new QCheckBox(text, parent);
+    }
+    return new QWidget(parent);
+}
+
+// The control at its place in dialog units, never narrower than its text
+// needs (the font may be wider than the one the layout was drawn for).
+void Place(QWidget* widget, const DialogUnits& du, const ControlLayout& control) {
+    widget->setObjectName(QString::fromLatin1(control.name));
+    widget->setProperty("controlId", control.id);
+    QRect rect = du.Rect(control.x, control.y, control.width, control.height);
+    if (qobject_cast<QLabel*>(widget) || qobject_cast<QAbstractButton*>(widget))
+        rect.setWidth(std::max(rect.width(), widget->sizeHint().width()));
+    widget->setGeometry(rect);
+    widget->setToolTip(QString::fromStdString(CVarnelDlg::ToolTipText(control.id)));
+    // What shows only with an adapter selected, or never, starts hidden.
+    if (control.shown == Shown::Never || control.shown == Shown::WithAdapter) widget->hide();
 }
 
 void SetText(QLineEdit* edit, const std::string& text) {
@@ -69,10 +125,10 @@ void SetText(QLineEdit* edit, const std::string& text) {
 }  // namespace
 
 MainWindow::MainWindow() {
+    ApplyLook();
     setObjectName(QStringLiteral("mainWindow"));
-    // A fixed frame with a system menu; no maximise box.
-    setWindowFlags(Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint | Qt::WindowMinimizeButtonHint |
-                   Qt::WindowCloseButtonHint | Qt::CustomizeWindowHint);
+    // A caption with the system menu's close box, in a frame of fixed size.
+    SetFrame(*this, Frame::TitleAndClose);
     setWindowTitle(QStringLiteral("Varnel"));
     setWindowIcon(AppIcon());
     setAcceptDrops(true);
@@ -85,91 +141,51 @@ void MainWindow::Build() {
     central->setFont(DialogFont(8));
     const DialogUnits du(central->font());
     setCentralWidget(central);
-    QWidget* c = central;
 
-    // Group boxes first, so that they lie under the controls they frame.
-    Place(new QGroupBox(QStringLiteral("Valid Adapters"), c), du, 2, 9, 243, 57, "adaptersGroup");
-    Place(new QGroupBox(QStringLiteral("Update card with OEMRelease.oem"), c), du, 2, 90, 243, 96, "filesGroup");
-    Place(new QGroupBox(c), du, 2, 184, 243, 34, "cardGroup");
+    std::map<int, QWidget*> byId;
+    for (const ControlLayout& control : MainWindowControls()) {
+        QWidget* widget = Make(control, central);
+        Place(widget, du, control);
+        if (control.id != kIdcStatic) byId[control.id] = widget;
+    }
+    auto button = [&](int id) { return static_cast<QPushButton*>(byId.at(id)); };
+    auto edit = [&](int id) { return static_cast<QLineEdit*>(byId.at(id)); };
+    m_adapters = static_cast<QListWidget*>(byId.at(kIdcAdapterList));
+    m_opened = edit(kIdcOpened);
+    m_status = static_cast<QTextEdit*>(byId.at(kIdcStatus));
+    m_files = static_cast<QTreeWidget*>(byId.at(kIdcFileList));
+    m_update = button(kIdcUpdate);
+    m_pdaMac = edit(kIdcPdaMac);
+    m_ndisMac = edit(kIdcNdisMac);
+    m_pdaSerial = edit(kIdcPdaSerial);
+    m_version = edit(kIdcVersion);
+    m_update->setEnabled(false);
+    // The file list's own tooltip is long: it wraps.
+    m_files->setToolTip(TipText(m_files->toolTip()));
 
-    m_adapters = Place(new QListWidget(c), du, 6, 19, 234, 27, "adapterList", kIdcAdapterList);
-    m_adapters->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_adapters->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
     connect(m_adapters, &QListWidget::itemSelectionChanged, this, [this] {
         const auto selected = m_adapters->selectedItems();
         if (!selected.isEmpty() && m_commands.selectAdapter) m_commands.selectAdapter(m_adapters->row(selected.first()));
     });
-    m_opened = Place(ReadOnlyEdit(c), du, 12, 28, 222, 12, "opened", kIdcOpened);
-    m_opened->hide();
-    auto* closeButton = Place(new QPushButton(QStringLiteral("close"), c), du, 185, 31, 45, 11, "closeAdapter", kIdcClose);
-    closeButton->hide();
-    connect(closeButton, &QPushButton::clicked, this, [this] {
-        if (m_commands.closeAdapter) m_commands.closeAdapter();
+    // "<No adapters detected>" cannot be selected; choosing it still tries
+    // to open it.
+    connect(m_adapters, &QListWidget::itemClicked, this, [this](QListWidgetItem* item) {
+        if (!(item->flags() & Qt::ItemIsSelectable) && m_commands.selectAdapter)
+            m_commands.selectAdapter(m_adapters->row(item));
     });
-    auto* catchButton = Place(new QPushButton(QStringLiteral("To Catch Specified Adapter"), c), du, 6, 49, 234, 14,
-                              "catchAdapter", kIdcCatchAdapter);
-    connect(catchButton, &QPushButton::clicked, this, [this] {
-        if (m_commands.catchAdapter) m_commands.catchAdapter();
-    });
+    const std::pair<int, std::function<void()> Commands::*> clicks[] = {
+        {kIdcClose, &Commands::closeAdapter},
+        {kIdcCatchAdapter, &Commands::catchAdapter},
+        {kIdcDownload, &Commands::download},
+        {kIdcUpdate, &Commands::update},
+    };
+    for (const auto& [id, command] : clicks)
+        connect(button(id), &QPushButton::clicked, this, [this, command] {
+            if (m_commands.*command) (m_commands.*command)();
+        });
+    connect(button(kIdcQuit), &QPushButton::clicked, this, &QWidget::close);
 
-    m_status = Place(new QTextEdit(c), du, 7, 69, 211, 21, "status", kIdcStatus);
-    m_status->setReadOnly(true);
-    m_status->setAcceptRichText(false);
-    m_status->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    m_status->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
-    // Two lines fill the box: the document's margin takes no more room.
-    m_status->document()->setDocumentMargin(2);
-
-    m_files = Place(new QTreeWidget(c), du, 5, 99, 236, 66, "fileList", kIdcFileList);
-    m_files->setColumnCount(2);
-    m_files->setHeaderLabels({QStringLiteral("Type / Version"), QStringLiteral("File Path")});
-    m_files->setColumnWidth(0, kTypeColumnWidth);
-    m_files->setColumnWidth(1, kPathColumnWidth);
-    m_files->setRootIsDecorated(false);
-    m_files->setIconSize(QSize(16, 16));
-    m_files->setSelectionMode(QAbstractItemView::SingleSelection);
-    m_files->header()->setStretchLastSection(false);
-    // Files in one deep folder differ at their ends: a long path loses its
-    // middle, and its row's tooltip has all of it.
-    m_files->setTextElideMode(Qt::ElideMiddle);
-    // Its own tooltip is long: it wraps.
-    m_files->setToolTip(TipText(m_files->toolTip()));
-
-    auto* download = Place(new QPushButton(QStringLiteral("Download..."), c), du, 6, 168, 54, 14, "download", kIdcDownload);
-    connect(download, &QPushButton::clicked, this, [this] {
-        if (m_commands.download) m_commands.download();
-    });
-    m_update = Place(new QPushButton(QStringLiteral("Update!"), c), du, 62, 168, 180, 14, "update", kIdcUpdate);
-    m_update->setEnabled(false);
-    connect(m_update, &QPushButton::clicked, this, [this] {
-        if (m_commands.update) m_commands.update();
-    });
-    auto* quit = Place(new QPushButton(QStringLiteral("Quit"), c), du, 224, 168, 24, 9, "quit", 2);
-    quit->hide();
-    connect(quit, &QPushButton::clicked, this, &QWidget::close);
-
-    Place(PlainLabel(QStringLiteral("Current MAC Address:"), c), du, 10, 190, 70, 8, "macLabel");
-    Place(PlainLabel(QStringLiteral("PDA's Serial Number:"), c), du, 121, 190, 68, 8, "serialLabel");
-    m_pdaMac = Place(ReadOnlyEdit(c), du, 7, 200, 108, 14, "pdaMac", kIdcPdaMac);
-    m_ndisMac = Place(ReadOnlyEdit(c), du, 7, 200, 35, 14, "ndisMac", kIdcNdisMac);
-    m_ndisMac->hide();
-    m_pdaSerial = Place(ReadOnlyEdit(c), du, 119, 200, 122, 14, "pdaSerial", kIdcPdaSerial);
-    m_version = Place(ReadOnlyEdit(c), du, 141, 0, 104, 12, "version", 1037);
-
-    // Present in the dialog, never shown.
-    Place(new QPushButton(QStringLiteral("(Test Command)"), c), du, 173, 7, 54, 10, "testCommand", 1010)->hide();
-    auto* force = Place(new QCheckBox(QStringLiteral("Force Update of All Blocks"), c), du, 63, 7, 100, 10, "forceAll",
-                        kIdcForceAll);
-    force->hide();
-    Place(new QCheckBox(QStringLiteral("Verify downloads to NVRAM"), c), du, 30, 2, 105, 10, "verify", kIdcVerify)->hide();
-
-    // No button answers Enter.
-    for (QPushButton* button : c->findChildren<QPushButton*>()) {
-        button->setAutoDefault(false);
-        button->setDefault(false);
-    }
-
-    central->setFixedSize(du.X(kDialogWidth), du.Y(kDialogHeight));
+    central->setFixedSize(du.X(kMainWindowWidth), du.Y(kMainWindowHeight));
 
     QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
     tools->setObjectName(QStringLiteral("toolsMenu"));
@@ -228,8 +244,12 @@ void MainWindow::Show(const DialogView& view) {
         if (current != entries) {
             m_adapters->clear();
             m_adapters->addItems(entries);
+            for (int i = 0; i < m_adapters->count(); ++i)
+                if (m_adapters->item(i)->text() == QLatin1String(CVarnelDlg::kNoAdapters))
+                    m_adapters->item(i)->setFlags(m_adapters->item(i)->flags() & ~Qt::ItemIsSelectable);
         }
-        if (view.selectedAdapter >= 0 && view.selectedAdapter < m_adapters->count()) {
+        const QListWidgetItem* chosen = m_adapters->item(view.selectedAdapter);
+        if (chosen && (chosen->flags() & Qt::ItemIsSelectable)) {
             m_adapters->setCurrentRow(view.selectedAdapter);
         } else {
             m_adapters->clearSelection();
@@ -278,6 +298,13 @@ void MainWindow::Show(const DialogView& view) {
 }
 
 void MainWindow::SetWorking(bool visible, bool enabled) {
+    // The control that had the focus gets it back when the work ends
+    // (disabling the controls would pass it on to the next one).
+    if ((!enabled || !visible) && !m_focusBeforeWork) {
+        QWidget* focus = QApplication::focusWidget();
+        if (focus && isAncestorOf(focus)) m_focusBeforeWork = focus;
+        else m_focusBeforeWork = centralWidget()->focusWidget();
+    }
     centralWidget()->setEnabled(enabled);
     menuBar()->setEnabled(enabled);
     if (!visible && isVisible()) {
@@ -288,6 +315,11 @@ void MainWindow::SetWorking(bool visible, bool enabled) {
         m_hiddenForWork = false;
         show();
         move(m_shownAt);
+    }
+    if (visible && enabled && m_focusBeforeWork) {
+        QWidget* back = m_focusBeforeWork;
+        m_focusBeforeWork = nullptr;
+        if (back->isVisible() && back->isEnabled()) back->setFocus(Qt::OtherFocusReason);
     }
 }
 

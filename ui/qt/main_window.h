@@ -6,6 +6,7 @@
 
 #include <QIcon>
 #include <QMainWindow>
+#include <QPointer>
 #include <array>
 #include <functional>
 #include <string>
@@ -70,6 +71,7 @@ private:
     QLineEdit* m_version = nullptr;
     std::array<QIcon, 5> m_typeIcons;
     QPoint m_shownAt;
+    QPointer<QWidget> m_focusBeforeWork;
     bool m_hiddenForWork = false;
 };
 

@@ -1,12 +1,15 @@
 #include "ui/qt/qt_host.h"
 
+#include <QApplication>
 #include <QFileDialog>
+#include <QGridLayout>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
 
 #include "ui/qt/main_window.h"
 #include "ui/qt/plain_text.h"
+#include "ui/qt/window_frame.h"
 
 namespace varnel::qt {
 
@@ -48,6 +51,18 @@ QString MessageCaption(const Message& message) {
     return message.caption.empty() ? QStringLiteral("Error") : Plain(message.caption);
 }
 
+int CaptionWidth(const QString& caption) {
+    // The window manager's title font is not known here: a bold face a size
+    // larger than the program's, with room for the icon and three buttons,
+    // each about as wide as the bar is high.
+    QFont font = QApplication::font();
+    font.setBold(true);
+    font.setPointSizeF(font.pointSizeF() + 1);
+    const QFontMetrics metrics(font);
+    const int bar = metrics.height() + 8;
+    return metrics.horizontalAdvance(caption) + 4 * bar + bar / 2;
+}
+
 QtHost::QtHost() = default;
 QtHost::~QtHost() = default;
 
@@ -56,6 +71,7 @@ QWidget* QtHost::Owner() const { return m_window && m_window->isVisible() ? m_wi
 MessageAnswer QtHost::ShowMessage(const Message& message) {
     QMessageBox box(message.owned ? Owner() : nullptr);
     box.setObjectName(QStringLiteral("messageBox"));
+    SetFrame(box, Frame::TitleAndClose);
     box.setTextFormat(Qt::PlainText);
     box.setWindowTitle(MessageCaption(message));
     box.setText(Plain(message.text));
@@ -74,6 +90,11 @@ MessageAnswer QtHost::ShowMessage(const Message& message) {
     QPushButton* secondButton = second != first ? box.addButton(BoxButton(second)) : firstButton;
     box.setDefaultButton(message.safeDefault ? secondButton : firstButton);
     box.setEscapeButton(box.button(BoxButton(SafeAnswer(message.buttons))));
+    EnterPressesFocusedButton(box);
+    // As wide as the caption needs, so that the title bar shows it whole.
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(CaptionWidth(box.windowTitle()), 0, QSizePolicy::Fixed, QSizePolicy::Minimum),
+                      grid->rowCount(), 0, 1, grid->columnCount());
     box.exec();
     QAbstractButton* pressed = box.clickedButton();
     if (!pressed) return SafeAnswer(message.buttons);

@@ -52,5 +52,7 @@ private:
 
 // The caption a message box shows: its own, else the system's default.
 QString MessageCaption(const Message& message);
+// The width a window needs for its title bar to show this caption whole.
+int CaptionWidth(const QString& caption);
 
 }  // namespace varnel::qt

@@ -1,0 +1,252 @@
+// The windows on a real X server with a window manager (scripts/with-wm.sh:
+// Xvfb and openbox): the decorations each window asks for and gets, read
+// back with xprop; keys sent through the X server; the title bars' room.
+
+#include <QAbstractButton>
+#include <QFontMetrics>
+#include <QGroupBox>
+#include <QImage>
+#include <QStyle>
+#include <QStyleOptionGroupBox>
+#include <QMessageBox>
+#include <QProcess>
+#include <QPushButton>
+#include <QRegularExpression>
+#include <QTest>
+#include <QWindow>
+
+#include "tests/qt/qt_fixture.h"
+#include "ui/main_window_layout.h"
+#include "ui/qt/dialogs.h"
+#include "ui/qt/main_window.h"
+
+namespace varnel::test {
+namespace {
+
+// xprop's answer for one property of a window ("" when it is not set).
+QString XProp(const QWidget& w, const char* property) {
+    QProcess xprop;
+    xprop.start("xprop", {"-id", QString::number(w.winId()), property});
+    if (!xprop.waitForFinished(5000)) return {};
+    const QString out = QString::fromUtf8(xprop.readAllStandardOutput()).trimmed();
+    return out.contains("not found") || out.contains("no such atom") ? QString() : out;
+}
+
+// The motif hints' functions and decorations.
+struct Motif {
+    bool set = false;
+    unsigned functions = 0, decorations = 0;
+};
+Motif MotifHints(const QWidget& w) {
+    Motif m;
+    const QStringList parts = XProp(w, "_MOTIF_WM_HINTS").section('=', 1).split(',', Qt::SkipEmptyParts);
+    if (parts.size() < 3) return m;
+    bool ok = true;
+    const unsigned flags = parts[0].trimmed().toUInt(&ok, 16);
+    m.set = true;
+    m.functions = flags & 1 ? parts[1].trimmed().toUInt(&ok, 16) : 0x3f;
+    m.decorations = flags & 2 ? parts[2].trimmed().toUInt(&ok, 16) : 0x7f;
+    return m;
+}
+enum : unsigned { kFuncResize = 2, kFuncMove = 4, kFuncMinimize = 8, kFuncMaximize = 16, kFuncClose = 32 };
+enum : unsigned { kDecorBorder = 2, kDecorResize = 4, kDecorTitle = 8, kDecorMenu = 16, kDecorMinimize = 32, kDecorMaximize = 64 };
+
+// The window manager's answer: the actions it allows (short names).
+QStringList AllowedActions(const QWidget& w) {
+    QStringList names;
+    const QString out = XProp(w, "_NET_WM_ALLOWED_ACTIONS").section('=', 1);
+    for (QString name : out.split(',', Qt::SkipEmptyParts)) names << name.trimmed().remove("_NET_WM_ACTION_");
+    return names;
+}
+
+// The frame's left, right, top and bottom widths, once the window manager
+// has framed the window.
+QList<int> FrameExtents(const QWidget& w) {
+    QList<int> extents;
+    SpinUntil([&] {
+        extents.clear();
+        for (const QString& n : XProp(w, "_NET_FRAME_EXTENTS").section('=', 1).split(',', Qt::SkipEmptyParts))
+            extents << n.trimmed().toInt();
+        return extents.size() == 4 && !AllowedActions(w).isEmpty();
+    }, 5000);
+    return extents;
+}
+
+// What a window asks the window manager for, and what it gets.
+struct Decorations {
+    const char* window;
+    bool title, close, minimise, maximise, resize;
+};
+
+void ExpectDecorations(const QWidget& w, const Decorations& d) {
+    SCOPED_TRACE(d.window);
+    ASSERT_TRUE(w.isVisible());
+    const QList<int> frame = FrameExtents(w);
+    const Motif m = MotifHints(w);
+    ASSERT_TRUE(m.set) << "no decoration hints";
+    EXPECT_EQ(bool(m.decorations & kDecorTitle), d.title);
+    EXPECT_EQ(bool(m.decorations & kDecorMenu), d.close);
+    EXPECT_EQ(bool(m.functions & kFuncClose), d.close);
+    EXPECT_EQ(bool(m.decorations & kDecorMinimize), d.minimise);
+    EXPECT_EQ(bool(m.functions & kFuncMinimize), d.minimise);
+    EXPECT_EQ(bool(m.decorations & kDecorMaximize), d.maximise);
+    EXPECT_EQ(bool(m.functions & kFuncMaximize), d.maximise);
+    EXPECT_EQ(bool(m.functions & kFuncResize), d.resize);
+    // What openbox makes of them: it keeps the close and minimise boxes
+    // whatever the hints say, and drops maximising with resizing.
+    const QStringList actions = AllowedActions(w);
+    EXPECT_EQ(actions.contains("MAXIMIZE_HORZ"), d.maximise) << actions.join(' ').toStdString();
+    EXPECT_EQ(actions.contains("RESIZE"), d.resize) << actions.join(' ').toStdString();
+    if (d.title) {
+        ASSERT_EQ(frame.size(), 4);
+        EXPECT_GT(frame[2], frame[3]) << "no title bar";
+    } else if (frame.size() == 4) {
+        EXPECT_EQ(frame[2], frame[3]) << "a title bar";
+    }
+}
+
+TEST_F(QtTest, EachWindowHasTheDecorationsOfItsKind) {
+    qt::Application& a = Start({Release("changes.pda"), Release("station.hex")});
+    ExpectDecorations(a.Window(), {"main window", true, true, false, false, false});
+    {
+        qt::WarningDialog warning("Warning !!", "Do not detach.", &a.Window());
+        warning.show();
+        ExpectDecorations(warning, {"warning", true, true, false, false, false});
+    }
+    {
+        qt::InfoDialog info("Summary\n", &a.Window());
+        info.show();
+        ExpectDecorations(info, {"Update Information", true, false, false, false, false});
+    }
+    {
+        qt::AboutDialog about(&a.Window());
+        about.show();
+        ExpectDecorations(about, {"About", true, true, false, false, false});
+    }
+    {
+        qt::WaitWindow wait("Flash update in progress...");
+        ExpectDecorations(wait, {"wait window", false, false, false, false, false});
+    }
+    ModalAnswerer answerer({{"Driver Version for Selected Card", [](QWidget& w) {
+                                 ExpectDecorations(w, {"message box", true, true, false, false, false});
+                                 ModalAnswerer::Press("OK")(w);
+                             }}});
+    a.Window().findChild<QAction*>("queryDriver")->trigger();
+    EXPECT_TRUE(answerer.Done());
+}
+
+// Keys typed on the X server's keyboard (xdotool), into the window that has
+// the focus, as a user types them.
+void Type(const QStringList& keys) {
+    for (const QString& key : keys) {
+        QProcess::execute("xdotool", {"key", "--clearmodifiers", key});
+        SpinUntil([] { return false; }, 150);
+    }
+}
+
+TEST_F(QtTest, EnterOnTheFocusedCancelWritesNothing) {
+    qt::Application& a = Start({Release("changes.pda"), Release("station.hex")});
+    SpinUntil([&] { return a.Window().isActiveWindow(); }, 3000);
+    QString focused;
+    ModalAnswerer answerer({{"Varnel", [&](QWidget& w) {
+                                 SpinUntil([&] { return w.isActiveWindow(); }, 3000);
+                                 // The default button has the focus first; Tab moves it to Cancel.
+                                 Type({"Tab"});
+                                 if (QApplication::focusWidget()) focused = QApplication::focusWidget()->objectName();
+                                 Type({"Return"});
+                             }}});
+    a.Dialog().OnUpdate();
+    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    EXPECT_EQ(focused, "cancel");
+    EXPECT_EQ(Writes(), 0u);
+    EXPECT_EQ(a.Dialog().m_lastRun, RunOutcome::Cancelled);
+}
+
+// A message box is at least as wide as its title bar needs: the caption in
+// the window manager's title font (openbox's packaged "sans" 8 point bold)
+// beside the icon and the three buttons, each as wide as the bar is high.
+TEST_F(QtTest, CaptionsAreNotCut) {
+    qt::Application& a = Start();
+    QFont title(QStringLiteral("sans"));
+    title.setPointSize(8);
+    title.setBold(true);
+    const QFontMetrics metrics(title);
+    for (const char* caption : {"Current Firmware Versions", "Driver Version for Selected Card", "Update Complete",
+                                "Replace the Card's Identity?"}) {
+        SCOPED_TRACE(caption);
+        ModalAnswerer answerer({{caption, [&](QWidget& w) {
+                                     const QList<int> frame = FrameExtents(w);
+                                     ASSERT_EQ(frame.size(), 4);
+                                     const int bar = frame[2] - frame[3];
+                                     EXPECT_GE(w.frameGeometry().width(),
+                                               metrics.horizontalAdvance(caption) + 4 * bar + frame[0] + frame[1]);
+                                     ModalAnswerer::Press("OK")(w);
+                                 }}});
+        a.Host().ShowMessage({"Done", caption, MessageIcon::Information, MessageButtons::Ok, true});
+        EXPECT_TRUE(answerer.Done());
+    }
+}
+
+// Where the group box's frame is drawn, in its parent's coordinates: the
+// box painted alone, its top line found at the right end, away from the
+// title; and where its title is.
+struct DrawnFrame {
+    int top = -1;
+    QRect title;
+};
+DrawnFrame Drawn(QGroupBox& box) {
+    QImage image(box.size(), QImage::Format_ARGB32_Premultiplied);
+    image.fill(Qt::transparent);
+    box.render(&image, QPoint(), QRegion(), QWidget::RenderFlags());
+    DrawnFrame drawn;
+    for (int y = 0; y < image.height() && drawn.top < 0; ++y)
+        if (qAlpha(image.pixel(image.width() - 12, y)) > 0) drawn.top = y + box.y();
+    QStyleOptionGroupBox option;
+    option.initFrom(&box);
+    option.text = box.title();
+    option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
+    drawn.title = box.style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, &box).translated(box.pos());
+    return drawn;
+}
+
+// Each control lies inside the frame of the group box whose rectangle
+// holds it, below the frame's title.
+TEST_F(QtTest, ControlsSitInsideTheirFrames) {
+    qt::Application& a = Start();
+    QTest::mouseClick(Find<QPushButton>("catchAdapter"), Qt::LeftButton);  // the list shown
+    (void)a;
+    int checked = 0;
+    for (const ControlLayout& group : MainWindowControls()) {
+        if (group.kind != ControlKind::GroupBox) continue;
+        auto* box = Find<QGroupBox>(group.name);
+        const DrawnFrame frame = Drawn(*box);
+        ASSERT_GE(frame.top, box->y()) << group.name;
+        // The title sits on the frame's top line.
+        if (!box->title().isEmpty()) {
+            EXPECT_GE(frame.top, frame.title.top()) << group.name;
+            EXPECT_LE(frame.top, frame.title.bottom()) << group.name;
+        }
+        for (const ControlLayout& c : MainWindowControls()) {
+            QWidget* widget = Find<QWidget>(c.name);
+            if (c.kind == ControlKind::GroupBox || !widget->isVisible()) continue;
+            if (c.x < group.x || c.y < group.y || c.x + c.width > group.x + group.width ||
+                c.y + c.height > group.y + group.height)
+                continue;
+            SCOPED_TRACE(std::string(c.name) + " in " + group.name);
+            EXPECT_GT(widget->geometry().top(), frame.top) << "frame line at " << frame.top;
+            if (!box->title().isEmpty()) {
+                EXPECT_GE(widget->geometry().top(), frame.title.top() + box->fontMetrics().height())
+                    << "title from " << frame.title.top();
+            }
+            EXPECT_LT(widget->geometry().bottom(), box->geometry().bottom());
+            ++checked;
+        }
+    }
+    EXPECT_GE(checked, 8);
+}
+
+// A hand-over while the summary is open, received by the running window:
+// its check goes here.
+
+}  // namespace
+}  // namespace varnel::test
