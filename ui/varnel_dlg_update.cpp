@@ -1,5 +1,6 @@
 // The update run ("Update!"): from the file list to a programmed card.
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -43,11 +44,13 @@ std::string UtcStamp(const char* format,
 }
 
 // A backup name no earlier backup has taken, for STEM.pda and STEM.bin
-// alike: STEM, else STEM-2, STEM-3...
-std::filesystem::path FreeBackupStem(const std::filesystem::path& directory, const std::string& stem) {
+// alike (or the extensions given): STEM, else STEM-2, STEM-3...
+std::filesystem::path FreeBackupStem(const std::filesystem::path& directory, const std::string& stem,
+                                     const std::vector<std::string>& extensions = {".pda", ".bin"}) {
     std::error_code ec;
     const auto taken = [&](const std::filesystem::path& p) {
-        return std::filesystem::exists(p.string() + ".pda", ec) || std::filesystem::exists(p.string() + ".bin", ec);
+        return std::any_of(extensions.begin(), extensions.end(),
+                           [&](const std::string& e) { return std::filesystem::exists(p.string() + e, ec); });
     };
     std::filesystem::path path = directory / stem;
     for (int n = 2; taken(path); ++n) path = directory / (stem + "-" + std::to_string(n));
@@ -122,6 +125,7 @@ void CVarnelDlg::BeginRun(const std::string& action) {
     UpdateData();
     m_runReport = RunReport{};
     m_runReport.action = action;
+    m_firmwareBackup = FirmwareBackupPlan{};
     m_runReport.adapter = m_nAdapter;
     if (const int position = FindAdapter(m_nAdapter); position >= 0 && m_bAdapterSelected)
         m_runReport.adapterName = m_adapterList[static_cast<size_t>(position)].name;
@@ -322,6 +326,57 @@ bool CVarnelDlg::SaveBackup(BackupPlan& plan, std::string* error) {
     plan.path = stem + ".pda";
     if (!plan.rawPath.empty()) plan.rawPath = stem + ".bin";
     return true;
+}
+
+std::string CVarnelDlg::PlanFirmwareBackup(const std::string& mac, const std::string& serial) {
+    m_firmwareBackup = FirmwareBackupPlan{};
+    if (!m_bFirmwareBackup) return "The card's firmware will not be saved before writing (no firmware backup).\n";
+    m_firmwareBackup.wanted = true;
+    FirmwareBackup& data = m_firmwareBackup.data;
+    data.mac = mac;
+    data.serial = serial;
+    data.primary = m_runReport.before.primary;
+    data.station = m_runReport.before.station;
+    data.time = UtcStamp("%Y-%m-%dT%H:%M:%SZ");
+    m_firmwareBackup.path =
+        FreeBackupStem(m_backupDirectory, "flash-" + (mac.empty() ? std::string("unknown-mac") : mac) + "-" +
+                                              UtcStamp("%Y%m%dT%H%M%SZ"),
+                       {".srec"})
+            .string() +
+        ".srec";
+    return "Card firmware will be saved before writing, to: " + m_firmwareBackup.path + "\n";
+}
+
+bool CVarnelDlg::SaveFirmwareBackup(std::string* error) {
+    std::string text;
+    if (!FormatFirmwareBackup(m_firmwareBackup.data, text, error)) return false;
+    std::error_code ec;
+    std::filesystem::create_directories(m_backupDirectory, ec);
+    // A name no file has, as the PDA backup takes one: STEM.srec, else STEM-2...
+    const std::string planned = m_firmwareBackup.path.substr(0, m_firmwareBackup.path.size() - 5);
+    std::string stem = planned;
+    for (int n = 2;; ++n) {
+        bool taken = false;
+        if (WriteNewFile(stem + ".srec", text, error, &taken)) break;
+        if (!taken) return false;
+        stem = planned + "-" + std::to_string(n);
+    }
+    m_firmwareBackup.path = stem + ".srec";
+    m_firmwareBackup.saved = true;
+    m_runReport.firmwareBackup = m_firmwareBackup.path;
+    return true;
+}
+
+void CVarnelDlg::NameFirmwareBackup() {
+    if (!m_firmwareBackup.saved) return;
+    // Only whole: the status line holds kStatusMax characters, and a path cut
+    // short names no file (varnel-cli then names it on a line of its own).
+    std::string status = m_strStatus;
+    if (!status.empty() && status.back() != '!' && status.back() != '.') status += ".";
+    status += " Card firmware saved to " + m_firmwareBackup.path;
+    if (status.size() > kStatusMax) return;
+    m_strStatus = status;
+    UpdateData();
 }
 
 void CVarnelDlg::EndRun(RunOutcome outcome, const std::string& status) {
@@ -539,6 +594,9 @@ void CVarnelDlg::RunUpdate() {
         }
 
         // 12. Confirmation.
+        if (checksOk && !imagePaths.empty())
+            summary += std::string(kDashes) +
+                       PlanFirmwareBackup(backupMac == "unknown-mac" ? "" : backupMac, pdaRead ? m_strPdaSerial : "");
         if (checksOk) {
             m_host.SetMainWindow(true, false);
             if (!m_host.ConfirmSummary(summary) || !ConfirmIdentity(m_host, identityChange)) {
@@ -570,6 +628,14 @@ bool CVarnelDlg::WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*
         StopBeforeWriting();
         return false;
     }
+    // What the backup read stands for the card only in this run.
+    struct ForgetKnownFlash {
+        CAdapter& adapter;
+        ~ForgetKnownFlash() { adapter.m_knownFlash = nullptr; }
+    } forgetKnownFlash{m_adapter};
+    // The firmware the images overwrite is read first (and saved beside the
+    // PDA's backup).
+    if (m_firmwareBackup.wanted && !images.empty() && !BackUpFirmware(images, backup != nullptr)) return false;
     if (backup) {
         // Nothing the card had is lost: the PDA the write replaces is saved
         // first.
@@ -584,6 +650,7 @@ bool CVarnelDlg::WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*
         }
         m_strBackupFile = backup->path;
         m_runReport.backup = backup->path;
+        if (!StoreFirmwareBackup()) return false;
         if (StopRequested()) {
             StopBeforeWriting();
             return false;
@@ -599,12 +666,14 @@ bool CVarnelDlg::WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*
         if (!written) {
             m_strStatus = "PDA Update FAILED";
             NameBackup(*backup);
+            NameFirmwareBackup();
             CloseAdapterHandle();
             EndRun(RunOutcome::Failed);
             return false;
         }
         pdaWritten = true;
     }
+    if (!StoreFirmwareBackup()) return false;
     m_adapter.CheckDriverSupport();
     for (size_t j = 0; j < images.size(); ++j) {
         // Written so far: the PDA, the images before this one.
@@ -626,6 +695,7 @@ bool CVarnelDlg::WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*
                 return false;
             }
             if (backup) NameBackup(*backup);
+            NameFirmwareBackup();
             CloseAdapterHandle();
             Ask("Update failed while writing to card!", "", MessageIcon::None);
             RefreshCardFields();
@@ -641,6 +711,7 @@ bool CVarnelDlg::WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*
         if (images.empty()) m_strStatus = "Update Successful!";
         NameBackup(*backup);
     }
+    NameFirmwareBackup();
     Ask("Update Successful!   ", "Update Complete", MessageIcon::Information);
     m_lastRun = RunOutcome::Succeeded;
     return true;
@@ -774,10 +845,13 @@ void CVarnelDlg::StopWhileWriting(const BackupPlan* backup, bool pdaWritten, siz
     Ask("The update was stopped by " + by + " after writing to the card had begun. The card now holds:\n" + holds +
             "and the rest of its flash as it was. Its firmware is part old, part new, and it may not start with "
             "it.\n\nTo repair the card, run the same update again, to its end, before the card is removed or the "
-            "computer shut down.",
+            "computer shut down." +
+            (m_firmwareBackup.saved ? "\n\nThe firmware it held before is saved in " + m_firmwareBackup.path + "."
+                                    : std::string()),
         "Update Stopped", MessageIcon::Error);
     m_strStatus = "Update STOPPED by " + by + "! Card half-written: run the update again.";
     if (backup) NameBackup(*backup);
+    NameFirmwareBackup();
     RefreshCardFields();
     EndRun(RunOutcome::Interrupted);
 }

@@ -495,11 +495,13 @@ TEST_F(CliUpdate, TheReleaseUpdatesTheCard) {
     EXPECT_NE(r.err.find("Status: Update Successful! Card PDA saved to " + dir.File("state/varnel/backups/pda-")),
               std::string::npos)
         << r.err;
+    EXPECT_NE(r.err.find("Card firmware saved to " + dir.File("state/varnel/backups/flash-")), std::string::npos)
+        << r.err;
     // The firmware text is the new Station firmware's.
     EXPECT_EQ(Versions(), "Current Firmware Versions: Primary: 1.4.2   Station: 1.7.4\n\nWLAN STA firmware 1.7.4   \n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("state/varnel/backups")),
                             std::filesystem::directory_iterator{}),
-              1);
+              2);  // the PDA's backup and the firmware's
     const auto info = nlohmann::json::parse(Cli("info --json").out);
     EXPECT_EQ(info["station"], "1.7.4");
     EXPECT_EQ(info["serial"], "SN 99A01234");  // the card's own records stay
@@ -636,6 +638,7 @@ void ExpectRunSchema(const nlohmann::json& run) {
         {"action", {T::string}},       {"outcome", {T::string}},   {"exit_code", {T::number_unsigned, T::number_integer}},
         {"status", {T::string}},       {"adapter", {T::object}},   {"card", {T::object}},
         {"files", {T::array}},         {"versions", {T::object}},  {"backup", text},
+        {"firmware_backup", text},
         {"history", {T::object}},      {"pda_diff", {T::array, T::null}}, {"plugs", {T::array}},
     };
     const std::string docs = test::ReadFile(std::string(VARNEL_SOURCE_DIR) + "/docs/command-line.md");
