@@ -86,6 +86,9 @@ public:
     // versions it returns to, then written as an update writes its images.
     // A backup of another card is written only when the user says so by name.
     void OnRestoreFirmware(const std::string& path);
+    // The Tools menu's "Restore Firmware...": asks for a backup file (in the
+    // backups folder first) and restores it. False when none was chosen.
+    bool OnRestoreFirmwareMenu();
     bool FlashImage(CFirmwareImage& image);
     bool WritePdaToCard();
 

@@ -135,6 +135,14 @@ bool CVarnelDlg::StoreFirmwareBackup() {
     return true;
 }
 
+bool CVarnelDlg::OnRestoreFirmwareMenu() {
+    const auto chosen = m_host.OpenFile(
+        {"srec", (m_backupDirectory / "*.srec").string(), "Firmware Backup (*.srec)|*.srec|All Files (*.*)|*.*|"});
+    if (!chosen) return false;
+    OnRestoreFirmware(*chosen);
+    return true;
+}
+
 void CVarnelDlg::OnRestoreFirmware(const std::string& path) {
     BeginRun("firmware restore");
     m_runReport.files.push_back({path, "firmware backup", std::nullopt, FileSha256(path)});

@@ -128,6 +128,14 @@ bool ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup, std::str
             return false;
         }
         const std::span<const uint8_t> payload(bytes.data() + 1, bytes.size() - 2);
+        // The first record names the format.
+        if (headers.empty() &&
+            (line[1] != '0' || payload.size() < 2 ||
+             std::string(payload.begin() + 2, payload.end()) != kFirmwareBackupMagic)) {
+            why = "not a Varnel firmware backup (its first record is not the header \"" +
+                  std::string(kFirmwareBackupMagic) + "\")";
+            return false;
+        }
         switch (line[1]) {
         case '0':
             if (payload.size() < 2) {
@@ -157,9 +165,8 @@ bool ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup, std::str
             return false;
         }
     }
-    if (headers.empty() || headers[0] != kFirmwareBackupMagic) {
-        why = "not a Varnel firmware backup (its first record is not the header \"" + std::string(kFirmwareBackupMagic) +
-              "\")";
+    if (headers.empty()) {
+        why = "the file is empty";
         return false;
     }
     if (!ended) {

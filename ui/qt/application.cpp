@@ -23,6 +23,10 @@ Application::Application(NdisLibrary& library, Registry& registry) : m_dialog(li
     };
     commands.queryFirmware = [this] { m_dialog.OnQueryFirmwareVersion(); };
     commands.queryDriver = [this] { m_dialog.OnQueryDriverVersion(); };
+    commands.restoreFirmware = [this] {
+        m_dialog.OnRestoreFirmwareMenu();
+        if (StopRequested()) QCoreApplication::exit(1);
+    };
     commands.about = [this] {
         AboutDialog about(m_host.Owner());
         about.exec();

@@ -171,6 +171,11 @@ void MainWindow::Build() {
     connect(driver, &QAction::triggered, this, [this] {
         if (m_commands.queryDriver) m_commands.queryDriver();
     });
+    QAction* restoreFirmware = tools->addAction(QStringLiteral("Restore Fir&mware..."));
+    restoreFirmware->setObjectName(QStringLiteral("restoreFirmware"));
+    connect(restoreFirmware, &QAction::triggered, this, [this] {
+        if (m_commands.restoreFirmware) m_commands.restoreFirmware();
+    });
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("helpMenu"));
     QAction* about = help->addAction(QStringLiteral("&About"));

@@ -32,6 +32,7 @@ public:
         std::function<void()> update;
         std::function<void()> queryFirmware;
         std::function<void()> queryDriver;
+        std::function<void()> restoreFirmware;
         std::function<void()> about;
         std::function<void(const std::vector<std::string>&)> dropFiles;
         std::function<void()> closed;
