@@ -112,6 +112,7 @@ bench: build deps-test
 	bench/objcopy_ratio.sh $(BUILD)
 	scripts/with-wm.sh bench/startup.sh $(BUILD)
 	bench/history.sh $(BUILD)
+	bench/firmware_backup.sh $(BUILD)
 	$(BUILD)/bench/image_bench
 	$(BUILD)/bench/program_bench
 

@@ -9,6 +9,7 @@
 // through Registry, and shows its messages (no owner window) through Host.
 
 #include <cstdint>
+#include <functional>
 #include <map>
 #include <string>
 #include <vector>
@@ -122,8 +123,14 @@ public:
                              CComponentVersion* station = nullptr);
     bool GetFirmwareText(std::string& text);
 
-    // Bulk transfers through the Aux Port.
+    // Bulk transfers through the Aux Port. Without `force` a piece the card
+    // already holds is not written: m_knownFlash answers for it when it can,
+    // else the piece is read first.
     bool WriteAuxBlock(AuxRecord& record, bool force, bool verify);
+    // What this run already read of the flash (the firmware backup): the
+    // bytes the card holds at `address`, `count` of them, or null when that
+    // piece is not known. Unset: nothing is known.
+    std::function<const uint8_t*(uint32_t address, uint16_t count)> m_knownFlash;
     // Programs the image piece by piece. A stop request (StopRequested) is
     // looked at before every piece: the piece in flight is written, then
     // programming ends, false, with m_bStopped set.

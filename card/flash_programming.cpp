@@ -45,10 +45,14 @@ bool CAdapter::WriteAuxBlock(AuxRecord& record, bool force, bool verify) {
     if (record.count > AuxRecord::kMaxData) return false;
     AuxRecord check{};
     if (!force) {
-        check.address = record.address;
-        check.count = record.count;
-        if (!ReadAux(check)) return false;
-        if (std::memcmp(check.data, record.data, record.count) == 0) return true;  // already on the card
+        const uint8_t* known = m_knownFlash ? m_knownFlash(record.address, record.count) : nullptr;
+        if (known == nullptr) {
+            check.address = record.address;
+            check.count = record.count;
+            if (!ReadAux(check)) return false;
+            known = check.data;
+        }
+        if (std::memcmp(known, record.data, record.count) == 0) return true;  // already on the card
     }
     if (!WriteAux(record)) return false;
     if (verify) {

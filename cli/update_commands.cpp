@@ -27,6 +27,7 @@ struct UpdateArgs {
     std::vector<std::string> answers;
     bool verify = false;
     bool noForce = false;
+    bool noFirmwareBackup = false;
     bool json = false;
     bool allAdapters = false;
 };
@@ -87,6 +88,7 @@ Json RunJson(const RunReport& r, const std::string& status, const RunEnd& end) {
                 {"files", FilesJson(r.files)},
                 {"versions", Json{{"before", VersionsJson(r.before)}, {"after", VersionsJson(r.after)}}},
                 {"backup", text(r.backup)},
+                {"firmware_backup", text(r.firmwareBackup)},
                 {"history", Json{{"id", text(r.historyId)}, {"error", text(r.historyError)}}},
                 {"pda_diff", r.pdaWrite ? PdaChangesJson(r.pdaChanges) : Json(nullptr)},
                 {"plugs", PlugsJson(r.plugs)}};
@@ -145,6 +147,7 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
     if (!dialog.m_refusedFiles.empty()) return refused(kExitRefused);
     if (args.verify) dialog.m_bVerify = true;
     if (args.noForce) dialog.m_bForceAll = false;
+    if (args.noFirmwareBackup) dialog.m_bFirmwareBackup = false;
 
     if (!args.allAdapters) {
         const RunEnd end = UpdateOnce(*session, args);
@@ -230,6 +233,36 @@ int PdaRestore(const GlobalOptions& options, const RestoreArgs& args) {
     if (!session->SelectAdapter(options)) return refused(kExitRefused);
     CVarnelDlg& dialog = session->Dialog();
     dialog.OnRestorePda(args.file, args.forceIncomplete);
+    const RunEnd end = EndOf(*session, false);
+    if (args.json) std::cout << JsonText(RunJson(dialog.m_runReport, dialog.FullStatus(), end), 2) << "\n";
+    return end.exit;
+}
+
+struct FirmwareRestoreArgs {
+    std::string file;
+    bool yes = false;
+    bool verify = false;
+    bool noForce = false;
+    bool noFirmwareBackup = false;
+    bool json = false;
+    std::vector<std::string> answers;
+};
+
+int FirmwareRestore(const GlobalOptions& options, const FirmwareRestoreArgs& args) {
+    const auto refused = [&args](int exit) { return Refused(args.json, "firmware restore", exit); };
+    SetStopMode(StopMode::Cancel);
+    int exit = kExitRefused;
+    auto session = Start(options, args.answers, exit);
+    if (!session) return refused(exit);
+    TerminalHost& host = session->Terminal();
+    host.SetConfirm(args.yes);
+    host.SetJson(args.json);
+    if (!session->SelectAdapter(options)) return refused(kExitRefused);
+    CVarnelDlg& dialog = session->Dialog();
+    if (args.verify) dialog.m_bVerify = true;
+    if (args.noForce) dialog.m_bForceAll = false;
+    if (args.noFirmwareBackup) dialog.m_bFirmwareBackup = false;
+    dialog.OnRestoreFirmware(args.file);
     const RunEnd end = EndOf(*session, false);
     if (args.json) std::cout << JsonText(RunJson(dialog.m_runReport, dialog.FullStatus(), end), 2) << "\n";
     return end.exit;
@@ -329,6 +362,8 @@ void AddUpdateCommands(CLI::App& app, Outcome& outcome, const GlobalOptions& opt
         ->allow_extra_args(false);
     command->add_flag("--verify", update->verify, "Read back every piece written");
     command->add_flag("--no-force", update->noForce, "Write only the pieces that differ from the card");
+    command->add_flag("--no-firmware-backup", update->noFirmwareBackup,
+                      "Do not read and save the card's firmware that the images overwrite");
     command->add_flag("--json", update->json,
                       "Print one JSON object with the result on stdout at the end (all other text goes to stderr)");
     command->add_flag("--all-adapters", update->allAdapters,
@@ -362,6 +397,26 @@ void AddUpdateCommands(CLI::App& app, Outcome& outcome, const GlobalOptions& opt
         ->allow_extra_args(false);
     restoreCommand->callback([&outcome, &options, restore] {
         outcome.run = [&options, restore] { return PdaRestore(options, *restore); };
+    });
+
+    auto firmware = std::make_shared<FirmwareRestoreArgs>();
+    CLI::App* firmwareCommand =
+        app.add_subcommand("firmware", "The card's firmware backups (an update saves one before it writes)");
+    firmwareCommand->require_subcommand(1);
+    CLI::App* firmwareRestore = firmwareCommand->add_subcommand(
+        "restore", "Return the card's flash to the bytes of a firmware backup (.srec), after saving the card's own");
+    firmwareRestore->add_option("FILE", firmware->file, "The firmware backup (flash-MAC-TIME.srec)")->required();
+    firmwareRestore->add_flag("--yes", firmware->yes, "Confirm the summary");
+    firmwareRestore->add_flag("--verify", firmware->verify, "Read back every piece written");
+    firmwareRestore->add_flag("--no-force", firmware->noForce, "Write only the pieces that differ from the card");
+    firmwareRestore->add_flag("--no-firmware-backup", firmware->noFirmwareBackup,
+                              "Do not save the firmware the restore overwrites");
+    firmwareRestore->add_flag("--json", firmware->json, "Print one JSON object with the result on stdout at the end");
+    firmwareRestore->add_option("--answer", firmware->answers, "Answer the question with this caption (repeat for more)")
+        ->type_name("CAPTION=BUTTON")
+        ->allow_extra_args(false);
+    firmwareRestore->callback([&outcome, &options, firmware] {
+        outcome.run = [&options, firmware] { return FirmwareRestore(options, *firmware); };
     });
 
     struct HistoryArgs {

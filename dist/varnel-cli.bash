@@ -45,7 +45,7 @@ _varnel_cli() {
         ;;
     esac
 
-    local commands="image pda machine adapters info update files query history"
+    local commands="image pda firmware machine adapters info update files query history"
     case $cmd in
     "")
         if [[ $cur == -* ]]; then
@@ -55,12 +55,13 @@ _varnel_cli() {
         fi
         return
         ;;
-    image | pda | machine | query)
+    image | pda | firmware | machine | query)
         if [[ -z $sub ]]; then
             local subs
             case $cmd in
             image) subs="info dump" ;;
             pda) subs="show backup restore diff" ;;
+            firmware) subs="restore" ;;
             machine) subs="init show" ;;
             query) subs="firmware driver" ;;
             esac
@@ -72,7 +73,7 @@ _varnel_cli() {
 
     local options="" files=""
     case "$cmd $sub" in
-    "update ") options="--oem --yes --dry-run --answer --verify --no-force --json --all-adapters" files="@(hex|HEX|srec|s19|s28|s37|mot|pda)" ;;
+    "update ") options="--oem --yes --dry-run --answer --verify --no-force --no-firmware-backup --json --all-adapters" files="@(hex|HEX|srec|s19|s28|s37|mot|pda)" ;;
     "history ") options="--json --card" ;;
     "files ") options="--oem --json" files="@(hex|HEX|srec|s19|s28|s37|mot|pda)" ;;
     "adapters " | "info ") options="--json" ;;
@@ -81,6 +82,7 @@ _varnel_cli() {
     "pda show") options="--setpoint --json" files=pda ;;
     "pda backup") options="-o --output" ;;
     "pda restore") options="--yes --force-incomplete --json --answer" files=pda ;;
+    "firmware restore") options="--yes --answer --verify --no-force --no-firmware-backup --json" files=srec ;;
     "pda diff") options="--json" files=pda ;;
     "machine init") options="--force --latency --cards" ;;
     esac

@@ -46,9 +46,9 @@ void CSRecordWriter::Record(char type, uint32_t address, size_t addressBytes, st
     m_out.write(line, static_cast<std::streamsize>(n));
 }
 
-void CSRecordWriter::Header(std::string_view text) {
+void CSRecordWriter::Header(std::string_view text, size_t maxBytes) {
     const auto* bytes = reinterpret_cast<const uint8_t*>(text.data());
-    Record('0', 0, 2, std::span(bytes, std::min<size_t>(text.size(), 64)));
+    Record('0', 0, 2, std::span(bytes, std::min({text.size(), maxBytes, size_t{252}})));
 }
 
 void CSRecordWriter::Data(uint32_t address, std::span<const uint8_t> bytes) {

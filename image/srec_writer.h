@@ -21,7 +21,8 @@ public:
 
     explicit CSRecordWriter(std::ostream& out, size_t dataBytesPerRecord = kDefaultDataBytes);
 
-    void Header(std::string_view text);                          // S0
+    // S0, its text cut at `maxBytes` (at most 252, what one record holds).
+    void Header(std::string_view text, size_t maxBytes = 64);
     void Data(uint32_t address, std::span<const uint8_t> bytes);  // S3 records
     void Image(const CFirmwareImage& image);                      // every block, in block order
     void Plug(const CPlugRecord& plug);

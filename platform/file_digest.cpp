@@ -28,4 +28,15 @@ std::optional<std::string> FileSha256(const std::string& path, uint64_t maxBytes
     return HexDigits(digest, length);
 }
 
+std::optional<std::string> Sha256(std::string_view bytes) {
+    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
+    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1 ||
+        EVP_DigestUpdate(context.get(), bytes.data(), bytes.size()) != 1)
+        return std::nullopt;
+    unsigned char digest[EVP_MAX_MD_SIZE];
+    unsigned int length = 0;
+    if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return std::nullopt;
+    return HexDigits(digest, length);
+}
+
 }  // namespace varnel

@@ -1,11 +1,12 @@
 #pragma once
-// The SHA-256 of a file, from the platform's own cryptography library
+// The SHA-256 of a file (or of bytes in memory), from the platform's own cryptography library
 // (OpenSSL's libcrypto; on Windows, the system's CryptoAPI).
 
 #include <cstddef>
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace varnel {
 
@@ -17,6 +18,10 @@ inline constexpr uint64_t kDigestMaxBytes = uint64_t{64} << 20;
 // longer than `maxBytes` (or, on Windows, when the system offers no
 // SHA-256).
 std::optional<std::string> FileSha256(const std::string& path, uint64_t maxBytes = kDigestMaxBytes);
+
+// The SHA-256 of bytes in memory, the same way; nothing when the system
+// offers no SHA-256.
+std::optional<std::string> Sha256(std::string_view bytes);
 
 inline std::string HexDigits(const unsigned char* bytes, size_t count) {
     static const char* const kDigits = "0123456789abcdef";

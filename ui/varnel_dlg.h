@@ -19,6 +19,7 @@
 #include "platform/ndis_library.h"
 #include "platform/registry.h"
 #include "platform/stop_request.h"
+#include "update/firmware_backup.h"
 #include "update/run_report.h"
 
 namespace varnel {
@@ -99,6 +100,15 @@ public:
     // as an update with only .pda files. A file without a MAC address
     // record is refused unless `forceIncomplete`.
     void OnRestorePda(const std::string& path, bool forceIncomplete);
+    // Returns the card's flash to the bytes of a firmware backup file (see
+    // update/firmware_backup.h): the file checked whole first, the card's
+    // PDA and the firmware the restore overwrites saved, a summary naming the
+    // versions it returns to, then written as an update writes its images.
+    // A backup of another card is written only when the user says so by name.
+    void OnRestoreFirmware(const std::string& path);
+    // The Tools menu's "Restore Firmware...": asks for a backup file (in the
+    // backups folder first) and restores it. False when none was chosen.
+    bool OnRestoreFirmwareMenu();
     // `detail`: the wait window's line under its bar.
     bool FlashImage(CFirmwareImage& image, const std::string& detail = {});
     bool WritePdaToCard();
@@ -164,6 +174,9 @@ public:
     std::vector<std::string> m_refusedFiles;
     bool m_bForceAll = false;
     bool m_bVerify = false;
+    // Before the first flash write the card's bytes in every range the images
+    // write are read and saved (flash-<MAC>-<time>.srec in the backups folder).
+    bool m_bFirmwareBackup = true;
     bool m_bAdapterSelected = false;
     // False after a failed start-up check of the access library: its
     // functionality is disabled, and no adapter is listed.
@@ -203,6 +216,40 @@ protected:
     bool SaveBackup(BackupPlan& plan, std::string* error);
     // The status line names the backup once it was saved.
     void NameBackup(const BackupPlan& plan);
+
+    // The firmware backup of a run: planned before the summary (its file
+    // name), read after the confirmation, before anything is written.
+    struct FirmwareBackupPlan {
+        bool wanted = false;
+        std::string path;
+        FirmwareBackup data;
+        // Each piece read: where its bytes are in `data`, and whether they
+        // still stand for the card (no earlier write of this run touched it).
+        struct Piece {
+            uint32_t address;
+            uint16_t count;
+            size_t range;
+            bool current;
+        };
+        std::vector<Piece> pieces;
+        bool saved = false;
+    };
+    // Chooses the file name; the summary's line about it.
+    std::string PlanFirmwareBackup(const std::string& mac, const std::string& serial);
+    // Reads every piece the images will write (StoreFirmwareBackup saves it). False,
+    // after saying why and ending the run, when it cannot; nothing has been
+    // written then. `pdaWrite`: the PDA is written before the images.
+    bool BackUpFirmware(const std::vector<CFirmwareImage*>& images, bool pdaWrite);
+    // Saves the backup read (once): false, after saying why and ending the
+    // run, when it cannot be saved; nothing has been written then.
+    bool StoreFirmwareBackup();
+    // Saves the file under the planned name, or the next free one.
+    bool SaveFirmwareBackup(std::string* error);
+    // The status line names the firmware backup once it was saved, when the
+    // whole path fits.
+    void NameFirmwareBackup();
+    void RunFirmwareRestore(const std::string& path);
+    FirmwareBackupPlan m_firmwareBackup;
 
     // The writing of a run: the backup saved and the new PDA written (when
     // `backup` is given), every image programmed, the closing requests. On

@@ -1,5 +1,6 @@
 // The update run ("Update!"): from the file list to a programmed card.
 
+#include <algorithm>
 #include <array>
 #include <chrono>
 #include <cstdio>
@@ -43,11 +44,13 @@ std::string UtcStamp(const char* format,
 }
 
 // A backup name no earlier backup has taken, for STEM.pda and STEM.bin
-// alike: STEM, else STEM-2, STEM-3...
-std::filesystem::path FreeBackupStem(const std::filesystem::path& directory, const std::string& stem) {
+// alike (or the extensions given): STEM, else STEM-2, STEM-3...
+std::filesystem::path FreeBackupStem(const std::filesystem::path& directory, const std::string& stem,
+                                     const std::vector<std::string>& extensions = {".pda", ".bin"}) {
     std::error_code ec;
     const auto taken = [&](const std::filesystem::path& p) {
-        return std::filesystem::exists(p.string() + ".pda", ec) || std::filesystem::exists(p.string() + ".bin", ec);
+        return std::any_of(extensions.begin(), extensions.end(),
+                           [&](const std::string& e) { return std::filesystem::exists(p.string() + e, ec); });
     };
     std::filesystem::path path = directory / stem;
     for (int n = 2; taken(path); ++n) path = directory / (stem + "-" + std::to_string(n));
@@ -124,6 +127,7 @@ void CVarnelDlg::BeginRun(const std::string& action) {
     UpdateData();
     m_runReport = RunReport{};
     m_runReport.action = action;
+    m_firmwareBackup = FirmwareBackupPlan{};
     m_runReport.adapter = m_nAdapter;
     if (const int position = FindAdapter(m_nAdapter); position >= 0 && m_bAdapterSelected)
         m_runReport.adapterName = m_adapterList[static_cast<size_t>(position)].name;
@@ -337,6 +341,60 @@ bool CVarnelDlg::SaveBackup(BackupPlan& plan, std::string* error) {
     plan.path = stem + ".pda";
     if (!plan.rawPath.empty()) plan.rawPath = stem + ".bin";
     return true;
+}
+
+std::string CVarnelDlg::PlanFirmwareBackup(const std::string& mac, const std::string& serial) {
+    m_firmwareBackup = FirmwareBackupPlan{};
+    if (!m_bFirmwareBackup) return "The card's firmware will not be saved before writing (no firmware backup).\n";
+    m_firmwareBackup.wanted = true;
+    FirmwareBackup& data = m_firmwareBackup.data;
+    data.mac = mac;
+    data.serial = serial;
+    data.primary = m_runReport.before.primary;
+    data.station = m_runReport.before.station;
+    data.time = UtcStamp("%Y-%m-%dT%H:%M:%SZ");
+    m_firmwareBackup.path =
+        FreeBackupStem(m_backupDirectory, "flash-" + (mac.empty() ? std::string("unknown-mac") : mac) + "-" +
+                                              UtcStamp("%Y%m%dT%H%M%SZ"),
+                       {".srec"})
+            .string() +
+        ".srec";
+    return "Card firmware will be saved before writing, to: " + m_firmwareBackup.path + "\n";
+}
+
+bool CVarnelDlg::SaveFirmwareBackup(std::string* error) {
+    std::string text;
+    if (!FormatFirmwareBackup(m_firmwareBackup.data, text, error)) return false;
+    std::error_code ec;
+    std::filesystem::create_directories(m_backupDirectory, ec);
+    // A name no file has, as the PDA backup takes one: STEM.srec, else STEM-2...
+    const std::string planned = m_firmwareBackup.path.substr(0, m_firmwareBackup.path.size() - 5);
+    std::string stem = planned;
+    for (int n = 2;; ++n) {
+        bool taken = false;
+        if (WriteNewFile(stem + ".srec", text, error, &taken)) break;
+        if (!taken) return false;
+        stem = planned + "-" + std::to_string(n);
+    }
+    m_firmwareBackup.path = stem + ".srec";
+    m_firmwareBackup.saved = true;
+    m_runReport.firmwareBackup = m_firmwareBackup.path;
+    return true;
+}
+
+void CVarnelDlg::NameFirmwareBackup() {
+    if (!m_firmwareBackup.saved) return;
+    // The whole path in the full status (the terminal, the history, the
+    // box's tooltip); the box says it only when two lines still hold it.
+    const auto sentence = [](std::string text) {
+        if (!text.empty() && text.back() != '!' && text.back() != '.') text += ".";
+        return text;
+    };
+    m_strStatusFull = sentence(FullStatus()) + " Card firmware saved to " + m_firmwareBackup.path;
+    std::string box = sentence(m_strStatus) + " Card firmware saved.";
+    if (box.size() > kStatusBoxChars) box = m_strStatus;
+    m_strStatus = m_strStatusShort = box;
+    UpdateData();
 }
 
 void CVarnelDlg::EndRun(RunOutcome outcome, const std::string& status) {
@@ -554,6 +612,9 @@ void CVarnelDlg::RunUpdate() {
         }
 
         // 12. Confirmation.
+        if (checksOk && !imagePaths.empty())
+            summary += std::string(kDashes) +
+                       PlanFirmwareBackup(backupMac == "unknown-mac" ? "" : backupMac, pdaRead ? m_strPdaSerial : "");
         if (checksOk) {
             m_host.SetMainWindow(true, false);
             if (!m_host.ConfirmSummary(summary) || !ConfirmIdentity(m_host, identityChange)) {
@@ -585,6 +646,14 @@ bool CVarnelDlg::WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*
         StopBeforeWriting();
         return false;
     }
+    // What the backup read stands for the card only in this run.
+    struct ForgetKnownFlash {
+        CAdapter& adapter;
+        ~ForgetKnownFlash() { adapter.m_knownFlash = nullptr; }
+    } forgetKnownFlash{m_adapter};
+    // The firmware the images overwrite is read first (and saved beside the
+    // PDA's backup).
+    if (m_firmwareBackup.wanted && !images.empty() && !BackUpFirmware(images, backup != nullptr)) return false;
     if (backup) {
         // Nothing the card had is lost: the PDA the write replaces is saved
         // first.
@@ -599,6 +668,7 @@ bool CVarnelDlg::WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*
         }
         m_strBackupFile = backup->path;
         m_runReport.backup = backup->path;
+        if (!StoreFirmwareBackup()) return false;
         if (StopRequested()) {
             StopBeforeWriting();
             return false;
@@ -614,12 +684,14 @@ bool CVarnelDlg::WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*
         if (!written) {
             m_strStatus = "PDA Update FAILED";
             NameBackup(*backup);
+            NameFirmwareBackup();
             CloseAdapterHandle();
             EndRun(RunOutcome::Failed);
             return false;
         }
         pdaWritten = true;
     }
+    if (!StoreFirmwareBackup()) return false;
     m_adapter.CheckDriverSupport();
     for (size_t j = 0; j < images.size(); ++j) {
         // Written so far: the PDA, the images before this one.
@@ -642,6 +714,7 @@ bool CVarnelDlg::WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*
                 return false;
             }
             if (backup) NameBackup(*backup);
+            NameFirmwareBackup();
             CloseAdapterHandle();
             Ask("Update failed while writing to card!", "", MessageIcon::None);
             RefreshCardFields();
@@ -657,9 +730,13 @@ bool CVarnelDlg::WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*
         if (images.empty()) m_strStatus = "Update Successful!";
         NameBackup(*backup);
     }
-    // The box says where the card's PDA was saved, with the whole path.
-    Ask(std::string("Update Successful!   ") + (backup ? "\n\nCard PDA saved to " + backup->path : ""),
-        "Update Complete", MessageIcon::Information);
+    NameFirmwareBackup();
+    // The box says where the card's PDA and firmware were saved, with the
+    // whole paths.
+    std::string saved;
+    if (backup) saved += "\nCard PDA saved to " + backup->path;
+    if (m_firmwareBackup.saved) saved += "\nCard firmware saved to " + m_firmwareBackup.path;
+    Ask("Update Successful!   " + (saved.empty() ? "" : "\n" + saved), "Update Complete", MessageIcon::Information);
     m_lastRun = RunOutcome::Succeeded;
     return true;
 }
@@ -792,10 +869,13 @@ void CVarnelDlg::StopWhileWriting(const BackupPlan* backup, bool pdaWritten, siz
     Ask("The update was stopped by " + by + " after writing to the card had begun. The card now holds:\n" + holds +
             "and the rest of its flash as it was. Its firmware is part old, part new, and it may not start with "
             "it.\n\nTo repair the card, run the same update again, to its end, before the card is removed or the "
-            "computer shut down.",
+            "computer shut down." +
+            (m_firmwareBackup.saved ? "\n\nThe firmware it held before is saved in " + m_firmwareBackup.path + "."
+                                    : std::string()),
         "Update Stopped", MessageIcon::Error);
     m_strStatus = "Update STOPPED by " + by + "! Card half-written: run the update again.";
     if (backup) NameBackup(*backup);
+    NameFirmwareBackup();
     RefreshCardFields();
     EndRun(RunOutcome::Interrupted);
 }

@@ -17,14 +17,27 @@ std::string HexText(unsigned value) {
     return text;
 }
 
-// The downgrade line when the image's version is older than the card's.
-std::string Downgrade(const char* component, const CComponentVersion& card, const CComponentVersion& image) {
+}  // namespace
+
+std::string DowngradeLine(const char* component, const CComponentVersion& card, const CComponentVersion& image) {
     if (image.Compare(card) >= 0) return {};
     return std::string("Warning! This is a downgrade for ") + component + " firmware." + " (" + card.Format() +
            " --> " + image.Format() + ")" + "\n";
 }
 
-}  // namespace
+bool ParseComponentVersion(const std::string& text, CComponentVersion& version) {
+    unsigned major = 0, minor = 0, variant = 0;
+    char end = 0;
+    if (std::sscanf(text.c_str(), "%u.%u.%u%c", &major, &minor, &variant, &end) != 3 || major > 0xFFFF ||
+        minor > 0xFFFF || variant > 0xFFFF)
+        return false;
+    version = CComponentVersion{};
+    version.present = 1;
+    version.major = static_cast<uint16_t>(major);
+    version.minor = static_cast<uint16_t>(minor);
+    version.variant = static_cast<uint16_t>(variant);
+    return true;
+}
 
 bool CheckImage(const CFirmwareFile& file, const CPda& pda, CAdapter& adapter, Host& host, std::string& summary,
                 bool* cancelled) {
@@ -63,7 +76,7 @@ bool CheckImage(const CFirmwareFile& file, const CPda& pda, CAdapter& adapter, H
     if (file.m_primary.present) {
         versions = "Primary: " + file.m_primary.Format();
         if (adapter.ReadRid(record, kRidPrimaryIdentity)) {
-            summary += Downgrade("Primary", VersionFromRid(record), file.m_primary);
+            summary += DowngradeLine("Primary", VersionFromRid(record), file.m_primary);
         } else if (host.ShowMessage({"Unable to read RID. Continue anyway?", "RID read error", MessageIcon::Question,
                                      MessageButtons::OkCancel, true}) != MessageAnswer::Ok) {
             if (cancelled) *cancelled = true;
@@ -75,7 +88,7 @@ bool CheckImage(const CFirmwareFile& file, const CPda& pda, CAdapter& adapter, H
         if (file.m_primary.present) versions += ", ";
         versions += "Station: " + file.m_station.Format();
         if (adapter.ReadRid(record, kRidStationIdentity))
-            summary += Downgrade("Station", VersionFromRid(record), file.m_station);
+            summary += DowngradeLine("Station", VersionFromRid(record), file.m_station);
     }
     // 4. The version line.
     summary += "Version information: " + (versions.empty() ? std::string("<unknown file contents>") : versions) + "\n";

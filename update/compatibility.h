@@ -19,4 +19,11 @@ class Host;
 bool CheckImage(const CFirmwareFile& file, const CPda& pda, CAdapter& adapter, Host& host, std::string& summary,
                 bool* cancelled = nullptr);
 
+struct CComponentVersion;
+// The summary's downgrade line when `image` is older than `card` ("" else):
+// "Warning! This is a downgrade for Primary firmware. (1.3.6 --> 1.3.5)\n".
+std::string DowngradeLine(const char* component, const CComponentVersion& card, const CComponentVersion& image);
+// "1.3.6" as a version (major.minor.variant); nothing when it is not one.
+bool ParseComponentVersion(const std::string& text, CComponentVersion& version);
+
 }  // namespace varnel

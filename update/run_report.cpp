@@ -80,6 +80,7 @@ Json HistoryRecordJson(const RunReport& report, const std::string& id, const std
             {"after", VersionsJson(report.after)},
             {"pda_changed", changed},
             {"backup", Nullable(report.backup)},
+            {"firmware_backup", Nullable(report.firmwareBackup)},
             {"requests", requests},
             {"outcome", report.outcome},
             {"status", report.status}};

@@ -36,7 +36,7 @@ struct CardVersions {
 };
 
 struct RunReport {
-    std::string action = "update";  // "update" or "pda restore"
+    std::string action = "update";  // "update", "pda restore" or "firmware restore"
     int adapter = -1;
     std::string adapterName;
     std::string mac;     // the card's PDA MAC address ("" when not known)
@@ -48,6 +48,7 @@ struct RunReport {
     std::vector<PdaChange> pdaChanges;   // the card's PDA to the PDA written
     std::vector<ImagePlugs> plugs;
     std::string backup;                  // the backup saved before the PDA write
+    std::string firmwareBackup;          // the backup of the flash the images overwrite
     std::map<uint32_t, uint32_t> requests;  // requests sent to the driver, by OID
     bool writingBegan = false;           // something was sent that changes the card
     std::string outcome;                 // "succeeded", "failed", "cancelled"

@@ -498,11 +498,13 @@ TEST_F(CliUpdate, TheReleaseUpdatesTheCard) {
     EXPECT_NE(r.err.find("Status: Update Successful! Card PDA saved to " + dir.File("state/varnel/backups/pda-")),
               std::string::npos)
         << r.err;
+    EXPECT_NE(r.err.find("Card firmware saved to " + dir.File("state/varnel/backups/flash-")), std::string::npos)
+        << r.err;
     // The firmware text is the new Station firmware's.
     EXPECT_EQ(Versions(), "Current Firmware Versions: Primary: 1.4.2   Station: 1.7.4\n\nWLAN STA firmware 1.7.4   \n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.File("state/varnel/backups")),
                             std::filesystem::directory_iterator{}),
-              1);
+              2);  // the PDA's backup and the firmware's
     const auto info = nlohmann::json::parse(Cli("info --json").out);
     EXPECT_EQ(info["station"], "1.7.4");
     EXPECT_EQ(info["serial"], "SN 99A01234");  // the card's own records stay
@@ -639,6 +641,7 @@ void ExpectRunSchema(const nlohmann::json& run) {
         {"action", {T::string}},       {"outcome", {T::string}},   {"exit_code", {T::number_unsigned, T::number_integer}},
         {"status", {T::string}},       {"adapter", {T::object}},   {"card", {T::object}},
         {"files", {T::array}},         {"versions", {T::object}},  {"backup", text},
+        {"firmware_backup", text},
         {"history", {T::object}},      {"pda_diff", {T::array, T::null}}, {"plugs", {T::array}},
     };
     const std::string docs = test::ReadFile(std::string(VARNEL_SOURCE_DIR) + "/docs/command-line.md");
@@ -661,6 +664,53 @@ void ExpectRunSchema(const nlohmann::json& run) {
     for (const auto& image : run["plugs"])
         for (const auto& plug : image["plugs"])
             for (const char* key : {"code", "name", "address", "length", "result", "text"}) EXPECT_TRUE(plug.contains(key)) << key;
+}
+
+// firmware restore: the update's backup puts the old firmware back; a backup
+// whose header names another card needs its named answer, which --yes is not.
+TEST_F(CliUpdate, FirmwareRestoreTakesTheCardBackAndAnotherCardsBackupOnlyByName) {
+    const Result update = Cli("update --json --yes " + oem);
+    ASSERT_EQ(update.exit, 0) << update.err;
+    const auto run = nlohmann::json::parse(update.out);
+    ExpectRunSchema(run);
+    const std::string backup = run["firmware_backup"].get<std::string>();
+    EXPECT_TRUE(backup.starts_with(dir.File("state/varnel/backups/flash-00-60-1D-12-34-56-"))) << backup;
+    EXPECT_TRUE(backup.ends_with(".srec")) << backup;
+
+    // The same file with another card's address in its header.
+    std::string text = test::ReadFile(backup);
+    const std::string mine = test::SRecord('0', 0, 2, {'M', 'A', 'C', ' ', '0', '0', '-', '6', '0', '-', '1', 'D', '-', '1', '2', '-', '3', '4', '-', '5', '6'});
+    const std::string other = test::SRecord('0', 0, 2, {'M', 'A', 'C', ' ', '0', '0', '-', '6', '0', '-', '1', 'D', '-', '9', '9', '-', '9', '9', '-', '9', '9'});
+    ASSERT_NE(text.find(mine), std::string::npos) << text.substr(0, 200);
+    text.replace(text.find(mine), mine.size(), other);
+    test::WriteFile(dir.File("other.srec"), text);
+    const Result refused = Cli("firmware restore --yes '" + dir.File("other.srec") + "'");
+    EXPECT_EQ(refused.exit, 3) << refused.err;
+    EXPECT_NE(refused.err.find("  -> No (no terminal; answer with --answer \"Restore Another Card's Firmware?=Yes\")"),
+              std::string::npos)
+        << refused.err;
+    EXPECT_EQ(Versions(), "Current Firmware Versions: Primary: 1.4.2   Station: 1.7.4\n\nWLAN STA firmware 1.7.4   \n");
+
+    const Result restored = Cli("firmware restore --json --yes --answer \"Restore Another Card's Firmware?=Yes\" '" +
+                                dir.File("other.srec") + "'");
+    ASSERT_EQ(restored.exit, 0) << restored.err;
+    const auto result = nlohmann::json::parse(restored.out);
+    ExpectRunSchema(result);
+    EXPECT_EQ(result["action"], "firmware restore");
+    EXPECT_EQ(result["versions"]["after"]["primary"], "1.3.6");
+    EXPECT_TRUE(result["firmware_backup"].is_string());
+    EXPECT_NE(restored.err.find("Firmware it returns to: Primary 1.3.6, Station 1.5.0\n"), std::string::npos);
+    const auto history = nlohmann::json::parse(Cli("history --json").out);
+    ASSERT_EQ(history.size(), 2u);
+    EXPECT_EQ(history[0]["action"], "firmware restore");
+    EXPECT_EQ(history[1]["firmware_backup"], backup);
+
+    // --no-firmware-backup: none saved, and the summary says so.
+    const Result plain = Cli("update --json --yes --no-firmware-backup " + oem);
+    ASSERT_EQ(plain.exit, 0) << plain.err;
+    EXPECT_TRUE(nlohmann::json::parse(plain.out)["firmware_backup"].is_null());
+    EXPECT_NE(plain.err.find("The card's firmware will not be saved before writing (no firmware backup).\n"),
+              std::string::npos);
 }
 
 TEST_F(CliUpdate, JsonResultsOfASuccessAndAFailure) {

@@ -138,7 +138,8 @@ TEST_F(QtTest, MainWindowContract) {
         for (QAction* item : action->menu()->actions()) menus << "  " + item->text();
     }
     EXPECT_EQ(menus, QStringList({"&Tools", "  Query &Firmware Version", "  Query &Driver Version", "  ",
-                                  "  Update &History...", "  Restore &PDA...", "&Help", "  &About"}));
+                                  "  Update &History...", "  Restore &PDA...",
+                                  "  Restore Fir&mware...", "&Help", "  &About"}));
 }
 
 TEST_F(QtTest, WindowKeysNeitherCloseNorUpdate) {
@@ -297,6 +298,36 @@ TEST_F(QtTest, DownloadTakesTheLinkFileFromTheOpenDialog) {
     EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
     EXPECT_EQ(Find<QTreeWidget>("fileList")->topLevelItemCount(), 3);
     EXPECT_EQ(a.Dialog().m_fileList.GetCount(), 3);
+}
+
+// Tools > Restore Firmware... (the menu's last entry) asks for a backup
+// and restores it through the dialog logic: a file that is no backup is
+// refused with its reason.
+TEST_F(QtTest, RestoreFirmwareTakesTheBackupFromTheOpenDialog) {
+    qt::Application& a = Start();
+    auto* tools = a.Window().findChild<QMenu*>("toolsMenu");
+    ASSERT_NE(tools, nullptr);
+    ASSERT_FALSE(tools->actions().isEmpty());
+    EXPECT_EQ(tools->actions().last()->objectName(), "restoreFirmware");
+    const QString file = QString::fromStdString(Release("station.hex"));
+    QString refused;
+    ModalAnswerer answerer({{"Open", [&](QWidget& w) {
+                                 auto* dialog = qobject_cast<QFileDialog*>(&w);
+                                 ASSERT_NE(dialog, nullptr);
+                                 EXPECT_EQ(dialog->nameFilters(),
+                                           QStringList({"Firmware Backup (*.srec)", "All Files (*.*)"}));
+                                 dialog->findChild<QLineEdit*>("fileNameEdit")->setText(file);
+                                 static_cast<QDialog*>(dialog)->accept();
+                             }},
+                            {"Cannot Continue", [&](QWidget& w) {
+                                 refused = qobject_cast<QMessageBox*>(&w)->text();
+                                 ModalAnswerer::Press("OK")(w);
+                             }}});
+    tools->actions().last()->trigger();
+    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    EXPECT_TRUE(refused.contains("not a Varnel firmware backup")) << refused.toStdString();
+    EXPECT_EQ(a.Dialog().m_runReport.action, "firmware restore");
+    EXPECT_EQ(a.Dialog().m_lastRun, RunOutcome::Failed);
 }
 
 TEST_F(QtTest, DroppedFilesJoinTheList) {

@@ -3,7 +3,9 @@
 // after it, and once for each request of each OID with that OID failing from
 // there on. Whatever fails, the run claims no success it did not reach, the
 // card keeps its old or its new PDA (or the old one is saved in a backup),
-// the handle is closed, and a clean update afterwards repairs the card.
+// the handle is closed, and a clean update afterwards repairs the card. The
+// firmware backup is on: the card's old firmware is on the card or in a
+// complete backup file, and restoring that backup returns the flash to it.
 
 #include <gtest/gtest.h>
 
@@ -21,6 +23,7 @@
 #include "platform/stop_request.h"
 #include "tests/support/dialog_fixture.h"
 #include "tests/support/forwarding_library.h"
+#include "update/firmware_backup.h"
 
 namespace varnel {
 namespace {
@@ -126,6 +129,58 @@ protected:
             broken.push_back("a clean update afterwards leaves the flash different in " + difference);
     }
 
+    // The flash below the PDA sector: the firmware.
+    std::vector<uint8_t> Firmware() {
+        sim::SimCard& card = *sim.Machine().Card(1);
+        std::vector<uint8_t> bytes(card.PdaAddress());
+        EXPECT_TRUE(card.ReadFlash(0, bytes.data(), static_cast<uint32_t>(bytes.size())));
+        return bytes;
+    }
+
+    // The firmware backups in the backups folder that load whole.
+    std::vector<FirmwareBackup> FirmwareBackups() {
+        std::vector<FirmwareBackup> found;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(BackupDirectory(), ec)) {
+            FirmwareBackup backup;
+            std::string why;
+            if (entry.path().extension() == ".srec" && LoadFirmwareBackup(entry.path().string(), backup, why))
+                found.push_back(std::move(backup));
+        }
+        return found;
+    }
+
+    // The old firmware is on the card, or a complete backup holds every byte
+    // the update changed; restoring that backup returns the flash to it.
+    void ExpectTheOldFirmwareKept(const std::vector<uint8_t>& old, std::vector<std::string>& broken) {
+        const std::vector<uint8_t> now = Firmware();
+        if (now == old) return;
+        std::vector<std::string> files;
+        std::error_code ec;
+        for (const auto& entry : fs::directory_iterator(BackupDirectory(), ec))
+            if (entry.path().extension() == ".srec") files.push_back(entry.path().string());
+        const std::vector<FirmwareBackup> backups = FirmwareBackups();
+        if (files.size() != 1 || backups.size() != 1) {
+            broken.push_back("the firmware changed, and " + std::to_string(backups.size()) + " of " +
+                             std::to_string(files.size()) + " firmware backups load");
+            return;
+        }
+        std::vector<uint8_t> restored = now;
+        for (const FlashRange& r : backups[0].ranges) std::copy(r.bytes.begin(), r.bytes.end(), restored.begin() + r.address);
+        if (restored != old) {
+            broken.push_back("the firmware changed outside its backup's ranges, or the backup does not hold the old bytes");
+            return;
+        }
+        ++restores;
+        host = test::ScriptHost();
+        dialog.reset();
+        CVarnelDlg& dlg = Dialog();
+        dlg.OnInitDialog({});
+        dlg.OnRestoreFirmware(files[0]);
+        if (dlg.m_lastRun != RunOutcome::Succeeded) broken.push_back("restoring the firmware backup fails");
+        else if (Firmware() != old) broken.push_back("restoring the firmware backup leaves other flash bytes");
+    }
+
     bool BackupHoldsOldPda() {
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(BackupDirectory(), ec)) {
@@ -136,6 +191,7 @@ protected:
     }
 
     test::TempDir factory;
+    size_t restores = 0;  // the cases that left the card's firmware changed
     CPda oldPda;  // the card's PDA from the factory
     CPda newPda;  // the PDA the example update makes of it
 };
@@ -143,7 +199,9 @@ protected:
 TEST_F(FaultSweep, EveryFailingRequestLeavesARepairableCard) {
     // A clean update: the reference flash, and the requests it makes.
     FactoryCard({});
+    const std::vector<uint8_t> oldFirmware = Firmware();
     ASSERT_EQ(RunUpdate(), RunOutcome::Succeeded);
+    ASSERT_FALSE(dialog->m_runReport.firmwareBackup.empty());
     const Flash reference = ReadFlash();
     ASSERT_EQ(FlashPda(), "new");
     const std::map<uint32_t, uint32_t> counts = sim.Machine().RequestCounts(1);
@@ -190,12 +248,15 @@ TEST_F(FaultSweep, EveryFailingRequestLeavesARepairableCard) {
             broken.push_back("the adapter handle is left open");
 
         Faults({});
+        ExpectTheOldFirmwareKept(oldFirmware, broken);
         ExpectACleanUpdateRepairs(reference, broken);
 
         std::string text;
         for (const std::string& b : broken) text += "\n    " + b;
         EXPECT_TRUE(broken.empty()) << c.name << ":" << text;
     }
+    // Failures in the middle of programming left the firmware part new.
+    EXPECT_GT(restores, 10u);
 }
 
 // Raises a stop request once the request numbered `at` (counted from Arm)

@@ -126,9 +126,13 @@ TEST_F(UpdateRun, SummaryForACombinedImageAndAPdaFile) {
     const std::string tail = ".pda\n"
                              "---------------------\n"
                              "Source File: \"" + Release("combined.hex") + "\"\n"
-                             "Version information: Primary: 1.4.2, Station: 1.7.4\n";
+                             "Version information: Primary: 1.4.2, Station: 1.7.4\n"
+                             "---------------------\n"
+                             "Card firmware will be saved before writing, to: " +
+                             (sim.dir.Path() / "backups").string() + "/flash-00-60-1D-12-34-56-";
     EXPECT_TRUE(summary.starts_with(head)) << summary;
-    EXPECT_TRUE(summary.ends_with(tail)) << summary;
+    EXPECT_NE(summary.find(tail), std::string::npos) << summary;
+    EXPECT_TRUE(summary.ends_with("Z.srec\n")) << summary;
     EXPECT_NE(summary.find("\n    now  06ae 04b2 037e 0e89 05a1 0bc9 0390 0c65 0b3c 0b52 0da5 074d 06f1 0760 03c7 0cab 0336 047a "
                            "0323 0df2 05a1 0e32 0661 0bba 0c87 0c73 0b09 0470 0d8a 0dea 0976 0243 0a9c\n"
                            "Card PDA will be saved before writing, to: "),
@@ -169,17 +173,23 @@ TEST_F(UpdateRun, TheReleaseUpdatesTheCard) {
     // The success box and the status's tooltip name the backup with its
     // whole path; the status box by its file name, within its two lines.
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Update Complete: Update Successful!   \n\nCard PDA saved to " +
-                                                      dlg.m_strBackupFile}));
+                                                      dlg.m_strBackupFile + "\nCard firmware saved to " +
+                                                      dlg.m_runReport.firmwareBackup}));
     EXPECT_EQ(dlg.m_lastRun, RunOutcome::Succeeded);
+    // The status box names the PDA backup by its file name, within its two
+    // lines; the full status (the tooltip, the terminal, the history) names
+    // both backups with their whole paths.
     EXPECT_EQ(dlg.m_strStatus, "Update Successful! Card PDA saved to " +
                                    std::filesystem::path(dlg.m_strBackupFile).filename().string());
     EXPECT_LE(dlg.m_strStatus.size(), CVarnelDlg::kStatusBoxChars);
-    EXPECT_EQ(dlg.FullStatus(), "Update Successful! Card PDA saved to " + dlg.m_strBackupFile);
+    EXPECT_EQ(dlg.FullStatus(), "Update Successful! Card PDA saved to " + dlg.m_strBackupFile +
+                                    ". Card firmware saved to " + dlg.m_runReport.firmwareBackup);
     EXPECT_EQ(host.lastView.status, dlg.m_strStatus);
     EXPECT_EQ(host.lastView.statusDetail, dlg.FullStatus());
     EXPECT_EQ(dlg.m_runReport.status, dlg.FullStatus());
-    EXPECT_EQ(host.waitMessages, (std::vector<std::string>{"Flash update in progress...", "Flash update in progress..."}));
-    EXPECT_EQ(host.waitDetails, (std::vector<std::string>{"Image 1 of 2: primary.hex", "Image 2 of 2: station.hex"}));
+    EXPECT_EQ(host.waitMessages, (std::vector<std::string>{"Reading the card's firmware for its backup...",
+                                                           "Flash update in progress...", "Flash update in progress..."}));
+    EXPECT_EQ(host.waitDetails, (std::vector<std::string>{"", "Image 1 of 2: primary.hex", "Image 2 of 2: station.hex"}));
     EXPECT_FALSE(host.waitShown);
     EXPECT_TRUE(host.mainVisible && host.mainEnabled);
     EXPECT_EQ(host.cursors.back(), Cursor::Arrow);
@@ -245,7 +255,7 @@ TEST_F(UpdateRun, ACardFaultInTheMiddleFailsTheUpdate) {
     dlg.OnUpdate();
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Programming error.: Error programming block. Continue anyway?",
                                                       ": Update failed while writing to card!"}));
-    EXPECT_EQ(dlg.m_strStatus, "Update FAILED");
+    EXPECT_EQ(dlg.FullStatus(), "Update FAILED. Card firmware saved to " + dlg.m_runReport.firmwareBackup);
     EXPECT_EQ(dlg.m_lastRun, RunOutcome::Failed);
     EXPECT_FALSE(dlg.m_adapter.IsOpen());
 }
@@ -255,7 +265,7 @@ TEST_F(UpdateRun, AFailedPdaWriteProgramsNoImage) {
     CVarnelDlg& dlg = Start({Release("changes.pda"), Release("station.hex")});
     dlg.OnUpdate();
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{"PDA Update Complete: PDA Update FAILED"}));
-    EXPECT_TRUE(host.waitMessages.empty());
+    EXPECT_EQ(host.waitMessages, (std::vector<std::string>{"Reading the card's firmware for its backup..."}));
     EXPECT_FALSE(dlg.m_adapter.IsOpen());
     EXPECT_TRUE(host.mainEnabled);
     EXPECT_EQ(host.cursors.back(), Cursor::Arrow);

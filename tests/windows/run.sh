@@ -166,7 +166,10 @@ VARNEL_TRACE=$(winpath "$WORK/trace-win.jsonl") win update update --yes --oem "$
 echo "# update under wine: $(($(date +%s) - started)) s"
 linux update-linux --machine "$LINUX_MACHINE" --trace "$WORK/trace-linux.jsonl" update --yes --oem "$OEM"
 # The summaries differ only in the paths they name.
-without_paths() { grep -v -e '^Source File: ' -e '^Card PDA will be saved before writing, to: ' "$WORK/$1" >"$WORK/$1.nopaths"; }
+without_paths() {
+    grep -v -e '^Source File: ' -e '^Card PDA will be saved before writing, to: ' \
+        -e '^Card firmware will be saved before writing, to: ' "$WORK/$1" >"$WORK/$1.nopaths"
+}
 check "update --yes --oem: done, the same summary as on Linux" \
     eval 'rc_is update 0 && rc_is update-linux 0 && has_text update.err "Update Successful!" &&
           without_paths update.out && without_paths update-linux.out && same update-linux.out.nopaths update.out.nopaths'
@@ -189,6 +192,23 @@ digests_match() {
     [ -s "$WORK/digests-linux.txt" ] && same digests-linux.txt digests-win.txt
 }
 check "update: the history's file digests as on Linux" digests_match
+
+# The firmware the update replaced, saved before its first flash write, and
+# put back: the flash below the PDA sector is the factory's again.
+"$LINUX_CLI" --machine "$WORK/machine-factory" machine init >/dev/null
+firmware_backup() {
+    find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/Varnel/backups/flash-*.srec' -type f | head -1
+}
+check "update: the firmware backup under %LOCALAPPDATA%\\Varnel, named in the status" \
+    eval '[ -n "$(firmware_backup)" ] && has_text update.err "Card firmware saved to "'
+firmware_restored() {
+    backup=$(firmware_backup)
+    [ -n "$backup" ] || { echo "  no firmware backup"; return 1; }
+    win fwrestore firmware restore --yes "$(winpath "$backup")"
+    rc_is fwrestore 0 && has_text fwrestore.out "Firmware it returns to: Primary 1.3.6, Station 1.5.0" &&
+        diff -r -x 007F0000.bin "$WORK/machine-factory/cards/0001/flash" "$WORK/machine-win/cards/0001/flash"
+}
+check "firmware restore: the update's backup returns the flash to the factory's" firmware_restored
 
 # A folder named outside ASCII: Windows hands the program the name in its
 # ANSI code page (here 1252, where é is the byte 0xE9, not UTF-8). The JSON

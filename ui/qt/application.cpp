@@ -31,6 +31,10 @@ Application::Application(NdisLibrary& library, Registry& registry) : m_dialog(li
         m_dialog.OnRestorePdaFromFile();
         if (StopRequested()) QCoreApplication::exit(1);  // as after an update
     };
+    commands.restoreFirmware = [this] {
+        m_dialog.OnRestoreFirmwareMenu();
+        if (StopRequested()) QCoreApplication::exit(1);
+    };
     commands.about = [this] {
         AboutDialog about(m_host.Owner());
         about.exec();

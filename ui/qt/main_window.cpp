@@ -218,6 +218,13 @@ void MainWindow::Build() {
     connect(restorePda, &QAction::triggered, this, [this] {
         if (m_commands.restorePda) m_commands.restorePda();
     });
+    QAction* restoreFirmware = tools->addAction(QStringLiteral("Restore Fir&mware..."));
+    restoreFirmware->setObjectName(QStringLiteral("restoreFirmware"));
+    restoreFirmware->setToolTip(QStringLiteral("Write a saved firmware backup back to the card, after saving the firmware it replaces"));
+    restoreFirmware->setStatusTip(restoreFirmware->toolTip());
+    connect(restoreFirmware, &QAction::triggered, this, [this] {
+        if (m_commands.restoreFirmware) m_commands.restoreFirmware();
+    });
     QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
     help->setObjectName(QStringLiteral("helpMenu"));
     QAction* about = help->addAction(QStringLiteral("&About"));

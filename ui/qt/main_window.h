@@ -35,6 +35,7 @@ public:
         std::function<void()> queryDriver;
         std::function<void()> history;
         std::function<void()> restorePda;
+        std::function<void()> restoreFirmware;
         std::function<void()> about;
         std::function<void(const std::vector<std::string>&)> dropFiles;
         std::function<void()> closed;

@@ -1,0 +1,238 @@
+// The firmware backup an update saves before its first flash write, and
+// putting it back: the round trip, another card's backup, a cut or altered
+// file, a read that fails, and the one read per piece it costs.
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <filesystem>
+
+#include "card/adapter.h"
+#include "image/firmware_file.h"
+#include "tests/support/dialog_fixture.h"
+#include "update/firmware_backup.h"
+
+namespace varnel {
+namespace {
+
+namespace fs = std::filesystem;
+
+class FirmwareBackupTest : public test::DialogTest {
+protected:
+    // The card's flash below its PDA sector, where firmware lives.
+    std::vector<uint8_t> Firmware() {
+        sim::SimCard& card = *sim.Machine().Card(1);
+        std::vector<uint8_t> bytes(card.PdaAddress());
+        EXPECT_TRUE(card.ReadFlash(0, bytes.data(), static_cast<uint32_t>(bytes.size())));
+        return bytes;
+    }
+
+    // The sample release's update.
+    RunOutcome Update() {
+        CVarnelDlg& dlg = Dialog();
+        host.openFile = Release("OEMRelease.oem");
+        dlg.OnDownload();
+        dlg.OnUpdate();
+        return dlg.m_lastRun;
+    }
+
+    RunOutcome Restore(const std::string& path) {
+        host = test::ScriptHost();
+        dialog.reset();
+        Start().OnRestoreFirmware(path);
+        return dialog->m_lastRun;
+    }
+
+    size_t Count(const std::vector<nlohmann::json>& trace, uint32_t oid) {
+        return static_cast<size_t>(
+            std::count_if(trace.begin(), trace.end(), [&](const nlohmann::json& l) { return l["oid"] == oid; }));
+    }
+};
+
+TEST_F(FirmwareBackupTest, RestoringTheBackupReturnsTheFlashByteForByte) {
+    const std::vector<uint8_t> before = Firmware();
+    Start();
+    ASSERT_EQ(Update(), RunOutcome::Succeeded);
+    const std::string saved = dialog->m_runReport.firmwareBackup;
+    ASSERT_FALSE(saved.empty());
+    ASSERT_TRUE(host.summaries[0].find("Card firmware will be saved before writing, to: " + saved + "\n") !=
+                std::string::npos)
+        << host.summaries[0];
+    const std::vector<uint8_t> updated = Firmware();
+    EXPECT_NE(updated, before);
+
+    // The file names the card and the firmware it held.
+    FirmwareBackup backup;
+    std::string why;
+    ASSERT_TRUE(LoadFirmwareBackup(saved, backup, why)) << why;
+    EXPECT_EQ(backup.mac, "00-60-1D-12-34-56");
+    EXPECT_EQ(backup.serial, "SN 99A01234");
+    EXPECT_EQ(FirmwareBackupVersions(backup), "Primary 1.3.6, Station 1.5.0");
+    for (const FlashRange& r : backup.ranges)
+        EXPECT_TRUE(std::equal(r.bytes.begin(), r.bytes.end(), before.begin() + r.address)) << r.address;
+
+    ASSERT_EQ(Restore(saved), RunOutcome::Succeeded) << ::testing::PrintToString(host.Lines());
+    EXPECT_TRUE(Firmware() == before) << "the flash is not what it was before the update";
+    // A downgrade, said as an update says it; the card's PDA and the firmware
+    // it overwrote were saved first.
+    const std::string& summary = host.summaries.at(0);
+    EXPECT_NE(summary.find("Firmware it returns to: Primary 1.3.6, Station 1.5.0\n"
+                           "Warning! This is a downgrade for Primary firmware. (1.4.2 --> 1.3.6)\n"
+                           "Warning! This is a downgrade for Station firmware. (1.7.4 --> 1.5.0)\n"),
+              std::string::npos)
+        << summary;
+    const RunReport& report = dialog->m_runReport;
+    EXPECT_EQ(report.action, "firmware restore");
+    EXPECT_EQ(report.after.primary, "1.3.6");
+    EXPECT_EQ(report.after.station, "1.5.0");
+    EXPECT_TRUE(fs::exists(report.backup));
+    EXPECT_TRUE(fs::exists(report.firmwareBackup));
+    EXPECT_NE(report.firmwareBackup, saved);
+    const std::string history = test::ReadFile((sim.dir.Path() / "history.jsonl").string());
+    EXPECT_NE(history.find("\"action\":\"firmware restore\""), std::string::npos);
+    EXPECT_NE(history.find("\"firmware_backup\":\"" + saved + "\""), std::string::npos);
+
+    // The backup of the restore puts the update back in turn.
+    const std::string restoreBackup = report.firmwareBackup;
+    ASSERT_EQ(Restore(restoreBackup), RunOutcome::Succeeded);
+    EXPECT_EQ(dialog->m_runReport.after.station, "1.7.4");
+    EXPECT_TRUE(Firmware() == updated);
+}
+
+TEST_F(FirmwareBackupTest, AnotherCardsBackupIsWrittenOnlyWhenTheUserSaysSo) {
+    Start();
+    ASSERT_EQ(Update(), RunOutcome::Succeeded);
+    FirmwareBackup backup;
+    std::string why;
+    ASSERT_TRUE(LoadFirmwareBackup(dialog->m_runReport.firmwareBackup, backup, why)) << why;
+    backup.mac = "00-60-1D-AB-CD-EF";
+    std::string text;
+    ASSERT_TRUE(FormatFirmwareBackup(backup, text));
+    const std::string other = sim.dir.File("other.srec");
+    test::WriteFile(other, text);
+    const std::vector<uint8_t> updated = Firmware();
+    sim.Trace();
+
+    // The question's default (Enter, --yes, no terminal) is No.
+    EXPECT_EQ(Restore(other), RunOutcome::Cancelled);
+    EXPECT_EQ(Count(sim.Trace(), kOidWriteAux), 0u);
+    EXPECT_EQ(Firmware(), updated);
+    ASSERT_EQ(host.messages.size(), 1u);
+    EXPECT_EQ(host.messages[0].caption, "Restore Another Card's Firmware?");
+    EXPECT_TRUE(host.messages[0].safeDefault);
+    EXPECT_NE(host.summaries.at(0).find("This backup was saved from ANOTHER card.\n"), std::string::npos);
+
+    host = test::ScriptHost();
+    dialog.reset();
+    host.Answer("Restore Another Card's Firmware?", {MessageAnswer::Yes});
+    Start().OnRestoreFirmware(other);
+    EXPECT_EQ(dialog->m_lastRun, RunOutcome::Succeeded) << ::testing::PrintToString(host.Lines());
+    EXPECT_EQ(dialog->m_runReport.after.station, "1.5.0");
+}
+
+TEST_F(FirmwareBackupTest, ACutOrAlteredBackupIsRefusedWithItsReason) {
+    Start();
+    ASSERT_EQ(Update(), RunOutcome::Succeeded);
+    const std::string good = test::ReadFile(dialog->m_runReport.firmwareBackup);
+    const size_t dataLine = good.find("\nS3") + 1;
+    const size_t end = good.find("\nS7") + 1;
+    // A data byte changed, its record's checksum made to match again.
+    std::string resummed = good;
+    {
+        const size_t lineEnd = good.find('\n', dataLine);
+        std::string line = good.substr(dataLine, lineEnd - dataLine);
+        std::vector<uint8_t> bytes;
+        for (size_t i = 2; i + 2 < line.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoul(line.substr(i, 2), nullptr, 16)));
+        bytes[6] ^= 0x01;  // the second data byte
+        const uint32_t address = uint32_t{bytes[1]} << 24 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 8 | bytes[4];
+        std::string fixed = test::SRecord('3', address, 4, std::vector<uint8_t>(bytes.begin() + 5, bytes.end()));
+        resummed.replace(dataLine, lineEnd - dataLine, fixed);
+    }
+    std::string flipped = good;
+    flipped[dataLine + 14] = flipped[dataLine + 14] == '0' ? '1' : '0';
+    struct Case {
+        const char* name;
+        std::string text;
+        const char* reason;
+    };
+    const Case cases[] = {
+        {"cut inside a record", good.substr(0, dataLine + 20), "line 8: its byte count does not match its length (the file was cut)"},
+        {"cut between records", good.substr(0, end), "the file ends before its end record (S7): it was cut"},
+        {"a digit changed", flipped, "its checksum does not match: the record was altered"},
+        {"a byte changed with its checksum", resummed,
+         "its data do not match the SHA-256 digest in its header: the file was altered or cut"},
+        {"records dropped", good.substr(0, dataLine) + good.substr(good.find('\n', dataLine) + 1),
+         "its data do not match the SHA-256 digest"},
+        {"not a backup", "S00600004844521B\n" + good.substr(dataLine), "not a Varnel firmware backup"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = sim.dir.File("bad.srec");
+        test::WriteFile(path, c.text);
+        sim.Trace();
+        EXPECT_EQ(Restore(path), RunOutcome::Failed);
+        EXPECT_TRUE(sim.Trace().empty()) << "the card was reached";
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_NE(host.messages[0].text.find(c.reason), std::string::npos) << host.messages[0].text;
+        EXPECT_EQ(dialog->m_strStatus, "Nothing was written.");
+    }
+}
+
+TEST_F(FirmwareBackupTest, AFailedReadWritesNothing) {
+    // The run's reads: the card's PDA twice (at selection and in the run),
+    // the PDA copy in flash is not read (no .pda file), then the backup's.
+    Reconfigure([](sim::MachineConfig& m) { m.adapters[1].card->faults.oidStatus = {{kOidReadAux, 0xC0000001, 20}}; });
+    const std::vector<uint8_t> before = Firmware();
+    Start({Release("station.hex")});
+    dialog->OnUpdate();
+    EXPECT_EQ(dialog->m_lastRun, RunOutcome::Failed);
+    EXPECT_EQ(host.Lines(), (std::vector<std::string>{
+                                "Cannot Continue: The card's firmware could not be read, so nothing was written."}));
+    EXPECT_EQ(dialog->m_strStatus, "Firmware backup failed! Nothing was written.");
+    EXPECT_EQ(Count(sim.Trace(), kOidWriteAux), 0u);
+    EXPECT_EQ(Firmware(), before);
+    EXPECT_FALSE(fs::exists(sim.dir.Path() / "backups"));
+    EXPECT_FALSE(dialog->m_adapter.IsOpen());
+}
+
+// Backup on costs one read per piece written, and with --no-force the
+// compare takes the backup's read: no second one.
+TEST_F(FirmwareBackupTest, OneReadPerPieceAndNoSecondRead) {
+    struct Run {
+        size_t reads, writes;
+    };
+    const auto run = [&](bool backup, bool force) {
+        FreshCard();
+        Reconfigure([](sim::MachineConfig&) {});
+        Start({Release("station.hex")});
+        dialog->m_bFirmwareBackup = backup;
+        dialog->m_bForceAll = force;
+        dialog->OnUpdate();
+        EXPECT_EQ(dialog->m_lastRun, RunOutcome::Succeeded);
+        EXPECT_EQ(dialog->m_runReport.firmwareBackup.empty(), !backup);
+        const auto trace = sim.Trace();
+        return Run{Count(trace, kOidReadAux), Count(trace, kOidWriteAux)};
+    };
+    const Run plain = run(false, true);
+    const Run backedUp = run(true, true);
+    ASSERT_GT(plain.writes, 10u);
+    EXPECT_EQ(backedUp.writes, plain.writes);
+    EXPECT_EQ(backedUp.reads, plain.reads + plain.writes);
+    const Run compared = run(false, false);
+    const Run comparedWithBackup = run(true, false);
+    EXPECT_EQ(comparedWithBackup.reads, compared.reads);
+    EXPECT_EQ(comparedWithBackup.writes, compared.writes);
+    // --no-firmware-backup: the summary says there is none.
+    EXPECT_NE(host.summaries.size(), 0u);
+    FreshCard();
+    Start({Release("station.hex")});
+    dialog->m_bFirmwareBackup = false;
+    host.confirmSummary = false;
+    dialog->OnUpdate();
+    ASSERT_EQ(host.summaries.size(), 1u);
+    EXPECT_TRUE(host.summaries[0].ends_with(
+        "The card's firmware will not be saved before writing (no firmware backup).\n"));
+}
+
+}  // namespace
+}  // namespace varnel

@@ -1,0 +1,247 @@
+#include "update/firmware_backup.h"
+
+#include <algorithm>
+#include <span>
+#include <sstream>
+
+#include "image/firmware_file.h"
+#include "image/firmware_image.h"
+#include "image/srec_writer.h"
+#include "platform/file_digest.h"
+#include "platform/input_file.h"
+
+namespace varnel {
+
+namespace {
+
+// Header text keeps to printable ASCII: a byte outside it becomes '?'.
+std::string Printable(std::string_view text) {
+    std::string out;
+    for (const char c : text) out += c >= 0x20 && c < 0x7F ? c : '?';
+    return out;
+}
+
+int HexValue(char c) {
+    if (c >= '0' && c <= '9') return c - '0';
+    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
+    return -1;
+}
+
+void PutBigEndian(std::string& out, uint32_t value) {
+    for (int shift = 24; shift >= 0; shift -= 8) out += static_cast<char>(value >> shift);
+}
+
+}  // namespace
+
+uint64_t FirmwareBackup::ByteCount() const {
+    uint64_t n = 0;
+    for (const FlashRange& r : ranges) n += r.bytes.size();
+    return n;
+}
+
+std::vector<FlashRange> MergeAdjacent(std::vector<FlashRange> ranges) {
+    std::vector<FlashRange> merged;
+    for (FlashRange& r : ranges) {
+        if (r.bytes.empty()) continue;
+        if (!merged.empty() && merged.back().End() == r.address && merged.back().End() != 0)
+            merged.back().bytes.insert(merged.back().bytes.end(), r.bytes.begin(), r.bytes.end());
+        else merged.push_back(std::move(r));
+    }
+    return merged;
+}
+
+std::optional<std::string> FirmwareBackupDigest(const std::vector<FlashRange>& ranges) {
+    std::string data;
+    for (const FlashRange& r : MergeAdjacent(ranges)) {
+        PutBigEndian(data, r.address);
+        PutBigEndian(data, static_cast<uint32_t>(r.bytes.size()));
+        data.append(reinterpret_cast<const char*>(r.bytes.data()), r.bytes.size());
+    }
+    return Sha256(data);
+}
+
+bool FormatFirmwareBackup(const FirmwareBackup& backup, std::string& text, std::string* why) {
+    const auto digest = FirmwareBackupDigest(backup.ranges);
+    if (!digest) {
+        if (why) *why = "this system offers no SHA-256 for the backup's digest";
+        return false;
+    }
+    std::ostringstream out;
+    CSRecordWriter writer(out);
+    const auto header = [&](const std::string& line) { writer.Header(line, 252); };
+    header(kFirmwareBackupMagic);
+    header("MAC " + Printable(backup.mac));
+    header("SERIAL " + Printable(backup.serial));
+    header("PRIMARY " + Printable(backup.primary.value_or("unknown")));
+    header("STATION " + Printable(backup.station.value_or("unknown")));
+    header("READ " + Printable(backup.time));
+    header("SHA256 " + *digest);
+    for (const FlashRange& r : MergeAdjacent(backup.ranges)) writer.Data(r.address, r.bytes);
+    writer.Termination(0);
+    text = out.str();
+    return true;
+}
+
+bool ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup, std::string& why) {
+    backup = FirmwareBackup{};
+    std::vector<std::string> headers;
+    std::vector<FlashRange> ranges;
+    bool ended = false;
+    size_t lineNumber = 0;
+    size_t start = 0;
+    while (start < text.size()) {
+        size_t end = text.find('\n', start);
+        const bool lastLine = end == std::string_view::npos;
+        if (lastLine) end = text.size();
+        std::string_view line = text.substr(start, end - start);
+        start = end + 1;
+        ++lineNumber;
+        if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+        if (line.empty()) continue;
+        const std::string at = "line " + std::to_string(lineNumber) + ": ";
+        if (ended) {
+            why = at + "a record after the end record (S7)";
+            return false;
+        }
+        if (line.size() < 10 || line[0] != 'S' || line.size() % 2 != 0) {
+            why = at + "not an S-record" + (lastLine ? " (the file ends inside it: it was cut)" : "");
+            return false;
+        }
+        std::vector<uint8_t> bytes;
+        for (size_t i = 2; i < line.size(); i += 2) {
+            const int high = HexValue(line[i]), low = HexValue(line[i + 1]);
+            if (high < 0 || low < 0) {
+                why = at + "not an S-record (a character that is no hex digit)";
+                return false;
+            }
+            bytes.push_back(static_cast<uint8_t>(high << 4 | low));
+        }
+        if (bytes[0] + 1u != bytes.size()) {
+            why = at + "its byte count does not match its length" + (lastLine ? " (the file was cut)" : "");
+            return false;
+        }
+        unsigned sum = 0;
+        for (const uint8_t b : bytes) sum += b;
+        if ((sum & 0xFF) != 0xFF) {
+            why = at + "its checksum does not match: the record was altered";
+            return false;
+        }
+        const std::span<const uint8_t> payload(bytes.data() + 1, bytes.size() - 2);
+        // The first record names the format.
+        if (headers.empty() &&
+            (line[1] != '0' || payload.size() < 2 ||
+             std::string(payload.begin() + 2, payload.end()) != kFirmwareBackupMagic)) {
+            why = "not a Varnel firmware backup (its first record is not the header \"" +
+                  std::string(kFirmwareBackupMagic) + "\")";
+            return false;
+        }
+        switch (line[1]) {
+        case '0':
+            if (payload.size() < 2) {
+                why = at + "a header record without its address";
+                return false;
+            }
+            headers.emplace_back(payload.begin() + 2, payload.end());
+            break;
+        case '3': {
+            if (payload.size() < 5) {
+                why = at + "a data record without data";
+                return false;
+            }
+            const uint32_t address = uint32_t{payload[0]} << 24 | uint32_t{payload[1]} << 16 |
+                                     uint32_t{payload[2]} << 8 | payload[3];
+            const size_t count = payload.size() - 4;
+            if (address >= kImageAddressLimit || count > kImageAddressLimit - address) {
+                why = at + "data outside the card's flash";
+                return false;
+            }
+            ranges.push_back({address, std::vector<uint8_t>(payload.begin() + 4, payload.end())});
+            break;
+        }
+        case '7': ended = true; break;
+        default:
+            why = at + "an S" + std::string(1, line[1]) + " record, which a firmware backup does not hold";
+            return false;
+        }
+    }
+    if (headers.empty()) {
+        why = "the file is empty";
+        return false;
+    }
+    if (!ended) {
+        why = "the file ends before its end record (S7): it was cut";
+        return false;
+    }
+    std::string digest;
+    bool haveMac = false;
+    for (size_t i = 1; i < headers.size(); ++i) {
+        const std::string& h = headers[i];
+        const size_t space = h.find(' ');
+        const std::string key = h.substr(0, space);
+        const std::string value = space == std::string::npos ? "" : h.substr(space + 1);
+        if (key == "MAC") {
+            backup.mac = value;
+            haveMac = true;
+        } else if (key == "SERIAL") backup.serial = value;
+        else if (key == "PRIMARY") backup.primary = value == "unknown" ? std::nullopt : std::optional(value);
+        else if (key == "STATION") backup.station = value == "unknown" ? std::nullopt : std::optional(value);
+        else if (key == "READ") backup.time = value;
+        else if (key == "SHA256") digest = value;
+    }
+    if (!haveMac || digest.empty()) {
+        why = std::string("its header lacks the card's ") + (haveMac ? "digest (SHA256)" : "MAC address (MAC)");
+        return false;
+    }
+    if (ranges.empty()) {
+        why = "it holds no data";
+        return false;
+    }
+    backup.ranges = MergeAdjacent(std::move(ranges));
+    const auto computed = FirmwareBackupDigest(backup.ranges);
+    if (!computed) {
+        why = "this system offers no SHA-256 to check the backup's digest";
+        return false;
+    }
+    if (*computed != digest) {
+        why = "its data do not match the SHA-256 digest in its header: the file was altered or cut";
+        return false;
+    }
+    return true;
+}
+
+bool LoadFirmwareBackup(const std::string& path, FirmwareBackup& backup, std::string& why) {
+    std::string text;
+    std::string reason;
+    if (!ReadRegularFile(path, kFirmwareBackupMaxBytes, text, &reason)) {
+        why = reason;
+        return false;
+    }
+    return ParseFirmwareBackup(text, backup, why);
+}
+
+bool FirmwareBackupImages(const FirmwareBackup& backup, std::vector<std::unique_ptr<CFirmwareImage>>& images) {
+    // An image takes at most 100 chunks of data and 255 blocks: a new one
+    // begins well before either.
+    constexpr uint32_t kImageBytes = 96 * CFirmwareImage::kChunkSize;
+    constexpr uint16_t kImageBlocks = 200;
+    constexpr uint32_t kStep = 0x8000;
+    images.clear();
+    for (const FlashRange& r : backup.ranges) {
+        for (size_t done = 0; done < r.bytes.size();) {
+            const auto n = static_cast<uint16_t>(std::min<size_t>(kStep, r.bytes.size() - done));
+            if (images.empty() || images.back()->ByteCount() + n > kImageBytes ||
+                images.back()->BlockCount() >= kImageBlocks)
+                images.push_back(std::make_unique<CFirmwareImage>());
+            if (!images.back()->AppendData(r.bytes.data() + done, r.address + static_cast<uint32_t>(done), n)) return false;
+            done += n;
+        }
+    }
+    return true;
+}
+
+std::string FirmwareBackupVersions(const FirmwareBackup& backup) {
+    return "Primary " + backup.primary.value_or("unknown") + ", Station " + backup.station.value_or("unknown");
+}
+
+}  // namespace varnel

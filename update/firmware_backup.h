@@ -1,0 +1,68 @@
+#pragma once
+// The firmware backup: the bytes an update is about to overwrite in the
+// card's flash, read from the card piece by piece before the first write,
+// kept as one S-record file (flash-<MAC>-<time>.srec in the backups
+// folder). Its S0 records name the card, the firmware it held and a SHA-256
+// of the whole data; its S3 records hold the data; an S7 record ends it.
+// A restore writes the data back exactly.
+
+#include <cstdint>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace varnel {
+
+class CFirmwareImage;
+
+// One run of consecutive flash addresses.
+struct FlashRange {
+    uint32_t address = 0;
+    std::vector<uint8_t> bytes;
+    uint32_t End() const { return address + static_cast<uint32_t>(bytes.size()); }
+};
+
+struct FirmwareBackup {
+    std::string mac;     // "00-60-1D-12-34-56"; "" when not known
+    std::string serial;  // "" when not known
+    std::optional<std::string> primary;  // "1.3.6"; null when not read
+    std::optional<std::string> station;
+    std::string time;    // when it was read, "2024-05-01T12:00:00Z"
+    std::vector<FlashRange> ranges;  // in the order they were read (and are written back)
+
+    uint64_t ByteCount() const;
+};
+
+// The first header line, which names the format.
+inline constexpr const char* kFirmwareBackupMagic = "VARNEL FIRMWARE BACKUP 1";
+// The longest backup file read: the whole flash below the record ranges as
+// text is well below it.
+inline constexpr uint64_t kFirmwareBackupMaxBytes = uint64_t{64} << 20;
+
+// Ranges that follow on from each other, merged (the order kept).
+std::vector<FlashRange> MergeAdjacent(std::vector<FlashRange> ranges);
+// The digest the header keeps: the SHA-256 of, for each range of the merged
+// ranges in order, its address and length (4 bytes each, big-endian) and its
+// bytes. Nothing when the system offers no SHA-256.
+std::optional<std::string> FirmwareBackupDigest(const std::vector<FlashRange>& ranges);
+
+// The S-record text of a backup. False (with why) when no digest can be made.
+bool FormatFirmwareBackup(const FirmwareBackup& backup, std::string& text, std::string* why = nullptr);
+// A backup file's text, whole or refused with the reason: a record that is
+// no S-record or fails its checksum (with its line number), a file that is
+// not a firmware backup, a file cut before its end record, data that do not
+// match the header's digest.
+bool ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup, std::string& why);
+// The same for a file (a regular file of at most kFirmwareBackupMaxBytes).
+bool LoadFirmwareBackup(const std::string& path, FirmwareBackup& backup, std::string& why);
+
+// The backup's data as images for programming, in order: as many images as
+// their size limits need. False when an image refuses data.
+bool FirmwareBackupImages(const FirmwareBackup& backup, std::vector<std::unique_ptr<CFirmwareImage>>& images);
+
+// "Primary 1.3.6, Station 1.5.0" ("unknown" for a version not read).
+std::string FirmwareBackupVersions(const FirmwareBackup& backup);
+
+}  // namespace varnel
