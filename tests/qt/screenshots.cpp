@@ -17,6 +17,7 @@
 #include <QPushButton>
 #include <QScreen>
 #include <QThread>
+#include <QAction>
 #include <QTimer>
 #include <QWindow>
 #include <cstdio>
@@ -118,6 +119,7 @@ int main(int argc, char** argv) {
         {"Varnel", "warning.png", "Download"},
         {"Update Information", "update-information.png", "UPDATE"},
         {"Update Complete", "", "OK"},
+        {"Update History", "history-window.png", "Close"},
     };
     QTimer poll;
     QObject::connect(&poll, &QTimer::timeout, [&] {
@@ -143,12 +145,14 @@ int main(int argc, char** argv) {
     });
     // The whole update: warning, summary, programming, success.
     program.Dialog().OnUpdate();
+    // The windows of the Tools menu, opened from their entries, with the
+    // poll answering them.
+    for (const char* entry : {"history"})
+        if (auto* action = program.Window().findChild<QAction*>(QString::fromLatin1(entry))) action->trigger();
     poll.stop();
-    // A window of the Tools menu gets its picture here, opened from its
-    // menu entry with the poll answering it.
 
     for (const QString& name : {QString("main-window.png"), QString("warning.png"), QString("update-information.png"),
-                                QString("wait-window.png")})
+                                QString("wait-window.png"), QString("history-window.png")})
         if (!written.contains(name)) {
             std::fprintf(stderr, "varnel-screenshots: no picture %s\n", qPrintable(name));
             ok = false;
