@@ -245,8 +245,8 @@ TEST_F(QtTest, ControlsSitInsideTheirFrames) {
     EXPECT_GE(checked, 8);
 }
 
-// A hand-over while the summary is open, received by the running window:
-// its check goes here.
+// The hand-overs, among them one while the summary is open, run here too:
+// single_instance_test.cpp is built into this program.
 
 }  // namespace
 }  // namespace varnel::test
