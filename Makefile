@@ -111,6 +111,7 @@ bench: build
 	bench/objcopy_ratio.sh $(BUILD)
 	bench/startup.sh $(BUILD)
 	bench/history.sh $(BUILD)
+	bench/no_force.sh $(BUILD)
 	$(BUILD)/bench/image_bench
 	$(BUILD)/bench/program_bench
 
