@@ -113,6 +113,7 @@ bench: build deps-test
 	scripts/with-wm.sh bench/startup.sh $(BUILD)
 	bench/history.sh $(BUILD)
 	bench/firmware_backup.sh $(BUILD)
+	bench/no_force.sh $(BUILD)
 	$(BUILD)/bench/image_bench
 	$(BUILD)/bench/program_bench
 

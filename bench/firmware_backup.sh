@@ -12,7 +12,7 @@
 set -eu
 build=${1:-build}
 runs=${2:-5}
-TIMING=--latency
+TIMING=--realistic-timing
 cli="$build/cli/varnel-cli"
 release="$(dirname "$0")/../examples/release/OEMRelease.oem"
 work=$(mktemp -d)

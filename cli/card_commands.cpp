@@ -7,10 +7,13 @@
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
+#include <sstream>
 
+#include "card/flash_reading.h"
 #include "cli/commands.h"
 #include "cli/session.h"
 #include "image/firmware_file.h"
+#include "image/srec_writer.h"
 #include "pda/pda_diff.h"
 #include "pda/pda_text_file.h"
 #include "platform/atomic_file.h"
@@ -48,10 +51,10 @@ std::unique_ptr<Session> OpenSession(const GlobalOptions& options, bool simulate
     return session;
 }
 
-int MachineInit(const GlobalOptions& options, bool force, bool latency, int cards) {
+int MachineInit(const GlobalOptions& options, bool force, bool latency, int cards, bool realisticTiming) {
     std::string error;
     const auto directory = sim::ResolveMachineDirectory(options.Machine(), &error);
-    if (!directory || !sample::InitDefaultMachine(*directory, force, &error, latency, cards)) {
+    if (!directory || !sample::InitDefaultMachine(*directory, force, &error, latency, cards, realisticTiming)) {
         Complain("machine init", error);
         return kExitRefused;
     }
@@ -181,6 +184,58 @@ int PdaBackup(const GlobalOptions& options, const std::string& outPath) {
     return kExitDone;
 }
 
+int CardRead(const GlobalOptions& options, const std::optional<std::string>& rangeText, const std::string& outPath) {
+    // A range that is no range is refused before the card is opened; where
+    // the card's flash ends is known once it is.
+    constexpr uint32_t kNoLimit = 0xFFFFFFFF;
+    FlashSpan range;
+    std::string error;
+    if (rangeText && !ParseFlashRange(*rangeText, kNoLimit, &range, &error)) {
+        Complain("--range", error);
+        return kExitRefused;
+    }
+    auto session = OpenSession(options);
+    if (!session) return kExitRefused;
+    if (!session->SelectAdapter(options)) return kExitRefused;
+    CVarnelDlg& dialog = session->Dialog();
+    CAdapter& adapter = dialog.m_adapter;
+    const uint32_t flashEnd = CardFlashEnd(adapter);
+    if (flashEnd == 0) {
+        Complain("card read", "the card's type is not supported, so where its flash ends is not known");
+        return kExitRefused;
+    }
+    if (!rangeText) range = FlashBelowPda(adapter);
+    else if (!ParseFlashRange(*rangeText, flashEnd, &range, &error)) {
+        Complain("--range", error);
+        return kExitRefused;
+    }
+    if (!dialog.ReopenAdapter(false)) return kExitRefused;
+    std::vector<uint8_t> bytes;
+    ProgressBar& progress = session->Terminal().ShowWaitWindow(
+        "Reading the card's flash, " + Hex(range.start, 8) + " to " + Hex(range.end, 8) + " ...", "");
+    uint32_t failedAt = 0;
+    const bool read = ReadCardFlash(adapter, range, bytes, &progress, &failedAt);
+    session->Terminal().HideWaitWindow();
+    dialog.CloseAdapterHandle();
+    if (!read) {
+        Complain("card read", "the card's flash could not be read at " + Hex(failedAt, 8) + ", so nothing was written");
+        return kExitRefused;
+    }
+    std::ostringstream text;
+    CSRecordWriter writer(text);
+    writer.Header("Varnel flash " + (dialog.m_strPdaMac.empty() ? std::string("?") : dialog.m_strPdaMac) + " " +
+                  Hex(range.start, 8) + "-" + Hex(range.end, 8));
+    writer.Data(range.start, bytes);
+    writer.Termination(0);
+    if (!WriteFileAtomically(outPath, text.str(), &error)) {
+        Complain(outPath, error);
+        return kExitRefused;
+    }
+    std::cout << "Wrote " << range.Size() << " bytes of the flash of adapter " << dialog.m_nAdapter << ", "
+              << Hex(range.start, 8) << " to " << Hex(range.end, 8) << ", to " << outPath << "\n";
+    return kExitDone;
+}
+
 // "card" is the card's PDA; anything else a .pda file, read into an empty
 // PDA. Null, with the reason on stderr, when it cannot be had.
 const CPda* DiffSide(const std::string& side, const GlobalOptions& options, std::unique_ptr<Session>& session,
@@ -219,13 +274,20 @@ void AddCardCommands(CLI::App& app, Outcome& outcome, const GlobalOptions& optio
     auto latency = std::make_shared<bool>(false);
     CLI::App* init = machine->add_subcommand("init", "Create the default machine");
     init->add_flag("--force", *force, "Replace an existing machine");
-    init->add_flag("--latency", *latency, "Switch the request latency on, so that progress shows as on a real card");
+    CLI::Option* latencyFlag =
+        init->add_flag("--latency", *latency, "Switch the request latency on, so that progress shows as on a real card");
+    auto realisticTiming = std::make_shared<bool>(false);
+    init->add_flag("--realistic-timing", *realisticTiming,
+                   "Make the cards answer like flash: reads, programming and sector erases take their own time")
+        ->excludes(latencyFlag);
     auto cards = std::make_shared<int>(1);
     init->add_option("--cards", *cards, "WLAN cards on the machine (adapters 1 to N; default 1)")
         ->check(CLI::Range(1, sample::kMaxCards))
         ->type_name("N");
-    init->callback([&outcome, &options, force, latency, cards] {
-        outcome.run = [&options, force, latency, cards] { return MachineInit(options, *force, *latency, *cards); };
+    init->callback([&outcome, &options, force, latency, cards, realisticTiming] {
+        outcome.run = [&options, force, latency, cards, realisticTiming] {
+            return MachineInit(options, *force, *latency, *cards, *realisticTiming);
+        };
     });
     machine->add_subcommand("show", "Print the machine's configuration and its cards' state")
         ->callback([&outcome, &options] { outcome.run = [&options] { return MachineShow(options); }; });
@@ -248,6 +310,24 @@ void AddCardCommands(CLI::App& app, Outcome& outcome, const GlobalOptions& optio
     backup->add_option("-o,--output", *backupPath, "The .pda file to write")->required();
     backup->callback([&outcome, &options, backupPath] {
         outcome.run = [&options, backupPath] { return PdaBackup(options, *backupPath); };
+    });
+
+    CLI::App* card = app.add_subcommand("card", "The card's flash");
+    card->require_subcommand(1);
+    struct ReadArgs {
+        std::optional<std::string> range;
+        std::string out;
+    };
+    auto read = std::make_shared<ReadArgs>();
+    CLI::App* readCommand = card->add_subcommand(
+        "read", "Read the card's flash (default: all of it below the PDA area) into an S-record file");
+    readCommand
+        ->add_option("--range", read->range,
+                     "The flash from START up to, not including, END (hex with 0x, or decimal)")
+        ->type_name("START:END");
+    readCommand->add_option("-o,--output", read->out, "The S-record file to write")->required();
+    readCommand->callback([&outcome, &options, read] {
+        outcome.run = [&options, read] { return CardRead(options, read->range, read->out); };
     });
 
     struct DiffArgs {

@@ -69,13 +69,14 @@ bool FactoryFirmware(const sim::AdapterConfig& adapter, sim::FactoryFirmware* fi
 }
 
 bool InitDefaultMachine(const std::filesystem::path& directory, bool force, std::string* error, bool latency,
-                        int cards) {
+                        int cards, bool realisticTiming) {
     if (cards < 1 || cards > kMaxCards) {
         if (error) *error = "--cards: a machine has 1 to " + std::to_string(kMaxCards) + " cards, not " + std::to_string(cards);
         return false;
     }
     sim::MachineConfig config = MachineConfigWithCards(cards);
     config.latencyEnabled = latency;
+    config.flashTimingEnabled = realisticTiming;
     return sim::InitMachine(directory, config, FactoryFirmware, force, error);
 }
 

@@ -24,9 +24,9 @@ sim::MachineConfig MachineConfigWithCards(int cards);
 
 // Writes the default machine (with `cards` cards) into `directory`. Refuses
 // an existing machine unless `force`. With `latency` the machine's request
-// latency is switched on.
+// latency is switched on, with `realisticTiming` its cards' flash timing.
 bool InitDefaultMachine(const std::filesystem::path& directory, bool force, std::string* error, bool latency = false,
-                        int cards = 1);
+                        int cards = 1, bool realisticTiming = false);
 
 // Creates the default machine when the directory holds none yet.
 bool EnsureDefaultMachine(const std::filesystem::path& directory, std::string* error);

@@ -186,6 +186,22 @@ MachineConfig ParseMachineConfig(const std::string& text) {
             Optional(v, "per_byte_ns",
                      [&](const Json& e) { config.latency.perByteNanoseconds = Unsigned<uint32_t>(e, "latency.per_byte_ns"); });
         });
+        Optional(root, "flash_timing", [&](const Json& v) {
+            FlashTiming& t = config.flashTiming;
+            Optional(v, "enabled", [&](const Json& e) { config.flashTimingEnabled = Bool(e, "flash_timing.enabled"); });
+            Optional(v, "per_request_us", [&](const Json& e) {
+                t.perRequestMicroseconds = Unsigned<uint32_t>(e, "flash_timing.per_request_us");
+            });
+            Optional(v, "per_byte_read_ns", [&](const Json& e) {
+                t.perByteReadNanoseconds = Unsigned<uint32_t>(e, "flash_timing.per_byte_read_ns");
+            });
+            Optional(v, "per_byte_programmed_ns", [&](const Json& e) {
+                t.perByteProgrammedNanoseconds = Unsigned<uint32_t>(e, "flash_timing.per_byte_programmed_ns");
+            });
+            Optional(v, "per_sector_erased_us", [&](const Json& e) {
+                t.perSectorErasedMicroseconds = Unsigned<uint32_t>(e, "flash_timing.per_sector_erased_us");
+            });
+        });
         Optional(root, "registry", [&](const Json& keys) {
             for (const auto& [key, values] : keys.items())
                 for (const auto& [name, value] : values.items())
@@ -230,6 +246,11 @@ std::string FormatMachineConfig(const MachineConfig& config) {
     root["latency"] = {{"enabled", config.latencyEnabled},
                        {"per_request_us", config.latency.perRequestMicroseconds},
                        {"per_byte_ns", config.latency.perByteNanoseconds}};
+    root["flash_timing"] = {{"enabled", config.flashTimingEnabled},
+                            {"per_request_us", config.flashTiming.perRequestMicroseconds},
+                            {"per_byte_read_ns", config.flashTiming.perByteReadNanoseconds},
+                            {"per_byte_programmed_ns", config.flashTiming.perByteProgrammedNanoseconds},
+                            {"per_sector_erased_us", config.flashTiming.perSectorErasedMicroseconds}};
     root["registry"] = Json::object();
     for (const auto& [key, values] : config.registry)
         for (const auto& [name, value] : values) root["registry"][key][name] = value;

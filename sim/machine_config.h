@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "sim/flash_timing.h"
+
 namespace varnel::sim {
 
 enum class System { Windows95, WindowsNT4, Windows2000 };
@@ -79,6 +81,10 @@ struct MachineConfig {
     bool eventCreationFails = false;
     Latency latency;
     bool latencyEnabled = false;
+    // The card's flash timing (sim/flash_timing.h); when both are on, a
+    // request takes the latency and the flash timing, one after the other.
+    FlashTiming flashTiming;
+    bool flashTimingEnabled = false;
     // Registry values: "HKEY_CURRENT_USER\\Software\\Varnel" -> {"Path": "..."}
     std::map<std::string, std::map<std::string, std::string>> registry;
     std::vector<AdapterConfig> adapters;

@@ -153,10 +153,41 @@ NdisStatus SimMachine::MakeNdisRequest(AdapterHandle handle, DriverRequest& requ
             std::this_thread::sleep_for(cost);
         }
         status = Handle(open->second, request, trace);
+        const FlashWork work = FlashWorkOf(open->second, request, status);
+        m_flashWork[open->second.adapter] += work;
+        if (m_config.flashTimingEnabled) std::this_thread::sleep_for(FlashCost(m_config.flashTiming, work));
     }
     trace.line["status"] = status;
     WriteTrace(trace);
     return status;
+}
+
+FlashWork SimMachine::FlashWorkDone(size_t adapter) const {
+    const auto done = m_flashWork.find(adapter);
+    return done == m_flashWork.end() ? FlashWork{} : done->second;
+}
+
+FlashWork SimMachine::FlashWorkOf(const OpenAdapter& open, const DriverRequest& request, NdisStatus status) {
+    FlashWork work;
+    SimCard* card = Card(open.adapter);
+    if (!card || status != kNdisSuccess) return work;
+    if (request.oid == kOidEndCardAccess) {
+        m_eraseLogs[open.adapter].EndRun();
+        return work;
+    }
+    if ((request.oid != kOidReadAux && request.oid != kOidWriteAux) || request.bufferLength < 6 || !request.buffer)
+        return work;
+    uint32_t address;
+    uint16_t count;
+    std::memcpy(&address, request.buffer, 4);
+    std::memcpy(&count, static_cast<const uint8_t*>(request.buffer) + 4, 2);
+    if (request.oid == kOidReadAux) {
+        work.bytesRead = count;
+    } else {
+        work.bytesProgrammed = count;
+        work.sectorsErased = m_eraseLogs[open.adapter].Write(card->Decode(address), count);
+    }
+    return work;
 }
 
 bool SimMachine::OpenTrace(const std::string& path, std::string* error) {

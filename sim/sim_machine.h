@@ -50,6 +50,10 @@ public:
     // The requests of this process that reached the card behind an adapter,
     // by OID (what the faults count).
     std::map<uint32_t, uint32_t> RequestCounts(size_t adapter) const;
+    // The flash work of this process's requests to the card behind an
+    // adapter, as the flash timing charges it (counted also while the
+    // timing is off).
+    FlashWork FlashWorkDone(size_t adapter) const;
     // Adapter handles opened and not yet closed.
     size_t OpenHandles() const { return m_open.size(); }
 
@@ -83,6 +87,9 @@ private:
     NdisStatus Handle(OpenAdapter& open, DriverRequest& request, Trace& trace);
     NdisStatus HandleCard(OpenAdapter& open, SimCard& card, DriverRequest& request, Trace& trace);
     void WriteTrace(const Trace& trace);
+    // What a request answered with `status` made the card's flash do, for
+    // the flash timing; the end of card access ends the card's run.
+    FlashWork FlashWorkOf(const OpenAdapter& open, const DriverRequest& request, NdisStatus status);
 
     std::filesystem::path m_directory;
     MachineConfig m_config;
@@ -95,6 +102,8 @@ private:
     uint64_t m_sequence = 0;
     std::map<std::pair<size_t, uint32_t>, uint32_t> m_oidCounts;  // per adapter and OID
     std::map<size_t, uint32_t> m_requestCounts;                   // per adapter
+    std::map<size_t, SectorEraseLog> m_eraseLogs;                 // per adapter: the sectors its run erased
+    std::map<size_t, FlashWork> m_flashWork;                      // per adapter
 };
 
 }  // namespace varnel::sim

@@ -27,6 +27,13 @@ namespace varnel {
 namespace {
 
 const std::string kCli = VARNEL_CLI;
+
+// An address as varnel-cli prints it: 0x and eight lower-case hex digits.
+std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%08x", value);
+    return text;
+}
 const std::string kRelease = std::string(VARNEL_SOURCE_DIR) + "/examples/release/";
 
 struct Result {
@@ -900,6 +907,111 @@ TEST_F(CliMachine, OutputGoesThroughLinksAndOntoDevicesInPlace) {
     // No temporary file is left anywhere.
     for (const auto& e : std::filesystem::directory_iterator(dir.Path()))
         EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
+}
+
+// The card's flash from `start` to `end` as its sector files hold it (a
+// missing sector is erased flash).
+std::string SimulatedFlash(const std::string& machine, uint32_t start, uint32_t end) {
+    std::string flash;
+    for (uint32_t a = start; a < end;) {
+        const uint32_t base = a & ~0xFFFFu;
+        const uint32_t n = std::min(end, base + 0x10000) - a;
+        char name[24];
+        std::snprintf(name, sizeof name, "%08X.bin", base);
+        const std::string sector = machine + "/cards/0001/flash/" + name;
+        flash += std::filesystem::exists(sector) ? test::ReadFile(sector).substr(a - base, n) : std::string(n, '\xFF');
+        a += n;
+    }
+    return flash;
+}
+
+TEST_F(CliMachine, CardReadWritesTheFlashByteForByte) {
+    if (std::system("command -v srec_cat >/dev/null 2>&1") != 0)
+        GTEST_SKIP() << "srec_cat (Debian package srecord) is not installed";
+    ::setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);
+    ASSERT_EQ(Cli("machine init").exit, 0);
+    // The card's PDA copy in RAM reads erased: the PDA area read must be
+    // the flash's.
+    std::string json = test::ReadFile(dir.File("machine/machine.json"));
+    json.replace(json.find("\"ram_pda\": \"loaded\""), 19, "\"ram_pda\": \"erased\"");
+    test::WriteFile(dir.File("machine/machine.json"), json);
+    const struct {
+        std::string range;
+        uint32_t start, end;
+    } cases[] = {
+        {"", 0, 0x7F0000},                       // the default: all below the PDA area
+        {"--range 0x1F800:0x30011", 0x1F800, 0x30011},  // across sectors, an odd end
+        {"--range 8323072:8324096", 0x7F0000, 0x7F0400},  // the PDA area, in decimal
+        {"--range 0x7FFFFF:0x800000", 0x7FFFFF, 0x800000},  // the last byte of the flash
+    };
+    for (const auto& c : cases) {
+        const std::string out = dir.File("flash.srec"), bin = dir.File("flash.bin");
+        const Result r = Cli("card read " + c.range + " -o '" + out + "'");
+        ASSERT_EQ(r.exit, 0) << c.range << "\n" << r.err;
+        EXPECT_EQ(r.out, "Wrote " + std::to_string(c.end - c.start) + " bytes of the flash of adapter 1, " +
+                             Hex(c.start) + " to " + Hex(c.end) + ", to " + out + "\n");
+        EXPECT_TRUE(r.err.starts_with("Reading the card's flash, " + Hex(c.start) + " to " + Hex(c.end) + " ...\n  0%\n"))
+            << r.err;
+        EXPECT_TRUE(r.err.ends_with("  100%\n")) << r.err;
+        EXPECT_TRUE(test::ReadFile(out).starts_with("S0")) << c.range;
+        // srec_cat checks every record's checksum as it reads.
+        const std::string command = "srec_cat '" + out + "' -motorola -offset -" + std::to_string(c.start) +
+                                    " -o '" + bin + "' -binary";
+        ASSERT_EQ(std::system(command.c_str()), 0) << command;
+        EXPECT_TRUE(test::ReadFile(bin) == SimulatedFlash(dir.File("machine"), c.start, c.end)) << c.range;
+    }
+    ::unsetenv("XDG_STATE_HOME");
+}
+
+TEST_F(CliMachine, CardReadRefusesBadRangesAndWritesNothingWhenAReadFails) {
+    ::setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);
+    ASSERT_EQ(Cli("machine init").exit, 0);
+    const std::string out = dir.File("mine.srec");
+    test::WriteFile(out, "mine\n");
+    const std::string notARange = "is not a range: expected START:END, two addresses in hex (0x20000) or decimal";
+    const std::string past = "reaches past the card's flash, which ends at 0x00800000";
+    const struct {
+        std::string range, why;
+    } cases[] = {
+        {"x", notARange},          {"0x10", notARange},       {"0x10:", notARange},    {":0x10", notARange},
+        {"0x:5", notARange},       {"-1:5", notARange},       {"1:2:3", notARange},    {"0x1g:0x20", notARange},
+        {"1:0x100000000", notARange},
+        {"0x20:0x20", "holds no byte: START must lie below END"},
+        {"0x30:0x20", "holds no byte: START must lie below END"},
+        {"0:0x800001", past},      {"0x800000:0x800010", past},
+    };
+    for (const auto& c : cases) {
+        const Result r = Cli("card read --range '" + c.range + "' -o '" + out + "'");
+        EXPECT_EQ(r.exit, 1) << c.range;
+        EXPECT_NE(r.err.find("varnel-cli: --range: \"" + c.range + "\" " + c.why), std::string::npos) << r.err;
+    }
+    EXPECT_EQ(Cli("card read").exit, 2);  // no -o
+
+    // Aux reads fail from the tenth on: the read stops, and the file the
+    // user had stays as it was.
+    auto machine = nlohmann::json::parse(test::ReadFile(dir.File("machine/machine.json")));
+    machine["adapters"][1]["card"]["faults"]["oid_status"] =
+        nlohmann::json::parse(R"([{"oid": "0xFF010186", "status": "0xC0000001", "from_request": 10}])");
+    test::WriteFile(dir.File("machine/machine.json"), machine.dump(2));
+    const Result failed = Cli("card read -o '" + out + "'");
+    EXPECT_EQ(failed.exit, 1);
+    EXPECT_NE(failed.err.find("varnel-cli: card read: the card's flash could not be read at 0x"), std::string::npos)
+        << failed.err;
+    EXPECT_NE(failed.err.find(", so nothing was written\n"), std::string::npos) << failed.err;
+    EXPECT_EQ(test::ReadFile(out), "mine\n");
+    ::unsetenv("XDG_STATE_HOME");
+}
+
+TEST_F(CliMachine, RealisticTimingIsTheFlashTimingAndNotWithLatency) {
+    ASSERT_EQ(Cli("machine init --realistic-timing").exit, 0);
+    const auto machine = nlohmann::json::parse(test::ReadFile(dir.File("machine/machine.json")));
+    EXPECT_EQ(machine["flash_timing"]["enabled"], true);
+    EXPECT_EQ(machine["latency"]["enabled"], false);
+    const Result both = Cli("machine init --force --latency --realistic-timing");
+    EXPECT_EQ(both.exit, 2);
+    EXPECT_NE(both.err.find("excludes"), std::string::npos) << both.err;
+    ASSERT_EQ(Cli("machine init --force").exit, 0);
+    EXPECT_EQ(nlohmann::json::parse(test::ReadFile(dir.File("machine/machine.json")))["flash_timing"]["enabled"], false);
 }
 
 TEST_F(CliMachine, AllAdaptersGoesOnPastAFailedCard) {
