@@ -6,9 +6,8 @@
 # written, no more). Also --no-force with the backup on and off: the compare
 # takes the backup's read, so the reads are the same.
 #   bench/firmware_backup.sh BUILD_DIR [RUNS]
-# The machine is made with `machine init --latency` (every request and byte
-# costs the same, read or written); once the simulated card has a timing
-# model that charges programming like flash, switch TIMING below to it.
+# The machine is made with `machine init --realistic-timing`: the card
+# charges reads, programming and sector erases as flash does.
 set -eu
 build=${1:-build}
 runs=${2:-5}
