@@ -1,42 +1,38 @@
-// FileSha256 over OpenSSL's libcrypto.
+// FileSha256 over libmd, the small message digest library: the program
+// starts without loading a whole cryptography library for one digest.
 
 #include "platform/file_digest.h"
 
 #include "platform/input_file.h"
 
-#include <openssl/evp.h>
-
-#include <memory>
+#include <sha2.h>
 
 namespace varnel {
 
 std::optional<std::string> FileSha256(const std::string& path, uint64_t maxBytes) {
     CInputFile in;
     if (!in.Open(path, maxBytes)) return std::nullopt;
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1) return std::nullopt;
+    SHA2_CTX context;
+    SHA256Init(&context);
     char buffer[65536];
     for (;;) {
         const std::ptrdiff_t n = in.Read(buffer, sizeof buffer);
         if (n < 0) return std::nullopt;
         if (n == 0) break;
-        if (EVP_DigestUpdate(context.get(), buffer, static_cast<size_t>(n)) != 1) return std::nullopt;
+        SHA256Update(&context, reinterpret_cast<const uint8_t*>(buffer), static_cast<size_t>(n));
     }
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return std::nullopt;
-    return HexDigits(digest, length);
+    uint8_t digest[SHA256_DIGEST_LENGTH];
+    SHA256Final(digest, &context);
+    return HexDigits(digest, sizeof digest);
 }
 
 std::optional<std::string> Sha256(std::string_view bytes) {
-    const std::unique_ptr<EVP_MD_CTX, decltype(&EVP_MD_CTX_free)> context(EVP_MD_CTX_new(), EVP_MD_CTX_free);
-    if (!context || EVP_DigestInit_ex(context.get(), EVP_sha256(), nullptr) != 1 ||
-        EVP_DigestUpdate(context.get(), bytes.data(), bytes.size()) != 1)
-        return std::nullopt;
-    unsigned char digest[EVP_MAX_MD_SIZE];
-    unsigned int length = 0;
-    if (EVP_DigestFinal_ex(context.get(), digest, &length) != 1) return std::nullopt;
-    return HexDigits(digest, length);
+    SHA2_CTX context;
+    SHA256Init(&context);
+    SHA256Update(&context, reinterpret_cast<const uint8_t*>(bytes.data()), bytes.size());
+    uint8_t digest[SHA256_DIGEST_LENGTH];
+    SHA256Final(digest, &context);
+    return HexDigits(digest, sizeof digest);
 }
 
 }  // namespace varnel

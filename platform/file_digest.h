@@ -1,6 +1,6 @@
 #pragma once
-// The SHA-256 of a file (or of bytes in memory), from the platform's own cryptography library
-// (OpenSSL's libcrypto; on Windows, the system's CryptoAPI).
+// The SHA-256 of a file (or of bytes in memory), from a digest library of
+// the platform (libmd; on Windows, the system's CryptoAPI).
 
 #include <cstddef>
 #include <cstdint>

@@ -21,7 +21,7 @@ libgmock-dev
 libbenchmark-dev
 libcli11-dev
 nlohmann-json3-dev
-libssl-dev
+libmd-dev
 srecord
 qt6-base-dev
 libxcb1-dev

@@ -125,6 +125,23 @@ TEST(Cli, EveryCommandsHelpListsTheGlobalOptions) {
     }
 }
 
+// The program builds only the named command's part of the command line
+// when it can; the version, the help and the errors are those of the whole.
+TEST(Cli, VersionHelpAndErrorsWhereverTheCommandStands) {
+    for (const char* arguments : {"--version", "--machine x --version image info y", "--version pda show"}) {
+        const Result r = RunCli(arguments);
+        EXPECT_EQ(r.exit, 0) << arguments;
+        EXPECT_TRUE(r.out.starts_with("varnel-cli ") && r.out.ends_with("\n") && r.out.find('\n') == r.out.size() - 1)
+            << arguments << "\n" << r.out;
+    }
+    const Result help = RunCli("--help");
+    for (const char* command : {"image", "pda", "machine", "adapters", "info", "update", "files", "history", "query"})
+        EXPECT_NE(help.out.find("\n  " + std::string(command) + " "), std::string::npos) << command << "\n" << help.out;
+    const Result extra = RunCli("image info '" + kRelease + "primary.hex' pda show");
+    EXPECT_EQ(extra.exit, 2);
+    EXPECT_EQ(extra.err, "The following arguments were not expected: show pda\nRun with --help for more information.\n");
+}
+
 TEST(Cli, PdaShowMergesInOrderAndDerivesTheSetPoint) {
     const Result r = RunCli("pda show --json --setpoint '" + kRelease + "card.pda' '" + kRelease + "changes.pda'");
     ASSERT_EQ(r.exit, 0) << r.err;

@@ -183,7 +183,7 @@ backup_in_local_app_data() {
 }
 check "update: the PDA backup under %LOCALAPPDATA%\\Varnel" backup_in_local_app_data
 # The update history in %LOCALAPPDATA%\Varnel, with the files' SHA-256 digests
-# (the system's CryptoAPI here, OpenSSL on Linux) as on Linux.
+# (the system's CryptoAPI here, libmd on Linux) as on Linux.
 digests_match() {
     history=$(find "$WINEPREFIX/drive_c/users" -path '*/AppData/Local/Varnel/history.jsonl' | head -1)
     [ -n "$history" ] || { echo "  no history.jsonl"; return 1; }
