@@ -1,5 +1,6 @@
 #include "ui/qt/art.h"
 
+#include <QHash>
 #include <QIconEngine>
 #include <QImage>
 #include <QPainter>
@@ -143,7 +144,9 @@ void PaintExtension(QPainter& p) {
     for (double x : {4.5, 8.5}) p.drawPolyline(QPolygonF({QPointF(x, 4.5), QPointF(x + 3, 8), QPointF(x, 11.5)}));
 }
 
-// An icon drawn anew at whatever size and pixel ratio it is asked for.
+// An icon drawn at whatever size and pixel ratio it is asked for, each
+// drawing kept: the window manager's icon asks for every size again when a
+// window is shown.
 class VectorIconEngine : public QIconEngine {
 public:
     explicit VectorIconEngine(std::function<void(QPainter&)> paint, QList<QSize> sizes)
@@ -162,6 +165,8 @@ public:
         return scaledPixmap(size, mode, state, 1.0);
     }
     QPixmap scaledPixmap(const QSize& size, QIcon::Mode mode, QIcon::State state, qreal scale) override {
+        const QString key = QStringLiteral("%1x%2@%3/%4").arg(size.width()).arg(size.height()).arg(scale).arg(int(mode));
+        if (const auto kept = m_drawn.constFind(key); kept != m_drawn.constEnd()) return *kept;
         QImage image(size * scale, QImage::Format_ARGB32_Premultiplied);
         image.fill(Qt::transparent);
         {
@@ -170,6 +175,7 @@ public:
         }
         QPixmap pixmap = QPixmap::fromImage(image);
         pixmap.setDevicePixelRatio(scale);
+        m_drawn.insert(key, pixmap);
         return pixmap;
     }
     QList<QSize> availableSizes(QIcon::Mode, QIcon::State) override { return m_sizes; }
@@ -179,6 +185,7 @@ public:
 private:
     std::function<void(QPainter&)> m_paint;
     QList<QSize> m_sizes;
+    QHash<QString, QPixmap> m_drawn;
 };
 
 QIcon IconFrom(const std::function<void(QPainter&)>& paint, std::initializer_list<int> sizes) {
@@ -189,7 +196,7 @@ QIcon IconFrom(const std::function<void(QPainter&)>& paint, std::initializer_lis
 
 }  // namespace
 
-QIcon AppIcon() { return IconFrom(PaintCard, {16, 32, 48, 64, 128}); }
+QIcon AppIcon() { return IconFrom(PaintCard, {16, 32, 48, 64}); }
 
 QIcon MessageIcon(MessageArt art) {
     switch (art) {

@@ -130,7 +130,7 @@ MainWindow::MainWindow() {
     // A caption with the system menu's close box, in a frame of fixed size.
     SetFrame(*this, Frame::TitleAndClose);
     setWindowTitle(QStringLiteral("Varnel"));
-    setWindowIcon(AppIcon());
+    // The application's icon (set by ApplyLook) is the window's.
     setAcceptDrops(true);
     Build();
 }
