@@ -13,54 +13,64 @@
 
 namespace varnel {
 
+namespace {
+
+// One SHA-256 computation with CryptoAPI, its handles released at scope exit.
+class Sha256Hash {
+public:
+    Sha256Hash() {
+        if (!::CryptAcquireContextA(&m_provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) ||
+            !::CryptCreateHash(m_provider, CALG_SHA_256, 0, 0, &m_hash))
+            m_failed = true;
+    }
+    ~Sha256Hash() {
+        if (m_hash) ::CryptDestroyHash(m_hash);
+        if (m_provider) ::CryptReleaseContext(m_provider, 0);
+    }
+    Sha256Hash(const Sha256Hash&) = delete;
+    Sha256Hash& operator=(const Sha256Hash&) = delete;
+
+    void Add(const char* data, size_t size) {
+        // CryptHashData takes at most a DWORD's worth at a time.
+        for (size_t hashed = 0; hashed < size && !m_failed;) {
+            const DWORD n = static_cast<DWORD>(std::min<size_t>(size - hashed, 1u << 30));
+            if (!::CryptHashData(m_hash, reinterpret_cast<const BYTE*>(data + hashed), n, 0)) m_failed = true;
+            hashed += n;
+        }
+    }
+    std::optional<std::string> Digest() {
+        BYTE digest[32];
+        DWORD length = sizeof digest;
+        if (m_failed || !::CryptGetHashParam(m_hash, HP_HASHVAL, digest, &length, 0)) return std::nullopt;
+        return HexDigits(digest, length);
+    }
+
+private:
+    HCRYPTPROV m_provider = 0;
+    HCRYPTHASH m_hash = 0;
+    bool m_failed = false;
+};
+
+}  // namespace
+
 std::optional<std::string> FileSha256(const std::string& path, uint64_t maxBytes) {
     CInputFile in;
     if (!in.Open(path, maxBytes)) return std::nullopt;
-    HCRYPTPROV provider = 0;
-    HCRYPTHASH hash = 0;
-    const auto done = [&](std::optional<std::string> result) {
-        if (hash) ::CryptDestroyHash(hash);
-        if (provider) ::CryptReleaseContext(provider, 0);
-        return result;
-    };
-    if (!::CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) ||
-        !::CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash))
-        return done(std::nullopt);
+    Sha256Hash hash;
     char buffer[65536];
     for (;;) {
         const std::ptrdiff_t n = in.Read(buffer, sizeof buffer);
-        if (n < 0) return done(std::nullopt);
+        if (n < 0) return std::nullopt;
         if (n == 0) break;
-        if (!::CryptHashData(hash, reinterpret_cast<const BYTE*>(buffer), static_cast<DWORD>(n), 0))
-            return done(std::nullopt);
+        hash.Add(buffer, static_cast<size_t>(n));
     }
-    BYTE digest[32];
-    DWORD length = sizeof digest;
-    if (!::CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0)) return done(std::nullopt);
-    return done(HexDigits(digest, length));
+    return hash.Digest();
 }
 
 std::optional<std::string> Sha256(std::string_view bytes) {
-    HCRYPTPROV provider = 0;
-    HCRYPTHASH hash = 0;
-    const auto done = [&](std::optional<std::string> result) {
-        if (hash) ::CryptDestroyHash(hash);
-        if (provider) ::CryptReleaseContext(provider, 0);
-        return result;
-    };
-    if (!::CryptAcquireContextA(&provider, nullptr, nullptr, PROV_RSA_AES, CRYPT_VERIFYCONTEXT) ||
-        !::CryptCreateHash(provider, CALG_SHA_256, 0, 0, &hash))
-        return done(std::nullopt);
-    // CryptHashData takes at most a DWORD's worth at a time.
-    for (size_t hashed = 0; hashed < bytes.size();) {
-        const DWORD n = static_cast<DWORD>(std::min<size_t>(bytes.size() - hashed, 1u << 30));
-        if (!::CryptHashData(hash, reinterpret_cast<const BYTE*>(bytes.data() + hashed), n, 0)) return done(std::nullopt);
-        hashed += n;
-    }
-    BYTE digest[32];
-    DWORD length = sizeof digest;
-    if (!::CryptGetHashParam(hash, HP_HASHVAL, digest, &length, 0)) return done(std::nullopt);
-    return done(HexDigits(digest, length));
+    Sha256Hash hash;
+    hash.Add(bytes.data(), bytes.size());
+    return hash.Digest();
 }
 
 }  // namespace varnel
