@@ -14,6 +14,7 @@ runs=${2:-5}
 TIMING=--realistic-timing
 cli="$build/cli/varnel-cli"
 release="$(dirname "$0")/../examples/release/OEMRelease.oem"
+. "$(dirname "$0")/lib.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export XDG_STATE_HOME="$work/state"
@@ -24,12 +25,8 @@ update() {
     shift
     rm -rf "$work/machine" "$work/$name.jsonl"
     "$cli" --machine "$work/machine" machine init $TIMING >/dev/null
-    start=$(date +%s%N)
-    "$cli" --machine "$work/machine" --trace "$work/$name.jsonl" update --yes "$@" --oem "$release" >/dev/null 2>&1
-    end=$(date +%s%N)
-    echo $(((end - start) / 1000000))
+    time_of ms "$cli" --machine "$work/machine" --trace "$work/$name.jsonl" update --yes "$@" --oem "$release"
 }
-median() { sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'; }
 # count NAME OID: the requests of that OID in the last trace of NAME.
 count() { grep -c "\"oid\":$2," "$work/$1.jsonl" || true; }
 READ=4278256006   # 0xFF010186, Aux read

@@ -12,6 +12,7 @@ build=${1:-build}
 runs=${2:-3}
 cli="$build/cli/varnel-cli"
 oem="$(dirname "$0")/../examples/release/OEMRelease.oem"
+. "$(dirname "$0")/lib.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 export XDG_STATE_HOME="$work/state"
@@ -20,20 +21,13 @@ machine="$work/machine"
 # The card takes the release first: from here on both updates find it there.
 "$cli" --machine "$machine" update --yes --oem "$oem" >/dev/null 2>&1
 
-median() {
-    sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
-}
-
 # The median wall time of RUNS updates with these options, in milliseconds;
 # an update that fails ends the bench.
 update_ms() {
     i=0
     while [ "$i" -lt "$runs" ]; do
-        start=$(date +%s%N)
-        "$cli" --machine "$machine" update --yes "$@" --oem "$oem" >"$work/out" 2>&1 ||
+        BENCH_OUTPUT="$work/out" time_of ms "$cli" --machine "$machine" update --yes "$@" --oem "$oem" ||
             { cat "$work/out" >&2; echo "bench/no_force.sh: the update failed" >&2; exit 1; }
-        end=$(date +%s%N)
-        echo $(( (end - start) / 1000000 ))
         i=$((i + 1))
     done | median
 }

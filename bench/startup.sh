@@ -10,6 +10,7 @@
 set -eu
 build=${1:-build}
 runs=${2:-21}
+. "$(dirname "$0")/lib.sh"
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
 mkdir -m 700 "$work/runtime"
@@ -24,18 +25,11 @@ fi
 machine="$work/machine"
 "$build/cli/varnel-cli" --machine "$machine" machine init >/dev/null
 
-median() {
-    sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'
-}
-
 # Microseconds, so that the ratio of two short times keeps its digits.
 time_us() {
     i=0
     while [ "$i" -lt "$runs" ]; do
-        start=$(date +%s%N)
-        "$@" >/dev/null 2>&1
-        end=$(date +%s%N)
-        echo $(( (end - start) / 1000 ))
+        time_of us "$@" || true
         i=$((i + 1))
     done | median
 }
