@@ -56,11 +56,12 @@ demo: deps
 	@echo; echo "== varnel-cli query firmware"
 	@$(DEMO_CLI) query firmware
 
-# The 32-bit Windows build: varnel-cli.exe (static runtime) and the
-# simulated machine as the access library ZRW32N50.dll, a test fixture.
+# The 32-bit Windows build: varnel-cli.exe and varnel.exe (static runtime),
+# the simulated machine as the access library ZRW32N50.dll (a test fixture)
+# and the test program that drives varnel.exe's windows.
 windows: deps-test
 	cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(WIN32) -j$(JOBS) --target varnel-cli varnel_sim_library varnel_sim_library_incomplete
+	cmake --build $(WIN32) -j$(JOBS) --target varnel-cli varnel varnel-gui-test varnel_sim_library varnel_sim_library_incomplete
 
 # The fuzzers first over their seed corpora, so that the test runs close the output.
 test: fuzz-smoke test-plain test-package test-asan test-windows
@@ -82,8 +83,8 @@ test-asan: deps
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN) --output-on-failure -j$(JOBS)
 
-# varnel-cli.exe under wine through its real loading path, compared with the
-# Linux build's varnel-cli.
+# varnel-cli.exe and varnel.exe's windows under wine through the real
+# loading path, compared with the Linux build's varnel-cli.
 test-windows: windows
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j$(JOBS) --target varnel-cli
