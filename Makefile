@@ -19,7 +19,7 @@ CLI     := $(BUILD)/cli/varnel-cli
 RELEASE := examples/release
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps deps-test build demo test test-plain test-package test-asan test-windows windows package fuzz fuzz-smoke bench examples screenshots clean
+.PHONY: all deps deps-test build demo test test-plain test-package test-asan test-windows windows windows-package package fuzz fuzz-smoke bench examples screenshots clean
 
 all: build
 
@@ -63,6 +63,11 @@ windows: deps-test
 	cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release
 	cmake --build $(WIN32) -j$(JOBS) --target varnel-cli varnel varnel-gui-test varnel_sim_library varnel_sim_library_incomplete
 
+# The Windows installer and zip: $(WIN32)/package/varnel-VERSION-setup.exe
+# (NSIS) and varnel-VERSION-win32.zip.
+windows-package: windows
+	cmake --build $(WIN32) --target windows-package
+
 # The fuzzers first over their seed corpora, so that the test runs close the output.
 test: fuzz-smoke test-plain test-package test-asan test-windows
 
@@ -85,7 +90,7 @@ test-asan: deps
 
 # varnel-cli.exe and varnel.exe's windows under wine through the real
 # loading path, compared with the Linux build's varnel-cli.
-test-windows: windows
+test-windows: windows-package
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j$(JOBS) --target varnel-cli
 	tests/windows/run.sh $(WIN32) $(BUILD)

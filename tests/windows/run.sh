@@ -317,4 +317,41 @@ check "start-up probe: error 5" row probe5 "$LIBRARY" 5 \
 check "start-up probe: error 2" row probe2 "$LIBRARY" 2 \
     "Startup Error: Error loading system files: File Not Found." ""
 
+# The installer (make windows-package): a silent install into this prefix,
+# the installed programs run, and the uninstaller takes away all it put there.
+SETUP=$(ls "$WIN_BUILD"/package/varnel-*-setup.exe 2>/dev/null | head -1)
+INSTALLED="$WINEPREFIX/drive_c/Program Files/Varnel"
+LINK=$(printf '%s' "$WINEPREFIX/drive_c/users/"*"/AppData/Roaming/Microsoft/Windows/Start Menu/Programs")/Varnel.lnk
+installed() {
+    [ -n "$SETUP" ] || { echo "  no installer: run make windows-package"; return 1; }
+    : | wine "$SETUP" /S >"$WORK/setup.log" 2>&1 || { echo "  the installer failed"; return 1; }
+    for f in varnel.exe varnel-cli.exe README.txt uninstall.exe; do
+        [ -f "$INSTALLED/$f" ] || { echo "  $f not installed"; return 1; }
+    done
+    [ -f "$LINK" ] || { echo "  no Start-menu entry"; return 1; }
+    wine reg query 'HKCR\.oem' </dev/null 2>/dev/null | grep -q Varnel.LinkFile || { echo "  .oem is not ours"; return 1; }
+    wine reg query 'HKCR\Varnel.LinkFile\shell\open\command' </dev/null 2>/dev/null | grep -qF 'varnel.exe" "%1"' ||
+        { echo "  .oem does not open varnel.exe"; return 1; }
+    wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnel' /v UninstallString \
+        </dev/null 2>/dev/null | grep -q uninstall.exe || { echo "  no uninstaller registered"; return 1; }
+    BIN="$INSTALLED"
+    win installed --version
+    rc_is installed 0 && has_line installed.out "varnel-cli $("$LINUX_CLI" --version | sed 's/^varnel-cli //')"
+}
+check "installer: /S installs both programs, the Start-menu entry, the .oem type, the uninstaller" installed
+uninstalled() {
+    : | wine "$INSTALLED/uninstall.exe" /S >"$WORK/uninstall.log" 2>&1 || { echo "  the uninstaller failed"; return 1; }
+    # It runs on from a copy of itself, and ends when it has removed the folder.
+    for i in $(seq 1 60); do
+        [ -e "$INSTALLED" ] || break
+        sleep 0.5
+    done
+    [ ! -e "$INSTALLED" ] || { echo "  left behind:"; ls -R "$INSTALLED" | sed 's/^/  | /'; return 1; }
+    [ ! -e "$LINK" ] || { echo "  the Start-menu entry is left"; return 1; }
+    ! wine reg query 'HKCR\.oem' </dev/null >/dev/null 2>&1 || { echo "  .oem is left"; return 1; }
+    ! wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnel' </dev/null >/dev/null 2>&1 ||
+        { echo "  the uninstaller's key is left"; return 1; }
+}
+check "installer: the uninstaller removes what was installed" uninstalled
+
 finish
