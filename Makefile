@@ -124,9 +124,13 @@ bench: build deps-test
 	$(BUILD)/bench/program_bench
 
 # The README's pictures of the desktop program, taken under Xvfb with
-# openbox (frames included), and the application icon's PNGs.
-screenshots: build deps-test
+# openbox (frames included), and the application icon's PNGs; the Windows
+# program's pictures under wine on Xvfb (docs/windows.md), and its icons
+# from the same art (ui/win32/art, checked by a test).
+screenshots: build windows
 	scripts/with-wm.sh $(BUILD)/tests/qt/varnel-screenshots docs ui/qt/art
+	$(BUILD)/ui/qt/varnel-win32-icons ui/win32/art
+	scripts/windows-screenshots.sh $(WIN32) $(BUILD) docs
 
 # Regenerates the checked-in sample release.
 examples: build

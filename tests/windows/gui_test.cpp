@@ -9,10 +9,13 @@
 //   varnel-gui-test ways-out MACHINE_DIR
 //   varnel-gui-test update OUT_DIR FILE...       (through ZRW32N50.dll)
 //   varnel-gui-test handover MACHINE_DIR VARNEL_EXE FILE...
+//   varnel-gui-test screenshots MACHINE_DIR OUT_DIR FILE...   (under X: the
+//       main window, the warning, the summary and the wait window as PNG)
 
 #include <windows.h>
 #include <commctrl.h>
 #include <richedit.h>
+#include <wincodec.h>
 
 #include <atomic>
 #include <cstdio>
@@ -144,7 +147,6 @@ public:
                (m_steps.empty() ? "" : "; never came: " + m_steps.front().caption);
     }
     HWND Main = nullptr;
-    HWND Wait = nullptr;
 
     static Action Press(int id) {
         return [id](HWND w) { Click(w, id); };
@@ -153,8 +155,9 @@ public:
 private:
     static BOOL CALLBACK Find(HWND window, LPARAM found) {
         auto* self = s_current;
-        if (window == self->Main || window == self->Wait || !::IsWindowVisible(window) || !::IsWindowEnabled(window) ||
-            ClassOf(window) != "#32770")
+        // Dialogs and message boxes; the frameless wait window is none.
+        if (window == self->Main || !::IsWindowVisible(window) || !::IsWindowEnabled(window) ||
+            ClassOf(window) != "#32770" || (::GetWindowLongW(window, GWL_STYLE) & WS_CAPTION) != WS_CAPTION)
             return TRUE;
         *reinterpret_cast<HWND*>(found) = window;
         return FALSE;
@@ -587,6 +590,89 @@ void Handover(const std::filesystem::path& dir, const std::wstring& exe, const s
     ::CloseHandle(mutex);
 }
 
+// The window as the screen shows it, frame included, saved as PNG.
+bool Picture(HWND window, const std::filesystem::path& file) {
+    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    Spin(400);
+    RECT rect;
+    ::GetWindowRect(window, &rect);
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    ::SelectObject(memory, old);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    bool ok = false;
+    IWICImagingFactory* factory = nullptr;
+    IWICBitmap* source = nullptr;
+    IWICStream* stream = nullptr;
+    IWICBitmapEncoder* encoder = nullptr;
+    IWICBitmapFrameEncode* frame = nullptr;
+    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+    if (SUCCEEDED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                     reinterpret_cast<void**>(&factory))) &&
+        SUCCEEDED(factory->CreateBitmapFromHBITMAP(bitmap, nullptr, WICBitmapIgnoreAlpha, &source)) &&
+        SUCCEEDED(factory->CreateStream(&stream)) &&
+        SUCCEEDED(stream->InitializeFromFilename(file.wstring().c_str(), GENERIC_WRITE)) &&
+        SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
+        SUCCEEDED(encoder->Initialize(stream, WICBitmapEncoderNoCache)) &&
+        SUCCEEDED(encoder->CreateNewFrame(&frame, nullptr)) && SUCCEEDED(frame->Initialize(nullptr)) &&
+        SUCCEEDED(frame->SetSize(static_cast<UINT>(width), static_cast<UINT>(height))) &&
+        SUCCEEDED(frame->SetPixelFormat(&format)) && SUCCEEDED(frame->WriteSource(source, nullptr)) &&
+        SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit()))
+        ok = true;
+    for (IUnknown* object : std::initializer_list<IUnknown*>{frame, encoder, stream, source, factory})
+        if (object) object->Release();
+    ::DeleteObject(bitmap);
+    Check(ok, "picture " + file.filename().string());
+    return ok;
+}
+
+// The pictures of docs/windows.md: the main window with the sample
+// release listed, the warning, the summary, and the wait window halfway
+// through the second image.
+void Screenshots(const std::filesystem::path& dir, const std::filesystem::path& out, const std::vector<std::string>& files) {
+    g_step = "screenshots";
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    Program p(dir);
+    p.app.Start(files);
+    HWND main = p.app.Window().Handle();
+    Picture(main, out / "windows-main-window.png");
+    bool waitTaken = false;
+    p.app.Host().SetProgressObserver([&](HWND bar) {
+        const auto low = static_cast<int>(::SendMessageW(bar, PBM_GETRANGE, TRUE, 0));
+        const auto high = static_cast<int>(::SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
+        const auto position = static_cast<int>(::SendMessageW(bar, PBM_GETPOS, 0, 0));
+        HWND wait = ::GetParent(bar);
+        if (!waitTaken && Text(::GetDlgItem(wait, IDC_WAIT_DETAIL)).rfind("Image 2 of 2", 0) == 0 &&
+            position >= (low + high) / 2) {
+            waitTaken = true;
+            Picture(wait, out / "windows-wait-window.png");
+        }
+    });
+    Answerer answerer({
+        {"Varnel",
+         [&](HWND w) {
+             Spin(500, [&] { return Text(::GetDlgItem(w, IDC_WARNING_HEADING)) == "Warning !!"; });
+             Picture(w, out / "windows-warning.png");
+             Click(w, IDOK);
+         }},
+        {"Update Information",
+         [&](HWND w) {
+             Picture(w, out / "windows-update-information.png");
+             Click(w, IDOK);
+         }},
+        {"Update Complete", [](HWND w) { Click(w, IDOK); }},
+    });
+    answerer.Main = main;
+    Click(main, IDC_UPDATE);
+    Check(answerer.Done() && waitTaken, "the update's windows were taken: " + answerer.Report());
+    ::CoUninitialize();
+}
+
 }  // namespace
 
 int wmain(int argc, wchar_t** argv) {
@@ -602,9 +688,13 @@ int wmain(int argc, wchar_t** argv) {
             std::vector<std::string> files;
             for (int i = 3; i < argc; ++i) files.push_back(Narrow(argv[i], CP_ACP));
             Update(argv[2], files);
+        } else if (mode == L"screenshots" && argc >= 4) {
+            std::vector<std::string> files;
+            for (int i = 4; i < argc; ++i) files.push_back(Narrow(argv[i], CP_ACP));
+            Screenshots(argv[2], argv[3], files);
         } else if (mode == L"handover" && argc >= 4) Handover(argv[2], argv[3], std::vector<std::wstring>(argv + 4, argv + argc));
         else {
-            std::fprintf(stderr, "usage: varnel-gui-test contract|ways-out|update|handover ...\n");
+            std::fprintf(stderr, "usage: varnel-gui-test contract|ways-out|update|handover|screenshots ...\n");
             return 2;
         }
     } catch (const std::exception& e) {
