@@ -386,6 +386,25 @@ void Contract(const std::filesystem::path& dir) {
     about.Main = main;
     ::SendMessageW(main, WM_COMMAND, ID_APP_ABOUT, 0);
     Check(about.Done(), "About opens and Enter closes it: " + about.Report());
+
+    // "Download...": the system's open-file dialog, its filter the link
+    // file's; the chosen link file's three files join the list.
+    p.app.Dialog().m_fileList.RemoveAll();
+    std::string filter;
+    Answerer open({{"Open", [&](HWND w) {
+                        filter = Text(::GetDlgItem(w, 0x470));  // the file type combo box
+                        ::SetDlgItemTextW(w, 0x47C, (Release() / "OEMRelease.oem").wstring().c_str());
+                        ::SendMessageW(w, WM_COMMAND, IDOK, 0);
+                    }}});
+    open.Main = main;
+    Click(main, IDC_DOWNLOAD);
+    Check(open.Done() && filter == "Link File (*.oem)", "Download... asks for a Link File (*.oem): " + filter + " " + open.Report());
+    Check(ListView_GetItemCount(files) == 3, "the link file's three files are listed (" +
+                                                 std::to_string(ListView_GetItemCount(files)) + ")");
+    Answerer cancelled({{"Open", [](HWND w) { ::SendMessageW(w, WM_COMMAND, IDCANCEL, 0); }}});
+    cancelled.Main = main;
+    Click(main, IDC_DOWNLOAD);
+    Check(cancelled.Done() && ListView_GetItemCount(files) == 3, "Download... cancelled changes nothing: " + cancelled.Report());
 }
 
 // The ways out of an update that write nothing.
@@ -549,6 +568,24 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
     Check(::IsWindowVisible(main) && ::IsWindowEnabled(::GetDlgItem(main, IDC_UPDATE)) && app.Host().Wait() == nullptr,
           "the main window is back, its controls enabled");
     Check(app.Dialog().m_lastRun == RunOutcome::Succeeded, "the run succeeded");
+
+    // The Tools menu's history: the run, newest first.
+    int rows = -1;
+    std::string newest;
+    Answerer history({{"Update History", [&](HWND w) {
+                           HWND list = ::GetDlgItem(w, IDC_HISTORY_LIST);
+                           rows = ListView_GetItemCount(list);
+                           for (int column : {1, 3}) {
+                               wchar_t text[64] = {};
+                               ListView_GetItemText(list, 0, column, text, 64);
+                               newest += Narrow(text, CP_UTF8) + " ";
+                           }
+                           Key(w, VK_ESCAPE);
+                       }}});
+    history.Main = main;
+    ::SendMessageW(main, WM_COMMAND, ID_HISTORY, 0);
+    Check(history.Done() && rows >= 1 && newest == "update succeeded ",
+          "Update History lists the run first: " + newest + "(" + std::to_string(rows) + " rows) " + history.Report());
     std::ofstream(out / "summary.txt", std::ios::binary) << "Update Information\n" << crlf(summary) << (crlf(summary).ends_with("\n") ? "" : "\n");
     std::printf("# %s\n", ("update through the windows: " + std::to_string(::GetTickCount64() - started) + " ms").c_str());
 }

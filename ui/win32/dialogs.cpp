@@ -224,7 +224,14 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     return FALSE;
 }
 
-INT_PTR CALLBACK WaitProc(HWND, UINT message, WPARAM, LPARAM) { return message == WM_INITDIALOG ? FALSE : FALSE; }
+// The wait window shows the wait cursor: it is up only while the card is
+// programmed.
+INT_PTR CALLBACK WaitProc(HWND window, UINT message, WPARAM, LPARAM) {
+    if (message != WM_SETCURSOR) return FALSE;
+    ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
+    ::SetWindowLongPtrW(window, DWLP_MSGRESULT, TRUE);
+    return TRUE;
+}
 
 }  // namespace
 
