@@ -297,6 +297,11 @@ void Contract(const std::filesystem::path& dir) {
             problem += " not read-only";
         if (Text(c) != row.text && row.kind != ControlKind::ReadOnlyEdit && row.kind != ControlKind::StatusEdit)
             problem += " text \"" + Text(c) + "\"";
+        // A label may be as much wider as its text needs.
+        SIZE textSize{};
+        const std::wstring fixedText = win32ui::Display(row.text);
+        ::GetTextExtentPoint32W(dc, fixedText.c_str(), static_cast<int>(fixedText.size()), &textSize);
+        if (row.kind == ControlKind::Label && textSize.cx > want.right - want.left) want.right = want.left + textSize.cx;
         if (!::EqualRect(&want, &have)) problem += " place";
         if ((::IsWindowVisible(c) != FALSE) != shown) problem += shown ? " hidden" : " shown";
         // The text fits: labels and buttons on one line, check boxes after their box.
@@ -317,7 +322,12 @@ void Contract(const std::filesystem::path& dir) {
     ::GetClientRect(main, &client);
     RECT size{0, 0, kMainWindowWidth, kMainWindowHeight};
     ::MapDialogRect(main, &size);
-    Check(client.right == size.right && client.bottom == size.bottom, "the client area is 248 x 220 dialog units");
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSX);
+    ::ReleaseDC(nullptr, screen);
+    Check(client.right == size.right && client.bottom == size.bottom,
+          "the client area is 248 x 220 dialog units (" + std::to_string(client.right) + " x " +
+              std::to_string(client.bottom) + " pixels at " + std::to_string(dpi) + " DPI)");
 
     // The menu: the Tools entries of the Qt window, and About.
     HMENU menu = ::GetMenu(main);

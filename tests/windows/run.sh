@@ -252,6 +252,10 @@ gui() {
 }
 gui_started=$(date +%s)
 check "varnel.exe: the main window as its control table says" gui contract contract "$(winpath "$WORK/machine-gui-contract")"
+# At 144 DPI (a display at 150 %) every text still fits its control.
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1 </dev/null
+check "varnel.exe: the main window as its control table says, at 144 DPI" gui contract144 contract "$(winpath "$WORK/machine-gui-contract144")"
+wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1 </dev/null
 check "varnel.exe: Cancel, Esc and Enter on a focused Cancel write nothing" gui waysout ways-out "$(winpath "$WORK/machine-gui-waysout")"
 
 # A whole update through the windows and ZRW32N50.dll, against the Linux

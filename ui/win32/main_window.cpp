@@ -132,6 +132,24 @@ void MainWindow::Init() {
         tool.lpszText = LPSTR_TEXTCALLBACKW;
         ::SendMessageW(m_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
     }
+    // A label is never narrower than its text needs (at a high DPI the font
+    // grows a little faster than the dialog units).
+    HDC dc = ::GetDC(m_window);
+    HGDIOBJ font = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(m_window, WM_GETFONT, 0, 0)));
+    for (HWND child = ::GetWindow(m_window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        wchar_t name[16] = {};
+        ::GetClassNameW(child, name, 16);
+        const std::wstring text = WindowText(child);
+        if (lstrcmpiW(name, L"Static") != 0 || text.empty()) continue;
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        RECT rect;
+        ::GetWindowRect(child, &rect);
+        if (size.cx > rect.right - rect.left)
+            ::SetWindowPos(child, nullptr, 0, 0, size.cx, rect.bottom - rect.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+    }
+    ::SelectObject(dc, font);
+    ::ReleaseDC(m_window, dc);
     ::DragAcceptFiles(m_window, TRUE);
     ::SetFocus(::GetDlgItem(m_window, IDC_CATCH_ADAPTER));
 }
