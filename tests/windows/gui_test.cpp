@@ -7,6 +7,7 @@
 //
 //   varnel-gui-test contract MACHINE_DIR
 //   varnel-gui-test ways-out MACHINE_DIR
+//   varnel-gui-test logoff MACHINE_DIR
 //   varnel-gui-test update OUT_DIR FILE...       (through ZRW32N50.dll)
 //   varnel-gui-test handover MACHINE_DIR VARNEL_EXE FILE...
 //   varnel-gui-test screenshots MACHINE_DIR OUT_DIR FILE...   (under X: the
@@ -31,6 +32,7 @@
 #include <thread>
 #include <vector>
 
+#include "platform/stop_request.h"
 #include "sample/default_machine.h"
 #include "sim/sim_machine.h"
 #include "ui/main_window_layout.h"
@@ -471,6 +473,40 @@ void WaysOut(const std::filesystem::path& dir) {
     }
 }
 
+// A logoff or shutdown while the card is written: the session is asked to
+// wait, the run stops after its piece, says what the card holds, and the
+// program ends once the run is recorded.
+void Logoff(const std::filesystem::path& dir) {
+    g_step = "logoff";
+    Program p(dir);
+    const std::filesystem::path release = Release();
+    p.app.Start({(release / "station.hex").string()});
+    HWND main = p.app.Window().Handle();
+    LRESULT answered = -1;
+    p.app.Host().SetProgressObserver([&](HWND bar) {
+        // Once the image's programming is under way.
+        const bool programming = Text(::GetDlgItem(::GetParent(bar), IDC_WAIT_DETAIL)).rfind("Image ", 0) == 0;
+        const LRESULT low = ::SendMessageW(bar, PBM_GETRANGE, TRUE, 0), high = ::SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
+        if (answered == -1 && programming && ::SendMessageW(bar, PBM_GETPOS, 0, 0) >= (low + high) / 2)
+            answered = ::SendMessageW(main, WM_QUERYENDSESSION, 0, 0);
+    });
+    std::string said;
+    Answerer answerer({{"Varnel", Answerer::Press(IDOK)},
+                       {"Update Information", Answerer::Press(IDOK)},
+                       {"Update Stopped", [&](HWND w) {
+                            said = BoxText(w);
+                            Click(w, IDOK);
+                        }}});
+    answerer.Main = main;
+    Click(main, IDC_UPDATE);
+    Check(answerer.Done(), "warning, summary, Update Stopped: " + answerer.Report());
+    Check(answered == FALSE, "the session is asked to wait while the card is written");
+    Check(said.find("stopped by the logoff or shutdown") != std::string::npos, "the run says what stopped it: " + said.substr(0, 60));
+    Check(p.app.Dialog().m_lastRun == RunOutcome::Interrupted && p.app.Closed(), "the run ends interrupted, then the program");
+    Check(::SendMessageW(main, WM_QUERYENDSESSION, 0, 0) == TRUE, "outside a run the session may end at once");
+    ClearStopRequest();
+}
+
 // A whole update through the real loading path: ZRW32N50.dll beside this
 // program, the adapters in the registry. OUT_DIR gets summary.txt.
 void Update(const std::filesystem::path& out, const std::vector<std::string>& files) {
@@ -731,6 +767,7 @@ int wmain(int argc, wchar_t** argv) {
     try {
         if (mode == L"contract" && argc == 3) Contract(argv[2]);
         else if (mode == L"ways-out" && argc == 3) WaysOut(argv[2]);
+        else if (mode == L"logoff" && argc == 3) Logoff(argv[2]);
         else if (mode == L"update" && argc >= 3) {
             std::vector<std::string> files;
             for (int i = 3; i < argc; ++i) files.push_back(Narrow(argv[i], CP_ACP));
@@ -741,7 +778,7 @@ int wmain(int argc, wchar_t** argv) {
             Screenshots(argv[2], argv[3], files);
         } else if (mode == L"handover" && argc >= 4) Handover(argv[2], argv[3], std::vector<std::wstring>(argv + 4, argv + argc));
         else {
-            std::fprintf(stderr, "usage: varnel-gui-test contract|ways-out|update|handover|screenshots ...\n");
+            std::fprintf(stderr, "usage: varnel-gui-test contract|ways-out|logoff|update|handover|screenshots ...\n");
             return 2;
         }
     } catch (const std::exception& e) {

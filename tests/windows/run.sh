@@ -257,6 +257,8 @@ wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/
 check "varnel.exe: the main window as its control table says, at 144 DPI" gui contract144 contract "$(winpath "$WORK/machine-gui-contract144")"
 wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1 </dev/null
 check "varnel.exe: Cancel, Esc and Enter on a focused Cancel write nothing" gui waysout ways-out "$(winpath "$WORK/machine-gui-waysout")"
+check "varnel.exe: a logoff while the card is written waits for the piece, then ends the program" \
+    gui logoff logoff "$(winpath "$WORK/machine-gui-logoff")"
 
 # A whole update through the windows and ZRW32N50.dll, against the Linux
 # build's varnel-cli with the same files on a machine of its own.

@@ -3,6 +3,7 @@
 #include <commctrl.h>
 #include <shellapi.h>
 
+#include "platform/stop_request.h"
 #include "ui/main_window_layout.h"
 #include "ui/varnel_dlg.h"
 #include "ui/win32/resource.h"
@@ -159,6 +160,20 @@ INT_PTR MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_COMMAND: Command(LOWORD(wParam), HIWORD(wParam)); return TRUE;
     case WM_CLOSE:
         if (m_commands.closed) m_commands.closed();
+        return TRUE;
+    case WM_QUERYENDSESSION:
+        // Logoff or shutdown during a run: the run stops after the piece in
+        // flight and the program ends once it is recorded; the session
+        // waits for that.
+        if (CurrentStopMode() != StopMode::Default) {
+            RequestStop(StopKind::Terminate);
+            ::SetWindowLongPtrW(m_window, DWLP_MSGRESULT, FALSE);
+        } else {
+            ::SetWindowLongPtrW(m_window, DWLP_MSGRESULT, TRUE);
+        }
+        return TRUE;
+    case WM_ENDSESSION:
+        if (wParam && m_commands.closed) m_commands.closed();
         return TRUE;
     case WM_SETCURSOR:
         // The wait cursor stays over the window until the work ends.
