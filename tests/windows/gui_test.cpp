@@ -331,6 +331,17 @@ void Contract(const std::filesystem::path& dir) {
           "the client area is 248 x 220 dialog units (" + std::to_string(client.right) + " x " +
               std::to_string(client.bottom) + " pixels at " + std::to_string(dpi) + " DPI)");
 
+    // Tooltips for the controls that have a text (asked when shown).
+    int tipControls = 0;
+    for (const ControlLayout& row : table)
+        if (row.id != kIdcStatic && !CVarnelDlg::ToolTipText(row.id).empty()) ++tipControls;
+    HWND tip = nullptr;
+    for (HWND w = nullptr; (w = ::FindWindowExW(nullptr, w, TOOLTIPS_CLASSW, nullptr));)
+        if (::GetWindow(w, GW_OWNER) == main) tip = w;
+    const int tools = tip ? static_cast<int>(::SendMessageW(tip, TTM_GETTOOLCOUNT, 0, 0)) : -1;
+    Check(tools == tipControls, "a tooltip for each of the " + std::to_string(tipControls) + " controls with a text (" +
+                                    std::to_string(tools) + ")");
+
     // The menu: the Tools entries of the Qt window, and About.
     HMENU menu = ::GetMenu(main);
     std::string items;
