@@ -124,6 +124,36 @@ std::string BoxText(HWND box) {
     return text;
 }
 
+// Every text of a window's labels and buttons fits its control in the
+// control's font: a button's on one line, a label's wrapped to its width.
+// Empty when all fit, else what does not.
+std::string TextsFit(HWND window) {
+    std::string problems;
+    for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        const std::string cls = ClassOf(child);
+        const LONG style = ::GetWindowLongW(child, GWL_STYLE);
+        const bool button = cls == "Button" && (style & 0x0F) != BS_GROUPBOX;
+        const bool label = cls == "Static" && (style & SS_TYPEMASK) != SS_ICON && !(style & SS_ENDELLIPSIS);
+        const std::wstring text = win32ui::Widen(Text(child), CP_UTF8);
+        if ((!button && !label) || text.empty() || !::IsWindowVisible(child)) continue;
+        RECT room;
+        ::GetClientRect(child, &room);
+        HDC dc = ::GetDC(child);
+        HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0)));
+        RECT need = room;
+        ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &need,
+                    DT_CALCRECT | (button ? DT_SINGLELINE : DT_WORDBREAK));
+        ::SelectObject(dc, old);
+        ::ReleaseDC(child, dc);
+        const int margin = button ? 4 : 0;
+        if (need.right - need.left > room.right - margin || need.bottom - need.top > room.bottom)
+            problems += " \"" + Text(child) + "\" needs " + std::to_string(need.right - need.left) + "x" +
+                        std::to_string(need.bottom - need.top) + ", has " + std::to_string(room.right) + "x" +
+                        std::to_string(room.bottom) + ";";
+    }
+    return problems;
+}
+
 // Answers the modal windows in order, each by its caption.
 class Answerer {
 public:
@@ -404,6 +434,8 @@ void Contract(const std::filesystem::path& dir) {
     Answerer about({{"About This Program", [](HWND w) {
                          Check(Text(::GetDlgItem(w, IDC_ABOUT_VERSION)) == CVarnelDlg::AboutVersionText(),
                                "About shows " + CVarnelDlg::AboutVersionText());
+                         const std::string fit = TextsFit(w);
+                         Check(fit.empty(), "About's texts fit" + fit);
                          Key(w, VK_RETURN);
                      }}});
     about.Main = main;
@@ -428,6 +460,21 @@ void Contract(const std::filesystem::path& dir) {
     cancelled.Main = main;
     Click(main, IDC_DOWNLOAD);
     Check(cancelled.Done() && ListView_GetItemCount(files) == 3, "Download... cancelled changes nothing: " + cancelled.Report());
+
+    // The warning's and the summary's texts fit too.
+    std::string warningFit = "not shown", summaryFit = "not shown";
+    Answerer dialogs({{"Varnel", [&](HWND w) {
+                           warningFit = TextsFit(w);
+                           Click(w, IDOK);
+                       }},
+                      {"Update Information", [&](HWND w) {
+                           summaryFit = TextsFit(w);
+                           Click(w, IDCANCEL);
+                       }}});
+    dialogs.Main = main;
+    Click(main, IDC_UPDATE);
+    Check(dialogs.Done() && warningFit.empty(), "the warning's texts fit" + warningFit);
+    Check(summaryFit.empty(), "the summary's buttons fit" + summaryFit);
 }
 
 // The ways out of an update that write nothing.
@@ -541,8 +588,10 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
         std::string detail;
     };
     std::vector<Step> steps;
+    std::string waitFit = "not shown";
     app.Host().SetProgressObserver([&](HWND bar) {
         HWND wait = ::GetParent(bar);
+        if (steps.empty()) waitFit = TextsFit(wait);
         steps.push_back({static_cast<int>(::SendMessageW(bar, PBM_GETPOS, 0, 0)),
                          static_cast<int>(::SendMessageW(bar, PBM_GETRANGE, FALSE, 0)), ::IsWindowVisible(main) != FALSE,
                          ::IsWindowVisible(wait) != FALSE, Text(::GetDlgItem(wait, IDC_WAIT_DETAIL))});
@@ -621,6 +670,7 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
     }
     Check(hidden && reached, "the wait window's bar runs to its end, the main window hidden (" + std::to_string(steps.size()) + " steps)");
     Check(named, "the image is named under the bar: " + lines);
+    Check(waitFit.empty(), "the wait window's message fits" + waitFit);
     Check(done.rfind("Update Successful!", 0) == 0, "Update Complete: " + done);
     Check(::IsWindowVisible(main) && ::IsWindowEnabled(::GetDlgItem(main, IDC_UPDATE)) && app.Host().Wait() == nullptr,
           "the main window is back, its controls enabled");
