@@ -38,10 +38,15 @@ fi
 rm -rf "$WORK"
 mkdir -p "$WORK"
 "$LINUX_BUILD/cli/varnel-cli" --machine "$WORK/machine" machine init >/dev/null
-RELEASE=$SOURCE/examples/release
+# The release where the installer's Firmware folder is, as a user keeps it.
+FIRMWARE="$WINEPREFIX/drive_c/Program Files/Varnel/Firmware"
+rm -rf "$WINEPREFIX/drive_c/users/"*/AppData/Local/Varnel
+mkdir -p "$FIRMWARE"
+cp "$SOURCE/examples/release/"* "$FIRMWARE/"
 status=0
 : | wine "$WIN_BUILD/tests/windows/varnel-gui-test.exe" screenshots "$(winpath "$WORK/machine")" "$(winpath "$WORK")" \
-    "$(winpath "$RELEASE/primary.hex")" "$(winpath "$RELEASE/station.hex")" "$(winpath "$RELEASE/changes.pda")" |
+    'C:\Program Files\Varnel\Firmware\primary.hex' 'C:\Program Files\Varnel\Firmware\station.hex' \
+    'C:\Program Files\Varnel\Firmware\changes.pda' |
     tr -d '\r' || status=$?
 wineserver -k 2>/dev/null || true
 for name in windows-main-window windows-warning windows-update-information windows-wait-window; do

@@ -237,6 +237,10 @@ void MainWindow::Command(int id, int code) {
     const auto run = [](const std::function<void()>& command) {
         if (command) command();
     };
+    // Nothing runs from a control or menu that is disabled (around long
+    // work, or "Update!" without a card), however the command came.
+    if (HWND control = ::GetDlgItem(m_window, id); control && !::IsWindowEnabled(control)) return;
+    if (m_working) return;
     switch (id) {
     case IDC_ADAPTER_LIST:
         if (code == LBN_SELCHANGE && m_commands.selectAdapter) {
@@ -247,10 +251,7 @@ void MainWindow::Command(int id, int code) {
     case IDC_CATCH_ADAPTER: run(m_commands.catchAdapter); break;
     case IDC_CLOSE: run(m_commands.closeAdapter); break;
     case IDC_DOWNLOAD: run(m_commands.download); break;
-    case IDC_UPDATE:
-        // A click that the dialog manager passes on to a disabled button does nothing.
-        if (::IsWindowEnabled(::GetDlgItem(m_window, IDC_UPDATE))) run(m_commands.update);
-        break;
+    case IDC_UPDATE: run(m_commands.update); break;
     case ID_QUERY_FIRMWARE: run(m_commands.queryFirmware); break;
     case ID_QUERY_DRIVER: run(m_commands.queryDriver); break;
     case ID_HISTORY: run(m_commands.history); break;
