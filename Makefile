@@ -19,7 +19,7 @@ CLI     := $(BUILD)/cli/varnel-cli
 RELEASE := examples/release
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps deps-test build demo test test-plain test-package test-asan test-windows windows package fuzz fuzz-smoke bench examples screenshots clean
+.PHONY: all deps deps-test build demo test test-plain test-package test-asan test-windows windows windows-package package fuzz fuzz-smoke bench examples screenshots clean
 
 all: build
 
@@ -56,11 +56,17 @@ demo: deps
 	@echo; echo "== varnel-cli query firmware"
 	@$(DEMO_CLI) query firmware
 
-# The 32-bit Windows build: varnel-cli.exe (static runtime) and the
-# simulated machine as the access library ZRW32N50.dll, a test fixture.
+# The 32-bit Windows build: varnel-cli.exe and varnel.exe (static runtime),
+# the simulated machine as the access library ZRW32N50.dll (a test fixture)
+# and the test program that drives varnel.exe's windows.
 windows: deps-test
 	cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(WIN32) -j$(JOBS) --target varnel-cli varnel_sim_library varnel_sim_library_incomplete
+	cmake --build $(WIN32) -j$(JOBS) --target varnel-cli varnel varnel-gui-test varnel_sim_library varnel_sim_library_incomplete
+
+# The Windows installer and zip: $(WIN32)/package/varnel-VERSION-setup.exe
+# (NSIS) and varnel-VERSION-win32.zip.
+windows-package: windows
+	cmake --build $(WIN32) --target windows-package
 
 # The fuzzers first over their seed corpora, so that the test runs close the output.
 test: fuzz-smoke test-plain test-package test-asan test-windows
@@ -82,9 +88,9 @@ test-asan: deps
 	ASAN_OPTIONS=detect_leaks=1 UBSAN_OPTIONS=print_stacktrace=1 \
 	  ctest --test-dir $(ASAN) --output-on-failure -j$(JOBS)
 
-# varnel-cli.exe under wine through its real loading path, compared with the
-# Linux build's varnel-cli.
-test-windows: windows
+# varnel-cli.exe and varnel.exe's windows under wine through the real
+# loading path, compared with the Linux build's varnel-cli.
+test-windows: windows-package
 	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo
 	cmake --build $(BUILD) -j$(JOBS) --target varnel-cli
 	tests/windows/run.sh $(WIN32) $(BUILD)
@@ -118,9 +124,13 @@ bench: build deps-test
 	$(BUILD)/bench/program_bench
 
 # The README's pictures of the desktop program, taken under Xvfb with
-# openbox (frames included), and the application icon's PNGs.
-screenshots: build deps-test
+# openbox (frames included), and the application icon's PNGs; the Windows
+# program's pictures under wine on Xvfb (docs/windows.md), and its icons
+# from the same art (ui/win32/art, checked by a test).
+screenshots: build windows
 	scripts/with-wm.sh $(BUILD)/tests/qt/varnel-screenshots docs ui/qt/art
+	$(BUILD)/ui/qt/varnel-win32-icons ui/win32/art
+	scripts/windows-screenshots.sh $(WIN32) $(BUILD) docs
 
 # Regenerates the checked-in sample release.
 examples: build

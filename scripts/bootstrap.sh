@@ -31,7 +31,9 @@ dpkg-dev
 "
 
 # The 32-bit Windows build and its tests: mingw-w64 (the -posix compilers,
-# objdump) and wine with its 32-bit part, which needs the i386 architecture.
+# objdump, windres) and wine with its 32-bit part, which needs the i386
+# architecture, and wine's own fonts for the windows' dialog font. The
+# Windows installer: NSIS (makensis) and zip.
 # The Debian package's checks: lintian, the desktop entry, the AppStream
 # data, the man pages and the bash completion. The desktop program's
 # windows under a real X server and window manager (its tests and make
@@ -46,6 +48,9 @@ g++-mingw-w64-i686-posix
 binutils-mingw-w64-i686
 wine
 wine32:i386
+fonts-wine
+nsis
+zip
 xvfb
 xauth
 openbox

@@ -10,10 +10,10 @@ set -eu
 cd "${1:-$(dirname "$0")/..}"
 
 # The folders, lowest first.
-LAYERS="platform log pda image card sim win32 update sample ui ui/qt cli tools"
+LAYERS="platform log pda image card sim win32 update sample ui ui/qt ui/win32 cli tools"
 
 # What each layer may include besides itself. A program (cli/, tools/, the
-# desktop program's main.cpp, and the simulated machine built as the
+# desktop programs' main.cpp, the icon writer, and the simulated machine built as the
 # Windows access library) may include from every layer.
 depends_on() {
     case $1 in
@@ -28,14 +28,14 @@ depends_on() {
     # The sample release and the default simulated machine, for programs.
     sample) echo "sim update card image pda log platform" ;;
     ui) echo "update card image pda log platform" ;;
-    ui/qt) echo "ui update card image pda log platform" ;;
+    ui/qt | ui/win32) echo "ui update card image pda log platform" ;;
     program) echo "$LAYERS" ;;
     esac
 }
 
 layer_of() {
     case $1 in
-    ui/qt/main.cpp | win32/sim_library.cpp | cli/* | tools/*) echo program ;;
+    ui/qt/main.cpp | ui/qt/win32_icons.cpp | ui/win32/main.cpp | win32/sim_library.cpp | cli/* | tools/*) echo program ;;
     *) echo "${1%/*}" ;;
     esac
 }

@@ -18,6 +18,8 @@ EXE=$WIN_BUILD/cli/varnel-cli.exe
 LIBRARY=$WIN_BUILD/win32/sim-library/ZRW32N50.dll
 INCOMPLETE=$WIN_BUILD/win32/sim-library-incomplete/ZRW32N50.dll
 OEM=$SOURCE/examples/release/OEMRelease.oem
+GUI=$WIN_BUILD/ui/win32/varnel.exe
+GUI_TEST=$WIN_BUILD/tests/windows/varnel-gui-test.exe
 
 export WINEPREFIX="$WIN_BUILD/wine-prefix"
 export WINEDEBUG=-all,err+module   # -all alone would hide a DLL that does not load
@@ -69,7 +71,7 @@ same() { diff -u "$WORK/$1" "$WORK/$2" >"$WORK/diff.txt" || { sed 's/^/  | /' "$
 has_line() { grep -qxF -- "$2" "$WORK/$1" || { echo "  $1 lacks: $2"; sed 's/^/  | /' "$WORK/$1"; false; }; }
 has_text() { grep -qF -- "$2" "$WORK/$1" || { echo "  $1 lacks: $2"; sed 's/^/  | /' "$WORK/$1"; false; }; }
 
-for f in "$EXE" "$LIBRARY" "$INCOMPLETE" "$LINUX_CLI"; do
+for f in "$EXE" "$LIBRARY" "$INCOMPLETE" "$LINUX_CLI" "$GUI" "$GUI_TEST"; do
     [ -f "$f" ] || { echo "missing $f: run make windows and make build first"; fail "build outputs"; finish; }
 done
 rm -rf "$WORK"
@@ -77,24 +79,29 @@ mkdir -p "$WORK"
 
 # Static runtime: the program and the library import system DLLs only.
 imports_are_system() {
-    for f in "$EXE" "$LIBRARY"; do
+    for f in "$EXE" "$LIBRARY" "$GUI"; do
         i686-w64-mingw32-objdump -p "$f" | sed -n 's/^\s*DLL Name: //p' >"$WORK/imports.txt"
-        if grep -viE '^(kernel32|advapi32|user32|msvcrt)\.dll$' "$WORK/imports.txt"; then
+        if grep -viE '^(kernel32|advapi32|user32|msvcrt|gdi32|comctl32|comdlg32|shell32)\.dll$' "$WORK/imports.txt"; then
             echo "  $f imports more than system DLLs"
             return 1
         fi
     done
 }
-check "varnel-cli.exe and ZRW32N50.dll import system DLLs only" imports_are_system
+check "varnel-cli.exe, varnel.exe and ZRW32N50.dll import system DLLs only" imports_are_system
 
 # The prefix, once: every wine package is installed by now. A persistent
 # wine server spares every run its start.
 started=$(date +%s)
-if [ ! -f "$WINEPREFIX/.varnel-ready" ]; then
+# Windows are made by wine's null graphics driver (no X server); the
+# prefix gets wine's own fonts ("MS Sans Serif" among them), which Debian's
+# wine leaves out of a new prefix, so that the dialogs' labels keep their size.
+if [ ! -f "$WINEPREFIX/.varnel-ready-2" ]; then
     rm -rf "$WINEPREFIX"
     wineboot -u >"$WORK/wineboot.log" 2>&1 </dev/null
+    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >>"$WORK/wineboot.log" 2>&1 </dev/null
+    cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
     wineserver -w
-    touch "$WINEPREFIX/.varnel-ready"
+    touch "$WINEPREFIX/.varnel-ready-2"
 fi
 # The program's state (%LOCALAPPDATA%\Varnel) from a previous run goes.
 rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Local/Varnel
@@ -226,6 +233,58 @@ named_json() {
 check "update --json from a folder named in the ANSI code page: valid JSON, the name escaped" \
     eval 'rc_is named 0 && named_json'
 
+# varnel.exe's windows, driven in-process by control id
+# (tests/windows/gui_test.cpp): each row's own checks are listed under it.
+BIN=$WORK/bin-gui
+mkdir -p "$BIN"
+cp "$GUI" "$GUI_TEST" "$LIBRARY" "$BIN/"
+RELEASE=$SOURCE/examples/release
+VARNEL_RELEASE=$(winpath "$RELEASE")
+export VARNEL_RELEASE
+# gui NAME ARGS...: the test program; its lines indented under the row.
+gui() {
+    run=$1
+    shift
+    : | timeout 180 wine "$BIN/varnel-gui-test.exe" "$@" >"$WORK/$run.out.raw" 2>"$WORK/$run.err"
+    echo $? >"$WORK/$run.rc"
+    tr -d '\r' <"$WORK/$run.out.raw" | sed 's/^/  /'
+    rc_is "$run" 0
+}
+gui_started=$(date +%s)
+check "varnel.exe: the main window as its control table says" gui contract contract "$(winpath "$WORK/machine-gui-contract")"
+# At 144 DPI (a display at 150 %) every text still fits its control.
+wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1 </dev/null
+check "varnel.exe: the main window as its control table says, at 144 DPI" gui contract144 contract "$(winpath "$WORK/machine-gui-contract144")"
+wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1 </dev/null
+check "varnel.exe: Cancel, Esc and Enter on a focused Cancel write nothing" gui waysout ways-out "$(winpath "$WORK/machine-gui-waysout")"
+check "varnel.exe: a logoff while the card is written waits for the piece, then ends the program" \
+    gui logoff logoff "$(winpath "$WORK/machine-gui-logoff")"
+
+# A whole update through the windows and ZRW32N50.dll, against the Linux
+# build's varnel-cli with the same files on a machine of its own.
+"$LINUX_CLI" --machine "$WORK/machine-gui" machine init >/dev/null &&
+    "$LINUX_CLI" --machine "$WORK/machine-gui-linux" machine init >/dev/null
+mkdir -p "$WORK/gui-update"
+VARNEL_SIM_LIBRARY_MACHINE=$(winpath "$WORK/machine-gui") VARNEL_TRACE=$(winpath "$WORK/trace-gui.jsonl") \
+    gui guiupdate update "$(winpath "$WORK/gui-update")" "$(winpath "$RELEASE/primary.hex")" \
+    "$(winpath "$RELEASE/station.hex")" "$(winpath "$RELEASE/changes.pda")" >"$WORK/guiupdate.rows"
+cat "$WORK/guiupdate.rows"
+linux gui-linux --machine "$WORK/machine-gui-linux" --trace "$WORK/trace-gui-linux.jsonl" update --yes \
+    "$RELEASE/primary.hex" "$RELEASE/station.hex" "$RELEASE/changes.pda"
+check "varnel.exe: an update through the windows and the access library" rc_is guiupdate 0
+check "varnel.exe: the same requests as varnel-cli --machine, one by one" \
+    eval 'rc_is gui-linux 0 && [ -s "$WORK/trace-gui.jsonl" ] && same trace-gui-linux.jsonl trace-gui.jsonl'
+check "varnel.exe: the card ends with the same flash" diff -r "$WORK/machine-gui-linux/cards" "$WORK/machine-gui/cards"
+without_paths gui-linux.out && cp "$WORK/gui-update/summary.txt" "$WORK/gui-summary" && without_paths gui-summary
+check "varnel.exe: the same summary as varnel-cli" same gui-linux.out.nopaths gui-summary.nopaths
+
+# Two processes: the test program holds the window, a second varnel.exe
+# hands its files over and ends.
+check "varnel.exe: a second start hands its files over in order and ends" \
+    gui handover handover "$(winpath "$WORK/machine-gui-handover")" "$(winpath "$BIN/varnel.exe")" \
+    "$(winpath "$RELEASE/station.hex")" "$(winpath "$RELEASE/changes.pda")" "$(winpath "$RELEASE/primary.hex")"
+echo "# varnel.exe's windows: $(($(date +%s) - gui_started)) s"
+
 # The loading path's failures. Each row: what is beside the program, the
 # machine's start-up probe answer, and the messages; every command finds no
 # adapter, and nothing is written.
@@ -263,5 +322,42 @@ check "start-up probe: error 5" row probe5 "$LIBRARY" 5 \
     "Startup Error: The system reports that you have insufficient privileges to load the required driver. " ""
 check "start-up probe: error 2" row probe2 "$LIBRARY" 2 \
     "Startup Error: Error loading system files: File Not Found." ""
+
+# The installer (make windows-package): a silent install into this prefix,
+# the installed programs run, and the uninstaller takes away all it put there.
+SETUP=$(ls "$WIN_BUILD"/package/varnel-*-setup.exe 2>/dev/null | head -1)
+INSTALLED="$WINEPREFIX/drive_c/Program Files/Varnel"
+LINK=$(printf '%s' "$WINEPREFIX/drive_c/users/"*"/AppData/Roaming/Microsoft/Windows/Start Menu/Programs")/Varnel.lnk
+installed() {
+    [ -n "$SETUP" ] || { echo "  no installer: run make windows-package"; return 1; }
+    : | wine "$SETUP" /S >"$WORK/setup.log" 2>&1 || { echo "  the installer failed"; return 1; }
+    for f in varnel.exe varnel-cli.exe README.txt uninstall.exe; do
+        [ -f "$INSTALLED/$f" ] || { echo "  $f not installed"; return 1; }
+    done
+    [ -f "$LINK" ] || { echo "  no Start-menu entry"; return 1; }
+    wine reg query 'HKCR\.oem' </dev/null 2>/dev/null | grep -q Varnel.LinkFile || { echo "  .oem is not ours"; return 1; }
+    wine reg query 'HKCR\Varnel.LinkFile\shell\open\command' </dev/null 2>/dev/null | grep -qF 'varnel.exe" "%1"' ||
+        { echo "  .oem does not open varnel.exe"; return 1; }
+    wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnel' /v UninstallString \
+        </dev/null 2>/dev/null | grep -q uninstall.exe || { echo "  no uninstaller registered"; return 1; }
+    BIN="$INSTALLED"
+    win installed --version
+    rc_is installed 0 && has_line installed.out "varnel-cli $("$LINUX_CLI" --version | sed 's/^varnel-cli //')"
+}
+check "installer: /S installs both programs, the Start-menu entry, the .oem type, the uninstaller" installed
+uninstalled() {
+    : | wine "$INSTALLED/uninstall.exe" /S >"$WORK/uninstall.log" 2>&1 || { echo "  the uninstaller failed"; return 1; }
+    # It runs on from a copy of itself, and ends when it has removed the folder.
+    for i in $(seq 1 60); do
+        [ -e "$INSTALLED" ] || break
+        sleep 0.5
+    done
+    [ ! -e "$INSTALLED" ] || { echo "  left behind:"; ls -R "$INSTALLED" | sed 's/^/  | /'; return 1; }
+    [ ! -e "$LINK" ] || { echo "  the Start-menu entry is left"; return 1; }
+    ! wine reg query 'HKCR\.oem' </dev/null >/dev/null 2>&1 || { echo "  .oem is left"; return 1; }
+    ! wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnel' </dev/null >/dev/null 2>&1 ||
+        { echo "  the uninstaller's key is left"; return 1; }
+}
+check "installer: the uninstaller removes what was installed" uninstalled
 
 finish

@@ -1,0 +1,852 @@
+// varnel.exe's windows driven in-process under wine: the same objects and
+// templates as the program, driven by control id (BM_CLICK, list box and
+// list view messages, the dialog manager's own keys), the modal windows
+// answered from a script by a thread timer that runs inside their loops.
+// A window nobody expected fails the check and gets its safe answer; a
+// watchdog ends the program if anything hangs.
+//
+//   varnel-gui-test contract MACHINE_DIR
+//   varnel-gui-test ways-out MACHINE_DIR
+//   varnel-gui-test logoff MACHINE_DIR
+//   varnel-gui-test update OUT_DIR FILE...       (through ZRW32N50.dll)
+//   varnel-gui-test handover MACHINE_DIR VARNEL_EXE FILE...
+//   varnel-gui-test screenshots MACHINE_DIR OUT_DIR FILE...   (under X: the
+//       main window, the warning, the summary and the wait window as PNG)
+
+#include <windows.h>
+#include <commctrl.h>
+#include <richedit.h>
+#include <wincodec.h>
+
+#include <atomic>
+#include <cstdio>
+#include <deque>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <map>
+#include <memory>
+#include <set>
+#include <sstream>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "platform/stop_request.h"
+#include "sample/default_machine.h"
+#include "sim/sim_machine.h"
+#include "ui/main_window_layout.h"
+#include "ui/varnel_dlg.h"
+#include "ui/win32/application.h"
+#include "ui/win32/resource.h"
+#include "ui/win32/text.h"
+#include "win32/backend.h"
+
+namespace {
+
+using namespace varnel;
+using varnel::win32ui::Application;
+using varnel::win32ui::Narrow;
+
+int g_failed = 0;
+int g_notes = 0;  // things a check's script saw go wrong
+int g_passed = 0;
+std::atomic<const char*> g_step{"start"};
+
+void Check(bool ok, const std::string& what) {
+    if (ok) ++g_passed;
+    else ++g_failed;
+    std::printf("%s - %s\n", ok ? "ok" : "not ok", what.c_str());
+    std::fflush(stdout);
+}
+
+void Note(const std::string& text) {
+    ++g_notes;
+    std::printf("  %s\n", text.c_str());
+    std::fflush(stdout);
+}
+
+std::string Text(HWND window) {
+    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
+    text.resize(static_cast<size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+    return Narrow(text, CP_UTF8);
+}
+
+std::string ClassOf(HWND window) {
+    wchar_t name[64] = {};
+    ::GetClassNameW(window, name, 64);
+    return Narrow(name, CP_UTF8);
+}
+
+// Takes messages for `ms` milliseconds (or until `done`), as a modal loop would.
+void Spin(int ms, const std::function<bool()>& done = {}) {
+    const ULONGLONG until = ::GetTickCount64() + static_cast<ULONGLONG>(ms);
+    while (::GetTickCount64() < until) {
+        if (done && done()) return;
+        MSG message;
+        while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&message);
+            ::DispatchMessageW(&message);
+        }
+        ::Sleep(5);
+    }
+}
+
+// Clicks a control the user could click: visible and enabled only.
+bool Click(HWND dialog, int id) {
+    HWND button = ::GetDlgItem(dialog, id);
+    if (!button || !::IsWindowVisible(button) || !::IsWindowEnabled(button)) {
+        Note("cannot click " + std::to_string(id) + " in " + Text(dialog));
+        return false;
+    }
+    ::SendMessageW(button, BM_CLICK, 0, 0);
+    return true;
+}
+
+// A key as the modal loop hands it to the dialog manager.
+void Key(HWND dialog, WPARAM key) {
+    MSG message{};
+    message.hwnd = ::GetFocus();
+    message.message = WM_KEYDOWN;
+    message.wParam = key;
+    if (!::IsDialogMessageW(dialog, &message)) {
+        ::TranslateMessage(&message);
+        ::DispatchMessageW(&message);
+    }
+}
+
+// The text of a message box (its static that is not the icon).
+std::string BoxText(HWND box) {
+    std::string text;
+    for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+        if (ClassOf(child) == "Static" && !(::GetWindowLongW(child, GWL_STYLE) & SS_ICON) && !Text(child).empty())
+            text = Text(child);
+    return text;
+}
+
+// Every text of a window's labels and buttons fits its control in the
+// control's font: a button's on one line, a label's wrapped to its width.
+// Empty when all fit, else what does not.
+std::string TextsFit(HWND window) {
+    std::string problems;
+    for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        const std::string cls = ClassOf(child);
+        const LONG style = ::GetWindowLongW(child, GWL_STYLE);
+        const bool button = cls == "Button" && (style & 0x0F) != BS_GROUPBOX;
+        const bool label = cls == "Static" && (style & SS_TYPEMASK) != SS_ICON && !(style & SS_ENDELLIPSIS);
+        const std::wstring text = win32ui::Widen(Text(child), CP_UTF8);
+        if ((!button && !label) || text.empty() || !::IsWindowVisible(child)) continue;
+        RECT room;
+        ::GetClientRect(child, &room);
+        HDC dc = ::GetDC(child);
+        HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0)));
+        RECT need = room;
+        ::DrawTextW(dc, text.c_str(), static_cast<int>(text.size()), &need,
+                    DT_CALCRECT | (button ? DT_SINGLELINE : DT_WORDBREAK));
+        ::SelectObject(dc, old);
+        ::ReleaseDC(child, dc);
+        const int margin = button ? 4 : 0;
+        if (need.right - need.left > room.right - margin || need.bottom - need.top > room.bottom)
+            problems += " \"" + Text(child) + "\" needs " + std::to_string(need.right - need.left) + "x" +
+                        std::to_string(need.bottom - need.top) + ", has " + std::to_string(room.right) + "x" +
+                        std::to_string(room.bottom) + ";";
+    }
+    return problems;
+}
+
+// Answers the modal windows in order, each by its caption.
+class Answerer {
+public:
+    using Action = std::function<void(HWND)>;
+    struct Step {
+        std::string caption;
+        Action action;
+    };
+
+    explicit Answerer(std::deque<Step> steps) : m_steps(std::move(steps)) {
+        s_current = this;
+        m_timer = ::SetTimer(nullptr, 0, 20, Tick);
+    }
+    ~Answerer() {
+        ::KillTimer(nullptr, m_timer);
+        s_current = nullptr;
+    }
+    bool Done() const { return m_steps.empty() && m_unexpected.empty(); }
+    std::string Report() const {
+        std::string seen;
+        for (const std::string& s : m_seen) seen += (seen.empty() ? "" : ", ") + s;
+        return "seen: " + seen + (m_unexpected.empty() ? "" : "; unexpected: " + m_unexpected) +
+               (m_steps.empty() ? "" : "; never came: " + m_steps.front().caption);
+    }
+    HWND Main = nullptr;
+
+    static Action Press(int id) {
+        return [id](HWND w) { Click(w, id); };
+    }
+
+private:
+    static BOOL CALLBACK Find(HWND window, LPARAM found) {
+        auto* self = s_current;
+        // Dialogs and message boxes; the frameless wait window is none.
+        if (window == self->Main || !::IsWindowVisible(window) || !::IsWindowEnabled(window) ||
+            ClassOf(window) != "#32770" || (::GetWindowLongW(window, GWL_STYLE) & WS_CAPTION) != WS_CAPTION)
+            return TRUE;
+        *reinterpret_cast<HWND*>(found) = window;
+        return FALSE;
+    }
+    static void CALLBACK Tick(HWND, UINT, UINT_PTR, DWORD) {
+        Answerer* self = s_current;
+        if (!self || self->m_busy) return;
+        HWND modal = nullptr;
+        ::EnumThreadWindows(::GetCurrentThreadId(), Find, reinterpret_cast<LPARAM>(&modal));
+        if (!modal || modal == self->m_last) return;
+        self->m_busy = true;
+        self->m_last = modal;
+        const std::string caption = Text(modal);
+        self->m_seen.push_back(caption);
+        if (!self->m_steps.empty() && self->m_steps.front().caption == caption) {
+            Action action = std::move(self->m_steps.front().action);
+            self->m_steps.pop_front();
+            action(modal);
+        } else {
+            self->m_unexpected += caption + " (" + BoxText(modal) + ") ";
+            // The safe answer: Cancel, No, else the only button.
+            if (::GetDlgItem(modal, IDCANCEL)) ::SendMessageW(modal, WM_COMMAND, IDCANCEL, 0);
+            else if (::GetDlgItem(modal, IDNO)) ::SendMessageW(modal, WM_COMMAND, IDNO, 0);
+            else ::SendMessageW(modal, WM_COMMAND, IDOK, 0);
+        }
+        self->m_busy = false;
+    }
+
+    static inline Answerer* s_current = nullptr;
+    std::deque<Step> m_steps;
+    std::vector<std::string> m_seen;
+    std::string m_unexpected;
+    UINT_PTR m_timer = 0;
+    HWND m_last = nullptr;
+    bool m_busy = false;
+};
+
+void Watchdog(int seconds) {
+    std::thread([seconds] {
+        ::Sleep(static_cast<DWORD>(seconds) * 1000);
+        std::printf("not ok - watchdog: hung in %s after %d s\n", g_step.load(), seconds);
+        std::fflush(stdout);
+        ::ExitProcess(3);
+    }).detach();
+}
+
+// Every file of the machine's cards, for "nothing was written".
+std::map<std::string, std::string> Snapshot(const std::filesystem::path& machine) {
+    std::map<std::string, std::string> files;
+    for (const auto& entry : std::filesystem::recursive_directory_iterator(machine / "cards"))
+        if (entry.is_regular_file()) {
+            std::ifstream in(entry.path(), std::ios::binary);
+            std::ostringstream bytes;
+            bytes << in.rdbuf();
+            files[entry.path().string()] = bytes.str();
+        }
+    return files;
+}
+
+// The machine, the window and the dialog logic of one check.
+struct Program {
+    explicit Program(const std::filesystem::path& dir) : machine(Prepare(dir)), app(*machine, *machine) {}
+    static std::unique_ptr<sim::SimMachine> Prepare(const std::filesystem::path& dir) {
+        std::string error;
+        if (!sample::EnsureDefaultMachine(dir, &error)) throw std::runtime_error(error);
+        return std::make_unique<sim::SimMachine>(dir);
+    }
+    std::unique_ptr<sim::SimMachine> machine;
+    Application app;
+};
+
+// The sample release (VARNEL_RELEASE, a Windows path).
+std::filesystem::path Release() {
+    const char* release = std::getenv("VARNEL_RELEASE");
+    return release ? std::filesystem::path(release) : std::filesystem::path("release");
+}
+
+std::string ControlClass(ControlKind kind) {
+    switch (kind) {
+    case ControlKind::GroupBox:
+    case ControlKind::Button:
+    case ControlKind::CheckBox: return "Button";
+    case ControlKind::Label: return "Static";
+    case ControlKind::ListBox: return "ListBox";
+    case ControlKind::ReadOnlyEdit:
+    case ControlKind::StatusEdit: return "Edit";
+    case ControlKind::FileList: return "SysListView32";
+    }
+    return "";
+}
+
+// The main window against the control table that the Qt window is built
+// from: ids, classes, texts, places in dialog units, what shows; every
+// fixed text fits its control in the dialog font.
+void Contract(const std::filesystem::path& dir) {
+    g_step = "contract";
+    Program p(dir);
+    Check(p.app.Start({}), "the main window is made from its template");
+    HWND main = p.app.Window().Handle();
+    Spin(200, [&] { return ::IsWindowVisible(main) != FALSE; });
+    Check(::IsWindowVisible(main), "the main window shows");
+    Check(Text(main) == "Varnel" && ClassOf(main) == VARNEL_MAIN_CLASS, "titled Varnel, of the program's own class");
+
+    std::vector<HWND> children;
+    for (HWND child = ::GetWindow(main, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) children.push_back(child);
+    const auto table = MainWindowControls();
+    Check(children.size() == table.size(), "as many controls as the table has rows (" + std::to_string(children.size()) + ")");
+    const bool selected = p.app.Dialog().View().openedVisible;
+    HDC dc = ::GetDC(main);
+    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(main, WM_GETFONT, 0, 0)));
+    std::string wrong;
+    for (size_t i = 0; i < std::min(children.size(), table.size()); ++i) {
+        const ControlLayout& row = table[i];
+        HWND c = children[i];
+        // The dialog manager maps the place and the size each on its own.
+        RECT want{row.x, row.y, row.width, row.height};
+        ::MapDialogRect(main, &want);
+        want.right += want.left;
+        want.bottom += want.top;
+        RECT have;
+        ::GetWindowRect(c, &have);
+        ::MapWindowPoints(nullptr, main, reinterpret_cast<POINT*>(&have), 2);
+        bool shown = true;
+        switch (row.shown) {
+        case Shown::Always: shown = true; break;
+        case Shown::Never: shown = false; break;
+        case Shown::WithAdapter: shown = selected; break;
+        case Shown::WithoutAdapter: shown = !selected; break;
+        }
+        const LONG style = ::GetWindowLongW(c, GWL_STYLE);
+        std::string problem;
+        if ((::GetDlgCtrlID(c) & 0xFFFF) != (row.id & 0xFFFF)) problem += " id " + std::to_string(::GetDlgCtrlID(c));
+        if (ClassOf(c) != ControlClass(row.kind)) problem += " class " + ClassOf(c);
+        if (row.kind == ControlKind::GroupBox && (style & 0x0F) != BS_GROUPBOX) problem += " not a group box";
+        if (row.kind == ControlKind::CheckBox && (style & 0x0F) != BS_AUTOCHECKBOX) problem += " not a check box";
+        if ((row.kind == ControlKind::ReadOnlyEdit || row.kind == ControlKind::StatusEdit) && !(style & ES_READONLY))
+            problem += " not read-only";
+        if (Text(c) != row.text && row.kind != ControlKind::ReadOnlyEdit && row.kind != ControlKind::StatusEdit)
+            problem += " text \"" + Text(c) + "\"";
+        // A label may be as much wider as its text needs.
+        SIZE textSize{};
+        const std::wstring fixedText = win32ui::Display(row.text);
+        ::GetTextExtentPoint32W(dc, fixedText.c_str(), static_cast<int>(fixedText.size()), &textSize);
+        if (row.kind == ControlKind::Label && textSize.cx > want.right - want.left) want.right = want.left + textSize.cx;
+        if (!::EqualRect(&want, &have)) problem += " place";
+        if ((::IsWindowVisible(c) != FALSE) != shown) problem += shown ? " hidden" : " shown";
+        // The text fits: labels and buttons on one line, check boxes after their box.
+        if (*row.text && row.kind != ControlKind::GroupBox) {
+            const std::wstring text = win32ui::Display(row.text);
+            SIZE size{};
+            ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+            const int room = (have.right - have.left) - (row.kind == ControlKind::CheckBox ? 16 : row.kind == ControlKind::Button ? 4 : 0);
+            if (size.cx > room) problem += " text wider than its control (" + std::to_string(size.cx) + " > " + std::to_string(room) + ")";
+        }
+        if (!problem.empty()) wrong += std::string(" ") + row.name + ":" + problem + ";";
+    }
+    ::SelectObject(dc, old);
+    ::ReleaseDC(main, dc);
+    Check(wrong.empty(), "every control as the table says, its text fitting" + wrong);
+
+    RECT client;
+    ::GetClientRect(main, &client);
+    RECT size{0, 0, kMainWindowWidth, kMainWindowHeight};
+    ::MapDialogRect(main, &size);
+    HDC screen = ::GetDC(nullptr);
+    const int dpi = ::GetDeviceCaps(screen, LOGPIXELSX);
+    ::ReleaseDC(nullptr, screen);
+    Check(client.right == size.right && client.bottom == size.bottom,
+          "the client area is 248 x 220 dialog units (" + std::to_string(client.right) + " x " +
+              std::to_string(client.bottom) + " pixels at " + std::to_string(dpi) + " DPI)");
+
+    // Tooltips for the controls that have a text (asked when shown).
+    int tipControls = 0;
+    for (const ControlLayout& row : table)
+        if (row.id != kIdcStatic && !CVarnelDlg::ToolTipText(row.id).empty()) ++tipControls;
+    HWND tip = nullptr;
+    for (HWND w = nullptr; (w = ::FindWindowExW(nullptr, w, TOOLTIPS_CLASSW, nullptr));)
+        if (::GetWindow(w, GW_OWNER) == main) tip = w;
+    const int tools = tip ? static_cast<int>(::SendMessageW(tip, TTM_GETTOOLCOUNT, 0, 0)) : -1;
+    Check(tools == tipControls, "a tooltip for each of the " + std::to_string(tipControls) + " controls with a text (" +
+                                    std::to_string(tools) + ")");
+
+    // The menu: the Tools entries of the Qt window, and About.
+    HMENU menu = ::GetMenu(main);
+    std::string items;
+    for (int top = 0; top < ::GetMenuItemCount(menu); ++top) {
+        wchar_t name[64] = {};
+        ::GetMenuStringW(menu, static_cast<UINT>(top), name, 64, MF_BYPOSITION);
+        items += Narrow(name, CP_UTF8) + ":";
+        HMENU sub = ::GetSubMenu(menu, top);
+        for (int i = 0; i < ::GetMenuItemCount(sub); ++i)
+            items += (::GetMenuState(sub, static_cast<UINT>(i), MF_BYPOSITION) & MF_SEPARATOR)
+                         ? std::string(" -")
+                         : " " + std::to_string(static_cast<int>(::GetMenuItemID(sub, i)));
+        items += ";";
+    }
+    Check(items == "&Tools: 1046 32780 - 32790 32791 32792;&Help: 32784;", "menu 138: " + items);
+
+    // The default machine: the WLAN card is opened at start.
+    const DialogView view = p.app.Dialog().View();
+    Check(Text(::GetDlgItem(main, IDC_OPENED)) == view.opened && view.opened.rfind("Opened: ", 0) == 0,
+          "the Opened line names the card: " + view.opened);
+    Check(Text(::GetDlgItem(main, IDC_PDA_MAC)) == view.pdaMac && !view.pdaMac.empty(), "the PDA's MAC address: " + view.pdaMac);
+    Check(Text(::GetDlgItem(main, IDC_VERSION)) == CVarnelDlg::VersionLine(), "the version line: " + CVarnelDlg::VersionLine());
+    Check(::IsWindowEnabled(::GetDlgItem(main, IDC_UPDATE)) != FALSE, "Update! is enabled with a card selected");
+
+    // "To Catch Specified Adapter": the list is back, nothing opened; picking
+    // the card's entry opens it.
+    Click(main, IDC_CATCH_ADAPTER);
+    HWND list = ::GetDlgItem(main, IDC_ADAPTER_LIST);
+    Check(::IsWindowVisible(list) && !::IsWindowVisible(::GetDlgItem(main, IDC_OPENED)) &&
+              !::IsWindowEnabled(::GetDlgItem(main, IDC_UPDATE)) && Text(::GetDlgItem(main, IDC_PDA_MAC)).empty(),
+          "after To Catch Specified Adapter: the list, no card, Update! disabled");
+    ::SendMessageW(list, LB_SETCURSEL, 0, 0);
+    ::SendMessageW(main, WM_COMMAND, MAKEWPARAM(IDC_ADAPTER_LIST, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    Check(!::IsWindowVisible(list) && ::IsWindowEnabled(::GetDlgItem(main, IDC_UPDATE)), "choosing the entry opens the card");
+
+    // Files join the list view with their type icons.
+    const std::filesystem::path release = Release();
+    p.app.AddFromOutside((release / "station.hex").wstring());
+    p.app.AddFromOutside((release / "changes.pda").wstring());
+    HWND files = ::GetDlgItem(main, IDC_FILE_LIST);
+    std::string rows;
+    for (int i = 0; i < ListView_GetItemCount(files); ++i) {
+        wchar_t text[260] = {}, path[260] = {};
+        ListView_GetItemText(files, i, 0, text, 260);
+        ListView_GetItemText(files, i, 1, path, 260);
+        LVITEMW item{};
+        item.mask = LVIF_IMAGE;
+        item.iItem = i;
+        ListView_GetItem(files, &item);
+        rows += std::to_string(item.iImage) + " " + Narrow(text, CP_UTF8) + " " +
+                std::filesystem::path(path).filename().string() + "; ";
+    }
+    const auto& model = p.app.Dialog().View().files;
+    Check(ListView_GetItemCount(files) == 2 && model.size() == 2 && rows.find("changes.pda") != std::string::npos &&
+              rows.find("station.hex") != std::string::npos,
+          "the file list view: " + rows);
+    Check(ImageList_GetImageCount(ListView_GetImageList(files, LVSIL_SMALL)) == 5, "five 16-pixel type icons");
+
+    // About: its version field.
+    Answerer about({{"About This Program", [](HWND w) {
+                         Check(Text(::GetDlgItem(w, IDC_ABOUT_VERSION)) == CVarnelDlg::AboutVersionText(),
+                               "About shows " + CVarnelDlg::AboutVersionText());
+                         const std::string fit = TextsFit(w);
+                         Check(fit.empty(), "About's texts fit" + fit);
+                         Key(w, VK_RETURN);
+                     }}});
+    about.Main = main;
+    ::SendMessageW(main, WM_COMMAND, ID_APP_ABOUT, 0);
+    Check(about.Done(), "About opens and Enter closes it: " + about.Report());
+
+    // "Download...": the system's open-file dialog, its filter the link
+    // file's; the chosen link file's three files join the list.
+    p.app.Dialog().m_fileList.RemoveAll();
+    std::string filter;
+    Answerer open({{"Open", [&](HWND w) {
+                        filter = Text(::GetDlgItem(w, 0x470));  // the file type combo box
+                        ::SetDlgItemTextW(w, 0x47C, (Release() / "OEMRelease.oem").wstring().c_str());
+                        ::SendMessageW(w, WM_COMMAND, IDOK, 0);
+                    }}});
+    open.Main = main;
+    Click(main, IDC_DOWNLOAD);
+    Check(open.Done() && filter == "Link File (*.oem)", "Download... asks for a Link File (*.oem): " + filter + " " + open.Report());
+    Check(ListView_GetItemCount(files) == 3, "the link file's three files are listed (" +
+                                                 std::to_string(ListView_GetItemCount(files)) + ")");
+    Answerer cancelled({{"Open", [](HWND w) { ::SendMessageW(w, WM_COMMAND, IDCANCEL, 0); }}});
+    cancelled.Main = main;
+    Click(main, IDC_DOWNLOAD);
+    Check(cancelled.Done() && ListView_GetItemCount(files) == 3, "Download... cancelled changes nothing: " + cancelled.Report());
+
+    // The warning's and the summary's texts fit too.
+    std::string warningFit = "not shown", summaryFit = "not shown";
+    Answerer dialogs({{"Varnel", [&](HWND w) {
+                           warningFit = TextsFit(w);
+                           Click(w, IDOK);
+                       }},
+                      {"Update Information", [&](HWND w) {
+                           summaryFit = TextsFit(w);
+                           Click(w, IDCANCEL);
+                       }}});
+    dialogs.Main = main;
+    Click(main, IDC_UPDATE);
+    Check(dialogs.Done() && warningFit.empty(), "the warning's texts fit" + warningFit);
+    Check(summaryFit.empty(), "the summary's buttons fit" + summaryFit);
+}
+
+// The ways out of an update that write nothing.
+void WaysOut(const std::filesystem::path& dir) {
+    g_step = "ways out";
+    Program p(dir);
+    p.app.Start({});
+    HWND main = p.app.Window().Handle();
+    const std::filesystem::path release = Release();
+    p.app.AddFromOutside((release / "station.hex").wstring());
+    const auto before = Snapshot(dir);
+
+    const auto focusThenEnter = [](int id) {
+        return [id](HWND w) {
+            ::SendMessageW(w, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(w, id)), TRUE);
+            const bool focused = ::GetFocus() == ::GetDlgItem(w, id);
+            const bool isDefault = (::GetWindowLongW(::GetDlgItem(w, id), GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON;
+            if (!focused || !isDefault) Note("the focused button is not the default one");
+            Key(w, VK_RETURN);
+        };
+    };
+    struct Case {
+        const char* name;
+        std::deque<Answerer::Step> steps;
+    };
+    const std::vector<Case> cases = {
+        {"Cancel on the warning", {{"Varnel", Answerer::Press(IDCANCEL)}}},
+        {"Esc on the warning", {{"Varnel", [](HWND w) { Key(w, VK_ESCAPE); }}}},
+        {"Enter on a focused Cancel of the warning", {{"Varnel", focusThenEnter(IDCANCEL)}}},
+        {"CANCEL on the summary", {{"Varnel", Answerer::Press(IDOK)}, {"Update Information", Answerer::Press(IDCANCEL)}}},
+        {"Enter in the summary's text, then Esc",
+         {{"Varnel", Answerer::Press(IDOK)},
+          {"Update Information",
+           [](HWND w) {
+               ::SetFocus(::GetDlgItem(w, IDC_SUMMARY));
+               Key(w, VK_RETURN);
+               Spin(100);
+               if (!::IsWindowVisible(w)) Note("Enter closed the summary");
+               Key(w, VK_ESCAPE);
+           }}}},
+        {"Enter on a focused CANCEL of the summary", {{"Varnel", Answerer::Press(IDOK)}, {"Update Information", focusThenEnter(IDCANCEL)}}},
+    };
+    for (const Case& c : cases) {
+        g_step = c.name;
+        Answerer answerer(c.steps);
+        answerer.Main = main;
+        const int notes = g_notes;
+        Click(main, IDC_UPDATE);
+        Spin(50);
+        const bool cancelled = p.app.Dialog().m_lastRun == RunOutcome::Cancelled;
+        Check(answerer.Done() && notes == g_notes && cancelled && Snapshot(dir) == before && ::IsWindowVisible(main) &&
+                  ::IsWindowEnabled(::GetDlgItem(main, IDC_UPDATE)),
+              std::string(c.name) + ": cancelled, nothing written, the window back (" + answerer.Report() + ")");
+    }
+}
+
+// A logoff or shutdown while the card is written: the session is asked to
+// wait, the run stops after its piece, says what the card holds, and the
+// program ends once the run is recorded.
+void Logoff(const std::filesystem::path& dir) {
+    g_step = "logoff";
+    Program p(dir);
+    const std::filesystem::path release = Release();
+    p.app.Start({(release / "station.hex").string()});
+    HWND main = p.app.Window().Handle();
+    LRESULT answered = -1;
+    p.app.Host().SetProgressObserver([&](HWND bar) {
+        // Once the image's programming is under way.
+        const bool programming = Text(::GetDlgItem(::GetParent(bar), IDC_WAIT_DETAIL)).rfind("Image ", 0) == 0;
+        const LRESULT low = ::SendMessageW(bar, PBM_GETRANGE, TRUE, 0), high = ::SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
+        if (answered == -1 && programming && ::SendMessageW(bar, PBM_GETPOS, 0, 0) >= (low + high) / 2)
+            answered = ::SendMessageW(main, WM_QUERYENDSESSION, 0, 0);
+    });
+    std::string said;
+    Answerer answerer({{"Varnel", Answerer::Press(IDOK)},
+                       {"Update Information", Answerer::Press(IDOK)},
+                       {"Update Stopped", [&](HWND w) {
+                            said = BoxText(w);
+                            Click(w, IDOK);
+                        }}});
+    answerer.Main = main;
+    Click(main, IDC_UPDATE);
+    Check(answerer.Done(), "warning, summary, Update Stopped: " + answerer.Report());
+    Check(answered == FALSE, "the session is asked to wait while the card is written");
+    Check(said.find("stopped by the logoff or shutdown") != std::string::npos, "the run says what stopped it: " + said.substr(0, 60));
+    Check(p.app.Dialog().m_lastRun == RunOutcome::Interrupted && p.app.Closed(), "the run ends interrupted, then the program");
+    Check(::SendMessageW(main, WM_QUERYENDSESSION, 0, 0) == TRUE, "outside a run the session may end at once");
+    ClearStopRequest();
+}
+
+// A whole update through the real loading path: ZRW32N50.dll beside this
+// program, the adapters in the registry. OUT_DIR gets summary.txt.
+void Update(const std::filesystem::path& out, const std::vector<std::string>& files) {
+    g_step = "update";
+    std::string problem;
+    auto library = win32::LoadAccessLibrary(&problem);
+    Check(problem.empty(), "the access library loads" + (problem.empty() ? "" : ": " + problem));
+    auto registry = win32::OpenRegistry();
+    Application app(*library, *registry);
+    const ULONGLONG started = ::GetTickCount64();
+    app.Start(files);
+    HWND main = app.Window().Handle();
+    Check(::IsWindowEnabled(::GetDlgItem(main, IDC_UPDATE)) != FALSE, "the card is opened at start");
+
+    std::set<std::string> headings;
+    std::string summary, copied;
+    bool selectionLeft = true, enterKept = false;
+    struct Step {
+        int position, maximum;
+        bool mainVisible, waitVisible;
+        std::string detail;
+    };
+    std::vector<Step> steps;
+    std::string waitFit = "not shown";
+    app.Host().SetProgressObserver([&](HWND bar) {
+        HWND wait = ::GetParent(bar);
+        if (steps.empty()) waitFit = TextsFit(wait);
+        steps.push_back({static_cast<int>(::SendMessageW(bar, PBM_GETPOS, 0, 0)),
+                         static_cast<int>(::SendMessageW(bar, PBM_GETRANGE, FALSE, 0)), ::IsWindowVisible(main) != FALSE,
+                         ::IsWindowVisible(wait) != FALSE, Text(::GetDlgItem(wait, IDC_WAIT_DETAIL))});
+    });
+    std::string done;
+    Answerer answerer({
+        {"Varnel",
+         [&](HWND w) {
+             const ULONGLONG until = ::GetTickCount64() + 1300;
+             while (::GetTickCount64() < until) {
+                 headings.insert(Text(::GetDlgItem(w, IDC_WARNING_HEADING)));
+                 Spin(20);
+             }
+             Check((::GetWindowLongW(::GetDlgItem(w, IDOK), GWL_STYLE) & 0x0F) == BS_DEFPUSHBUTTON,
+                   "the warning's default button is Download");
+             Click(w, IDOK);
+         }},
+        {"Update Information",
+         [&](HWND w) {
+             HWND edit = ::GetDlgItem(w, IDC_SUMMARY);
+             summary = Text(edit);
+             CHARRANGE range{3, 9};
+             ::SendMessageW(edit, EM_EXSETSEL, 0, reinterpret_cast<LPARAM>(&range));
+             if (::OpenClipboard(w)) {
+                 ::EmptyClipboard();
+                 ::CloseClipboard();
+             }
+             Click(w, IDC_CLIPBOARD);
+             if (::OpenClipboard(w)) {
+                 if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
+                     copied = Narrow(static_cast<const wchar_t*>(::GlobalLock(data)), CP_UTF8);
+                     ::GlobalUnlock(data);
+                 }
+                 ::CloseClipboard();
+             }
+             ::SendMessageW(edit, EM_EXGETSEL, 0, reinterpret_cast<LPARAM>(&range));
+             selectionLeft = range.cpMin != range.cpMax;
+             ::SetFocus(edit);
+             Key(w, VK_RETURN);
+             Spin(50);
+             enterKept = ::IsWindowVisible(w) != FALSE;
+             Click(w, IDOK);
+         }},
+        {"Update Complete",
+         [&](HWND w) {
+             done = BoxText(w);
+             Click(w, IDOK);
+         }},
+    });
+    answerer.Main = main;
+    Click(main, IDC_UPDATE);
+    Check(answerer.Done(), "warning, summary, wait window, done: " + answerer.Report());
+    Check(headings.count("Warning !!") && headings.count(" "), "the warning's heading blinks");
+    Check(!summary.empty() && enterKept, "Enter in the summary's text leaves it open");
+    const auto crlf = [](const std::string& text) {
+        std::string plain;
+        for (char c : text)
+            if (c != '\r') plain += c;
+        return plain;
+    };
+    Check(crlf(copied) == crlf(summary) + (crlf(summary).ends_with("\n") ? "" : "\n") || crlf(copied) == crlf(summary),
+          "Clipboard copies the whole summary");
+    Check(!selectionLeft, "Clipboard leaves nothing selected");
+    bool hidden = !steps.empty(), reached = false;
+    std::set<std::string> details;
+    for (const Step& s : steps) {
+        hidden = hidden && !s.mainVisible && s.waitVisible;
+        reached = reached || (s.maximum > 0 && s.position == s.maximum);
+        details.insert(s.detail);
+    }
+    std::string lines;
+    bool named = false;
+    for (const std::string& d : details) {
+        lines += "\"" + d + "\" ";
+        named = named || d.rfind("Image 2 of 2: ", 0) == 0;
+    }
+    Check(hidden && reached, "the wait window's bar runs to its end, the main window hidden (" + std::to_string(steps.size()) + " steps)");
+    Check(named, "the image is named under the bar: " + lines);
+    Check(waitFit.empty(), "the wait window's message fits" + waitFit);
+    Check(done.rfind("Update Successful!", 0) == 0, "Update Complete: " + done);
+    Check(::IsWindowVisible(main) && ::IsWindowEnabled(::GetDlgItem(main, IDC_UPDATE)) && app.Host().Wait() == nullptr,
+          "the main window is back, its controls enabled");
+    Check(app.Dialog().m_lastRun == RunOutcome::Succeeded, "the run succeeded");
+
+    // The Tools menu's history: the run, newest first.
+    int rows = -1;
+    std::string newest;
+    Answerer history({{"Update History", [&](HWND w) {
+                           HWND list = ::GetDlgItem(w, IDC_HISTORY_LIST);
+                           rows = ListView_GetItemCount(list);
+                           for (int column : {1, 3}) {
+                               wchar_t text[64] = {};
+                               ListView_GetItemText(list, 0, column, text, 64);
+                               newest += Narrow(text, CP_UTF8) + " ";
+                           }
+                           Key(w, VK_ESCAPE);
+                       }}});
+    history.Main = main;
+    ::SendMessageW(main, WM_COMMAND, ID_HISTORY, 0);
+    Check(history.Done() && rows >= 1 && newest == "update succeeded ",
+          "Update History lists the run first: " + newest + "(" + std::to_string(rows) + " rows) " + history.Report());
+    std::ofstream(out / "summary.txt", std::ios::binary) << "Update Information\n" << crlf(summary) << (crlf(summary).ends_with("\n") ? "" : "\n");
+    std::printf("# %s\n", ("update through the windows: " + std::to_string(::GetTickCount64() - started) + " ms").c_str());
+}
+
+// Two processes: this one is the running instance; varnel.exe started with
+// files hands them over and ends.
+void Handover(const std::filesystem::path& dir, const std::wstring& exe, const std::vector<std::wstring>& files) {
+    g_step = "handover";
+    Program p(dir);
+    HANDLE mutex = ::CreateMutexW(nullptr, TRUE, L"Local\\Varnel.SingleInstance");
+    p.app.Start({});
+    HWND main = p.app.Window().Handle();
+    std::wstring command = L"\"" + exe + L"\"";
+    for (const std::wstring& f : files) command += L" \"" + f + L"\"";
+    STARTUPINFOW startup{};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process{};
+    const ULONGLONG started = ::GetTickCount64();
+    const bool ran = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    Check(ran, "a second varnel.exe starts");
+    if (!ran) return;
+    Spin(30000, [&] { return ::WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; });
+    DWORD code = 99;
+    ::GetExitCodeProcess(process.hProcess, &code);
+    ::CloseHandle(process.hProcess);
+    ::CloseHandle(process.hThread);
+    Check(code == 0, "it hands over and ends with exit 0 (" + std::to_string(code) + ", " +
+                         std::to_string(::GetTickCount64() - started) + " ms)");
+    // Listed by type; the order of the messages shows in the last file added.
+    std::set<std::string> got, want;
+    for (const auto& f : p.app.Dialog().View().files) got.insert(std::filesystem::path(f.path).filename().string());
+    for (const auto& f : files) want.insert(std::filesystem::path(f).filename().string());
+    const std::string last = std::filesystem::path(p.app.Dialog().m_strLastFile).filename().string();
+    Check(got == want && last == std::filesystem::path(files.back()).filename().string(),
+          "the running instance lists all " + std::to_string(got.size()) + ", the last argument last (" + last + ")");
+    int windows = 0;
+    for (HWND w = nullptr; (w = ::FindWindowExW(nullptr, w, L"" VARNEL_MAIN_CLASS, nullptr));) ++windows;
+    Check(windows == 1 && ::FindWindowW(L"" VARNEL_MAIN_CLASS, L"Varnel") == main, "one Varnel window");
+    ::CloseHandle(mutex);
+}
+
+// The window as the screen shows it, frame included, saved as PNG.
+bool Picture(HWND window, const std::filesystem::path& file) {
+    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+    Spin(400);
+    RECT rect;
+    ::GetWindowRect(window, &rect);
+    const int width = rect.right - rect.left, height = rect.bottom - rect.top;
+    HDC screen = ::GetDC(nullptr);
+    HDC memory = ::CreateCompatibleDC(screen);
+    HBITMAP bitmap = ::CreateCompatibleBitmap(screen, width, height);
+    HGDIOBJ old = ::SelectObject(memory, bitmap);
+    ::BitBlt(memory, 0, 0, width, height, screen, rect.left, rect.top, SRCCOPY);
+    ::SelectObject(memory, old);
+    ::DeleteDC(memory);
+    ::ReleaseDC(nullptr, screen);
+    bool ok = false;
+    IWICImagingFactory* factory = nullptr;
+    IWICBitmap* source = nullptr;
+    IWICStream* stream = nullptr;
+    IWICBitmapEncoder* encoder = nullptr;
+    IWICBitmapFrameEncode* frame = nullptr;
+    WICPixelFormatGUID format = GUID_WICPixelFormat24bppBGR;
+    if (SUCCEEDED(::CoCreateInstance(CLSID_WICImagingFactory, nullptr, CLSCTX_INPROC_SERVER, IID_IWICImagingFactory,
+                                     reinterpret_cast<void**>(&factory))) &&
+        SUCCEEDED(factory->CreateBitmapFromHBITMAP(bitmap, nullptr, WICBitmapIgnoreAlpha, &source)) &&
+        SUCCEEDED(factory->CreateStream(&stream)) &&
+        SUCCEEDED(stream->InitializeFromFilename(file.wstring().c_str(), GENERIC_WRITE)) &&
+        SUCCEEDED(factory->CreateEncoder(GUID_ContainerFormatPng, nullptr, &encoder)) &&
+        SUCCEEDED(encoder->Initialize(stream, WICBitmapEncoderNoCache)) &&
+        SUCCEEDED(encoder->CreateNewFrame(&frame, nullptr)) && SUCCEEDED(frame->Initialize(nullptr)) &&
+        SUCCEEDED(frame->SetSize(static_cast<UINT>(width), static_cast<UINT>(height))) &&
+        SUCCEEDED(frame->SetPixelFormat(&format)) && SUCCEEDED(frame->WriteSource(source, nullptr)) &&
+        SUCCEEDED(frame->Commit()) && SUCCEEDED(encoder->Commit()))
+        ok = true;
+    for (IUnknown* object : std::initializer_list<IUnknown*>{frame, encoder, stream, source, factory})
+        if (object) object->Release();
+    ::DeleteObject(bitmap);
+    Check(ok, "picture " + file.filename().string());
+    return ok;
+}
+
+// The pictures of docs/windows.md: the main window with the sample
+// release listed, the warning, the summary, and the wait window halfway
+// through the second image.
+void Screenshots(const std::filesystem::path& dir, const std::filesystem::path& out, const std::vector<std::string>& files) {
+    g_step = "screenshots";
+    ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
+    Program p(dir);
+    p.app.Start(files);
+    HWND main = p.app.Window().Handle();
+    Picture(main, out / "windows-main-window.png");
+    bool waitTaken = false;
+    p.app.Host().SetProgressObserver([&](HWND bar) {
+        const auto low = static_cast<int>(::SendMessageW(bar, PBM_GETRANGE, TRUE, 0));
+        const auto high = static_cast<int>(::SendMessageW(bar, PBM_GETRANGE, FALSE, 0));
+        const auto position = static_cast<int>(::SendMessageW(bar, PBM_GETPOS, 0, 0));
+        HWND wait = ::GetParent(bar);
+        if (!waitTaken && Text(::GetDlgItem(wait, IDC_WAIT_DETAIL)).rfind("Image 2 of 2", 0) == 0 &&
+            position >= (low + high) / 2) {
+            waitTaken = true;
+            Picture(wait, out / "windows-wait-window.png");
+        }
+    });
+    Answerer answerer({
+        {"Varnel",
+         [&](HWND w) {
+             Spin(500, [&] { return Text(::GetDlgItem(w, IDC_WARNING_HEADING)) == "Warning !!"; });
+             Picture(w, out / "windows-warning.png");
+             Click(w, IDOK);
+         }},
+        {"Update Information",
+         [&](HWND w) {
+             Picture(w, out / "windows-update-information.png");
+             Click(w, IDOK);
+         }},
+        {"Update Complete", [](HWND w) { Click(w, IDOK); }},
+    });
+    answerer.Main = main;
+    Click(main, IDC_UPDATE);
+    Check(answerer.Done() && waitTaken, "the update's windows were taken: " + answerer.Report());
+    ::CoUninitialize();
+}
+
+}  // namespace
+
+int wmain(int argc, wchar_t** argv) {
+    Watchdog(120);
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
+    ::InitCommonControlsEx(&controls);
+    const ULONGLONG started = ::GetTickCount64();
+    const std::wstring mode = argc > 1 ? argv[1] : L"";
+    try {
+        if (mode == L"contract" && argc == 3) Contract(argv[2]);
+        else if (mode == L"ways-out" && argc == 3) WaysOut(argv[2]);
+        else if (mode == L"logoff" && argc == 3) Logoff(argv[2]);
+        else if (mode == L"update" && argc >= 3) {
+            std::vector<std::string> files;
+            for (int i = 3; i < argc; ++i) files.push_back(Narrow(argv[i], CP_ACP));
+            Update(argv[2], files);
+        } else if (mode == L"screenshots" && argc >= 4) {
+            std::vector<std::string> files;
+            for (int i = 4; i < argc; ++i) files.push_back(Narrow(argv[i], CP_ACP));
+            Screenshots(argv[2], argv[3], files);
+        } else if (mode == L"handover" && argc >= 4) Handover(argv[2], argv[3], std::vector<std::wstring>(argv + 4, argv + argc));
+        else {
+            std::fprintf(stderr, "usage: varnel-gui-test contract|ways-out|logoff|update|handover|screenshots ...\n");
+            return 2;
+        }
+    } catch (const std::exception& e) {
+        Check(false, std::string("no exception: ") + e.what());
+    }
+    // No window at all means no driver made them: that is no pass.
+    if (g_passed == 0) Check(false, "some check ran");
+    std::printf("# %d passed, %d failed in %llu ms\n", g_passed, g_failed, ::GetTickCount64() - started);
+    return g_failed == 0 ? 0 : 1;
+}

@@ -1,0 +1,193 @@
+// varnel.exe: the desktop program for Windows in native windows. One
+// instance per user session; a second start hands its files to the first
+// and ends.
+//
+//   varnel [--machine DIR] [FILE...]
+// Without --machine (or VARNEL_MACHINE) the card is reached through the
+// access library ZRW32N50.dll.
+
+#include <windows.h>
+#include <commctrl.h>
+#include <shellapi.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <exception>
+#include <memory>
+#include <optional>
+#include <string>
+#include <vector>
+
+#include "platform/stop_request.h"
+#include "sample/default_machine.h"
+#include "sim/machine_dir.h"
+#include "sim/sim_machine.h"
+#include "ui/win32/application.h"
+#include "ui/win32/single_instance.h"
+#include "ui/win32/text.h"
+#include "win32/backend.h"
+
+namespace {
+
+using varnel::win32ui::Display;
+using varnel::win32ui::Narrow;
+
+void Say(const std::wstring& text, UINT icon) { ::MessageBoxW(nullptr, text.c_str(), L"Varnel", MB_OK | icon); }
+
+struct Options {
+    std::optional<std::wstring> machine;
+    std::vector<std::wstring> files;
+    bool help = false;
+    bool version = false;
+    std::wstring error;
+};
+
+Options Parse(const std::vector<std::wstring>& args) {
+    Options options;
+    bool filesOnly = false;
+    for (size_t i = 1; i < args.size(); ++i) {
+        const std::wstring& arg = args[i];
+        if (filesOnly) options.files.push_back(arg);
+        else if (arg == L"--") filesOnly = true;
+        else if (arg == L"--help" || arg == L"-h" || arg == L"/?") options.help = true;
+        else if (arg == L"--version") options.version = true;
+        else if (arg == L"--machine") {
+            if (i + 1 == args.size()) {
+                options.error = L"--machine needs a directory";
+                return options;
+            }
+            options.machine = args[++i];
+        } else if (arg.rfind(L"--machine=", 0) == 0) options.machine = arg.substr(10);
+        else if (arg.size() > 2 && arg.rfind(L"--", 0) == 0) {
+            options.error = L"unknown option " + arg;
+            return options;
+        } else options.files.push_back(arg);
+    }
+    return options;
+}
+
+std::wstring Absolute(const std::wstring& path) {
+    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+    if (size == 0) return path;
+    std::wstring full(size, L'\0');
+    full.resize(::GetFullPathNameW(path.c_str(), size, full.data(), nullptr));
+    return full;
+}
+
+// Printed to the console the program was started from, if any.
+void Print(const std::string& text) {
+    if (::AttachConsole(ATTACH_PARENT_PROCESS) || ::GetStdHandle(STD_OUTPUT_HANDLE)) {
+        DWORD written = 0;
+        HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
+        if (out && out != INVALID_HANDLE_VALUE && ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+            return;
+    }
+    Say(Display(text), MB_ICONINFORMATION);
+}
+
+int Run() {
+    int count = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    std::vector<std::wstring> args(argv, argv + count);
+    ::LocalFree(argv);
+    const Options options = Parse(args);
+    if (!options.error.empty()) {
+        Say(L"varnel: " + options.error, MB_ICONSTOP);
+        return 2;
+    }
+    if (options.version) {
+        Print("varnel " VARNEL_VERSION "\n");
+        return 0;
+    }
+    if (options.help) {
+        Print("Usage: varnel [--machine DIR] [FILE...]\n"
+              "Updates the firmware and the production data of 802.11 WLAN cards.\n"
+              "FILE: firmware images (.hex) and .pda files for the file list. When Varnel already runs,\n"
+              "the files go to its list and this start ends.\n"
+              "--machine DIR  the simulated machine in place of the card (default: the card through\n"
+              "               ZRW32N50.dll; VARNEL_MACHINE names a machine too)\n"
+              "--version      print the version\n");
+        return 0;
+    }
+
+    std::vector<std::wstring> absolute;
+    for (const std::wstring& file : options.files) absolute.push_back(Absolute(file));
+    varnel::win32ui::SingleInstance instance;
+    std::wstring error;
+    switch (instance.Start(absolute, &error)) {
+    case varnel::win32ui::SingleInstance::Role::HandedOver: return 0;
+    case varnel::win32ui::SingleInstance::Role::Failed: Say(error, MB_ICONSTOP); return 1;
+    case varnel::win32ui::SingleInstance::Role::First: break;
+    }
+    // Registered for other programs that look for it; nothing sends it.
+    ::RegisterWindowMessageW(L"MSG_VarnelFlashFile");
+
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
+    ::InitCommonControlsEx(&controls);
+
+    std::vector<std::string> files;
+    for (const std::wstring& file : absolute) {
+        const std::optional<std::string> path = varnel::win32ui::ProgramPath(file);
+        if (path) files.push_back(*path);
+        else Say(L"The name of " + file + L" has characters this system's code page cannot hold: it was not added.", MB_ICONSTOP);
+    }
+
+    std::unique_ptr<varnel::sim::SimMachine> machine;
+    std::unique_ptr<varnel::NdisLibrary> library;
+    std::unique_ptr<varnel::Registry> registry;
+    const char* machineVariable = std::getenv("VARNEL_MACHINE");
+    if (options.machine || machineVariable) {
+        std::string machineError;
+        std::optional<std::string> given;
+        if (options.machine) {
+            given = varnel::win32ui::ProgramPath(*options.machine);
+            if (!given) {
+                Say(L"--machine: the folder's name has characters this system's code page cannot hold", MB_ICONSTOP);
+                return 1;
+            }
+        }
+        const auto resolved = varnel::sim::ResolveMachineDirectory(given, &machineError);
+        if (!resolved || !varnel::sample::EnsureDefaultMachine(*resolved, &machineError)) {
+            Say(L"machine: " + Display(machineError), MB_ICONSTOP);
+            return 1;
+        }
+        try {
+            machine = std::make_unique<varnel::sim::SimMachine>(*resolved);
+        } catch (const std::exception& e) {
+            Say(L"machine: " + Display(e.what()), MB_ICONSTOP);
+            return 1;
+        }
+        if (const char* trace = std::getenv("VARNEL_TRACE"); trace && !machine->OpenTrace(trace, &machineError)) {
+            Say(L"VARNEL_TRACE: " + Display(machineError), MB_ICONSTOP);
+            return 1;
+        }
+    } else {
+        // Without the library the program still opens, as on a machine whose
+        // driver does not load: the start-up check says so.
+        std::string problem;
+        library = varnel::win32::LoadAccessLibrary(&problem);
+        registry = varnel::win32::OpenRegistry();
+    }
+
+    varnel::InstallStopHandlers();
+    varnel::win32ui::Application program(machine ? static_cast<varnel::NdisLibrary&>(*machine) : *library,
+                                         machine ? static_cast<varnel::Registry&>(*machine) : *registry);
+    if (!program.Start(files)) {
+        Say(L"The main window cannot be made (Windows error " + std::to_wstring(::GetLastError()) + L").", MB_ICONSTOP);
+        return 1;
+    }
+    return program.Run();
+}
+
+}  // namespace
+
+int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+    try {
+        return Run();
+    } catch (const std::exception& e) {
+        Say(L"Internal error: " + Display(e.what()) + L"\n\nVarnel ends.", MB_ICONSTOP);
+    } catch (...) {
+        Say(L"Internal error: an unknown exception\n\nVarnel ends.", MB_ICONSTOP);
+    }
+    return 1;
+}

@@ -1,0 +1,107 @@
+#include "ui/win32/win32_host.h"
+
+#include <commdlg.h>
+
+#include "ui/win32/text.h"
+
+namespace varnel::win32ui {
+
+HWND Win32Host::Owner() const {
+    return m_window && m_window->Handle() && ::IsWindowVisible(m_window->Handle()) ? m_window->Handle() : nullptr;
+}
+
+MessageAnswer Win32Host::ShowMessage(const Message& message) {
+    UINT flags = MB_SETFOREGROUND;
+    switch (message.icon) {
+    case MessageIcon::Error: flags |= MB_ICONSTOP; break;
+    case MessageIcon::Warning: flags |= MB_ICONEXCLAMATION; break;
+    case MessageIcon::Question: flags |= MB_ICONQUESTION; break;
+    case MessageIcon::Information: flags |= MB_ICONINFORMATION; break;
+    case MessageIcon::None: break;
+    }
+    switch (message.buttons) {
+    case MessageButtons::Ok: flags |= MB_OK; break;
+    case MessageButtons::OkCancel: flags |= MB_OKCANCEL; break;
+    case MessageButtons::YesNo: flags |= MB_YESNO; break;
+    }
+    if (message.safeDefault && message.buttons != MessageButtons::Ok) flags |= MB_DEFBUTTON2;
+    HWND owner = message.owned ? Owner() : nullptr;
+    if (!owner) flags |= MB_TASKMODAL;
+    // The system's default caption is "Error".
+    const std::wstring caption = message.caption.empty() ? std::wstring(L"Error") : Display(message.caption);
+    switch (::MessageBoxW(owner, Display(message.text).c_str(), caption.c_str(), flags)) {
+    case IDOK: return MessageAnswer::Ok;
+    case IDYES: return MessageAnswer::Yes;
+    case IDNO: return MessageAnswer::No;
+    case IDCANCEL: return MessageAnswer::Cancel;
+    default: return SafeAnswer(message.buttons);
+    }
+}
+
+bool Win32Host::ConfirmWarning(const std::string& heading, const std::string& message) {
+    return RunWarningDialog(Owner(), heading, message);
+}
+
+bool Win32Host::ConfirmSummary(const std::string& text) { return RunSummaryDialog(Owner(), text); }
+
+ProgressBar& Win32Host::ShowWaitWindow(const std::string& message, const std::string& detail) {
+    m_wait = std::make_unique<WaitWindow>(message, detail);
+    m_wait->SetObserver(m_observer);
+    return *m_wait;
+}
+
+void Win32Host::HideWaitWindow() { m_wait.reset(); }
+
+std::optional<std::string> Win32Host::OpenFile(const OpenFileRequest& request) {
+    // "Link File (*.oem)|*.oem|" as the dialog's pairs of zero-ended texts.
+    std::wstring filter = Display(request.filter);
+    for (wchar_t& c : filter)
+        if (c == L'|') c = L'\0';
+    filter += L'\0';
+    // The initial "DIR\Firmware\*.oem": its folder when that exists.
+    std::wstring initial = Display(request.initialFile);
+    std::wstring folder;
+    if (const size_t slash = initial.find_last_of(L"\\/"); slash != std::wstring::npos) {
+        folder = initial.substr(0, slash);
+        const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+        if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) folder.clear();
+    }
+    std::wstring extension = Display(request.defaultExtension);
+    std::wstring file(32768, L'\0');
+    OPENFILENAMEW dialog{};
+    dialog.lStructSize = sizeof dialog;
+    dialog.hwndOwner = Owner();
+    dialog.lpstrFilter = filter.c_str();
+    dialog.nFilterIndex = 1;
+    dialog.lpstrFile = file.data();
+    dialog.nMaxFile = static_cast<DWORD>(file.size());
+    dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
+    dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
+    dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
+    if (!::GetOpenFileNameW(&dialog)) return std::nullopt;
+    file.resize(wcslen(file.c_str()));
+    const std::optional<std::string> path = ProgramPath(file);
+    if (!path) {
+        ShowMessage({"The name of " + Narrow(file, CP_UTF8) +
+                         " has characters this system's code page cannot hold: rename it, or move it to a folder "
+                         "named in plain letters.",
+                     "Varnel", MessageIcon::Error, MessageButtons::Ok, true});
+        return std::nullopt;
+    }
+    return path;
+}
+
+void Win32Host::SetCursor(Cursor cursor) {
+    if (m_window) m_window->SetCursorShape(cursor);
+    else ::SetCursor(::LoadCursorW(nullptr, cursor == Cursor::Wait ? IDC_WAIT : IDC_ARROW));
+}
+
+void Win32Host::SetMainWindow(bool visible, bool enabled) {
+    if (m_window) m_window->SetWorking(visible, enabled);
+}
+
+void Win32Host::Refresh(const DialogView& view) {
+    if (m_window && m_window->Handle()) m_window->Show(view);
+}
+
+}  // namespace varnel::win32ui
