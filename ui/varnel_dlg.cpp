@@ -220,8 +220,10 @@ void CVarnelDlg::OpenClaimedAdapter(const AdapterEntry& entry) {
     m_strNdisMac = Upper(FormatMacAddress(words));
     m_bAdapterSelected = true;
     m_nAdapter = entry.index;
-    ReopenAdapter(true);
-    CloseAdapterHandle();
+    {
+        // The driver's version is checked once on opening.
+        const OpenedAdapter check(*this, true);
+    }
     RefreshCardFields();
 }
 

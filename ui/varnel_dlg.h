@@ -199,7 +199,27 @@ public:
     // Where the runs' card locks live ($XDG_STATE_HOME/varnel/locks).
     std::filesystem::path m_lockDirectory;
 
-protected:
+private:
+    // The runs against the card (ui/update_run.h) are the dialog's steps.
+    friend class UpdateRun;
+
+    // The adapter's handle for one action: opened (ReopenAdapter) when the
+    // scope begins, closed when it ends, whichever way. `open` false: only
+    // closed at the end (for an action that opens the handle itself).
+    class OpenedAdapter {
+    public:
+        OpenedAdapter(CVarnelDlg& dialog, bool checkDriver, bool open = true)
+            : m_dialog(dialog), m_open(open && dialog.ReopenAdapter(checkDriver)) {}
+        ~OpenedAdapter() { m_dialog.CloseAdapterHandle(); }
+        OpenedAdapter(const OpenedAdapter&) = delete;
+        OpenedAdapter& operator=(const OpenedAdapter&) = delete;
+        bool IsOpen() const { return m_open; }
+
+    private:
+        CVarnelDlg& m_dialog;
+        bool m_open;
+    };
+
     // The backup taken before a PDA write: the copy in flash, which the write
     // replaces, as .pda text; and its raw bytes too when it is not valid.
     struct BackupPlan {
@@ -248,13 +268,8 @@ protected:
     // The status line names the firmware backup once it was saved, when the
     // whole path fits.
     void NameFirmwareBackup();
-    void RunFirmwareRestore(const std::string& path);
     FirmwareBackupPlan m_firmwareBackup;
 
-    // The writing of a run: the backup saved and the new PDA written (when
-    // `backup` is given), every image programmed, the closing requests. On
-    // a failure it has shown why and ended the run.
-    bool WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*>& images, bool& pdaWritten);
     // The run's start and end around the update and the restore: the
     // report begun, and the history record appended once writing began.
     void BeginRun(const std::string& action);
@@ -285,10 +300,8 @@ protected:
     // when none was), `inImage` whether its programming had begun.
     void StopBeforeWriting();
     void StopWhileWriting(const BackupPlan* backup, bool pdaWritten, size_t image, size_t images, bool inImage);
-    void RunUpdate();
     // The files offered while a run was on join the list, in order.
     void TakeWaitingFiles();
-    void RunRestore(const std::string& path, bool forceIncomplete);
 
     // Message boxes owned by the dialog window.
     MessageAnswer Ask(const std::string& text, const std::string& caption, MessageIcon icon,
