@@ -500,7 +500,6 @@ bool UpdateRun::SavePdaBackup(const std::string& failure) {
         Stop();
         return false;
     }
-    m_dlg.m_strBackupFile = m_backup.path;
     m_dlg.m_runReport.backup = m_backup.path;
     return true;
 }
