@@ -29,7 +29,7 @@ TEST_F(MainDialog, StartsWithTheFirstValidAdapterOpened) {
     EXPECT_EQ(dlg.View().ndisMac, "00-60-1D-12-34-56");
     EXPECT_EQ(dlg.View().pdaSerial, "SN 99A01234");
     EXPECT_EQ(dlg.PartNumber(), "PN 7741-0203");
-    EXPECT_FALSE(dlg.Adapter().IsOpen());
+    EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
     EXPECT_TRUE(std::regex_match(dlg.View().version, std::regex(R"(Ver\. \d+\.\d+\.\d+\.\d+  \([A-Z][a-z]{2} \d{1,2} \d{4}\))")))
         << dlg.View().version;
     EXPECT_TRUE(host.lastView.updateEnabled);
@@ -92,7 +92,7 @@ TEST_F(MainDialog, AdapterSelectionFailures) {
             EXPECT_EQ(host.lastView.selectedAdapter, -1);
             EXPECT_EQ(host.lastView.pdaMac, "");
         }
-        EXPECT_FALSE(dlg.Adapter().IsOpen());
+        EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
     }
 }
 
@@ -374,7 +374,7 @@ TEST_F(MainDialog, VersionQueries) {
         dlg.OnQueryDriverVersion();
         EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Driver Version for Selected Card: " + c.text}));
         EXPECT_TRUE(host.messages[0].owned);
-        EXPECT_FALSE(dlg.Adapter().IsOpen());
+        EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
     }
 
     Reconfigure([](sim::MachineConfig& m) { m.adapters[1].card->faults.unreadableRids = {kRidStationIdentity}; });

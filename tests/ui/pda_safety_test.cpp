@@ -103,7 +103,7 @@ TEST_F(PdaSafety, WithoutTheCardsPdaNothingIsWrittenUnlessTheUserReplacesIt) {
         ASSERT_FALSE(lines.empty());
         EXPECT_TRUE(lines[0].starts_with(c.firstMessage)) << lines[0];
         EXPECT_EQ(test::Outcome(dlg), c.outcome);
-        EXPECT_FALSE(dlg.Adapter().IsOpen());
+        EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
         if (c.outcome != RunOutcome::Succeeded) {
             EXPECT_EQ(Writes(), 0u);
             EXPECT_TRUE(host.summaries.empty());
@@ -240,7 +240,7 @@ TEST_F(PdaSafety, AnAssumedCardTypeWritesNoPda) {
                                 "Cannot Continue: The card's type could not be read, so where its PDA lies in flash "
                                 "is not known. Nothing was written to the card."}));
     EXPECT_EQ(Writes(), 0u);
-    EXPECT_FALSE(dlg.Adapter().IsOpen());
+    EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
     EXPECT_EQ(dlg.Status(), "Card type unknown! Nothing was written.");
 
     // Images alone are placed by their own addresses, not by the card type.

@@ -100,7 +100,7 @@ TEST_F(UpdateRun, StopPointsWriteNothingAndCloseTheAdapter) {
         }
         EXPECT_EQ(test::Outcome(dlg), c.outcome);
         EXPECT_EQ(Writes(), 0u);
-        EXPECT_FALSE(dlg.Adapter().IsOpen());
+        EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
         const bool checked = c.outcome == RunOutcome::Cancelled && std::string(c.name) == "summary cancelled";
         EXPECT_EQ(host.summaries.size(), checked ? 1u : 0u);
     }
@@ -194,7 +194,7 @@ TEST_F(UpdateRun, TheReleaseUpdatesTheCard) {
     EXPECT_FALSE(host.waitShown);
     EXPECT_TRUE(host.mainVisible && host.mainEnabled);
     EXPECT_EQ(host.cursors.back(), Cursor::Arrow);
-    EXPECT_FALSE(dlg.Adapter().IsOpen());
+    EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
 
     // The closing requests end the writing; the restarted card is then
     // asked only for its firmware versions, for the history.
@@ -258,7 +258,7 @@ TEST_F(UpdateRun, ACardFaultInTheMiddleFailsTheUpdate) {
                                                       ": Update failed while writing to card!"}));
     EXPECT_EQ(dlg.FullStatus(), "Update FAILED. Card firmware saved to " + dlg.Report().firmwareBackup);
     EXPECT_EQ(test::Outcome(dlg), RunOutcome::Failed);
-    EXPECT_FALSE(dlg.Adapter().IsOpen());
+    EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
 }
 
 TEST_F(UpdateRun, AFailedPdaWriteProgramsNoImage) {
@@ -267,7 +267,7 @@ TEST_F(UpdateRun, AFailedPdaWriteProgramsNoImage) {
     dlg.OnUpdate();
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{"PDA Update Complete: PDA Update FAILED"}));
     EXPECT_EQ(host.waitMessages, (std::vector<std::string>{"Reading the card's firmware for its backup..."}));
-    EXPECT_FALSE(dlg.Adapter().IsOpen());
+    EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
     EXPECT_TRUE(host.mainEnabled);
     EXPECT_EQ(host.cursors.back(), Cursor::Arrow);
 }
@@ -282,7 +282,7 @@ TEST_F(UpdateRun, NoBackupNoPdaWrite) {
     EXPECT_TRUE(host.messages[0].text.starts_with("The card's PDA could not be saved before writing a new one, so "
                                                   "nothing was written to the card."));
     EXPECT_EQ(Writes(), 0u);
-    EXPECT_FALSE(dlg.Adapter().IsOpen());
+    EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
 }
 
 TEST_F(UpdateRun, AnImageTheReaderCannotHoldIsAnInternalError) {
@@ -308,7 +308,7 @@ TEST_F(UpdateRun, AnOldDriverStopsTheUpdateBeforeTheCardIsRead) {
     dlg.OnUpdate();
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{old}));
     EXPECT_TRUE(host.summaries.empty());
-    EXPECT_FALSE(dlg.Adapter().IsOpen());
+    EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
 }
 
 }  // namespace
