@@ -111,13 +111,8 @@ void UpdateRun::Update() {
             }
         } keepCardPda{*this};
         if (!ReadCard() || !MergePdaFiles() || !PlanPdaWrite() || !LoadImages()) return;
-        if (!CheckImages() || !ConfirmUpdate()) {
-            m_dlg.m_lastRun = m_declined;
-        } else {
-            std::vector<CFirmwareImage*> images;
-            for (size_t j = 0; j < m_imagePaths.size(); ++j) images.push_back(&m_slots[j]->image);
-            if (!WriteCard(m_pdaFiles > 0, images)) return;
-        }
+        if (!CheckImages() || !ConfirmUpdate()) m_dlg.m_lastRun = m_declined;
+        else if (!WriteUpdate()) return;
     }
     m_adapter.reset();
     m_dlg.RefreshCardFields();
@@ -292,6 +287,12 @@ bool UpdateRun::ConfirmUpdate() {
         m_summary += std::string(kDashes) + m_dlg.PlanFirmwareBackup(m_mac, m_pdaRead ? m_dlg.m_strPdaSerial : "");
     m_declined = RunOutcome::Cancelled;
     return Confirm(m_summary, [this] { return ConfirmIdentity(m_dlg.m_host, m_identityChange); });
+}
+
+bool UpdateRun::WriteUpdate() {
+    std::vector<CFirmwareImage*> images;
+    for (size_t j = 0; j < m_imagePaths.size(); ++j) images.push_back(&m_slots[j]->image);
+    return WriteCard(m_pdaFiles > 0, images);
 }
 
 // ---- The PDA restore.

@@ -50,7 +50,7 @@ private:
     bool LoadImages();
     bool CheckImages();
     bool ConfirmUpdate();
-    void WriteUpdate();
+    bool WriteUpdate();
 
     // The restores' steps.
     bool LoadRestoredPda(const std::string& path, bool forceIncomplete, CPda& restored);
@@ -65,7 +65,7 @@ private:
     // The card is the run's alone and its adapter open.
     bool TakeCard();
     // The card's PDA into m_cardPda (cleared when it cannot be read), shown
-    // by the dialog when it was read; `mac`: the address its backup is
+    // by the dialog when it was read; m_mac: the address its backups are
     // named by (the driver's when the PDA cannot be read).
     void ReadCardPda();
     // Where the card keeps its PDA is known only from its type.
