@@ -111,12 +111,11 @@ int Info(const GlobalOptions& options, bool json) {
     std::optional<CComponentVersion> primary;
     std::optional<CComponentVersion> station;
     std::optional<int32_t> driver;
-    if (dialog.ReopenAdapter(false)) {
+    if (const CVarnelDlg::OpenedAdapter opened(dialog, false); opened.IsOpen()) {
         RidRecord record{};
         if (adapter.ReadRid(record, kRidPrimaryIdentity)) primary = VersionFromRid(record);
         if (adapter.ReadRid(record, kRidStationIdentity)) station = VersionFromRid(record);
         driver = adapter.GetDriverVersion();
-        dialog.CloseAdapterHandle();
     }
     const uint16_t* platform = dialog.CardPda().FindRecord(kPdrPlatform);
     const int position = dialog.FindAdapter(dialog.SelectedAdapter());
@@ -210,14 +209,17 @@ int CardRead(const GlobalOptions& options, const std::optional<std::string>& ran
         Complain("--range", error);
         return kExitRefused;
     }
-    if (!dialog.ReopenAdapter(false)) return kExitRefused;
     std::vector<uint8_t> bytes;
-    ProgressBar& progress = session->Terminal().ShowWaitWindow(
-        "Reading the card's flash, " + Hex(range.start, 8) + " to " + Hex(range.end, 8) + " ...", "");
     uint32_t failedAt = 0;
-    const bool read = ReadCardFlash(adapter, range, bytes, &progress, &failedAt);
-    session->Terminal().HideWaitWindow();
-    dialog.CloseAdapterHandle();
+    bool read = false;
+    {
+        const CVarnelDlg::OpenedAdapter opened(dialog, false);
+        if (!opened.IsOpen()) return kExitRefused;
+        ProgressBar& progress = session->Terminal().ShowWaitWindow(
+            "Reading the card's flash, " + Hex(range.start, 8) + " to " + Hex(range.end, 8) + " ...", "");
+        read = ReadCardFlash(adapter, range, bytes, &progress, &failedAt);
+        session->Terminal().HideWaitWindow();
+    }
     if (!read) {
         Complain("card read", "the card's flash could not be read at " + Hex(failedAt, 8) + ", so nothing was written");
         return kExitRefused;

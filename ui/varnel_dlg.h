@@ -156,6 +156,23 @@ public:
     // `count` is programmed: "Image 1 of 2: station.hex".
     static std::string ImageLine(const std::string& path, size_t index, size_t count);
 
+    // The adapter's handle for one action: opened (ReopenAdapter) when the
+    // scope begins, closed when it ends, whichever way. `open` false: only
+    // closed at the end (for an action that opens the handle itself).
+    class OpenedAdapter {
+    public:
+        OpenedAdapter(CVarnelDlg& dialog, bool checkDriver, bool open = true)
+            : m_dialog(dialog), m_open(open && dialog.ReopenAdapter(checkDriver)) {}
+        ~OpenedAdapter() { m_dialog.CloseAdapterHandle(); }
+        OpenedAdapter(const OpenedAdapter&) = delete;
+        OpenedAdapter& operator=(const OpenedAdapter&) = delete;
+        bool IsOpen() const { return m_open; }
+
+    private:
+        CVarnelDlg& m_dialog;
+        bool m_open;
+    };
+
     // What front ends and scripts read of the dialog.
     // The last update or restore: what it did (filled up to where it
     // stopped), how it ended (`outcome`), its status and its backups.
@@ -199,23 +216,6 @@ public:
 private:
     // The runs against the card (ui/update_run.h) are the dialog's steps.
     friend class UpdateRun;
-
-    // The adapter's handle for one action: opened (ReopenAdapter) when the
-    // scope begins, closed when it ends, whichever way. `open` false: only
-    // closed at the end (for an action that opens the handle itself).
-    class OpenedAdapter {
-    public:
-        OpenedAdapter(CVarnelDlg& dialog, bool checkDriver, bool open = true)
-            : m_dialog(dialog), m_open(open && dialog.ReopenAdapter(checkDriver)) {}
-        ~OpenedAdapter() { m_dialog.CloseAdapterHandle(); }
-        OpenedAdapter(const OpenedAdapter&) = delete;
-        OpenedAdapter& operator=(const OpenedAdapter&) = delete;
-        bool IsOpen() const { return m_open; }
-
-    private:
-        CVarnelDlg& m_dialog;
-        bool m_open;
-    };
 
     // The backup taken before a PDA write: the copy in flash, which the write
     // replaces, as .pda text; and its raw bytes too when it is not valid.
