@@ -196,7 +196,7 @@ public:
     const std::vector<std::string>& RefusedFiles() const { return m_refusedFiles; }
     const std::filesystem::path& HistoryPath() const { return m_historyPath; }
     // The card connection, for a front end's own requests between
-    // ReopenAdapter and CloseAdapterHandle.
+    // ReopenAdapter and CloseAdapterHandle (an OpenedAdapter's scope).
     CAdapter& Adapter() { return m_adapter; }
 
     // How runs write: every block even when unchanged (on by default from
