@@ -106,31 +106,31 @@ int Info(const GlobalOptions& options, bool json) {
     if (!session) return kExitRefused;
     if (!session->SelectAdapter(options)) return kExitRefused;
     CVarnelDlg& dialog = session->Dialog();
-    CAdapter& adapter = dialog.m_adapter;
+    CAdapter& adapter = dialog.Adapter();
 
     std::optional<CComponentVersion> primary;
     std::optional<CComponentVersion> station;
     std::optional<int32_t> driver;
-    if (dialog.ReopenAdapter(false)) {
+    if (const CVarnelDlg::OpenedAdapter opened(dialog, false); opened.IsOpen()) {
         RidRecord record{};
         if (adapter.ReadRid(record, kRidPrimaryIdentity)) primary = VersionFromRid(record);
         if (adapter.ReadRid(record, kRidStationIdentity)) station = VersionFromRid(record);
         driver = adapter.GetDriverVersion();
-        dialog.CloseAdapterHandle();
     }
-    const uint16_t* platform = dialog.m_pda.FindRecord(kPdrPlatform);
-    const int position = dialog.FindAdapter(dialog.m_nAdapter);
+    const uint16_t* platform = dialog.CardPda().FindRecord(kPdrPlatform);
+    const int position = dialog.FindAdapter(dialog.SelectedAdapter());
     const std::string name = position >= 0 ? dialog.AdapterList()[static_cast<size_t>(position)].name : "";
 
     const auto text = [](const std::string& s) { return s.empty() ? Json(nullptr) : Json(s); };
-    const Json out{{"adapter", dialog.m_nAdapter},
+    const DialogView fields = dialog.View();
+    const Json out{{"adapter", dialog.SelectedAdapter()},
                    {"name", name},
                    {"card_type", adapter.m_nCardType},
                    {"pda_address", adapter.m_dwPdaAddress},
-                   {"pda_mac", text(dialog.m_strPdaMac)},
-                   {"ndis_mac", text(dialog.m_strNdisMac)},
-                   {"serial", text(dialog.m_strPdaSerial)},
-                   {"part_number", text(dialog.m_strPartNumber)},
+                   {"pda_mac", text(fields.pdaMac)},
+                   {"ndis_mac", text(fields.ndisMac)},
+                   {"serial", text(fields.pdaSerial)},
+                   {"part_number", text(dialog.PartNumber())},
                    {"platform", platform && platform[0] >= 2 ? Json(platform[2]) : Json(nullptr)},
                    {"primary", primary ? Json(primary->Format()) : Json(nullptr)},
                    {"station", station ? Json(station->Format()) : Json(nullptr)},
@@ -140,7 +140,7 @@ int Info(const GlobalOptions& options, bool json) {
         return kExitDone;
     }
     const auto show = [](const Json& v) { return v.is_null() ? std::string("-") : v.is_string() ? v.get<std::string>() : v.dump(); };
-    std::cout << "Adapter:          " << dialog.m_nAdapter << "  " << name << "\n"
+    std::cout << "Adapter:          " << dialog.SelectedAdapter() << "  " << name << "\n"
               << "Card type:        " << adapter.m_nCardType << "\n"
               << "PDA address:      " << Hex(adapter.m_dwPdaAddress, 8) << "\n"
               << "PDA MAC address:  " << show(out["pda_mac"]) << "\n"
@@ -158,11 +158,11 @@ int Info(const GlobalOptions& options, bool json) {
 // with the reason on stderr, when there is none.
 const CPda* CardPda(Session& session, const GlobalOptions& options, const std::string& what) {
     if (!session.SelectAdapter(options)) return nullptr;
-    if (session.Dialog().m_pda.Empty()) {
+    if (session.Dialog().CardPda().Empty()) {
         Complain(what, "the card's PDA could not be read");
         return nullptr;
     }
-    return &session.Dialog().m_pda;
+    return &session.Dialog().CardPda();
 }
 
 int PdaBackup(const GlobalOptions& options, const std::string& outPath) {
@@ -170,16 +170,16 @@ int PdaBackup(const GlobalOptions& options, const std::string& outPath) {
     if (!session) return kExitRefused;
     if (!CardPda(*session, options, "pda backup")) return kExitRefused;
     CVarnelDlg& dialog = session->Dialog();
-    const int position = dialog.FindAdapter(dialog.m_nAdapter);
-    const std::string header = "Varnel PDA backup\nAdapter " + std::to_string(dialog.m_nAdapter) + ": " +
+    const int position = dialog.FindAdapter(dialog.SelectedAdapter());
+    const std::string header = "Varnel PDA backup\nAdapter " + std::to_string(dialog.SelectedAdapter()) + ": " +
                                dialog.AdapterList()[static_cast<size_t>(position)].name + "\nMAC address " +
-                               dialog.m_strPdaMac + "\nRead " + UtcNow();
+                               dialog.View().pdaMac + "\nRead " + UtcNow();
     std::string error;
-    if (!WriteFileAtomically(outPath, FormatPdaText(dialog.m_pda, header), &error)) {
+    if (!WriteFileAtomically(outPath, FormatPdaText(dialog.CardPda(), header), &error)) {
         Complain(outPath, error);
         return kExitRefused;
     }
-    std::cout << "Wrote the PDA of adapter " << dialog.m_nAdapter << " (" << dialog.m_pda.GetRecords().size()
+    std::cout << "Wrote the PDA of adapter " << dialog.SelectedAdapter() << " (" << dialog.CardPda().GetRecords().size()
               << " records) to " << outPath << "\n";
     return kExitDone;
 }
@@ -198,7 +198,7 @@ int CardRead(const GlobalOptions& options, const std::optional<std::string>& ran
     if (!session) return kExitRefused;
     if (!session->SelectAdapter(options)) return kExitRefused;
     CVarnelDlg& dialog = session->Dialog();
-    CAdapter& adapter = dialog.m_adapter;
+    CAdapter& adapter = dialog.Adapter();
     const uint32_t flashEnd = CardFlashEnd(adapter);
     if (flashEnd == 0) {
         Complain("card read", "the card's type is not supported, so where its flash ends is not known");
@@ -209,21 +209,25 @@ int CardRead(const GlobalOptions& options, const std::optional<std::string>& ran
         Complain("--range", error);
         return kExitRefused;
     }
-    if (!dialog.ReopenAdapter(false)) return kExitRefused;
     std::vector<uint8_t> bytes;
-    ProgressBar& progress = session->Terminal().ShowWaitWindow(
-        "Reading the card's flash, " + Hex(range.start, 8) + " to " + Hex(range.end, 8) + " ...", "");
     uint32_t failedAt = 0;
-    const bool read = ReadCardFlash(adapter, range, bytes, &progress, &failedAt);
-    session->Terminal().HideWaitWindow();
-    dialog.CloseAdapterHandle();
+    bool read = false;
+    {
+        const CVarnelDlg::OpenedAdapter opened(dialog, false);
+        if (!opened.IsOpen()) return kExitRefused;
+        ProgressBar& progress = session->Terminal().ShowWaitWindow(
+            "Reading the card's flash, " + Hex(range.start, 8) + " to " + Hex(range.end, 8) + " ...", "");
+        read = ReadCardFlash(adapter, range, bytes, &progress, &failedAt);
+        session->Terminal().HideWaitWindow();
+    }
     if (!read) {
         Complain("card read", "the card's flash could not be read at " + Hex(failedAt, 8) + ", so nothing was written");
         return kExitRefused;
     }
     std::ostringstream text;
     CSRecordWriter writer(text);
-    writer.Header("Varnel flash " + (dialog.m_strPdaMac.empty() ? std::string("?") : dialog.m_strPdaMac) + " " +
+    const std::string mac = dialog.View().pdaMac;
+    writer.Header("Varnel flash " + (mac.empty() ? std::string("?") : mac) + " " +
                   Hex(range.start, 8) + "-" + Hex(range.end, 8));
     writer.Data(range.start, bytes);
     writer.Termination(0);
@@ -231,7 +235,7 @@ int CardRead(const GlobalOptions& options, const std::optional<std::string>& ran
         Complain(outPath, error);
         return kExitRefused;
     }
-    std::cout << "Wrote " << range.Size() << " bytes of the flash of adapter " << dialog.m_nAdapter << ", "
+    std::cout << "Wrote " << range.Size() << " bytes of the flash of adapter " << dialog.SelectedAdapter() << ", "
               << Hex(range.start, 8) << " to " << Hex(range.end, 8) << ", to " << outPath << "\n";
     return kExitDone;
 }

@@ -87,8 +87,8 @@ bool Session::Start(const GlobalOptions& options, const std::vector<std::string>
 bool Session::SelectAdapter(const GlobalOptions& options) {
     if (!Start(options)) return false;
     const CVarnelDlg& dialog = Dialog();
-    if (!dialog.m_bAdapterSelected) {
-        Complain("adapter", dialog.m_strStatus.empty() ? "no adapter could be selected" : dialog.m_strStatus);
+    if (!dialog.AdapterSelected()) {
+        Complain("adapter", dialog.Status().empty() ? "no adapter could be selected" : dialog.Status());
         return false;
     }
     return true;

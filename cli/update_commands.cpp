@@ -53,12 +53,11 @@ std::unique_ptr<Session> Start(const GlobalOptions& options, const std::vector<s
     return session;
 }
 
-int ExitCodeOf(RunOutcome outcome) {
-    switch (outcome) {
-    case RunOutcome::Succeeded: return kExitDone;
-    case RunOutcome::Cancelled: return kExitCancelled;
-    default: return kExitRefused;
-    }
+// The exit code of a run, from its report's outcome.
+int ExitCodeOf(const std::string& outcome) {
+    if (outcome == "succeeded") return kExitDone;
+    if (outcome == "cancelled") return kExitCancelled;
+    return kExitRefused;
 }
 
 // The run's end for scripts: its outcome ("checked" for a dry run that
@@ -69,11 +68,11 @@ struct RunEnd {
 };
 
 RunEnd EndOf(Session& session, bool dryRun) {
-    const CVarnelDlg& dialog = session.Dialog();
-    if (!dialog.m_strStatus.empty()) std::cerr << "Status: " << dialog.FullStatus() << "\n";
+    const RunReport& report = session.Dialog().Report();
+    if (!report.status.empty()) std::cerr << "Status: " << report.status << "\n";
     // A dry run always ends cancelled at the summary: reaching it is success.
     if (dryRun && session.Terminal().SummaryShown()) return {"checked", kExitDone};
-    return {dialog.m_runReport.outcome, ExitCodeOf(dialog.m_lastRun)};
+    return {report.outcome, ExitCodeOf(report.outcome)};
 }
 
 // The JSON result of one run (docs/command-line.md lists every key).
@@ -117,7 +116,7 @@ RunEnd UpdateOnce(Session& session, const UpdateArgs& args) {
     session.Terminal().BeginRun();
     dialog.OnUpdate();
     const RunEnd end = EndOf(session, args.dryRun);
-    if (args.dryRun && session.Terminal().SummaryShown()) PrintPlan(session.Terminal().Out(), dialog.m_runReport);
+    if (args.dryRun && session.Terminal().SummaryShown()) PrintPlan(session.Terminal().Out(), dialog.Report());
     return end;
 }
 
@@ -144,14 +143,14 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
         host.SetOpenFile(args.oem);
         if (!dialog.OnDownload()) return refused(kExitRefused);
     }
-    if (!dialog.m_refusedFiles.empty()) return refused(kExitRefused);
-    if (args.verify) dialog.m_bVerify = true;
-    if (args.noForce) dialog.m_bForceAll = false;
-    if (args.noFirmwareBackup) dialog.m_bFirmwareBackup = false;
+    if (!dialog.RefusedFiles().empty()) return refused(kExitRefused);
+    if (args.verify) dialog.SetVerify(true);
+    if (args.noForce) dialog.SetForceAll(false);
+    if (args.noFirmwareBackup) dialog.SetFirmwareBackup(false);
 
     if (!args.allAdapters) {
         const RunEnd end = UpdateOnce(*session, args);
-        if (args.json) std::cout << JsonText(RunJson(dialog.m_runReport, dialog.FullStatus(), end), 2) << "\n";
+        if (args.json) std::cout << JsonText(RunJson(dialog.Report(), dialog.FullStatus(), end), 2) << "\n";
         return end.exit;
     }
 
@@ -174,10 +173,10 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
         host.Out() << "== Adapter " << entry.index << ": " << entry.name << "\n" << std::flush;
         RunEnd end;
         if (dialog.FindAdapter(entry.index) < 0 || !dialog.SelectAdapter(dialog.FindAdapter(entry.index)) ||
-            !dialog.m_bAdapterSelected || dialog.m_nAdapter != entry.index) {
+            !dialog.AdapterSelected() || dialog.SelectedAdapter() != entry.index) {
             // The dialog could not take the card on: no run, a failure.
             end = {"failed", kExitRefused};
-            const std::string why = dialog.m_strStatus.empty() ? "the adapter could not be selected" : dialog.m_strStatus;
+            const std::string why = dialog.Status().empty() ? "the adapter could not be selected" : dialog.Status();
             Complain("adapter " + std::to_string(entry.index), why);
             rows.push_back({entry, "", end.outcome, why});
             RunReport report;
@@ -186,8 +185,8 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
             runs.push_back(RunJson(report, why, end));
         } else {
             end = UpdateOnce(*session, args);
-            rows.push_back({entry, dialog.m_runReport.mac, end.outcome, dialog.FullStatus()});
-            runs.push_back(RunJson(dialog.m_runReport, dialog.FullStatus(), end));
+            rows.push_back({entry, dialog.Report().mac, end.outcome, dialog.FullStatus()});
+            runs.push_back(RunJson(dialog.Report(), dialog.FullStatus(), end));
         }
         if (end.exit != kExitDone) anyFailed = true;
         // A stop request ends the round after the card it came during.
@@ -234,7 +233,7 @@ int PdaRestore(const GlobalOptions& options, const RestoreArgs& args) {
     CVarnelDlg& dialog = session->Dialog();
     dialog.OnRestorePda(args.file, args.forceIncomplete);
     const RunEnd end = EndOf(*session, false);
-    if (args.json) std::cout << JsonText(RunJson(dialog.m_runReport, dialog.FullStatus(), end), 2) << "\n";
+    if (args.json) std::cout << JsonText(RunJson(dialog.Report(), dialog.FullStatus(), end), 2) << "\n";
     return end.exit;
 }
 
@@ -259,12 +258,12 @@ int FirmwareRestore(const GlobalOptions& options, const FirmwareRestoreArgs& arg
     host.SetJson(args.json);
     if (!session->SelectAdapter(options)) return refused(kExitRefused);
     CVarnelDlg& dialog = session->Dialog();
-    if (args.verify) dialog.m_bVerify = true;
-    if (args.noForce) dialog.m_bForceAll = false;
-    if (args.noFirmwareBackup) dialog.m_bFirmwareBackup = false;
+    if (args.verify) dialog.SetVerify(true);
+    if (args.noForce) dialog.SetForceAll(false);
+    if (args.noFirmwareBackup) dialog.SetFirmwareBackup(false);
     dialog.OnRestoreFirmware(args.file);
     const RunEnd end = EndOf(*session, false);
-    if (args.json) std::cout << JsonText(RunJson(dialog.m_runReport, dialog.FullStatus(), end), 2) << "\n";
+    if (args.json) std::cout << JsonText(RunJson(dialog.Report(), dialog.FullStatus(), end), 2) << "\n";
     return end.exit;
 }
 
@@ -315,7 +314,7 @@ int Files(const GlobalOptions& options, const std::vector<std::string>& files, c
     // and the command fails: the update would refuse it.
     Json entries = Json::array();
     bool allLoad = true;
-    for (const FileEntry& e : dialog.m_fileList.Entries()) {
+    for (const FileEntry& e : dialog.Files()) {
         if (json) entries.push_back({{"type", e.type}, {"text", e.text}, {"path", e.path}, {"problem", e.problem}});
         else std::cout << e.type << "  " << e.text << "  " << e.path << "\n";
         if (!e.problem.empty()) {
@@ -329,7 +328,7 @@ int Files(const GlobalOptions& options, const std::vector<std::string>& files, c
             messages.push_back(DisplayCaption(m) + ": " + DisplayText(m.text));
         std::cout << JsonText(Json{{"files", entries}, {"messages", messages}}, 2) << "\n";
     }
-    return allLoad && linkAdded && dialog.m_refusedFiles.empty() ? kExitDone : kExitRefused;
+    return allLoad && linkAdded && dialog.RefusedFiles().empty() ? kExitDone : kExitRefused;
 }
 
 int Query(const GlobalOptions& options, bool firmware) {
@@ -342,7 +341,7 @@ int Query(const GlobalOptions& options, bool firmware) {
     session->Terminal().SetStdoutCaption(caption);
     if (firmware) dialog.OnQueryFirmwareVersion();
     else dialog.OnQueryDriverVersion();
-    return dialog.m_bAdapterSelected ? kExitDone : kExitRefused;
+    return dialog.AdapterSelected() ? kExitDone : kExitRefused;
 }
 
 }  // namespace

@@ -48,7 +48,7 @@ void CVarnelDlg::UpdateData() {
 
 DialogView CVarnelDlg::View() const {
     DialogView view;
-    view.title = m_strTitle;
+    view.title = kTitle;
     for (const AdapterEntry& entry : m_adapterList) view.adapters.push_back(entry.name);
     view.selectedAdapter = m_selected;
     view.adapterListVisible = !m_bAdapterSelected;
@@ -70,7 +70,6 @@ std::string CVarnelDlg::FullStatus() const {
 }
 
 void CVarnelDlg::SetCursorShape(Cursor cursor) {
-    m_hCursor = cursor;
     m_host.SetCursor(cursor);
 }
 
@@ -199,8 +198,7 @@ void CVarnelDlg::OpenClaimedAdapter(const AdapterEntry& entry) {
         m_adapter.Close();
         return RefuseAdapter("That card is not compatible with this program: choose another adapter.");
     }
-    m_strAdapterName = "Opened: " + entry.name;
-    m_strOpened = m_strAdapterName;
+    m_strOpened = "Opened: " + entry.name;
     m_strStatus.clear();
 
     m_pda.Clear();
@@ -220,8 +218,10 @@ void CVarnelDlg::OpenClaimedAdapter(const AdapterEntry& entry) {
     m_strNdisMac = Upper(FormatMacAddress(words));
     m_bAdapterSelected = true;
     m_nAdapter = entry.index;
-    ReopenAdapter(true);
-    CloseAdapterHandle();
+    {
+        // The driver's version is checked once on opening.
+        const OpenedAdapter check(*this, true);
+    }
     RefreshCardFields();
 }
 

@@ -156,50 +156,67 @@ public:
     // `count` is programmed: "Image 1 of 2: station.hex".
     static std::string ImageLine(const std::string& path, size_t index, size_t count);
 
-    std::string m_strTitle = "Varnel";
-    std::string m_strPartNumber;
-    std::string m_strStatus;
-    // FullStatus() while m_strStatus is m_strStatusShort, else m_strStatus.
-    std::string m_strStatusFull;
-    std::string m_strStatusShort;
-    std::string m_strPdaMac;
-    std::string m_strPdaSerial;
-    std::string m_strNdisMac;
-    std::string m_strOpened;
-    std::string m_strVersion;
-    std::string m_strAdapterName;
-    std::string m_strLastFile;
+    // The adapter's handle for one action: opened (ReopenAdapter) when the
+    // scope begins, closed when it ends, whichever way. `open` false: only
+    // closed at the end (for an action that opens the handle itself).
+    class OpenedAdapter {
+    public:
+        OpenedAdapter(CVarnelDlg& dialog, bool checkDriver, bool open = true)
+            : m_dialog(dialog), m_open(open && dialog.ReopenAdapter(checkDriver)) {}
+        ~OpenedAdapter() { m_dialog.CloseAdapterHandle(); }
+        OpenedAdapter(const OpenedAdapter&) = delete;
+        OpenedAdapter& operator=(const OpenedAdapter&) = delete;
+        bool IsOpen() const { return m_open; }
+
+    private:
+        CVarnelDlg& m_dialog;
+        bool m_open;
+    };
+
+    // What front ends and scripts read of the dialog.
+    // The last update or restore: what it did (filled up to where it
+    // stopped), how it ended (`outcome`), its status and its backups.
+    const RunReport& Report() const { return m_runReport; }
+    // The adapter chosen and opened (its number), if one is.
+    bool AdapterSelected() const { return m_bAdapterSelected; }
+    int SelectedAdapter() const { return m_nAdapter; }
+    // The card's PDA as the dialog holds it, and its part number.
+    const CPda& CardPda() const { return m_pda; }
+    const std::string& PartNumber() const { return m_strPartNumber; }
+    // The status box's text (FullStatus() has every path whole).
+    const std::string& Status() const { return m_strStatus; }
+    // The file list, and emptying it (a new list).
+    const std::vector<FileEntry>& Files() const { return m_fileList.Entries(); }
+    void ClearFiles() {
+        m_fileList.RemoveAll();
+        UpdateData();
+    }
     // Paths AddFile refused (folders): a caller that was given them as files
     // knows the list is not what it asked for.
-    std::vector<std::string> m_refusedFiles;
-    bool m_bForceAll = false;
-    bool m_bVerify = false;
-    // Before the first flash write the card's bytes in every range the images
-    // write are read and saved (flash-<MAC>-<time>.srec in the backups folder).
-    bool m_bFirmwareBackup = true;
-    bool m_bAdapterSelected = false;
-    // False after a failed start-up check of the access library: its
-    // functionality is disabled, and no adapter is listed.
-    bool m_bLibraryLoaded = true;
-    int m_nAdapter = 0;
-    Cursor m_hCursor = Cursor::Arrow;
-    CListCtrlHelper m_fileList;
-    CPda m_pda;
-    CAdapter m_adapter;
+    const std::vector<std::string>& RefusedFiles() const { return m_refusedFiles; }
+    const std::filesystem::path& HistoryPath() const { return m_historyPath; }
+    // The card connection, for a front end's own requests between
+    // ReopenAdapter and CloseAdapterHandle (an OpenedAdapter's scope).
+    CAdapter& Adapter() { return m_adapter; }
 
-    // Where the card's PDA is saved before an update writes a new one
-    // ($XDG_STATE_HOME/varnel/backups by default), and the last file saved.
-    std::filesystem::path m_backupDirectory;
-    std::string m_strBackupFile;
-    RunOutcome m_lastRun = RunOutcome::None;
-    // What the last update or restore did (filled up to where it stopped),
-    // and where its history record goes.
-    RunReport m_runReport;
-    std::filesystem::path m_historyPath;
-    // Where the runs' card locks live ($XDG_STATE_HOME/varnel/locks).
-    std::filesystem::path m_lockDirectory;
+    // How runs write: every block even when unchanged (on by default from
+    // OnInitDialog), each block read back, and the firmware the images
+    // overwrite saved first (on by default).
+    void SetForceAll(bool on) { m_bForceAll = on; }
+    void SetVerify(bool on) { m_bVerify = on; }
+    void SetFirmwareBackup(bool on) { m_bFirmwareBackup = on; }
+    // Where the card's PDA and firmware are saved before a run writes
+    // ($XDG_STATE_HOME/varnel/backups by default), where the update history
+    // is kept, and where the runs' card locks live
+    // ($XDG_STATE_HOME/varnel/locks).
+    void SetBackupDirectory(const std::filesystem::path& path) { m_backupDirectory = path; }
+    void SetHistoryPath(const std::filesystem::path& path) { m_historyPath = path; }
+    void SetLockDirectory(const std::filesystem::path& path) { m_lockDirectory = path; }
 
-protected:
+private:
+    // The runs against the card (ui/update_run.h) are the dialog's steps.
+    friend class UpdateRun;
+
     // The backup taken before a PDA write: the copy in flash, which the write
     // replaces, as .pda text; and its raw bytes too when it is not valid.
     struct BackupPlan {
@@ -248,13 +265,8 @@ protected:
     // The status line names the firmware backup once it was saved, when the
     // whole path fits.
     void NameFirmwareBackup();
-    void RunFirmwareRestore(const std::string& path);
     FirmwareBackupPlan m_firmwareBackup;
 
-    // The writing of a run: the backup saved and the new PDA written (when
-    // `backup` is given), every image programmed, the closing requests. On
-    // a failure it has shown why and ended the run.
-    bool WriteCard(BackupPlan* backup, const std::vector<CFirmwareImage*>& images, bool& pdaWritten);
     // The run's start and end around the update and the restore: the
     // report begun, and the history record appended once writing began.
     void BeginRun(const std::string& action);
@@ -285,10 +297,8 @@ protected:
     // when none was), `inImage` whether its programming had begun.
     void StopBeforeWriting();
     void StopWhileWriting(const BackupPlan* backup, bool pdaWritten, size_t image, size_t images, bool inImage);
-    void RunUpdate();
     // The files offered while a run was on join the list, in order.
     void TakeWaitingFiles();
-    void RunRestore(const std::string& path, bool forceIncomplete);
 
     // Message boxes owned by the dialog window.
     MessageAnswer Ask(const std::string& text, const std::string& caption, MessageIcon icon,
@@ -297,6 +307,39 @@ protected:
     void UpdateData();
     // The end of a run at one of its stop points.
     void EndRun(RunOutcome outcome, const std::string& status = {});
+
+    static constexpr const char* kTitle = "Varnel";
+    std::string m_strPartNumber;
+    std::string m_strStatus;
+    // FullStatus() while m_strStatus is m_strStatusShort, else m_strStatus.
+    std::string m_strStatusFull;
+    std::string m_strStatusShort;
+    std::string m_strPdaMac;
+    std::string m_strPdaSerial;
+    std::string m_strNdisMac;
+    std::string m_strOpened;
+    std::string m_strVersion;
+    std::vector<std::string> m_refusedFiles;
+    bool m_bForceAll = false;
+    bool m_bVerify = false;
+    // Before the first flash write the card's bytes in every range the images
+    // write are read and saved (flash-<MAC>-<time>.srec in the backups folder).
+    bool m_bFirmwareBackup = true;
+    bool m_bAdapterSelected = false;
+    // False after a failed start-up check of the access library: its
+    // functionality is disabled, and no adapter is listed.
+    bool m_bLibraryLoaded = true;
+    int m_nAdapter = 0;
+    CListCtrlHelper m_fileList;
+    CPda m_pda;
+    CAdapter m_adapter;
+    std::filesystem::path m_backupDirectory;
+    RunOutcome m_lastRun = RunOutcome::None;
+    // What the last update or restore did (filled up to where it stopped),
+    // and where its history record goes.
+    RunReport m_runReport;
+    std::filesystem::path m_historyPath;
+    std::filesystem::path m_lockDirectory;
 
     NdisLibrary& m_library;
     Registry& m_registry;

@@ -31,7 +31,6 @@ void CVarnelDlg::AddFile(const std::string& path) {
         m_refusedFiles.push_back(path);
         return;
     }
-    m_strLastFile = path;
     if (m_fileList.GetCount() == 3) {
         Ask("The new firmware files will be taken over!!", "", MessageIcon::Warning);
         m_fileList.RemoveAll();

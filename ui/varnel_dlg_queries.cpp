@@ -8,19 +8,24 @@
 namespace varnel {
 
 void CVarnelDlg::OnQueryFirmwareVersion() {
-    if (!ReopenAdapter(false)) return;
     std::string versions;
-    m_adapter.GetFirmwareVersions(versions, m_nAdapter);
     std::string text;
-    m_adapter.GetFirmwareText(text);
-    CloseAdapterHandle();
+    {
+        const OpenedAdapter adapter(*this, false);
+        if (!adapter.IsOpen()) return;
+        m_adapter.GetFirmwareVersions(versions, m_nAdapter);
+        m_adapter.GetFirmwareText(text);
+    }
     Ask(versions + "\n\n" + text, "Current Firmware Versions", MessageIcon::None);
 }
 
 void CVarnelDlg::OnQueryDriverVersion() {
-    if (!ReopenAdapter(false)) return;
-    const auto v = static_cast<uint32_t>(m_adapter.GetDriverVersion());
-    CloseAdapterHandle();
+    uint32_t v = 0;
+    {
+        const OpenedAdapter adapter(*this, false);
+        if (!adapter.IsOpen()) return;
+        v = static_cast<uint32_t>(m_adapter.GetDriverVersion());
+    }
     char text[48];
     std::snprintf(text, sizeof text, "Version: %x.%x.%d", (v >> 16) & 0xFFFF, (v >> 8) & 0xFF, int(v & 0xFF));
     Ask(text, "Driver Version for Selected Card", MessageIcon::None);

@@ -27,6 +27,7 @@
 #include "ui/qt/dialog_units.h"
 #include "tests/support/forwarding_library.h"
 #include "tests/support/script_host.h"
+#include "tests/support/run_outcome.h"
 
 namespace varnel::test {
 namespace {
@@ -84,7 +85,7 @@ TEST_F(QtTest, MainWindowContract) {
     for (const bool selected : {true, false}) {
         if (!selected) {
             QTest::mouseClick(Find<QPushButton>("catchAdapter"), Qt::LeftButton);
-            EXPECT_EQ(a.Dialog().m_strStatus, "No adapter selected.");
+            EXPECT_EQ(a.Dialog().Status(), "No adapter selected.");
         }
         for (const ControlLayout& c : MainWindowControls()) {
             const std::string name = c.name;
@@ -115,11 +116,11 @@ TEST_F(QtTest, MainWindowContract) {
     ASSERT_EQ(list->count(), 1);
     EXPECT_EQ(list->item(0)->text(), "802.11b Wireless LAN PC Card");
     EXPECT_TRUE(list->selectedItems().isEmpty());
-    EXPECT_FALSE(a.Dialog().m_bAdapterSelected);
+    EXPECT_FALSE(a.Dialog().AdapterSelected());
 
     // Picking the entry opens it again.
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
-    EXPECT_TRUE(a.Dialog().m_bAdapterSelected);
+    EXPECT_TRUE(a.Dialog().AdapterSelected());
     EXPECT_FALSE(list->isVisible());
     EXPECT_TRUE(Find<QPushButton>("update")->isEnabled());
     EXPECT_EQ(Find<QLineEdit>("pdaMac")->text(), "00-60-1D-12-34-56");
@@ -181,7 +182,7 @@ TEST_F(QtTest, FillingTheAdapterListOpensNothingMoreThanTheLogic) {
     QTest::mouseClick(list->viewport(), Qt::LeftButton, {}, list->visualItemRect(list->item(0)).center());
     QApplication::processEvents();
     EXPECT_EQ(windowed.opens, plain.opens);
-    EXPECT_TRUE(a.Dialog().m_bAdapterSelected);
+    EXPECT_TRUE(a.Dialog().AdapterSelected());
 }
 
 TEST_F(QtTest, NoAdaptersEntryIsNeverSelected) {
@@ -198,7 +199,7 @@ TEST_F(QtTest, NoAdaptersEntryIsNeverSelected) {
     QTest::keyClick(list, Qt::Key_Space);
     QTest::keyClick(list, Qt::Key_Down);
     EXPECT_TRUE(list->selectedItems().isEmpty());
-    EXPECT_EQ(a.Dialog().m_strStatus, "Sorry, that adapter could not be opened.");
+    EXPECT_EQ(a.Dialog().Status(), "Sorry, that adapter could not be opened.");
 }
 
 // The windows show the version `varnel --version` prints, in four parts.
@@ -297,7 +298,7 @@ TEST_F(QtTest, DownloadTakesTheLinkFileFromTheOpenDialog) {
     QTest::mouseClick(Find<QPushButton>("download"), Qt::LeftButton);
     EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
     EXPECT_EQ(Find<QTreeWidget>("fileList")->topLevelItemCount(), 3);
-    EXPECT_EQ(a.Dialog().m_fileList.GetCount(), 3);
+    EXPECT_EQ(a.Dialog().Files().size(), 3u);
 }
 
 // Tools > Restore Firmware... (the menu's last entry) asks for a backup
@@ -326,8 +327,8 @@ TEST_F(QtTest, RestoreFirmwareTakesTheBackupFromTheOpenDialog) {
     tools->actions().last()->trigger();
     EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
     EXPECT_TRUE(refused.contains("not a Varnel firmware backup")) << refused.toStdString();
-    EXPECT_EQ(a.Dialog().m_runReport.action, "firmware restore");
-    EXPECT_EQ(a.Dialog().m_lastRun, RunOutcome::Failed);
+    EXPECT_EQ(a.Dialog().Report().action, "firmware restore");
+    EXPECT_EQ(Outcome(a.Dialog()), RunOutcome::Failed);
 }
 
 TEST_F(QtTest, DroppedFilesJoinTheList) {
@@ -340,9 +341,9 @@ TEST_F(QtTest, DroppedFilesJoinTheList) {
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(10, 10), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QApplication::sendEvent(&a.Window(), &drop);
-    ASSERT_EQ(a.Dialog().m_fileList.GetCount(), 2);
-    EXPECT_EQ(a.Dialog().m_fileList.Entries()[0].path, Release("changes.pda"));
-    EXPECT_EQ(a.Dialog().m_fileList.Entries()[1].path, Release("station.hex"));
+    ASSERT_EQ(a.Dialog().Files().size(), 2u);
+    EXPECT_EQ(a.Dialog().Files()[0].path, Release("changes.pda"));
+    EXPECT_EQ(a.Dialog().Files()[1].path, Release("station.hex"));
 }
 
 }  // namespace

@@ -33,9 +33,9 @@ protected:
     qt::Application& App() {
         if (!app) {
             app = std::make_unique<qt::Application>(sim.Machine(), sim.Machine());
-            app->Dialog().m_backupDirectory = sim.dir.Path() / "backups";
-            app->Dialog().m_historyPath = sim.dir.Path() / "history.jsonl";
-            app->Dialog().m_lockDirectory = sim.dir.Path() / "locks";
+            app->Dialog().SetBackupDirectory(sim.dir.Path() / "backups");
+            app->Dialog().SetHistoryPath(sim.dir.Path() / "history.jsonl");
+            app->Dialog().SetLockDirectory(sim.dir.Path() / "locks");
         }
         return *app;
     }

@@ -94,9 +94,9 @@ int main(int argc, char** argv) {
     }
     varnel::sim::SimMachine machine(dir.Path() / "machine");
     varnel::qt::Application program(machine, machine);
-    program.Dialog().m_backupDirectory = dir.Path() / "backups";
-    program.Dialog().m_historyPath = dir.Path() / "history.jsonl";
-    program.Dialog().m_lockDirectory = dir.Path() / "locks";
+    program.Dialog().SetBackupDirectory(dir.Path() / "backups");
+    program.Dialog().SetHistoryPath(dir.Path() / "history.jsonl");
+    program.Dialog().SetLockDirectory(dir.Path() / "locks");
     program.Start({dir.File("release/changes.pda"), dir.File("release/primary.hex"), dir.File("release/station.hex")});
 
     bool ok = true;

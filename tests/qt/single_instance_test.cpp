@@ -13,6 +13,7 @@
 #include <stdexcept>
 
 #include "tests/qt/qt_fixture.h"
+#include "tests/support/run_outcome.h"
 
 namespace varnel::test {
 namespace {
@@ -45,7 +46,7 @@ protected:
     }
     std::vector<std::string> Paths() {
         std::vector<std::string> paths;
-        for (const FileEntry& e : App().Dialog().m_fileList.Entries()) paths.push_back(e.path);
+        for (const FileEntry& e : App().Dialog().Files()) paths.push_back(e.path);
         return paths;
     }
 
@@ -179,10 +180,10 @@ TEST_F(SingleInstanceTest, HandOverWhileTheSummaryIsOpenWaitsForTheRunsEnd) {
     EXPECT_TRUE(told) << errors.toStdString();
     EXPECT_EQ(duringSummary, files);
     EXPECT_EQ(atTheEnd, files);
-    EXPECT_EQ(a.Dialog().m_lastRun, RunOutcome::Succeeded);
-    ASSERT_EQ(a.Dialog().m_runReport.plugs.size(), 2u);
-    EXPECT_EQ(a.Dialog().m_runReport.plugs[0].file, Release("primary.hex"));
-    EXPECT_EQ(a.Dialog().m_runReport.plugs[1].file, Release("station.hex"));
+    EXPECT_EQ(Outcome(a.Dialog()), RunOutcome::Succeeded);
+    ASSERT_EQ(a.Dialog().Report().plugs.size(), 2u);
+    EXPECT_EQ(a.Dialog().Report().plugs[0].file, Release("primary.hex"));
+    EXPECT_EQ(a.Dialog().Report().plugs[1].file, Release("station.hex"));
     EXPECT_EQ(Finish(second), 0);
     EXPECT_EQ(Paths(), std::vector<std::string>({Release("combined.hex")}));
 }
@@ -414,7 +415,7 @@ TEST_F(QtTest, FileArrivingWhileTheTakenOverBoxIsOpenIsKept) {
     EXPECT_TRUE(doneFirst);
     EXPECT_TRUE(doneSecond);
     std::vector<std::string> paths;
-    for (const FileEntry& e : a.Dialog().m_fileList.Entries()) paths.push_back(e.path);
+    for (const FileEntry& e : a.Dialog().Files()) paths.push_back(e.path);
     EXPECT_EQ(paths, std::vector<std::string>({Release("card.pda"), Release("combined.hex")}));
 }
 

@@ -21,6 +21,7 @@
 #include "pda/pda.h"
 #include "pda/pda_text_file.h"
 #include "tests/qt/qt_fixture.h"
+#include "tests/support/run_outcome.h"
 #include "ui/qt/history_window.h"
 #include "update/history.h"
 
@@ -42,12 +43,12 @@ protected:
                                 {"Update Complete", ModalAnswerer::Press("OK")}});
         App().Dialog().OnUpdate();
         EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
-        ASSERT_EQ(App().Dialog().m_lastRun, RunOutcome::Succeeded) << App().Dialog().m_strStatus;
+        ASSERT_EQ(Outcome(App().Dialog()), RunOutcome::Succeeded) << App().Dialog().Status();
     }
     // The card's PDA as the card runs it now.
     void ReadCard(CPda& pda) {
         ASSERT_TRUE(App().Dialog().ReopenAdapter(false));
-        ASSERT_TRUE(App().Dialog().m_adapter.ReadCardPda(pda));
+        ASSERT_TRUE(App().Dialog().Adapter().ReadCardPda(pda));
         App().Dialog().CloseAdapterHandle();
     }
     std::vector<std::string> HistoryLines() {
@@ -96,9 +97,9 @@ TEST_F(ToolsTest, HistoryWindowShowsTheRunsNewestFirst) {
     // An update that writes the PDA (and so saves a backup), then one of an
     // image alone (no backup); a torn line between them.
     Update();
-    const std::string backup = a.Dialog().m_strBackupFile;
+    const std::string backup = a.Dialog().Report().backup;
     std::ofstream(HistoryPath(), std::ios::app) << "{\"id\": \"torn\n";
-    a.Dialog().m_fileList.RemoveAll();
+    a.Dialog().ClearFiles();
     a.Dialog().AddFile(Release("station.hex"));
     Update();
 
@@ -201,7 +202,7 @@ TEST_F(ToolsTest, ACancelledRestoreWritesNothing) {
     ModalAnswerer answerer({{"Open", ChooseFile(Backups(), file)}, {"Update Information", ModalAnswerer::Press("CANCEL")}});
     restore->trigger();
     EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
-    EXPECT_EQ(a.Dialog().m_lastRun, RunOutcome::Cancelled);
+    EXPECT_EQ(Outcome(a.Dialog()), RunOutcome::Cancelled);
     EXPECT_EQ(Writes(), 0u);
     EXPECT_EQ(BackupFiles(), std::set<std::string>{"saved.pda"});
     EXPECT_FALSE(std::filesystem::exists(HistoryPath()));
@@ -222,7 +223,7 @@ TEST_F(ToolsTest, RestorePdaWritesThePdaItsBackupAndTheHistoryLine) {
                             {"Update Complete", ModalAnswerer::Press("OK")}});
     a.Window().findChild<QAction*>("restorePda")->trigger();
     EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
-    ASSERT_EQ(a.Dialog().m_lastRun, RunOutcome::Succeeded) << a.Dialog().m_strStatus;
+    ASSERT_EQ(Outcome(a.Dialog()), RunOutcome::Succeeded) << a.Dialog().Status();
 
     // The summary named the change as varnel-cli pda restore does.
     EXPECT_TRUE(summary.contains(QString::fromStdString(
@@ -234,7 +235,7 @@ TEST_F(ToolsTest, RestorePdaWritesThePdaItsBackupAndTheHistoryLine) {
     CPda card, factory, saved;
     ReadCard(card);
     EXPECT_EQ(card.GetRecords(), wanted.GetRecords());
-    const std::string backup = a.Dialog().m_strBackupFile;
+    const std::string backup = a.Dialog().Report().backup;
     EXPECT_EQ(std::filesystem::path(backup).parent_path(), Backups());
     EXPECT_EQ(BackupFiles().size(), 2u);
     sample::FillCardPda(factory);
@@ -247,7 +248,7 @@ TEST_F(ToolsTest, RestorePdaWritesThePdaItsBackupAndTheHistoryLine) {
     EXPECT_EQ(record["outcome"], "succeeded");
     EXPECT_EQ(record["backup"], backup);
     EXPECT_EQ(record["files"][0]["path"], file);
-    EXPECT_EQ(record["id"], a.Dialog().m_runReport.historyId);
+    EXPECT_EQ(record["id"], a.Dialog().Report().historyId);
     EXPECT_NE(Find<QTextEdit>("status")->toPlainText().toStdString().find("Update Successful!"), std::string::npos);
 }
 

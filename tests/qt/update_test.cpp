@@ -16,6 +16,7 @@
 #include <QTextEdit>
 
 #include "tests/qt/qt_fixture.h"
+#include "tests/support/run_outcome.h"
 #include "update/json_text.h"
 
 namespace varnel::test {
@@ -115,12 +116,12 @@ TEST_F(QtTest, WholeUpdateThroughTheWindows) {
         EXPECT_FALSE(s.mainVisible);
         EXPECT_TRUE(s.waitVisible);
     }
-    EXPECT_EQ(done, "Update Successful!   \n\nCard firmware saved to " + QString::fromStdString(a.Dialog().m_runReport.firmwareBackup));
+    EXPECT_EQ(done, "Update Successful!   \n\nCard firmware saved to " + QString::fromStdString(a.Dialog().Report().firmwareBackup));
     EXPECT_EQ(a.Host().Wait(), nullptr);
     EXPECT_TRUE(a.Window().isVisible());
     EXPECT_TRUE(a.Window().centralWidget()->isEnabled());
     EXPECT_TRUE(a.Window().menuBar()->isEnabled());
-    EXPECT_EQ(a.Dialog().FullStatus(), "Update Successful! Card firmware saved to " + a.Dialog().m_runReport.firmwareBackup);
+    EXPECT_EQ(a.Dialog().FullStatus(), "Update Successful! Card firmware saved to " + a.Dialog().Report().firmwareBackup);
 
     // The same requests as varnel-cli's (whose trace holds its start too).
     std::vector<uint32_t> cliOids;
@@ -149,15 +150,15 @@ TEST_F(QtTest, NamesThatAreNotUtf8ReachTheHistory) {
     qt::Application& a = Start();
     for (const std::string& file : files) {
         SCOPED_TRACE(file);
-        a.Dialog().m_fileList.RemoveAll();
+        a.Dialog().ClearFiles();
         a.Dialog().AddFile(file);
         ModalAnswerer answerer({{"Varnel", ModalAnswerer::Press("Download")},
                                 {"Update Information", ModalAnswerer::Press("UPDATE")},
                                 {"Update Complete", ModalAnswerer::Press("OK")}});
         QTest::mouseClick(Find<QPushButton>("update"), Qt::LeftButton);
         EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
-        EXPECT_EQ(a.Dialog().m_lastRun, RunOutcome::Succeeded);
-        EXPECT_TRUE(a.Dialog().m_runReport.historyError.empty()) << a.Dialog().m_runReport.historyError;
+        EXPECT_EQ(Outcome(a.Dialog()), RunOutcome::Succeeded);
+        EXPECT_TRUE(a.Dialog().Report().historyError.empty()) << a.Dialog().Report().historyError;
     }
     std::ifstream in(sim.dir.File("history.jsonl"));
     std::vector<std::string> recorded;
@@ -208,7 +209,7 @@ TEST_F(QtTest, WaysOutWriteNothing) {
         a.Dialog().OnUpdate();
         EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
         EXPECT_EQ(Writes(), 0u);
-        EXPECT_NE(a.Dialog().m_lastRun, RunOutcome::Succeeded);
+        EXPECT_NE(Outcome(a.Dialog()), RunOutcome::Succeeded);
         EXPECT_TRUE(a.Window().isVisible());
         EXPECT_TRUE(a.Window().centralWidget()->isEnabled());
     }
@@ -232,7 +233,7 @@ TEST_F(QtTest, AnotherMacAddressIsSaidInTheSummaryAndEnterAnswersNo) {
         "This replaces the card's identity: MAC address 00-60-1D-12-34-56 → 00-60-1D-12-34-57\n")))
         << summary.toStdString();
     EXPECT_TRUE(summary.contains("Changes to the card's PDA:\nchanged  0x0101 MAC address  word 3\n"));
-    EXPECT_EQ(a.Dialog().m_lastRun, RunOutcome::Cancelled);
+    EXPECT_EQ(Outcome(a.Dialog()), RunOutcome::Cancelled);
     EXPECT_EQ(Writes(), 0u);
 }
 
@@ -254,15 +255,15 @@ TEST_F(QtTest, TheRunSaysWhichImageAndWhereThePdaWasSaved) {
                              }}});
     a.Dialog().OnUpdate();
     EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
-    ASSERT_EQ(a.Dialog().m_lastRun, RunOutcome::Succeeded);
+    ASSERT_EQ(Outcome(a.Dialog()), RunOutcome::Succeeded);
     // The firmware backup's reading first, with no line under its bar.
     EXPECT_EQ(lines, (std::vector<QString>{"(none)", "Image 1 of 2: primary.hex", "Image 2 of 2: station.hex"}));
 
     // The whole path in the success box and in the status's tooltip; the
     // status box holds its text in its two lines, with no scroll bar.
-    const QString backup = QString::fromStdString(a.Dialog().m_strBackupFile);
+    const QString backup = QString::fromStdString(a.Dialog().Report().backup);
     ASSERT_FALSE(backup.isEmpty());
-    const QString firmware = QString::fromStdString(a.Dialog().m_runReport.firmwareBackup);
+    const QString firmware = QString::fromStdString(a.Dialog().Report().firmwareBackup);
     EXPECT_EQ(done, "Update Successful!   \n\nCard PDA saved to " + backup + "\nCard firmware saved to " + firmware);
     auto* status = Find<QTextEdit>("status");
     EXPECT_EQ(status->toPlainText(), "Update Successful! Card PDA saved to " + QFileInfo(backup).fileName());

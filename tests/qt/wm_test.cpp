@@ -16,6 +16,7 @@
 #include <QWindow>
 
 #include "tests/qt/qt_fixture.h"
+#include "tests/support/run_outcome.h"
 #include "ui/main_window_layout.h"
 #include "ui/qt/dialogs.h"
 #include "ui/qt/main_window.h"
@@ -159,7 +160,7 @@ TEST_F(QtTest, EnterOnTheFocusedCancelWritesNothing) {
     EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
     EXPECT_EQ(focused, "cancel");
     EXPECT_EQ(Writes(), 0u);
-    EXPECT_EQ(a.Dialog().m_lastRun, RunOutcome::Cancelled);
+    EXPECT_EQ(Outcome(a.Dialog()), RunOutcome::Cancelled);
 }
 
 // A message box is at least as wide as its title bar needs: the caption in

@@ -26,9 +26,9 @@ protected:
     CVarnelDlg& Dialog() {
         if (!dialog) {
             dialog = std::make_unique<CVarnelDlg>(sim.Machine(), sim.Machine(), host);
-            dialog->m_backupDirectory = sim.dir.Path() / "backups";
-            dialog->m_historyPath = sim.dir.Path() / "history.jsonl";
-            dialog->m_lockDirectory = sim.dir.Path() / "locks";
+            dialog->SetBackupDirectory(sim.dir.Path() / "backups");
+            dialog->SetHistoryPath(sim.dir.Path() / "history.jsonl");
+            dialog->SetLockDirectory(sim.dir.Path() / "locks");
         }
         return *dialog;
     }

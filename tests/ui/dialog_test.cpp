@@ -22,18 +22,16 @@ class MainDialog : public DialogTest {};
 
 TEST_F(MainDialog, StartsWithTheFirstValidAdapterOpened) {
     CVarnelDlg& dlg = Start();
-    EXPECT_TRUE(dlg.m_bAdapterSelected);
-    EXPECT_EQ(dlg.m_nAdapter, 1);
-    EXPECT_EQ(dlg.m_strOpened, "Opened: 802.11b Wireless LAN PC Card");
-    EXPECT_EQ(dlg.m_strPdaMac, "00-60-1D-12-34-56");
-    EXPECT_EQ(dlg.m_strNdisMac, "00-60-1D-12-34-56");
-    EXPECT_EQ(dlg.m_strPdaSerial, "SN 99A01234");
-    EXPECT_EQ(dlg.m_strPartNumber, "PN 7741-0203");
-    EXPECT_TRUE(dlg.m_bForceAll);
-    EXPECT_FALSE(dlg.m_bVerify);
-    EXPECT_FALSE(dlg.m_adapter.IsOpen());
-    EXPECT_TRUE(std::regex_match(dlg.m_strVersion, std::regex(R"(Ver\. \d+\.\d+\.\d+\.\d+  \([A-Z][a-z]{2} \d{1,2} \d{4}\))")))
-        << dlg.m_strVersion;
+    EXPECT_TRUE(dlg.AdapterSelected());
+    EXPECT_EQ(dlg.SelectedAdapter(), 1);
+    EXPECT_EQ(dlg.View().opened, "Opened: 802.11b Wireless LAN PC Card");
+    EXPECT_EQ(dlg.View().pdaMac, "00-60-1D-12-34-56");
+    EXPECT_EQ(dlg.View().ndisMac, "00-60-1D-12-34-56");
+    EXPECT_EQ(dlg.View().pdaSerial, "SN 99A01234");
+    EXPECT_EQ(dlg.PartNumber(), "PN 7741-0203");
+    EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
+    EXPECT_TRUE(std::regex_match(dlg.View().version, std::regex(R"(Ver\. \d+\.\d+\.\d+\.\d+  \([A-Z][a-z]{2} \d{1,2} \d{4}\))")))
+        << dlg.View().version;
     EXPECT_TRUE(host.lastView.updateEnabled);
     EXPECT_FALSE(host.lastView.adapterListVisible);
     EXPECT_TRUE(host.lastView.openedVisible);
@@ -41,12 +39,12 @@ TEST_F(MainDialog, StartsWithTheFirstValidAdapterOpened) {
 
     // "To Catch Specified Adapter": the list again, nothing opened.
     dlg.OnCatchAdapter();
-    EXPECT_FALSE(dlg.m_bAdapterSelected);
+    EXPECT_FALSE(dlg.AdapterSelected());
     EXPECT_TRUE(host.lastView.adapterListVisible);
     EXPECT_FALSE(host.lastView.updateEnabled);
-    EXPECT_EQ(dlg.m_strPdaMac, "");
-    EXPECT_EQ(dlg.m_strNdisMac, "");
-    EXPECT_EQ(dlg.m_strStatus, "No adapter selected.");
+    EXPECT_EQ(dlg.View().pdaMac, "");
+    EXPECT_EQ(dlg.View().ndisMac, "");
+    EXPECT_EQ(dlg.Status(), "No adapter selected.");
 }
 
 TEST_F(MainDialog, AdapterSelectionFailures) {
@@ -54,9 +52,9 @@ TEST_F(MainDialog, AdapterSelectionFailures) {
     Reconfigure([](sim::MachineConfig& m) { m.adapters[1].answersPrivate = false; });
     CVarnelDlg& none = Start();
     EXPECT_EQ(host.lastView.adapters, (std::vector<std::string>{"<No adapters detected>"}));
-    EXPECT_FALSE(none.m_bAdapterSelected);
+    EXPECT_FALSE(none.AdapterSelected());
     none.SelectAdapter(0);
-    EXPECT_EQ(none.m_strStatus, "Sorry, that adapter could not be opened.");
+    EXPECT_EQ(none.Status(), "Sorry, that adapter could not be opened.");
     EXPECT_EQ(host.lastView.selectedAdapter, -1);
 
     // An unsupported card type.
@@ -64,7 +62,7 @@ TEST_F(MainDialog, AdapterSelectionFailures) {
     host.messages.clear();
     CVarnelDlg& unsupported = Start();
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{": This program is not compatible with the selected hardware."}));
-    EXPECT_FALSE(unsupported.m_bAdapterSelected);
+    EXPECT_FALSE(unsupported.AdapterSelected());
     EXPECT_FALSE(host.lastView.updateEnabled);
     // The window says why nothing can be done, and highlights no entry as
     // if it were open.
@@ -85,16 +83,16 @@ TEST_F(MainDialog, AdapterSelectionFailures) {
         ASSERT_EQ(host.messages.size(), 2u);
         EXPECT_EQ(host.messages[0].caption, "Invalid PDA data:");
         EXPECT_EQ(host.Lines()[1], "Developer Option: WARNING! PDA read from card was invalid. Continue anyway?");
-        EXPECT_EQ(dlg.m_bAdapterSelected, answer == MessageAnswer::Ok);
+        EXPECT_EQ(dlg.AdapterSelected(), answer == MessageAnswer::Ok);
         if (answer == MessageAnswer::Ok) {
-            EXPECT_TRUE(dlg.m_pda.Empty());
+            EXPECT_TRUE(dlg.CardPda().Empty());
             EXPECT_EQ(host.lastView.selectedAdapter, 0);
         } else {
             EXPECT_EQ(host.lastView.status, "Adapter not opened: the PDA read from its card was invalid.");
             EXPECT_EQ(host.lastView.selectedAdapter, -1);
             EXPECT_EQ(host.lastView.pdaMac, "");
         }
-        EXPECT_FALSE(dlg.m_adapter.IsOpen());
+        EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
     }
 }
 
@@ -110,7 +108,7 @@ TEST_F(MainDialog, AFailedLibraryCheckDisablesTheAdapters) {
         EXPECT_EQ(lines[1], "Error - file(s) not found: Could not find/load the necessary system files. "
                             "Functionality is disabled.");
         EXPECT_EQ(host.lastView.adapters, (std::vector<std::string>{"<No adapters detected>"})) << code;
-        EXPECT_FALSE(dlg.m_bAdapterSelected);
+        EXPECT_FALSE(dlg.AdapterSelected());
         EXPECT_EQ(host.lastView.status, "Functionality is disabled: the system files could not be loaded.");
         dlg.OnCatchAdapter();  // asking again finds none either
         EXPECT_EQ(host.lastView.adapters, (std::vector<std::string>{"<No adapters detected>"})) << code;
@@ -126,7 +124,7 @@ TEST_F(MainDialog, FileListRules) {
     dlg.AddFile(Release("station.hex"));  // replaces the combined image
     dlg.AddFile(Release("changes.pda"));
     dlg.AddFile(Release("changes.pda"));  // the same file once
-    const auto& entries = dlg.m_fileList.Entries();
+    const auto& entries = dlg.Files();
     ASSERT_EQ(entries.size(), 2u);
     EXPECT_EQ(entries[0].type, kFilePda);  // PDA files first
     EXPECT_EQ(entries[0].text, "      / 174");
@@ -140,10 +138,10 @@ TEST_F(MainDialog, FileListRules) {
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{": The new firmware files will be taken over!!"}));
     ASSERT_EQ(entries.size(), 1u);
     EXPECT_EQ(entries[0].text, "5 / 1");
-    EXPECT_EQ(dlg.m_strLastFile, Release("card.pda"));
+    EXPECT_EQ(dlg.Files().back().path, Release("card.pda"));
 
     // Unreadable or unknown files are listed as what could be read.
-    dlg.m_fileList.RemoveAll();
+    dlg.ClearFiles();
     dlg.AddFile("/nonexistent/firmware.hex");
     dlg.AddFile("/nonexistent/data.PDA");
     EXPECT_EQ(entries[0].type, kFilePda);
@@ -154,9 +152,8 @@ TEST_F(MainDialog, FileListRules) {
     // Paths are kept whole, however long.
     const std::string longPath = "/" + std::string(300, 'x') + "/station.hex";
     dlg.AddFile(longPath);
-    std::string path;
-    ASSERT_TRUE(dlg.m_fileList.GetPath(2, path));
-    EXPECT_EQ(path, longPath);
+    ASSERT_EQ(dlg.Files().size(), 3u);
+    EXPECT_EQ(dlg.Files()[2].path, longPath);
 }
 
 TEST_F(MainDialog, LinkFileRules) {
@@ -210,7 +207,7 @@ TEST_F(MainDialog, LinkFileRules) {
         EXPECT_EQ(host.Lines(), k.messages);
         if (!k.listed.empty() || k.messages.size() == 1) {
             std::vector<std::string> listed;
-            for (const FileEntry& e : dlg.m_fileList.Entries())
+            for (const FileEntry& e : dlg.Files())
                 if (e.path.starts_with(dir.Path().string())) listed.push_back(e.path.substr(dir.Path().string().size() + 1));
             EXPECT_EQ(listed, k.listed);
         }
@@ -240,7 +237,7 @@ TEST_F(MainDialog, AFolderIsNotAFile) {
     dlg.AddFile(dir.File("data.pda"));
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Error: " + dir.File("image.hex") + " is a folder, not a file.",
                                                       "Error: " + dir.File("data.pda") + " is a folder, not a file."}));
-    EXPECT_EQ(dlg.m_fileList.GetCount(), 2);
+    EXPECT_EQ(dlg.Files().size(), 2u);
     // The readers refuse a folder as they refuse a missing file.
     CFirmwareFile file;
     EXPECT_EQ(file.LoadFile(dir.File("image.hex"), nullptr, nullptr), 0);
@@ -292,13 +289,15 @@ protected:
     // Loads an image built from `layout` and checks it against the card.
     bool Check(const sample::ImageLayout& layout, std::string& summary, bool withCardPlatform = true) {
         CVarnelDlg& dlg = Start();
-        if (!withCardPlatform) dlg.m_pda.RemoveRecord(kPdrPlatform);
+        CPda card;
+        card.CopyFrom(dlg.CardPda());
+        if (!withCardPlatform) card.RemoveRecord(kPdrPlatform);
         std::istringstream text(sample::ImageText(layout));
         CFirmwareFile file;
         EXPECT_NE(file.Load(text, nullptr, nullptr), 0);
-        EXPECT_TRUE(dlg.m_adapter.Open(1, false));
+        EXPECT_TRUE(dlg.Adapter().Open(1, false));
         host.messages.clear();
-        return CheckImage(file, dlg.m_pda, dlg.m_adapter, host, summary);
+        return CheckImage(file, card, dlg.Adapter(), host, summary);
     }
 };
 
@@ -375,7 +374,7 @@ TEST_F(MainDialog, VersionQueries) {
         dlg.OnQueryDriverVersion();
         EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Driver Version for Selected Card: " + c.text}));
         EXPECT_TRUE(host.messages[0].owned);
-        EXPECT_FALSE(dlg.m_adapter.IsOpen());
+        EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
     }
 
     Reconfigure([](sim::MachineConfig& m) { m.adapters[1].card->faults.unreadableRids = {kRidStationIdentity}; });

@@ -23,6 +23,7 @@
 #include "platform/stop_request.h"
 #include "tests/support/dialog_fixture.h"
 #include "tests/support/forwarding_library.h"
+#include "tests/support/run_outcome.h"
 #include "update/firmware_backup.h"
 
 namespace varnel {
@@ -89,7 +90,7 @@ protected:
         host.openFile = Release("OEMRelease.oem");
         dlg.OnDownload();
         dlg.OnUpdate();
-        return dlg.m_lastRun;
+        return test::Outcome(dlg);
     }
 
     fs::path BackupDirectory() const { return sim.dir.Path() / "backups"; }
@@ -177,7 +178,7 @@ protected:
         CVarnelDlg& dlg = Dialog();
         dlg.OnInitDialog({});
         dlg.OnRestoreFirmware(files[0]);
-        if (dlg.m_lastRun != RunOutcome::Succeeded) broken.push_back("restoring the firmware backup fails");
+        if (test::Outcome(dlg) != RunOutcome::Succeeded) broken.push_back("restoring the firmware backup fails");
         else if (Firmware() != old) broken.push_back("restoring the firmware backup leaves other flash bytes");
     }
 
@@ -201,7 +202,7 @@ TEST_F(FaultSweep, EveryFailingRequestLeavesARepairableCard) {
     FactoryCard({});
     const std::vector<uint8_t> oldFirmware = Firmware();
     ASSERT_EQ(RunUpdate(), RunOutcome::Succeeded);
-    ASSERT_FALSE(dialog->m_runReport.firmwareBackup.empty());
+    ASSERT_FALSE(dialog->Report().firmwareBackup.empty());
     const Flash reference = ReadFlash();
     ASSERT_EQ(FlashPda(), "new");
     const std::map<uint32_t, uint32_t> counts = sim.Machine().RequestCounts(1);
@@ -244,7 +245,7 @@ TEST_F(FaultSweep, EveryFailingRequestLeavesARepairableCard) {
         const std::string pda = FlashPda();
         if (pda != "old" && pda != "new" && !BackupHoldsOldPda())
             broken.push_back("the PDA in flash is " + pda + " and no backup holds the old one");
-        if (dialog->m_adapter.IsOpen() || sim.Machine().OpenHandles() != 0)
+        if (sim.Machine().OpenHandles() != 0)
             broken.push_back("the adapter handle is left open");
 
         Faults({});
@@ -295,17 +296,17 @@ TEST_F(FaultSweep, AStopRequestAtAnyRequestCancelsOrEndsTheRunRecorded) {
         StopAtRequest stopper(sim.Machine());
         host = test::ScriptHost();
         dialog = std::make_unique<CVarnelDlg>(stopper, sim.Machine(), host);
-        dialog->m_backupDirectory = BackupDirectory();
-        dialog->m_historyPath = HistoryPath();
-        dialog->m_lockDirectory = sim.dir.Path() / "locks";
+        dialog->SetBackupDirectory(BackupDirectory());
+        dialog->SetHistoryPath(HistoryPath());
+        dialog->SetLockDirectory(sim.dir.Path() / "locks");
         dialog->OnInitDialog({});
         host.openFile = Release("OEMRelease.oem");
         dialog->OnDownload();
         stopper.Arm(at, kind);
         dialog->OnUpdate();
-        const RunOutcome outcome = dialog->m_lastRun;
-        const bool open = dialog->m_adapter.IsOpen();
-        status = dialog->m_strStatus;
+        const RunOutcome outcome = test::Outcome(*dialog);
+        const bool open = sim.Machine().OpenHandles() != 0;
+        status = dialog->Status();
         fullStatus = dialog->FullStatus();
         dialog.reset();
         oids = stopper.oids;

@@ -10,6 +10,7 @@
 #include "card/adapter.h"
 #include "image/firmware_file.h"
 #include "tests/support/dialog_fixture.h"
+#include "tests/support/run_outcome.h"
 #include "update/firmware_backup.h"
 
 namespace varnel {
@@ -33,14 +34,14 @@ protected:
         host.openFile = Release("OEMRelease.oem");
         dlg.OnDownload();
         dlg.OnUpdate();
-        return dlg.m_lastRun;
+        return test::Outcome(dlg);
     }
 
     RunOutcome Restore(const std::string& path) {
         host = test::ScriptHost();
         dialog.reset();
         Start().OnRestoreFirmware(path);
-        return dialog->m_lastRun;
+        return test::Outcome(*dialog);
     }
 
     size_t Count(const std::vector<nlohmann::json>& trace, uint32_t oid) {
@@ -53,7 +54,7 @@ TEST_F(FirmwareBackupTest, RestoringTheBackupReturnsTheFlashByteForByte) {
     const std::vector<uint8_t> before = Firmware();
     Start();
     ASSERT_EQ(Update(), RunOutcome::Succeeded);
-    const std::string saved = dialog->m_runReport.firmwareBackup;
+    const std::string saved = dialog->Report().firmwareBackup;
     ASSERT_FALSE(saved.empty());
     ASSERT_TRUE(host.summaries[0].find("Card firmware will be saved before writing, to: " + saved + "\n") !=
                 std::string::npos)
@@ -81,7 +82,7 @@ TEST_F(FirmwareBackupTest, RestoringTheBackupReturnsTheFlashByteForByte) {
                            "Warning! This is a downgrade for Station firmware. (1.7.4 --> 1.5.0)\n"),
               std::string::npos)
         << summary;
-    const RunReport& report = dialog->m_runReport;
+    const RunReport& report = dialog->Report();
     EXPECT_EQ(report.action, "firmware restore");
     EXPECT_EQ(report.after.primary, "1.3.6");
     EXPECT_EQ(report.after.station, "1.5.0");
@@ -95,7 +96,7 @@ TEST_F(FirmwareBackupTest, RestoringTheBackupReturnsTheFlashByteForByte) {
     // The backup of the restore puts the update back in turn.
     const std::string restoreBackup = report.firmwareBackup;
     ASSERT_EQ(Restore(restoreBackup), RunOutcome::Succeeded);
-    EXPECT_EQ(dialog->m_runReport.after.station, "1.7.4");
+    EXPECT_EQ(dialog->Report().after.station, "1.7.4");
     EXPECT_TRUE(Firmware() == updated);
 }
 
@@ -104,7 +105,7 @@ TEST_F(FirmwareBackupTest, AnotherCardsBackupIsWrittenOnlyWhenTheUserSaysSo) {
     ASSERT_EQ(Update(), RunOutcome::Succeeded);
     FirmwareBackup backup;
     std::string why;
-    ASSERT_TRUE(LoadFirmwareBackup(dialog->m_runReport.firmwareBackup, backup, why)) << why;
+    ASSERT_TRUE(LoadFirmwareBackup(dialog->Report().firmwareBackup, backup, why)) << why;
     backup.mac = "00-60-1D-AB-CD-EF";
     std::string text;
     ASSERT_TRUE(FormatFirmwareBackup(backup, text));
@@ -126,14 +127,14 @@ TEST_F(FirmwareBackupTest, AnotherCardsBackupIsWrittenOnlyWhenTheUserSaysSo) {
     dialog.reset();
     host.Answer("Restore Another Card's Firmware?", {MessageAnswer::Yes});
     Start().OnRestoreFirmware(other);
-    EXPECT_EQ(dialog->m_lastRun, RunOutcome::Succeeded) << ::testing::PrintToString(host.Lines());
-    EXPECT_EQ(dialog->m_runReport.after.station, "1.5.0");
+    EXPECT_EQ(test::Outcome(*dialog), RunOutcome::Succeeded) << ::testing::PrintToString(host.Lines());
+    EXPECT_EQ(dialog->Report().after.station, "1.5.0");
 }
 
 TEST_F(FirmwareBackupTest, ACutOrAlteredBackupIsRefusedWithItsReason) {
     Start();
     ASSERT_EQ(Update(), RunOutcome::Succeeded);
-    const std::string good = test::ReadFile(dialog->m_runReport.firmwareBackup);
+    const std::string good = test::ReadFile(dialog->Report().firmwareBackup);
     const size_t dataLine = good.find("\nS3") + 1;
     const size_t end = good.find("\nS7") + 1;
     // A data byte changed, its record's checksum made to match again.
@@ -174,7 +175,7 @@ TEST_F(FirmwareBackupTest, ACutOrAlteredBackupIsRefusedWithItsReason) {
         EXPECT_TRUE(sim.Trace().empty()) << "the card was reached";
         ASSERT_EQ(host.messages.size(), 1u);
         EXPECT_NE(host.messages[0].text.find(c.reason), std::string::npos) << host.messages[0].text;
-        EXPECT_EQ(dialog->m_strStatus, "Nothing was written.");
+        EXPECT_EQ(dialog->Status(), "Nothing was written.");
     }
 }
 
@@ -185,14 +186,14 @@ TEST_F(FirmwareBackupTest, AFailedReadWritesNothing) {
     const std::vector<uint8_t> before = Firmware();
     Start({Release("station.hex")});
     dialog->OnUpdate();
-    EXPECT_EQ(dialog->m_lastRun, RunOutcome::Failed);
+    EXPECT_EQ(test::Outcome(*dialog), RunOutcome::Failed);
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{
                                 "Cannot Continue: The card's firmware could not be read, so nothing was written."}));
-    EXPECT_EQ(dialog->m_strStatus, "Firmware backup failed! Nothing was written.");
+    EXPECT_EQ(dialog->Status(), "Firmware backup failed! Nothing was written.");
     EXPECT_EQ(Count(sim.Trace(), kOidWriteAux), 0u);
     EXPECT_EQ(Firmware(), before);
     EXPECT_FALSE(fs::exists(sim.dir.Path() / "backups"));
-    EXPECT_FALSE(dialog->m_adapter.IsOpen());
+    EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
 }
 
 // Backup on costs one read per piece written, and with --no-force the
@@ -205,11 +206,11 @@ TEST_F(FirmwareBackupTest, OneReadPerPieceAndNoSecondRead) {
         FreshCard();
         Reconfigure([](sim::MachineConfig&) {});
         Start({Release("station.hex")});
-        dialog->m_bFirmwareBackup = backup;
-        dialog->m_bForceAll = force;
+        dialog->SetFirmwareBackup(backup);
+        dialog->SetForceAll(force);
         dialog->OnUpdate();
-        EXPECT_EQ(dialog->m_lastRun, RunOutcome::Succeeded);
-        EXPECT_EQ(dialog->m_runReport.firmwareBackup.empty(), !backup);
+        EXPECT_EQ(test::Outcome(*dialog), RunOutcome::Succeeded);
+        EXPECT_EQ(dialog->Report().firmwareBackup.empty(), !backup);
         const auto trace = sim.Trace();
         return Run{Count(trace, kOidReadAux), Count(trace, kOidWriteAux)};
     };
@@ -226,7 +227,7 @@ TEST_F(FirmwareBackupTest, OneReadPerPieceAndNoSecondRead) {
     EXPECT_NE(host.summaries.size(), 0u);
     FreshCard();
     Start({Release("station.hex")});
-    dialog->m_bFirmwareBackup = false;
+    dialog->SetFirmwareBackup(false);
     host.confirmSummary = false;
     dialog->OnUpdate();
     ASSERT_EQ(host.summaries.size(), 1u);

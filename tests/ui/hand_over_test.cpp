@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "tests/support/dialog_fixture.h"
+#include "tests/support/run_outcome.h"
 
 namespace varnel {
 namespace {
@@ -14,7 +15,7 @@ class HandOver : public DialogTest {
 protected:
     std::vector<std::string> Paths() {
         std::vector<std::string> paths;
-        for (const FileEntry& e : Dialog().m_fileList.Entries()) paths.push_back(e.path);
+        for (const FileEntry& e : Dialog().Files()) paths.push_back(e.path);
         return paths;
     }
 };
@@ -40,13 +41,13 @@ TEST_F(HandOver, AFileOfferedDuringARunJoinsTheListWhenItEnds) {
             duringSummary = Paths();
         };
         dlg.OnUpdate();
-        EXPECT_EQ(dlg.m_lastRun, c.outcome);
+        EXPECT_EQ(test::Outcome(dlg), c.outcome);
         EXPECT_EQ(duringSummary, listed);
         // The run used the list it began with, and wrote only with it.
-        ASSERT_EQ(dlg.m_runReport.files.size(), 2u);
-        EXPECT_EQ(dlg.m_runReport.files[0].path, listed[0]);
-        EXPECT_EQ(dlg.m_runReport.files[1].path, listed[1]);
-        EXPECT_EQ(dlg.m_runReport.pdaWrite, false);
+        ASSERT_EQ(dlg.Report().files.size(), 2u);
+        EXPECT_EQ(dlg.Report().files[0].path, listed[0]);
+        EXPECT_EQ(dlg.Report().files[1].path, listed[1]);
+        EXPECT_EQ(dlg.Report().pdaWrite, false);
         EXPECT_EQ(Writes() > 0, c.confirm);
         // Then the offered file joins the list.
         EXPECT_FALSE(dlg.Running());

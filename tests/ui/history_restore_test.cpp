@@ -13,6 +13,7 @@
 #include "platform/file_digest.h"
 #include "sample/sample_release.h"
 #include "tests/support/dialog_fixture.h"
+#include "tests/support/run_outcome.h"
 #include "update/history.h"
 #include "update/history_text.h"
 
@@ -21,7 +22,7 @@ namespace {
 
 class History : public test::DialogTest {
 protected:
-    std::filesystem::path HistoryPath() { return Dialog().m_historyPath; }
+    std::filesystem::path HistoryPath() { return Dialog().HistoryPath(); }
     std::vector<Json> Records() {
         varnel::History history;
         std::string error;
@@ -32,7 +33,7 @@ protected:
     // The card's PDA as the card runs it now.
     void ReadCard(CPda& pda) {
         ASSERT_TRUE(Dialog().ReopenAdapter(false));
-        ASSERT_TRUE(Dialog().m_adapter.ReadCardPda(pda));
+        ASSERT_TRUE(Dialog().Adapter().ReadCardPda(pda));
         Dialog().CloseAdapterHandle();
     }
 };
@@ -40,18 +41,18 @@ protected:
 TEST_F(History, ASuccessfulUpdateIsRecordedWithWhatItDid) {
     CVarnelDlg& dlg = Start({Release("changes.pda"), Release("primary.hex"), Release("station.hex")});
     dlg.OnUpdate();
-    ASSERT_EQ(dlg.m_lastRun, RunOutcome::Succeeded);
+    ASSERT_EQ(test::Outcome(dlg), RunOutcome::Succeeded);
     const auto records = Records();
     ASSERT_EQ(records.size(), 1u);
     const Json& r = records[0];
-    EXPECT_EQ(r["id"], dlg.m_runReport.historyId);
+    EXPECT_EQ(r["id"], dlg.Report().historyId);
     EXPECT_EQ(r["action"], "update");
     EXPECT_EQ(r["adapter"], 1);
     EXPECT_EQ(r["mac"], "00-60-1D-12-34-56");
     EXPECT_EQ(r["serial"], "SN 99A01234");
     EXPECT_EQ(r["outcome"], "succeeded");
     EXPECT_EQ(r["status"], dlg.FullStatus());
-    EXPECT_EQ(r["backup"], dlg.m_strBackupFile);
+    EXPECT_EQ(r["backup"], dlg.Report().backup);
     EXPECT_EQ(r["before"], Json::parse(R"({"primary": "1.3.6", "station": "1.5.0"})"));
     EXPECT_EQ(r["after"], Json::parse(R"({"primary": "1.4.2", "station": "1.7.4"})"));
     ASSERT_EQ(r["files"].size(), 3u);
@@ -77,36 +78,36 @@ TEST_F(History, AFailureAfterWritingBeganIsRecordedARefusalIsNot) {
     // Refused or declined before anything was written: no record.
     host.confirmSummary = false;
     Start({Release("changes.pda"), Release("station.hex")}).OnUpdate();
-    EXPECT_EQ(dialog->m_lastRun, RunOutcome::Cancelled);
+    EXPECT_EQ(test::Outcome(*dialog), RunOutcome::Cancelled);
     host.confirmSummary = true;
     dialog.reset();
     Start({Release("primary.hex")}).OnUpdate();  // Primary without Station is refused
-    EXPECT_EQ(dialog->m_lastRun, RunOutcome::Failed);
+    EXPECT_EQ(test::Outcome(*dialog), RunOutcome::Failed);
     EXPECT_FALSE(std::filesystem::exists(HistoryPath()));
-    EXPECT_TRUE(dialog->m_runReport.historyId.empty());
+    EXPECT_TRUE(dialog->Report().historyId.empty());
 
     // A flash write fails in the second image: recorded as failed, with the
     // backup, and no versions after (the card did not restart).
     Reconfigure([](sim::MachineConfig& m) { m.adapters[1].card->faults.oidStatus = {{kOidWriteAux, 0xC0000001, 40}}; });
     Start({Release("changes.pda"), Release("primary.hex"), Release("station.hex")}).OnUpdate();
-    ASSERT_EQ(dialog->m_lastRun, RunOutcome::Failed);
+    ASSERT_EQ(test::Outcome(*dialog), RunOutcome::Failed);
     const auto records = Records();
     ASSERT_EQ(records.size(), 1u);
     EXPECT_EQ(records[0]["outcome"], "failed");
     EXPECT_EQ(records[0]["status"], dialog->FullStatus());
-    EXPECT_EQ(records[0]["backup"], dialog->m_strBackupFile);
+    EXPECT_EQ(records[0]["backup"], dialog->Report().backup);
     EXPECT_EQ(records[0]["before"]["station"], "1.5.0");
     EXPECT_TRUE(records[0]["after"]["primary"].is_null() && records[0]["after"]["station"].is_null());
 }
 
 TEST_F(History, AHistoryThatCannotBeWrittenIsReportedNotHidden) {
     CVarnelDlg& dlg = Dialog();
-    dlg.m_historyPath = sim.dir.Path();  // a folder: no file can be opened there
+    dlg.SetHistoryPath(sim.dir.Path());  // a folder: no file can be opened there
     Start({Release("station.hex")}).OnUpdate();
     // The card was updated: the run says so, and says the record is missing.
-    EXPECT_EQ(dlg.m_lastRun, RunOutcome::Succeeded);
-    EXPECT_FALSE(dlg.m_runReport.historyError.empty());
-    EXPECT_TRUE(dlg.m_runReport.historyId.empty());
+    EXPECT_EQ(test::Outcome(dlg), RunOutcome::Succeeded);
+    EXPECT_FALSE(dlg.Report().historyError.empty());
+    EXPECT_TRUE(dlg.Report().historyId.empty());
     ASSERT_EQ(host.messages.size(), 2u);
     EXPECT_EQ(host.messages[1].caption, "History Not Written");
     EXPECT_NE(host.messages[1].text.find("The card itself was updated as reported."), std::string::npos);
@@ -265,11 +266,11 @@ TEST_F(Restore, PutsExactlyTheFilesPdaOnTheCard) {
     // The serial number is the card's identity: asked for by name.
     host.Answer("Replace the Card's Identity?", {MessageAnswer::Yes});
     dlg.OnRestorePda(file, false);
-    ASSERT_EQ(dlg.m_lastRun, RunOutcome::Succeeded) << dlg.m_strStatus;
+    ASSERT_EQ(test::Outcome(dlg), RunOutcome::Succeeded) << dlg.Status();
     CPda card;
     ReadCard(card);
     EXPECT_EQ(card.GetRecords(), wanted.GetRecords());
-    EXPECT_EQ(dlg.m_strPdaSerial, "SN 1234");
+    EXPECT_EQ(dlg.View().pdaSerial, "SN 1234");
 
     // The summary named both changes; the backup holds the card's old PDA.
     ASSERT_EQ(host.summaries.size(), 1u);
@@ -277,7 +278,7 @@ TEST_F(Restore, PutsExactlyTheFilesPdaOnTheCard) {
     EXPECT_NE(host.summaries[0].find("changed  0x0003 serial number  words 2-"), std::string::npos);
     CPda saved, factory;
     sample::FillCardPda(factory);
-    ASSERT_TRUE(MergePdaTextFile(saved, dlg.m_strBackupFile));
+    ASSERT_TRUE(MergePdaTextFile(saved, dlg.Report().backup));
     EXPECT_EQ(saved.GetRecords(), factory.GetRecords());
     // The same closing requests as an update; and a history record.
     const std::vector<uint32_t> oids = test::Oids(sim.Trace());
@@ -288,8 +289,9 @@ TEST_F(Restore, PutsExactlyTheFilesPdaOnTheCard) {
     EXPECT_EQ(Records()[0]["action"], "pda restore");
 
     // Putting the backup back restores the card as it was.
-    dlg.OnRestorePda(dlg.m_strBackupFile, false);
-    ASSERT_EQ(dlg.m_lastRun, RunOutcome::Succeeded);
+    const std::string backup = dlg.Report().backup;
+    dlg.OnRestorePda(backup, false);
+    ASSERT_EQ(test::Outcome(dlg), RunOutcome::Succeeded);
     ReadCard(card);
     EXPECT_EQ(card.GetRecords(), factory.GetRecords());
 }
@@ -312,7 +314,7 @@ TEST_F(Restore, RefusesWhatIsNotAWholePdaAndWritesNothing) {
         host.messages.clear();
         CVarnelDlg& dlg = Start();
         dlg.OnRestorePda(c.file, c.force);
-        EXPECT_EQ(dlg.m_lastRun, c.outcome) << c.file;
+        EXPECT_EQ(test::Outcome(dlg), c.outcome) << c.file;
         ASSERT_FALSE(host.messages.empty()) << c.file;
         EXPECT_TRUE(host.Lines()[0].starts_with(c.message)) << host.Lines()[0];
         EXPECT_EQ(Writes(), 0u) << c.file;
@@ -324,9 +326,9 @@ TEST_F(Restore, RefusesWhatIsNotAWholePdaAndWritesNothing) {
     host.confirmSummary = false;
     CVarnelDlg& dlg = Start();
     dlg.OnRestorePda(Release("changes.pda"), true);
-    EXPECT_EQ(dlg.m_lastRun, RunOutcome::Cancelled);
+    EXPECT_EQ(test::Outcome(dlg), RunOutcome::Cancelled);
     EXPECT_EQ(Writes(), 0u);
-    EXPECT_EQ(dlg.m_strPdaSerial, "SN 99A01234");
+    EXPECT_EQ(dlg.View().pdaSerial, "SN 99A01234");
 }
 
 TEST_F(Restore, AnotherCardsIdentityIsWrittenOnlyWhenAskedForByName) {
@@ -390,7 +392,7 @@ TEST_F(Restore, AnotherCardsIdentityIsWrittenOnlyWhenAskedForByName) {
         if (c.restore) dlg.OnRestorePda(c.files[0], c.force);
         else dlg.OnUpdate();
 
-        EXPECT_EQ(dlg.m_lastRun, c.outcome) << ::testing::PrintToString(host.Lines());
+        EXPECT_EQ(test::Outcome(dlg), c.outcome) << ::testing::PrintToString(host.Lines());
         ASSERT_EQ(host.summaries.size(), 1u);
         const std::string& summary = host.summaries[0];
         std::vector<Message> questions;

@@ -10,6 +10,7 @@
 #include "pda/setpoint.h"
 #include "platform/atomic_file.h"
 #include "tests/support/dialog_fixture.h"
+#include "tests/support/run_outcome.h"
 
 namespace varnel {
 namespace {
@@ -101,16 +102,16 @@ TEST_F(PdaSafety, WithoutTheCardsPdaNothingIsWrittenUnlessTheUserReplacesIt) {
         std::erase_if(lines, [](const std::string& l) { return l.starts_with("Invalid PDA data:"); });
         ASSERT_FALSE(lines.empty());
         EXPECT_TRUE(lines[0].starts_with(c.firstMessage)) << lines[0];
-        EXPECT_EQ(dlg.m_lastRun, c.outcome);
-        EXPECT_FALSE(dlg.m_adapter.IsOpen());
+        EXPECT_EQ(test::Outcome(dlg), c.outcome);
+        EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
         if (c.outcome != RunOutcome::Succeeded) {
             EXPECT_EQ(Writes(), 0u);
             EXPECT_TRUE(host.summaries.empty());
-            EXPECT_EQ(dlg.m_strStatus,
+            EXPECT_EQ(dlg.Status(),
                       c.answer ? "PDA backup failed! Nothing was written." : "PDA read error! Nothing was written.");
             // The dialog shows no production data it does not have.
-            EXPECT_TRUE(dlg.m_pda.Empty());
-            EXPECT_EQ(dlg.m_strPdaMac, "");
+            EXPECT_TRUE(dlg.CardPda().Empty());
+            EXPECT_EQ(dlg.View().pdaMac, "");
             continue;
         }
         // The recovery writes the .pda files' PDA, and the erased flash copy
@@ -122,7 +123,7 @@ TEST_F(PdaSafety, WithoutTheCardsPdaNothingIsWrittenUnlessTheUserReplacesIt) {
         ASSERT_EQ(backups.size(), 2u);
         EXPECT_EQ(backups[0].extension(), ".bin");
         EXPECT_EQ(test::ReadFile(backups[0].string()), std::string(before.begin(), before.end()));
-        EXPECT_EQ(backups[1].string(), dlg.m_strBackupFile);
+        EXPECT_EQ(backups[1].string(), dlg.Report().backup);
         CPda expected;
         ASSERT_TRUE(MergePdaTextFile(expected, Release("card.pda")));
         ASSERT_GE(ConfigureSetPointAndIntegrator(expected), 0);
@@ -146,13 +147,13 @@ TEST_F(PdaSafety, TheBackupKeepsTheCopyTheWriteReplaces) {
 
     CVarnelDlg& dlg = Start({Release("changes.pda"), Release("station.hex")});
     dlg.OnUpdate();
-    ASSERT_EQ(dlg.m_lastRun, RunOutcome::Succeeded) << ::testing::PrintToString(host.Lines());
+    ASSERT_EQ(test::Outcome(dlg), RunOutcome::Succeeded) << ::testing::PrintToString(host.Lines());
     CPda saved;
-    ASSERT_TRUE(MergePdaTextFile(saved, dlg.m_strBackupFile));
+    ASSERT_TRUE(MergePdaTextFile(saved, dlg.Report().backup));
     EXPECT_EQ(saved.GetRecords(), inFlash.GetRecords());
     EXPECT_EQ(Backups().size(), 1u);  // a valid flash copy needs no raw file
     // The summary said where it would go, before it was written.
-    EXPECT_NE(host.summaries.at(0).find("Card PDA will be saved before writing, to: " + dlg.m_strBackupFile + "\n"),
+    EXPECT_NE(host.summaries.at(0).find("Card PDA will be saved before writing, to: " + dlg.Report().backup + "\n"),
               std::string::npos);
 }
 
@@ -184,12 +185,12 @@ TEST_F(PdaSafety, ABackupNeverTakesANameAnotherRunTook) {
         CVarnelDlg& dlg = Start({Release("card.pda"), Release("station.hex")});
         c.run(dlg);
         host.onSummary = nullptr;
-        EXPECT_EQ(dlg.m_lastRun, RunOutcome::Succeeded) << dlg.m_strStatus;
+        EXPECT_EQ(test::Outcome(dlg), RunOutcome::Succeeded) << dlg.Status();
         ASSERT_TRUE(planned.ends_with(".pda")) << planned;
         const std::string next = planned.substr(0, planned.size() - 4) + "-2.pda";
         EXPECT_EQ(test::ReadFile(planned), "; another run's backup\n");
-        EXPECT_EQ(dlg.m_strBackupFile, next);
-        EXPECT_EQ(dlg.m_runReport.backup, next);
+        EXPECT_EQ(dlg.Report().backup, next);
+        EXPECT_EQ(dlg.Report().backup, next);
         EXPECT_NE(dlg.FullStatus().find("Card PDA saved to " + next), std::string::npos) << dlg.FullStatus();
         uint16_t words[PdaMaxWords];
         EXPECT_GT(ReadPdaTextFile(words, next.c_str()), 0);
@@ -214,46 +215,46 @@ TEST_F(PdaSafety, ARunThatStopsLeavesTheCardsPdaInTheDialog) {
     test::TempDir files;
     test::WriteFile(files.File("new-id.pda"), "4 0101 1102 3322 5544\n7 0003 4e53 3020 3030 3030 3030 0000\n");
     CVarnelDlg& dlg = Start({files.File("new-id.pda"), Release("station.hex")});
-    const std::string mac = dlg.m_strPdaMac;
-    const std::string serial = dlg.m_strPdaSerial;
+    const std::string mac = dlg.View().pdaMac;
+    const std::string serial = dlg.View().pdaSerial;
     ASSERT_EQ(mac, "00-60-1D-12-34-56");
     host.confirmSummary = false;
     dlg.OnUpdate();
-    ASSERT_EQ(dlg.m_lastRun, RunOutcome::Cancelled);
-    EXPECT_EQ(dlg.m_strPdaMac, mac);
-    EXPECT_EQ(dlg.m_strPdaSerial, serial);
+    ASSERT_EQ(test::Outcome(dlg), RunOutcome::Cancelled);
+    EXPECT_EQ(dlg.View().pdaMac, mac);
+    EXPECT_EQ(dlg.View().pdaSerial, serial);
     EXPECT_EQ(host.lastView.pdaMac, mac);
     CPda card;
     sample::FillCardPda(card);
-    EXPECT_EQ(dlg.m_pda.GetRecords(), card.GetRecords());
+    EXPECT_EQ(dlg.CardPda().GetRecords(), card.GetRecords());
     EXPECT_EQ(Writes(), 0u);
 }
 
 TEST_F(PdaSafety, AnAssumedCardTypeWritesNoPda) {
     Reconfigure([](sim::MachineConfig& m) { m.adapters[1].card->faults.unreadableRids = {kRidCardType}; });
     CVarnelDlg& dlg = Start({Release("changes.pda"), Release("station.hex")});
-    EXPECT_TRUE(dlg.m_adapter.m_bCardTypeAssumed);
+    EXPECT_TRUE(dlg.Adapter().m_bCardTypeAssumed);
     host.messages.clear();
     dlg.OnUpdate();
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{
                                 "Cannot Continue: The card's type could not be read, so where its PDA lies in flash "
                                 "is not known. Nothing was written to the card."}));
     EXPECT_EQ(Writes(), 0u);
-    EXPECT_FALSE(dlg.m_adapter.IsOpen());
-    EXPECT_EQ(dlg.m_strStatus, "Card type unknown! Nothing was written.");
+    EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
+    EXPECT_EQ(dlg.Status(), "Card type unknown! Nothing was written.");
 
     // Images alone are placed by their own addresses, not by the card type.
     host.messages.clear();
     dialog.reset();
     CVarnelDlg& images = Start({Release("station.hex")});
     images.OnUpdate();
-    EXPECT_EQ(images.m_lastRun, RunOutcome::Succeeded);
-    EXPECT_EQ(images.FullStatus(), "Update Successful! Card firmware saved to " + images.m_runReport.firmwareBackup);
+    EXPECT_EQ(test::Outcome(images), RunOutcome::Succeeded);
+    EXPECT_EQ(images.FullStatus(), "Update Successful! Card firmware saved to " + images.Report().firmwareBackup);
     // The success of that run is not shown for the next one, which stops.
     host.confirmSummary = false;
     images.OnUpdate();
-    EXPECT_EQ(images.m_lastRun, RunOutcome::Cancelled);
-    EXPECT_EQ(images.m_strStatus, "");
+    EXPECT_EQ(test::Outcome(images), RunOutcome::Cancelled);
+    EXPECT_EQ(images.Status(), "");
     EXPECT_EQ(host.lastView.status, "");
 }
 
@@ -276,10 +277,10 @@ TEST_F(PdaSafety, TheBackupAndTheWriteAreOfTheCardAsAnotherProcessLeftIt) {
     }
 
     dlg.OnUpdate();
-    ASSERT_EQ(dlg.m_lastRun, RunOutcome::Succeeded) << ::testing::PrintToString(host.Lines());
+    ASSERT_EQ(test::Outcome(dlg), RunOutcome::Succeeded) << ::testing::PrintToString(host.Lines());
     // The backup holds what the card held, and the update changed that.
     CPda saved;
-    ASSERT_TRUE(MergePdaTextFile(saved, dlg.m_strBackupFile));
+    ASSERT_TRUE(MergePdaTextFile(saved, dlg.Report().backup));
     EXPECT_EQ(saved.GetRecords(), restored.GetRecords());
     CPda expected;
     sample::FillCardPda(expected, other);

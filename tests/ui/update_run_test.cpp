@@ -14,6 +14,7 @@
 #include "pda/pda_text_file.h"
 #include "pda/setpoint.h"
 #include "tests/support/dialog_fixture.h"
+#include "tests/support/run_outcome.h"
 
 namespace varnel {
 namespace {
@@ -95,11 +96,11 @@ TEST_F(UpdateRun, StopPointsWriteNothingAndCloseTheAdapter) {
         dlg.OnUpdate();
         EXPECT_EQ(host.Lines(), c.messages);
         if (!c.status.empty()) {
-            EXPECT_EQ(dlg.m_strStatus, c.status);
+            EXPECT_EQ(dlg.Status(), c.status);
         }
-        EXPECT_EQ(dlg.m_lastRun, c.outcome);
+        EXPECT_EQ(test::Outcome(dlg), c.outcome);
         EXPECT_EQ(Writes(), 0u);
-        EXPECT_FALSE(dlg.m_adapter.IsOpen());
+        EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
         const bool checked = c.outcome == RunOutcome::Cancelled && std::string(c.name) == "summary cancelled";
         EXPECT_EQ(host.summaries.size(), checked ? 1u : 0u);
     }
@@ -149,14 +150,14 @@ TEST_F(UpdateRun, APdaFileChangedAfterListingIsReadAnew) {
     const std::string pda = files.File("release.pda");
     test::WriteFile(pda, "2 0002 0174\n");
     CVarnelDlg& dlg = Start({Release("station.hex"), pda});
-    ASSERT_FALSE(dlg.m_fileList.Entries()[0].pdaWords.empty());
+    ASSERT_FALSE(dlg.Files()[0].pdaWords.empty());
     test::WriteFile(pda, "2 0002 0175\n; longer now\n");
     host.confirmSummary = false;
     dlg.OnUpdate();
-    ASSERT_TRUE(dlg.m_runReport.pdaWrite);
-    const auto change = std::find_if(dlg.m_runReport.pdaChanges.begin(), dlg.m_runReport.pdaChanges.end(),
+    ASSERT_TRUE(dlg.Report().pdaWrite);
+    const auto change = std::find_if(dlg.Report().pdaChanges.begin(), dlg.Report().pdaChanges.end(),
                                      [](const PdaChange& c) { return c.code == 0x0002; });
-    ASSERT_NE(change, dlg.m_runReport.pdaChanges.end());
+    ASSERT_NE(change, dlg.Report().pdaChanges.end());
     EXPECT_EQ(change->after, (std::vector<uint16_t>{0x0175}));
 }
 
@@ -168,32 +169,32 @@ TEST_F(UpdateRun, TheReleaseUpdatesTheCard) {
     CVarnelDlg& dlg = Start();
     host.openFile = Release("OEMRelease.oem");
     dlg.OnDownload();
-    ASSERT_EQ(dlg.m_fileList.GetCount(), 3);
+    ASSERT_EQ(dlg.Files().size(), 3u);
     dlg.OnUpdate();
     // The success box and the status's tooltip name the backup with its
     // whole path; the status box by its file name, within its two lines.
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Update Complete: Update Successful!   \n\nCard PDA saved to " +
-                                                      dlg.m_strBackupFile + "\nCard firmware saved to " +
-                                                      dlg.m_runReport.firmwareBackup}));
-    EXPECT_EQ(dlg.m_lastRun, RunOutcome::Succeeded);
+                                                      dlg.Report().backup + "\nCard firmware saved to " +
+                                                      dlg.Report().firmwareBackup}));
+    EXPECT_EQ(test::Outcome(dlg), RunOutcome::Succeeded);
     // The status box names the PDA backup by its file name, within its two
     // lines; the full status (the tooltip, the terminal, the history) names
     // both backups with their whole paths.
-    EXPECT_EQ(dlg.m_strStatus, "Update Successful! Card PDA saved to " +
-                                   std::filesystem::path(dlg.m_strBackupFile).filename().string());
-    EXPECT_LE(dlg.m_strStatus.size(), CVarnelDlg::kStatusBoxChars);
-    EXPECT_EQ(dlg.FullStatus(), "Update Successful! Card PDA saved to " + dlg.m_strBackupFile +
-                                    ". Card firmware saved to " + dlg.m_runReport.firmwareBackup);
-    EXPECT_EQ(host.lastView.status, dlg.m_strStatus);
+    EXPECT_EQ(dlg.Status(), "Update Successful! Card PDA saved to " +
+                                   std::filesystem::path(dlg.Report().backup).filename().string());
+    EXPECT_LE(dlg.Status().size(), CVarnelDlg::kStatusBoxChars);
+    EXPECT_EQ(dlg.FullStatus(), "Update Successful! Card PDA saved to " + dlg.Report().backup +
+                                    ". Card firmware saved to " + dlg.Report().firmwareBackup);
+    EXPECT_EQ(host.lastView.status, dlg.Status());
     EXPECT_EQ(host.lastView.statusDetail, dlg.FullStatus());
-    EXPECT_EQ(dlg.m_runReport.status, dlg.FullStatus());
+    EXPECT_EQ(dlg.Report().status, dlg.FullStatus());
     EXPECT_EQ(host.waitMessages, (std::vector<std::string>{"Reading the card's firmware for its backup...",
                                                            "Flash update in progress...", "Flash update in progress..."}));
     EXPECT_EQ(host.waitDetails, (std::vector<std::string>{"", "Image 1 of 2: primary.hex", "Image 2 of 2: station.hex"}));
     EXPECT_FALSE(host.waitShown);
     EXPECT_TRUE(host.mainVisible && host.mainEnabled);
     EXPECT_EQ(host.cursors.back(), Cursor::Arrow);
-    EXPECT_FALSE(dlg.m_adapter.IsOpen());
+    EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
 
     // The closing requests end the writing; the restarted card is then
     // asked only for its firmware versions, for the history.
@@ -207,15 +208,15 @@ TEST_F(UpdateRun, TheReleaseUpdatesTheCard) {
     // The card runs the new firmware and holds the merged PDA with the
     // derived set point.
     std::string versions;
-    ASSERT_TRUE(dlg.m_adapter.GetFirmwareVersions(versions, 1));
+    ASSERT_TRUE(dlg.Adapter().GetFirmwareVersions(versions, 1));
     EXPECT_EQ(versions, "Primary: 1.4.2   Station: 1.7.4");
     CPda expected;
     sample::FillCardPda(expected);
     ASSERT_TRUE(MergePdaTextFile(expected, Release("changes.pda")));
     ASSERT_EQ(ConfigureSetPointAndIntegrator(expected), 1);
-    ASSERT_TRUE(dlg.m_adapter.Open(1, false));
+    ASSERT_TRUE(dlg.Adapter().Open(1, false));
     CPda card;
-    ASSERT_TRUE(dlg.m_adapter.ReadCardPda(card));
+    ASSERT_TRUE(dlg.Adapter().ReadCardPda(card));
     EXPECT_EQ(card.GetRecords(), expected.GetRecords());
 
     // The flash holds the plugged images byte for byte.
@@ -233,17 +234,17 @@ TEST_F(UpdateRun, TheReleaseUpdatesTheCard) {
     }
 
     // The card's PDA as read before the update was saved first.
-    ASSERT_FALSE(dlg.m_strBackupFile.empty());
+    ASSERT_FALSE(dlg.Report().backup.empty());
     CPda saved;
-    ASSERT_TRUE(MergePdaTextFile(saved, dlg.m_strBackupFile));
+    ASSERT_TRUE(MergePdaTextFile(saved, dlg.Report().backup));
     EXPECT_EQ(saved.GetRecords(), before.GetRecords());
 
     // A second update at once keeps the first backup.
-    const std::string first = dlg.m_strBackupFile;
+    const std::string first = dlg.Report().backup;
     const std::string firstText = test::ReadFile(first);
     dlg.OnUpdate();
-    EXPECT_EQ(dlg.m_lastRun, RunOutcome::Succeeded);
-    EXPECT_NE(dlg.m_strBackupFile, first);
+    EXPECT_EQ(test::Outcome(dlg), RunOutcome::Succeeded);
+    EXPECT_NE(dlg.Report().backup, first);
     EXPECT_EQ(test::ReadFile(first), firstText);
 }
 
@@ -255,9 +256,9 @@ TEST_F(UpdateRun, ACardFaultInTheMiddleFailsTheUpdate) {
     dlg.OnUpdate();
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Programming error.: Error programming block. Continue anyway?",
                                                       ": Update failed while writing to card!"}));
-    EXPECT_EQ(dlg.FullStatus(), "Update FAILED. Card firmware saved to " + dlg.m_runReport.firmwareBackup);
-    EXPECT_EQ(dlg.m_lastRun, RunOutcome::Failed);
-    EXPECT_FALSE(dlg.m_adapter.IsOpen());
+    EXPECT_EQ(dlg.FullStatus(), "Update FAILED. Card firmware saved to " + dlg.Report().firmwareBackup);
+    EXPECT_EQ(test::Outcome(dlg), RunOutcome::Failed);
+    EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
 }
 
 TEST_F(UpdateRun, AFailedPdaWriteProgramsNoImage) {
@@ -266,7 +267,7 @@ TEST_F(UpdateRun, AFailedPdaWriteProgramsNoImage) {
     dlg.OnUpdate();
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{"PDA Update Complete: PDA Update FAILED"}));
     EXPECT_EQ(host.waitMessages, (std::vector<std::string>{"Reading the card's firmware for its backup..."}));
-    EXPECT_FALSE(dlg.m_adapter.IsOpen());
+    EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
     EXPECT_TRUE(host.mainEnabled);
     EXPECT_EQ(host.cursors.back(), Cursor::Arrow);
 }
@@ -274,14 +275,14 @@ TEST_F(UpdateRun, AFailedPdaWriteProgramsNoImage) {
 TEST_F(UpdateRun, NoBackupNoPdaWrite) {
     CVarnelDlg& dlg = Start({Release("changes.pda"), Release("station.hex")});
     test::WriteFile(sim.dir.File("not-a-directory"), "");
-    dlg.m_backupDirectory = sim.dir.Path() / "not-a-directory";
+    dlg.SetBackupDirectory(sim.dir.Path() / "not-a-directory");
     dlg.OnUpdate();
     ASSERT_EQ(host.messages.size(), 1u);
     EXPECT_EQ(host.messages[0].caption, "Cannot Continue");
     EXPECT_TRUE(host.messages[0].text.starts_with("The card's PDA could not be saved before writing a new one, so "
                                                   "nothing was written to the card."));
     EXPECT_EQ(Writes(), 0u);
-    EXPECT_FALSE(dlg.m_adapter.IsOpen());
+    EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
 }
 
 TEST_F(UpdateRun, AnImageTheReaderCannotHoldIsAnInternalError) {
@@ -307,7 +308,7 @@ TEST_F(UpdateRun, AnOldDriverStopsTheUpdateBeforeTheCardIsRead) {
     dlg.OnUpdate();
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{old}));
     EXPECT_TRUE(host.summaries.empty());
-    EXPECT_FALSE(dlg.m_adapter.IsOpen());
+    EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
 }
 
 }  // namespace

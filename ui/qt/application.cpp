@@ -24,7 +24,7 @@ Application::Application(NdisLibrary& library, Registry& registry) : m_dialog(li
     commands.queryFirmware = [this] { m_dialog.OnQueryFirmwareVersion(); };
     commands.queryDriver = [this] { m_dialog.OnQueryDriverVersion(); };
     commands.history = [this] {
-        HistoryWindow history(m_dialog.m_historyPath, m_host.Owner());
+        HistoryWindow history(m_dialog.HistoryPath(), m_host.Owner());
         history.exec();
     };
     commands.restorePda = [this] {
@@ -47,7 +47,6 @@ Application::Application(NdisLibrary& library, Registry& registry) : m_dialog(li
 }
 
 void Application::Start(const std::vector<std::string>& files) {
-    m_dialog.m_strTitle = "Varnel";
     m_dialog.OnInitDialog(files);
     m_window.show();
 }
