@@ -31,7 +31,7 @@ bool Application::Start(const std::vector<std::string>& files) {
     };
     commands.queryFirmware = [this] { m_dialog.OnQueryFirmwareVersion(); };
     commands.queryDriver = [this] { m_dialog.OnQueryDriverVersion(); };
-    commands.history = [this] { RunHistoryDialog(m_host.Owner(), m_dialog.m_historyPath); };
+    commands.history = [this] { RunHistoryDialog(m_host.Owner(), m_dialog.HistoryPath()); };
     commands.restorePda = [this, stopIfAsked] {
         m_dialog.OnRestorePdaFromFile();
         stopIfAsked();
@@ -47,7 +47,6 @@ bool Application::Start(const std::vector<std::string>& files) {
         ::PostQuitMessage(m_exitCode);
     };
     if (!m_window.Create(std::move(commands))) return false;
-    m_dialog.m_strTitle = "Varnel";
     m_dialog.OnInitDialog(files);
     ::ShowWindow(m_window.Handle(), SW_SHOW);
     ::UpdateWindow(m_window.Handle());
