@@ -444,7 +444,7 @@ void Contract(const std::filesystem::path& dir) {
 
     // "Download...": the system's open-file dialog, its filter the link
     // file's; the chosen link file's three files join the list.
-    p.app.Dialog().m_fileList.RemoveAll();
+    p.app.Dialog().ClearFiles();
     std::string filter;
     Answerer open({{"Open", [&](HWND w) {
                         filter = Text(::GetDlgItem(w, 0x470));  // the file type combo box
@@ -524,7 +524,7 @@ void WaysOut(const std::filesystem::path& dir) {
         const int notes = g_notes;
         Click(main, IDC_UPDATE);
         Spin(50);
-        const bool cancelled = p.app.Dialog().m_lastRun == RunOutcome::Cancelled;
+        const bool cancelled = p.app.Dialog().Report().outcome == "cancelled";
         Check(answerer.Done() && notes == g_notes && cancelled && Snapshot(dir) == before && ::IsWindowVisible(main) &&
                   ::IsWindowEnabled(::GetDlgItem(main, IDC_UPDATE)),
               std::string(c.name) + ": cancelled, nothing written, the window back (" + answerer.Report() + ")");
@@ -560,7 +560,7 @@ void Logoff(const std::filesystem::path& dir) {
     Check(answerer.Done(), "warning, summary, Update Stopped: " + answerer.Report());
     Check(answered == FALSE, "the session is asked to wait while the card is written");
     Check(said.find("stopped by the logoff or shutdown") != std::string::npos, "the run says what stopped it: " + said.substr(0, 60));
-    Check(p.app.Dialog().m_lastRun == RunOutcome::Interrupted && p.app.Closed(), "the run ends interrupted, then the program");
+    Check(p.app.Dialog().Report().outcome == "interrupted" && p.app.Closed(), "the run ends interrupted, then the program");
     Check(::SendMessageW(main, WM_QUERYENDSESSION, 0, 0) == TRUE, "outside a run the session may end at once");
     ClearStopRequest();
 }
@@ -674,7 +674,7 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
     Check(done.rfind("Update Successful!", 0) == 0, "Update Complete: " + done);
     Check(::IsWindowVisible(main) && ::IsWindowEnabled(::GetDlgItem(main, IDC_UPDATE)) && app.Host().Wait() == nullptr,
           "the main window is back, its controls enabled");
-    Check(app.Dialog().m_lastRun == RunOutcome::Succeeded, "the run succeeded");
+    Check(app.Dialog().Report().outcome == "succeeded", "the run succeeded");
 
     // The Tools menu's history: the run, newest first.
     int rows = -1;
@@ -721,13 +721,20 @@ void Handover(const std::filesystem::path& dir, const std::wstring& exe, const s
     ::CloseHandle(process.hThread);
     Check(code == 0, "it hands over and ends with exit 0 (" + std::to_string(code) + ", " +
                          std::to_string(::GetTickCount64() - started) + " ms)");
-    // Listed by type; the order of the messages shows in the last file added.
-    std::set<std::string> got, want;
-    for (const auto& f : p.app.Dialog().View().files) got.insert(std::filesystem::path(f.path).filename().string());
-    for (const auto& f : files) want.insert(std::filesystem::path(f).filename().string());
-    const std::string last = std::filesystem::path(p.app.Dialog().m_strLastFile).filename().string();
-    Check(got == want && last == std::filesystem::path(files.back()).filename().string(),
-          "the running instance lists all " + std::to_string(got.size()) + ", the last argument last (" + last + ")");
+    // Listed by type, files of one type in the order they came: the order of
+    // the messages shows in the two .pda files.
+    std::vector<std::string> got, want;
+    for (const auto& f : p.app.Dialog().View().files) got.push_back(std::filesystem::path(f.path).filename().string());
+    for (const auto& f : files) want.push_back(std::filesystem::path(f).filename().string());
+    const auto ofType = [](std::vector<std::string> names, const std::string& ext) {
+        std::erase_if(names, [&](const std::string& n) { return std::filesystem::path(n).extension() != ext; });
+        return names;
+    };
+    std::string listed;
+    for (const auto& n : got) listed += " " + n;
+    Check(std::multiset<std::string>(got.begin(), got.end()) == std::multiset<std::string>(want.begin(), want.end()) &&
+              ofType(got, ".pda") == ofType(want, ".pda"),
+          "the running instance lists all " + std::to_string(got.size()) + ", each type in the arguments' order:" + listed);
     int windows = 0;
     for (HWND w = nullptr; (w = ::FindWindowExW(nullptr, w, L"" VARNEL_MAIN_CLASS, nullptr));) ++windows;
     Check(windows == 1 && ::FindWindowW(L"" VARNEL_MAIN_CLASS, L"Varnel") == main, "one Varnel window");

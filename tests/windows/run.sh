@@ -282,7 +282,7 @@ check "varnel.exe: the same summary as varnel-cli" same gui-linux.out.nopaths gu
 # hands its files over and ends.
 check "varnel.exe: a second start hands its files over in order and ends" \
     gui handover handover "$(winpath "$WORK/machine-gui-handover")" "$(winpath "$BIN/varnel.exe")" \
-    "$(winpath "$RELEASE/station.hex")" "$(winpath "$RELEASE/changes.pda")" "$(winpath "$RELEASE/primary.hex")"
+    "$(winpath "$RELEASE/station.hex")" "$(winpath "$RELEASE/changes.pda")" "$(winpath "$RELEASE/card.pda")"
 echo "# varnel.exe's windows: $(($(date +%s) - gui_started)) s"
 
 # The loading path's failures. Each row: what is beside the program, the
