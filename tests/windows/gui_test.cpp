@@ -687,6 +687,11 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
                                ListView_GetItemText(list, 0, column, text, 64);
                                newest += Narrow(text, CP_UTF8) + " ";
                            }
+                           // The run's row selected: its backup's folder can be opened.
+                           HWND open = ::GetDlgItem(w, IDC_HISTORY_OPEN_FOLDER);
+                           const bool before = ::IsWindowEnabled(open);
+                           ListView_SetItemState(list, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+                           if (before || !::IsWindowEnabled(open)) newest += "(Open Backup Folder not enabled by the selection) ";
                            Key(w, VK_ESCAPE);
                        }}});
     history.Main = main;

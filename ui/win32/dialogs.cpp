@@ -1,8 +1,10 @@
 #include "ui/win32/dialogs.h"
 
 #include <commctrl.h>
+#include <shellapi.h>
 #include <richedit.h>
 
+#include <filesystem>
 #include <vector>
 
 #include "ui/varnel_dlg.h"
@@ -161,6 +163,22 @@ struct HistoryState {
     std::vector<HistoryRecord> records;
 };
 
+// Shows the selected run's backup folder in the system's file manager.
+void OpenBackupFolder(HWND dialog, const HistoryState& state) {
+    const int selected = ListView_GetNextItem(::GetDlgItem(dialog, IDC_HISTORY_LIST), -1, LVNI_SELECTED);
+    if (selected < 0 || static_cast<size_t>(selected) >= state.records.size()) return;
+    const auto folder = HistoryBackupFolder(state.records[static_cast<size_t>(selected)]);
+    if (!folder) return;
+    const std::wstring name = folder->wstring();
+    const auto say = [dialog, &name](const wchar_t* text) {
+        ::MessageBoxW(dialog, (L"The folder " + name + text).c_str(), L"Backup Folder", MB_OK | MB_ICONWARNING);
+    };
+    std::error_code ec;
+    if (!std::filesystem::is_directory(*folder, ec)) return say(L" no longer exists.");
+    if (reinterpret_cast<INT_PTR>(::ShellExecuteW(dialog, L"open", name.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) <= 32)
+        say(L" could not be opened.");
+}
+
 INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* state = reinterpret_cast<HistoryState*>(::GetWindowLongPtrW(dialog, DWLP_USER));
     switch (message) {
@@ -211,13 +229,19 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         if (header->idFrom == IDC_HISTORY_LIST && header->code == LVN_ITEMCHANGED) {
             const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
             if ((change->uNewState & LVIS_SELECTED) && change->iItem >= 0 &&
-                static_cast<size_t>(change->iItem) < state->records.size())
-                SetText(dialog, IDC_HISTORY_DETAILS,
-                        WithCrLf(Display(HistoryDetailsText(state->records[static_cast<size_t>(change->iItem)]))));
+                static_cast<size_t>(change->iItem) < state->records.size()) {
+                const HistoryRecord& record = state->records[static_cast<size_t>(change->iItem)];
+                SetText(dialog, IDC_HISTORY_DETAILS, WithCrLf(Display(HistoryDetailsText(record))));
+                ::EnableWindow(::GetDlgItem(dialog, IDC_HISTORY_OPEN_FOLDER), HistoryBackupFolder(record).has_value());
+            }
         }
         return FALSE;
     }
     case WM_COMMAND:
+        if (LOWORD(wParam) == IDC_HISTORY_OPEN_FOLDER) {
+            OpenBackupFolder(dialog, *state);
+            return TRUE;
+        }
         if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) ::EndDialog(dialog, IDCANCEL);
         return TRUE;
     }
