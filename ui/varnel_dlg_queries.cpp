@@ -1,11 +1,20 @@
 // The Tools menu: the firmware versions and the driver version of the
 // selected card, and a saved PDA put back.
 
-#include <cstdio>
-
 #include "ui/varnel_dlg.h"
 
 namespace varnel {
+
+namespace {
+
+// The answer to a query, shown over the main window.
+Message Answer(const std::string& text, const std::string& caption) {
+    Message message{text, caption, MessageIcon::None, MessageButtons::Ok, true};
+    message.kind = MessageKind::Answer;
+    return message;
+}
+
+}  // namespace
 
 void CVarnelDlg::OnQueryFirmwareVersion() {
     if (!ReopenAdapter(false)) return;
@@ -14,16 +23,14 @@ void CVarnelDlg::OnQueryFirmwareVersion() {
     std::string text;
     m_adapter.GetFirmwareText(text);
     CloseAdapterHandle();
-    Ask(versions + "\n\n" + text, "Current Firmware Versions", MessageIcon::None);
+    m_host.ShowMessage(Answer(versions + "\n\n" + text, "Current Firmware Versions"));
 }
 
 void CVarnelDlg::OnQueryDriverVersion() {
     if (!ReopenAdapter(false)) return;
-    const auto v = static_cast<uint32_t>(m_adapter.GetDriverVersion());
+    const int32_t v = m_adapter.GetDriverVersion();
     CloseAdapterHandle();
-    char text[48];
-    std::snprintf(text, sizeof text, "Version: %x.%x.%d", (v >> 16) & 0xFFFF, (v >> 8) & 0xFF, int(v & 0xFF));
-    Ask(text, "Driver Version for Selected Card", MessageIcon::None);
+    m_host.ShowMessage(Answer("Version: " + DriverVersionText(v), "Driver Version for Selected Card"));
 }
 
 void CVarnelDlg::OnRestorePdaFromFile() {

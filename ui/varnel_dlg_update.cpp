@@ -17,6 +17,7 @@
 #include "pda/setpoint.h"
 #include "platform/atomic_file.h"
 #include "platform/file_digest.h"
+#include "platform/utc_stamp.h"
 #include "ui/varnel_dlg.h"
 #include "update/compatibility.h"
 #include "update/history.h"
@@ -32,16 +33,6 @@ struct ImageSlot {
     CFirmwareFile file;
     CFirmwareImage image;
 };
-
-std::string UtcStamp(const char* format,
-                     std::chrono::system_clock::time_point when = std::chrono::system_clock::now()) {
-    const std::time_t now = std::chrono::system_clock::to_time_t(when);
-    std::tm tm{};
-    gmtime_r(&now, &tm);
-    char text[40];
-    std::strftime(text, sizeof text, format, &tm);
-    return text;
-}
 
 // A backup name no earlier backup has taken, for STEM.pda and STEM.bin
 // alike (or the extensions given): STEM, else STEM-2, STEM-3...
@@ -259,7 +250,7 @@ void CVarnelDlg::FinishRun() {
     const std::string id = UtcStamp("%Y%m%dT%H%M%S", now) + fraction + std::to_string(m_nAdapter);
     std::string error;
     try {
-        if (AppendHistoryLine(m_historyPath, HistoryRecordJson(m_runReport, id, UtcStamp("%Y-%m-%dT%H:%M:%SZ", now)),
+        if (AppendHistoryLine(m_historyPath, HistoryRecordJson(m_runReport, id, UtcTimeText(now)),
                               &error)) {
             m_runReport.historyId = id;
             return;
@@ -290,7 +281,7 @@ bool CVarnelDlg::PlanBackup(const std::string& mac, const CPda& cardPda, BackupP
     std::string comment = "Varnel backup of the card's PDA in flash, read before " +
                           std::string(m_runReport.action == "update" ? "an update" : "a PDA restore") + "\nAdapter " +
                           std::to_string(m_nAdapter) + ", MAC address " + mac + "\nRead " +
-                          UtcStamp("%Y-%m-%dT%H:%M:%SZ");
+                          UtcTimeText();
     if (valid) {
         plan.text = FormatPdaText(flashPda, comment);
         plan.raw.clear();
@@ -352,7 +343,7 @@ std::string CVarnelDlg::PlanFirmwareBackup(const std::string& mac, const std::st
     data.serial = serial;
     data.primary = m_runReport.before.primary;
     data.station = m_runReport.before.station;
-    data.time = UtcStamp("%Y-%m-%dT%H:%M:%SZ");
+    data.time = UtcTimeText();
     m_firmwareBackup.path =
         FreeBackupStem(m_backupDirectory, "flash-" + (mac.empty() ? std::string("unknown-mac") : mac) + "-" +
                                               UtcStamp("%Y%m%dT%H%M%SZ"),
@@ -532,10 +523,10 @@ void CVarnelDlg::RunUpdate() {
             const int setPoint = ConfigureSetPointAndIntegrator(m_pda);
             if (setPoint < 0) {
                 CloseAdapterHandle();
-                Ask("Set Point and Integrator values could not be set", "ERROR", MessageIcon::Error);
+                Ask(SetPointText(setPoint), "ERROR", MessageIcon::Error);
                 return EndRun(RunOutcome::Failed);
             }
-            summary += setPoint > 0 ? "Set Point and Integrator Values Calculated.\n" : "No Set Point and Integrator Values.\n";
+            summary += std::string(SetPointText(setPoint)) + "\n";
             if (m_pda.ToWords().empty()) {
                 CloseAdapterHandle();
                 Ask("The merged PDA is too large for the card: its records take more than " +

@@ -375,6 +375,7 @@ TEST_F(MainDialog, VersionQueries) {
         dlg.OnQueryDriverVersion();
         EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Driver Version for Selected Card: " + c.text}));
         EXPECT_TRUE(host.messages[0].owned);
+        EXPECT_EQ(host.messages[0].kind, MessageKind::Answer);
         EXPECT_FALSE(dlg.m_adapter.IsOpen());
     }
 
@@ -383,12 +384,15 @@ TEST_F(MainDialog, VersionQueries) {
     host.messages.clear();
     dlg.OnQueryFirmwareVersion();
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Current Firmware Versions: \n\nWLAN STA firmware 1.5.0   "}));
+    EXPECT_EQ(host.messages[0].kind, MessageKind::Answer);
 
     // Without a selected adapter nothing else happens.
     dlg.OnCatchAdapter();
     host.messages.clear();
     dlg.OnQueryFirmwareVersion();
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Error: Cannot continue - No adapter selected."}));
+    // The refusal is a notice, which a terminal prints with the errors.
+    EXPECT_EQ(host.messages[0].kind, MessageKind::Notice);
 }
 
 TEST(ToolTips, ByControlId) {
