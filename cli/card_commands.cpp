@@ -168,9 +168,8 @@ int PdaBackup(const GlobalOptions& options, const PdaBackupOptions& backup) {
     const std::string header = "Varnel PDA backup\nAdapter " + std::to_string(dialog.m_nAdapter) + ": " +
                                dialog.AdapterList()[static_cast<size_t>(position)].name + "\nMAC address " +
                                dialog.m_strPdaMac + "\nRead " + UtcTimeText();
-    std::string error;
-    if (!WriteFileAtomically(outPath, FormatPdaText(dialog.m_pda, header), &error)) {
-        Complain(outPath, error);
+    if (const Result<> written = WriteFileAtomically(outPath, FormatPdaText(dialog.m_pda, header)); !written) {
+        Complain(outPath, written.Reason());
         return kExitRefused;
     }
     std::cout << "Wrote the PDA of adapter " << dialog.m_nAdapter << " (" << dialog.m_pda.GetRecords().size()
@@ -223,8 +222,8 @@ int CardRead(const GlobalOptions& options, const CardReadOptions& args) {
                   Hex(range.start, 8) + "-" + Hex(range.end, 8));
     writer.Data(range.start, bytes);
     writer.Termination(0);
-    if (!WriteFileAtomically(outPath, text.str(), &error)) {
-        Complain(outPath, error);
+    if (const Result<> written = WriteFileAtomically(outPath, text.str()); !written) {
+        Complain(outPath, written.Reason());
         return kExitRefused;
     }
     std::cout << "Wrote " << range.Size() << " bytes of the flash of adapter " << dialog.m_nAdapter << ", "

@@ -131,9 +131,8 @@ int ImageDump(const GlobalOptions&, const ImageDumpOptions& options) {
     CSRecordWriter writer(text);
     writer.Image(loaded->image);
     writer.Termination(loaded->image.m_startAddress);
-    std::string error;
-    if (!WriteFileAtomically(outPath, text.str(), &error)) {
-        Complain(outPath, error);
+    if (const Result<> written = WriteFileAtomically(outPath, text.str()); !written) {
+        Complain(outPath, written.Reason());
         return kExitRefused;
     }
     return kExitDone;

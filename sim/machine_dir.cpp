@@ -116,7 +116,7 @@ bool InitMachine(const std::filesystem::path& directory, const MachineConfig& co
             if (!ProgramFactoryImage(card, text, name, firmware.pda, error)) return false;
         if (!card.Reset(error)) return false;
     }
-    return WriteFileAtomically((directory / "machine.json").string(), FormatMachineConfig(config), error);
+    return Succeeded(WriteFileAtomically((directory / "machine.json").string(), FormatMachineConfig(config)), error);
 }
 
 }  // namespace varnel::sim

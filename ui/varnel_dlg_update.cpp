@@ -321,9 +321,9 @@ bool CVarnelDlg::SaveBackup(BackupPlan& plan, std::string* error) {
     std::string stem = planned;
     for (int n = 2;; ++n) {
         bool taken = false;
-        if (WriteNewFile(stem + ".pda", plan.text, error, &taken)) {
+        if (Succeeded(WriteNewFile(stem + ".pda", plan.text, &taken), error)) {
             if (plan.rawPath.empty()) break;
-            if (WriteNewFile(stem + ".bin", plan.raw, error, &taken)) break;
+            if (Succeeded(WriteNewFile(stem + ".bin", plan.raw, &taken), error)) break;
             std::filesystem::remove(stem + ".pda", ec);
         }
         if (!taken) return false;
@@ -363,7 +363,7 @@ bool CVarnelDlg::SaveFirmwareBackup(std::string* error) {
     std::string stem = planned;
     for (int n = 2;; ++n) {
         bool taken = false;
-        if (WriteNewFile(stem + ".srec", text, error, &taken)) break;
+        if (Succeeded(WriteNewFile(stem + ".srec", text, &taken), error)) break;
         if (!taken) return false;
         stem = planned + "-" + std::to_string(n);
     }

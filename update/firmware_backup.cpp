@@ -211,13 +211,12 @@ bool ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup, std::str
 }
 
 bool LoadFirmwareBackup(const std::string& path, FirmwareBackup& backup, std::string& why) {
-    std::string text;
-    std::string reason;
-    if (!ReadRegularFile(path, kFirmwareBackupMaxBytes, text, &reason)) {
-        why = reason;
+    const Result<std::string> text = ReadRegularFile(path, kFirmwareBackupMaxBytes);
+    if (!text) {
+        why = text.Reason();
         return false;
     }
-    return ParseFirmwareBackup(text, backup, why);
+    return ParseFirmwareBackup(*text, backup, why);
 }
 
 bool FirmwareBackupImages(const FirmwareBackup& backup, std::vector<std::unique_ptr<CFirmwareImage>>& images) {

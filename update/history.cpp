@@ -17,7 +17,7 @@ std::filesystem::path DefaultHistoryPath() { return StateDirectory() / "history.
 bool AppendHistoryLine(const std::filesystem::path& path, const Json& record, std::string* error) {
     std::error_code ec;
     if (!path.parent_path().empty()) std::filesystem::create_directories(path.parent_path(), ec);
-    return AppendLineDurably(path.string(), JsonText(record), error);
+    return Succeeded(AppendLineDurably(path.string(), JsonText(record)), error);
 }
 
 namespace {
