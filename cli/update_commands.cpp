@@ -259,7 +259,6 @@ int ShowHistory(const GlobalOptions&, const HistoryOptions& options) {
         Complain("--card " + card, "not a MAC address (six bytes in hex, as 00-60-1D-12-34-56)");
         return kExitUsage;
     }
-    std::string error;
     const auto path = DefaultHistoryPath();
     // Newest first, each record printed as it is read: nothing but the line
     // in hand is kept, however long the history. --json prints each record
@@ -273,12 +272,12 @@ int ShowHistory(const GlobalOptions&, const HistoryOptions& options) {
         return true;
     };
     const auto warn = [](const std::string& warning) { std::cerr << "varnel-cli: warning: " << warning << "\n"; };
-    const bool read = ReadHistoryRecordsNewestFirst(path, show, warn, &error);
+    const Result<> read = ReadHistoryRecordsNewestFirst(path, show, warn);
     // A read that failed part way still closes the array it began.
     if (json && (read || shown > 0)) std::cout << (shown == 0 ? "[]\n" : "\n]\n");
     else if (!json && shown == 0 && read) std::cout << NoHistoryText(card, path) << "\n";
     if (!read) {
-        Complain("history", error);
+        Complain("history", read.Reason());
         return kExitRefused;
     }
     return kExitDone;

@@ -250,8 +250,7 @@ void CVarnelDlg::FinishRun() {
     const std::string id = UtcStamp("%Y%m%dT%H%M%S", now) + fraction + std::to_string(m_nAdapter);
     std::string error;
     try {
-        if (AppendHistoryLine(m_historyPath, HistoryRecordJson(m_runReport, id, UtcTimeText(now)),
-                              &error)) {
+        if (Succeeded(AppendHistoryLine(m_historyPath, HistoryRecordJson(m_runReport, id, UtcTimeText(now))), &error)) {
             m_runReport.historyId = id;
             return;
         }
