@@ -28,21 +28,24 @@ namespace {
 using Json = nlohmann::ordered_json;
 
 std::unique_ptr<Session> OpenSession(const GlobalOptions& options, bool simulated = false) {
-    std::string error;
-    auto session = Session::Open(options, &error, simulated);
-    if (!session) Complain("machine", error);
-    return session;
+    auto session = Session::Open(options, simulated);
+    if (!session) {
+        Complain("machine", session.Reason());
+        return nullptr;
+    }
+    return std::move(*session);
 }
 
 }  // namespace
 
 int MachineInit(const GlobalOptions& globals, const MachineInitOptions& options) {
     const int cards = options.cards;
-    std::string error;
-    const auto directory = sim::ResolveMachineDirectory(globals.Machine(), &error);
-    if (!directory || !sample::InitDefaultMachine(*directory, options.force, &error, options.latency, cards,
-                                                  options.realisticTiming)) {
-        Complain("machine init", error);
+    const auto directory = sim::ResolveMachineDirectory(globals.Machine());
+    const Result<> made = directory ? sample::InitDefaultMachine(*directory, options.force, options.latency, cards,
+                                                                 options.realisticTiming)
+                                    : directory.Error();
+    if (!made) {
+        Complain("machine init", made.Reason());
         return kExitRefused;
     }
     std::cout << "Created the default machine in " << directory->string();

@@ -23,13 +23,14 @@ using Json = nlohmann::ordered_json;
 // `exit`: a machine that cannot be opened (a damaged machine file) is a
 // failure, a bad --answer is bad usage.
 std::unique_ptr<Session> Start(const GlobalOptions& options, const std::vector<std::string>& answers, int& exit) {
-    std::string error;
-    auto session = Session::Open(options, &error);
-    if (!session) {
-        Complain("machine", error);
+    auto opened = Session::Open(options);
+    if (!opened) {
+        Complain("machine", opened.Reason());
         exit = kExitRefused;
         return nullptr;
     }
+    std::unique_ptr<Session> session = std::move(*opened);
+    std::string error;
     for (const std::string& rule : answers) {
         if (!session->Terminal().AddAnswer(rule, &error)) {
             Complain("--answer", error);

@@ -22,8 +22,8 @@ public:
     SimFixture() { Init(); }
 
     void Init() {
-        std::string error;
-        if (!sample::InitDefaultMachine(dir.Path() / "machine", true, &error)) throw std::runtime_error(error);
+        if (const Result<> made = sample::InitDefaultMachine(dir.Path() / "machine", true); !made)
+            throw std::runtime_error(made.Reason());
     }
 
     std::filesystem::path MachineDir() const { return dir.Path() / "machine"; }
