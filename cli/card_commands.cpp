@@ -186,11 +186,11 @@ int CardRead(const GlobalOptions& options, const CardReadOptions& args) {
     // A range that is no range is refused before the card is opened; where
     // the card's flash ends is known once it is.
     constexpr uint32_t kNoLimit = 0xFFFFFFFF;
-    FlashSpan range;
-    std::string error;
-    if (rangeText && !ParseFlashRange(*rangeText, kNoLimit, &range, &error)) {
-        Complain("--range", error);
-        return kExitRefused;
+    if (rangeText) {
+        if (const Result<FlashSpan> parsed = ParseFlashRange(*rangeText, kNoLimit); !parsed) {
+            Complain("--range", parsed.Reason());
+            return kExitRefused;
+        }
     }
     auto session = OpenSession(options);
     if (!session) return kExitRefused;
@@ -202,11 +202,12 @@ int CardRead(const GlobalOptions& options, const CardReadOptions& args) {
         Complain("card read", "the card's type is not supported, so where its flash ends is not known");
         return kExitRefused;
     }
-    if (!rangeText) range = FlashBelowPda(adapter);
-    else if (!ParseFlashRange(*rangeText, flashEnd, &range, &error)) {
-        Complain("--range", error);
+    const Result<FlashSpan> parsed = rangeText ? ParseFlashRange(*rangeText, flashEnd) : FlashBelowPda(adapter);
+    if (!parsed) {
+        Complain("--range", parsed.Reason());
         return kExitRefused;
     }
+    const FlashSpan& range = *parsed;
     if (!dialog.ReopenAdapter(false)) return kExitRefused;
     std::vector<uint8_t> bytes;
     ProgressBar& progress = session->Terminal().ShowWaitWindow(
@@ -244,9 +245,8 @@ const CPda* DiffSide(const std::string& side, const GlobalOptions& options, std:
         if (!session) session = OpenSession(options);
         return session ? CardPda(*session, options, "card") : nullptr;
     }
-    std::string reason;
-    if (!MergePdaTextFile(file, side, &reason)) {
-        Complain(side, reason);
+    if (const Result<> merged = MergePdaTextFile(file, side); !merged) {
+        Complain(side, merged.Reason());
         return nullptr;
     }
     return &file;

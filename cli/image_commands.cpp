@@ -116,9 +116,8 @@ int ImageDump(const GlobalOptions&, const ImageDumpOptions& options) {
     if (!pdaFiles.empty()) {
         CPda pda;
         for (const std::string& pdaPath : pdaFiles) {
-            std::string reason;
-            if (!MergePdaTextFile(pda, pdaPath, &reason)) {
-                Complain(pdaPath, reason);
+            if (const Result<> merged = MergePdaTextFile(pda, pdaPath); !merged) {
+                Complain(pdaPath, merged.Reason());
                 return kExitRefused;
             }
         }

@@ -25,9 +25,8 @@ int PdaShow(const GlobalOptions&, const PdaShowOptions& options) {
     const bool json = options.json;
     CPda pda;
     for (const std::string& path : files) {
-        std::string reason;
-        if (!MergePdaTextFile(pda, path, &reason)) {
-            Complain(path, reason);
+        if (const Result<> merged = MergePdaTextFile(pda, path); !merged) {
+            Complain(path, merged.Reason());
             return kExitRefused;
         }
     }

@@ -115,10 +115,9 @@ bool CVarnelDlg::OnDownload() {
         Ask("The link file " + *chosen + " cannot be used: it " + bytes.Reason() + ".", "Error", MessageIcon::Error);
         return false;
     }
-    std::string reason;
-    const auto link = ParseLinkFile(*bytes, &reason);
+    const auto link = ParseLinkFile(*bytes);
     if (!link) {
-        Ask("The link file " + *chosen + " cannot be used: " + reason + ".", "Error", MessageIcon::Error);
+        Ask("The link file " + *chosen + " cannot be used: " + link.Reason() + ".", "Error", MessageIcon::Error);
         return false;
     }
     // Every named file must be there to prove the sum: a missing one

@@ -154,8 +154,8 @@ void CVarnelDlg::RunFirmwareRestore(const std::string& path) {
     // cut or altered.
     FirmwareBackup saved;
     std::string why;
-    if (!LoadFirmwareBackup(path, saved, why)) {
-        Ask(path + " cannot be restored: " + why + ".\nNothing was written to the card.", "Cannot Continue",
+    if (const Result<> loaded = LoadFirmwareBackup(path, saved); !loaded) {
+        Ask(path + " cannot be restored: " + loaded.Reason() + ".\nNothing was written to the card.", "Cannot Continue",
             MessageIcon::Error);
         return EndRun(RunOutcome::Failed, "Nothing was written.");
     }

@@ -353,8 +353,9 @@ std::string CVarnelDlg::PlanFirmwareBackup(const std::string& mac, const std::st
 }
 
 bool CVarnelDlg::SaveFirmwareBackup(std::string* error) {
-    std::string text;
-    if (!FormatFirmwareBackup(m_firmwareBackup.data, text, error)) return false;
+    const Result<std::string> formatted = FormatFirmwareBackup(m_firmwareBackup.data);
+    if (!Succeeded(formatted, error)) return false;
+    const std::string& text = *formatted;
     std::error_code ec;
     std::filesystem::create_directories(m_backupDirectory, ec);
     // A name no file has, as the PDA backup takes one: STEM.srec, else STEM-2...
@@ -741,9 +742,8 @@ void CVarnelDlg::RunRestore(const std::string& path, bool forceIncomplete) {
     // The file first: nothing reaches the card unless it is a PDA the card
     // can hold.
     CPda restored;
-    std::string reason;
-    if (!MergePdaTextFile(restored, path, &reason)) {
-        Ask("Error loading " + path + "\n" + reason, "Error", MessageIcon::Error);
+    if (const Result<> merged = MergePdaTextFile(restored, path); !merged) {
+        Ask("Error loading " + path + "\n" + merged.Reason(), "Error", MessageIcon::Error);
         return EndRun(RunOutcome::Failed, "Nothing was written.");
     }
     if (!forceIncomplete && restored.FindRecord(kPdrMacAddress) == nullptr) {

@@ -280,7 +280,7 @@ TEST(LinkFile, ParsesNamesAndChecksum) {
     };
     for (const Case& c : cases) {
         const auto link = ParseLinkFile(c.bytes);
-        ASSERT_EQ(link.has_value(), c.ok) << c.bytes;
+        ASSERT_EQ(link.Ok(), c.ok) << c.bytes;
         if (!link) continue;
         EXPECT_EQ(link->names, c.names);
         EXPECT_EQ(link->checksum, c.checksum) << c.bytes;
