@@ -36,8 +36,7 @@ public:
 
 struct Rig {
     Rig() {
-        std::string error;
-        sample::InitDefaultMachine(dir.Path(), true, &error);
+        if (const Result<> made = sample::InitDefaultMachine(dir.Path(), true); !made) throw std::runtime_error(made.Reason());
         machine = std::make_unique<sim::SimMachine>(dir.Path());
         counting = std::make_unique<CountingLibrary>(*machine);
         adapter = std::make_unique<CAdapter>(*counting, *machine, host);

@@ -161,4 +161,11 @@ void CAdapter::DetermineCardType() {
     }
 }
 
+std::string DriverVersionText(int32_t version) {
+    const auto v = static_cast<uint32_t>(version);
+    char text[32];
+    std::snprintf(text, sizeof text, "%x.%x.%d", (v >> 16) & 0xFFFF, (v >> 8) & 0xFF, int(v & 0xFF));
+    return text;
+}
+
 }  // namespace varnel

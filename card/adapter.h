@@ -179,4 +179,8 @@ bool LoadPdaCopy(CPda& pda, const AuxRecord& record);
 // A RID's firmware identity: payload words 1, 2, 3 are variant, major, minor.
 CComponentVersion VersionFromRid(const RidRecord& record);
 
+// A driver version as GetDriverVersion returns it, as text: the major
+// number and the minor in hex, the build in decimal ("2.1a.7").
+std::string DriverVersionText(int32_t version);
+
 }  // namespace varnel

@@ -46,30 +46,19 @@ uint32_t CardFlashEnd(const CAdapter& adapter) {
 
 FlashSpan FlashBelowPda(const CAdapter& adapter) { return {0, adapter.m_dwPdaAddress}; }
 
-bool ParseFlashRange(std::string_view text, uint32_t flashEnd, FlashSpan* range, std::string* error) {
+Result<FlashSpan> ParseFlashRange(std::string_view text, uint32_t flashEnd) {
     const std::string shown(text);
     const size_t colon = text.find(':');
     uint64_t start = 0, end = 0;
     if (colon == std::string_view::npos || !ParseAddress(text.substr(0, colon), &start) ||
-        !ParseAddress(text.substr(colon + 1), &end)) {
-        if (error)
-            *error = "\"" + shown + "\" is not a range: expected START:END, two addresses in hex (0x20000) or decimal, "
-                     "END one past the last byte";
-        return false;
-    }
-    if (start >= end) {
-        if (error) *error = "\"" + shown + "\" holds no byte: START must lie below END";
-        return false;
-    }
-    if (end > flashEnd) {
-        if (error)
-            *error = "\"" + shown + "\" reaches past the card's flash, which ends at " + Hex8(flashEnd) +
-                     " (END is one past the last byte)";
-        return false;
-    }
-    range->start = static_cast<uint32_t>(start);
-    range->end = static_cast<uint32_t>(end);
-    return true;
+        !ParseAddress(text.substr(colon + 1), &end))
+        return Failure{"\"" + shown + "\" is not a range: expected START:END, two addresses in hex (0x20000) or decimal, "
+                       "END one past the last byte"};
+    if (start >= end) return Failure{"\"" + shown + "\" holds no byte: START must lie below END"};
+    if (end > flashEnd)
+        return Failure{"\"" + shown + "\" reaches past the card's flash, which ends at " + Hex8(flashEnd) +
+                       " (END is one past the last byte)"};
+    return FlashSpan{static_cast<uint32_t>(start), static_cast<uint32_t>(end)};
 }
 
 bool ReadCardFlash(CAdapter& adapter, const FlashSpan& range, std::vector<uint8_t>& out, ProgressBar* progress,

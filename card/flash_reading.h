@@ -7,6 +7,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace varnel {
 
 class CAdapter;
@@ -29,8 +31,8 @@ FlashSpan FlashBelowPda(const CAdapter& adapter);
 
 // "START:END", each address "0x" and hex digits or decimal digits, END one
 // past the last byte: a range of at least one byte that ends at or before
-// `flashEnd`. False, with the reason, for anything else.
-bool ParseFlashRange(std::string_view text, uint32_t flashEnd, FlashSpan* range, std::string* error);
+// `flashEnd`. A failure, with the reason, for anything else.
+Result<FlashSpan> ParseFlashRange(std::string_view text, uint32_t flashEnd);
 
 // Reads `range` into `out` in pieces as the programming writes them (at
 // most 2042 bytes, never across a 64 KiB boundary). The progress bar, when

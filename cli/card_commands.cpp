@@ -1,8 +1,6 @@
 // varnel-cli machine init/show, adapters, info, pda backup: the card and
 // the simulated machine.
 
-#include <chrono>
-#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -17,6 +15,7 @@
 #include "pda/pda_diff.h"
 #include "pda/pda_text_file.h"
 #include "platform/atomic_file.h"
+#include "platform/utc_stamp.h"
 #include "sample/default_machine.h"
 #include "sim/machine_dir.h"
 #include "update/run_report.h"
@@ -28,34 +27,25 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-std::string DriverVersionText(int32_t v) {
-    const auto u = static_cast<uint32_t>(v);
-    char text[32];
-    std::snprintf(text, sizeof text, "%x.%x.%d", (u >> 16) & 0xFFFF, (u >> 8) & 0xFF, int(u & 0xFF));
-    return text;
-}
-
-std::string UtcNow() {
-    const std::time_t now = std::chrono::system_clock::to_time_t(std::chrono::system_clock::now());
-    std::tm tm{};
-    gmtime_r(&now, &tm);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y-%m-%dT%H:%M:%SZ", &tm);
-    return text;
-}
-
 std::unique_ptr<Session> OpenSession(const GlobalOptions& options, bool simulated = false) {
-    std::string error;
-    auto session = Session::Open(options, &error, simulated);
-    if (!session) Complain("machine", error);
-    return session;
+    auto session = Session::Open(options, simulated);
+    if (!session) {
+        Complain("machine", session.Reason());
+        return nullptr;
+    }
+    return std::move(*session);
 }
 
-int MachineInit(const GlobalOptions& options, bool force, bool latency, int cards, bool realisticTiming) {
-    std::string error;
-    const auto directory = sim::ResolveMachineDirectory(options.Machine(), &error);
-    if (!directory || !sample::InitDefaultMachine(*directory, force, &error, latency, cards, realisticTiming)) {
-        Complain("machine init", error);
+}  // namespace
+
+int MachineInit(const GlobalOptions& globals, const MachineInitOptions& options) {
+    const int cards = options.cards;
+    const auto directory = sim::ResolveMachineDirectory(globals.Machine());
+    const Result<> made = directory ? sample::InitDefaultMachine(*directory, options.force, options.latency, cards,
+                                                                 options.realisticTiming)
+                                    : directory.Error();
+    if (!made) {
+        Complain("machine init", made.Reason());
         return kExitRefused;
     }
     std::cout << "Created the default machine in " << directory->string();
@@ -64,7 +54,7 @@ int MachineInit(const GlobalOptions& options, bool force, bool latency, int card
     return kExitDone;
 }
 
-int MachineShow(const GlobalOptions& options) {
+int MachineShow(const GlobalOptions& options, const NoOptions&) {
     auto session = OpenSession(options, true);
     if (!session) return kExitRefused;
     sim::SimMachine& machine = *session->Machine();
@@ -83,7 +73,8 @@ int MachineShow(const GlobalOptions& options) {
     return kExitDone;
 }
 
-int Adapters(const GlobalOptions& options, bool json) {
+int Adapters(const GlobalOptions& options, const JsonOption& option) {
+    const bool json = option.json;
     auto session = OpenSession(options);
     if (!session) return kExitRefused;
     CVarnelDlg& dialog = session->Dialog();
@@ -101,7 +92,8 @@ int Adapters(const GlobalOptions& options, bool json) {
     return kExitDone;
 }
 
-int Info(const GlobalOptions& options, bool json) {
+int Info(const GlobalOptions& options, const JsonOption& option) {
+    const bool json = option.json;
     auto session = OpenSession(options);
     if (!session) return kExitRefused;
     if (!session->SelectAdapter(options)) return kExitRefused;
@@ -154,6 +146,8 @@ int Info(const GlobalOptions& options, bool json) {
     return kExitDone;
 }
 
+namespace {
+
 // The card's PDA as the dialog read it when it selected the adapter; null,
 // with the reason on stderr, when there is none.
 const CPda* CardPda(Session& session, const GlobalOptions& options, const std::string& what) {
@@ -165,7 +159,10 @@ const CPda* CardPda(Session& session, const GlobalOptions& options, const std::s
     return &session.Dialog().CardPda();
 }
 
-int PdaBackup(const GlobalOptions& options, const std::string& outPath) {
+}  // namespace
+
+int PdaBackup(const GlobalOptions& options, const PdaBackupOptions& backup) {
+    const std::string& outPath = backup.out;
     auto session = OpenSession(options);
     if (!session) return kExitRefused;
     if (!CardPda(*session, options, "pda backup")) return kExitRefused;
@@ -173,10 +170,9 @@ int PdaBackup(const GlobalOptions& options, const std::string& outPath) {
     const int position = dialog.FindAdapter(dialog.SelectedAdapter());
     const std::string header = "Varnel PDA backup\nAdapter " + std::to_string(dialog.SelectedAdapter()) + ": " +
                                dialog.AdapterList()[static_cast<size_t>(position)].name + "\nMAC address " +
-                               dialog.View().pdaMac + "\nRead " + UtcNow();
-    std::string error;
-    if (!WriteFileAtomically(outPath, FormatPdaText(dialog.CardPda(), header), &error)) {
-        Complain(outPath, error);
+                               dialog.View().pdaMac + "\nRead " + UtcTimeText();
+    if (const Result<> written = WriteFileAtomically(outPath, FormatPdaText(dialog.CardPda(), header)); !written) {
+        Complain(outPath, written.Reason());
         return kExitRefused;
     }
     std::cout << "Wrote the PDA of adapter " << dialog.SelectedAdapter() << " (" << dialog.CardPda().GetRecords().size()
@@ -184,15 +180,17 @@ int PdaBackup(const GlobalOptions& options, const std::string& outPath) {
     return kExitDone;
 }
 
-int CardRead(const GlobalOptions& options, const std::optional<std::string>& rangeText, const std::string& outPath) {
+int CardRead(const GlobalOptions& options, const CardReadOptions& args) {
+    const std::optional<std::string>& rangeText = args.range;
+    const std::string& outPath = args.out;
     // A range that is no range is refused before the card is opened; where
     // the card's flash ends is known once it is.
     constexpr uint32_t kNoLimit = 0xFFFFFFFF;
-    FlashSpan range;
-    std::string error;
-    if (rangeText && !ParseFlashRange(*rangeText, kNoLimit, &range, &error)) {
-        Complain("--range", error);
-        return kExitRefused;
+    if (rangeText) {
+        if (const Result<FlashSpan> parsed = ParseFlashRange(*rangeText, kNoLimit); !parsed) {
+            Complain("--range", parsed.Reason());
+            return kExitRefused;
+        }
     }
     auto session = OpenSession(options);
     if (!session) return kExitRefused;
@@ -204,11 +202,12 @@ int CardRead(const GlobalOptions& options, const std::optional<std::string>& ran
         Complain("card read", "the card's type is not supported, so where its flash ends is not known");
         return kExitRefused;
     }
-    if (!rangeText) range = FlashBelowPda(adapter);
-    else if (!ParseFlashRange(*rangeText, flashEnd, &range, &error)) {
-        Complain("--range", error);
+    const Result<FlashSpan> parsed = rangeText ? ParseFlashRange(*rangeText, flashEnd) : FlashBelowPda(adapter);
+    if (!parsed) {
+        Complain("--range", parsed.Reason());
         return kExitRefused;
     }
+    const FlashSpan& range = *parsed;
     std::vector<uint8_t> bytes;
     uint32_t failedAt = 0;
     bool read = false;
@@ -231,14 +230,16 @@ int CardRead(const GlobalOptions& options, const std::optional<std::string>& ran
                   Hex(range.start, 8) + "-" + Hex(range.end, 8));
     writer.Data(range.start, bytes);
     writer.Termination(0);
-    if (!WriteFileAtomically(outPath, text.str(), &error)) {
-        Complain(outPath, error);
+    if (const Result<> written = WriteFileAtomically(outPath, text.str()); !written) {
+        Complain(outPath, written.Reason());
         return kExitRefused;
     }
     std::cout << "Wrote " << range.Size() << " bytes of the flash of adapter " << dialog.SelectedAdapter() << ", "
               << Hex(range.start, 8) << " to " << Hex(range.end, 8) << ", to " << outPath << "\n";
     return kExitDone;
 }
+
+namespace {
 
 // "card" is the card's PDA; anything else a .pda file, read into an empty
 // PDA. Null, with the reason on stderr, when it cannot be had.
@@ -248,15 +249,19 @@ const CPda* DiffSide(const std::string& side, const GlobalOptions& options, std:
         if (!session) session = OpenSession(options);
         return session ? CardPda(*session, options, "card") : nullptr;
     }
-    std::string reason;
-    if (!MergePdaTextFile(file, side, &reason)) {
-        Complain(side, reason);
+    if (const Result<> merged = MergePdaTextFile(file, side); !merged) {
+        Complain(side, merged.Reason());
         return nullptr;
     }
     return &file;
 }
 
-int PdaDiff(const GlobalOptions& options, const std::string& a, const std::string& b, bool json) {
+}  // namespace
+
+int PdaDiff(const GlobalOptions& options, const PdaDiffOptions& diff) {
+    const std::string& a = diff.a;
+    const std::string& b = diff.b;
+    const bool json = diff.json;
     std::unique_ptr<Session> session;
     CPda fileA, fileB;
     const CPda* before = DiffSide(a, options, session, fileA);
@@ -269,84 +274,5 @@ int PdaDiff(const GlobalOptions& options, const std::string& a, const std::strin
     return kExitDone;
 }
 
-}  // namespace
-
-void AddCardCommands(CLI::App& app, Outcome& outcome, const GlobalOptions& options) {
-    CLI::App* machine = app.add_subcommand("machine", "The simulated machine");
-    machine->require_subcommand(1);
-    auto force = std::make_shared<bool>(false);
-    auto latency = std::make_shared<bool>(false);
-    CLI::App* init = machine->add_subcommand("init", "Create the default machine");
-    init->add_flag("--force", *force, "Replace an existing machine");
-    CLI::Option* latencyFlag =
-        init->add_flag("--latency", *latency, "Switch the request latency on, so that progress shows as on a real card");
-    auto realisticTiming = std::make_shared<bool>(false);
-    init->add_flag("--realistic-timing", *realisticTiming,
-                   "Make the cards answer like flash: reads, programming and sector erases take their own time")
-        ->excludes(latencyFlag);
-    auto cards = std::make_shared<int>(1);
-    init->add_option("--cards", *cards, "WLAN cards on the machine (adapters 1 to N; default 1)")
-        ->check(CLI::Range(1, sample::kMaxCards))
-        ->type_name("N");
-    init->callback([&outcome, &options, force, latency, cards, realisticTiming] {
-        outcome.run = [&options, force, latency, cards, realisticTiming] {
-            return MachineInit(options, *force, *latency, *cards, *realisticTiming);
-        };
-    });
-    machine->add_subcommand("show", "Print the machine's configuration and its cards' state")
-        ->callback([&outcome, &options] { outcome.run = [&options] { return MachineShow(options); }; });
-
-    auto adaptersJson = std::make_shared<bool>(false);
-    CLI::App* adapters = app.add_subcommand("adapters", "List the valid adapters, as the adapter list shows them");
-    adapters->add_flag("--json", *adaptersJson, "Print JSON");
-    adapters->callback([&outcome, &options, adaptersJson] {
-        outcome.run = [&options, adaptersJson] { return Adapters(options, *adaptersJson); };
-    });
-
-    auto infoJson = std::make_shared<bool>(false);
-    CLI::App* info = app.add_subcommand("info", "Open the adapter as the dialog does and show the card");
-    info->add_flag("--json", *infoJson, "Print JSON");
-    info->callback([&outcome, &options, infoJson] { outcome.run = [&options, infoJson] { return Info(options, *infoJson); }; });
-
-    CLI::App* pda = app.get_subcommand("pda");
-    auto backupPath = std::make_shared<std::string>();
-    CLI::App* backup = pda->add_subcommand("backup", "Read the card's PDA and save it as a .pda file");
-    backup->add_option("-o,--output", *backupPath, "The .pda file to write")->required();
-    backup->callback([&outcome, &options, backupPath] {
-        outcome.run = [&options, backupPath] { return PdaBackup(options, *backupPath); };
-    });
-
-    CLI::App* card = app.add_subcommand("card", "The card's flash");
-    card->require_subcommand(1);
-    struct ReadArgs {
-        std::optional<std::string> range;
-        std::string out;
-    };
-    auto read = std::make_shared<ReadArgs>();
-    CLI::App* readCommand = card->add_subcommand(
-        "read", "Read the card's flash (default: all of it below the PDA area) into an S-record file");
-    readCommand
-        ->add_option("--range", read->range,
-                     "The flash from START up to, not including, END (hex with 0x, or decimal)")
-        ->type_name("START:END");
-    readCommand->add_option("-o,--output", read->out, "The S-record file to write")->required();
-    readCommand->callback([&outcome, &options, read] {
-        outcome.run = [&options, read] { return CardRead(options, read->range, read->out); };
-    });
-
-    struct DiffArgs {
-        std::string a, b;
-        bool json = false;
-    };
-    auto diff = std::make_shared<DiffArgs>();
-    CLI::App* diffCommand =
-        pda->add_subcommand("diff", "The records B adds to, removes from and changes in A (each a .pda file or 'card')");
-    diffCommand->add_option("A", diff->a, ".pda file, or card for the card's PDA")->required();
-    diffCommand->add_option("B", diff->b, ".pda file, or card for the card's PDA")->required();
-    diffCommand->add_flag("--json", diff->json, "Print JSON");
-    diffCommand->callback([&outcome, &options, diff] {
-        outcome.run = [&options, diff] { return PdaDiff(options, diff->a, diff->b, diff->json); };
-    });
-}
 
 }  // namespace varnel::cli

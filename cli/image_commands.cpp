@@ -49,7 +49,11 @@ Json VersionJson(const CComponentVersion& v) {
 
 std::string VersionText(const CComponentVersion& v) { return v.present ? v.Format() : "none"; }
 
-int ImageInfo(const std::string& path, bool json) {
+}  // namespace
+
+int ImageInfo(const GlobalOptions&, const ImageInfoOptions& options) {
+    const std::string& path = options.file;
+    const bool json = options.json;
     auto loaded = LoadImage(path);
     if (!loaded) return kExitRefused;
     const CFirmwareFile& f = loaded->file;
@@ -103,15 +107,17 @@ int ImageInfo(const std::string& path, bool json) {
     return kExitDone;
 }
 
-int ImageDump(const std::string& path, const std::string& outPath, const std::vector<std::string>& pdaFiles) {
+int ImageDump(const GlobalOptions&, const ImageDumpOptions& options) {
+    const std::string& path = options.file;
+    const std::string& outPath = options.out;
+    const std::vector<std::string>& pdaFiles = options.pda;
     auto loaded = LoadImage(path);
     if (!loaded) return kExitRefused;
     if (!pdaFiles.empty()) {
         CPda pda;
         for (const std::string& pdaPath : pdaFiles) {
-            std::string reason;
-            if (!MergePdaTextFile(pda, pdaPath, &reason)) {
-                Complain(pdaPath, reason);
+            if (const Result<> merged = MergePdaTextFile(pda, pdaPath); !merged) {
+                Complain(pdaPath, merged.Reason());
                 return kExitRefused;
             }
         }
@@ -124,45 +130,12 @@ int ImageDump(const std::string& path, const std::string& outPath, const std::ve
     CSRecordWriter writer(text);
     writer.Image(loaded->image);
     writer.Termination(loaded->image.m_startAddress);
-    std::string error;
-    if (!WriteFileAtomically(outPath, text.str(), &error)) {
-        Complain(outPath, error);
+    if (const Result<> written = WriteFileAtomically(outPath, text.str()); !written) {
+        Complain(outPath, written.Reason());
         return kExitRefused;
     }
     return kExitDone;
 }
 
-}  // namespace
-
-void AddImageCommands(CLI::App& app, Outcome& outcome) {
-    CLI::App* image = app.add_subcommand("image", "Firmware image files (S-records)");
-    image->require_subcommand(1);
-
-    struct InfoArgs {
-        std::string file;
-        bool json = false;
-    };
-    auto info = std::make_shared<InfoArgs>();
-    CLI::App* infoCommand = image->add_subcommand("info", "Load an image as an update does and show what it holds");
-    infoCommand->add_option("FILE", info->file, "S-record file")->required();
-    infoCommand->add_flag("--json", info->json, "Print JSON");
-    infoCommand->callback([&outcome, info] { outcome.run = [info] { return ImageInfo(info->file, info->json); }; });
-
-    struct DumpArgs {
-        std::string file;
-        std::string out;
-        std::vector<std::string> pda;
-    };
-    auto dump = std::make_shared<DumpArgs>();
-    CLI::App* dumpCommand =
-        image->add_subcommand("dump", "Write the loaded image as S-records (S3 data in block order, then S7)");
-    dumpCommand->add_option("FILE", dump->file, "S-record file")->required();
-    dumpCommand->add_option("-o,--output", dump->out, "Output file")->required();
-    dumpCommand->add_option("--pda", dump->pda,
-                            "Plug the image first with this .pda file (repeat for more; merged in order into an empty PDA)")
-        ->allow_extra_args(false);
-    dumpCommand->callback(
-        [&outcome, dump] { outcome.run = [dump] { return ImageDump(dump->file, dump->out, dump->pda); }; });
-}
 
 }  // namespace varnel::cli

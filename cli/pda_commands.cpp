@@ -17,18 +17,16 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-const char* SetPointText(int result) {
-    if (result > 0) return "Set Point and Integrator Values Calculated.";
-    if (result == 0) return "No Set Point and Integrator Values.";
-    return "Set Point and Integrator values could not be set";
-}
+}  // namespace
 
-int PdaShow(const std::vector<std::string>& files, bool setPoint, bool json) {
+int PdaShow(const GlobalOptions&, const PdaShowOptions& options) {
+    const std::vector<std::string>& files = options.files;
+    const bool setPoint = options.setPoint;
+    const bool json = options.json;
     CPda pda;
     for (const std::string& path : files) {
-        std::string reason;
-        if (!MergePdaTextFile(pda, path, &reason)) {
-            Complain(path, reason);
+        if (const Result<> merged = MergePdaTextFile(pda, path); !merged) {
+            Complain(path, merged.Reason());
             return kExitRefused;
         }
     }
@@ -68,26 +66,5 @@ int PdaShow(const std::vector<std::string>& files, bool setPoint, bool json) {
     return kExitDone;
 }
 
-}  // namespace
-
-void AddPdaCommands(CLI::App& app, Outcome& outcome) {
-    CLI::App* pda = app.add_subcommand("pda", "Production data (.pda files)");
-    pda->require_subcommand(1);
-
-    struct ShowArgs {
-        std::vector<std::string> files;
-        bool setPoint = false;
-        bool json = false;
-    };
-    auto show = std::make_shared<ShowArgs>();
-    CLI::App* showCommand =
-        pda->add_subcommand("show", "Merge .pda files into an empty PDA, in order, and show its records and word image");
-    showCommand->add_option("FILE", show->files, ".pda files")->required();
-    showCommand->add_flag("--setpoint", show->setPoint, "Derive the set point and integrator records first");
-    showCommand->add_flag("--json", show->json, "Print JSON");
-    showCommand->callback([&outcome, show] {
-        outcome.run = [show] { return PdaShow(show->files, show->setPoint, show->json); };
-    });
-}
 
 }  // namespace varnel::cli

@@ -11,7 +11,7 @@
 
 namespace varnel::cli {
 
-std::unique_ptr<Session> Session::Open(const GlobalOptions& options, std::string* error, bool simulated) {
+Result<std::unique_ptr<Session>> Session::Open(const GlobalOptions& options, bool simulated) {
     auto session = std::make_unique<Session>();
 #ifdef _WIN32
     // On Windows the card is reached through the access library, unless the
@@ -21,53 +21,42 @@ std::unique_ptr<Session> Session::Open(const GlobalOptions& options, std::string
 #else
     simulated = true;
 #endif
-    if (!(simulated ? session->OpenSimulatedMachine(options, error) : session->OpenAccessLibrary(options, error)))
-        return nullptr;
+    if (Result<> opened = simulated ? session->OpenSimulatedMachine(options) : session->OpenAccessLibrary(options); !opened)
+        return opened.Error();
     NdisLibrary& library = session->m_machine ? *session->m_machine : *session->m_library;
     Registry& registry = session->m_machine ? *session->m_machine : *session->m_registry;
     session->m_dialog = std::make_unique<CVarnelDlg>(library, registry, session->m_host);
     return session;
 }
 
-bool Session::OpenSimulatedMachine(const GlobalOptions& options, std::string* error) {
-    const auto resolved = sim::ResolveMachineDirectory(options.Machine(), error);
-    if (!resolved) return false;
+Result<> Session::OpenSimulatedMachine(const GlobalOptions& options) {
+    const auto resolved = sim::ResolveMachineDirectory(options.Machine());
+    if (!resolved) return resolved.Error();
     const std::filesystem::path& directory = *resolved;
     std::error_code ec;
     const bool existed = std::filesystem::exists(directory / "machine.json", ec);
-    if (!sample::EnsureDefaultMachine(directory, error)) return false;
+    if (Result<> made = sample::EnsureDefaultMachine(directory); !made) return made;
     if (!existed) std::cerr << "varnel-cli: created the default machine in " << directory.string() << "\n";
-    try {
-        m_machine = std::make_unique<sim::SimMachine>(directory);
-    } catch (const std::exception& e) {
-        if (error) *error = e.what();
-        return false;
-    }
+    auto machine = sim::SimMachine::Open(directory);
+    if (!machine) return machine.Error();
+    m_machine = std::move(*machine);
     std::string trace = options.trace;
     if (const char* env = std::getenv("VARNEL_TRACE"); trace.empty() && env) trace = env;
-    if (!m_machine->OpenTrace(trace, error)) {
-        if (error) *error = (options.trace.empty() ? "VARNEL_TRACE: " : "--trace: ") + *error;
-        return false;
-    }
-    return true;
+    return m_machine->OpenTrace(trace).Context(options.trace.empty() ? "VARNEL_TRACE" : "--trace");
 }
 
-bool Session::OpenAccessLibrary([[maybe_unused]] const GlobalOptions& options, std::string* error) {
+Result<> Session::OpenAccessLibrary([[maybe_unused]] const GlobalOptions& options) {
 #ifdef _WIN32
-    if (!options.trace.empty()) {
-        if (error) *error = "--trace: only the simulated machine (--machine DIR) traces the driver requests";
-        return false;
-    }
+    if (!options.trace.empty()) return Failure{"--trace: only the simulated machine (--machine DIR) traces the driver requests"};
     std::string problem;
     m_library = win32::LoadAccessLibrary(&problem);
     // The program goes on without it, as on a machine whose driver does not
     // load: the start-up check says so, and no adapter is found.
     if (!problem.empty()) std::cerr << "varnel-cli: " << problem << "\n";
     m_registry = win32::OpenRegistry();
-    return true;
+    return {};
 #else
-    if (error) *error = "the access library exists only on Windows";
-    return false;
+    return Failure{"the access library exists only on Windows"};
 #endif
 }
 

@@ -8,6 +8,7 @@
 
 #include "cli/commands.h"
 #include "cli/terminal_host.h"
+#include "platform/result.h"
 #include "sim/sim_machine.h"
 #include "ui/varnel_dlg.h"
 
@@ -18,8 +19,8 @@ public:
     // Opens the card's machine: the simulated machine's directory (creating
     // the default machine on first use), or on Windows, unless --machine or
     // $VARNEL_MACHINE ask for the simulated machine (or `simulated` does),
-    // the access library and the registry. Null with the reason on failure.
-    static std::unique_ptr<Session> Open(const GlobalOptions& options, std::string* error, bool simulated = false);
+    // the access library and the registry; or why it cannot be opened.
+    static Result<std::unique_ptr<Session>> Open(const GlobalOptions& options, bool simulated = false);
 
     // The simulated machine; null on the access library.
     sim::SimMachine* Machine() { return m_machine.get(); }
@@ -36,8 +37,8 @@ public:
     bool SelectAdapter(const GlobalOptions& options);
 
 private:
-    bool OpenSimulatedMachine(const GlobalOptions& options, std::string* error);
-    bool OpenAccessLibrary(const GlobalOptions& options, std::string* error);
+    Result<> OpenSimulatedMachine(const GlobalOptions& options);
+    Result<> OpenAccessLibrary(const GlobalOptions& options);
 
     std::unique_ptr<sim::SimMachine> m_machine;
     std::unique_ptr<NdisLibrary> m_library;  // the access library and the registry, when not simulated

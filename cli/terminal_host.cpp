@@ -87,7 +87,7 @@ std::ostream& TerminalHost::Out() const { return m_json ? std::cerr : std::cout;
 MessageAnswer TerminalHost::ShowMessage(const Message& message) {
     m_shown.push_back(message);
     const std::string caption = DisplayCaption(message);
-    (!m_stdoutCaption.empty() && message.caption == m_stdoutCaption ? Out() : std::cerr)
+    (message.kind == MessageKind::Answer ? Out() : std::cerr)
         << caption << ": " << DisplayText(message.text) << "\n";
     if (message.buttons == MessageButtons::Ok) return MessageAnswer::Ok;
 

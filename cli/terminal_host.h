@@ -1,6 +1,7 @@
 #pragma once
-// The terminal as the dialog logic's host. Message boxes print on stderr as
-// "CAPTION: TEXT"; a question takes its answer from --answer, else from the
+// The terminal as the dialog logic's host. Message boxes print as
+// "CAPTION: TEXT", on stderr, but for the answers to queries (the command's
+// result, see Out); a question takes its answer from --answer, else from the
 // user when stdin is a terminal, else its safe answer (Cancel, No). The
 // wait window is its message, its line under the bar (which image), then a
 // progress bar on a terminal and percentage lines otherwise.
@@ -27,10 +28,6 @@ public:
     void SetDryRun(bool dryRun) { m_dryRun = dryRun; }
     // The path the open-file dialog returns (the link file named by --oem).
     void SetOpenFile(std::optional<std::string> path) { m_openFile = std::move(path); }
-
-    // Message boxes with this caption print on stdout: they are the
-    // command's result.
-    void SetStdoutCaption(std::string caption) { m_stdoutCaption = std::move(caption); }
 
     // --json: stdout carries the JSON result only, so every text the
     // terminal shows goes to stderr.
@@ -78,7 +75,6 @@ private:
     bool m_json = false;
     bool m_summaryShown = false;
     std::optional<std::string> m_openFile;
-    std::string m_stdoutCaption;
     std::vector<Message> m_shown;
     Progress m_progress;
 };

@@ -19,30 +19,18 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-struct UpdateArgs {
-    std::vector<std::string> files;
-    std::string oem;
-    bool yes = false;
-    bool dryRun = false;
-    std::vector<std::string> answers;
-    bool verify = false;
-    bool noForce = false;
-    bool noFirmwareBackup = false;
-    bool json = false;
-    bool allAdapters = false;
-};
-
 // The session, or null with the reason on stderr and the exit code in
 // `exit`: a machine that cannot be opened (a damaged machine file) is a
 // failure, a bad --answer is bad usage.
 std::unique_ptr<Session> Start(const GlobalOptions& options, const std::vector<std::string>& answers, int& exit) {
-    std::string error;
-    auto session = Session::Open(options, &error);
-    if (!session) {
-        Complain("machine", error);
+    auto opened = Session::Open(options);
+    if (!opened) {
+        Complain("machine", opened.Reason());
         exit = kExitRefused;
         return nullptr;
     }
+    std::unique_ptr<Session> session = std::move(*opened);
+    std::string error;
     for (const std::string& rule : answers) {
         if (!session->Terminal().AddAnswer(rule, &error)) {
             Complain("--answer", error);
@@ -110,8 +98,15 @@ void PrintPlan(std::ostream& out, const RunReport& r) {
         out << "Plug records of " << image.file << ":\n" << (image.plugs.empty() ? "  none\n" : FormatPlugReport(image.plugs));
 }
 
+// --verify, --no-force and --no-firmware-backup.
+void Apply(const WriteOptions& write, CVarnelDlg& dialog) {
+    if (write.verify) dialog.SetVerify(true);
+    if (write.noForce) dialog.SetForceAll(false);
+    if (write.noFirmwareBackup) dialog.SetFirmwareBackup(false);
+}
+
 // One update on the selected adapter.
-RunEnd UpdateOnce(Session& session, const UpdateArgs& args) {
+RunEnd UpdateOnce(Session& session, const UpdateOptions& args) {
     CVarnelDlg& dialog = session.Dialog();
     session.Terminal().BeginRun();
     dialog.OnUpdate();
@@ -120,7 +115,11 @@ RunEnd UpdateOnce(Session& session, const UpdateArgs& args) {
     return end;
 }
 
-int Update(const GlobalOptions& options, const UpdateArgs& args) {
+int UpdateAllAdapters(Session& session, const UpdateOptions& args);
+
+}  // namespace
+
+int Update(const GlobalOptions& options, const UpdateOptions& args) {
     if (args.allAdapters && options.adapter >= 0) {
         Complain("update", "--all-adapters and --adapter exclude each other");
         return kExitUsage;
@@ -144,17 +143,20 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
         if (!dialog.OnDownload()) return refused(kExitRefused);
     }
     if (!dialog.RefusedFiles().empty()) return refused(kExitRefused);
-    if (args.verify) dialog.SetVerify(true);
-    if (args.noForce) dialog.SetForceAll(false);
-    if (args.noFirmwareBackup) dialog.SetFirmwareBackup(false);
+    Apply(args, dialog);
 
-    if (!args.allAdapters) {
-        const RunEnd end = UpdateOnce(*session, args);
-        if (args.json) std::cout << JsonText(RunJson(dialog.Report(), dialog.FullStatus(), end), 2) << "\n";
-        return end.exit;
-    }
+    if (args.allAdapters) return UpdateAllAdapters(*session, args);
+    const RunEnd end = UpdateOnce(*session, args);
+    if (args.json) std::cout << JsonText(RunJson(dialog.Report(), dialog.FullStatus(), end), 2) << "\n";
+    return end.exit;
+}
 
-    // Every valid adapter in turn; one failing does not stop the others.
+namespace {
+
+// Every valid adapter in turn; one failing does not stop the others.
+int UpdateAllAdapters(Session& session, const UpdateOptions& args) {
+    CVarnelDlg& dialog = session.Dialog();
+    TerminalHost& host = session.Terminal();
     std::vector<AdapterEntry> adapters;
     for (const AdapterEntry& entry : dialog.AdapterList())
         if (dialog.FindAdapter(entry.index) >= 0) adapters.push_back(entry);
@@ -184,7 +186,7 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
             report.adapterName = entry.name;
             runs.push_back(RunJson(report, why, end));
         } else {
-            end = UpdateOnce(*session, args);
+            end = UpdateOnce(session, args);
             rows.push_back({entry, dialog.Report().mac, end.outcome, dialog.FullStatus()});
             runs.push_back(RunJson(dialog.Report(), dialog.FullStatus(), end));
         }
@@ -212,15 +214,9 @@ int Update(const GlobalOptions& options, const UpdateArgs& args) {
     return exit;
 }
 
-struct RestoreArgs {
-    std::string file;
-    bool yes = false;
-    bool forceIncomplete = false;
-    bool json = false;
-    std::vector<std::string> answers;
-};
+}  // namespace
 
-int PdaRestore(const GlobalOptions& options, const RestoreArgs& args) {
+int PdaRestore(const GlobalOptions& options, const PdaRestoreOptions& args) {
     const auto refused = [&args](int exit) { return Refused(args.json, "pda restore", exit); };
     SetStopMode(StopMode::Cancel);
     int exit = kExitRefused;
@@ -237,17 +233,7 @@ int PdaRestore(const GlobalOptions& options, const RestoreArgs& args) {
     return end.exit;
 }
 
-struct FirmwareRestoreArgs {
-    std::string file;
-    bool yes = false;
-    bool verify = false;
-    bool noForce = false;
-    bool noFirmwareBackup = false;
-    bool json = false;
-    std::vector<std::string> answers;
-};
-
-int FirmwareRestore(const GlobalOptions& options, const FirmwareRestoreArgs& args) {
+int FirmwareRestore(const GlobalOptions& options, const FirmwareRestoreOptions& args) {
     const auto refused = [&args](int exit) { return Refused(args.json, "firmware restore", exit); };
     SetStopMode(StopMode::Cancel);
     int exit = kExitRefused;
@@ -258,22 +244,21 @@ int FirmwareRestore(const GlobalOptions& options, const FirmwareRestoreArgs& arg
     host.SetJson(args.json);
     if (!session->SelectAdapter(options)) return refused(kExitRefused);
     CVarnelDlg& dialog = session->Dialog();
-    if (args.verify) dialog.SetVerify(true);
-    if (args.noForce) dialog.SetForceAll(false);
-    if (args.noFirmwareBackup) dialog.SetFirmwareBackup(false);
+    Apply(args, dialog);
     dialog.OnRestoreFirmware(args.file);
     const RunEnd end = EndOf(*session, false);
     if (args.json) std::cout << JsonText(RunJson(dialog.Report(), dialog.FullStatus(), end), 2) << "\n";
     return end.exit;
 }
 
-int ShowHistory(const std::string& card, bool json) {
+int ShowHistory(const GlobalOptions&, const HistoryOptions& options) {
+    const std::string& card = options.card;
+    const bool json = options.json;
     const std::string cardKey = MacKey(card);
     if (!card.empty() && cardKey.size() != 12) {
         Complain("--card " + card, "not a MAC address (six bytes in hex, as 00-60-1D-12-34-56)");
         return kExitUsage;
     }
-    std::string error;
     const auto path = DefaultHistoryPath();
     // Newest first, each record printed as it is read: nothing but the line
     // in hand is kept, however long the history. --json prints each record
@@ -287,23 +272,25 @@ int ShowHistory(const std::string& card, bool json) {
         return true;
     };
     const auto warn = [](const std::string& warning) { std::cerr << "varnel-cli: warning: " << warning << "\n"; };
-    const bool read = ReadHistoryRecordsNewestFirst(path, show, warn, &error);
+    const Result<> read = ReadHistoryRecordsNewestFirst(path, show, warn);
     // A read that failed part way still closes the array it began.
     if (json && (read || shown > 0)) std::cout << (shown == 0 ? "[]\n" : "\n]\n");
     else if (!json && shown == 0 && read) std::cout << NoHistoryText(card, path) << "\n";
     if (!read) {
-        Complain("history", error);
+        Complain("history", read.Reason());
         return kExitRefused;
     }
     return kExitDone;
 }
 
-int Files(const GlobalOptions& options, const std::vector<std::string>& files, const std::string& oem, bool json) {
+int Files(const GlobalOptions& options, const FilesOptions& args) {
+    const std::string& oem = args.oem;
+    const bool json = args.json;
     int exit = kExitRefused;
     auto session = Start(options, {}, exit);
     if (!session) return exit;
     CVarnelDlg& dialog = session->Dialog();
-    for (const std::string& file : files) dialog.AddFile(file);
+    for (const std::string& file : args.files) dialog.AddFile(file);
     // A link file refused fails the command, its reason said as a message.
     bool linkAdded = true;
     if (!oem.empty()) {
@@ -331,112 +318,26 @@ int Files(const GlobalOptions& options, const std::vector<std::string>& files, c
     return allLoad && linkAdded && dialog.RefusedFiles().empty() ? kExitDone : kExitRefused;
 }
 
-int Query(const GlobalOptions& options, bool firmware) {
+namespace {
+
+// The query's answer prints on stdout; a card that cannot be opened fails.
+int Query(const GlobalOptions& options, void (CVarnelDlg::*query)()) {
     int exit = kExitRefused;
     auto session = Start(options, {}, exit);
     if (!session) return exit;
     if (!session->Start(options)) return kExitRefused;
     CVarnelDlg& dialog = session->Dialog();
-    const char* caption = firmware ? "Current Firmware Versions" : "Driver Version for Selected Card";
-    session->Terminal().SetStdoutCaption(caption);
-    if (firmware) dialog.OnQueryFirmwareVersion();
-    else dialog.OnQueryDriverVersion();
+    (dialog.*query)();
     return dialog.AdapterSelected() ? kExitDone : kExitRefused;
 }
 
 }  // namespace
 
-void AddUpdateCommands(CLI::App& app, Outcome& outcome, const GlobalOptions& options) {
-    auto update = std::make_shared<UpdateArgs>();
-    CLI::App* command = app.add_subcommand(
-        "update", "Update the card: the files (and the link file's three) go through the whole update run");
-    command->add_option("FILE", update->files, "Firmware images (.hex) and .pda files, as on the program's command line");
-    command->add_option("--oem", update->oem, "An OEMRelease.oem link file: its three files join the list");
-    command->add_flag("--yes", update->yes, "Confirm the warning (\"Download\") and the summary (\"UPDATE\")");
-    command->add_flag("--dry-run", update->dryRun,
-                      "Run every check up to the summary, print it and answer CANCEL: nothing is written");
-    // One value per --answer, so that the FILEs after it stay FILEs.
-    command->add_option("--answer", update->answers, "Answer the question with this caption (repeat for more)")
-        ->type_name("CAPTION=BUTTON")
-        ->allow_extra_args(false);
-    command->add_flag("--verify", update->verify, "Read back every piece written");
-    command->add_flag("--no-force", update->noForce, "Write only the pieces that differ from the card");
-    command->add_flag("--no-firmware-backup", update->noFirmwareBackup,
-                      "Do not read and save the card's firmware that the images overwrite");
-    command->add_flag("--json", update->json,
-                      "Print one JSON object with the result on stdout at the end (all other text goes to stderr)");
-    command->add_flag("--all-adapters", update->allAdapters,
-                      "Update every valid adapter in turn, then print a table of results (exit 1 if any failed)");
-    command->callback([&outcome, &options, update] { outcome.run = [&options, update] { return Update(options, *update); }; });
-
-    struct FilesArgs {
-        std::vector<std::string> files;
-        std::string oem;
-        bool json = false;
-    };
-    auto files = std::make_shared<FilesArgs>();
-    CLI::App* filesCommand = app.add_subcommand("files", "Show the file list after adding these files");
-    filesCommand->add_option("FILE", files->files, "Files to add, in order");
-    filesCommand->add_option("--oem", files->oem, "An OEMRelease.oem link file, added after the files");
-    filesCommand->add_flag("--json", files->json, "Print JSON");
-    filesCommand->callback([&outcome, &options, files] {
-        outcome.run = [&options, files] { return Files(options, files->files, files->oem, files->json); };
-    });
-
-    auto restore = std::make_shared<RestoreArgs>();
-    CLI::App* restoreCommand = app.get_subcommand("pda")->add_subcommand(
-        "restore", "Write exactly the PDA of a .pda file (such as a backup) to the card, after saving the card's own");
-    restoreCommand->add_option("FILE", restore->file, "The .pda file")->required();
-    restoreCommand->add_flag("--yes", restore->yes, "Confirm the summary of the changes");
-    restoreCommand->add_flag("--force-incomplete", restore->forceIncomplete,
-                             "Write a file that holds no MAC address record too");
-    restoreCommand->add_flag("--json", restore->json, "Print one JSON object with the result on stdout at the end");
-    restoreCommand->add_option("--answer", restore->answers, "Answer the question with this caption (repeat for more)")
-        ->type_name("CAPTION=BUTTON")
-        ->allow_extra_args(false);
-    restoreCommand->callback([&outcome, &options, restore] {
-        outcome.run = [&options, restore] { return PdaRestore(options, *restore); };
-    });
-
-    auto firmware = std::make_shared<FirmwareRestoreArgs>();
-    CLI::App* firmwareCommand =
-        app.add_subcommand("firmware", "The card's firmware backups (an update saves one before it writes)");
-    firmwareCommand->require_subcommand(1);
-    CLI::App* firmwareRestore = firmwareCommand->add_subcommand(
-        "restore", "Return the card's flash to the bytes of a firmware backup (.srec), after saving the card's own");
-    firmwareRestore->add_option("FILE", firmware->file, "The firmware backup (flash-MAC-TIME.srec)")->required();
-    firmwareRestore->add_flag("--yes", firmware->yes, "Confirm the summary");
-    firmwareRestore->add_flag("--verify", firmware->verify, "Read back every piece written");
-    firmwareRestore->add_flag("--no-force", firmware->noForce, "Write only the pieces that differ from the card");
-    firmwareRestore->add_flag("--no-firmware-backup", firmware->noFirmwareBackup,
-                              "Do not save the firmware the restore overwrites");
-    firmwareRestore->add_flag("--json", firmware->json, "Print one JSON object with the result on stdout at the end");
-    firmwareRestore->add_option("--answer", firmware->answers, "Answer the question with this caption (repeat for more)")
-        ->type_name("CAPTION=BUTTON")
-        ->allow_extra_args(false);
-    firmwareRestore->callback([&outcome, &options, firmware] {
-        outcome.run = [&options, firmware] { return FirmwareRestore(options, *firmware); };
-    });
-
-    struct HistoryArgs {
-        std::string card;
-        bool json = false;
-    };
-    auto history = std::make_shared<HistoryArgs>();
-    CLI::App* historyCommand = app.add_subcommand("history", "The update history: every run that wrote to a card, newest first");
-    historyCommand->add_option("--card", history->card, "Only the runs on the card with this MAC address")->type_name("MAC");
-    historyCommand->add_flag("--json", history->json, "Print the records as JSON");
-    historyCommand->callback(
-        [&outcome, history] { outcome.run = [history] { return ShowHistory(history->card, history->json); }; });
-
-    CLI::App* query = app.add_subcommand("query", "The Tools menu's queries");
-    query->require_subcommand(1);
-    query->add_subcommand("firmware", "The firmware versions on the card")->callback([&outcome, &options] {
-        outcome.run = [&options] { return Query(options, true); };
-    });
-    query->add_subcommand("driver", "The driver version of the card")->callback([&outcome, &options] {
-        outcome.run = [&options] { return Query(options, false); };
-    });
+int QueryFirmware(const GlobalOptions& options, const NoOptions&) {
+    return Query(options, &CVarnelDlg::OnQueryFirmwareVersion);
 }
+
+int QueryDriver(const GlobalOptions& options, const NoOptions&) { return Query(options, &CVarnelDlg::OnQueryDriverVersion); }
+
 
 }  // namespace varnel::cli

@@ -19,10 +19,9 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
                             static_cast<uint32_t>(ByteSum(std::string_view(bytes).substr(half)));
     if (whole != pieces) __builtin_trap();
 
-    std::string reason;
-    const auto link = ParseLinkFile(bytes, &reason);
+    const auto link = ParseLinkFile(bytes);
     if (!link) {
-        if (reason.empty()) __builtin_trap();
+        if (link.Reason().empty()) __builtin_trap();
         return 0;
     }
     if (size > kLinkFileMaxBytes || link->names.size() != 3) __builtin_trap();

@@ -238,19 +238,13 @@ std::string FormatPdaText(const CPda& pda, std::string_view comment) {
 
 namespace varnel {
 
-bool MergePdaTextFile(CPda& pda, const std::string& path, std::string* reason) {
+Result<> MergePdaTextFile(CPda& pda, const std::string& path) {
     uint16_t words[PdaMaxWords];
     std::string why;
     const uint16_t count = ReadPdaTextFile(words, path.c_str(), &why);
-    if (count == 0) {
-        if (reason) *reason = why.empty() ? "the file holds no PDA words" : why;
-        return false;
-    }
-    if (pda.LoadFromWords(words, count) <= 0) {
-        if (reason) *reason = "the file holds no PDA record";
-        return false;
-    }
-    return true;
+    if (count == 0) return Failure{why.empty() ? "the file holds no PDA words" : why};
+    if (pda.LoadFromWords(words, count) <= 0) return Failure{"the file holds no PDA record"};
+    return {};
 }
 
 }  // namespace varnel

@@ -11,6 +11,8 @@
 #include <string>
 #include <string_view>
 
+#include "platform/result.h"
+
 namespace varnel {
 
 class CPda;
@@ -37,8 +39,8 @@ std::string FormatPdaText(const CPda& pda, std::string_view comment = {});
 namespace varnel {
 
 // Reads a .pda file and applies its records on top of `pda` (later files
-// override earlier ones record by record). False when the file gave no words
-// or no record; `reason` then says why.
-bool MergePdaTextFile(CPda& pda, const std::string& path, std::string* reason = nullptr);
+// override earlier ones record by record). A failure when the file gave no
+// words or no record.
+Result<> MergePdaTextFile(CPda& pda, const std::string& path);
 
 }  // namespace varnel

@@ -64,4 +64,10 @@ int ConfigureSetPointAndIntegrator(CPda& pda) {
     return 1;
 }
 
+const char* SetPointText(int result) {
+    if (result > 0) return "Set Point and Integrator Values Calculated.";
+    if (result == 0) return "No Set Point and Integrator Values.";
+    return "Set Point and Integrator values could not be set";
+}
+
 }  // namespace varnel

@@ -11,4 +11,7 @@ class CPda;
 // wrong length; -1: the domain is not recognised. The PDA changes only on 1.
 int ConfigureSetPointAndIntegrator(CPda& pda);
 
+// What is said of ConfigureSetPointAndIntegrator's result.
+const char* SetPointText(int result);
+
 }  // namespace varnel

@@ -101,78 +101,69 @@ std::string WriteTemporary(const std::string& path, std::string_view contents, s
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string* error, bool sync) {
+Result<> WriteFileAtomically(const std::string& path, std::string_view contents, bool sync) {
+    std::string error;
     struct stat st {};
     if (::stat(path.c_str(), &st) == 0 && !S_ISREG(st.st_mode)) {
-        if (S_ISDIR(st.st_mode)) {
-            if (error) *error = "cannot replace " + path + ": it is a folder";
-            return false;
-        }
-        if (S_ISSOCK(st.st_mode)) {
-            if (error) *error = "cannot write " + path + ": it is a socket";
-            return false;
-        }
-        return WriteDirectly(path, contents, error);
+        if (S_ISDIR(st.st_mode)) return Failure{"cannot replace " + path + ": it is a folder"};
+        if (S_ISSOCK(st.st_mode)) return Failure{"cannot write " + path + ": it is a socket"};
+        if (!WriteDirectly(path, contents, &error)) return Failure{error};
+        return {};
     }
     std::string target = path;
-    if (!FollowLinks(target, error)) return false;
-    const std::string temporary = WriteTemporary(target, contents, error, sync);
-    if (temporary.empty()) return false;
+    if (!FollowLinks(target, &error)) return Failure{error};
+    const std::string temporary = WriteTemporary(target, contents, &error, sync);
+    if (temporary.empty()) return Failure{error};
     if (::rename(temporary.c_str(), target.c_str()) != 0) {
-        if (error) *error = Why("cannot replace", target);
+        Failure failure{Why("cannot replace", target)};
         ::unlink(temporary.c_str());
-        return false;
+        return failure;
     }
-    return true;
+    return {};
 }
 
-bool WriteNewFile(const std::string& path, std::string_view contents, std::string* error, bool* taken) {
+Result<> WriteNewFile(const std::string& path, std::string_view contents, bool* taken) {
     if (taken) *taken = false;
-    const std::string temporary = WriteTemporary(path, contents, error, true);
-    if (temporary.empty()) return false;
+    std::string error;
+    const std::string temporary = WriteTemporary(path, contents, &error, true);
+    if (temporary.empty()) return Failure{error};
     // link() gives the whole file its name only if no file has it yet.
     if (::link(temporary.c_str(), path.c_str()) == 0) {
         ::unlink(temporary.c_str());
-        return true;
+        return {};
     }
     const int linkErrno = errno;
     ::unlink(temporary.c_str());
     if (linkErrno == EEXIST) {
         if (taken) *taken = true;
         errno = EEXIST;
-        if (error) *error = Why("cannot create", path);
-        return false;
+        return Failure{Why("cannot create", path)};
     }
     if (linkErrno != EPERM && linkErrno != ENOTSUP && linkErrno != EOPNOTSUPP && linkErrno != ENOSYS) {
         errno = linkErrno;
-        if (error) *error = Why("cannot create", path);
-        return false;
+        return Failure{Why("cannot create", path)};
     }
     // A file system without hard links: the name is taken by an exclusive
     // create, and a failed write takes the file away again.
     const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0644);
     if (fd < 0) {
         if (taken) *taken = errno == EEXIST;
-        if (error) *error = Why("cannot create", path);
-        return false;
+        return Failure{Why("cannot create", path)};
     }
     const bool written = WriteAll(fd, contents) && ::fsync(fd) == 0;
     const int writeErrno = errno;
     const bool closed = ::close(fd) == 0;
     if (!written || !closed) {
         if (!written) errno = writeErrno;
-        if (error) *error = Why("cannot write", path);
+        Failure failure{Why("cannot write", path)};
         ::unlink(path.c_str());
-        return false;
+        return failure;
     }
-    return true;
+    return {};
 }
 
-bool AppendLineDurably(const std::string& path, std::string_view line, std::string* error) {
-    const auto fail = [&](const std::string& what) {
-        if (error) *error = path + ": " + what;
-        return false;
-    };
+Result<> AppendLineDurably(const std::string& path, std::string_view line) {
+    const auto fail = [&](const std::string& what) { return Failure{path + ": " + what}; };
     const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) return fail(std::string("cannot open: ") + std::strerror(errno));
     std::string text;
@@ -188,7 +179,7 @@ bool AppendLineDurably(const std::string& path, std::string_view line, std::stri
     if (written < 0) return fail(std::string("cannot write: ") + std::strerror(writeErrno));
     if (written != static_cast<ssize_t>(text.size())) return fail("the line was written only in part");
     if (!synced) return fail(std::string("cannot sync: ") + std::strerror(syncErrno));
-    return true;
+    return {};
 }
 
 }  // namespace varnel

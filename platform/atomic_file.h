@@ -6,30 +6,30 @@
 #include <string>
 #include <string_view>
 
+#include "platform/result.h"
+
 namespace varnel {
 
-// False (and the old file untouched) when anything fails; `error` says why.
+// A failure (and the old file untouched) when anything fails, with why.
 // With `sync` the data reach the disk before the file is replaced, so the
 // file survives a power loss too; without, it survives a killed process.
 // Only a regular file is replaced: a symbolic link is followed to the file
 // it names (the temporary file goes beside that file, the link stays), and
 // a device or a FIFO (/dev/null, /dev/stdout, a named pipe) is written
 // as it is, in place. A folder or a socket is refused.
-bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string* error = nullptr,
-                         bool sync = true);
+Result<> WriteFileAtomically(const std::string& path, std::string_view contents, bool sync = true);
 
 // Writes a new file under a name no other file has, whole or not at all:
 // the contents go to a temporary file, which then takes the name only if it
-// is still free (no other process can take it in between). False when
+// is still free (no other process can take it in between). A failure when
 // anything fails; `taken` then says whether the name was in use.
-bool WriteNewFile(const std::string& path, std::string_view contents, std::string* error = nullptr,
-                  bool* taken = nullptr);
+Result<> WriteNewFile(const std::string& path, std::string_view contents, bool* taken = nullptr);
 
 // Appends `line` and a line end to the file (created when missing) with one
 // write, then syncs it to disk. A last line left without its line end (a
 // process killed while appending) is closed first, in the same write, so
-// that it never swallows this one. False, with the reason, when the line
-// could not be written whole.
-bool AppendLineDurably(const std::string& path, std::string_view line, std::string* error = nullptr);
+// that it never swallows this one. A failure when the line could not be
+// written whole.
+Result<> AppendLineDurably(const std::string& path, std::string_view line);
 
 }  // namespace varnel

@@ -83,44 +83,47 @@ bool Examine(std::string& path, std::string_view contents, std::string* error, b
 
 }  // namespace
 
-bool WriteFileAtomically(const std::string& path, std::string_view contents, std::string* error, bool sync) {
+Result<> WriteFileAtomically(const std::string& path, std::string_view contents, bool sync) {
     std::string target = path;
+    std::string error;
     bool written = false;
-    if (!Examine(target, contents, error, written)) return written;
-    const std::string temporary = WriteTemporary(target, contents, error, sync);
-    if (temporary.empty()) return false;
+    if (!Examine(target, contents, &error, written)) {
+        if (written) return {};
+        return Failure{error};
+    }
+    const std::string temporary = WriteTemporary(target, contents, &error, sync);
+    if (temporary.empty()) return Failure{error};
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | (sync ? MOVEFILE_WRITE_THROUGH : 0);
     if (!::MoveFileExA(temporary.c_str(), target.c_str(), flags)) {
-        if (error) *error = WindowsError("cannot replace", path, ::GetLastError());
+        Failure failure{WindowsError("cannot replace", path, ::GetLastError())};
         ::DeleteFileA(temporary.c_str());
-        return false;
+        return failure;
     }
-    return true;
+    return {};
 }
 
-bool WriteNewFile(const std::string& path, std::string_view contents, std::string* error, bool* taken) {
+Result<> WriteNewFile(const std::string& path, std::string_view contents, bool* taken) {
     if (taken) *taken = false;
-    const std::string temporary = WriteTemporary(path, contents, error, true);
-    if (temporary.empty()) return false;
+    std::string error;
+    const std::string temporary = WriteTemporary(path, contents, &error, true);
+    if (temporary.empty()) return Failure{error};
     // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is in
     // use: the file takes the name only if it is still free.
-    if (::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) return true;
+    if (::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) return {};
     const DWORD code = ::GetLastError();
     ::DeleteFileA(temporary.c_str());
     if (taken) *taken = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
-    if (error) *error = WindowsError("cannot create", path, code);
-    return false;
+    return Failure{WindowsError("cannot create", path, code)};
 }
 
-bool AppendLineDurably(const std::string& path, std::string_view line, std::string* error) {
+Result<> AppendLineDurably(const std::string& path, std::string_view line) {
     // Without FILE_WRITE_DATA every write goes to the end of the file.
     HANDLE file = ::CreateFileA(path.c_str(), FILE_APPEND_DATA | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
                                 nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     const auto fail = [&](const char* what) {
         const DWORD code = ::GetLastError();
         if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
-        if (error) *error = path + ": " + what + ": Windows error " + std::to_string(code);
-        return false;
+        return Failure{path + ": " + what + ": Windows error " + std::to_string(code)};
     };
     if (file == INVALID_HANDLE_VALUE) return fail("cannot open");
     std::string text;
@@ -140,7 +143,7 @@ bool AppendLineDurably(const std::string& path, std::string_view line, std::stri
     if (written != text.size()) return fail("the line was written only in part");
     if (!::FlushFileBuffers(file)) return fail("cannot sync");
     ::CloseHandle(file);
-    return true;
+    return {};
 }
 
 }  // namespace varnel

@@ -13,6 +13,11 @@ enum class MessageIcon { None, Error, Warning, Question, Information };
 enum class MessageButtons { Ok, OkCancel, YesNo };
 enum class MessageAnswer { Ok, Cancel, Yes, No };
 
+// What a message box is: a notice (an error, a warning, a question), or the
+// answer to what the user asked for (the Tools menu's queries), which a
+// terminal prints as the command's output.
+enum class MessageKind { Notice, Answer };
+
 struct Message {
     std::string text;
     std::string caption;  // empty: the system's default caption
@@ -22,6 +27,7 @@ struct Message {
     // The button Enter presses: the first one, or the safe answer for a
     // question whose Yes cannot be undone lightly.
     bool safeDefault = false;
+    MessageKind kind = MessageKind::Notice;
 };
 
 // The answer that never goes ahead: Cancel or No, else OK.

@@ -9,6 +9,8 @@
 #include <cstdint>
 #include <string>
 
+#include "platform/result.h"
+
 namespace varnel {
 
 enum class InputRefusal {
@@ -58,10 +60,9 @@ private:
     std::string m_reason;
 };
 
-// The whole of a regular file of at most `maxBytes` bytes. False, with the
-// reason as CInputFile gives it, otherwise.
-bool ReadRegularFile(const std::string& path, uint64_t maxBytes, std::string& contents, std::string* reason = nullptr,
-                     InputRefusal* refusal = nullptr);
+// The whole of a regular file of at most `maxBytes` bytes; a failure, with
+// the reason as CInputFile gives it, otherwise.
+Result<std::string> ReadRegularFile(const std::string& path, uint64_t maxBytes, InputRefusal* refusal = nullptr);
 
 // "is 200 bytes, more than the 100 bytes such a file can hold"
 std::string TooLargeReason(uint64_t size, uint64_t maxBytes);

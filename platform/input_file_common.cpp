@@ -18,16 +18,14 @@ std::string TooLargeReason(uint64_t size, uint64_t maxBytes) {
            " bytes such a file can hold";
 }
 
-bool ReadRegularFile(const std::string& path, uint64_t maxBytes, std::string& contents, std::string* reason,
-                     InputRefusal* refusal) {
+Result<std::string> ReadRegularFile(const std::string& path, uint64_t maxBytes, InputRefusal* refusal) {
     CInputFile file;
     const auto fail = [&] {
-        if (reason) *reason = file.Reason();
         if (refusal) *refusal = file.Refusal();
-        return false;
+        return Failure{file.Reason()};
     };
     if (!file.Open(path, maxBytes)) return fail();
-    contents.clear();
+    std::string contents;
     contents.reserve(static_cast<size_t>(file.Size()));
     char buffer[1 << 16];
     for (;;) {
@@ -37,7 +35,7 @@ bool ReadRegularFile(const std::string& path, uint64_t maxBytes, std::string& co
         contents.append(buffer, static_cast<size_t>(n));
     }
     if (refusal) *refusal = InputRefusal::None;
-    return true;
+    return contents;
 }
 
 }  // namespace varnel

@@ -47,11 +47,8 @@ sim::MachineConfig MachineConfigWithCards(int cards) {
     return config;
 }
 
-bool FactoryFirmware(const sim::AdapterConfig& adapter, sim::FactoryFirmware* firmware, std::string* error) {
-    if (!adapter.card) {
-        if (error) *error = "adapter " + adapter.subkey + " has no card";
-        return false;
-    }
+Result<> FactoryFirmware(const sim::AdapterConfig& adapter, sim::FactoryFirmware& firmware) {
+    if (!adapter.card) return Failure{"adapter " + adapter.subkey + " has no card"};
     CardIdentity identity;
     // The default card keeps its serial number; the cards after it count on.
     if (const uint64_t offset = MacOffset(adapter.mac); offset > 0 && offset < 10000) {
@@ -60,30 +57,28 @@ bool FactoryFirmware(const sim::AdapterConfig& adapter, sim::FactoryFirmware* fi
         identity.serialNumber = serial;
     }
     std::copy(adapter.mac.begin(), adapter.mac.end(), std::begin(identity.mac));
-    FillCardPda(firmware->pda, identity);
+    FillCardPda(firmware.pda, identity);
     const CComponentVersion primary = Version(CComponentVersion::kPrimaryId, adapter.card->primary);
     const CComponentVersion station = Version(CComponentVersion::kStationId, adapter.card->station);
-    firmware->images = {{"primary.hex", ImageText(PrimaryImage(primary))},
-                        {"station.hex", ImageText(StationImage(station))}};
-    return true;
+    firmware.images = {{"primary.hex", ImageText(PrimaryImage(primary))},
+                       {"station.hex", ImageText(StationImage(station))}};
+    return {};
 }
 
-bool InitDefaultMachine(const std::filesystem::path& directory, bool force, std::string* error, bool latency,
-                        int cards, bool realisticTiming) {
-    if (cards < 1 || cards > kMaxCards) {
-        if (error) *error = "--cards: a machine has 1 to " + std::to_string(kMaxCards) + " cards, not " + std::to_string(cards);
-        return false;
-    }
+Result<> InitDefaultMachine(const std::filesystem::path& directory, bool force, bool latency, int cards,
+                            bool realisticTiming) {
+    if (cards < 1 || cards > kMaxCards)
+        return Failure{"--cards: a machine has 1 to " + std::to_string(kMaxCards) + " cards, not " + std::to_string(cards)};
     sim::MachineConfig config = MachineConfigWithCards(cards);
     config.latencyEnabled = latency;
     config.flashTimingEnabled = realisticTiming;
-    return sim::InitMachine(directory, config, FactoryFirmware, force, error);
+    return sim::InitMachine(directory, config, FactoryFirmware, force);
 }
 
-bool EnsureDefaultMachine(const std::filesystem::path& directory, std::string* error) {
+Result<> EnsureDefaultMachine(const std::filesystem::path& directory) {
     std::error_code ec;
-    if (std::filesystem::exists(directory / "machine.json", ec)) return true;
-    return InitDefaultMachine(directory, false, error);
+    if (std::filesystem::exists(directory / "machine.json", ec)) return {};
+    return InitDefaultMachine(directory, false);
 }
 
 }  // namespace varnel::sample

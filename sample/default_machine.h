@@ -12,7 +12,7 @@
 namespace varnel::sample {
 
 // The factory firmware of a card of the sample release's model.
-bool FactoryFirmware(const sim::AdapterConfig& adapter, sim::FactoryFirmware* firmware, std::string* error);
+Result<> FactoryFirmware(const sim::AdapterConfig& adapter, sim::FactoryFirmware& firmware);
 
 inline constexpr int kMaxCards = 16;
 
@@ -25,10 +25,10 @@ sim::MachineConfig MachineConfigWithCards(int cards);
 // Writes the default machine (with `cards` cards) into `directory`. Refuses
 // an existing machine unless `force`. With `latency` the machine's request
 // latency is switched on, with `realisticTiming` its cards' flash timing.
-bool InitDefaultMachine(const std::filesystem::path& directory, bool force, std::string* error, bool latency = false,
-                        int cards = 1, bool realisticTiming = false);
+Result<> InitDefaultMachine(const std::filesystem::path& directory, bool force, bool latency = false, int cards = 1,
+                            bool realisticTiming = false);
 
 // Creates the default machine when the directory holds none yet.
-bool EnsureDefaultMachine(const std::filesystem::path& directory, std::string* error);
+Result<> EnsureDefaultMachine(const std::filesystem::path& directory);
 
 }  // namespace varnel::sample

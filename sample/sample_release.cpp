@@ -236,9 +236,10 @@ bool WriteRelease(const std::string& directory, std::string* error) {
         {"primary.hex", &primary}, {"station.hex", &station}, {"combined.hex", &combined}, {"changes.pda", &changes},
         {"OEMRelease.oem", &link}};
     for (const auto& [name, contents] : files)
-        if (!WriteFileAtomically((dir / name).string(), *contents, error, false)) return false;
-    return WriteFileAtomically((dir / "card.pda").string(),
-                               FormatPdaText(card, "A card's full PDA as it leaves the factory."), error, false);
+        if (!Succeeded(WriteFileAtomically((dir / name).string(), *contents, false), error)) return false;
+    return Succeeded(WriteFileAtomically((dir / "card.pda").string(),
+                                         FormatPdaText(card, "A card's full PDA as it leaves the factory."), false),
+                     error);
 }
 
 }  // namespace varnel::sample

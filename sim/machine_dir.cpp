@@ -38,15 +38,12 @@ bool ProgramFactoryImage(SimCard& card, const std::string& text, const std::stri
 
 }  // namespace
 
-std::optional<std::filesystem::path> ResolveMachineDirectory(const std::optional<std::string>& option,
-                                                             std::string* error) {
+Result<std::filesystem::path> ResolveMachineDirectory(const std::optional<std::string>& option) {
     const char* env = std::getenv("VARNEL_MACHINE");
-    if (option ? option->empty() : env && !*env) {
-        if (error) *error = option ? "--machine: an empty name is no directory" : "VARNEL_MACHINE: an empty name is no directory";
-        return std::nullopt;
-    }
-    if (option) return *option;
-    if (env) return env;
+    if (option ? option->empty() : env && !*env)
+        return Failure{option ? "--machine: an empty name is no directory" : "VARNEL_MACHINE: an empty name is no directory"};
+    if (option) return std::filesystem::path(*option);
+    if (env) return std::filesystem::path(env);
     return StateDirectory() / "machine";
 }
 
@@ -83,40 +80,35 @@ MachineConfig DefaultMachineConfig() {
     return config;
 }
 
-bool InitMachine(const std::filesystem::path& directory, const MachineConfig& config,
-                 const FactoryFirmwareOf& factory, bool force, std::string* error) {
+Result<> InitMachine(const std::filesystem::path& directory, const MachineConfig& config,
+                     const FactoryFirmwareOf& factory, bool force) {
     std::error_code ec;
     const bool machine = std::filesystem::exists(directory / "machine.json", ec);
-    if (machine && !force) {
-        if (error) *error = "a machine exists in " + directory.string() + " (use --force to replace it)";
-        return false;
-    }
-    if (!machine && std::filesystem::is_directory(directory, ec) && !std::filesystem::is_empty(directory, ec)) {
-        if (error)
-            *error = directory.string() + " is not a simulated machine (no machine.json) and is not empty: nothing was "
-                                          "written into it (name a new or empty folder)";
-        return false;
-    }
+    if (machine && !force) return Failure{"a machine exists in " + directory.string() + " (use --force to replace it)"};
+    if (!machine && std::filesystem::is_directory(directory, ec) && !std::filesystem::is_empty(directory, ec))
+        return Failure{directory.string() + " is not a simulated machine (no machine.json) and is not empty: nothing was "
+                                            "written into it (name a new or empty folder)"};
     std::filesystem::create_directories(directory, ec);
     std::filesystem::remove_all(directory / "cards", ec);
 
     for (const AdapterConfig& adapter : config.adapters) {
         if (!adapter.card) continue;
         FactoryFirmware firmware;
-        if (!factory(adapter, &firmware, error)) return false;
+        if (Result<> made = factory(adapter, firmware); !made) return made;
+        std::string error;
         SimCard card(*adapter.card, directory / "cards" / adapter.subkey);
         std::vector<uint8_t> bytes;
         for (const uint16_t w : firmware.pda.ToWords()) {
             bytes.push_back(static_cast<uint8_t>(w));
             bytes.push_back(static_cast<uint8_t>(w >> 8));
         }
-        if (!card.WriteFlash(card.PdaAddress(), bytes.data(), static_cast<uint32_t>(bytes.size()), error))
-            return false;
+        if (!card.WriteFlash(card.PdaAddress(), bytes.data(), static_cast<uint32_t>(bytes.size()), &error))
+            return Failure{error};
         for (const auto& [name, text] : firmware.images)
-            if (!ProgramFactoryImage(card, text, name, firmware.pda, error)) return false;
-        if (!card.Reset(error)) return false;
+            if (!ProgramFactoryImage(card, text, name, firmware.pda, &error)) return Failure{error};
+        if (!card.Reset(&error)) return Failure{error};
     }
-    return WriteFileAtomically((directory / "machine.json").string(), FormatMachineConfig(config), error);
+    return WriteFileAtomically((directory / "machine.json").string(), FormatMachineConfig(config));
 }
 
 }  // namespace varnel::sim

@@ -9,6 +9,7 @@
 #include <vector>
 
 #include "pda/pda.h"
+#include "platform/result.h"
 #include "sim/machine_config.h"
 
 namespace varnel::sim {
@@ -16,9 +17,8 @@ namespace varnel::sim {
 // The machine directory: `option` when given, else $VARNEL_MACHINE when
 // set, else $XDG_STATE_HOME/varnel/machine, else ~/.local/state/varnel/machine.
 // An empty name given (--machine "", VARNEL_MACHINE="") is refused, never
-// taken for the default: null, with the reason.
-std::optional<std::filesystem::path> ResolveMachineDirectory(const std::optional<std::string>& option,
-                                                             std::string* error);
+// taken for the default: a failure.
+Result<std::filesystem::path> ResolveMachineDirectory(const std::optional<std::string>& option);
 
 // The default machine: Windows 2000; adapter 0 a wired Ethernet adapter
 // whose driver does not answer the card's private requests; adapter 1 a
@@ -31,13 +31,14 @@ struct FactoryFirmware {
     CPda pda;
     std::vector<std::pair<std::string, std::string>> images;
 };
-using FactoryFirmwareOf = std::function<bool(const AdapterConfig&, FactoryFirmware*, std::string* error)>;
+// (A PDA is neither copied nor moved: the firmware is filled in place.)
+using FactoryFirmwareOf = std::function<Result<>(const AdapterConfig&, FactoryFirmware& firmware)>;
 
 // Writes a machine into `directory`: machine.json and each card's flash,
 // programmed with what `factory` gives for its adapter. Refuses an existing
 // machine unless `force`, and always a folder that holds other things and no
 // machine.json: it is not a machine, and nothing is written into it.
-bool InitMachine(const std::filesystem::path& directory, const MachineConfig& config,
-                 const FactoryFirmwareOf& factory, bool force, std::string* error);
+Result<> InitMachine(const std::filesystem::path& directory, const MachineConfig& config,
+                     const FactoryFirmwareOf& factory, bool force);
 
 }  // namespace varnel::sim

@@ -185,9 +185,8 @@ bool SimCard::WriteFlash(uint32_t address, const uint8_t* data, uint32_t count, 
         fs::create_directories(m_directory / "flash", ignored);
         // A killed process leaves the old sector or the new one, never a mix;
         // a sector that could not be saved is not changed.
-        if (!WriteFileAtomically(SectorPath(base).string(),
-                                 std::string_view(reinterpret_cast<const char*>(sector.data()), sector.size()), error,
-                                 false))
+        const std::string_view bytes(reinterpret_cast<const char*>(sector.data()), sector.size());
+        if (!Succeeded(WriteFileAtomically(SectorPath(base).string(), bytes, false), error))
             return false;
         done += n;
     }
@@ -233,7 +232,7 @@ bool SimCard::Reset(LoadedState* loaded, std::string* error) {
     const nlohmann::json saved{{"ram_pda", HexBytes(state.ramPda.data(), state.ramPda.size())},
                                {"primary", IdentityJson(state.primary)},
                                {"station", IdentityJson(state.station)}};
-    return WriteFileAtomically((m_directory / "state.json").string(), saved.dump(2) + "\n", error, false);
+    return Succeeded(WriteFileAtomically((m_directory / "state.json").string(), saved.dump(2) + "\n", false), error);
 }
 
 bool SimCard::State(LoadedState* state, std::string* error) {

@@ -64,6 +64,14 @@ SimMachine::SimMachine(std::filesystem::path directory) : m_directory(std::move(
 
 SimMachine::~SimMachine() = default;
 
+Result<std::unique_ptr<SimMachine>> SimMachine::Open(std::filesystem::path directory) {
+    try {
+        return std::make_unique<SimMachine>(std::move(directory));
+    } catch (const std::exception& e) {
+        return Failure{e.what()};
+    }
+}
+
 SimCard* SimMachine::Card(size_t adapter) { return adapter < m_cards.size() ? m_cards[adapter].get() : nullptr; }
 
 std::map<uint32_t, uint32_t> SimMachine::RequestCounts(size_t adapter) const {
@@ -190,16 +198,13 @@ FlashWork SimMachine::FlashWorkOf(const OpenAdapter& open, const DriverRequest& 
     return work;
 }
 
-bool SimMachine::OpenTrace(const std::string& path, std::string* error) {
+Result<> SimMachine::OpenTrace(const std::string& path) {
     if (!path.empty()) {
         std::ofstream out(path, std::ios::app | std::ios::binary);
-        if (!out) {
-            if (error) *error = path + ": cannot be opened for writing: " + std::strerror(errno);
-            return false;
-        }
+        if (!out) return Failure{path + ": cannot be opened for writing: " + std::strerror(errno)};
     }
     SetTrace(path);
-    return true;
+    return {};
 }
 
 void SimMachine::WriteTrace(const Trace& trace) {

@@ -18,6 +18,7 @@
 
 #include "platform/ndis_library.h"
 #include "platform/registry.h"
+#include "platform/result.h"
 #include "sim/machine_config.h"
 #include "sim/sim_card.h"
 
@@ -34,15 +35,16 @@ public:
     // sector (named in the message).
     explicit SimMachine(std::filesystem::path directory);
     ~SimMachine() override;
+    // Loads the machine, or says why it cannot be loaded.
+    static Result<std::unique_ptr<SimMachine>> Open(std::filesystem::path directory);
 
     const MachineConfig& Config() const { return m_config; }
     const std::filesystem::path& Directory() const { return m_directory; }
     // Appends one JSON line per request to this file ("" = no trace).
     void SetTrace(const std::string& path) { m_tracePath = path; }
-    // SetTrace, once the file is known to take lines: false, with the
-    // reason, when it cannot be opened for appending (it is created if
-    // missing).
-    bool OpenTrace(const std::string& path, std::string* error);
+    // SetTrace, once the file is known to take lines: a failure when it
+    // cannot be opened for appending (it is created if missing).
+    Result<> OpenTrace(const std::string& path);
     // The adapter key of the emulated system, under HKEY_LOCAL_MACHINE.
     std::string AdapterKey() const;
     // The card behind an adapter, or null.

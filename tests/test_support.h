@@ -8,7 +8,10 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
+
 #include "log/flash_log.h"
+#include "platform/result.h"
 
 namespace varnel::test {
 
@@ -92,6 +95,14 @@ inline std::vector<uint8_t> Longs(std::initializer_list<uint32_t> values) {
     for (uint32_t v : values)
         for (int i = 0; i < 4; ++i) bytes.push_back(static_cast<uint8_t>(v >> (8 * i)));
     return bytes;
+}
+
+// A result as an assertion: ASSERT_TRUE(test::Worked(...)) shows the
+// reason when it failed.
+template <class T>
+::testing::AssertionResult Worked(const Result<T>& result) {
+    if (result) return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << result.Reason();
 }
 
 }  // namespace varnel::test

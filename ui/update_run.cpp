@@ -211,11 +211,11 @@ bool UpdateRun::PlanPdaWrite() {
     m_summary += std::string(kDashes) + std::to_string(m_pdaFiles) + " PDA file(s) Loaded OK\n";
     const int setPoint = ConfigureSetPointAndIntegrator(pda);
     if (setPoint < 0) {
-        m_dlg.Ask("Set Point and Integrator values could not be set", "ERROR", MessageIcon::Error);
+        m_dlg.Ask(SetPointText(setPoint), "ERROR", MessageIcon::Error);
         m_dlg.EndRun(RunOutcome::Failed);
         return false;
     }
-    m_summary += setPoint > 0 ? "Set Point and Integrator Values Calculated.\n" : "No Set Point and Integrator Values.\n";
+    m_summary += std::string(SetPointText(setPoint)) + "\n";
     if (pda.ToWords().empty()) {
         m_dlg.Ask("The merged PDA is too large for the card: its records take more than " +
                       std::to_string(PdaMaxWords) + " words. Nothing was written to the card.",
@@ -331,10 +331,9 @@ void UpdateRun::RestorePda(const std::string& path, bool forceIncomplete) {
 }
 
 bool UpdateRun::LoadRestoredPda(const std::string& path, bool forceIncomplete, CPda& restored) {
-    std::string reason;
     std::string refusal;
-    if (!MergePdaTextFile(restored, path, &reason)) {
-        m_dlg.Ask("Error loading " + path + "\n" + reason, "Error", MessageIcon::Error);
+    if (const Result<> merged = MergePdaTextFile(restored, path); !merged) {
+        m_dlg.Ask("Error loading " + path + "\n" + merged.Reason(), "Error", MessageIcon::Error);
         m_dlg.EndRun(RunOutcome::Failed, "Nothing was written.");
         return false;
     }
@@ -392,9 +391,8 @@ void UpdateRun::RestoreFirmware(const std::string& path) {
 
 bool UpdateRun::LoadBackupFile(const std::string& path, FirmwareBackup& saved,
                                std::vector<std::unique_ptr<CFirmwareImage>>& images) {
-    std::string why;
-    if (!LoadFirmwareBackup(path, saved, why)) {
-        m_dlg.Ask(path + " cannot be restored: " + why + ".\nNothing was written to the card.", "Cannot Continue",
+    if (const Result<> loaded = LoadFirmwareBackup(path, saved); !loaded) {
+        m_dlg.Ask(path + " cannot be restored: " + loaded.Reason() + ".\nNothing was written to the card.", "Cannot Continue",
                   MessageIcon::Error);
         m_dlg.EndRun(RunOutcome::Failed, "Nothing was written.");
         return false;

@@ -98,9 +98,9 @@ bool CVarnelDlg::OnDownload() {
 
     // A link file is tiny: a longer one, or a device or a FIFO, is refused
     // unread.
-    std::string bytes, reason;
     InputRefusal refusal = InputRefusal::None;
-    const bool read = ReadRegularFile(*chosen, kLinkFileMaxBytes, bytes, &reason, &refusal);
+    const Result<std::string> bytes = ReadRegularFile(*chosen, kLinkFileMaxBytes, &refusal);
+    const bool read = bytes.Ok();
     const auto [folder, name] = SplitPath(*chosen);
     if (!read && refusal == InputRefusal::Missing) {
         Ask("Cannot read the link file " + *chosen, "Error", MessageIcon::Error);
@@ -111,12 +111,12 @@ bool CVarnelDlg::OnDownload() {
         return false;
     }
     if (!read) {
-        Ask("The link file " + *chosen + " cannot be used: it " + reason + ".", "Error", MessageIcon::Error);
+        Ask("The link file " + *chosen + " cannot be used: it " + bytes.Reason() + ".", "Error", MessageIcon::Error);
         return false;
     }
-    const auto link = ParseLinkFile(bytes, &reason);
+    const auto link = ParseLinkFile(*bytes);
     if (!link) {
-        Ask("The link file " + *chosen + " cannot be used: " + reason + ".", "Error", MessageIcon::Error);
+        Ask("The link file " + *chosen + " cannot be used: " + link.Reason() + ".", "Error", MessageIcon::Error);
         return false;
     }
     // Every named file must be there to prove the sum: a missing one

@@ -1,11 +1,20 @@
 // The Tools menu: the firmware versions and the driver version of the
 // selected card, and a saved PDA put back.
 
-#include <cstdio>
-
 #include "ui/varnel_dlg.h"
 
 namespace varnel {
+
+namespace {
+
+// The answer to a query, shown over the main window.
+Message Answer(const std::string& text, const std::string& caption) {
+    Message message{text, caption, MessageIcon::None, MessageButtons::Ok, true};
+    message.kind = MessageKind::Answer;
+    return message;
+}
+
+}  // namespace
 
 void CVarnelDlg::OnQueryFirmwareVersion() {
     std::string versions;
@@ -16,19 +25,17 @@ void CVarnelDlg::OnQueryFirmwareVersion() {
         m_adapter.GetFirmwareVersions(versions, m_nAdapter);
         m_adapter.GetFirmwareText(text);
     }
-    Ask(versions + "\n\n" + text, "Current Firmware Versions", MessageIcon::None);
+    m_host.ShowMessage(Answer(versions + "\n\n" + text, "Current Firmware Versions"));
 }
 
 void CVarnelDlg::OnQueryDriverVersion() {
-    uint32_t v = 0;
+    int32_t v = 0;
     {
         const OpenedAdapter adapter(*this, false);
         if (!adapter.IsOpen()) return;
-        v = static_cast<uint32_t>(m_adapter.GetDriverVersion());
+        v = m_adapter.GetDriverVersion();
     }
-    char text[48];
-    std::snprintf(text, sizeof text, "Version: %x.%x.%d", (v >> 16) & 0xFFFF, (v >> 8) & 0xFF, int(v & 0xFF));
-    Ask(text, "Driver Version for Selected Card", MessageIcon::None);
+    m_host.ShowMessage(Answer("Version: " + DriverVersionText(v), "Driver Version for Selected Card"));
 }
 
 void CVarnelDlg::OnRestorePdaFromFile() {

@@ -18,6 +18,7 @@
 #include "platform/atomic_file.h"
 #include "platform/file_digest.h"
 #include "ui/update_run.h"
+#include "platform/utc_stamp.h"
 #include "ui/varnel_dlg.h"
 #include "update/compatibility.h"
 #include "update/history.h"
@@ -26,15 +27,6 @@ namespace varnel {
 
 namespace {
 
-std::string UtcStamp(const char* format,
-                     std::chrono::system_clock::time_point when = std::chrono::system_clock::now()) {
-    const std::time_t now = std::chrono::system_clock::to_time_t(when);
-    std::tm tm{};
-    gmtime_r(&now, &tm);
-    char text[40];
-    std::strftime(text, sizeof text, format, &tm);
-    return text;
-}
 
 // A backup name no earlier backup has taken, for STEM.pda and STEM.bin
 // alike (or the extensions given): STEM, else STEM-2, STEM-3...
@@ -213,8 +205,7 @@ void CVarnelDlg::FinishRun() {
     const std::string id = UtcStamp("%Y%m%dT%H%M%S", now) + fraction + std::to_string(m_nAdapter);
     std::string error;
     try {
-        if (AppendHistoryLine(m_historyPath, HistoryRecordJson(m_runReport, id, UtcStamp("%Y-%m-%dT%H:%M:%SZ", now)),
-                              &error)) {
+        if (Succeeded(AppendHistoryLine(m_historyPath, HistoryRecordJson(m_runReport, id, UtcTimeText(now))), &error)) {
             m_runReport.historyId = id;
             return;
         }
@@ -244,7 +235,7 @@ bool CVarnelDlg::PlanBackup(const std::string& mac, const CPda& cardPda, BackupP
     std::string comment = "Varnel backup of the card's PDA in flash, read before " +
                           std::string(m_runReport.action == "update" ? "an update" : "a PDA restore") + "\nAdapter " +
                           std::to_string(m_nAdapter) + ", MAC address " + mac + "\nRead " +
-                          UtcStamp("%Y-%m-%dT%H:%M:%SZ");
+                          UtcTimeText();
     if (valid) {
         plan.text = FormatPdaText(flashPda, comment);
         plan.raw.clear();
@@ -284,9 +275,9 @@ bool CVarnelDlg::SaveBackup(BackupPlan& plan, std::string* error) {
     std::string stem = planned;
     for (int n = 2;; ++n) {
         bool taken = false;
-        if (WriteNewFile(stem + ".pda", plan.text, error, &taken)) {
+        if (Succeeded(WriteNewFile(stem + ".pda", plan.text, &taken), error)) {
             if (plan.rawPath.empty()) break;
-            if (WriteNewFile(stem + ".bin", plan.raw, error, &taken)) break;
+            if (Succeeded(WriteNewFile(stem + ".bin", plan.raw, &taken), error)) break;
             std::filesystem::remove(stem + ".pda", ec);
         }
         if (!taken) return false;
@@ -306,7 +297,7 @@ std::string CVarnelDlg::PlanFirmwareBackup(const std::string& mac, const std::st
     data.serial = serial;
     data.primary = m_runReport.before.primary;
     data.station = m_runReport.before.station;
-    data.time = UtcStamp("%Y-%m-%dT%H:%M:%SZ");
+    data.time = UtcTimeText();
     m_firmwareBackup.path =
         FreeBackupStem(m_backupDirectory, "flash-" + (mac.empty() ? std::string("unknown-mac") : mac) + "-" +
                                               UtcStamp("%Y%m%dT%H%M%SZ"),
@@ -317,8 +308,9 @@ std::string CVarnelDlg::PlanFirmwareBackup(const std::string& mac, const std::st
 }
 
 bool CVarnelDlg::SaveFirmwareBackup(std::string* error) {
-    std::string text;
-    if (!FormatFirmwareBackup(m_firmwareBackup.data, text, error)) return false;
+    const Result<std::string> formatted = FormatFirmwareBackup(m_firmwareBackup.data);
+    if (!Succeeded(formatted, error)) return false;
+    const std::string& text = *formatted;
     std::error_code ec;
     std::filesystem::create_directories(m_backupDirectory, ec);
     // A name no file has, as the PDA backup takes one: STEM.srec, else STEM-2...
@@ -326,7 +318,7 @@ bool CVarnelDlg::SaveFirmwareBackup(std::string* error) {
     std::string stem = planned;
     for (int n = 2;; ++n) {
         bool taken = false;
-        if (WriteNewFile(stem + ".srec", text, error, &taken)) break;
+        if (Succeeded(WriteNewFile(stem + ".srec", text, &taken), error)) break;
         if (!taken) return false;
         stem = planned + "-" + std::to_string(n);
     }

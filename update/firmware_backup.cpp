@@ -61,12 +61,9 @@ std::optional<std::string> FirmwareBackupDigest(const std::vector<FlashRange>& r
     return Sha256(data);
 }
 
-bool FormatFirmwareBackup(const FirmwareBackup& backup, std::string& text, std::string* why) {
+Result<std::string> FormatFirmwareBackup(const FirmwareBackup& backup) {
     const auto digest = FirmwareBackupDigest(backup.ranges);
-    if (!digest) {
-        if (why) *why = "this system offers no SHA-256 for the backup's digest";
-        return false;
-    }
+    if (!digest) return Failure{"this system offers no SHA-256 for the backup's digest"};
     std::ostringstream out;
     CSRecordWriter writer(out);
     const auto header = [&](const std::string& line) { writer.Header(line, 252); };
@@ -79,11 +76,10 @@ bool FormatFirmwareBackup(const FirmwareBackup& backup, std::string& text, std::
     header("SHA256 " + *digest);
     for (const FlashRange& r : MergeAdjacent(backup.ranges)) writer.Data(r.address, r.bytes);
     writer.Termination(0);
-    text = out.str();
-    return true;
+    return out.str();
 }
 
-bool ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup, std::string& why) {
+Result<> ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup) {
     backup = FirmwareBackup{};
     std::vector<std::string> headers;
     std::vector<FlashRange> ranges;
@@ -101,77 +97,65 @@ bool ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup, std::str
         if (line.empty()) continue;
         const std::string at = "line " + std::to_string(lineNumber) + ": ";
         if (ended) {
-            why = at + "a record after the end record (S7)";
-            return false;
+            return Failure{at + "a record after the end record (S7)"};
         }
         if (line.size() < 10 || line[0] != 'S' || line.size() % 2 != 0) {
-            why = at + "not an S-record" + (lastLine ? " (the file ends inside it: it was cut)" : "");
-            return false;
+            return Failure{at + "not an S-record" + (lastLine ? " (the file ends inside it: it was cut)" : "")};
         }
         std::vector<uint8_t> bytes;
         for (size_t i = 2; i < line.size(); i += 2) {
             const int high = HexValue(line[i]), low = HexValue(line[i + 1]);
             if (high < 0 || low < 0) {
-                why = at + "not an S-record (a character that is no hex digit)";
-                return false;
+                return Failure{at + "not an S-record (a character that is no hex digit)"};
             }
             bytes.push_back(static_cast<uint8_t>(high << 4 | low));
         }
         if (bytes[0] + 1u != bytes.size()) {
-            why = at + "its byte count does not match its length" + (lastLine ? " (the file was cut)" : "");
-            return false;
+            return Failure{at + "its byte count does not match its length" + (lastLine ? " (the file was cut)" : "")};
         }
         unsigned sum = 0;
         for (const uint8_t b : bytes) sum += b;
         if ((sum & 0xFF) != 0xFF) {
-            why = at + "its checksum does not match: the record was altered";
-            return false;
+            return Failure{at + "its checksum does not match: the record was altered"};
         }
         const std::span<const uint8_t> payload(bytes.data() + 1, bytes.size() - 2);
         // The first record names the format.
         if (headers.empty() &&
             (line[1] != '0' || payload.size() < 2 ||
              std::string(payload.begin() + 2, payload.end()) != kFirmwareBackupMagic)) {
-            why = "not a Varnel firmware backup (its first record is not the header \"" +
-                  std::string(kFirmwareBackupMagic) + "\")";
-            return false;
+            return Failure{"not a Varnel firmware backup (its first record is not the header \"" +
+                  std::string(kFirmwareBackupMagic) + "\")"};
         }
         switch (line[1]) {
         case '0':
             if (payload.size() < 2) {
-                why = at + "a header record without its address";
-                return false;
+                return Failure{at + "a header record without its address"};
             }
             headers.emplace_back(payload.begin() + 2, payload.end());
             break;
         case '3': {
             if (payload.size() < 5) {
-                why = at + "a data record without data";
-                return false;
+                return Failure{at + "a data record without data"};
             }
             const uint32_t address = uint32_t{payload[0]} << 24 | uint32_t{payload[1]} << 16 |
                                      uint32_t{payload[2]} << 8 | payload[3];
             const size_t count = payload.size() - 4;
             if (address >= kImageAddressLimit || count > kImageAddressLimit - address) {
-                why = at + "data outside the card's flash";
-                return false;
+                return Failure{at + "data outside the card's flash"};
             }
             ranges.push_back({address, std::vector<uint8_t>(payload.begin() + 4, payload.end())});
             break;
         }
         case '7': ended = true; break;
         default:
-            why = at + "an S" + std::string(1, line[1]) + " record, which a firmware backup does not hold";
-            return false;
+            return Failure{at + "an S" + std::string(1, line[1]) + " record, which a firmware backup does not hold"};
         }
     }
     if (headers.empty()) {
-        why = "the file is empty";
-        return false;
+        return Failure{"the file is empty"};
     }
     if (!ended) {
-        why = "the file ends before its end record (S7): it was cut";
-        return false;
+        return Failure{"the file ends before its end record (S7): it was cut"};
     }
     std::string digest;
     bool haveMac = false;
@@ -190,34 +174,26 @@ bool ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup, std::str
         else if (key == "SHA256") digest = value;
     }
     if (!haveMac || digest.empty()) {
-        why = std::string("its header lacks the card's ") + (haveMac ? "digest (SHA256)" : "MAC address (MAC)");
-        return false;
+        return Failure{std::string("its header lacks the card's ") + (haveMac ? "digest (SHA256)" : "MAC address (MAC)")};
     }
     if (ranges.empty()) {
-        why = "it holds no data";
-        return false;
+        return Failure{"it holds no data"};
     }
     backup.ranges = MergeAdjacent(std::move(ranges));
     const auto computed = FirmwareBackupDigest(backup.ranges);
     if (!computed) {
-        why = "this system offers no SHA-256 to check the backup's digest";
-        return false;
+        return Failure{"this system offers no SHA-256 to check the backup's digest"};
     }
     if (*computed != digest) {
-        why = "its data do not match the SHA-256 digest in its header: the file was altered or cut";
-        return false;
+        return Failure{"its data do not match the SHA-256 digest in its header: the file was altered or cut"};
     }
-    return true;
+    return {};
 }
 
-bool LoadFirmwareBackup(const std::string& path, FirmwareBackup& backup, std::string& why) {
-    std::string text;
-    std::string reason;
-    if (!ReadRegularFile(path, kFirmwareBackupMaxBytes, text, &reason)) {
-        why = reason;
-        return false;
-    }
-    return ParseFirmwareBackup(text, backup, why);
+Result<> LoadFirmwareBackup(const std::string& path, FirmwareBackup& backup) {
+    const Result<std::string> text = ReadRegularFile(path, kFirmwareBackupMaxBytes);
+    if (!text) return text.Error();
+    return ParseFirmwareBackup(*text, backup);
 }
 
 bool FirmwareBackupImages(const FirmwareBackup& backup, std::vector<std::unique_ptr<CFirmwareImage>>& images) {

@@ -13,6 +13,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace varnel {
 
 class CFirmwareImage;
@@ -48,15 +50,15 @@ std::vector<FlashRange> MergeAdjacent(std::vector<FlashRange> ranges);
 // bytes. Nothing when the system offers no SHA-256.
 std::optional<std::string> FirmwareBackupDigest(const std::vector<FlashRange>& ranges);
 
-// The S-record text of a backup. False (with why) when no digest can be made.
-bool FormatFirmwareBackup(const FirmwareBackup& backup, std::string& text, std::string* why = nullptr);
+// The S-record text of a backup; a failure when no digest can be made.
+Result<std::string> FormatFirmwareBackup(const FirmwareBackup& backup);
 // A backup file's text, whole or refused with the reason: a record that is
 // no S-record or fails its checksum (with its line number), a file that is
 // not a firmware backup, a file cut before its end record, data that do not
 // match the header's digest.
-bool ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup, std::string& why);
+Result<> ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup);
 // The same for a file (a regular file of at most kFirmwareBackupMaxBytes).
-bool LoadFirmwareBackup(const std::string& path, FirmwareBackup& backup, std::string& why);
+Result<> LoadFirmwareBackup(const std::string& path, FirmwareBackup& backup);
 
 // The backup's data as images for programming, in order: as many images as
 // their size limits need. False when an image refuses data.

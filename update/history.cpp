@@ -14,10 +14,10 @@ namespace varnel {
 
 std::filesystem::path DefaultHistoryPath() { return StateDirectory() / "history.jsonl"; }
 
-bool AppendHistoryLine(const std::filesystem::path& path, const Json& record, std::string* error) {
+Result<> AppendHistoryLine(const std::filesystem::path& path, const Json& record) {
     std::error_code ec;
     if (!path.parent_path().empty()) std::filesystem::create_directories(path.parent_path(), ec);
-    return AppendLineDurably(path.string(), JsonText(record), error);
+    return AppendLineDurably(path.string(), JsonText(record));
 }
 
 namespace {
@@ -25,16 +25,14 @@ namespace {
 // The history's lines from the last to the first, each with its number:
 // `take` says whether to read on (false: stop). Only the line in hand is
 // kept, and a line too long is dropped as it grows.
-bool ReadLinesBackwards(const std::filesystem::path& path,
-                        const std::function<bool(std::string_view line, uint64_t number)>& take,
-                        const std::function<void(const std::string&)>& warn, std::string* error) {
+Result<> ReadLinesBackwards(const std::filesystem::path& path,
+                            const std::function<bool(std::string_view line, uint64_t number)>& take,
+                            const std::function<void(const std::string&)>& warn) {
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return true;
+    if (!std::filesystem::exists(path, ec)) return {};
     CInputFile file;
-    const auto refused = [&] {
-        if (error) *error = path.string() + ": " + file.Reason();
-        return false;
-    };
+    const auto refused = [&] { return Failure{path.string() + ": " + file.Reason()}; };
+    const auto changed = [&] { return Failure{path.string() + ": changed while it was read"}; };
     if (!file.Open(path.string(), kHistoryMaxBytes)) return refused();
     const uint64_t size = file.Size();
     std::vector<char> block(size_t{1} << 16);
@@ -46,10 +44,7 @@ bool ReadLinesBackwards(const std::filesystem::path& path,
     for (uint64_t at = 0; at < size;) {
         const std::ptrdiff_t n = file.ReadAt(at, block.data(), static_cast<size_t>(std::min<uint64_t>(block.size(), size - at)));
         if (n < 0) return refused();
-        if (n == 0) {  // the file shrank under the reading: nothing in it can be trusted to be whole
-            if (error) *error = path.string() + ": changed while it was read";
-            return false;
-        }
+        if (n == 0) return changed();  // the file shrank under the reading: nothing in it can be trusted to be whole
         lines += static_cast<uint64_t>(std::count(block.data(), block.data() + n, '\n'));
         last = block[static_cast<size_t>(n) - 1];
         at += static_cast<uint64_t>(n);
@@ -90,22 +85,19 @@ bool ReadLinesBackwards(const std::filesystem::path& path,
         const auto count = static_cast<size_t>(end - start);
         const std::ptrdiff_t n = file.ReadAt(start, block.data(), count);
         if (n < 0) return refused();
-        if (static_cast<size_t>(n) != count) {
-            if (error) *error = path.string() + ": changed while it was read";
-            return false;
-        }
+        if (static_cast<size_t>(n) != count) return changed();
         size_t stop = count;  // the part of the block not yet taken
         for (size_t k = count; k-- > 0;) {
             if (block[k] != '\n') continue;
             prepend(block.data() + k + 1, stop - k - 1);
-            if (!finish()) return true;
+            if (!finish()) return {};
             stop = k;
         }
         prepend(block.data(), stop);
         end = start;
     }
     if (lines > 0) finish();
-    return true;
+    return {};
 }
 
 
@@ -320,8 +312,8 @@ private:
 
 }  // namespace
 
-bool ReadHistoryNewestFirst(const std::filesystem::path& path, const std::function<bool(Json&)>& take,
-                            const std::function<void(const std::string&)>& warn, std::string* error) {
+Result<> ReadHistoryNewestFirst(const std::filesystem::path& path, const std::function<bool(Json&)>& take,
+                                const std::function<void(const std::string&)>& warn) {
     return ReadLinesBackwards(
         path,
         [&](std::string_view line, uint64_t number) {
@@ -333,12 +325,12 @@ bool ReadHistoryNewestFirst(const std::filesystem::path& path, const std::functi
             warn(DamagedLine(path, number));
             return true;
         },
-        warn, error);
+        warn);
 }
 
-bool ReadHistoryRecordsNewestFirst(const std::filesystem::path& path,
-                                   const std::function<bool(std::string_view line, HistoryRecord& record)>& take,
-                                   const std::function<void(const std::string&)>& warn, std::string* error) {
+Result<> ReadHistoryRecordsNewestFirst(const std::filesystem::path& path,
+                                       const std::function<bool(std::string_view line, HistoryRecord& record)>& take,
+                                       const std::function<void(const std::string&)>& warn) {
     return ReadLinesBackwards(
         path,
         [&, record = HistoryRecord{}](std::string_view line, uint64_t number) mutable {
@@ -357,21 +349,22 @@ bool ReadHistoryRecordsNewestFirst(const std::filesystem::path& path,
             warn(DamagedLine(path, number));
             return true;
         },
-        warn, error);
+        warn);
 }
 
-bool ReadHistory(const std::filesystem::path& path, History& history, std::string* error) {
-    history = {};
-    const bool read = ReadHistoryNewestFirst(
+Result<History> ReadHistory(const std::filesystem::path& path) {
+    History history;
+    const Result<> read = ReadHistoryNewestFirst(
         path,
         [&history](Json& record) {
             history.records.push_back(std::move(record));
             return true;
         },
-        [&history](const std::string& warning) { history.warnings.push_back(warning); }, error);
+        [&history](const std::string& warning) { history.warnings.push_back(warning); });
+    if (!read) return read.Error();
     std::reverse(history.records.begin(), history.records.end());
     std::reverse(history.warnings.begin(), history.warnings.end());
-    return read;
+    return history;
 }
 
 }  // namespace varnel

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/result.h"
 #include "update/run_report.h"
 
 namespace varnel {
@@ -21,7 +22,7 @@ std::filesystem::path DefaultHistoryPath();
 
 // Appends `record` as one line (see AppendLineDurably), creating the
 // directory when missing.
-bool AppendHistoryLine(const std::filesystem::path& path, const Json& record, std::string* error);
+Result<> AppendHistoryLine(const std::filesystem::path& path, const Json& record);
 
 // The history is read as a stream, newest record first, so that memory
 // stays within a few blocks and the longest line however long the file:
@@ -34,10 +35,10 @@ inline constexpr uint64_t kHistoryMaxBytes = uint64_t{1} << 30;
 // Reads the history newest record first: each record that is a JSON object
 // goes to `take` (which stops the reading by returning false), and each
 // damaged line's warning to `warn`, as they are met. A file that does not
-// exist is an empty history. False, with the reason, when the file exists
-// but cannot be read, or is refused.
-bool ReadHistoryNewestFirst(const std::filesystem::path& path, const std::function<bool(Json&)>& take,
-                            const std::function<void(const std::string&)>& warn, std::string* error);
+// exist is an empty history. A failure when the file exists but cannot be
+// read, or is refused.
+Result<> ReadHistoryNewestFirst(const std::filesystem::path& path, const std::function<bool(Json&)>& take,
+                                const std::function<void(const std::string&)>& warn);
 
 // One record of the history, typed. A field the record does not hold, or
 // holds as another type (a damaged or older file), is empty (nullopt); a
@@ -60,9 +61,9 @@ struct HistoryRecord {
 // object goes to `take` as it stands in the file (its line end removed),
 // with its typed record (which `take` may move from). Faster, for a long
 // history.
-bool ReadHistoryRecordsNewestFirst(const std::filesystem::path& path,
-                                   const std::function<bool(std::string_view line, HistoryRecord& record)>& take,
-                                   const std::function<void(const std::string&)>& warn, std::string* error);
+Result<> ReadHistoryRecordsNewestFirst(const std::filesystem::path& path,
+                                       const std::function<bool(std::string_view line, HistoryRecord& record)>& take,
+                                       const std::function<void(const std::string&)>& warn);
 
 struct History {
     std::vector<Json> records;          // in file order, oldest first
@@ -71,6 +72,6 @@ struct History {
 // Reads the whole history into memory, oldest first (ReadHistoryNewestFirst
 // reads it without keeping it); a line that is not a JSON object is skipped
 // with a warning.
-bool ReadHistory(const std::filesystem::path& path, History& history, std::string* error);
+Result<History> ReadHistory(const std::filesystem::path& path);
 
 }  // namespace varnel

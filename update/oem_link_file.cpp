@@ -9,11 +9,8 @@
 
 namespace varnel {
 
-std::optional<LinkFile> ParseLinkFile(const std::string& bytes, std::string* reason) {
-    const auto fail = [&](const std::string& why) -> std::optional<LinkFile> {
-        if (reason) *reason = why;
-        return std::nullopt;
-    };
+Result<LinkFile> ParseLinkFile(const std::string& bytes) {
+    const auto fail = [](const std::string& why) { return Failure{why}; };
     if (bytes.size() > kLinkFileMaxBytes) return fail("more than 100 bytes");
     std::vector<size_t> dots;
     for (size_t i = 0; i < bytes.size(); ++i)

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "platform/result.h"
+
 namespace varnel {
 
 inline constexpr const char* kLinkFileName = "OEMRelease.oem";
@@ -20,9 +22,9 @@ struct LinkFile {
     uint32_t checksum = 0;
 };
 
-// Parses a link file's bytes; nothing, with the reason, when they do not
-// hold three names and a checksum.
-std::optional<LinkFile> ParseLinkFile(const std::string& bytes, std::string* reason = nullptr);
+// Parses a link file's bytes; a failure when they do not hold three names
+// and a checksum.
+Result<LinkFile> ParseLinkFile(const std::string& bytes);
 
 // Every byte as a signed 8-bit value, added with 32-bit wrap-around.
 int32_t ByteSum(std::string_view bytes);

@@ -372,8 +372,7 @@ TEST_F(CliMachine, AdaptersInfoAndBackupOnTheDefaultMachine) {
     ASSERT_EQ(saved.exit, 0) << saved.err;
     EXPECT_TRUE(test::ReadFile(backup).starts_with("; Varnel PDA backup\n; Adapter 1: 802.11b Wireless LAN PC Card\n"));
     CPda read;
-    std::string reason;
-    ASSERT_TRUE(MergePdaTextFile(read, backup, &reason)) << reason;
+    ASSERT_TRUE(test::Worked(MergePdaTextFile(read, backup)));
     CPda card;
     sample::FillCardPda(card);
     EXPECT_EQ(read.GetRecords(), card.GetRecords());

@@ -147,8 +147,7 @@ TEST(PdaTextFile, WrittenPdaLoadsBackToTheSameRecords) {
     test::WriteFile(dir.File("backup.pda"), FormatPdaText(pda, "Backup of adapter 1\nMAC 02-11-22-33-44-55"));
 
     CPda read;
-    std::string reason;
-    ASSERT_TRUE(MergePdaTextFile(read, dir.File("backup.pda"), &reason)) << reason;
+    ASSERT_TRUE(test::Worked(MergePdaTextFile(read, dir.File("backup.pda"))));
     EXPECT_EQ(read.GetRecords(), pda.GetRecords());
     EXPECT_EQ(read.InputCrc(), read.StoredCrc());
 }
@@ -163,9 +162,9 @@ TEST(PdaTextFile, MergingAppliesFilesInOrder) {
     ASSERT_TRUE(MergePdaTextFile(pda, dir.File("two.pda")));
     EXPECT_EQ(pda.FindRecord(0x0101), nullptr);
     EXPECT_EQ(pda.FindRecord(0x0002)[2], 8);
-    std::string reason;
-    EXPECT_FALSE(MergePdaTextFile(pda, dir.File("only-end.pda"), &reason));
-    EXPECT_EQ(reason, "the file holds no PDA words");
+    const Result<> merged = MergePdaTextFile(pda, dir.File("only-end.pda"));
+    ASSERT_FALSE(merged.Ok());
+    EXPECT_EQ(merged.Reason(), "the file holds no PDA words");
 }
 
 }  // namespace

@@ -86,9 +86,9 @@ int main(int argc, char** argv) {
         std::string File(const std::string& name) const { return (path / name).string(); }
         const std::filesystem::path& Path() const { return path; }
     } dir;
-    std::string error;
-    if (!varnel::sample::InitDefaultMachine(dir.Path() / "machine", true, &error) ||
-        !varnel::sample::WriteRelease(dir.File("release"), &error)) {
+    const varnel::Result<> made = varnel::sample::InitDefaultMachine(dir.Path() / "machine", true);
+    std::string error = made ? "" : made.Reason();
+    if (!made || !varnel::sample::WriteRelease(dir.File("release"), &error)) {
         std::fprintf(stderr, "varnel-screenshots: %s\n", error.c_str());
         return 1;
     }

@@ -40,8 +40,8 @@ TEST_F(QtTest, WholeUpdateThroughTheWindows) {
 
     // The same update by varnel-cli on a machine of its own.
     TempDir other;
-    std::string error;
-    ASSERT_TRUE(sample::InitDefaultMachine(other.Path() / "machine", true, &error, true)) << error;
+    const Result<> made = sample::InitDefaultMachine(other.Path() / "machine", true, true);
+    ASSERT_TRUE(made.Ok()) << made.Reason();
     QProcess cli;
     QStringList args = {"--machine", QString::fromStdString((other.Path() / "machine").string()), "--trace",
                         QString::fromStdString(other.File("trace.jsonl")), "update", "--yes"};

@@ -22,8 +22,8 @@ public:
     SimFixture() { Init(); }
 
     void Init() {
-        std::string error;
-        if (!sample::InitDefaultMachine(dir.Path() / "machine", true, &error)) throw std::runtime_error(error);
+        if (const Result<> made = sample::InitDefaultMachine(dir.Path() / "machine", true); !made)
+            throw std::runtime_error(made.Reason());
     }
 
     std::filesystem::path MachineDir() const { return dir.Path() / "machine"; }
@@ -33,7 +33,8 @@ public:
     void Configure(const std::function<void(sim::MachineConfig&)>& change) {
         sim::MachineConfig config = sim::DefaultMachineConfig();
         change(config);
-        WriteFileAtomically((MachineDir() / "machine.json").string(), sim::FormatMachineConfig(config));
+        const Result<> written = WriteFileAtomically((MachineDir() / "machine.json").string(), sim::FormatMachineConfig(config));
+        ASSERT_TRUE(written.Ok()) << written.Reason();
         machine.reset();
     }
 

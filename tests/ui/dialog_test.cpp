@@ -277,7 +277,7 @@ TEST(LinkFile, ParsesNamesAndChecksum) {
     };
     for (const Case& c : cases) {
         const auto link = ParseLinkFile(c.bytes);
-        ASSERT_EQ(link.has_value(), c.ok) << c.bytes;
+        ASSERT_EQ(link.Ok(), c.ok) << c.bytes;
         if (!link) continue;
         EXPECT_EQ(link->names, c.names);
         EXPECT_EQ(link->checksum, c.checksum) << c.bytes;
@@ -375,6 +375,7 @@ TEST_F(MainDialog, VersionQueries) {
         EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Driver Version for Selected Card: " + c.text}));
         EXPECT_TRUE(host.messages[0].owned);
         EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
+        EXPECT_EQ(host.messages[0].kind, MessageKind::Answer);
     }
 
     Reconfigure([](sim::MachineConfig& m) { m.adapters[1].card->faults.unreadableRids = {kRidStationIdentity}; });
@@ -382,12 +383,15 @@ TEST_F(MainDialog, VersionQueries) {
     host.messages.clear();
     dlg.OnQueryFirmwareVersion();
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Current Firmware Versions: \n\nWLAN STA firmware 1.5.0   "}));
+    EXPECT_EQ(host.messages[0].kind, MessageKind::Answer);
 
     // Without a selected adapter nothing else happens.
     dlg.OnCatchAdapter();
     host.messages.clear();
     dlg.OnQueryFirmwareVersion();
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Error: Cannot continue - No adapter selected."}));
+    // The refusal is a notice, which a terminal prints with the errors.
+    EXPECT_EQ(host.messages[0].kind, MessageKind::Notice);
 }
 
 TEST(ToolTips, ByControlId) {

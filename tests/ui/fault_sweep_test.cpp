@@ -144,8 +144,7 @@ protected:
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(BackupDirectory(), ec)) {
             FirmwareBackup backup;
-            std::string why;
-            if (entry.path().extension() == ".srec" && LoadFirmwareBackup(entry.path().string(), backup, why))
+            if (entry.path().extension() == ".srec" && LoadFirmwareBackup(entry.path().string(), backup))
                 found.push_back(std::move(backup));
         }
         return found;

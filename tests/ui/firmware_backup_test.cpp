@@ -64,8 +64,7 @@ TEST_F(FirmwareBackupTest, RestoringTheBackupReturnsTheFlashByteForByte) {
 
     // The file names the card and the firmware it held.
     FirmwareBackup backup;
-    std::string why;
-    ASSERT_TRUE(LoadFirmwareBackup(saved, backup, why)) << why;
+    ASSERT_TRUE(test::Worked(LoadFirmwareBackup(saved, backup)));
     EXPECT_EQ(backup.mac, "00-60-1D-12-34-56");
     EXPECT_EQ(backup.serial, "SN 99A01234");
     EXPECT_EQ(FirmwareBackupVersions(backup), "Primary 1.3.6, Station 1.5.0");
@@ -104,13 +103,12 @@ TEST_F(FirmwareBackupTest, AnotherCardsBackupIsWrittenOnlyWhenTheUserSaysSo) {
     Start();
     ASSERT_EQ(Update(), RunOutcome::Succeeded);
     FirmwareBackup backup;
-    std::string why;
-    ASSERT_TRUE(LoadFirmwareBackup(dialog->Report().firmwareBackup, backup, why)) << why;
+    ASSERT_TRUE(test::Worked(LoadFirmwareBackup(dialog->Report().firmwareBackup, backup)));
     backup.mac = "00-60-1D-AB-CD-EF";
-    std::string text;
-    ASSERT_TRUE(FormatFirmwareBackup(backup, text));
+    const Result<std::string> text = FormatFirmwareBackup(backup);
+    ASSERT_TRUE(test::Worked(text));
     const std::string other = sim.dir.File("other.srec");
-    test::WriteFile(other, text);
+    test::WriteFile(other, *text);
     const std::vector<uint8_t> updated = Firmware();
     sim.Trace();
 

@@ -24,11 +24,11 @@ class History : public test::DialogTest {
 protected:
     std::filesystem::path HistoryPath() { return Dialog().HistoryPath(); }
     std::vector<Json> Records() {
-        varnel::History history;
-        std::string error;
-        EXPECT_TRUE(ReadHistory(HistoryPath(), history, &error)) << error;
-        EXPECT_TRUE(history.warnings.empty());
-        return history.records;
+        const Result<varnel::History> history = ReadHistory(HistoryPath());
+        EXPECT_TRUE(test::Worked(history));
+        if (!history) return {};
+        EXPECT_TRUE(history->warnings.empty());
+        return history->records;
     }
     // The card's PDA as the card runs it now.
     void ReadCard(CPda& pda) {
@@ -116,13 +116,13 @@ TEST_F(History, AHistoryThatCannotBeWrittenIsReportedNotHidden) {
 TEST(HistoryFile, ATornLineIsSkippedAndLosesNoNeighbour) {
     test::TempDir dir;
     const auto path = dir.Path() / "history.jsonl";
-    std::string error;
-    ASSERT_TRUE(AppendHistoryLine(path, Json{{"id", "a"}}, &error)) << error;
+    ASSERT_TRUE(test::Worked(AppendHistoryLine(path, Json{{"id", "a"}})));
     // A process killed in the middle of its line.
     std::ofstream(path, std::ios::app) << R"({"id": "torn", "out)";
-    ASSERT_TRUE(AppendHistoryLine(path, Json{{"id", "b"}}, &error)) << error;
-    varnel::History history;
-    ASSERT_TRUE(ReadHistory(path, history, &error)) << error;
+    ASSERT_TRUE(test::Worked(AppendHistoryLine(path, Json{{"id", "b"}})));
+    const Result<varnel::History> read = ReadHistory(path);
+    ASSERT_TRUE(test::Worked(read));
+    const varnel::History& history = *read;
     ASSERT_EQ(history.records.size(), 2u);
     EXPECT_EQ(history.records[0]["id"], "a");
     EXPECT_EQ(history.records[1]["id"], "b");
@@ -149,10 +149,9 @@ TEST(HistoryFile, IsReadBackwardsByBlocksWithEveryLineInPlace) {
                        record("c", 70000) + "\r\n" + record("d", 5);
     test::WriteFile(path.string(), text);
     std::vector<std::string> ids, warnings;
-    std::string error;
-    ASSERT_TRUE(ReadHistoryNewestFirst(
+    ASSERT_TRUE(test::Worked(ReadHistoryNewestFirst(
         path, [&](Json& r) { ids.push_back(r["id"]); return true; },
-        [&](const std::string& w) { warnings.push_back(w); }, &error)) << error;
+        [&](const std::string& w) { warnings.push_back(w); })));
     EXPECT_EQ(ids, (std::vector<std::string>{"d", "c", "b", "a"}));
     ASSERT_EQ(warnings.size(), 2u);
     EXPECT_NE(warnings[0].find(": line 5 is damaged"), std::string::npos) << warnings[0];
@@ -160,17 +159,22 @@ TEST(HistoryFile, IsReadBackwardsByBlocksWithEveryLineInPlace) {
 
     // The reader stops when asked to.
     ids.clear();
-    ASSERT_TRUE(ReadHistoryNewestFirst(
-        path, [&](Json& r) { ids.push_back(r["id"]); return false; }, [](const std::string&) {}, &error));
+    ASSERT_TRUE(test::Worked(ReadHistoryNewestFirst(
+        path, [&](Json& r) { ids.push_back(r["id"]); return false; }, [](const std::string&) {})));
     EXPECT_EQ(ids, (std::vector<std::string>{"d"}));
 
     // What is no regular file, or longer than a history may be, is refused.
     std::filesystem::resize_file(path, kHistoryMaxBytes + 1);
-    EXPECT_FALSE(ReadHistoryNewestFirst(path, [](Json&) { return true; }, [](const std::string&) {}, &error));
+    const auto refused = [&] { return ReadHistoryNewestFirst(path, [](Json&) { return true; }, [](const std::string&) {}); };
+    Result<> read = refused();
+    EXPECT_FALSE(read.Ok());
+    std::string error = read.Ok() ? "" : read.Reason();
     EXPECT_NE(error.find("is 1073741825 bytes, more than the 1073741824"), std::string::npos) << error;
     std::filesystem::remove(path);
     std::filesystem::create_symlink("/dev/zero", path);
-    EXPECT_FALSE(ReadHistoryNewestFirst(path, [](Json&) { return true; }, [](const std::string&) {}, &error));
+    read = refused();
+    EXPECT_FALSE(read.Ok());
+    error = read.Ok() ? "" : read.Reason();
     EXPECT_NE(error.find("is a character device, not a regular file"), std::string::npos) << error;
 }
 
@@ -191,8 +195,7 @@ TEST(HistoryFile, TheTypedRecordHoldsWhatTheRunWrote) {
     run.status = "Update Successful!";
     test::TempDir dir;
     const auto path = dir.Path() / "history.jsonl";
-    std::string error;
-    ASSERT_TRUE(AppendHistoryLine(path, HistoryRecordJson(run, "r1", "2026-12-10T20:47:51Z"), &error)) << error;
+    ASSERT_TRUE(test::Worked(AppendHistoryLine(path, HistoryRecordJson(run, "r1", "2026-12-10T20:47:51Z"))));
     // Older and damaged records: keys twice (the last counts, nested ones
     // too), elements that are no objects, values of another type.
     test::WriteFile(path.string(), test::ReadFile(path.string()) +
@@ -200,9 +203,9 @@ TEST(HistoryFile, TheTypedRecordHoldsWhatTheRunWrote) {
         R"("pda_changed":[{"code":2,"code":"two"},"x"],"adapter":"one","status":"","backup":"relative.pda"})" "\n");
 
     std::vector<HistoryRecord> records;
-    ASSERT_TRUE(ReadHistoryRecordsNewestFirst(
+    ASSERT_TRUE(test::Worked(ReadHistoryRecordsNewestFirst(
         path, [&](std::string_view, HistoryRecord& r) { records.push_back(std::move(r)); return true; },
-        [](const std::string& w) { ADD_FAILURE() << w; }, &error)) << error;
+        [](const std::string& w) { ADD_FAILURE() << w; })));
     ASSERT_EQ(records.size(), 2u);
 
     const HistoryRecord& odd = records[0];

@@ -201,10 +201,11 @@ TEST_F(PdaSafety, ABackupNeverTakesANameAnotherRunTook) {
     test::TempDir dir;
     test::WriteFile(dir.File("b.pda"), "first");
     bool taken = false;
-    std::string error;
-    EXPECT_FALSE(WriteNewFile(dir.File("b.pda"), "second", &error, &taken));
-    EXPECT_TRUE(taken) << error;
-    EXPECT_TRUE(WriteNewFile(dir.File("c.pda"), "third", &error, &taken)) << error;
+    const Result<> second = WriteNewFile(dir.File("b.pda"), "second", &taken);
+    EXPECT_FALSE(second.Ok());
+    EXPECT_TRUE(taken) << second.Reason();
+    const Result<> third = WriteNewFile(dir.File("c.pda"), "third", &taken);
+    EXPECT_TRUE(third.Ok()) << third.Reason();
     EXPECT_FALSE(taken);
     EXPECT_EQ(test::ReadFile(dir.File("b.pda")), "first");
     EXPECT_EQ(test::ReadFile(dir.File("c.pda")), "third");

@@ -253,8 +253,7 @@ std::map<std::string, std::string> Snapshot(const std::filesystem::path& machine
 struct Program {
     explicit Program(const std::filesystem::path& dir) : machine(Prepare(dir)), app(*machine, *machine) {}
     static std::unique_ptr<sim::SimMachine> Prepare(const std::filesystem::path& dir) {
-        std::string error;
-        if (!sample::EnsureDefaultMachine(dir, &error)) throw std::runtime_error(error);
+        if (const Result<> ensured = sample::EnsureDefaultMachine(dir); !ensured) throw std::runtime_error(ensured.Reason());
         return std::make_unique<sim::SimMachine>(dir);
     }
     std::unique_ptr<sim::SimMachine> machine;

@@ -61,20 +61,19 @@ HistoryWindow::HistoryWindow(const std::filesystem::path& path, QWidget* parent)
 
     // Newest first, read as a stream; a damaged line is skipped and said.
     std::vector<std::string> warnings;
-    std::string error;
-    const bool read = ReadHistoryRecordsNewestFirst(
+    const Result<> read = ReadHistoryRecordsNewestFirst(
         path,
         [this](std::string_view, HistoryRecord& record) {
             m_model->records.push_back(std::move(record));
             return true;
         },
-        [&warnings](const std::string& warning) { warnings.push_back(warning); }, &error);
+        [&warnings](const std::string& warning) { warnings.push_back(warning); });
 
     m_note = PlainLabel(QString(), this);
     m_note->setObjectName(QStringLiteral("historyNote"));
     m_note->setWordWrap(true);
     QString note;
-    if (!read) note = QStringLiteral("The update history cannot be read: ") + Plain(error);
+    if (!read) note = QStringLiteral("The update history cannot be read: ") + Plain(read.Reason());
     else if (m_model->records.empty()) note = Plain(NoHistoryText("", path) + ".");
     else note = Plain(path.string());
     if (!warnings.empty()) {

@@ -154,22 +154,19 @@ int Run(int argc, char** argv) {
     case varnel::qt::SingleInstance::Role::First: break;
     }
 
-    std::string machineError;
-    const auto resolved = varnel::sim::ResolveMachineDirectory(options.machine, &machineError);
-    if (!resolved || !varnel::sample::EnsureDefaultMachine(*resolved, &machineError)) {
-        std::fprintf(stderr, "varnel: machine: %s\n", machineError.c_str());
+    const auto resolved = varnel::sim::ResolveMachineDirectory(options.machine);
+    varnel::Result<> ensured = resolved ? varnel::sample::EnsureDefaultMachine(*resolved) : resolved.Error();
+    auto opened = ensured ? varnel::sim::SimMachine::Open(*resolved) : ensured.Error();
+    if (!opened) {
+        std::fprintf(stderr, "varnel: machine: %s\n", opened.Reason().c_str());
         return 1;
     }
-    std::unique_ptr<varnel::sim::SimMachine> machine;
-    try {
-        machine = std::make_unique<varnel::sim::SimMachine>(*resolved);
-    } catch (const std::exception& e) {
-        std::fprintf(stderr, "varnel: machine: %s\n", e.what());
-        return 1;
-    }
-    if (const char* trace = std::getenv("VARNEL_TRACE"); trace && !machine->OpenTrace(trace, &machineError)) {
-        std::fprintf(stderr, "varnel: VARNEL_TRACE: %s\n", machineError.c_str());
-        return 1;
+    std::unique_ptr<varnel::sim::SimMachine> machine = std::move(*opened);
+    if (const char* trace = std::getenv("VARNEL_TRACE"); trace) {
+        if (const varnel::Result<> traced = machine->OpenTrace(trace); !traced) {
+            std::fprintf(stderr, "varnel: VARNEL_TRACE: %s\n", traced.Reason().c_str());
+            return 1;
+        }
     }
 
     // SIGINT, SIGTERM and SIGHUP end the program as ever, except while a run

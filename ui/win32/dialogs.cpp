@@ -197,14 +197,13 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
             ::SendMessageW(list, LVM_INSERTCOLUMNW, c, reinterpret_cast<LPARAM>(&column));
         }
         std::vector<std::string> warnings;
-        std::string error;
-        const bool read = ReadHistoryRecordsNewestFirst(
+        const Result<> read = ReadHistoryRecordsNewestFirst(
             state->path,
             [state](std::string_view, HistoryRecord& record) {
                 state->records.push_back(std::move(record));
                 return true;
             },
-            [&warnings](const std::string& warning) { warnings.push_back(warning); }, &error);
+            [&warnings](const std::string& warning) { warnings.push_back(warning); });
         for (size_t r = 0; r < state->records.size(); ++r)
             for (size_t c = 0; c < kHistoryColumns.size(); ++c) {
                 std::wstring text = Display(HistoryColumnText(state->records[r], c));
@@ -216,7 +215,7 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
                 ::SendMessageW(list, c == 0 ? LVM_INSERTITEMW : LVM_SETITEMTEXTW, r, reinterpret_cast<LPARAM>(&item));
             }
         std::string note;
-        if (!read) note = "The update history cannot be read: " + error;
+        if (!read) note = "The update history cannot be read: " + read.Reason();
         else if (state->records.empty()) note = NoHistoryText("", state->path) + ".";
         else note = "Select a run to see all it did. " + std::to_string(state->records.size()) + " run(s) in " + state->path.string();
         if (!warnings.empty()) note += "\n" + std::to_string(warnings.size()) + " damaged line(s) skipped: " + warnings.front();

@@ -137,7 +137,6 @@ int Run() {
     std::unique_ptr<varnel::Registry> registry;
     const char* machineVariable = std::getenv("VARNEL_MACHINE");
     if (options.machine || machineVariable) {
-        std::string machineError;
         std::optional<std::string> given;
         if (options.machine) {
             given = varnel::win32ui::ProgramPath(*options.machine);
@@ -146,20 +145,19 @@ int Run() {
                 return 1;
             }
         }
-        const auto resolved = varnel::sim::ResolveMachineDirectory(given, &machineError);
-        if (!resolved || !varnel::sample::EnsureDefaultMachine(*resolved, &machineError)) {
-            Say(L"machine: " + Display(machineError), MB_ICONSTOP);
+        const auto resolved = varnel::sim::ResolveMachineDirectory(given);
+        varnel::Result<> ensured = resolved ? varnel::sample::EnsureDefaultMachine(*resolved) : resolved.Error();
+        auto opened = ensured ? varnel::sim::SimMachine::Open(*resolved) : ensured.Error();
+        if (!opened) {
+            Say(L"machine: " + Display(opened.Reason()), MB_ICONSTOP);
             return 1;
         }
-        try {
-            machine = std::make_unique<varnel::sim::SimMachine>(*resolved);
-        } catch (const std::exception& e) {
-            Say(L"machine: " + Display(e.what()), MB_ICONSTOP);
-            return 1;
-        }
-        if (const char* trace = std::getenv("VARNEL_TRACE"); trace && !machine->OpenTrace(trace, &machineError)) {
-            Say(L"VARNEL_TRACE: " + Display(machineError), MB_ICONSTOP);
-            return 1;
+        machine = std::move(*opened);
+        if (const char* trace = std::getenv("VARNEL_TRACE"); trace) {
+            if (const varnel::Result<> traced = machine->OpenTrace(trace); !traced) {
+                Say(L"VARNEL_TRACE: " + Display(traced.Reason()), MB_ICONSTOP);
+                return 1;
+            }
         }
     } else {
         // Without the library the program still opens, as on a machine whose
