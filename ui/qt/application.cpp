@@ -2,7 +2,7 @@
 
 #include <QApplication>
 
-#include "platform/stop_request.h"
+#include "ui/main_window_commands.h"
 #include "ui/qt/dialogs.h"
 #include "ui/qt/history_window.h"
 
@@ -11,29 +11,10 @@ namespace varnel::qt {
 Application::Application(NdisLibrary& library, Registry& registry) : m_dialog(library, registry, m_host) {
     m_host.SetWindow(&m_window);
     MainWindow::Commands commands;
-    commands.selectAdapter = [this](int position) { m_dialog.SelectAdapter(position); };
-    commands.catchAdapter = [this] { m_dialog.OnCatchAdapter(); };
-    commands.closeAdapter = [this] { m_dialog.OnCloseAdapter(); };
-    commands.download = [this] { m_dialog.OnDownload(); };
-    commands.update = [this] {
-        m_dialog.OnUpdate();
-        // A stop request (SIGTERM, SIGHUP, Ctrl-C) the run waited for ends
-        // the program now that the run has ended and is recorded.
-        if (StopRequested()) QCoreApplication::exit(1);
-    };
-    commands.queryFirmware = [this] { m_dialog.OnQueryFirmwareVersion(); };
-    commands.queryDriver = [this] { m_dialog.OnQueryDriverVersion(); };
+    static_cast<MainWindowCommands&>(commands) = DialogCommands(m_dialog, [] { QCoreApplication::exit(1); });
     commands.history = [this] {
         HistoryWindow history(m_dialog.HistoryPath(), m_host.Owner());
         history.exec();
-    };
-    commands.restorePda = [this] {
-        m_dialog.OnRestorePdaFromFile();
-        if (StopRequested()) QCoreApplication::exit(1);  // as after an update
-    };
-    commands.restoreFirmware = [this] {
-        m_dialog.OnRestoreFirmwareMenu();
-        if (StopRequested()) QCoreApplication::exit(1);
     };
     commands.about = [this] {
         AboutDialog about(m_host.Owner());

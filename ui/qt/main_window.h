@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/host.h"
+#include "ui/main_window_commands.h"
 
 class QListWidget;
 class QLineEdit;
@@ -25,20 +26,8 @@ namespace varnel::qt {
 class MainWindow : public QMainWindow {
 public:
     // What the window's commands do.
-    struct Commands {
-        std::function<void(int)> selectAdapter;  // a click in the adapter list
-        std::function<void()> catchAdapter;
-        std::function<void()> closeAdapter;
-        std::function<void()> download;
-        std::function<void()> update;
-        std::function<void()> queryFirmware;
-        std::function<void()> queryDriver;
-        std::function<void()> history;
-        std::function<void()> restorePda;
-        std::function<void()> restoreFirmware;
-        std::function<void()> about;
+    struct Commands : MainWindowCommands {
         std::function<void(const std::vector<std::string>&)> dropFiles;
-        std::function<void()> closed;
     };
 
     MainWindow();

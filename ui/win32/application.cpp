@@ -1,6 +1,6 @@
 #include "ui/win32/application.h"
 
-#include "platform/stop_request.h"
+#include "ui/main_window_commands.h"
 #include "ui/win32/dialogs.h"
 #include "ui/win32/text.h"
 
@@ -12,34 +12,12 @@ Application::Application(NdisLibrary& library, Registry& registry) : m_dialog(li
 
 bool Application::Start(const std::vector<std::string>& files) {
     MainWindow::Commands commands;
-    // A stop request that a run waited for ends the program once the run
-    // has ended and is recorded.
-    const auto stopIfAsked = [this] {
-        if (StopRequested()) {
-            m_exitCode = 1;
-            m_closed = true;
-            ::PostQuitMessage(1);
-        }
-    };
-    commands.selectAdapter = [this](int position) { m_dialog.SelectAdapter(position); };
-    commands.catchAdapter = [this] { m_dialog.OnCatchAdapter(); };
-    commands.closeAdapter = [this] { m_dialog.OnCloseAdapter(); };
-    commands.download = [this] { m_dialog.OnDownload(); };
-    commands.update = [this, stopIfAsked] {
-        m_dialog.OnUpdate();
-        stopIfAsked();
-    };
-    commands.queryFirmware = [this] { m_dialog.OnQueryFirmwareVersion(); };
-    commands.queryDriver = [this] { m_dialog.OnQueryDriverVersion(); };
+    static_cast<MainWindowCommands&>(commands) = DialogCommands(m_dialog, [this] {
+        m_exitCode = 1;
+        m_closed = true;
+        ::PostQuitMessage(1);
+    });
     commands.history = [this] { RunHistoryDialog(m_host.Owner(), m_dialog.HistoryPath()); };
-    commands.restorePda = [this, stopIfAsked] {
-        m_dialog.OnRestorePdaFromFile();
-        stopIfAsked();
-    };
-    commands.restoreFirmware = [this, stopIfAsked] {
-        m_dialog.OnRestoreFirmwareMenu();
-        stopIfAsked();
-    };
     commands.about = [this] { RunAboutDialog(m_host.Owner()); };
     commands.fileFromOutside = [this](const std::wstring& path) { AddFromOutside(path); };
     commands.closed = [this] {

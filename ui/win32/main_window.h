@@ -11,26 +11,15 @@
 #include <vector>
 
 #include "platform/host.h"
+#include "ui/main_window_commands.h"
 
 namespace varnel::win32ui {
 
 class MainWindow {
 public:
-    struct Commands {
-        std::function<void(int)> selectAdapter;
-        std::function<void()> catchAdapter;
-        std::function<void()> closeAdapter;
-        std::function<void()> download;
-        std::function<void()> update;
-        std::function<void()> queryFirmware;
-        std::function<void()> queryDriver;
-        std::function<void()> history;
-        std::function<void()> restorePda;
-        std::function<void()> restoreFirmware;
-        std::function<void()> about;
+    struct Commands : MainWindowCommands {
         // A file from another start (WM_COPYDATA) or a drop, as the user gave it.
         std::function<void(const std::wstring&)> fileFromOutside;
-        std::function<void()> closed;
     };
 
     MainWindow() = default;
