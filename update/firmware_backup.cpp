@@ -6,6 +6,7 @@
 
 #include "image/firmware_file.h"
 #include "image/firmware_image.h"
+#include "image/srec_line.h"
 #include "image/srec_writer.h"
 #include "platform/file_digest.h"
 #include "platform/input_file.h"
@@ -19,13 +20,6 @@ std::string Printable(std::string_view text) {
     std::string out;
     for (const char c : text) out += c >= 0x20 && c < 0x7F ? c : '?';
     return out;
-}
-
-int HexValue(char c) {
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    return -1;
 }
 
 void PutBigEndian(std::string& out, uint32_t value) {
@@ -79,14 +73,30 @@ Result<std::string> FormatFirmwareBackup(const FirmwareBackup& backup) {
     return out.str();
 }
 
-Result<> ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup) {
-    backup = FirmwareBackup{};
-    std::vector<std::string> headers;
-    std::vector<FlashRange> ranges;
+namespace {
+
+// Why a line of a backup is refused, as the user reads it. The last line
+// of a file refused for its length is where a cut file shows.
+std::string LineRefusal(const SRecordLine& record, std::string_view line, bool lastLine) {
+    switch (record.refusal) {
+    case SRecordRefusal::BadCharacter: return "not an S-record (a character that is no hex digit)";
+    case SRecordRefusal::NoS: return "not an S-record";
+    case SRecordRefusal::BadType:
+        return "an S" + std::string(line.substr(1, 1)) + " record, which a firmware backup does not hold";
+    case SRecordRefusal::BadLength:
+        return std::string("its byte count does not match its length") + (lastLine ? " (the file was cut)" : "");
+    case SRecordRefusal::BadChecksum: return "its checksum does not match: the record was altered";
+    case SRecordRefusal::None: break;
+    }
+    return {};
+}
+
+// The records of a backup file: its header texts and data ranges, each
+// line checked by the S-record decoder; the end record (S7) last.
+Result<> ReadBackupRecords(std::string_view text, std::vector<std::string>& headers, std::vector<FlashRange>& ranges) {
     bool ended = false;
     size_t lineNumber = 0;
-    size_t start = 0;
-    while (start < text.size()) {
+    for (size_t start = 0; start < text.size();) {
         size_t end = text.find('\n', start);
         const bool lastLine = end == std::string_view::npos;
         if (lastLine) end = text.size();
@@ -96,67 +106,44 @@ Result<> ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup) {
         if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
         if (line.empty()) continue;
         const std::string at = "line " + std::to_string(lineNumber) + ": ";
-        if (ended) {
-            return Failure{at + "a record after the end record (S7)"};
-        }
-        if (line.size() < 10 || line[0] != 'S' || line.size() % 2 != 0) {
-            return Failure{at + "not an S-record" + (lastLine ? " (the file ends inside it: it was cut)" : "")};
-        }
-        std::vector<uint8_t> bytes;
-        for (size_t i = 2; i < line.size(); i += 2) {
-            const int high = HexValue(line[i]), low = HexValue(line[i + 1]);
-            if (high < 0 || low < 0) {
-                return Failure{at + "not an S-record (a character that is no hex digit)"};
-            }
-            bytes.push_back(static_cast<uint8_t>(high << 4 | low));
-        }
-        if (bytes[0] + 1u != bytes.size()) {
-            return Failure{at + "its byte count does not match its length" + (lastLine ? " (the file was cut)" : "")};
-        }
-        unsigned sum = 0;
-        for (const uint8_t b : bytes) sum += b;
-        if ((sum & 0xFF) != 0xFF) {
-            return Failure{at + "its checksum does not match: the record was altered"};
-        }
-        const std::span<const uint8_t> payload(bytes.data() + 1, bytes.size() - 2);
+        if (ended) return Failure{at + "a record after the end record (S7)"};
+        const SRecordLine record = DecodeSRecordLine(line);
+        if (!record.Accepted()) return Failure{at + LineRefusal(record, line, lastLine)};
+        const std::span<const uint8_t> data = record.Data();
         // The first record names the format.
-        if (headers.empty() &&
-            (line[1] != '0' || payload.size() < 2 ||
-             std::string(payload.begin() + 2, payload.end()) != kFirmwareBackupMagic)) {
+        if (headers.empty() && (record.type != 0 || data.size() < 2 ||
+                                std::string(data.begin() + 2, data.end()) != kFirmwareBackupMagic))
             return Failure{"not a Varnel firmware backup (its first record is not the header \"" +
-                  std::string(kFirmwareBackupMagic) + "\")"};
-        }
-        switch (line[1]) {
-        case '0':
-            if (payload.size() < 2) {
-                return Failure{at + "a header record without its address"};
-            }
-            headers.emplace_back(payload.begin() + 2, payload.end());
+                           std::string(kFirmwareBackupMagic) + "\")"};
+        switch (record.type) {
+        case 0:
+            if (data.size() < 2) return Failure{at + "a header record without its address"};
+            headers.emplace_back(data.begin() + 2, data.end());
             break;
-        case '3': {
-            if (payload.size() < 5) {
-                return Failure{at + "a data record without data"};
-            }
-            const uint32_t address = uint32_t{payload[0]} << 24 | uint32_t{payload[1]} << 16 |
-                                     uint32_t{payload[2]} << 8 | payload[3];
-            const size_t count = payload.size() - 4;
-            if (address >= kImageAddressLimit || count > kImageAddressLimit - address) {
+        case 3:
+            if (data.empty()) return Failure{at + "a data record without data"};
+            if (record.address >= kImageAddressLimit || data.size() > kImageAddressLimit - record.address)
                 return Failure{at + "data outside the card's flash"};
-            }
-            ranges.push_back({address, std::vector<uint8_t>(payload.begin() + 4, payload.end())});
+            ranges.push_back({record.address, std::vector<uint8_t>(data.begin(), data.end())});
             break;
-        }
-        case '7': ended = true; break;
+        case 7: ended = true; break;
         default:
-            return Failure{at + "an S" + std::string(1, line[1]) + " record, which a firmware backup does not hold"};
+            return Failure{at + "an S" + std::string(line.substr(1, 1)) +
+                           " record, which a firmware backup does not hold"};
         }
     }
-    if (headers.empty()) {
-        return Failure{"the file is empty"};
-    }
-    if (!ended) {
-        return Failure{"the file ends before its end record (S7): it was cut"};
-    }
+    if (headers.empty()) return Failure{"the file is empty"};
+    if (!ended) return Failure{"the file ends before its end record (S7): it was cut"};
+    return {};
+}
+
+}  // namespace
+
+Result<> ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup) {
+    backup = FirmwareBackup{};
+    std::vector<std::string> headers;
+    std::vector<FlashRange> ranges;
+    if (Result<> read = ReadBackupRecords(text, headers, ranges); !read) return read;
     std::string digest;
     bool haveMac = false;
     for (size_t i = 1; i < headers.size(); ++i) {
