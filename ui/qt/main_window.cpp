@@ -187,54 +187,57 @@ void MainWindow::Build() {
 
     central->setFixedSize(du.X(kMainWindowWidth), du.Y(kMainWindowHeight));
 
-    QMenu* tools = menuBar()->addMenu(QStringLiteral("&Tools"));
-    tools->setObjectName(QStringLiteral("toolsMenu"));
-    tools->setToolTipsVisible(true);
-    QAction* firmware = tools->addAction(QStringLiteral("Query &Firmware Version"));
-    firmware->setObjectName(QStringLiteral("queryFirmware"));
-    firmware->setToolTip(QString::fromStdString(CVarnelDlg::ToolTipText(kIdcQueryFirmware)));
-    firmware->setStatusTip(firmware->toolTip());
-    connect(firmware, &QAction::triggered, this, [this] {
-        if (m_commands.queryFirmware) m_commands.queryFirmware();
-    });
-    QAction* driver = tools->addAction(QStringLiteral("Query &Driver Version"));
-    driver->setObjectName(QStringLiteral("queryDriver"));
-    connect(driver, &QAction::triggered, this, [this] {
-        if (m_commands.queryDriver) m_commands.queryDriver();
-    });
-    // What varnel-cli history and pda restore do, after the entries above.
-    tools->addSeparator();
-    QAction* history = tools->addAction(QStringLiteral("Update &History..."));
-    history->setObjectName(QStringLiteral("history"));
-    history->setToolTip(QStringLiteral("Every run that wrote to a card, newest first, with its backup"));
-    history->setStatusTip(history->toolTip());
-    connect(history, &QAction::triggered, this, [this] {
-        if (m_commands.history) m_commands.history();
-    });
-    QAction* restorePda = tools->addAction(QStringLiteral("Restore &PDA..."));
-    restorePda->setObjectName(QStringLiteral("restorePda"));
-    restorePda->setToolTip(QStringLiteral("Write a saved .pda file (such as a backup) to the card, after saving the card's own"));
-    restorePda->setStatusTip(restorePda->toolTip());
-    connect(restorePda, &QAction::triggered, this, [this] {
-        if (m_commands.restorePda) m_commands.restorePda();
-    });
-    QAction* restoreFirmware = tools->addAction(QStringLiteral("Restore Fir&mware..."));
-    restoreFirmware->setObjectName(QStringLiteral("restoreFirmware"));
-    restoreFirmware->setToolTip(QStringLiteral("Write a saved firmware backup back to the card, after saving the firmware it replaces"));
-    restoreFirmware->setStatusTip(restoreFirmware->toolTip());
-    connect(restoreFirmware, &QAction::triggered, this, [this] {
-        if (m_commands.restoreFirmware) m_commands.restoreFirmware();
-    });
-    QMenu* help = menuBar()->addMenu(QStringLiteral("&Help"));
-    help->setObjectName(QStringLiteral("helpMenu"));
-    QAction* about = help->addAction(QStringLiteral("&About"));
-    about->setObjectName(QStringLiteral("about"));
-    connect(about, &QAction::triggered, this, [this] {
-        if (m_commands.about) m_commands.about();
-    });
+    BuildMenus();
     menuBar()->setObjectName(QStringLiteral("menuBar"));
 
     setFixedSize(sizeHint());
+}
+
+void MainWindow::BuildMenus() {
+    // The Tools menu's own entries first; after them, what varnel-cli's
+    // history, pda restore and firmware restore do.
+    struct Entry {
+        const char* menu;
+        const char* text;
+        const char* name;
+        std::string tip;
+        std::function<void()> Commands::* command;
+        bool separatorBefore;
+    };
+    const Entry entries[] = {
+        {"&Tools", "Query &Firmware Version", "queryFirmware", CVarnelDlg::ToolTipText(kIdcQueryFirmware),
+         &Commands::queryFirmware, false},
+        {"&Tools", "Query &Driver Version", "queryDriver", "", &Commands::queryDriver, false},
+        {"&Tools", "Update &History...", "history", "Every run that wrote to a card, newest first, with its backup",
+         &Commands::history, true},
+        {"&Tools", "Restore &PDA...", "restorePda",
+         "Write a saved .pda file (such as a backup) to the card, after saving the card's own", &Commands::restorePda,
+         false},
+        {"&Tools", "Restore Fir&mware...", "restoreFirmware",
+         "Write a saved firmware backup back to the card, after saving the firmware it replaces",
+         &Commands::restoreFirmware, false},
+        {"&Help", "&About", "about", "", &Commands::about, false},
+    };
+    std::map<QString, QMenu*> menus;
+    for (const Entry& entry : entries) {
+        const QString title = QString::fromUtf8(entry.menu);
+        QMenu*& menu = menus[title];
+        if (!menu) {
+            menu = menuBar()->addMenu(title);
+            menu->setObjectName(title == "&Tools" ? QStringLiteral("toolsMenu") : QStringLiteral("helpMenu"));
+            menu->setToolTipsVisible(true);
+        }
+        if (entry.separatorBefore) menu->addSeparator();
+        QAction* action = menu->addAction(QString::fromUtf8(entry.text));
+        action->setObjectName(QString::fromUtf8(entry.name));
+        if (!entry.tip.empty()) {
+            action->setToolTip(QString::fromStdString(entry.tip));
+            action->setStatusTip(action->toolTip());
+        }
+        connect(action, &QAction::triggered, this, [this, command = entry.command] {
+            if (m_commands.*command) (m_commands.*command)();
+        });
+    }
 }
 
 void MainWindow::Show(const DialogView& view) {

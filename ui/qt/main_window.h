@@ -48,6 +48,7 @@ protected:
 
 private:
     void Build();
+    void BuildMenus();
 
     Commands m_commands;
     QListWidget* m_adapters = nullptr;
