@@ -47,6 +47,14 @@ void CentreOn(HWND window, POINT point) {
     ::SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// The state a dialog was started with (DialogBoxParam's last argument),
+// kept in its DWLP_USER from WM_INITDIALOG on.
+template <class State>
+State* DialogState(HWND dialog, UINT message, LPARAM lParam) {
+    if (message == WM_INITDIALOG) ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
+    return reinterpret_cast<State*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+}
+
 struct WarningState {
     std::wstring heading;
     std::wstring message;
@@ -54,11 +62,9 @@ struct WarningState {
 };
 
 INT_PTR CALLBACK WarningProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* state = reinterpret_cast<WarningState*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+    auto* state = DialogState<WarningState>(dialog, message, lParam);
     switch (message) {
     case WM_INITDIALOG: {
-        state = reinterpret_cast<WarningState*>(lParam);
-        ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
         LOGFONTW font{};
         ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(dialog, WM_GETFONT, 0, 0)), sizeof font, &font);
         font.lfHeight = font.lfHeight * 3 / 2;
@@ -99,11 +105,9 @@ struct SummaryState {
 constexpr int kNoDefault = 0x7FFE;
 
 INT_PTR CALLBACK SummaryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* state = reinterpret_cast<SummaryState*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+    auto* state = DialogState<SummaryState>(dialog, message, lParam);
     switch (message) {
     case WM_INITDIALOG: {
-        state = reinterpret_cast<SummaryState*>(lParam);
-        ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
         HWND edit = ::GetDlgItem(dialog, IDC_SUMMARY);
         ::SendMessageW(edit, EM_EXLIMITTEXT, 0, static_cast<LPARAM>(state->text.size() + 1024));
         ::SetWindowTextW(edit, state->text.c_str());
@@ -180,11 +184,9 @@ void OpenBackupFolder(HWND dialog, const HistoryState& state) {
 }
 
 INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
-    auto* state = reinterpret_cast<HistoryState*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+    auto* state = DialogState<HistoryState>(dialog, message, lParam);
     switch (message) {
     case WM_INITDIALOG: {
-        state = reinterpret_cast<HistoryState*>(lParam);
-        ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
         HWND list = ::GetDlgItem(dialog, IDC_HISTORY_LIST);
         ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
         const int widths[] = {120, 60, 100, 70, 220, 200};
