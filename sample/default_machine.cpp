@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <array>
 #include <cstdio>
+#include <cstdlib>
 
 #include "sample/sample_release.h"
 
@@ -79,6 +80,16 @@ Result<> EnsureDefaultMachine(const std::filesystem::path& directory) {
     std::error_code ec;
     if (std::filesystem::exists(directory / "machine.json", ec)) return {};
     return InitDefaultMachine(directory, false);
+}
+
+Result<std::unique_ptr<sim::SimMachine>> OpenProgramMachine(const std::optional<std::string>& directory) {
+    const auto resolved = sim::ResolveMachineDirectory(directory);
+    Result<> ensured = resolved ? EnsureDefaultMachine(*resolved) : resolved.Error();
+    auto opened = ensured ? sim::SimMachine::Open(*resolved) : ensured.Error();
+    if (!opened) return std::move(opened).Context("machine");
+    if (const char* trace = std::getenv("VARNEL_TRACE"); trace)
+        if (Result<> traced = (*opened)->OpenTrace(trace); !traced) return std::move(traced).Context("VARNEL_TRACE").Error();
+    return opened;
 }
 
 }  // namespace varnel::sample

@@ -5,9 +5,12 @@
 // versions, older than the release.
 
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <string>
 
 #include "sim/machine_dir.h"
+#include "sim/sim_machine.h"
 
 namespace varnel::sample {
 
@@ -30,5 +33,11 @@ Result<> InitDefaultMachine(const std::filesystem::path& directory, bool force, 
 
 // Creates the default machine when the directory holds none yet.
 Result<> EnsureDefaultMachine(const std::filesystem::path& directory);
+
+// The simulated machine a desktop program runs on: in `directory` (else
+// $VARNEL_MACHINE, else the default place), the default machine made there
+// when it holds none, its requests traced to $VARNEL_TRACE when that is
+// set. A failure's reason begins with "machine: " or "VARNEL_TRACE: ".
+Result<std::unique_ptr<sim::SimMachine>> OpenProgramMachine(const std::optional<std::string>& directory);
 
 }  // namespace varnel::sample

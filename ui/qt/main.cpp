@@ -19,7 +19,6 @@
 
 #include "platform/stop_request.h"
 #include "sample/default_machine.h"
-#include "sim/machine_dir.h"
 #include "sim/sim_machine.h"
 #include "ui/qt/application.h"
 #include "ui/qt/single_instance.h"
@@ -154,20 +153,12 @@ int Run(int argc, char** argv) {
     case varnel::qt::SingleInstance::Role::First: break;
     }
 
-    const auto resolved = varnel::sim::ResolveMachineDirectory(options.machine);
-    varnel::Result<> ensured = resolved ? varnel::sample::EnsureDefaultMachine(*resolved) : resolved.Error();
-    auto opened = ensured ? varnel::sim::SimMachine::Open(*resolved) : ensured.Error();
+    auto opened = varnel::sample::OpenProgramMachine(options.machine);
     if (!opened) {
-        std::fprintf(stderr, "varnel: machine: %s\n", opened.Reason().c_str());
+        std::fprintf(stderr, "varnel: %s\n", opened.Reason().c_str());
         return 1;
     }
     std::unique_ptr<varnel::sim::SimMachine> machine = std::move(*opened);
-    if (const char* trace = std::getenv("VARNEL_TRACE"); trace) {
-        if (const varnel::Result<> traced = machine->OpenTrace(trace); !traced) {
-            std::fprintf(stderr, "varnel: VARNEL_TRACE: %s\n", traced.Reason().c_str());
-            return 1;
-        }
-    }
 
     // SIGINT, SIGTERM and SIGHUP end the program as ever, except while a run
     // writes to the card: then the run stops after the piece in flight.

@@ -20,7 +20,6 @@
 
 #include "platform/stop_request.h"
 #include "sample/default_machine.h"
-#include "sim/machine_dir.h"
 #include "sim/sim_machine.h"
 #include "ui/win32/application.h"
 #include "ui/win32/single_instance.h"
@@ -85,12 +84,9 @@ void Print(const std::string& text) {
     Say(Display(text), MB_ICONINFORMATION);
 }
 
-int Run() {
-    int count = 0;
-    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    std::vector<std::wstring> args(argv, argv + count);
-    ::LocalFree(argv);
-    const Options options = Parse(args);
+// What a start that only asks something answers (a bad option, --version,
+// --help): its exit code; none when the program is to run.
+std::optional<int> AnswerOnly(const Options& options) {
     if (!options.error.empty()) {
         Say(L"varnel: " + options.error, MB_ICONSTOP);
         return 2;
@@ -109,6 +105,16 @@ int Run() {
               "--version      print the version\n");
         return 0;
     }
+    return std::nullopt;
+}
+
+int Run() {
+    int count = 0;
+    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    std::vector<std::wstring> args(argv, argv + count);
+    ::LocalFree(argv);
+    const Options options = Parse(args);
+    if (const std::optional<int> answered = AnswerOnly(options)) return *answered;
 
     std::vector<std::wstring> absolute;
     for (const std::wstring& file : options.files) absolute.push_back(Absolute(file));
@@ -145,20 +151,12 @@ int Run() {
                 return 1;
             }
         }
-        const auto resolved = varnel::sim::ResolveMachineDirectory(given);
-        varnel::Result<> ensured = resolved ? varnel::sample::EnsureDefaultMachine(*resolved) : resolved.Error();
-        auto opened = ensured ? varnel::sim::SimMachine::Open(*resolved) : ensured.Error();
+        auto opened = varnel::sample::OpenProgramMachine(given);
         if (!opened) {
-            Say(L"machine: " + Display(opened.Reason()), MB_ICONSTOP);
+            Say(Display(opened.Reason()), MB_ICONSTOP);
             return 1;
         }
         machine = std::move(*opened);
-        if (const char* trace = std::getenv("VARNEL_TRACE"); trace) {
-            if (const varnel::Result<> traced = machine->OpenTrace(trace); !traced) {
-                Say(L"VARNEL_TRACE: " + Display(traced.Reason()), MB_ICONSTOP);
-                return 1;
-            }
-        }
     } else {
         // Without the library the program still opens, as on a machine whose
         // driver does not load: the start-up check says so.
