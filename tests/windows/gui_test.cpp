@@ -697,8 +697,42 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
     ::SendMessageW(main, WM_COMMAND, ID_HISTORY, 0);
     Check(history.Done() && rows >= 1 && newest == "update succeeded ",
           "Update History lists the run first: " + newest + "(" + std::to_string(rows) + " rows) " + history.Report());
+
     std::ofstream(out / "summary.txt", std::ios::binary) << "Update Information\n" << crlf(summary) << (crlf(summary).ends_with("\n") ? "" : "\n");
     std::printf("# %s\n", ("update through the windows: " + std::to_string(::GetTickCount64() - started) + " ms").c_str());
+}
+
+// Tools > Restore PDA...: a whole .pda file, chosen in the system's open
+// dialog, goes onto the card, the card's PDA saved first, and the run is
+// recorded as a PDA restore.
+void RestorePda(const std::filesystem::path& dir) {
+    g_step = "restore-pda";
+    Program p(dir);
+    p.app.Start({});
+    HWND main = p.app.Window().Handle();
+    const std::filesystem::path file = Release() / "card.pda";
+    std::string summary, done;
+    Answerer restore({{"Open", [&](HWND w) {
+                           ::SetDlgItemTextW(w, 0x47C, file.wstring().c_str());
+                           ::SendMessageW(w, WM_COMMAND, IDOK, 0);
+                       }},
+                      {"Update Information", [&](HWND w) {
+                           summary = Text(::GetDlgItem(w, IDC_SUMMARY));
+                           Click(w, IDOK);
+                       }},
+                      {"Update Complete", [&](HWND w) {
+                           done = BoxText(w);
+                           Click(w, IDOK);
+                       }}});
+    restore.Main = main;
+    ::SendMessageW(main, WM_COMMAND, ID_RESTORE_PDA, 0);
+    const RunReport& report = p.app.Dialog().Report();
+    Check(restore.Done() && report.action == "pda restore" && report.outcome == "succeeded",
+          "Restore PDA... writes the chosen file: " + restore.Report() + " " + p.app.Dialog().Status());
+    Check(summary.find("PDA restore: the card's PDA is replaced by exactly the records of") != std::string::npos,
+          "its summary says what is replaced");
+    Check(!report.backup.empty() && std::filesystem::exists(report.backup) && done.find(report.backup) != std::string::npos,
+          "the card's PDA was saved first, and Update Complete names the backup: " + report.backup);
 }
 
 // Two processes: this one is the running instance; varnel.exe started with
@@ -840,6 +874,7 @@ int wmain(int argc, wchar_t** argv) {
         if (mode == L"contract" && argc == 3) Contract(argv[2]);
         else if (mode == L"ways-out" && argc == 3) WaysOut(argv[2]);
         else if (mode == L"logoff" && argc == 3) Logoff(argv[2]);
+        else if (mode == L"restore-pda" && argc == 3) RestorePda(argv[2]);
         else if (mode == L"update" && argc >= 3) {
             std::vector<std::string> files;
             for (int i = 3; i < argc; ++i) files.push_back(Narrow(argv[i], CP_ACP));
@@ -850,7 +885,7 @@ int wmain(int argc, wchar_t** argv) {
             Screenshots(argv[2], argv[3], files);
         } else if (mode == L"handover" && argc >= 4) Handover(argv[2], argv[3], std::vector<std::wstring>(argv + 4, argv + argc));
         else {
-            std::fprintf(stderr, "usage: varnel-gui-test contract|ways-out|logoff|update|handover|screenshots ...\n");
+            std::fprintf(stderr, "usage: varnel-gui-test contract|ways-out|logoff|restore-pda|update|handover|screenshots ...\n");
             return 2;
         }
     } catch (const std::exception& e) {

@@ -259,6 +259,8 @@ wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1 </d
 check "varnel.exe: Cancel, Esc and Enter on a focused Cancel write nothing" gui waysout ways-out "$(winpath "$WORK/machine-gui-waysout")"
 check "varnel.exe: a logoff while the card is written waits for the piece, then ends the program" \
     gui logoff logoff "$(winpath "$WORK/machine-gui-logoff")"
+check "varnel.exe: Tools > Restore PDA... writes the chosen .pda file after saving the card's" \
+    gui restorepda restore-pda "$(winpath "$WORK/machine-gui-restorepda")"
 
 # A whole update through the windows and ZRW32N50.dll, against the Linux
 # build's varnel-cli with the same files on a machine of its own.
