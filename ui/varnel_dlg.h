@@ -205,6 +205,9 @@ public:
     void SetForceAll(bool on) { m_bForceAll = on; }
     void SetVerify(bool on) { m_bVerify = on; }
     void SetFirmwareBackup(bool on) { m_bFirmwareBackup = on; }
+    bool ForceAll() const { return m_bForceAll; }
+    bool Verify() const { return m_bVerify; }
+    bool FirmwareBackupWanted() const { return m_bFirmwareBackup; }
     // Where the card's PDA and firmware are saved before a run writes
     // ($XDG_STATE_HOME/varnel/backups by default), where the update history
     // is kept, and where the runs' card locks live

@@ -29,6 +29,11 @@ TEST_F(MainDialog, StartsWithTheFirstValidAdapterOpened) {
     EXPECT_EQ(dlg.View().ndisMac, "00-60-1D-12-34-56");
     EXPECT_EQ(dlg.View().pdaSerial, "SN 99A01234");
     EXPECT_EQ(dlg.PartNumber(), "PN 7741-0203");
+    // A run writes every piece, reads nothing back and backs up the firmware
+    // unless told otherwise.
+    EXPECT_TRUE(dlg.ForceAll());
+    EXPECT_FALSE(dlg.Verify());
+    EXPECT_TRUE(dlg.FirmwareBackupWanted());
     EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
     EXPECT_TRUE(std::regex_match(dlg.View().version, std::regex(R"(Ver\. \d+\.\d+\.\d+\.\d+  \([A-Z][a-z]{2} \d{1,2} \d{4}\))")))
         << dlg.View().version;
