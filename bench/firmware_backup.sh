@@ -15,9 +15,6 @@ TIMING=--realistic-timing
 cli="$build/cli/varnel-cli"
 release="$(dirname "$0")/../examples/release/OEMRelease.oem"
 . "$(dirname "$0")/lib.sh"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_STATE_HOME="$work/state"
 
 # update NAME OPTIONS...: one update on a fresh card; prints its time in ms.
 update() {

@@ -9,9 +9,7 @@ set -eu
 build=${1:-build}
 records=${2:-100000}
 cli="$build/cli/varnel-cli"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_STATE_HOME="$work/state"
+. "$(dirname "$0")/lib.sh"
 machine="$work/machine"
 "$cli" --machine "$machine" machine init >/dev/null
 "$cli" --machine "$machine" update --yes --oem "$(dirname "$0")/../examples/release/OEMRelease.oem" >/dev/null 2>&1

@@ -1,5 +1,11 @@
 # Shared by the bench scripts, which source it: . "$(dirname "$0")/lib.sh"
 
+# A working folder of the bench's own, $work, removed when it ends; the
+# programs keep their state (history, backups) there, not in the user's.
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+export XDG_STATE_HOME="$work/state"
+
 # median: the median of the numbers on standard input, one a line.
 median() {
     sort -n | awk '{ v[NR] = $1 } END { print v[int((NR + 1) / 2)] }'

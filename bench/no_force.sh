@@ -13,9 +13,6 @@ runs=${2:-3}
 cli="$build/cli/varnel-cli"
 oem="$(dirname "$0")/../examples/release/OEMRelease.oem"
 . "$(dirname "$0")/lib.sh"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
-export XDG_STATE_HOME="$work/state"
 machine="$work/machine"
 "$cli" --machine "$machine" machine init --realistic-timing >/dev/null
 # The card takes the release first: from here on both updates find it there.

@@ -11,10 +11,8 @@ set -eu
 build=${1:-build}
 runs=${2:-21}
 . "$(dirname "$0")/lib.sh"
-work=$(mktemp -d)
-trap 'rm -rf "$work"' EXIT
 mkdir -m 700 "$work/runtime"
-export XDG_RUNTIME_DIR="$work/runtime" XDG_STATE_HOME="$work/state"
+export XDG_RUNTIME_DIR="$work/runtime"
 if [ -n "${DISPLAY:-}" ]; then
     export QT_QPA_PLATFORM=xcb
     where="under X ($DISPLAY)"
