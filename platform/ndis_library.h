@@ -55,8 +55,9 @@ static_assert(offsetof(DriverRequest, buffer) == 28);
 static_assert(offsetof(DriverRequest, bufferLength) == 28 + sizeof(void*));
 
 // The overlapped block passed with every request; only its event is set.
+// Before it: two pointer-sized fields and two 32-bit offsets.
 struct Overlapped {
-    uint8_t reserved[16] = {};
+    uint8_t reserved[2 * sizeof(void*) + 8] = {};
     EventHandle event = 0;
 };
 

@@ -32,8 +32,11 @@ dpkg-dev
 
 # The 32-bit Windows build and its tests: mingw-w64 (the -posix compilers,
 # objdump, windres) and wine with its 32-bit part, which needs the i386
-# architecture, and wine's own fonts for the windows' dialog font. The
-# Windows installer: NSIS (makensis) and zip.
+# architecture, and wine's own fonts for the windows' dialog font. Where the
+# machine cannot run 32-bit programs, the 64-bit test build of the same
+# sources (the x86_64 compilers) runs under wine64, and the 32-bit installer
+# is opened with 7-Zip and its script read with python3. The Windows
+# installer: NSIS (makensis) and zip.
 # The Debian package's checks: lintian, the desktop entry, the AppStream
 # data, the man pages and the bash completion. The desktop program's
 # windows under a real X server and window manager (its tests and make
@@ -46,8 +49,13 @@ man-db
 bash-completion
 g++-mingw-w64-i686-posix
 binutils-mingw-w64-i686
+g++-mingw-w64-x86-64-posix
+binutils-mingw-w64-x86-64
 wine
 wine32:i386
+wine64
+7zip
+python3
 fonts-wine
 nsis
 zip

@@ -15,6 +15,8 @@ LINUX_BUILD=$(realpath "$2")
 OUT=$(realpath "$3")
 SOURCE=$(realpath "$(dirname "$0")/..")
 WORK=$WIN_BUILD/wine-shots-work
+WINE_PROGRAM="$WIN_BUILD/tests/windows/varnel-gui-test.exe"
+. "$SOURCE/tests/windows/wine_env.sh"
 export WINEPREFIX="$WIN_BUILD/wine-shots"
 export WINEDEBUG=-all
 export WINEDLLOVERRIDES="mscoree,mshtml="
@@ -25,14 +27,14 @@ winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 
 # A prefix of its own (the tests' prefix has no graphics driver): wine's
 # fonts, and one virtual desktop for every window.
-if [ ! -f "$WINEPREFIX/.varnel-ready" ]; then
+if [ ! -f "$WINEPREFIX/.varnel-ready-$WINE_BITS" ]; then
     rm -rf "$WINEPREFIX"
-    wineboot -u >/dev/null 2>&1 </dev/null
-    wine reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default /f >/dev/null 2>&1 </dev/null
-    wine reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d 1024x768 /f >/dev/null 2>&1 </dev/null
+    "$WINE" wineboot -u >/dev/null 2>&1 </dev/null
+    "$WINE" reg add 'HKCU\Software\Wine\Explorer' /v Desktop /t REG_SZ /d Default /f >/dev/null 2>&1 </dev/null
+    "$WINE" reg add 'HKCU\Software\Wine\Explorer\Desktops' /v Default /t REG_SZ /d 1024x768 /f >/dev/null 2>&1 </dev/null
     cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
     wineserver -w
-    touch "$WINEPREFIX/.varnel-ready"
+    touch "$WINEPREFIX/.varnel-ready-$WINE_BITS"
 fi
 
 rm -rf "$WORK"
@@ -44,7 +46,7 @@ rm -rf "$WINEPREFIX/drive_c/users/"*/AppData/Local/Varnel
 mkdir -p "$FIRMWARE"
 cp "$SOURCE/examples/release/"* "$FIRMWARE/"
 status=0
-: | wine "$WIN_BUILD/tests/windows/varnel-gui-test.exe" screenshots "$(winpath "$WORK/machine")" "$(winpath "$WORK")" \
+: | "$WINE" "$WIN_BUILD/tests/windows/varnel-gui-test.exe" screenshots "$(winpath "$WORK/machine")" "$(winpath "$WORK")" \
     'C:\Program Files\Varnel\Firmware\primary.hex' 'C:\Program Files\Varnel\Firmware\station.hex' \
     'C:\Program Files\Varnel\Firmware\changes.pda' |
     tr -d '\r' || status=$?

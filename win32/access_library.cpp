@@ -6,20 +6,27 @@
 namespace varnel::win32 {
 
 // The records cross into the library as they are: on this build they must
-// have the library's layout byte for byte.
+// have the library's layout byte for byte. The shipped build is 32-bit, as the
+// library is; the 64-bit test build (run under wine64 where 32-bit programs
+// cannot run) has the same layout with 8-byte pointers and handles.
+#ifndef _WIN64
 static_assert(sizeof(void*) == 4, "the access library is a 32-bit library");
-static_assert(sizeof(DriverRequest) == 4140);
+#endif
+static_assert(sizeof(DriverRequest) == 4136 + sizeof(void*));  // 4140 bytes on the shipped build
 static_assert(offsetof(DriverRequest, requestType) == 20);
 static_assert(offsetof(DriverRequest, oid) == 24);
 static_assert(offsetof(DriverRequest, buffer) == 28);
-static_assert(offsetof(DriverRequest, bufferLength) == 32);
-static_assert(offsetof(DriverRequest, bytesWritten) == 36);
-static_assert(offsetof(DriverRequest, bytesNeeded) == 40);
+static_assert(offsetof(DriverRequest, bufferLength) == 28 + sizeof(void*));
+static_assert(offsetof(DriverRequest, bytesWritten) == 32 + sizeof(void*));
+static_assert(offsetof(DriverRequest, bytesNeeded) == 36 + sizeof(void*));
 static_assert(sizeof(AdapterRegistryInfo) == 780);
 static_assert(sizeof(Overlapped) == sizeof(OVERLAPPED));
 static_assert(offsetof(Overlapped, event) == offsetof(OVERLAPPED, hEvent));
 static_assert(sizeof(Overlapped::reserved) == offsetof(OVERLAPPED, hEvent));
-static_assert(sizeof(AdapterHandle) == sizeof(HANDLE));
+// A handle travels as the adapter's 32-bit number: Windows keeps the handles
+// of a 64-bit process within 32 significant bits (sign-extended), so that
+// 32-bit and 64-bit processes can share them.
+static_assert(sizeof(AdapterHandle) == 4 && sizeof(HANDLE) >= sizeof(AdapterHandle));
 
 namespace {
 

@@ -106,4 +106,4 @@ static_assert(std::is_same_v<decltype(&W32N_OpenAdapterA), varnel::win32::OpenAd
 static_assert(std::is_same_v<decltype(&W32N_CloseAdapter), varnel::win32::CloseAdapterFn>);
 static_assert(std::is_same_v<decltype(&W32N_GetLastError), varnel::win32::GetLastErrorFn>);
 static_assert(std::is_same_v<decltype(&W32N_MakeNdisRequest), varnel::win32::MakeNdisRequestFn>);
-static_assert(sizeof(varnel::DriverRequest) == 4140);
+static_assert(sizeof(varnel::DriverRequest) == 4136 + sizeof(void*));

@@ -19,6 +19,7 @@
 #include <wincodec.h>
 
 #include <atomic>
+#include <cctype>
 #include <cstdio>
 #include <deque>
 #include <filesystem>
@@ -291,6 +292,15 @@ void Contract(const std::filesystem::path& dir) {
     Spin(200, [&] { return ::IsWindowVisible(main) != FALSE; });
     Check(::IsWindowVisible(main), "the main window shows");
     Check(Text(main) == "Varnel" && ClassOf(main) == VARNEL_MAIN_CLASS, "titled Varnel, of the program's own class");
+    // The manifest's common controls 6 come from the side-by-side store; a
+    // manifest naming another processor than the program's gets the system
+    // folder's old ones instead, without a word.
+    wchar_t controls[MAX_PATH] = L"";
+    ::GetModuleFileNameW(::GetModuleHandleW(L"comctl32.dll"), controls, MAX_PATH);
+    std::string controlsPath = Narrow(controls, CP_UTF8);
+    for (char& c : controlsPath) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    Check(controlsPath.find("\\winsxs\\") != std::string::npos && controlsPath.find("common-controls") != std::string::npos,
+          "the windows have the manifest's common controls 6 (" + Narrow(controls, CP_UTF8) + ")");
 
     std::vector<HWND> children;
     for (HWND child = ::GetWindow(main, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) children.push_back(child);

@@ -21,6 +21,8 @@ OEM=$SOURCE/examples/release/OEMRelease.oem
 GUI=$WIN_BUILD/ui/win32/varnel.exe
 GUI_TEST=$WIN_BUILD/tests/windows/varnel-gui-test.exe
 
+WINE_PROGRAM="$EXE"
+. "$SOURCE/tests/windows/wine_env.sh"
 export WINEPREFIX="$WIN_BUILD/wine-prefix"
 export WINEDEBUG=-all,err+module   # -all alone would hide a DLL that does not load
 export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer
@@ -54,7 +56,7 @@ win() {
     shift
     # stdin an empty pipe, never a terminal (wine would take a character
     # device such as /dev/null for one)
-    : | wine "$BIN/varnel-cli.exe" "$@" >"$WORK/$run.out.raw" 2>"$WORK/$run.err.raw"
+    : | "$WINE" "$BIN/varnel-cli.exe" "$@" >"$WORK/$run.out.raw" 2>"$WORK/$run.err.raw"
     echo $? >"$WORK/$run.rc"
     tr -d '\r' <"$WORK/$run.out.raw" >"$WORK/$run.out"
     tr -d '\r' <"$WORK/$run.err.raw" >"$WORK/$run.err"
@@ -80,7 +82,7 @@ mkdir -p "$WORK"
 # Static runtime: the program and the library import system DLLs only.
 imports_are_system() {
     for f in "$EXE" "$LIBRARY" "$GUI"; do
-        i686-w64-mingw32-objdump -p "$f" | sed -n 's/^\s*DLL Name: //p' >"$WORK/imports.txt"
+        objdump -p "$f" | sed -n 's/^\s*DLL Name: //p' >"$WORK/imports.txt"
         if grep -viE '^(kernel32|advapi32|user32|msvcrt|gdi32|comctl32|comdlg32|shell32)\.dll$' "$WORK/imports.txt"; then
             echo "  $f imports more than system DLLs"
             return 1
@@ -95,13 +97,13 @@ started=$(date +%s)
 # Windows are made by wine's null graphics driver (no X server); the
 # prefix gets wine's own fonts ("MS Sans Serif" among them), which Debian's
 # wine leaves out of a new prefix, so that the dialogs' labels keep their size.
-if [ ! -f "$WINEPREFIX/.varnel-ready-2" ]; then
+if [ ! -f "$WINEPREFIX/.varnel-ready-$WINE_BITS-3" ]; then
     rm -rf "$WINEPREFIX"
-    wineboot -u >"$WORK/wineboot.log" 2>&1 </dev/null
-    wine reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >>"$WORK/wineboot.log" 2>&1 </dev/null
+    "$WINE" wineboot -u >"$WORK/wineboot.log" 2>&1 </dev/null
+    "$WINE" reg add 'HKCU\Software\Wine\Drivers' /v Graphics /t REG_SZ /d null /f >>"$WORK/wineboot.log" 2>&1 </dev/null
     cp /usr/share/wine/fonts/* "$WINEPREFIX/drive_c/windows/Fonts/"
     wineserver -w
-    touch "$WINEPREFIX/.varnel-ready-2"
+    touch "$WINEPREFIX/.varnel-ready-$WINE_BITS-3"
 fi
 # The program's state (%LOCALAPPDATA%\Varnel) from a previous run goes.
 rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Local/Varnel
@@ -113,15 +115,15 @@ echo "# wine prefix ready in $(($(date +%s) - started)) s"
 # installation path, as a Windows 2000 machine holds them.
 CLASS='HKLM\System\CurrentControlSet\Control\Class\{4D36E972-E325-11CE-BFC1-08002BE10318}'
 registry() {
-    wine reg delete "$CLASS" /f /reg:32 >/dev/null 2>&1 </dev/null
+    "$WINE" reg delete "$CLASS" /f $REG_VIEW >/dev/null 2>&1 </dev/null
     registry_keys >"$WORK/reg.log" 2>&1 </dev/null || { sed 's/^/  | /' "$WORK/reg.log"; false; }
 }
 registry_keys() {
-    wine reg add "$CLASS\\0000" /v DriverDesc /t REG_SZ /d "Wired Ethernet Adapter" /f /reg:32 &&
-        wine reg add "$CLASS\\0000" /v NetCfgInstanceId /t REG_SZ /d "{6C3F2E10-7A41-4E21-9A1B-2F0C5D8E1A30}" /f /reg:32 &&
-        wine reg add "$CLASS\\0001" /v DriverDesc /t REG_SZ /d "802.11b Wireless LAN PC Card" /f /reg:32 &&
-        wine reg add "$CLASS\\0001" /v NetCfgInstanceId /t REG_SZ /d "{8D2A4C61-1B7E-4F0B-9C3D-5E6F70819203}" /f /reg:32 &&
-        wine reg add 'HKCU\Software\Varnel' /v Path /t REG_SZ /d 'C:\Program Files\Varnel' /f /reg:32
+    "$WINE" reg add "$CLASS\\0000" /v DriverDesc /t REG_SZ /d "Wired Ethernet Adapter" /f $REG_VIEW &&
+        "$WINE" reg add "$CLASS\\0000" /v NetCfgInstanceId /t REG_SZ /d "{6C3F2E10-7A41-4E21-9A1B-2F0C5D8E1A30}" /f $REG_VIEW &&
+        "$WINE" reg add "$CLASS\\0001" /v DriverDesc /t REG_SZ /d "802.11b Wireless LAN PC Card" /f $REG_VIEW &&
+        "$WINE" reg add "$CLASS\\0001" /v NetCfgInstanceId /t REG_SZ /d "{8D2A4C61-1B7E-4F0B-9C3D-5E6F70819203}" /f $REG_VIEW &&
+        "$WINE" reg add 'HKCU\Software\Varnel' /v Path /t REG_SZ /d 'C:\Program Files\Varnel' /f $REG_VIEW
 }
 check "the adapters' keys in wine's registry" registry
 
@@ -245,7 +247,7 @@ export VARNEL_RELEASE
 gui() {
     run=$1
     shift
-    : | timeout 180 wine "$BIN/varnel-gui-test.exe" "$@" >"$WORK/$run.out.raw" 2>"$WORK/$run.err"
+    : | timeout 180 "$WINE" "$BIN/varnel-gui-test.exe" "$@" >"$WORK/$run.out.raw" 2>"$WORK/$run.err"
     echo $? >"$WORK/$run.rc"
     tr -d '\r' <"$WORK/$run.out.raw" | sed 's/^/  /'
     rc_is "$run" 0
@@ -253,9 +255,9 @@ gui() {
 gui_started=$(date +%s)
 check "varnel.exe: the main window as its control table says" gui contract contract "$(winpath "$WORK/machine-gui-contract")"
 # At 144 DPI (a display at 150 %) every text still fits its control.
-wine reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1 </dev/null
+"$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1 </dev/null
 check "varnel.exe: the main window as its control table says, at 144 DPI" gui contract144 contract "$(winpath "$WORK/machine-gui-contract144")"
-wine reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1 </dev/null
+"$WINE" reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1 </dev/null
 check "varnel.exe: Cancel, Esc and Enter on a focused Cancel write nothing" gui waysout ways-out "$(winpath "$WORK/machine-gui-waysout")"
 check "varnel.exe: a logoff while the card is written waits for the piece, then ends the program" \
     gui logoff logoff "$(winpath "$WORK/machine-gui-logoff")"
@@ -332,15 +334,15 @@ INSTALLED="$WINEPREFIX/drive_c/Program Files/Varnel"
 LINK=$(printf '%s' "$WINEPREFIX/drive_c/users/"*"/AppData/Roaming/Microsoft/Windows/Start Menu/Programs")/Varnel.lnk
 installed() {
     [ -n "$SETUP" ] || { echo "  no installer: run make windows-package"; return 1; }
-    : | wine "$SETUP" /S >"$WORK/setup.log" 2>&1 || { echo "  the installer failed"; return 1; }
+    : | "$WINE" "$SETUP" /S >"$WORK/setup.log" 2>&1 || { echo "  the installer failed"; return 1; }
     for f in varnel.exe varnel-cli.exe README.txt uninstall.exe; do
         [ -f "$INSTALLED/$f" ] || { echo "  $f not installed"; return 1; }
     done
     [ -f "$LINK" ] || { echo "  no Start-menu entry"; return 1; }
-    wine reg query 'HKCR\.oem' </dev/null 2>/dev/null | grep -q Varnel.LinkFile || { echo "  .oem is not ours"; return 1; }
-    wine reg query 'HKCR\Varnel.LinkFile\shell\open\command' </dev/null 2>/dev/null | grep -qF 'varnel.exe" "%1"' ||
+    "$WINE" reg query 'HKCR\.oem' </dev/null 2>/dev/null | grep -q Varnel.LinkFile || { echo "  .oem is not ours"; return 1; }
+    "$WINE" reg query 'HKCR\Varnel.LinkFile\shell\open\command' </dev/null 2>/dev/null | grep -qF 'varnel.exe" "%1"' ||
         { echo "  .oem does not open varnel.exe"; return 1; }
-    wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnel' /v UninstallString \
+    "$WINE" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnel' /v UninstallString \
         </dev/null 2>/dev/null | grep -q uninstall.exe || { echo "  no uninstaller registered"; return 1; }
     BIN="$INSTALLED"
     win installed --version
@@ -348,7 +350,7 @@ installed() {
 }
 check "installer: /S installs both programs, the Start-menu entry, the .oem type, the uninstaller" installed
 uninstalled() {
-    : | wine "$INSTALLED/uninstall.exe" /S >"$WORK/uninstall.log" 2>&1 || { echo "  the uninstaller failed"; return 1; }
+    : | "$WINE" "$INSTALLED/uninstall.exe" /S >"$WORK/uninstall.log" 2>&1 || { echo "  the uninstaller failed"; return 1; }
     # It runs on from a copy of itself, and ends when it has removed the folder.
     for i in $(seq 1 60); do
         [ -e "$INSTALLED" ] || break
@@ -356,8 +358,8 @@ uninstalled() {
     done
     [ ! -e "$INSTALLED" ] || { echo "  left behind:"; ls -R "$INSTALLED" | sed 's/^/  | /'; return 1; }
     [ ! -e "$LINK" ] || { echo "  the Start-menu entry is left"; return 1; }
-    ! wine reg query 'HKCR\.oem' </dev/null >/dev/null 2>&1 || { echo "  .oem is left"; return 1; }
-    ! wine reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnel' </dev/null >/dev/null 2>&1 ||
+    ! "$WINE" reg query 'HKCR\.oem' </dev/null >/dev/null 2>&1 || { echo "  .oem is left"; return 1; }
+    ! "$WINE" reg query 'HKLM\Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnel' </dev/null >/dev/null 2>&1 ||
         { echo "  the uninstaller's key is left"; return 1; }
 }
 check "installer: the uninstaller removes what was installed" uninstalled

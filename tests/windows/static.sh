@@ -1,0 +1,72 @@
+#!/bin/sh
+# The shipped 32-bit Windows build, checked without running it (on every
+# machine, also where 32-bit programs cannot run):
+#   tests/windows/static.sh WINDOWS_BUILD_DIR
+# - varnel.exe, varnel-cli.exe and the simulated ZRW32N50.dll are 32-bit
+#   programs that import system DLLs only (the runtime is linked statically);
+# - the installer holds the staged programs and README byte for byte (7-Zip
+#   opens NSIS installers) and an uninstaller, and its compiled script holds
+#   the registry entries and the shortcut the installer writes
+#   (tests/windows/nsis_strings.py reads them out of its header).
+set -u
+WIN_BUILD=$(realpath "$1")
+SOURCE=$(realpath "$(dirname "$0")/../..")
+WORK=$WIN_BUILD/static-test
+STAGE=$WIN_BUILD/dist/windows/stage
+
+passed=0
+failed=0
+check() {
+    name=$1
+    shift
+    if "$@"; then passed=$((passed + 1)); echo "ok - $name"; else failed=$((failed + 1)); echo "not ok - $name"; fi
+}
+rm -rf "$WORK" && mkdir -p "$WORK"
+
+PROGRAMS="$WIN_BUILD/cli/varnel-cli.exe $WIN_BUILD/ui/win32/varnel.exe $WIN_BUILD/win32/sim-library/ZRW32N50.dll"
+thirty_two_bit() {
+    for f in $PROGRAMS; do
+        format=$(objdump -f "$f" 2>/dev/null | sed -n 's/.*file format //p')
+        [ "$format" = pei-i386 ] || { echo "  $f: ${format:-not a program}"; return 1; }
+    done
+}
+check "varnel-cli.exe, varnel.exe and ZRW32N50.dll are 32-bit programs" thirty_two_bit
+
+imports_are_system() {
+    for f in $PROGRAMS; do
+        objdump -p "$f" | sed -n 's/^\s*DLL Name: //p' >"$WORK/imports.txt"
+        if grep -viE '^(kernel32|advapi32|user32|msvcrt|gdi32|comctl32|comdlg32|shell32)\.dll$' "$WORK/imports.txt"; then
+            echo "  $f imports more than system DLLs"
+            return 1
+        fi
+    done
+}
+check "they import system DLLs only" imports_are_system
+
+SETUP=$(ls "$WIN_BUILD"/package/varnel-*-setup.exe 2>/dev/null | head -1)
+installer_files() {
+    [ -n "$SETUP" ] || { echo "  no installer: run make windows-package"; return 1; }
+    mkdir -p "$WORK/setup" && (cd "$WORK/setup" && 7zz x -y "$SETUP" >"$WORK/7z.log" 2>&1) ||
+        { sed 's/^/  | /' "$WORK/7z.log"; return 1; }
+    for f in varnel.exe varnel-cli.exe README.txt; do
+        cmp "$STAGE/$f" "$WORK/setup/$f" || return 1
+    done
+    [ "$(objdump -f "$WORK/setup/uninstall.exe" 2>/dev/null | sed -n 's/.*file format //p')" = pei-i386 ] ||
+        { echo "  no 32-bit uninstaller"; return 1; }
+    [ "$(ls "$WORK/setup" | sort | tr '\n' ' ')" = "README.txt uninstall.exe varnel-cli.exe varnel.exe " ] ||
+        { echo "  more files than the programs, the README and the uninstaller:"; ls "$WORK/setup" | sed 's/^/  | /'; return 1; }
+}
+check "the installer holds the staged varnel.exe, varnel-cli.exe and README.txt, and an uninstaller" installer_files
+
+installer_script() {
+    python3 "$SOURCE/tests/windows/nsis_strings.py" "$SETUP" >"$WORK/strings.txt" || return 1
+    for text in 'Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnel' UninstallString QuietUninstallString \
+        'Software\Varnel' Path .oem Varnel.LinkFile 'Varnel.LinkFile\shell\open\command' '\varnel.exe" "%1"' \
+        '\Varnel.lnk' '\Firmware' '\uninstall.exe" /S'; do
+        grep -qxF -- "$text" "$WORK/strings.txt" || { echo "  the installer's script lacks: $text"; return 1; }
+    done
+}
+check "the installer's script writes the uninstaller's key, the Path value, the .oem type and the shortcut" installer_script
+
+echo "$passed passed, $failed failed"
+[ "$failed" -eq 0 ]
