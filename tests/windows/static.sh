@@ -7,7 +7,11 @@
 # - the installer holds the staged programs and README byte for byte (7-Zip
 #   opens NSIS installers) and an uninstaller, and its compiled script holds
 #   the registry entries and the shortcut the installer writes
-#   (tests/windows/nsis_strings.py reads them out of its header).
+#   (tests/windows/nsis_strings.py reads them out of its header);
+# - the Windows releases that must load varnel.exe, varnel-cli.exe, the
+#   installer and its uninstaller (tests/windows/releases/required) do, by
+#   their PE headers and import tables (tests/windows/release_table.py prints
+#   the table of every release).
 set -u
 WIN_BUILD=$(realpath "$1")
 SOURCE=$(realpath "$(dirname "$0")/../..")
@@ -67,6 +71,13 @@ installer_script() {
     done
 }
 check "the installer's script writes the uninstaller's key, the Path value, the .oem type and the shortcut" installer_script
+
+release_table() {
+    [ -n "$SETUP" ] && [ -f "$WORK/setup/uninstall.exe" ] || { echo "  no installer and uninstaller to check"; return 1; }
+    python3 "$SOURCE/tests/windows/release_table.py" "$WIN_BUILD/ui/win32/varnel.exe" "$WIN_BUILD/cli/varnel-cli.exe" \
+        "$SETUP" "$WORK/setup/uninstall.exe"
+}
+check "the required Windows releases load varnel.exe, varnel-cli.exe, the installer and the uninstaller" release_table
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]
