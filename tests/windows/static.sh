@@ -66,11 +66,12 @@ installer_script() {
     python3 "$SOURCE/tests/windows/nsis_strings.py" "$SETUP" >"$WORK/strings.txt" || return 1
     for text in 'Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnel' UninstallString QuietUninstallString \
         'Software\Varnel' Path .oem Varnel.LinkFile 'Varnel.LinkFile\shell\open\command' '\varnel.exe" "%1"' \
-        '\Varnel.lnk' '\Firmware' '\uninstall.exe" /S'; do
-        grep -qxF -- "$text" "$WORK/strings.txt" || { echo "  the installer's script lacks: $text"; return 1; }
+        '\Varnel.lnk' '\Firmware' '\uninstall.exe" /S' \
+        'Pentium Pro, Pentium II or later processor'; do
+        grep -qF -- "$text" "$WORK/strings.txt" || { echo "  the installer's script lacks: $text"; return 1; }
     done
 }
-check "the installer's script writes the uninstaller's key, the Path value, the .oem type and the shortcut" installer_script
+check "the installer's script writes the uninstaller's key, the Path value, the .oem type and the shortcut, and names the processor floor" installer_script
 
 release_table() {
     [ -n "$SETUP" ] && [ -f "$WORK/setup/uninstall.exe" ] || { echo "  no installer and uninstaller to check"; return 1; }
