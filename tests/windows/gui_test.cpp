@@ -340,14 +340,14 @@ void Contract(const std::filesystem::path& dir) {
             problem += " text \"" + Text(c) + "\"";
         // A label may be as much wider as its text needs.
         SIZE textSize{};
-        const std::wstring fixedText = win32ui::Display(row.text);
+        const std::wstring fixedText = win32ui::Widen(win32ui::Display(row.text), CP_ACP);
         ::GetTextExtentPoint32W(dc, fixedText.c_str(), static_cast<int>(fixedText.size()), &textSize);
         if (row.kind == ControlKind::Label && textSize.cx > want.right - want.left) want.right = want.left + textSize.cx;
         if (!::EqualRect(&want, &have)) problem += " place";
         if ((::IsWindowVisible(c) != FALSE) != shown) problem += shown ? " hidden" : " shown";
         // The text fits: labels and buttons on one line, check boxes after their box.
         if (*row.text && row.kind != ControlKind::GroupBox) {
-            const std::wstring text = win32ui::Display(row.text);
+            const std::wstring text = win32ui::Widen(win32ui::Display(row.text), CP_ACP);
             SIZE size{};
             ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
             const int room = (have.right - have.left) - (row.kind == ControlKind::CheckBox ? 16 : row.kind == ControlKind::Button ? 4 : 0);
@@ -418,8 +418,8 @@ void Contract(const std::filesystem::path& dir) {
 
     // Files join the list view with their type icons.
     const std::filesystem::path release = Release();
-    p.app.AddFromOutside((release / "station.hex").wstring());
-    p.app.AddFromOutside((release / "changes.pda").wstring());
+    p.app.AddFromOutside((release / "station.hex").string());
+    p.app.AddFromOutside((release / "changes.pda").string());
     HWND files = ::GetDlgItem(main, IDC_FILE_LIST);
     std::string rows;
     for (int i = 0; i < ListView_GetItemCount(files); ++i) {
@@ -493,7 +493,7 @@ void WaysOut(const std::filesystem::path& dir) {
     p.app.Start({});
     HWND main = p.app.Window().Handle();
     const std::filesystem::path release = Release();
-    p.app.AddFromOutside((release / "station.hex").wstring());
+    p.app.AddFromOutside((release / "station.hex").string());
     const auto before = Snapshot(dir);
 
     const auto focusThenEnter = [](int id) {
