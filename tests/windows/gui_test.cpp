@@ -439,6 +439,22 @@ void Contract(const std::filesystem::path& dir) {
           "the file list view: " + rows);
     Check(ImageList_GetImageCount(ListView_GetImageList(files, LVSIL_SMALL)) == 5, "five 16-pixel type icons");
 
+    // A name that came with "?" where Windows had no character of the code
+    // page for one (the narrow functions do that) is refused with a message,
+    // never listed under that name.
+    {
+        std::string refusal;
+        Answerer refused({{"Varnel", [&](HWND w) {
+                              refusal = BoxText(w);
+                              Click(w, IDOK);
+                          }}});
+        refused.Main = main;
+        p.app.AddFromOutside((release / "st?tion.hex").string());
+        Check(refused.Done() && refusal.find("code page cannot hold") != std::string::npos &&
+                  ListView_GetItemCount(files) == 2 && model.size() == 2,
+              "a name the code page cannot hold is refused, not listed: " + refused.Report() + " " + refusal);
+    }
+
     // About: its version field.
     Answerer about({{"About This Program", [](HWND w) {
                          Check(Text(::GetDlgItem(w, IDC_ABOUT_VERSION)) == CVarnelDlg::AboutVersionText(),
