@@ -73,6 +73,21 @@ installer_script() {
 }
 check "the installer's script writes the uninstaller's key, the Path value, the .oem type and the shortcut, and names the processor floor" installer_script
 
+# The manifest in the form Windows XP accepts (95 to 2000 ignore it): the
+# common controls 6 dependency, trustInfo in the asm.v2 namespace, and no
+# asm.v3 <application> element (reported to stop XP from starting a program).
+manifest_for_xp() {
+    tr -d '\r' <"$WIN_BUILD/ui/win32/varnel.exe" | sed -n '/<assembly /,/<\/assembly>/p' >"$WORK/manifest.xml"
+    [ -s "$WORK/manifest.xml" ] || { echo "  no manifest in varnel.exe"; return 1; }
+    grep -q 'Microsoft.Windows.Common-Controls' "$WORK/manifest.xml" || { echo "  no common controls 6 dependency"; return 1; }
+    grep -q 'trustInfo xmlns="urn:schemas-microsoft-com:asm.v2"' "$WORK/manifest.xml" || { echo "  trustInfo not in asm.v2"; return 1; }
+    if grep -n -e 'asm.v3' -e '<application' -e 'windowsSettings' "$WORK/manifest.xml"; then
+        echo "  the manifest has what XP is reported to refuse"
+        return 1
+    fi
+}
+check "varnel.exe's manifest is in the form Windows XP accepts" manifest_for_xp
+
 release_table() {
     [ -n "$SETUP" ] && [ -f "$WORK/setup/uninstall.exe" ] || { echo "  no installer and uninstaller to check"; return 1; }
     python3 "$SOURCE/tests/windows/release_table.py" "$WIN_BUILD/ui/win32/varnel.exe" "$WIN_BUILD/cli/varnel-cli.exe" \
