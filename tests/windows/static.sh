@@ -88,6 +88,9 @@ manifest_for_xp() {
 }
 check "varnel.exe's manifest is in the form Windows XP accepts" manifest_for_xp
 
+check "the release table's rules, on made-up programs (tests/windows/release_table_test.py)" \
+    python3 "$SOURCE/tests/windows/release_table_test.py"
+
 release_table() {
     [ -n "$SETUP" ] && [ -f "$WORK/setup/uninstall.exe" ] || { echo "  no installer and uninstaller to check"; return 1; }
     python3 "$SOURCE/tests/windows/release_table.py" "$WIN_BUILD/ui/win32/varnel.exe" "$WIN_BUILD/cli/varnel-cli.exe" \
