@@ -3,6 +3,8 @@
 #include <cstddef>
 #include <cstring>
 
+#include "win32/library_path.h"
+
 namespace varnel::win32 {
 
 // The records cross into the library as they are: on this build they must
@@ -40,8 +42,28 @@ bool Find(HMODULE module, const char* name, Fn& fn) {
 
 }  // namespace
 
+// The library is loaded by full path from where it belongs: beside the
+// program, or else the system folder the card's driver installs it to. A bare
+// name would let Windows search the current folder and PATH as well.
+HMODULE AccessLibrary::LoadFromItsPlace(const char* file) {
+    const std::string name(file);
+    if (name.find_first_of("\\/:") != std::string::npos)
+        return ::LoadLibraryExA(file, nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    if (const std::string folder = ProgramFolder(); !folder.empty()) {
+        const std::string beside = folder + name;
+        if (::GetFileAttributesA(beside.c_str()) != INVALID_FILE_ATTRIBUTES)
+            return ::LoadLibraryExA(beside.c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+    }
+    const std::string system = SystemFolder();
+    if (system.empty()) {
+        ::SetLastError(ERROR_MOD_NOT_FOUND);
+        return nullptr;
+    }
+    return ::LoadLibraryExA((system + name).c_str(), nullptr, LOAD_WITH_ALTERED_SEARCH_PATH);
+}
+
 AccessLibrary::AccessLibrary(const char* file) {
-    m_module = ::LoadLibraryA(file);
+    m_module = LoadFromItsPlace(file);
     if (!m_module) {
         m_loadError = ::GetLastError();
         m_problem = std::string(file) + ": cannot be loaded (Windows error " + std::to_string(m_loadError) + ")";

@@ -37,6 +37,7 @@ public:
     void CloseEvent(EventHandle event) override;
 
 private:
+    static HMODULE LoadFromItsPlace(const char* file);
     HMODULE m_module = nullptr;
     DWORD m_loadError = 0;
     std::string m_problem;

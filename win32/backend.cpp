@@ -1,11 +1,13 @@
 #include "win32/backend.h"
 
 #include "win32/access_library.h"
+#include "win32/library_path.h"
 #include "win32/registry.h"
 
 namespace varnel::win32 {
 
 std::unique_ptr<NdisLibrary> LoadAccessLibrary(std::string* problem) {
+    RestrictDllSearch();
     auto library = std::make_unique<AccessLibrary>();
     if (problem) *problem = library->Problem();
     return library;

@@ -2,7 +2,16 @@
 ; a Start-menu entry, the .oem file type opening varnel.exe, and an
 ; uninstaller registered with Windows. /S installs silently.
 ;   makensis -DVERSION=0.1.0 -DSTAGE=DIR -DOUTFILE=varnel-0.1.0-setup.exe varnel.nsi
+; The shipped installer is NSIS's ANSI one (x86-ansi): its Unicode stub needs
+; Windows NT. The 64-bit test installer (-DVARNEL_TEST_64, for wine64 only) is
+; amd64-unicode. The keys it writes are where 95, 98, ME and the NT family all
+; look: the uninstaller's under HKLM, the file type under HKCR, the Path
+; value under HKCU.
+!ifdef VARNEL_TEST_64
 Unicode true
+!else
+Unicode false
+!endif
 SetCompressor /SOLID lzma
 
 !include "MUI2.nsh"
@@ -23,6 +32,8 @@ VIAddVersionKey "LegalCopyright" "The Varnel authors"
 
 !define MUI_ICON "${STAGE}\varnel.ico"
 !define MUI_UNICON "${STAGE}\varnel.ico"
+; The processor floor is that of Debian's MinGW C++ runtime (i686: CMOV).
+!define MUI_DIRECTORYPAGE_TEXT_TOP "Varnel runs on Windows 95 (with its updates), 98, ME, NT 4.0 SP6, 2000, XP and later, on a Pentium Pro, Pentium II or later processor. Setup will install it in the following folder."
 !insertmacro MUI_PAGE_DIRECTORY
 !insertmacro MUI_PAGE_INSTFILES
 !insertmacro MUI_UNPAGE_CONFIRM

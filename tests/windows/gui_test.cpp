@@ -340,14 +340,14 @@ void Contract(const std::filesystem::path& dir) {
             problem += " text \"" + Text(c) + "\"";
         // A label may be as much wider as its text needs.
         SIZE textSize{};
-        const std::wstring fixedText = win32ui::Display(row.text);
+        const std::wstring fixedText = win32ui::Widen(win32ui::Display(row.text), CP_ACP);
         ::GetTextExtentPoint32W(dc, fixedText.c_str(), static_cast<int>(fixedText.size()), &textSize);
         if (row.kind == ControlKind::Label && textSize.cx > want.right - want.left) want.right = want.left + textSize.cx;
         if (!::EqualRect(&want, &have)) problem += " place";
         if ((::IsWindowVisible(c) != FALSE) != shown) problem += shown ? " hidden" : " shown";
         // The text fits: labels and buttons on one line, check boxes after their box.
         if (*row.text && row.kind != ControlKind::GroupBox) {
-            const std::wstring text = win32ui::Display(row.text);
+            const std::wstring text = win32ui::Widen(win32ui::Display(row.text), CP_ACP);
             SIZE size{};
             ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
             const int room = (have.right - have.left) - (row.kind == ControlKind::CheckBox ? 16 : row.kind == ControlKind::Button ? 4 : 0);
@@ -418,8 +418,8 @@ void Contract(const std::filesystem::path& dir) {
 
     // Files join the list view with their type icons.
     const std::filesystem::path release = Release();
-    p.app.AddFromOutside((release / "station.hex").wstring());
-    p.app.AddFromOutside((release / "changes.pda").wstring());
+    p.app.AddFromOutside((release / "station.hex").string());
+    p.app.AddFromOutside((release / "changes.pda").string());
     HWND files = ::GetDlgItem(main, IDC_FILE_LIST);
     std::string rows;
     for (int i = 0; i < ListView_GetItemCount(files); ++i) {
@@ -438,6 +438,22 @@ void Contract(const std::filesystem::path& dir) {
               rows.find("station.hex") != std::string::npos,
           "the file list view: " + rows);
     Check(ImageList_GetImageCount(ListView_GetImageList(files, LVSIL_SMALL)) == 5, "five 16-pixel type icons");
+
+    // A name that came with "?" where Windows had no character of the code
+    // page for one (the narrow functions do that) is refused with a message,
+    // never listed under that name.
+    {
+        std::string refusal;
+        Answerer refused({{"Varnel", [&](HWND w) {
+                              refusal = BoxText(w);
+                              Click(w, IDOK);
+                          }}});
+        refused.Main = main;
+        p.app.AddFromOutside((release / "st?tion.hex").string());
+        Check(refused.Done() && refusal.find("code page cannot hold") != std::string::npos &&
+                  ListView_GetItemCount(files) == 2 && model.size() == 2,
+              "a name the code page cannot hold is refused, not listed: " + refused.Report() + " " + refusal);
+    }
 
     // About: its version field.
     Answerer about({{"About This Program", [](HWND w) {
@@ -493,7 +509,7 @@ void WaysOut(const std::filesystem::path& dir) {
     p.app.Start({});
     HWND main = p.app.Window().Handle();
     const std::filesystem::path release = Release();
-    p.app.AddFromOutside((release / "station.hex").wstring());
+    p.app.AddFromOutside((release / "station.hex").string());
     const auto before = Snapshot(dir);
 
     const auto focusThenEnter = [](int id) {

@@ -327,6 +327,45 @@ check "start-up probe: error 5" row probe5 "$LIBRARY" 5 \
 check "start-up probe: error 2" row probe2 "$LIBRARY" 2 \
     "Startup Error: Error loading system files: File Not Found." ""
 
+# A library of the same name in the current folder or on PATH is never
+# loaded: only the one beside the program (or in the system folder). The
+# planted library is the simulated one with no machine named: any call into
+# it says so on stderr. Each row: what is beside the program, and what the
+# program must say instead.
+PLANTED=$WORK/planted
+mkdir -p "$PLANTED/cwd" "$PLANTED/path"
+cp "$LIBRARY" "$PLANTED/cwd/" && cp "$LIBRARY" "$PLANTED/path/"
+planted_cli() {
+    label=$1 library=$2 message=$3
+    BIN=$WORK/bin-$label
+    mkdir -p "$BIN"
+    cp "$EXE" "$BIN/"
+    [ -n "$library" ] && cp "$library" "$BIN/"
+    (unset VARNEL_SIM_LIBRARY_MACHINE && cd "$PLANTED/cwd" && WINEPATH=$(winpath "$PLANTED/path") win "$label" adapters)
+    ! grep -q '(simulated)' "$WORK/$label.err" && has_line "$label.err" "$message" ||
+        { echo "  the planted library was loaded:"; sed 's/^/  | /' "$WORK/$label.err"; false; }
+}
+check "varnel-cli.exe from a folder with a planted ZRW32N50.dll, none beside it: not loaded" planted_cli \
+    planted-none "" "varnel-cli: ZRW32N50.dll: cannot be loaded (Windows error 126)"
+check "varnel-cli.exe from a folder with a planted ZRW32N50.dll, another beside it: that one loaded" planted_cli \
+    planted-incomplete "$INCOMPLETE" "varnel-cli: ZRW32N50.dll: has no function W32N_MakeNdisRequest"
+# varnel.exe: started for a few seconds (its start-up check calls into the
+# library at once), from the planted folder; beside it first the simulated
+# library itself, to show that a loaded library does speak.
+planted_gui() {
+    label=$1 library=$2 expect=$3
+    BIN=$WORK/bin-$label
+    mkdir -p "$BIN"
+    cp "$GUI" "$BIN/"
+    [ -n "$library" ] && cp "$library" "$BIN/"
+    (unset VARNEL_SIM_LIBRARY_MACHINE && cd "$PLANTED/cwd" && WINEPATH=$(winpath "$PLANTED/path") timeout 20 "$WINE" "$BIN/varnel.exe" \
+        >"$WORK/$label.out" 2>"$WORK/$label.err" </dev/null)
+    if grep -q '(simulated)' "$WORK/$label.err"; then spoke=yes; else spoke=no; fi
+    [ "$spoke" = "$expect" ] || { echo "  a library spoke: $spoke, expected $expect"; sed 's/^/  | /' "$WORK/$label.err" | head; false; }
+}
+check "varnel.exe with the simulated library beside it: the library is called" planted_gui planted-gui-beside "$LIBRARY" yes
+check "varnel.exe from a folder with a planted ZRW32N50.dll, none beside it: not loaded" planted_gui planted-gui-none "" no
+
 # The installer (make windows-package): a silent install into this prefix,
 # the installed programs run, and the uninstaller takes away all it put there.
 SETUP=$(ls "$WIN_BUILD"/package/varnel-*-setup.exe 2>/dev/null | head -1)

@@ -7,7 +7,11 @@
 # - the installer holds the staged programs and README byte for byte (7-Zip
 #   opens NSIS installers) and an uninstaller, and its compiled script holds
 #   the registry entries and the shortcut the installer writes
-#   (tests/windows/nsis_strings.py reads them out of its header).
+#   (tests/windows/nsis_strings.py reads them out of its header);
+# - the Windows releases that must load varnel.exe, varnel-cli.exe, the
+#   installer and its uninstaller (tests/windows/releases/required) do, by
+#   their PE headers and import tables (tests/windows/release_table.py prints
+#   the table of every release).
 set -u
 WIN_BUILD=$(realpath "$1")
 SOURCE=$(realpath "$(dirname "$0")/../..")
@@ -62,11 +66,37 @@ installer_script() {
     python3 "$SOURCE/tests/windows/nsis_strings.py" "$SETUP" >"$WORK/strings.txt" || return 1
     for text in 'Software\Microsoft\Windows\CurrentVersion\Uninstall\Varnel' UninstallString QuietUninstallString \
         'Software\Varnel' Path .oem Varnel.LinkFile 'Varnel.LinkFile\shell\open\command' '\varnel.exe" "%1"' \
-        '\Varnel.lnk' '\Firmware' '\uninstall.exe" /S'; do
-        grep -qxF -- "$text" "$WORK/strings.txt" || { echo "  the installer's script lacks: $text"; return 1; }
+        '\Varnel.lnk' '\Firmware' '\uninstall.exe" /S' \
+        'Pentium Pro, Pentium II or later processor'; do
+        grep -qF -- "$text" "$WORK/strings.txt" || { echo "  the installer's script lacks: $text"; return 1; }
     done
 }
-check "the installer's script writes the uninstaller's key, the Path value, the .oem type and the shortcut" installer_script
+check "the installer's script writes the uninstaller's key, the Path value, the .oem type and the shortcut, and names the processor floor" installer_script
+
+# The manifest in the form Windows XP accepts (95 to 2000 ignore it): the
+# common controls 6 dependency, trustInfo in the asm.v2 namespace, and no
+# asm.v3 <application> element (reported to stop XP from starting a program).
+manifest_for_xp() {
+    tr -d '\r' <"$WIN_BUILD/ui/win32/varnel.exe" | sed -n '/<assembly /,/<\/assembly>/p' >"$WORK/manifest.xml"
+    [ -s "$WORK/manifest.xml" ] || { echo "  no manifest in varnel.exe"; return 1; }
+    grep -q 'Microsoft.Windows.Common-Controls' "$WORK/manifest.xml" || { echo "  no common controls 6 dependency"; return 1; }
+    grep -q 'trustInfo xmlns="urn:schemas-microsoft-com:asm.v2"' "$WORK/manifest.xml" || { echo "  trustInfo not in asm.v2"; return 1; }
+    if grep -n -e 'asm.v3' -e '<application' -e 'windowsSettings' "$WORK/manifest.xml"; then
+        echo "  the manifest has what XP is reported to refuse"
+        return 1
+    fi
+}
+check "varnel.exe's manifest is in the form Windows XP accepts" manifest_for_xp
+
+check "the release table's rules, on made-up programs (tests/windows/release_table_test.py)" \
+    python3 "$SOURCE/tests/windows/release_table_test.py"
+
+release_table() {
+    [ -n "$SETUP" ] && [ -f "$WORK/setup/uninstall.exe" ] || { echo "  no installer and uninstaller to check"; return 1; }
+    python3 "$SOURCE/tests/windows/release_table.py" "$WIN_BUILD/ui/win32/varnel.exe" "$WIN_BUILD/cli/varnel-cli.exe" \
+        "$SETUP" "$WORK/setup/uninstall.exe"
+}
+check "the required Windows releases load varnel.exe, varnel-cli.exe, the installer and the uninstaller" release_table
 
 echo "$passed passed, $failed failed"
 [ "$failed" -eq 0 ]

@@ -6,7 +6,29 @@
 
 namespace varnel::win32ui {
 
+namespace {
+
+// DPI awareness, asked for at run time (the manifest stays in the form
+// Windows XP accepts, without the <application> element that carried it):
+// per monitor (v2) on Windows 10 1703 and later, for the whole system on
+// Vista and later; older systems draw at their one DPI anyway.
+void DeclareDpiAware() {
+    const HMODULE user = ::GetModuleHandleA("user32.dll");
+    if (!user) return;
+    using ContextFn = BOOL(WINAPI*)(HANDLE);
+    using AwareFn = BOOL(WINAPI*)();
+    if (const auto context = reinterpret_cast<ContextFn>(
+            reinterpret_cast<void*>(::GetProcAddress(user, "SetProcessDpiAwarenessContext"))))
+        if (context(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-4))))  // per monitor v2
+            return;
+    if (const auto aware = reinterpret_cast<AwareFn>(reinterpret_cast<void*>(::GetProcAddress(user, "SetProcessDPIAware"))))
+        aware();
+}
+
+}  // namespace
+
 Application::Application(NdisLibrary& library, Registry& registry) : m_dialog(library, registry, m_host) {
+    DeclareDpiAware();
     m_host.SetWindow(&m_window);
 }
 
@@ -19,7 +41,7 @@ bool Application::Start(const std::vector<std::string>& files) {
     });
     commands.history = [this] { RunHistoryDialog(m_host.Owner(), m_dialog.HistoryPath()); };
     commands.about = [this] { RunAboutDialog(m_host.Owner()); };
-    commands.fileFromOutside = [this](const std::wstring& path) { AddFromOutside(path); };
+    commands.fileFromOutside = [this](const std::string& path) { AddFromOutside(path); };
     commands.closed = [this] {
         m_closed = true;
         ::PostQuitMessage(m_exitCode);
@@ -33,18 +55,18 @@ bool Application::Start(const std::vector<std::string>& files) {
 
 int Application::Run() {
     MSG message;
-    while (::GetMessageW(&message, nullptr, 0, 0) > 0) {
-        if (::IsDialogMessageW(m_window.Handle(), &message)) continue;
+    while (::GetMessageA(&message, nullptr, 0, 0) > 0) {
+        if (::IsDialogMessageA(m_window.Handle(), &message)) continue;
         ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
+        ::DispatchMessageA(&message);
     }
     return m_exitCode;
 }
 
-void Application::AddFromOutside(const std::wstring& path) {
+void Application::AddFromOutside(const std::string& path) {
     const std::optional<std::string> name = ProgramPath(path);
     if (!name) {
-        m_host.ShowMessage({"The name of " + Narrow(path, CP_UTF8) +
+        m_host.ShowMessage({"The name of " + path +
                                 " has characters this system's code page cannot hold: it was not added. Rename it, "
                                 "or move it to a folder named in plain letters.",
                             "Varnel", MessageIcon::Error, MessageButtons::Ok, true});

@@ -26,7 +26,7 @@ public:
     // The window's message loop, until it closes: the program's exit code.
     int Run();
     // A file from outside: joins the list now, or at the end of a run.
-    void AddFromOutside(const std::wstring& path);
+    void AddFromOutside(const std::string& path);
 
     MainWindow& Window() { return m_window; }
     Win32Host& Host() { return m_host; }

@@ -12,24 +12,43 @@
 #include "ui/win32/text.h"
 #include "update/history.h"
 #include "update/history_text.h"
+#include "win32/library_path.h"
 
 namespace varnel::win32ui {
 
 namespace {
 
-HINSTANCE Instance() { return ::GetModuleHandleW(nullptr); }
+HINSTANCE Instance() { return ::GetModuleHandleA(nullptr); }
 
-void SetText(HWND dialog, int id, const std::wstring& text) { ::SetDlgItemTextW(dialog, id, text.c_str()); }
+void SetText(HWND dialog, int id, const std::string& text) { ::SetDlgItemTextA(dialog, id, text.c_str()); }
 
 // "\n" as the edit controls want it: "\r\n".
-std::wstring WithCrLf(const std::wstring& text) {
-    std::wstring out;
+std::string WithCrLf(const std::string& text) {
+    std::string out;
     out.reserve(text.size() + text.size() / 16);
     for (size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == L'\n' && (i == 0 || text[i - 1] != L'\r')) out += L'\r';
+        if (text[i] == '\n' && (i == 0 || text[i - 1] != '\r')) out += '\r';
         out += text[i];
     }
     return out;
+}
+
+// The work area of the monitor nearest a point: MonitorFromPoint and
+// GetMonitorInfoA where the system has them (98, 2000 and later: looked up),
+// else the one screen's work area.
+RECT WorkArea(POINT point, DWORD which) {
+    using FromPointFn = HMONITOR(WINAPI*)(POINT, DWORD);
+    using InfoFn = BOOL(WINAPI*)(HMONITOR, LPMONITORINFO);
+    const HMODULE user = ::GetModuleHandleA("user32.dll");
+    const auto fromPoint =
+        reinterpret_cast<FromPointFn>(reinterpret_cast<void*>(::GetProcAddress(user, "MonitorFromPoint")));
+    const auto info = reinterpret_cast<InfoFn>(reinterpret_cast<void*>(::GetProcAddress(user, "GetMonitorInfoA")));
+    MONITORINFO monitor{};
+    monitor.cbSize = sizeof monitor;
+    if (fromPoint && info && info(fromPoint(point, which), &monitor)) return monitor.rcWork;
+    RECT area{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+    ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+    return area;
 }
 
 // A window centred on a point, kept on that point's monitor.
@@ -37,10 +56,7 @@ void CentreOn(HWND window, POINT point) {
     RECT rect;
     ::GetWindowRect(window, &rect);
     const int width = rect.right - rect.left, height = rect.bottom - rect.top;
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof monitor;
-    ::GetMonitorInfoW(::MonitorFromPoint(point, MONITOR_DEFAULTTONEAREST), &monitor);
-    const RECT& area = monitor.rcWork;
+    const RECT area = WorkArea(point, MONITOR_DEFAULTTONEAREST);
     int x = point.x - width / 2, y = point.y - height / 2;
     x = std::max<int>(area.left, std::min<int>(x, area.right - width));
     y = std::max<int>(area.top, std::min<int>(y, area.bottom - height));
@@ -51,13 +67,13 @@ void CentreOn(HWND window, POINT point) {
 // kept in its DWLP_USER from WM_INITDIALOG on.
 template <class State>
 State* DialogState(HWND dialog, UINT message, LPARAM lParam) {
-    if (message == WM_INITDIALOG) ::SetWindowLongPtrW(dialog, DWLP_USER, lParam);
-    return reinterpret_cast<State*>(::GetWindowLongPtrW(dialog, DWLP_USER));
+    if (message == WM_INITDIALOG) ::SetWindowLongPtrA(dialog, DWLP_USER, lParam);
+    return reinterpret_cast<State*>(::GetWindowLongPtrA(dialog, DWLP_USER));
 }
 
 struct WarningState {
-    std::wstring heading;
-    std::wstring message;
+    std::string heading;
+    std::string message;
     HFONT big = nullptr;
 };
 
@@ -65,11 +81,11 @@ INT_PTR CALLBACK WarningProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     auto* state = DialogState<WarningState>(dialog, message, lParam);
     switch (message) {
     case WM_INITDIALOG: {
-        LOGFONTW font{};
-        ::GetObjectW(reinterpret_cast<HFONT>(::SendMessageW(dialog, WM_GETFONT, 0, 0)), sizeof font, &font);
+        LOGFONTA font{};
+        ::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(dialog, WM_GETFONT, 0, 0)), sizeof font, &font);
         font.lfHeight = font.lfHeight * 3 / 2;
-        state->big = ::CreateFontIndirectW(&font);
-        ::SendDlgItemMessageW(dialog, IDC_WARNING_HEADING, WM_SETFONT, reinterpret_cast<WPARAM>(state->big), FALSE);
+        state->big = ::CreateFontIndirectA(&font);
+        ::SendDlgItemMessageA(dialog, IDC_WARNING_HEADING, WM_SETFONT, reinterpret_cast<WPARAM>(state->big), FALSE);
         SetText(dialog, IDC_WARNING_HEADING, state->heading);
         SetText(dialog, IDC_WARNING_MESSAGE, state->message);
         ::SetTimer(dialog, kShowTimer, kShowPeriodMs, nullptr);
@@ -78,7 +94,7 @@ INT_PTR CALLBACK WarningProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     }
     case WM_TIMER:
         if (wParam == kShowTimer || wParam == kBlankTimer) {
-            SetText(dialog, IDC_WARNING_HEADING, wParam == kShowTimer ? state->heading : L" ");
+            SetText(dialog, IDC_WARNING_HEADING, wParam == kShowTimer ? state->heading : " ");
             ::UpdateWindow(::GetDlgItem(dialog, IDC_WARNING_HEADING));
         }
         return FALSE;
@@ -97,7 +113,7 @@ INT_PTR CALLBACK WarningProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 }
 
 struct SummaryState {
-    std::wstring text;  // with CR LF
+    std::string text;  // with CR LF
 };
 
 // No button of the summary is the default one: Enter elsewhere than on a
@@ -109,15 +125,15 @@ INT_PTR CALLBACK SummaryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     switch (message) {
     case WM_INITDIALOG: {
         HWND edit = ::GetDlgItem(dialog, IDC_SUMMARY);
-        ::SendMessageW(edit, EM_EXLIMITTEXT, 0, static_cast<LPARAM>(state->text.size() + 1024));
-        ::SetWindowTextW(edit, state->text.c_str());
-        ::SendMessageW(dialog, DM_SETDEFID, kNoDefault, 0);
+        ::SendMessageA(edit, EM_EXLIMITTEXT, 0, static_cast<LPARAM>(state->text.size() + 1024));
+        ::SetWindowTextA(edit, state->text.c_str());
+        ::SendMessageA(dialog, DM_SETDEFID, kNoDefault, 0);
         POINT cursor{};
         ::GetCursorPos(&cursor);
         CentreOn(dialog, cursor);
         // The dialog manager would select all the text of the first edit.
         ::SetFocus(edit);
-        ::SendMessageW(edit, EM_SETSEL, 0, 0);
+        ::SendMessageA(edit, EM_SETSEL, 0, 0);
         return FALSE;
     }
     case WM_COMMAND:
@@ -127,20 +143,20 @@ INT_PTR CALLBACK SummaryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         case IDC_CLIPBOARD: {
             // The whole text, whatever was selected; nothing stays selected.
             HWND edit = ::GetDlgItem(dialog, IDC_SUMMARY);
-            ::SendMessageW(edit, EM_HIDESELECTION, TRUE, 0);
-            ::SendMessageW(edit, EM_SETSEL, 0, -1);
+            ::SendMessageA(edit, EM_HIDESELECTION, TRUE, 0);
+            ::SendMessageA(edit, EM_SETSEL, 0, -1);
             if (::OpenClipboard(dialog)) {
                 ::EmptyClipboard();
-                const size_t bytes = (state->text.size() + 1) * sizeof(wchar_t);
+                const size_t bytes = (state->text.size() + 1) * sizeof(char);
                 if (HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes)) {
                     std::memcpy(::GlobalLock(memory), state->text.c_str(), bytes);
                     ::GlobalUnlock(memory);
-                    if (!::SetClipboardData(CF_UNICODETEXT, memory)) ::GlobalFree(memory);
+                    if (!::SetClipboardData(CF_TEXT, memory)) ::GlobalFree(memory);
                 }
                 ::CloseClipboard();
             }
-            ::SendMessageW(edit, EM_SETSEL, 0, 0);
-            ::SendMessageW(edit, EM_HIDESELECTION, FALSE, 0);
+            ::SendMessageA(edit, EM_SETSEL, 0, 0);
+            ::SendMessageA(edit, EM_HIDESELECTION, FALSE, 0);
             return TRUE;
         }
         }
@@ -173,14 +189,14 @@ void OpenBackupFolder(HWND dialog, const HistoryState& state) {
     if (selected < 0 || static_cast<size_t>(selected) >= state.records.size()) return;
     const auto folder = HistoryBackupFolder(state.records[static_cast<size_t>(selected)]);
     if (!folder) return;
-    const std::wstring name = folder->wstring();
-    const auto say = [dialog, &name](const wchar_t* text) {
-        ::MessageBoxW(dialog, (L"The folder " + name + text).c_str(), L"Backup Folder", MB_OK | MB_ICONWARNING);
+    const std::string name = folder->string();
+    const auto say = [dialog, &name](const char* text) {
+        ::MessageBoxA(dialog, ("The folder " + name + text).c_str(), "Backup Folder", MB_OK | MB_ICONWARNING);
     };
     std::error_code ec;
-    if (!std::filesystem::is_directory(*folder, ec)) return say(L" no longer exists.");
-    if (reinterpret_cast<INT_PTR>(::ShellExecuteW(dialog, L"open", name.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) <= 32)
-        say(L" could not be opened.");
+    if (!std::filesystem::is_directory(*folder, ec)) return say(" no longer exists.");
+    if (reinterpret_cast<INT_PTR>(::ShellExecuteA(dialog, "open", name.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) <= 32)
+        say(" could not be opened.");
 }
 
 INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
@@ -191,12 +207,12 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
         const int widths[] = {120, 60, 100, 70, 220, 200};
         for (size_t c = 0; c < kHistoryColumns.size(); ++c) {
-            std::wstring name = Display(kHistoryColumns[c]);
-            LVCOLUMNW column{};
+            std::string name = Display(kHistoryColumns[c]);
+            LVCOLUMNA column{};
             column.mask = LVCF_TEXT | LVCF_WIDTH;
             column.pszText = name.data();
             column.cx = widths[c];
-            ::SendMessageW(list, LVM_INSERTCOLUMNW, c, reinterpret_cast<LPARAM>(&column));
+            ::SendMessageA(list, LVM_INSERTCOLUMNA, c, reinterpret_cast<LPARAM>(&column));
         }
         std::vector<std::string> warnings;
         const Result<> read = ReadHistoryRecordsNewestFirst(
@@ -208,13 +224,13 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
             [&warnings](const std::string& warning) { warnings.push_back(warning); });
         for (size_t r = 0; r < state->records.size(); ++r)
             for (size_t c = 0; c < kHistoryColumns.size(); ++c) {
-                std::wstring text = Display(HistoryColumnText(state->records[r], c));
-                LVITEMW item{};
+                std::string text = Display(HistoryColumnText(state->records[r], c));
+                LVITEMA item{};
                 item.mask = LVIF_TEXT;
                 item.iItem = static_cast<int>(r);
                 item.iSubItem = static_cast<int>(c);
                 item.pszText = text.data();
-                ::SendMessageW(list, c == 0 ? LVM_INSERTITEMW : LVM_SETITEMTEXTW, r, reinterpret_cast<LPARAM>(&item));
+                ::SendMessageA(list, c == 0 ? LVM_INSERTITEMA : LVM_SETITEMTEXTA, r, reinterpret_cast<LPARAM>(&item));
             }
         std::string note;
         if (!read) note = "The update history cannot be read: " + read.Reason();
@@ -253,8 +269,8 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 // programmed.
 INT_PTR CALLBACK WaitProc(HWND window, UINT message, WPARAM, LPARAM) {
     if (message != WM_SETCURSOR) return FALSE;
-    ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
-    ::SetWindowLongPtrW(window, DWLP_MSGRESULT, TRUE);
+    ::SetCursor(::LoadCursorA(nullptr, IDC_WAIT));
+    ::SetWindowLongPtrA(window, DWLP_MSGRESULT, TRUE);
     return TRUE;
 }
 
@@ -262,43 +278,42 @@ INT_PTR CALLBACK WaitProc(HWND window, UINT message, WPARAM, LPARAM) {
 
 bool RunWarningDialog(HWND owner, const std::string& heading, const std::string& message) {
     WarningState state{Display(heading), Display(message)};
-    return ::DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_WARNING), owner, WarningProc,
+    return ::DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_WARNING), owner, WarningProc,
                              reinterpret_cast<LPARAM>(&state)) == IDOK;
 }
 
 bool RunSummaryDialog(HWND owner, const std::string& text) {
-    // The rich edit box's class lives in riched20.dll, loaded once.
-    static HMODULE richEdit = ::LoadLibraryW(L"riched20.dll");
+    // The rich edit box's class lives in riched20.dll, loaded once from the
+    // system folder.
+    static HMODULE richEdit = win32::LoadSystemLibrary("riched20.dll");
     (void)richEdit;
     SummaryState state{WithCrLf(Display(text))};
-    return ::DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_INFO), owner, SummaryProc,
+    return ::DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_INFO), owner, SummaryProc,
                              reinterpret_cast<LPARAM>(&state)) == IDOK;
 }
 
-void RunAboutDialog(HWND owner) { ::DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_ABOUT), owner, AboutProc, 0); }
+void RunAboutDialog(HWND owner) { ::DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_ABOUT), owner, AboutProc, 0); }
 
 void RunHistoryDialog(HWND owner, const std::filesystem::path& path) {
     HistoryState state{path, {}};
-    ::DialogBoxParamW(Instance(), MAKEINTRESOURCEW(IDD_HISTORY), owner, HistoryProc, reinterpret_cast<LPARAM>(&state));
+    ::DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_HISTORY), owner, HistoryProc, reinterpret_cast<LPARAM>(&state));
 }
 
 WaitWindow::WaitWindow(const std::string& message, const std::string& detail) {
-    m_window = ::CreateDialogParamW(Instance(), MAKEINTRESOURCEW(IDD_WAIT), nullptr, WaitProc, 0);
+    m_window = ::CreateDialogParamA(Instance(), MAKEINTRESOURCEA(IDD_WAIT), nullptr, WaitProc, 0);
     if (!m_window) return;
-    ::SetWindowTextW(m_window, L"Varnel");
-    m_font = ::CreateFontW(20, 7, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
-                           CLIP_DEFAULT_PRECIS, PROOF_QUALITY, DEFAULT_PITCH, L"Arial");
-    ::SendDlgItemMessageW(m_window, IDC_WAIT_MESSAGE, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    ::SetWindowTextA(m_window, "Varnel");
+    m_font = ::CreateFontA(20, 7, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
+                           CLIP_DEFAULT_PRECIS, PROOF_QUALITY, DEFAULT_PITCH, "Arial");
+    ::SendDlgItemMessageA(m_window, IDC_WAIT_MESSAGE, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
     SetText(m_window, IDC_WAIT_MESSAGE, Display(message.empty() ? std::string(" Please wait...") : message));
     SetText(m_window, IDC_WAIT_DETAIL, Display(detail));
     if (detail.empty()) ::ShowWindow(::GetDlgItem(m_window, IDC_WAIT_DETAIL), SW_HIDE);
     HWND bar = ::GetDlgItem(m_window, IDC_WAIT_PROGRESS);
-    ::SendMessageW(bar, PBM_SETRANGE32, 0, 100);
-    ::SendMessageW(bar, PBM_SETPOS, 0, 0);
-    MONITORINFO monitor{};
-    monitor.cbSize = sizeof monitor;
-    ::GetMonitorInfoW(::MonitorFromPoint(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY), &monitor);
-    CentreOn(m_window, POINT{(monitor.rcWork.left + monitor.rcWork.right) / 2, (monitor.rcWork.top + monitor.rcWork.bottom) / 2});
+    ::SendMessageA(bar, PBM_SETRANGE32, 0, 100);
+    ::SendMessageA(bar, PBM_SETPOS, 0, 0);
+    const RECT area = WorkArea(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    CentreOn(m_window, POINT{(area.left + area.right) / 2, (area.top + area.bottom) / 2});
     ::SetWindowPos(m_window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW | SWP_NOACTIVATE);
     ::UpdateWindow(m_window);
     Pump();
@@ -313,22 +328,22 @@ void WaitWindow::Pump() {
     // Painting and sent messages (a second start's files) only: the user's
     // input waits for the end of the work.
     MSG message;
-    while (::PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE)) {
+    while (::PeekMessageA(&message, nullptr, 0, 0, PM_REMOVE | PM_QS_PAINT | PM_QS_SENDMESSAGE)) {
         ::TranslateMessage(&message);
-        ::DispatchMessageW(&message);
+        ::DispatchMessageA(&message);
     }
 }
 
 void WaitWindow::SetRange(int low, int high) {
     HWND bar = ::GetDlgItem(m_window, IDC_WAIT_PROGRESS);
-    ::SendMessageW(bar, PBM_SETRANGE32, static_cast<WPARAM>(low), high);
+    ::SendMessageA(bar, PBM_SETRANGE32, static_cast<WPARAM>(low), high);
     ::UpdateWindow(bar);
     Pump();
 }
 
 void WaitWindow::SetPosition(int position) {
     HWND bar = ::GetDlgItem(m_window, IDC_WAIT_PROGRESS);
-    ::SendMessageW(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
+    ::SendMessageA(bar, PBM_SETPOS, static_cast<WPARAM>(position), 0);
     ::UpdateWindow(bar);
     if (m_observer) m_observer(bar);
     Pump();

@@ -25,57 +25,63 @@
 #include "ui/win32/single_instance.h"
 #include "ui/win32/text.h"
 #include "win32/backend.h"
+#include "win32/library_path.h"
 
 namespace {
 
 using varnel::win32ui::Display;
 using varnel::win32ui::Narrow;
 
-void Say(const std::wstring& text, UINT icon) { ::MessageBoxW(nullptr, text.c_str(), L"Varnel", MB_OK | icon); }
+void Say(const std::string& text, UINT icon) { ::MessageBoxA(nullptr, text.c_str(), "Varnel", MB_OK | icon); }
 
 struct Options {
-    std::optional<std::wstring> machine;
-    std::vector<std::wstring> files;
+    std::optional<std::string> machine;
+    std::vector<std::string> files;
     bool help = false;
     bool version = false;
-    std::wstring error;
+    std::string error;
 };
 
-Options Parse(const std::vector<std::wstring>& args) {
+Options Parse(const std::vector<std::string>& args) {
     Options options;
     bool filesOnly = false;
     for (size_t i = 1; i < args.size(); ++i) {
-        const std::wstring& arg = args[i];
+        const std::string& arg = args[i];
         if (filesOnly) options.files.push_back(arg);
-        else if (arg == L"--") filesOnly = true;
-        else if (arg == L"--help" || arg == L"-h" || arg == L"/?") options.help = true;
-        else if (arg == L"--version") options.version = true;
-        else if (arg == L"--machine") {
+        else if (arg == "--") filesOnly = true;
+        else if (arg == "--help" || arg == "-h" || arg == "/?") options.help = true;
+        else if (arg == "--version") options.version = true;
+        else if (arg == "--machine") {
             if (i + 1 == args.size()) {
-                options.error = L"--machine needs a directory";
+                options.error = "--machine needs a directory";
                 return options;
             }
             options.machine = args[++i];
-        } else if (arg.rfind(L"--machine=", 0) == 0) options.machine = arg.substr(10);
-        else if (arg.size() > 2 && arg.rfind(L"--", 0) == 0) {
-            options.error = L"unknown option " + arg;
+        } else if (arg.rfind("--machine=", 0) == 0) options.machine = arg.substr(10);
+        else if (arg.size() > 2 && arg.rfind("--", 0) == 0) {
+            options.error = "unknown option " + arg;
             return options;
         } else options.files.push_back(arg);
     }
     return options;
 }
 
-std::wstring Absolute(const std::wstring& path) {
-    const DWORD size = ::GetFullPathNameW(path.c_str(), 0, nullptr, nullptr);
+std::string Absolute(const std::string& path) {
+    const DWORD size = ::GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
     if (size == 0) return path;
-    std::wstring full(size, L'\0');
-    full.resize(::GetFullPathNameW(path.c_str(), size, full.data(), nullptr));
+    std::string full(size, '\0');
+    full.resize(::GetFullPathNameA(path.c_str(), size, full.data(), nullptr));
     return full;
 }
 
 // Printed to the console the program was started from, if any.
 void Print(const std::string& text) {
-    if (::AttachConsole(ATTACH_PARENT_PROCESS) || ::GetStdHandle(STD_OUTPUT_HANDLE)) {
+    // AttachConsole: XP and later, looked up; before, only a console the
+    // program was given (its standard output redirected) is written to.
+    using AttachConsoleFn = BOOL(WINAPI*)(DWORD);
+    const auto attach = reinterpret_cast<AttachConsoleFn>(
+        reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "AttachConsole")));
+    if ((attach && attach(ATTACH_PARENT_PROCESS)) || ::GetStdHandle(STD_OUTPUT_HANDLE)) {
         DWORD written = 0;
         HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
         if (out && out != INVALID_HANDLE_VALUE && ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
@@ -84,11 +90,24 @@ void Print(const std::string& text) {
     Say(Display(text), MB_ICONINFORMATION);
 }
 
+// The common controls the windows use: InitCommonControlsEx where comctl32
+// has it (4.70, Internet Explorer 3, and later), InitCommonControls on the
+// first comctl32 of 95 and NT 4.0.
+void InitControls() {
+    using InitExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
+    const HMODULE comctl = ::GetModuleHandleA("comctl32.dll");
+    const auto initEx = comctl ? reinterpret_cast<InitExFn>(
+                                     reinterpret_cast<void*>(::GetProcAddress(comctl, "InitCommonControlsEx")))
+                               : nullptr;
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
+    if (!initEx || !initEx(&controls)) ::InitCommonControls();
+}
+
 // What a start that only asks something answers (a bad option, --version,
 // --help): its exit code; none when the program is to run.
 std::optional<int> AnswerOnly(const Options& options) {
     if (!options.error.empty()) {
-        Say(L"varnel: " + options.error, MB_ICONSTOP);
+        Say("varnel: " + options.error, MB_ICONSTOP);
         return 2;
     }
     if (options.version) {
@@ -109,33 +128,32 @@ std::optional<int> AnswerOnly(const Options& options) {
 }
 
 int Run() {
-    int count = 0;
-    LPWSTR* argv = ::CommandLineToArgvW(::GetCommandLineW(), &count);
-    std::vector<std::wstring> args(argv, argv + count);
-    ::LocalFree(argv);
+    // No library of the current folder's or PATH's: before anything loads one.
+    varnel::win32::RestrictDllSearch();
+    // The arguments in the ANSI code page, as the C runtime splits them.
+    std::vector<std::string> args(__argv, __argv + __argc);
     const Options options = Parse(args);
     if (const std::optional<int> answered = AnswerOnly(options)) return *answered;
 
-    std::vector<std::wstring> absolute;
-    for (const std::wstring& file : options.files) absolute.push_back(Absolute(file));
+    std::vector<std::string> absolute;
+    for (const std::string& file : options.files) absolute.push_back(Absolute(file));
     varnel::win32ui::SingleInstance instance;
-    std::wstring error;
+    std::string error;
     switch (instance.Start(absolute, &error)) {
     case varnel::win32ui::SingleInstance::Role::HandedOver: return 0;
     case varnel::win32ui::SingleInstance::Role::Failed: Say(error, MB_ICONSTOP); return 1;
     case varnel::win32ui::SingleInstance::Role::First: break;
     }
     // Registered for other programs that look for it; nothing sends it.
-    ::RegisterWindowMessageW(L"MSG_VarnelFlashFile");
+    ::RegisterWindowMessageA("MSG_VarnelFlashFile");
 
-    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
-    ::InitCommonControlsEx(&controls);
+    InitControls();
 
     std::vector<std::string> files;
-    for (const std::wstring& file : absolute) {
+    for (const std::string& file : absolute) {
         const std::optional<std::string> path = varnel::win32ui::ProgramPath(file);
         if (path) files.push_back(*path);
-        else Say(L"The name of " + file + L" has characters this system's code page cannot hold: it was not added.", MB_ICONSTOP);
+        else Say("The name of " + file + " has characters this system's code page cannot hold: it was not added.", MB_ICONSTOP);
     }
 
     std::unique_ptr<varnel::sim::SimMachine> machine;
@@ -147,7 +165,7 @@ int Run() {
         if (options.machine) {
             given = varnel::win32ui::ProgramPath(*options.machine);
             if (!given) {
-                Say(L"--machine: the folder's name has characters this system's code page cannot hold", MB_ICONSTOP);
+                Say("--machine: the folder's name has characters this system's code page cannot hold", MB_ICONSTOP);
                 return 1;
             }
         }
@@ -169,7 +187,7 @@ int Run() {
     varnel::win32ui::Application program(machine ? static_cast<varnel::NdisLibrary&>(*machine) : *library,
                                          machine ? static_cast<varnel::Registry&>(*machine) : *registry);
     if (!program.Start(files)) {
-        Say(L"The main window cannot be made (Windows error " + std::to_wstring(::GetLastError()) + L").", MB_ICONSTOP);
+        Say("The main window cannot be made (Windows error " + std::to_string(::GetLastError()) + ").", MB_ICONSTOP);
         return 1;
     }
     return program.Run();
@@ -177,13 +195,13 @@ int Run() {
 
 }  // namespace
 
-int WINAPI wWinMain(HINSTANCE, HINSTANCE, PWSTR, int) {
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int) {
     try {
         return Run();
     } catch (const std::exception& e) {
-        Say(L"Internal error: " + Display(e.what()) + L"\n\nVarnel ends.", MB_ICONSTOP);
+        Say("Internal error: " + Display(e.what()) + "\n\nVarnel ends.", MB_ICONSTOP);
     } catch (...) {
-        Say(L"Internal error: an unknown exception\n\nVarnel ends.", MB_ICONSTOP);
+        Say("Internal error: an unknown exception\n\nVarnel ends.", MB_ICONSTOP);
     }
     return 1;
 }

@@ -24,20 +24,20 @@ namespace {
 constexpr int kTypeColumnWidth = 90;
 constexpr int kPathColumnWidth = 250;
 
-std::wstring WindowText(HWND window) {
-    std::wstring text(static_cast<size_t>(::GetWindowTextLengthW(window)) + 1, L'\0');
-    text.resize(static_cast<size_t>(::GetWindowTextW(window, text.data(), static_cast<int>(text.size()))));
+std::string WindowText(HWND window) {
+    std::string text(static_cast<size_t>(::GetWindowTextLengthA(window)) + 1, '\0');
+    text.resize(static_cast<size_t>(::GetWindowTextA(window, text.data(), static_cast<int>(text.size()))));
     return text;
 }
 
-void SetTextIfChanged(HWND window, const std::wstring& text) {
-    if (WindowText(window) != text) ::SetWindowTextW(window, text.c_str());
+void SetTextIfChanged(HWND window, const std::string& text) {
+    if (WindowText(window) != text) ::SetWindowTextA(window, text.c_str());
 }
 
-std::wstring WithCrLf(const std::wstring& text) {
-    std::wstring out;
-    for (wchar_t c : text) {
-        if (c == L'\n') out += L'\r';
+std::string WithCrLf(const std::string& text) {
+    std::string out;
+    for (char c : text) {
+        if (c == '\n') out += '\r';
         out += c;
     }
     return out;
@@ -55,95 +55,95 @@ MainWindow::~MainWindow() {
 void MainWindow::RegisterWindowClass() {
     static bool registered = false;
     if (registered) return;
-    WNDCLASSEXW wc{};
+    WNDCLASSEXA wc{};
     wc.cbSize = sizeof wc;
     // A dialog's window class of our own name: a second start finds this
     // window, never a dialog that shares its caption.
-    ::GetClassInfoExW(nullptr, MAKEINTRESOURCEW(0x8002), &wc);
+    ::GetClassInfoExA(nullptr, MAKEINTRESOURCEA(0x8002), &wc);
     wc.cbSize = sizeof wc;
-    wc.hInstance = ::GetModuleHandleW(nullptr);
-    wc.lpszClassName = L"" VARNEL_MAIN_CLASS;
-    wc.hIcon = static_cast<HICON>(::LoadImageW(wc.hInstance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    wc.hInstance = ::GetModuleHandleA(nullptr);
+    wc.lpszClassName = "" VARNEL_MAIN_CLASS;
+    wc.hIcon = static_cast<HICON>(::LoadImageA(wc.hInstance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
     wc.hCursor = nullptr;  // the program's own cursor (WM_SETCURSOR)
-    registered = ::RegisterClassExW(&wc) != 0;
+    registered = ::RegisterClassExA(&wc) != 0;
 }
 
 bool MainWindow::Create(Commands commands) {
     m_commands = std::move(commands);
     RegisterWindowClass();
-    m_window = ::CreateDialogParamW(::GetModuleHandleW(nullptr), MAKEINTRESOURCEW(IDD_MAIN), nullptr, Proc,
+    m_window = ::CreateDialogParamA(::GetModuleHandleA(nullptr), MAKEINTRESOURCEA(IDD_MAIN), nullptr, Proc,
                                     reinterpret_cast<LPARAM>(this));
     return m_window != nullptr;
 }
 
 INT_PTR CALLBACK MainWindow::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam) {
     if (message == WM_INITDIALOG) {
-        ::SetWindowLongPtrW(window, DWLP_USER, lParam);
+        ::SetWindowLongPtrA(window, DWLP_USER, lParam);
         auto* self = reinterpret_cast<MainWindow*>(lParam);
         self->m_window = window;
         self->Init();
         return FALSE;  // the focus is set by Init
     }
-    auto* self = reinterpret_cast<MainWindow*>(::GetWindowLongPtrW(window, DWLP_USER));
+    auto* self = reinterpret_cast<MainWindow*>(::GetWindowLongPtrA(window, DWLP_USER));
     return self ? self->Handle(message, wParam, lParam) : FALSE;
 }
 
 void MainWindow::Init() {
-    HINSTANCE instance = ::GetModuleHandleW(nullptr);
-    m_icon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+    HINSTANCE instance = ::GetModuleHandleA(nullptr);
+    m_icon = static_cast<HICON>(::LoadImageA(instance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON,
                                              ::GetSystemMetrics(SM_CXICON), ::GetSystemMetrics(SM_CYICON), 0));
-    m_smallIcon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_APP), IMAGE_ICON,
+    m_smallIcon = static_cast<HICON>(::LoadImageA(instance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON,
                                                   ::GetSystemMetrics(SM_CXSMICON), ::GetSystemMetrics(SM_CYSMICON), 0));
-    ::SendMessageW(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
-    ::SendMessageW(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
+    ::SendMessageA(m_window, WM_SETICON, ICON_BIG, reinterpret_cast<LPARAM>(m_icon));
+    ::SendMessageA(m_window, WM_SETICON, ICON_SMALL, reinterpret_cast<LPARAM>(m_smallIcon));
 
     // The file list: two columns, the 16-pixel type icons.
     HWND files = ::GetDlgItem(m_window, IDC_FILE_LIST);
     ListView_SetExtendedListViewStyle(files, LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP);
     m_types = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 5, 10);
     for (int type = 0; type < 5; ++type) {
-        HICON icon = static_cast<HICON>(::LoadImageW(instance, MAKEINTRESOURCEW(IDI_TYPE0 + type), IMAGE_ICON, 16, 16, 0));
+        HICON icon = static_cast<HICON>(::LoadImageA(instance, MAKEINTRESOURCEA(IDI_TYPE0 + type), IMAGE_ICON, 16, 16, 0));
         ImageList_AddIcon(m_types, icon);
         ::DestroyIcon(icon);
     }
     ListView_SetImageList(files, m_types, LVSIL_SMALL);
     const struct {
-        const wchar_t* name;
+        const char* name;
         int width;
-    } columns[] = {{L"Type / Version", kTypeColumnWidth}, {L"File Path", kPathColumnWidth}};
+    } columns[] = {{"Type / Version", kTypeColumnWidth}, {"File Path", kPathColumnWidth}};
     for (int i = 0; i < 2; ++i) {
-        LVCOLUMNW column{};
+        LVCOLUMNA column{};
         column.mask = LVCF_TEXT | LVCF_WIDTH;
-        column.pszText = const_cast<wchar_t*>(columns[i].name);
+        column.pszText = const_cast<char*>(columns[i].name);
         column.cx = columns[i].width;
-        ::SendMessageW(files, LVM_INSERTCOLUMNW, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
+        ::SendMessageA(files, LVM_INSERTCOLUMNA, static_cast<WPARAM>(i), reinterpret_cast<LPARAM>(&column));
     }
 
     // Tooltips: the dialog logic's text for each control (asked when shown).
-    m_tooltip = ::CreateWindowExW(WS_EX_TOPMOST, TOOLTIPS_CLASSW, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
+    m_tooltip = ::CreateWindowExA(WS_EX_TOPMOST, TOOLTIPS_CLASSA, nullptr, WS_POPUP | TTS_ALWAYSTIP, CW_USEDEFAULT,
                                   CW_USEDEFAULT, CW_USEDEFAULT, CW_USEDEFAULT, m_window, nullptr, instance, nullptr);
-    ::SendMessageW(m_tooltip, TTM_SETMAXTIPWIDTH, 0, 400);
+    ::SendMessageA(m_tooltip, TTM_SETMAXTIPWIDTH, 0, 400);
     for (HWND child = ::GetWindow(m_window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
         if (::GetDlgCtrlID(child) == IDC_STATIC || CVarnelDlg::ToolTipText(::GetDlgCtrlID(child)).empty()) continue;
-        TTTOOLINFOW tool{};
+        TTTOOLINFOA tool{};
         tool.cbSize = sizeof tool;
         tool.uFlags = TTF_IDISHWND | TTF_SUBCLASS;
         tool.hwnd = m_window;
         tool.uId = reinterpret_cast<UINT_PTR>(child);
-        tool.lpszText = LPSTR_TEXTCALLBACKW;
-        ::SendMessageW(m_tooltip, TTM_ADDTOOLW, 0, reinterpret_cast<LPARAM>(&tool));
+        tool.lpszText = LPSTR_TEXTCALLBACKA;
+        ::SendMessageA(m_tooltip, TTM_ADDTOOLA, 0, reinterpret_cast<LPARAM>(&tool));
     }
     // A label is never narrower than its text needs (at a high DPI the font
     // grows a little faster than the dialog units).
     HDC dc = ::GetDC(m_window);
-    HGDIOBJ font = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(m_window, WM_GETFONT, 0, 0)));
+    HGDIOBJ font = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(m_window, WM_GETFONT, 0, 0)));
     for (HWND child = ::GetWindow(m_window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
-        wchar_t name[16] = {};
-        ::GetClassNameW(child, name, 16);
-        const std::wstring text = WindowText(child);
-        if (lstrcmpiW(name, L"Static") != 0 || text.empty()) continue;
+        char name[16] = {};
+        ::GetClassNameA(child, name, 16);
+        const std::string text = WindowText(child);
+        if (lstrcmpiA(name, "Static") != 0 || text.empty()) continue;
         SIZE size{};
-        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        ::GetTextExtentPoint32A(dc, text.c_str(), static_cast<int>(text.size()), &size);
         RECT rect;
         ::GetWindowRect(child, &rect);
         if (size.cx > rect.right - rect.left)
@@ -167,9 +167,9 @@ INT_PTR MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         // waits for that.
         if (CurrentStopMode() != StopMode::Default) {
             RequestStop(StopKind::Terminate);
-            ::SetWindowLongPtrW(m_window, DWLP_MSGRESULT, FALSE);
+            ::SetWindowLongPtrA(m_window, DWLP_MSGRESULT, FALSE);
         } else {
-            ::SetWindowLongPtrW(m_window, DWLP_MSGRESULT, TRUE);
+            ::SetWindowLongPtrA(m_window, DWLP_MSGRESULT, TRUE);
         }
         return TRUE;
     case WM_ENDSESSION:
@@ -178,40 +178,40 @@ INT_PTR MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     case WM_SETCURSOR:
         // The wait cursor stays over the window until the work ends.
         if (m_cursor == Cursor::Wait) {
-            ::SetCursor(::LoadCursorW(nullptr, IDC_WAIT));
-            ::SetWindowLongPtrW(m_window, DWLP_MSGRESULT, TRUE);
+            ::SetCursor(::LoadCursorA(nullptr, IDC_WAIT));
+            ::SetWindowLongPtrA(m_window, DWLP_MSGRESULT, TRUE);
             return TRUE;
         }
         return FALSE;
     case WM_COPYDATA: {
-        // One file of a second start: the argument's UTF-8 bytes and a zero.
+        // One file of a second start: the argument's bytes (ANSI code page) and a zero.
         const auto* data = reinterpret_cast<const COPYDATASTRUCT*>(lParam);
         if (data && data->lpData && data->cbData > 0) {
             const char* bytes = static_cast<const char*>(data->lpData);
             std::string text(bytes, strnlen(bytes, data->cbData));
-            if (m_commands.fileFromOutside) m_commands.fileFromOutside(Widen(text, CP_UTF8));
+            if (m_commands.fileFromOutside) m_commands.fileFromOutside(text);
         }
-        ::SetWindowLongPtrW(m_window, DWLP_MSGRESULT, TRUE);
+        ::SetWindowLongPtrA(m_window, DWLP_MSGRESULT, TRUE);
         return TRUE;
     }
     case WM_DROPFILES: {
         auto drop = reinterpret_cast<HDROP>(wParam);
-        const UINT count = ::DragQueryFileW(drop, 0xFFFFFFFF, nullptr, 0);
-        std::vector<std::wstring> paths;
+        const UINT count = ::DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
+        std::vector<std::string> paths;
         for (UINT i = 0; i < count; ++i) {
-            std::wstring path(::DragQueryFileW(drop, i, nullptr, 0) + 1, L'\0');
-            path.resize(::DragQueryFileW(drop, i, path.data(), static_cast<UINT>(path.size())));
+            std::string path(::DragQueryFileA(drop, i, nullptr, 0) + 1, '\0');
+            path.resize(::DragQueryFileA(drop, i, path.data(), static_cast<UINT>(path.size())));
             paths.push_back(path);
         }
         ::DragFinish(drop);
-        for (const std::wstring& path : paths)
+        for (const std::string& path : paths)
             if (m_commands.fileFromOutside) m_commands.fileFromOutside(path);
         return TRUE;
     }
     case WM_NOTIFY: {
         auto* header = reinterpret_cast<NMHDR*>(lParam);
-        if (header->code == TTN_GETDISPINFOW) {
-            auto* info = reinterpret_cast<NMTTDISPINFOW*>(lParam);
+        if (header->code == TTN_GETDISPINFOA) {
+            auto* info = reinterpret_cast<NMTTDISPINFOA*>(lParam);
             const int id = (info->uFlags & TTF_IDISHWND) ? ::GetDlgCtrlID(reinterpret_cast<HWND>(header->idFrom)) : 0;
             if (id == 0) return FALSE;
             // Kept here: the tooltip reads it after this returns.
@@ -219,11 +219,11 @@ INT_PTR MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             info->lpszText = m_tipText.data();
             return TRUE;
         }
-        if (header->idFrom == IDC_FILE_LIST && header->code == LVN_GETINFOTIPW) {
-            auto* tip = reinterpret_cast<NMLVGETINFOTIPW*>(lParam);
+        if (header->idFrom == IDC_FILE_LIST && header->code == LVN_GETINFOTIPA) {
+            auto* tip = reinterpret_cast<NMLVGETINFOTIPA*>(lParam);
             if (tip->iItem >= 0 && static_cast<size_t>(tip->iItem) < m_files.size() && tip->cchTextMax > 0) {
-                const std::wstring path = Display(m_files[static_cast<size_t>(tip->iItem)].path);
-                lstrcpynW(tip->pszText, path.c_str(), tip->cchTextMax);
+                const std::string path = Display(m_files[static_cast<size_t>(tip->iItem)].path);
+                lstrcpynA(tip->pszText, path.c_str(), tip->cchTextMax);
             }
             return TRUE;
         }
@@ -244,7 +244,7 @@ void MainWindow::Command(int id, int code) {
     switch (id) {
     case IDC_ADAPTER_LIST:
         if (code == LBN_SELCHANGE && m_commands.selectAdapter) {
-            const auto position = ::SendDlgItemMessageW(m_window, IDC_ADAPTER_LIST, LB_GETCURSEL, 0, 0);
+            const auto position = ::SendDlgItemMessageA(m_window, IDC_ADAPTER_LIST, LB_GETCURSEL, 0, 0);
             if (position != LB_ERR) m_commands.selectAdapter(static_cast<int>(position));
         }
         break;
@@ -267,23 +267,23 @@ void MainWindow::Show(const DialogView& view) {
     SetTextIfChanged(m_window, Display(view.title));
 
     HWND adapters = ::GetDlgItem(m_window, IDC_ADAPTER_LIST);
-    std::vector<std::wstring> entries;
+    std::vector<std::string> entries;
     for (const std::string& name : view.adapters) entries.push_back(Display(name));
-    bool same = ::SendMessageW(adapters, LB_GETCOUNT, 0, 0) == static_cast<LRESULT>(entries.size());
+    bool same = ::SendMessageA(adapters, LB_GETCOUNT, 0, 0) == static_cast<LRESULT>(entries.size());
     for (size_t i = 0; same && i < entries.size(); ++i) {
-        std::wstring text(static_cast<size_t>(::SendMessageW(adapters, LB_GETTEXTLEN, i, 0)) + 1, L'\0');
-        text.resize(static_cast<size_t>(::SendMessageW(adapters, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()))));
+        std::string text(static_cast<size_t>(::SendMessageA(adapters, LB_GETTEXTLEN, i, 0)) + 1, '\0');
+        text.resize(static_cast<size_t>(::SendMessageA(adapters, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()))));
         same = text == entries[i];
     }
     if (!same) {
-        ::SendMessageW(adapters, LB_RESETCONTENT, 0, 0);
-        for (const std::wstring& entry : entries)
-            ::SendMessageW(adapters, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+        ::SendMessageA(adapters, LB_RESETCONTENT, 0, 0);
+        for (const std::string& entry : entries)
+            ::SendMessageA(adapters, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
     }
     // "<No adapters detected>" is never shown selected.
     const bool selectable = view.selectedAdapter >= 0 && static_cast<size_t>(view.selectedAdapter) < view.adapters.size() &&
                             view.adapters[static_cast<size_t>(view.selectedAdapter)] != CVarnelDlg::kNoAdapters;
-    ::SendMessageW(adapters, LB_SETCURSEL, selectable ? static_cast<WPARAM>(view.selectedAdapter) : static_cast<WPARAM>(-1), 0);
+    ::SendMessageA(adapters, LB_SETCURSEL, selectable ? static_cast<WPARAM>(view.selectedAdapter) : static_cast<WPARAM>(-1), 0);
     ::ShowWindow(adapters, view.adapterListVisible ? SW_SHOWNA : SW_HIDE);
     HWND opened = ::GetDlgItem(m_window, IDC_OPENED);
     ::ShowWindow(opened, view.openedVisible ? SW_SHOWNA : SW_HIDE);
@@ -305,20 +305,20 @@ void MainWindow::Show(const DialogView& view) {
     if (sameFiles) return;
     m_files = view.files;
     HWND files = ::GetDlgItem(m_window, IDC_FILE_LIST);
-    ::SendMessageW(files, LVM_DELETEALLITEMS, 0, 0);
+    ::SendMessageA(files, LVM_DELETEALLITEMS, 0, 0);
     for (size_t i = 0; i < m_files.size(); ++i) {
-        std::wstring text = Display(m_files[i].text);
-        std::wstring path = Display(m_files[i].path);
-        LVITEMW item{};
+        std::string text = Display(m_files[i].text);
+        std::string path = Display(m_files[i].path);
+        LVITEMA item{};
         item.mask = LVIF_TEXT | LVIF_IMAGE;
         item.iItem = static_cast<int>(i);
         item.pszText = text.data();
         item.iImage = m_files[i].type >= 0 && m_files[i].type < 5 ? m_files[i].type : 1;
-        ::SendMessageW(files, LVM_INSERTITEMW, 0, reinterpret_cast<LPARAM>(&item));
+        ::SendMessageA(files, LVM_INSERTITEMA, 0, reinterpret_cast<LPARAM>(&item));
         item.mask = LVIF_TEXT;
         item.iSubItem = 1;
         item.pszText = path.data();
-        ::SendMessageW(files, LVM_SETITEMTEXTW, i, reinterpret_cast<LPARAM>(&item));
+        ::SendMessageA(files, LVM_SETITEMTEXTA, i, reinterpret_cast<LPARAM>(&item));
     }
 }
 
@@ -353,14 +353,14 @@ void MainWindow::SetWorking(bool visible, bool enabled) {
         for (int i = 0; i < ::GetMenuItemCount(menu); ++i) ::EnableMenuItem(menu, static_cast<UINT>(i), MF_BYPOSITION | MF_ENABLED);
         ::DrawMenuBar(m_window);
         if (visible && m_focusBeforeWork && ::IsWindowVisible(m_focusBeforeWork) && ::IsWindowEnabled(m_focusBeforeWork))
-            ::SendMessageW(m_window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_focusBeforeWork), TRUE);
+            ::SendMessageA(m_window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_focusBeforeWork), TRUE);
         m_focusBeforeWork = nullptr;
     }
 }
 
 void MainWindow::SetCursorShape(Cursor cursor) {
     m_cursor = cursor;
-    ::SetCursor(::LoadCursorW(nullptr, cursor == Cursor::Wait ? IDC_WAIT : IDC_ARROW));
+    ::SetCursor(::LoadCursorA(nullptr, cursor == Cursor::Wait ? IDC_WAIT : IDC_ARROW));
 }
 
 void MainWindow::BringToFront() {

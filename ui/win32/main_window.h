@@ -19,7 +19,7 @@ class MainWindow {
 public:
     struct Commands : MainWindowCommands {
         // A file from another start (WM_COPYDATA) or a drop, as the user gave it.
-        std::function<void(const std::wstring&)> fileFromOutside;
+        std::function<void(const std::string&)> fileFromOutside;
     };
 
     MainWindow() = default;
@@ -58,7 +58,7 @@ private:
     bool m_hiddenForWork = false;
     std::vector<HWND> m_disabled;  // the controls disabled for the work
     HWND m_focusBeforeWork = nullptr;
-    std::wstring m_tipText;
+    std::string m_tipText;
     std::vector<DialogView::File> m_files;
 };
 

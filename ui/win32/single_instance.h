@@ -22,11 +22,11 @@ public:
     // First: this process holds the mutex and shows the window. HandedOver:
     // the running instance was brought to the front and took `files`
     // (absolute paths). `error` says why on Failed.
-    Role Start(const std::vector<std::wstring>& files, std::wstring* error);
+    Role Start(const std::vector<std::string>& files, std::string* error);
 
     // The running instance's main window, or none.
     static HWND FindRunning();
-    static bool HandOver(HWND window, const std::vector<std::wstring>& files, std::wstring* error);
+    static bool HandOver(HWND window, const std::vector<std::string>& files, std::string* error);
 
 private:
     HANDLE m_mutex = nullptr;

@@ -23,23 +23,17 @@ std::string Narrow(const std::wstring& text, unsigned codePage) {
     return narrow;
 }
 
-std::wstring Display(const std::string& text) {
-    if (text.empty()) return {};
-    std::wstring wide = Widen(text, CP_UTF8);
-    return wide.empty() ? Widen(text, CP_ACP) : wide;
+std::string Display(const std::string& text) {
+    bool ascii = true;
+    for (const char c : text) ascii = ascii && static_cast<unsigned char>(c) < 0x80;
+    if (ascii || ::GetACP() == CP_UTF8) return text;
+    const std::wstring wide = Widen(text, CP_UTF8);
+    return wide.empty() ? text : Narrow(wide, CP_ACP);
 }
 
-std::optional<std::string> ProgramPath(const std::wstring& path) {
-    if (path.empty()) return std::string();
-    BOOL lost = FALSE;
-    const int length = ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path.data(), static_cast<int>(path.size()),
-                                             nullptr, 0, nullptr, &lost);
-    if (length <= 0 || lost) return std::nullopt;
-    std::string narrow(static_cast<size_t>(length), '\0');
-    ::WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path.data(), static_cast<int>(path.size()), narrow.data(), length,
-                          nullptr, &lost);
-    if (lost) return std::nullopt;
-    return narrow;
+std::optional<std::string> ProgramPath(const std::string& path) {
+    if (path.find_first_of("?*") != std::string::npos) return std::nullopt;
+    return path;
 }
 
 }  // namespace varnel::win32ui

@@ -28,8 +28,8 @@ MessageAnswer Win32Host::ShowMessage(const Message& message) {
     HWND owner = message.owned ? Owner() : nullptr;
     if (!owner) flags |= MB_TASKMODAL;
     // The system's default caption is "Error".
-    const std::wstring caption = message.caption.empty() ? std::wstring(L"Error") : Display(message.caption);
-    switch (::MessageBoxW(owner, Display(message.text).c_str(), caption.c_str(), flags)) {
+    const std::string caption = message.caption.empty() ? std::string("Error") : Display(message.caption);
+    switch (::MessageBoxA(owner, Display(message.text).c_str(), caption.c_str(), flags)) {
     case IDOK: return MessageAnswer::Ok;
     case IDYES: return MessageAnswer::Yes;
     case IDNO: return MessageAnswer::No;
@@ -54,21 +54,21 @@ void Win32Host::HideWaitWindow() { m_wait.reset(); }
 
 std::optional<std::string> Win32Host::OpenFile(const OpenFileRequest& request) {
     // "Link File (*.oem)|*.oem|" as the dialog's pairs of zero-ended texts.
-    std::wstring filter = Display(request.filter);
-    for (wchar_t& c : filter)
-        if (c == L'|') c = L'\0';
-    filter += L'\0';
+    std::string filter = Display(request.filter);
+    for (char& c : filter)
+        if (c == '|') c = '\0';
+    filter += '\0';
     // The initial "DIR\Firmware\*.oem": its folder when that exists.
-    std::wstring initial = Display(request.initialFile);
-    std::wstring folder;
-    if (const size_t slash = initial.find_last_of(L"\\/"); slash != std::wstring::npos) {
+    std::string initial = Display(request.initialFile);
+    std::string folder;
+    if (const size_t slash = initial.find_last_of("\\/"); slash != std::string::npos) {
         folder = initial.substr(0, slash);
-        const DWORD attributes = ::GetFileAttributesW(folder.c_str());
+        const DWORD attributes = ::GetFileAttributesA(folder.c_str());
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) folder.clear();
     }
-    std::wstring extension = Display(request.defaultExtension);
-    std::wstring file(32768, L'\0');
-    OPENFILENAMEW dialog{};
+    std::string extension = Display(request.defaultExtension);
+    std::string file(32768, '\0');
+    OPENFILENAMEA dialog{};
     dialog.lStructSize = sizeof dialog;
     dialog.hwndOwner = Owner();
     dialog.lpstrFilter = filter.c_str();
@@ -78,11 +78,11 @@ std::optional<std::string> Win32Host::OpenFile(const OpenFileRequest& request) {
     dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
     dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
     dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
-    if (!::GetOpenFileNameW(&dialog)) return std::nullopt;
-    file.resize(wcslen(file.c_str()));
+    if (!::GetOpenFileNameA(&dialog)) return std::nullopt;
+    file.resize(strlen(file.c_str()));
     const std::optional<std::string> path = ProgramPath(file);
     if (!path) {
-        ShowMessage({"The name of " + Narrow(file, CP_UTF8) +
+        ShowMessage({"The name of " + file +
                          " has characters this system's code page cannot hold: rename it, or move it to a folder "
                          "named in plain letters.",
                      "Varnel", MessageIcon::Error, MessageButtons::Ok, true});
@@ -93,7 +93,7 @@ std::optional<std::string> Win32Host::OpenFile(const OpenFileRequest& request) {
 
 void Win32Host::SetCursor(Cursor cursor) {
     if (m_window) m_window->SetCursorShape(cursor);
-    else ::SetCursor(::LoadCursorW(nullptr, cursor == Cursor::Wait ? IDC_WAIT : IDC_ARROW));
+    else ::SetCursor(::LoadCursorA(nullptr, cursor == Cursor::Wait ? IDC_WAIT : IDC_ARROW));
 }
 
 void Win32Host::SetMainWindow(bool visible, bool enabled) {
