@@ -109,8 +109,11 @@ public:
     // The Tools menu's "Restore Firmware...": asks for a backup file (in the
     // backups folder first) and restores it. False when none was chosen.
     bool OnRestoreFirmwareMenu();
-    // `detail`: the wait window's line under its bar.
-    bool FlashImage(CFirmwareImage& image, const std::string& detail = {});
+    // `detail`: the wait window's line under its bar; `more`: another image
+    // follows, and the wait window stays up for it when this one succeeds.
+    bool FlashImage(CFirmwareImage& image, const std::string& detail = {}, bool more = false);
+    // The wait window of the images goes, the main window back (when shown).
+    void EndWaiting();
     bool WritePdaToCard();
 
     // The Tools menu.
@@ -324,6 +327,7 @@ private:
     std::string m_strVersion;
     std::vector<std::string> m_refusedFiles;
     bool m_bForceAll = false;
+    bool m_waiting = false;  // the images' wait window is up
     bool m_bVerify = false;
     // Before the first flash write the card's bytes in every range the images
     // write are read and saved (flash-<MAC>-<time>.srec in the backups folder).

@@ -25,7 +25,7 @@ TEST_F(QtTest, MessageBoxes) {
         MessageAnswer escape;
     };
     const std::vector<Case> cases = {
-        {{"No caption <b>x</b>", "", MessageIcon::None, MessageButtons::Ok, true}, "Error", QMessageBox::NoIcon, {"OK"},
+        {{"No caption <b>x</b>", "", MessageIcon::None, MessageButtons::Ok, true}, "Varnel", QMessageBox::NoIcon, {"OK"},
          MessageAnswer::Ok},
         {{"Stop", "Error", MessageIcon::Error, MessageButtons::Ok, false}, "Error", QMessageBox::Critical, {"OK"},
          MessageAnswer::Ok},
@@ -66,7 +66,7 @@ TEST_F(QtTest, MessageBoxWhileTheMainWindowIsHiddenDoesNotQuit) {
     bool quit = false;
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { quit = true; });
     a.Host().SetMainWindow(false, false);
-    ModalAnswerer answerer({{"Error", ModalAnswerer::Press("OK")}});
+    ModalAnswerer answerer({{"Varnel", ModalAnswerer::Press("OK")}});
     a.Host().ShowMessage({"while hidden", "", MessageIcon::None, MessageButtons::Ok, true});
     QApplication::processEvents();
     EXPECT_FALSE(quit);

@@ -252,15 +252,21 @@ TEST_F(ToolsTest, RestorePdaWritesThePdaItsBackupAndTheHistoryLine) {
     EXPECT_NE(Find<QTextEdit>("status")->toPlainText().toStdString().find("Update Successful!"), std::string::npos);
 }
 
+// Both restores refuse before any file is asked for.
 TEST_F(ToolsTest, RestoreWithoutAnAdapterSaysSoAndAsksForNoFile) {
     qt::Application& a = Start();
     a.Dialog().OnCloseAdapter();
-    ModalAnswerer answerer({{"Error", [](QWidget& w) {
-                                 EXPECT_EQ(qobject_cast<QMessageBox*>(&w)->text(), "Cannot continue - No adapter selected.");
-                                 ModalAnswerer::Press("OK")(w);
-                             }}});
-    a.Window().findChild<QAction*>("restorePda")->trigger();
-    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    for (const char* action : {"restorePda", "restoreFirmware"}) {
+        SCOPED_TRACE(action);
+        ModalAnswerer answerer({{"Error", [](QWidget& w) {
+                                     EXPECT_EQ(qobject_cast<QMessageBox*>(&w)->text(),
+                                               "Cannot continue - No adapter selected.");
+                                     ModalAnswerer::Press("OK")(w);
+                                 }}});
+        a.Window().findChild<QAction*>(action)->trigger();
+        EXPECT_EQ(answerer.Seen(), QStringList{"Error"});
+        EXPECT_TRUE(answerer.Done());
+    }
     EXPECT_EQ(Writes(), 0u);
 }
 

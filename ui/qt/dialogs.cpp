@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QCursor>
 #include <QElapsedTimer>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -139,8 +138,8 @@ WarningDialog::WarningDialog(const std::string& heading, const std::string& mess
 InfoDialog::InfoDialog(const std::string& text, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("infoDialog"));
     setWindowTitle(QStringLiteral("Update Information"));
-    // A title bar without a close box.
-    SetFrame(*this, Frame::TitleOnly);
+    // A title bar without a close box; the user may make it larger.
+    SetFrame(*this, Frame::ResizableTitleOnly);
     setFont(DialogFont(8));
     const DialogUnits du(font());
 
@@ -168,10 +167,19 @@ InfoDialog::InfoDialog(const std::string& text, QWidget* parent) : QDialog(paren
     buttons->addWidget(clipboard);
     buttons->addWidget(cancel, 1);
     layout->addLayout(buttons);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
 
+    // The specified size first, and never smaller: the text grows with the
+    // window. Over its owner, else in the middle of the screen.
     adjustSize();
-    CentreOn(*this, QCursor::pos());
+    setMinimumSize(size());
+    if (parent) {
+        // The window is placed by its frame, which it does not have yet: the
+        // owner's frame stands for it.
+        const QWidget* owner = parent->window();
+        const QSize frame = owner->frameGeometry().size() - owner->geometry().size();
+        CentreOn(*this, owner->frameGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
+    }
+    else if (QScreen* screen = QGuiApplication::primaryScreen()) CentreOn(*this, screen->availableGeometry().center());
     m_text->setFocus();
     EnterPressesFocusedButton(*this);
 }

@@ -6,6 +6,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QHeaderView>
 #include <QLabel>
@@ -18,6 +19,7 @@
 #include <QTextEdit>
 #include <QTreeWidget>
 #include <QUrl>
+#include <QWindow>
 #include <map>
 #include <utility>
 
@@ -326,11 +328,25 @@ void MainWindow::SetWorking(bool visible, bool enabled) {
         show();
         move(m_shownAt);
     }
+    // While the card is busy the event loop does not run: the window shown
+    // during the work is drawn now, whole, before the work goes on.
+    if (visible && !enabled && isVisible() && !isMinimized()) DrawNow();
     if (visible && enabled && m_focusBeforeWork) {
         QWidget* back = m_focusBeforeWork;
         m_focusBeforeWork = nullptr;
         if (back->isVisible() && back->isEnabled()) back->setFocus(Qt::OtherFocusReason);
     }
+}
+
+void MainWindow::DrawNow() {
+    // Until the window system has mapped the window, a repaint goes nowhere;
+    // what it had under a window closed meanwhile is drawn again too.
+    QElapsedTimer waited;
+    waited.start();
+    WaitWindow::Pump();
+    while (windowHandle() && !windowHandle()->isExposed() && waited.elapsed() < 1000) WaitWindow::Pump();
+    repaint();
+    WaitWindow::Pump();
 }
 
 void MainWindow::BringToFront() {

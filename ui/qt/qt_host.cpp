@@ -48,7 +48,7 @@ QString NameFilters(const std::string& filter) {
 }  // namespace
 
 QString MessageCaption(const Message& message) {
-    return message.caption.empty() ? QStringLiteral("Error") : Plain(message.caption);
+    return message.caption.empty() ? QStringLiteral("Varnel") : Plain(message.caption);
 }
 
 int CaptionWidth(const QString& caption) {
