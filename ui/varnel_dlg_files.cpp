@@ -93,7 +93,8 @@ bool CVarnelDlg::OnDownload() {
         // rather than a cut one.
         if (value->size() < kRegistryPathMax) directory = *value;
     }
-    const auto chosen = m_host.OpenFile({"oem", directory + "\\Firmware\\*.oem", "Link File (*.oem)|*.oem|"});
+    const auto chosen =
+        m_host.OpenFile({"oem", directory + "\\Firmware\\*.oem", "Link File (*.oem)|*.oem|", "Download"});
     if (!chosen) return false;
 
     // A link file is tiny: a longer one, or a device or a FIFO, is refused

@@ -122,7 +122,8 @@ bool CVarnelDlg::OnRestoreFirmwareMenu() {
         return false;
     }
     const auto chosen = m_host.OpenFile(
-        {"srec", (m_backupDirectory / "*.srec").string(), "Firmware Backup (*.srec)|*.srec|All Files (*.*)|*.*|"});
+        {"srec", (m_backupDirectory / "*.srec").string(), "Firmware Backup (*.srec)|*.srec|All Files (*.*)|*.*|",
+         "Restore Firmware"});
     if (!chosen) return false;
     OnRestoreFirmware(*chosen);
     return true;

@@ -3,14 +3,17 @@
 #include <QAbstractButton>
 #include <QClipboard>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
+#include <QTextEdit>
 #include <QTest>
 
 #include "tests/qt/qt_fixture.h"
+#include "ui/qt/dialog_units.h"
 #include "ui/qt/dialogs.h"
 
 namespace varnel::test {
@@ -48,6 +51,13 @@ TEST_F(QtTest, MessageBoxes) {
                                      EXPECT_EQ(box->textFormat(), Qt::PlainText);
                                      EXPECT_EQ(box->text(), QString::fromStdString(c.message.text).remove('\r'));
                                      EXPECT_EQ(box->icon(), c.icon);
+                                     // No empty column where no icon is: the text starts at the margin.
+                                     if (c.icon == QMessageBox::NoIcon) {
+                                         auto* text = box->findChild<QLabel*>("qt_msgbox_label");
+                                         ASSERT_NE(text, nullptr);
+                                         EXPECT_LE(text->mapTo(box, QPoint(0, 0)).x(),
+                                                   box->layout()->contentsMargins().left() + 1);
+                                     }
                                      QStringList buttons;
                                      if (box->defaultButton()) buttons << box->defaultButton()->text();
                                      for (QAbstractButton* b : box->buttons())
@@ -163,6 +173,37 @@ TEST_F(QtTest, NoLabelClipped) {
     }
     qt::WaitWindow wait("Flash update in progress...");
     ExpectNothingClipped(wait);
+}
+
+// The warning's bold button texts keep clear of their buttons' edges, as
+// the texts of the other dialogs' buttons do.
+TEST_F(QtTest, WarningButtonsHaveMargins) {
+    qt::WarningDialog warning("Warning !!", "Do not detach.");
+    warning.show();
+    const qt::DialogUnits du(warning.font());
+    for (const char* name : {"download", "cancel"}) {
+        auto* button = warning.findChild<QPushButton*>(name);
+        ASSERT_NE(button, nullptr);
+        const int room = button->width() - button->fontMetrics().horizontalAdvance(button->text());
+        EXPECT_GE(room, du.X(12)) << name;
+    }
+}
+
+// The read-only status box shows no caret, even with the focus: it never
+// looks editable (it blinks nowhere over a second).
+TEST_F(QtTest, StatusBoxShowsNoCaret) {
+    qt::Application& a = Start();
+    auto* status = Find<QTextEdit>("status");
+    a.Window().activateWindow();
+    status->setFocus();
+    SpinUntil([] { return false; }, 100);
+    const QImage first = status->grab().toImage();
+    bool same = true;
+    SpinUntil([&] {
+        same = same && status->grab().toImage() == first;
+        return false;
+    }, 1200);
+    EXPECT_TRUE(same);
 }
 
 }  // namespace

@@ -13,6 +13,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QTreeView>
 #include <QTest>
 #include <QUrl>
 #include <fstream>
@@ -173,12 +174,26 @@ std::string SavedPda(const std::filesystem::path& folder, CPda& pda) {
     return file;
 }
 
-// Answers the open-file dialog with `file`, after checking where it starts.
+// Answers the open-file dialog with `file`, after checking where it starts
+// and that its columns show what they hold whole.
 ModalAnswerer::Action ChooseFile(const std::filesystem::path& folder, const std::string& file) {
     return [folder, file](QWidget& w) {
         auto* dialog = qobject_cast<QFileDialog*>(&w);
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->directory().absolutePath().toStdString(), folder.string());
+        auto* view = dialog->findChild<QTreeView*>("treeView");
+        ASSERT_NE(view, nullptr);
+        SpinUntil([&] { return view->model()->rowCount(view->rootIndex()) > 0; }, 3000);
+        SpinUntil([] { return false; }, 100);
+        const QAbstractItemModel& model = *view->model();
+        for (int column = 1; column < 4; ++column) {
+            if (view->isColumnHidden(column)) continue;
+            for (int row = 0; row < model.rowCount(view->rootIndex()); ++row) {
+                const QString text = model.index(row, column, view->rootIndex()).data().toString();
+                EXPECT_GE(view->columnWidth(column), view->fontMetrics().horizontalAdvance(text))
+                    << "column " << column << ": " << text.toStdString();
+            }
+        }
         EXPECT_EQ(dialog->nameFilters(), QStringList({"PDA File (*.pda)"}));
         if (file.empty()) return static_cast<QDialog*>(dialog)->reject();
         dialog->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(file));
@@ -195,11 +210,11 @@ TEST_F(ToolsTest, ACancelledRestoreWritesNothing) {
 
     // No file chosen; then CANCEL on the summary.
     {
-        ModalAnswerer answerer({{"Open", ChooseFile(Backups(), "")}});
+        ModalAnswerer answerer({{"Restore PDA", ChooseFile(Backups(), "")}});
         restore->trigger();
         EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
     }
-    ModalAnswerer answerer({{"Open", ChooseFile(Backups(), file)}, {"Update Information", ModalAnswerer::Press("CANCEL")}});
+    ModalAnswerer answerer({{"Restore PDA", ChooseFile(Backups(), file)}, {"Update Information", ModalAnswerer::Press("CANCEL")}});
     restore->trigger();
     EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
     EXPECT_EQ(Outcome(a.Dialog()), RunOutcome::Cancelled);
@@ -214,7 +229,7 @@ TEST_F(ToolsTest, RestorePdaWritesThePdaItsBackupAndTheHistoryLine) {
     const std::string file = SavedPda(Backups(), wanted);
     qt::Application& a = Start();
     QString summary;
-    ModalAnswerer answerer({{"Open", ChooseFile(Backups(), file)},
+    ModalAnswerer answerer({{"Restore PDA", ChooseFile(Backups(), file)},
                             {"Update Information",
                              [&](QWidget& w) {
                                  summary = w.findChild<QPlainTextEdit*>("summary")->toPlainText();

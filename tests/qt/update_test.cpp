@@ -97,6 +97,8 @@ TEST_F(QtTest, WholeUpdateThroughTheWindows) {
              cursor.setPosition(9, QTextCursor::KeepAnchor);
              text->setTextCursor(cursor);
              ModalAnswerer::Press("Clipboard")(w);
+             // The button says it copied.
+             EXPECT_EQ(w.findChild<QPushButton*>("clipboard")->text(), "Copied");
              copied = QGuiApplication::clipboard()->text();
              selectionLeft = text->textCursor().hasSelection();
              EXPECT_TRUE(w.isVisible());

@@ -105,6 +105,9 @@ WarningDialog::WarningDialog(const std::string& heading, const std::string& mess
     QPushButton* download = Button(QStringLiteral("Download"), "download", this);
     download->setDefault(true);
     QPushButton* cancel = Button(QStringLiteral("Cancel"), "cancel", this);
+    // The bold texts keep the margins the other dialogs' buttons have.
+    for (QPushButton* button : {download, cancel})
+        button->setMinimumWidth(std::max(du.X(50), button->fontMetrics().horizontalAdvance(button->text()) + du.X(12)));
     connect(download, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -145,6 +148,8 @@ InfoDialog::InfoDialog(const std::string& text, QWidget* parent) : QDialog(paren
 
     m_text = new QPlainTextEdit(this);
     m_text->setObjectName(QStringLiteral("summary"));
+    m_text->setAccessibleName(QStringLiteral("Update Information"));
+    m_text->setAccessibleDescription(QStringLiteral("What will be written to the card, and the backups saved first"));
     m_text->setReadOnly(true);
     m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -155,6 +160,7 @@ InfoDialog::InfoDialog(const std::string& text, QWidget* parent) : QDialog(paren
 
     QPushButton* update = Button(QStringLiteral("UPDATE"), "update", this);
     QPushButton* clipboard = Button(QStringLiteral("Clipboard"), "clipboard", this);
+    clipboard->setMinimumWidth(clipboard->sizeHint().width());
     QPushButton* cancel = Button(QStringLiteral("CANCEL"), "cancel", this);
     connect(update, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -187,6 +193,11 @@ InfoDialog::InfoDialog(const std::string& text, QWidget* parent) : QDialog(paren
 void InfoDialog::CopyToClipboard() {
     // The whole text whatever the user had selected; nothing stays selected.
     QGuiApplication::clipboard()->setText(m_whole);
+    // The button says it was done, for a moment.
+    if (auto* button = findChild<QPushButton*>(QStringLiteral("clipboard"))) {
+        button->setText(QStringLiteral("Copied"));
+        QTimer::singleShot(kCopiedMs, button, [button] { button->setText(QStringLiteral("Clipboard")); });
+    }
     QTextCursor cursor = m_text->textCursor();
     cursor.movePosition(QTextCursor::Start);
     m_text->setTextCursor(cursor);

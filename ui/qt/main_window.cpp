@@ -15,6 +15,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QStyledItemDelegate>
 #include <QPushButton>
 #include <QTextEdit>
 #include <QTreeWidget>
@@ -53,6 +54,19 @@ QLineEdit* ReadOnlyEdit(QWidget* parent) {
     return edit;
 }
 
+// Draws an entry as selected only when it is: the entry that merely has
+// the keyboard's place, or the pointer over it, shows no band or frame
+// ("<No adapters detected>" cannot be selected at all).
+class OnlySelectedLooksSelected : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (!(option->state & QStyle::State_Selected))
+            option->state &= ~(QStyle::State_HasFocus | QStyle::State_MouseOver);
+    }
+};
+
 // A control of the table's kind, with its fixed text.
 QWidget* Make(const ControlLayout& control, QWidget* parent) {
     const QString text = QString::fromLatin1(control.text);
@@ -61,6 +75,7 @@ QWidget* Make(const ControlLayout& control, QWidget* parent) {
     case ControlKind::Label: return PlainLabel(text, parent);
     case ControlKind::ListBox: {
         auto* list = new QListWidget(parent);
+        list->setItemDelegate(new OnlySelectedLooksSelected(list));
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         return list;
@@ -70,8 +85,9 @@ QWidget* Make(const ControlLayout& control, QWidget* parent) {
         auto* status = new QTextEdit(parent);
         status->setReadOnly(true);
         status->setAcceptRichText(false);
-        // Read-only, it still shows a caret when it has the focus.
+        // Read and copied, never looking editable: no caret, even with the focus.
         status->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        status->setCursorWidth(0);
         status->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         status->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         // Two lines fill the box: the document's margin takes no more room.
@@ -145,11 +161,26 @@ void MainWindow::Build() {
     setCentralWidget(central);
 
     std::map<int, QWidget*> byId;
+    // The frames hold their controls (a screen reader names a control by
+    // its frame too); each control keeps its place in the window.
+    std::map<const ControlLayout*, QWidget*> frames;
+    std::map<std::string, QWidget*> byName;
     for (const ControlLayout& control : MainWindowControls()) {
-        QWidget* widget = Make(control, central);
+        const ControlLayout* frame = ControlFrame(control);
+        QWidget* parent = frame ? frames.at(frame) : central;
+        QWidget* widget = Make(control, parent);
         Place(widget, du, control);
+        if (frame) widget->move(widget->pos() - parent->pos());
+        if (control.kind == ControlKind::GroupBox) frames[&control] = widget;
+        const AccessibleText accessible = ControlAccessibleText(control);
+        widget->setAccessibleName(QString::fromStdString(accessible.name));
+        if (!accessible.description.empty()) widget->setAccessibleDescription(QString::fromStdString(accessible.description));
+        byName[control.name] = widget;
         if (control.id != kIdcStatic) byId[control.id] = widget;
     }
+    // The labels over the card's fields are theirs.
+    static_cast<QLabel*>(byName.at("macLabel"))->setBuddy(byName.at("pdaMac"));
+    static_cast<QLabel*>(byName.at("serialLabel"))->setBuddy(byName.at("pdaSerial"));
     auto button = [&](int id) { return static_cast<QPushButton*>(byId.at(id)); };
     auto edit = [&](int id) { return static_cast<QLineEdit*>(byId.at(id)); };
     m_adapters = static_cast<QListWidget*>(byId.at(kIdcAdapterList));

@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTreeView>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
@@ -76,6 +79,21 @@ MessageAnswer QtHost::ShowMessage(const Message& message) {
     box.setWindowTitle(MessageCaption(message));
     box.setText(Plain(message.text));
     box.setIcon(BoxIcon(message.icon));
+    // A box without an icon keeps no empty column for it.
+    if (message.icon == MessageIcon::None)
+        if (auto* icon = box.findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label"))) {
+            icon->hide();
+            auto* grid = qobject_cast<QGridLayout*>(box.layout());
+            auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            if (grid && label && grid->indexOf(label) >= 0) {
+                // The text takes the icon's column too.
+                int row = 0, column = 0, rows = 0, columns = 0;
+                grid->getItemPosition(grid->indexOf(label), &row, &column, &rows, &columns);
+                grid->removeWidget(icon);
+                grid->removeWidget(label);
+                grid->addWidget(label, row, 0, rows, column + columns);
+            }
+        }
     MessageAnswer first = MessageAnswer::Ok;
     MessageAnswer second = MessageAnswer::Ok;
     switch (message.buttons) {
@@ -138,7 +156,7 @@ std::optional<std::string> QtHost::OpenFile(const OpenFileRequest& request) {
     QString initial = QString::fromStdString(request.initialFile);
     initial.replace(QLatin1Char('\\'), QLatin1Char('/'));
     const QFileInfo info(initial);
-    QFileDialog dialog(nullptr, QStringLiteral("Open"));
+    QFileDialog dialog(nullptr, request.title.empty() ? QStringLiteral("Open") : Plain(request.title));
     dialog.setObjectName(QStringLiteral("openFileDialog"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::DontResolveSymlinks);
@@ -148,6 +166,13 @@ std::optional<std::string> QtHost::OpenFile(const OpenFileRequest& request) {
     dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
     dialog.setNameFilter(NameFilters(request.filter));
     if (!initial.isEmpty() && info.dir().exists()) dialog.setDirectory(info.dir());
+    // The details' size, type and date columns as wide as what they show;
+    // the name takes the rest.
+    if (auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        view->header()->setStretchLastSection(false);
+        view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        view->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().first().toStdString();
 }
