@@ -9,7 +9,6 @@
 #include <QPlainTextEdit>
 #include <QProgressBar>
 #include <QPushButton>
-#include <QTextEdit>
 #include <QTest>
 
 #include "tests/qt/qt_fixture.h"
@@ -187,23 +186,6 @@ TEST_F(QtTest, WarningButtonsHaveMargins) {
         const int room = button->width() - button->fontMetrics().horizontalAdvance(button->text());
         EXPECT_GE(room, du.X(12)) << name;
     }
-}
-
-// The read-only status box shows no caret, even with the focus: it never
-// looks editable (it blinks nowhere over a second).
-TEST_F(QtTest, StatusBoxShowsNoCaret) {
-    qt::Application& a = Start();
-    auto* status = Find<QTextEdit>("status");
-    a.Window().activateWindow();
-    status->setFocus();
-    SpinUntil([] { return false; }, 100);
-    const QImage first = status->grab().toImage();
-    bool same = true;
-    SpinUntil([&] {
-        same = same && status->grab().toImage() == first;
-        return false;
-    }, 1200);
-    EXPECT_TRUE(same);
 }
 
 }  // namespace

@@ -2,6 +2,7 @@
 // controls' object names.
 
 #include <QAccessible>
+#include <QFile>
 #include <QFileDialog>
 #include <QPlainTextEdit>
 #include <QFileInfo>
@@ -436,6 +437,26 @@ void Unnamed(QAccessibleInterface* node, QStringList& unnamed) {
     }
 }
 
+// The tree as a screen reader walks it, one line a node: role, name,
+// description (kept in $VARNEL_PICTURES when set).
+void KeepTree(QAccessibleInterface* node, const QString& file, int depth = 0) {
+    const QByteArray folder = qgetenv("VARNEL_PICTURES");
+    if (folder.isEmpty()) return;
+    QFile out(QString::fromLocal8Bit(folder) + "/" + file);
+    if (!out.open(depth == 0 ? QIODevice::WriteOnly : QIODevice::Append)) return;
+    out.write(QString("%1%2 \"%3\" %4 [%5]\n")
+                  .arg(QString(depth * 2, ' '))
+                  .arg(node->object() ? node->object()->objectName() : QString())
+                  .arg(node->text(QAccessible::Name), node->text(QAccessible::Description))
+                  .arg(int(node->role()))
+                  .toUtf8());
+    out.close();
+    if (node->role() == QAccessible::List || node->role() == QAccessible::Tree) return;
+    for (int i = 0; i < node->childCount(); ++i)
+        if (QAccessibleInterface* child = node->child(i); child && !child->state().invisible)
+            KeepTree(child, file, depth + 1);
+}
+
 // Every control has the name a sighted user reads beside it; the lists and
 // the status box say what they hold; the frames hold their controls.
 TEST_F(QtTest, ScreenReadersNameEveryControl) {
@@ -449,6 +470,8 @@ TEST_F(QtTest, ScreenReadersNameEveryControl) {
         SCOPED_TRACE(selected ? "adapter selected" : "adapter list");
         if (!selected) QTest::mouseClick(Find<QPushButton>("catchAdapter"), Qt::LeftButton);
         EXPECT_EQ(walk(a.Window()), QStringList());
+        KeepTree(QAccessible::queryAccessibleInterface(&a.Window()),
+                 selected ? "accessibility-main-window.txt" : "accessibility-main-window-list.txt");
     }
     const struct {
         const char* control;
@@ -480,6 +503,7 @@ TEST_F(QtTest, ScreenReadersNameEveryControl) {
     qt::InfoDialog info("Summary\n", &a.Window());
     info.show();
     EXPECT_EQ(walk(info), QStringList());
+    KeepTree(QAccessible::queryAccessibleInterface(&info), "accessibility-summary.txt");
     EXPECT_EQ(QAccessible::queryAccessibleInterface(info.findChild<QPlainTextEdit*>("summary"))->text(QAccessible::Name),
               "Update Information");
 }

@@ -202,12 +202,19 @@ TEST_F(QtTest, SummaryOpensOverItsOwnerAndGrows) {
     EXPECT_LE(offset.manhattanLength(), 4) << offset.x() << "," << offset.y();
     EXPECT_EQ(info.size(), first);
     EXPECT_GE(text->width(), text->minimumWidth());
+    const auto keep = [](const char* name) {
+        if (const QByteArray folder = qgetenv("VARNEL_PICTURES"); !folder.isEmpty())
+            QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(folder) + "/" + name + ".png");
+    };
+    keep("summary-opened");
     const QSize before = text->size();
     QProcess::execute("xdotool", {"windowsize", QString::number(info.winId()), QString::number(first.width() + 200),
                                   QString::number(first.height() + 100)});
     EXPECT_TRUE(SpinUntil([&] { return info.width() == first.width() + 200; }, 3000)) << info.width();
     EXPECT_EQ(text->width(), before.width() + 200);
     EXPECT_EQ(text->height(), before.height() + 100);
+    SpinUntil([] { return false; }, 300);
+    keep("summary-made-larger");
 }
 
 // Keys typed on the X server's keyboard (xdotool), into the window that has
@@ -239,7 +246,8 @@ TEST_F(QtTest, EnterOnTheFocusedCancelWritesNothing) {
 
 // A message box is at least as wide as its title bar needs: the caption in
 // the window manager's title font (openbox's packaged "sans" 8 point bold)
-// beside the icon and the three buttons, each as wide as the bar is high.
+// beside the icon and the three buttons, each as wide as the bar is high,
+// and the padding openbox puts between them (about a bar in all).
 TEST_F(QtTest, CaptionsAreNotCut) {
     qt::Application& a = Start();
     QFont title(QStringLiteral("sans"));
@@ -261,7 +269,13 @@ TEST_F(QtTest, CaptionsAreNotCut) {
                                      ASSERT_EQ(frame.size(), 4);
                                      const int bar = frame[2] - frame[3];
                                      EXPECT_GE(w.frameGeometry().width(),
-                                               metrics.horizontalAdvance(caption) + 4 * bar + frame[0] + frame[1]);
+                                               metrics.horizontalAdvance(caption) + 5 * bar + frame[0] + frame[1]);
+                                     if (const QByteArray folder = qgetenv("VARNEL_PICTURES"); !folder.isEmpty()) {
+                                         SpinUntil([] { return false; }, 300);
+                                         const QRect at = w.frameGeometry();
+                                         w.screen()->grabWindow(0, at.x(), at.y(), at.width(), at.height())
+                                             .save(QString::fromLocal8Bit(folder) + "/box-" + caption + ".png");
+                                     }
                                      ModalAnswerer::Press("OK")(w);
                                  }}});
         a.Host().ShowMessage({"Done", caption, MessageIcon::Information, MessageButtons::Ok, true});

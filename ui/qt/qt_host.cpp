@@ -63,7 +63,10 @@ int CaptionWidth(const QString& caption) {
     font.setPointSizeF(font.pointSizeF() + 1);
     const QFontMetrics metrics(font);
     const int bar = metrics.height() + 8;
-    return metrics.horizontalAdvance(caption) + 4 * bar + bar / 2;
+    // The window manager puts padding beside each of them and the label
+    // (about a bar in all), and the label needs room to spare to be drawn
+    // whole: a bar more.
+    return metrics.horizontalAdvance(caption) + 5 * bar + bar;
 }
 
 QtHost::QtHost() = default;
