@@ -3,7 +3,10 @@
 // history record.
 
 #include <QAction>
+#include <QDateTime>
 #include <QDir>
+#include <QLocale>
+#include <QScreen>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -123,13 +126,32 @@ TEST_F(ToolsTest, HistoryWindowShowsTheRunsNewestFirst) {
              EXPECT_EQ(headers, QStringList({"Time", "Action", "Card", "Outcome", "Firmware before" + arrow + "after",
                                              "Backup"}));
              const QStringList newest = Row(*list, 0), older = Row(*list, 1);
+             // The time in local time, in the user's format; the record's UTC
+             // time in the tooltip.
+             const QString utc = list->model()->index(0, 0).data(Qt::ToolTipRole).toString();
+             EXPECT_TRUE(utc.endsWith('Z')) << utc.toStdString();
+             EXPECT_EQ(newest[0], QLocale::system().toString(QDateTime::fromString(utc, Qt::ISODate).toLocalTime(),
+                                                             QLocale::ShortFormat));
+             // Every cell whole in its column.
+             for (int c = 0; c + 1 < list->model()->columnCount(); ++c)
+                 for (const QStringList& row : {newest, older})
+                     EXPECT_GE(list->columnWidth(c), list->fontMetrics().horizontalAdvance(row[c])) << row[c].toStdString();
+             // Made smaller, the list keeps more room than the details.
+             const QSize first = w.size();
+             w.resize(first.width(), first.height() * 2 / 3);
+             QApplication::processEvents();
+             EXPECT_GE(list->height(), details->height());
+             w.resize(first);
+             // It fits the screen.
+             EXPECT_TRUE(w.screen()->availableGeometry().contains(QRect(w.pos(), w.frameGeometry().size())));
              EXPECT_EQ(newest.mid(1), QStringList({"update", "00-60-1D-12-34-56", "succeeded",
                                                    "Primary 1.3.6" + arrow + "1.3.6, Station 1.7.4" + arrow + "1.7.4",
                                                    "-"}));
              EXPECT_EQ(older.mid(1), QStringList({"update", "00-60-1D-12-34-56", "succeeded",
                                                   "Primary 1.3.6" + arrow + "1.3.6, Station 1.5.0" + arrow + "1.7.4",
                                                   QString::fromStdString(backup)}));
-             EXPECT_TRUE(newest[0] >= older[0] && newest[0].endsWith('Z')) << newest[0].toStdString();
+             const QString olderUtc = list->model()->index(1, 0).data(Qt::ToolTipRole).toString();
+             EXPECT_TRUE(utc >= olderUtc) << utc.toStdString();
              EXPECT_TRUE(w.findChild<QLabel*>("historyNote")->text().contains("1 damaged line(s) skipped: "));
 
              // The newest run is selected: its details; no backup to open.
