@@ -76,6 +76,9 @@ public:
 
     // The file list and the OEM link file.
     void AddFile(const std::string& path);
+    // Takes the file at `index` off the list (one that failed to load among
+    // them); nothing while a run goes on.
+    void RemoveFile(int index);
     // Merges a .pda file into the PDA; `listed`, its file list entry, gives
     // the words read when it was listed if the file has not changed since.
     bool LoadPdaFile(const std::string& path, const FileEntry* listed = nullptr);

@@ -221,6 +221,22 @@ TEST_F(QtTest, NoAdaptersEntryIsNeverSelected) {
     EXPECT_EQ(banded, 0);
 }
 
+// A file that failed to load leaves the list with Delete, the others stay.
+TEST_F(QtTest, DeleteRemovesAFileThatFailedToLoad) {
+    const std::string broken = sim.dir.File("gone.pda");  // no such file
+    qt::Application& a = Start({Release("station.hex"), broken});
+    auto* files = Find<QTreeWidget>("fileList");
+    ASSERT_EQ(files->topLevelItemCount(), 2);
+    files->setFocus();
+    const auto found = files->findItems(QString::fromStdString(broken), Qt::MatchExactly, 1);
+    ASSERT_EQ(found.size(), 1);
+    files->setCurrentItem(found.first());
+    QTest::keyClick(files, Qt::Key_Delete);
+    ASSERT_EQ(a.Dialog().Files().size(), 1u);
+    EXPECT_EQ(a.Dialog().Files()[0].path, Release("station.hex"));
+    EXPECT_EQ(files->topLevelItemCount(), 1);
+}
+
 // The windows show the version `varnel --version` prints, in four parts.
 TEST_F(QtTest, WindowsShowTheProgramsVersion) {
     QProcess gui;

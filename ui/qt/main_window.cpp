@@ -9,6 +9,7 @@
 #include <QElapsedTimer>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
@@ -65,6 +66,22 @@ public:
         if (!(option->state & QStyle::State_Selected))
             option->state &= ~(QStyle::State_HasFocus | QStyle::State_MouseOver);
     }
+};
+
+// Delete or Backspace in the watched control triggers the action.
+class DeleteKeyTriggers : public QObject {
+public:
+    DeleteKeyTriggers(QAction* action, QObject* parent) : QObject(parent), m_action(action) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return false;
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Delete && key != Qt::Key_Backspace) return false;
+        m_action->trigger();
+        return true;
+    }
+
+private:
+    QAction* m_action;
 };
 
 // A control of the table's kind, with its fixed text.
@@ -217,6 +234,16 @@ void MainWindow::Build() {
             if (m_commands.*command) (m_commands.*command)();
         });
     connect(button(kIdcQuit), &QPushButton::clicked, this, &QWidget::close);
+    // Delete, or "Remove File" in its context menu, takes the selected file
+    // off the list (one that failed to load too).
+    auto* remove = new QAction(QStringLiteral("Remove File"), m_files);
+    m_files->addAction(remove);
+    m_files->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(remove, &QAction::triggered, this, [this] {
+        const int row = m_files->indexOfTopLevelItem(m_files->currentItem());
+        if (row >= 0 && m_commands.removeFile) m_commands.removeFile(row);
+    });
+    m_files->installEventFilter(new DeleteKeyTriggers(remove, m_files));
 
     central->setFixedSize(du.X(kMainWindowWidth), du.Y(kMainWindowHeight));
 
