@@ -151,6 +151,7 @@ bench: build deps-test
 # from the same art (ui/win32/art, checked by a test).
 screenshots: build windows
 	scripts/with-wm.sh $(BUILD)/tests/qt/varnel-screenshots docs ui/qt/art
+	QT_SCALE_FACTOR=2 scripts/with-wm.sh $(BUILD)/tests/qt/varnel-screenshots docs/scale-2
 	$(BUILD)/ui/qt/varnel-win32-icons ui/win32/art
 	scripts/windows-screenshots.sh $(WIN32) $(BUILD) docs
 

@@ -81,6 +81,8 @@ struct OpenFileRequest {
     std::string defaultExtension;
     std::string initialFile;
     std::string filter;  // "Link File (*.oem)|*.oem|"
+    // The dialog's title: the command it is for ("Download"); empty: "Open".
+    std::string title;
 };
 
 class Host {

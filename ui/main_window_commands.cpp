@@ -17,6 +17,7 @@ MainWindowCommands DialogCommands(CVarnelDlg& dialog, std::function<void()> endP
     commands.catchAdapter = [&dialog] { dialog.OnCatchAdapter(); };
     commands.closeAdapter = [&dialog] { dialog.OnCloseAdapter(); };
     commands.download = [&dialog] { dialog.OnDownload(); };
+    commands.removeFile = [&dialog](int index) { dialog.RemoveFile(index); };
     commands.update = run(&CVarnelDlg::OnUpdate);
     commands.queryFirmware = [&dialog] { dialog.OnQueryFirmwareVersion(); };
     commands.queryDriver = [&dialog] { dialog.OnQueryDriverVersion(); };

@@ -23,6 +23,7 @@ struct MainWindowCommands {
     std::function<void()> restoreFirmware;
     std::function<void()> about;
     std::function<void()> closed;
+    std::function<void(int)> removeFile;  // Delete in the file list
 };
 
 // The commands the dialog logic answers. After a run that writes to the

@@ -39,4 +39,33 @@ constexpr std::array kControls = {
 
 std::span<const ControlLayout> MainWindowControls() { return kControls; }
 
+const ControlLayout* ControlFrame(const ControlLayout& c) {
+    if (c.kind == GroupBox) return nullptr;
+    for (const ControlLayout& group : kControls)
+        if (group.kind == GroupBox && c.x >= group.x && c.y >= group.y && c.x + c.width <= group.x + group.width &&
+            c.y + c.height <= group.y + group.height)
+            return &group;
+    return nullptr;
+}
+
+AccessibleText ControlAccessibleText(const ControlLayout& c) {
+    switch (c.id) {
+    case kIdcAdapterList: return {"Valid Adapters", "The wireless LAN adapters found; choose the one to update"};
+    case kIdcOpened: return {"Opened adapter", ""};
+    case kIdcStatus: return {"Status", "What the program did last, and its outcome"};
+    case kIdcFileList:
+        return {"Update card with OEMRelease.oem", "The files written to the card: their types, versions and paths"};
+    case kIdcPdaMac:
+    case kIdcNdisMac: return {"Current MAC Address", ""};
+    case kIdcPdaSerial: return {"PDA's Serial Number", ""};
+    case kIdcVersion: return {"Program version", ""};
+    default: break;
+    }
+    // The frame without a title holds the card's fields.
+    if (c.kind == GroupBox && !*c.text) return {"Card", ""};
+    std::string text = c.text;
+    if (!text.empty() && text.back() == ':') text.pop_back();
+    return {text, ""};
+}
+
 }  // namespace varnel

@@ -5,6 +5,7 @@
 // loop; its tests read the same table.
 
 #include <span>
+#include <string>
 
 namespace varnel {
 
@@ -42,5 +43,17 @@ struct ControlLayout {
 // In the order the window makes them: frames first, so that they lie under
 // the controls they hold.
 std::span<const ControlLayout> MainWindowControls();
+
+// What a screen reader says for a control: the name a sighted user reads
+// beside it (its own text, its label's, or its frame's title), and for the
+// lists and the status box what they hold ("" for nothing more).
+struct AccessibleText {
+    std::string name;
+    std::string description;
+};
+AccessibleText ControlAccessibleText(const ControlLayout& control);
+
+// The frame whose rectangle holds the control, or nothing.
+const ControlLayout* ControlFrame(const ControlLayout& control);
 
 }  // namespace varnel

@@ -326,6 +326,7 @@ void UpdateRun::RestorePda(const std::string& path, bool forceIncomplete) {
         return Stop(RunOutcome::Cancelled);
     }
     m_dlg.m_pda.CopyFrom(restored);
+    m_restored = "PDA Restored!   \n\nThe card's PDA now holds exactly the records of\n" + path;
     if (!WriteCard(true, {}) && !m_pdaWritten) m_dlg.m_pda.CopyFrom(m_cardPda);
     m_dlg.RefreshCardFields();
 }
@@ -384,6 +385,7 @@ void UpdateRun::RestoreFirmware(const std::string& path) {
         return;
     std::vector<CFirmwareImage*> pointers;
     for (const auto& image : images) pointers.push_back(image.get());
+    m_restored = "Firmware Restored!   \n\nThe card's flash holds again the bytes saved in\n" + path;
     WriteCard(false, pointers);
     m_dlg.NameBackup(m_backup);
     m_dlg.RefreshCardFields();
@@ -565,13 +567,15 @@ bool UpdateRun::WriteImages(bool backup, const std::vector<CFirmwareImage*>& ima
         // Written so far: the PDA, the images before this one.
         const bool wrote = m_pdaWritten || j > 0;
         if (StopRequested()) {
+            m_dlg.EndWaiting();
             if (wrote) m_dlg.StopWhileWriting(saved, m_pdaWritten, j, images.size(), false);
             else m_dlg.StopBeforeWriting();
             return false;
         }
         m_dlg.m_runReport.writingBegan = true;
         const std::vector<ImagePlugs>& plugs = m_dlg.m_runReport.plugs;
-        if (m_dlg.FlashImage(*images[j], CVarnelDlg::ImageLine(j < plugs.size() ? plugs[j].file : "", j, images.size())))
+        if (m_dlg.FlashImage(*images[j], CVarnelDlg::ImageLine(j < plugs.size() ? plugs[j].file : "", j, images.size()),
+                             j + 1 < images.size()))
             continue;
         if (adapter.m_bStopped) {
             if (wrote || adapter.m_nPiecesWritten > 0) {
@@ -602,12 +606,12 @@ void UpdateRun::ReportSuccess(bool backup, bool images) {
     }
     m_dlg.NameFirmwareBackup();
     // The box says where the card's PDA and firmware were saved, with the
-    // whole paths.
+    // whole paths; a restore's says what it put back.
     std::string saved;
-    if (backup) saved += "\nCard PDA saved to " + m_backup.path;
+    if (!m_dlg.m_runReport.backup.empty()) saved += "\nCard PDA saved to " + m_dlg.m_runReport.backup;
     if (m_dlg.m_firmwareBackup.saved) saved += "\nCard firmware saved to " + m_dlg.m_firmwareBackup.path;
-    m_dlg.Ask("Update Successful!   " + (saved.empty() ? "" : "\n" + saved), "Update Complete",
-              MessageIcon::Information);
+    m_dlg.Ask((m_restored.empty() ? "Update Successful!   " : m_restored) + (saved.empty() ? "" : "\n" + saved),
+              "Update Complete", MessageIcon::Information);
     m_dlg.m_lastRun = RunOutcome::Succeeded;
 }
 

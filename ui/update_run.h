@@ -104,6 +104,8 @@ private:
     CPlugList m_plugs;
     std::vector<std::string> m_imagePaths;
     RunOutcome m_declined = RunOutcome::Failed;
+    // A restore's first lines in the closing box: what it put back.
+    std::string m_restored;
 };
 
 }  // namespace varnel

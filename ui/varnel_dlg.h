@@ -76,6 +76,9 @@ public:
 
     // The file list and the OEM link file.
     void AddFile(const std::string& path);
+    // Takes the file at `index` off the list (one that failed to load among
+    // them); nothing while a run goes on.
+    void RemoveFile(int index);
     // Merges a .pda file into the PDA; `listed`, its file list entry, gives
     // the words read when it was listed if the file has not changed since.
     bool LoadPdaFile(const std::string& path, const FileEntry* listed = nullptr);
@@ -109,8 +112,11 @@ public:
     // The Tools menu's "Restore Firmware...": asks for a backup file (in the
     // backups folder first) and restores it. False when none was chosen.
     bool OnRestoreFirmwareMenu();
-    // `detail`: the wait window's line under its bar.
-    bool FlashImage(CFirmwareImage& image, const std::string& detail = {});
+    // `detail`: the wait window's line under its bar; `more`: another image
+    // follows, and the wait window stays up for it when this one succeeds.
+    bool FlashImage(CFirmwareImage& image, const std::string& detail = {}, bool more = false);
+    // The wait window of the images goes, the main window back (when shown).
+    void EndWaiting();
     bool WritePdaToCard();
 
     // The Tools menu.
@@ -324,6 +330,7 @@ private:
     std::string m_strVersion;
     std::vector<std::string> m_refusedFiles;
     bool m_bForceAll = false;
+    bool m_waiting = false;  // the images' wait window is up
     bool m_bVerify = false;
     // Before the first flash write the card's bytes in every range the images
     // write are read and saved (flash-<MAC>-<time>.srec in the backups folder).

@@ -39,6 +39,15 @@ void CVarnelDlg::AddFile(const std::string& path) {
     UpdateData();
 }
 
+void CVarnelDlg::RemoveFile(int index) {
+    if (m_bRunning || index < 0 || index >= m_fileList.GetCount()) return;
+    std::vector<FileEntry> kept = m_fileList.Entries();
+    kept.erase(kept.begin() + index);
+    m_fileList.RemoveAll();
+    for (FileEntry& entry : kept) m_fileList.AddItem(std::move(entry));
+    UpdateData();
+}
+
 bool CVarnelDlg::OfferFile(const std::string& path, std::function<void()> added) {
     m_waitingFiles.push_back({path, std::move(added)});
     if (m_bRunning || m_bAdding) return false;
@@ -93,7 +102,8 @@ bool CVarnelDlg::OnDownload() {
         // rather than a cut one.
         if (value->size() < kRegistryPathMax) directory = *value;
     }
-    const auto chosen = m_host.OpenFile({"oem", directory + "\\Firmware\\*.oem", "Link File (*.oem)|*.oem|"});
+    const auto chosen =
+        m_host.OpenFile({"oem", directory + "\\Firmware\\*.oem", "Link File (*.oem)|*.oem|", "Download"});
     if (!chosen) return false;
 
     // A link file is tiny: a longer one, or a device or a FIFO, is refused

@@ -27,8 +27,10 @@ bool CVarnelDlg::BackUpFirmware(const std::vector<CFirmwareImage*>& images, bool
     plan.pieces.clear();
     int total = 0;
     for (const CFirmwareImage* image : images) total += image->CountPieces(kPieceMax, kPieceBoundary);
-    m_host.SetMainWindow(false, false);
+    // The wait window is up before the main window goes.
+    m_host.SetMainWindow(true, false);
     ProgressBar& progress = m_host.ShowWaitWindow("Reading the card's firmware for its backup...", "");
+    m_host.SetMainWindow(false, false);
     progress.SetRange(0, total);
     SetCursorShape(Cursor::Wait);
     // Every piece exactly as programming will write it, one read each.
@@ -60,6 +62,8 @@ bool CVarnelDlg::BackUpFirmware(const std::vector<CFirmwareImage*>& images, bool
         }
         if (!read || stopped) break;
     }
+    // The main window is back, drawn, before the wait window goes.
+    m_host.SetMainWindow(true, false);
     m_host.HideWaitWindow();
     SetCursorShape(Cursor::Arrow);
     m_host.SetMainWindow(true, true);
@@ -112,8 +116,14 @@ bool CVarnelDlg::StoreFirmwareBackup() {
 }
 
 bool CVarnelDlg::OnRestoreFirmwareMenu() {
+    // Without a card there is nothing to restore to: said before any file is asked for.
+    if (!m_bAdapterSelected) {
+        Ask("Cannot continue - No adapter selected.", "Error", MessageIcon::None);
+        return false;
+    }
     const auto chosen = m_host.OpenFile(
-        {"srec", (m_backupDirectory / "*.srec").string(), "Firmware Backup (*.srec)|*.srec|All Files (*.*)|*.*|"});
+        {"srec", (m_backupDirectory / "*.srec").string(), "Firmware Backup (*.srec)|*.srec|All Files (*.*)|*.*|",
+         "Restore Firmware"});
     if (!chosen) return false;
     OnRestoreFirmware(*chosen);
     return true;

@@ -43,7 +43,8 @@ void CVarnelDlg::OnRestorePdaFromFile() {
         Ask("Cannot continue - No adapter selected.", "Error", MessageIcon::None);
         return;
     }
-    const auto chosen = m_host.OpenFile({"pda", (m_backupDirectory / "*.pda").string(), "PDA File (*.pda)|*.pda|"});
+    const auto chosen = m_host.OpenFile(
+        {"pda", (m_backupDirectory / "*.pda").string(), "PDA File (*.pda)|*.pda|", "Restore PDA"});
     if (!chosen) return;
     OnRestorePda(*chosen, false);
 }

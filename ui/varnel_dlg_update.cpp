@@ -399,25 +399,40 @@ std::string CVarnelDlg::ImageLine(const std::string& path, size_t index, size_t 
     return name.empty() ? line : line + ": " + name;
 }
 
-bool CVarnelDlg::FlashImage(CFirmwareImage& image, const std::string& detail) {
+bool CVarnelDlg::FlashImage(CFirmwareImage& image, const std::string& detail, bool more) {
     if (!m_adapter.IsOpen()) {
+        EndWaiting();
         Ask("Error: Adapter is not open.", "", MessageIcon::None);
         return false;
     }
     if (image.m_startAddress != 0) {
+        EndWaiting();
         Ask("Sorry, RAM downloads are not supported.", "Cannot Continue", MessageIcon::Error);
         return false;
     }
-    m_host.SetMainWindow(false, false);
+    // One wait window from the first image to the last: the next image's
+    // takes the place of this one's, so the program never leaves the screen.
+    // The wait window is up before the main window goes.
+    if (!m_waiting) m_host.SetMainWindow(true, false);
     ProgressBar& progress = m_host.ShowWaitWindow("Flash update in progress...", detail);
+    if (!m_waiting) m_host.SetMainWindow(false, false);
+    m_waiting = true;
     SetCursorShape(Cursor::Wait);
     const bool ok = m_adapter.ProgramImage(image, &progress, m_bForceAll, m_bVerify, true);
-    m_host.HideWaitWindow();
-    SetCursorShape(Cursor::Arrow);
-    m_host.SetMainWindow(true, true);
+    if (!ok || !more) EndWaiting();
     m_strStatus = ok ? "Update Successful!" : "Update FAILED";
     RefreshCardFields();
     return ok;
+}
+
+void CVarnelDlg::EndWaiting() {
+    if (!m_waiting) return;
+    m_waiting = false;
+    // The main window is back, drawn, before the wait window goes.
+    m_host.SetMainWindow(true, false);
+    m_host.HideWaitWindow();
+    SetCursorShape(Cursor::Arrow);
+    m_host.SetMainWindow(true, true);
 }
 
 bool CVarnelDlg::WritePdaToCard() {

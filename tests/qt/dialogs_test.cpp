@@ -3,6 +3,7 @@
 #include <QAbstractButton>
 #include <QClipboard>
 #include <QLabel>
+#include <QLayout>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPlainTextEdit>
@@ -11,6 +12,7 @@
 #include <QTest>
 
 #include "tests/qt/qt_fixture.h"
+#include "ui/qt/dialog_units.h"
 #include "ui/qt/dialogs.h"
 
 namespace varnel::test {
@@ -25,7 +27,7 @@ TEST_F(QtTest, MessageBoxes) {
         MessageAnswer escape;
     };
     const std::vector<Case> cases = {
-        {{"No caption <b>x</b>", "", MessageIcon::None, MessageButtons::Ok, true}, "Error", QMessageBox::NoIcon, {"OK"},
+        {{"No caption <b>x</b>", "", MessageIcon::None, MessageButtons::Ok, true}, "Varnel", QMessageBox::NoIcon, {"OK"},
          MessageAnswer::Ok},
         {{"Stop", "Error", MessageIcon::Error, MessageButtons::Ok, false}, "Error", QMessageBox::Critical, {"OK"},
          MessageAnswer::Ok},
@@ -48,6 +50,13 @@ TEST_F(QtTest, MessageBoxes) {
                                      EXPECT_EQ(box->textFormat(), Qt::PlainText);
                                      EXPECT_EQ(box->text(), QString::fromStdString(c.message.text).remove('\r'));
                                      EXPECT_EQ(box->icon(), c.icon);
+                                     // No empty column where no icon is: the text starts at the margin.
+                                     if (c.icon == QMessageBox::NoIcon) {
+                                         auto* text = box->findChild<QLabel*>("qt_msgbox_label");
+                                         ASSERT_NE(text, nullptr);
+                                         EXPECT_LE(text->mapTo(box, QPoint(0, 0)).x(),
+                                                   box->layout()->contentsMargins().left() + 1);
+                                     }
                                      QStringList buttons;
                                      if (box->defaultButton()) buttons << box->defaultButton()->text();
                                      for (QAbstractButton* b : box->buttons())
@@ -66,7 +75,7 @@ TEST_F(QtTest, MessageBoxWhileTheMainWindowIsHiddenDoesNotQuit) {
     bool quit = false;
     QObject::connect(qApp, &QCoreApplication::aboutToQuit, [&] { quit = true; });
     a.Host().SetMainWindow(false, false);
-    ModalAnswerer answerer({{"Error", ModalAnswerer::Press("OK")}});
+    ModalAnswerer answerer({{"Varnel", ModalAnswerer::Press("OK")}});
     a.Host().ShowMessage({"while hidden", "", MessageIcon::None, MessageButtons::Ok, true});
     QApplication::processEvents();
     EXPECT_FALSE(quit);
@@ -163,6 +172,20 @@ TEST_F(QtTest, NoLabelClipped) {
     }
     qt::WaitWindow wait("Flash update in progress...");
     ExpectNothingClipped(wait);
+}
+
+// The warning's bold button texts keep clear of their buttons' edges, as
+// the texts of the other dialogs' buttons do.
+TEST_F(QtTest, WarningButtonsHaveMargins) {
+    qt::WarningDialog warning("Warning !!", "Do not detach.");
+    warning.show();
+    const qt::DialogUnits du(warning.font());
+    for (const char* name : {"download", "cancel"}) {
+        auto* button = warning.findChild<QPushButton*>(name);
+        ASSERT_NE(button, nullptr);
+        const int room = button->width() - button->fontMetrics().horizontalAdvance(button->text());
+        EXPECT_GE(room, du.X(12)) << name;
+    }
 }
 
 }  // namespace

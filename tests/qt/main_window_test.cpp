@@ -1,7 +1,10 @@
 // The main window's contract: what each control shows and when, over the
 // controls' object names.
 
+#include <QAccessible>
+#include <QFile>
 #include <QFileDialog>
+#include <QPlainTextEdit>
 #include <QFileInfo>
 #include <QGroupBox>
 #include <QMessageBox>
@@ -25,6 +28,7 @@
 #include "tests/qt/qt_fixture.h"
 #include "ui/main_window_layout.h"
 #include "ui/qt/dialog_units.h"
+#include "ui/qt/dialogs.h"
 #include "tests/support/forwarding_library.h"
 #include "tests/support/script_host.h"
 #include "tests/support/run_outcome.h"
@@ -106,7 +110,7 @@ TEST_F(QtTest, MainWindowContract) {
             EXPECT_EQ(widget->isEnabled(), name != "update" || selected);
             // At its rectangle; a label or button as wide as its text needs.
             const QRect rect = du.Rect(c.x, c.y, c.width, c.height);
-            EXPECT_EQ(widget->pos(), rect.topLeft());
+            EXPECT_EQ(widget->mapTo(a.Window().centralWidget(), QPoint(0, 0)), rect.topLeft());
             EXPECT_EQ(widget->height(), rect.height());
             EXPECT_GE(widget->width(), rect.width());
         }
@@ -200,6 +204,37 @@ TEST_F(QtTest, NoAdaptersEntryIsNeverSelected) {
     QTest::keyClick(list, Qt::Key_Down);
     EXPECT_TRUE(list->selectedItems().isEmpty());
     EXPECT_EQ(a.Dialog().Status(), "Sorry, that adapter could not be opened.");
+    // Nor does it look selected: no pixel of the selection's colour in its
+    // row, focused and with the pointer over it.
+    QTest::mouseMove(list->viewport(), list->visualItemRect(list->item(0)).center());
+    QApplication::processEvents();
+    const QRect row = list->visualItemRect(list->item(0));
+    const QImage drawn = list->viewport()->grab(row).toImage();
+    const QColor band = list->palette().color(QPalette::Active, QPalette::Highlight);
+    int banded = 0;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x) {
+            const QColor c = drawn.pixelColor(x, y);
+            // The selection's hue, however light the style draws it.
+            banded += c.hsvSaturation() > 20 && std::abs(c.hsvHue() - band.hsvHue()) < 20;
+        }
+    EXPECT_EQ(banded, 0);
+}
+
+// A file that failed to load leaves the list with Delete, the others stay.
+TEST_F(QtTest, DeleteRemovesAFileThatFailedToLoad) {
+    const std::string broken = sim.dir.File("gone.pda");  // no such file
+    qt::Application& a = Start({Release("station.hex"), broken});
+    auto* files = Find<QTreeWidget>("fileList");
+    ASSERT_EQ(files->topLevelItemCount(), 2);
+    files->setFocus();
+    const auto found = files->findItems(QString::fromStdString(broken), Qt::MatchExactly, 1);
+    ASSERT_EQ(found.size(), 1);
+    files->setCurrentItem(found.first());
+    QTest::keyClick(files, Qt::Key_Delete);
+    ASSERT_EQ(a.Dialog().Files().size(), 1u);
+    EXPECT_EQ(a.Dialog().Files()[0].path, Release("station.hex"));
+    EXPECT_EQ(files->topLevelItemCount(), 1);
 }
 
 // The windows show the version `varnel --version` prints, in four parts.
@@ -282,12 +317,18 @@ TEST_F(QtTest, CommandsOpenTheirWindows) {
     }
 }
 
+// The dialog, titled for its command, starts in the release folder the
+// registry names: the Firmware folder under the program's path.
 TEST_F(QtTest, DownloadTakesTheLinkFileFromTheOpenDialog) {
+    const std::string program = sim.dir.File("program");
+    std::filesystem::create_directories(program + "/Firmware");
+    sim.Configure([&](sim::MachineConfig& config) { config.registry["HKEY_CURRENT_USER\\Software\\Varnel"]["Path"] = program; });
     qt::Application& a = Start();
     const QString link = QString::fromStdString(Release("OEMRelease.oem"));
-    ModalAnswerer answerer({{"Open", [&](QWidget& w) {
+    ModalAnswerer answerer({{"Download", [&](QWidget& w) {
                                  auto* dialog = qobject_cast<QFileDialog*>(&w);
                                  ASSERT_NE(dialog, nullptr);
+                                 EXPECT_EQ(dialog->directory().absolutePath().toStdString(), program + "/Firmware");
                                  EXPECT_EQ(dialog->nameFilters(), QStringList({"Link File (*.oem)"}));
                                  // Typed into the file name box, as a user would.
                                  auto* name = dialog->findChild<QLineEdit*>("fileNameEdit");
@@ -312,7 +353,7 @@ TEST_F(QtTest, RestoreFirmwareTakesTheBackupFromTheOpenDialog) {
     EXPECT_EQ(tools->actions().last()->objectName(), "restoreFirmware");
     const QString file = QString::fromStdString(Release("station.hex"));
     QString refused;
-    ModalAnswerer answerer({{"Open", [&](QWidget& w) {
+    ModalAnswerer answerer({{"Restore Firmware", [&](QWidget& w) {
                                  auto* dialog = qobject_cast<QFileDialog*>(&w);
                                  ASSERT_NE(dialog, nullptr);
                                  EXPECT_EQ(dialog->nameFilters(),
@@ -391,6 +432,96 @@ TEST_F(QtTest, LongPathsKeepTheirEndsAndShowAllInTooltips) {
     EXPECT_TRUE(label->wordWrap());
     EXPECT_LT(label->width(), label->fontMetrics().horizontalAdvance(ShownTip(tip)));
     QToolTip::hideText();
+}
+
+// The controls a screen reader reaches, below `node`, that have no name
+// (lists and trees are named as a whole; their rows by their texts).
+void Unnamed(QAccessibleInterface* node, QStringList& unnamed) {
+    static const QSet<QAccessible::Role> controls = {
+        QAccessible::EditableText, QAccessible::StaticText, QAccessible::List,     QAccessible::Tree,
+        QAccessible::Table,        QAccessible::PushButton, QAccessible::CheckBox, QAccessible::Grouping,
+        QAccessible::MenuItem,     QAccessible::ProgressBar};
+    for (int i = 0; i < node->childCount(); ++i) {
+        QAccessibleInterface* child = node->child(i);
+        if (!child || child->state().invisible) continue;
+        if (controls.contains(child->role()) && child->text(QAccessible::Name).trimmed().isEmpty())
+            unnamed << (child->object() ? child->object()->objectName() : QString("?")) + " (role " +
+                           QString::number(child->role()) + ")";
+        if (child->role() != QAccessible::List && child->role() != QAccessible::Tree &&
+            child->role() != QAccessible::Table)
+            Unnamed(child, unnamed);
+    }
+}
+
+// The tree as a screen reader walks it, one line a node: role, name,
+// description (kept in $VARNEL_PICTURES when set).
+void KeepTree(QAccessibleInterface* node, const QString& file, int depth = 0) {
+    const QByteArray folder = qgetenv("VARNEL_PICTURES");
+    if (folder.isEmpty()) return;
+    QFile out(QString::fromLocal8Bit(folder) + "/" + file);
+    if (!out.open(depth == 0 ? QIODevice::WriteOnly : QIODevice::Append)) return;
+    out.write(QString("%1%2 \"%3\" %4 [%5]\n")
+                  .arg(QString(depth * 2, ' '))
+                  .arg(node->object() ? node->object()->objectName() : QString())
+                  .arg(node->text(QAccessible::Name), node->text(QAccessible::Description))
+                  .arg(int(node->role()))
+                  .toUtf8());
+    out.close();
+    if (node->role() == QAccessible::List || node->role() == QAccessible::Tree) return;
+    for (int i = 0; i < node->childCount(); ++i)
+        if (QAccessibleInterface* child = node->child(i); child && !child->state().invisible)
+            KeepTree(child, file, depth + 1);
+}
+
+// Every control has the name a sighted user reads beside it; the lists and
+// the status box say what they hold; the frames hold their controls.
+TEST_F(QtTest, ScreenReadersNameEveryControl) {
+    qt::Application& a = Start({Release("station.hex")});
+    const auto walk = [](QWidget& window) {
+        QStringList unnamed;
+        Unnamed(QAccessible::queryAccessibleInterface(&window), unnamed);
+        return unnamed;
+    };
+    for (bool selected : {true, false}) {
+        SCOPED_TRACE(selected ? "adapter selected" : "adapter list");
+        if (!selected) QTest::mouseClick(Find<QPushButton>("catchAdapter"), Qt::LeftButton);
+        EXPECT_EQ(walk(a.Window()), QStringList());
+        KeepTree(QAccessible::queryAccessibleInterface(&a.Window()),
+                 selected ? "accessibility-main-window.txt" : "accessibility-main-window-list.txt");
+    }
+    const struct {
+        const char* control;
+        QString name, frame;
+    } cases[] = {
+        {"adapterList", "Valid Adapters", "Valid Adapters"},
+        {"fileList", "Update card with OEMRelease.oem", "Update card with OEMRelease.oem"},
+        {"pdaMac", "Current MAC Address", "Card"},
+        {"pdaSerial", "PDA's Serial Number", "Card"},
+        {"status", "Status", ""},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.control);
+        QAccessibleInterface* control = QAccessible::queryAccessibleInterface(Find<QWidget>(c.control));
+        ASSERT_NE(control, nullptr);
+        EXPECT_EQ(control->text(QAccessible::Name), c.name);
+        QAccessibleInterface* parent = control->parent();
+        ASSERT_NE(parent, nullptr);
+        if (c.frame.isEmpty()) continue;
+        EXPECT_EQ(parent->role(), QAccessible::Grouping);
+        EXPECT_EQ(parent->text(QAccessible::Name), c.frame);
+    }
+    for (const char* described : {"adapterList", "fileList", "status"})
+        EXPECT_FALSE(QAccessible::queryAccessibleInterface(Find<QWidget>(described))
+                         ->text(QAccessible::Description)
+                         .isEmpty())
+            << described;
+
+    qt::InfoDialog info("Summary\n", &a.Window());
+    info.show();
+    EXPECT_EQ(walk(info), QStringList());
+    KeepTree(QAccessible::queryAccessibleInterface(&info), "accessibility-summary.txt");
+    EXPECT_EQ(QAccessible::queryAccessibleInterface(info.findChild<QPlainTextEdit*>("summary"))->text(QAccessible::Name),
+              "Update Information");
 }
 
 }  // namespace

@@ -171,7 +171,7 @@ TEST_F(SingleInstanceTest, HandOverWhileTheSummaryIsOpenWaitsForTheRunsEnd) {
          }},
     });
     // Once the run has ended, the file joins: the list was full.
-    answerer.Expect("Error", [](QWidget& w) {
+    answerer.Expect("Varnel", [](QWidget& w) {
         EXPECT_TRUE(w.findChild<QLabel*>("qt_msgbox_label")->text() == "The new firmware files will be taken over!!");
         ModalAnswerer::Press("OK")(w);
     });
@@ -404,7 +404,7 @@ TEST_F(QtTest, FileArrivingWhileTheTakenOverBoxIsOpenIsKept) {
     qt::Application& a = Start({Release("changes.pda"), Release("primary.hex"), Release("station.hex")});
     bool doneFirst = false;
     bool doneSecond = false;
-    ModalAnswerer answerer({{"Error", [&](QWidget& w) {
+    ModalAnswerer answerer({{"Varnel", [&](QWidget& w) {
                                  // The second file comes while the box for the first is open.
                                  a.AddFromOutside(Release("combined.hex"), [&] { doneSecond = true; });
                                  EXPECT_FALSE(doneSecond);

@@ -3,7 +3,10 @@
 // history record.
 
 #include <QAction>
+#include <QDateTime>
 #include <QDir>
+#include <QLocale>
+#include <QScreen>
 #include <QFileDialog>
 #include <QLabel>
 #include <QLineEdit>
@@ -13,6 +16,7 @@
 #include <QPlainTextEdit>
 #include <QPushButton>
 #include <QTableView>
+#include <QTreeView>
 #include <QTest>
 #include <QUrl>
 #include <fstream>
@@ -122,13 +126,32 @@ TEST_F(ToolsTest, HistoryWindowShowsTheRunsNewestFirst) {
              EXPECT_EQ(headers, QStringList({"Time", "Action", "Card", "Outcome", "Firmware before" + arrow + "after",
                                              "Backup"}));
              const QStringList newest = Row(*list, 0), older = Row(*list, 1);
+             // The time in local time, in the user's format; the record's UTC
+             // time in the tooltip.
+             const QString utc = list->model()->index(0, 0).data(Qt::ToolTipRole).toString();
+             EXPECT_TRUE(utc.endsWith('Z')) << utc.toStdString();
+             EXPECT_EQ(newest[0], QLocale::system().toString(QDateTime::fromString(utc, Qt::ISODate).toLocalTime(),
+                                                             QLocale::ShortFormat));
+             // Every cell whole in its column.
+             for (int c = 0; c + 1 < list->model()->columnCount(); ++c)
+                 for (const QStringList& row : {newest, older})
+                     EXPECT_GE(list->columnWidth(c), list->fontMetrics().horizontalAdvance(row[c])) << row[c].toStdString();
+             // Made smaller, the list keeps more room than the details.
+             const QSize first = w.size();
+             w.resize(first.width(), first.height() * 2 / 3);
+             QApplication::processEvents();
+             EXPECT_GE(list->height(), details->height());
+             w.resize(first);
+             // It fits the screen.
+             EXPECT_TRUE(w.screen()->availableGeometry().contains(QRect(w.pos(), w.frameGeometry().size())));
              EXPECT_EQ(newest.mid(1), QStringList({"update", "00-60-1D-12-34-56", "succeeded",
                                                    "Primary 1.3.6" + arrow + "1.3.6, Station 1.7.4" + arrow + "1.7.4",
                                                    "-"}));
              EXPECT_EQ(older.mid(1), QStringList({"update", "00-60-1D-12-34-56", "succeeded",
                                                   "Primary 1.3.6" + arrow + "1.3.6, Station 1.5.0" + arrow + "1.7.4",
                                                   QString::fromStdString(backup)}));
-             EXPECT_TRUE(newest[0] >= older[0] && newest[0].endsWith('Z')) << newest[0].toStdString();
+             const QString olderUtc = list->model()->index(1, 0).data(Qt::ToolTipRole).toString();
+             EXPECT_TRUE(utc >= olderUtc) << utc.toStdString();
              EXPECT_TRUE(w.findChild<QLabel*>("historyNote")->text().contains("1 damaged line(s) skipped: "));
 
              // The newest run is selected: its details; no backup to open.
@@ -173,12 +196,26 @@ std::string SavedPda(const std::filesystem::path& folder, CPda& pda) {
     return file;
 }
 
-// Answers the open-file dialog with `file`, after checking where it starts.
+// Answers the open-file dialog with `file`, after checking where it starts
+// and that its columns show what they hold whole.
 ModalAnswerer::Action ChooseFile(const std::filesystem::path& folder, const std::string& file) {
     return [folder, file](QWidget& w) {
         auto* dialog = qobject_cast<QFileDialog*>(&w);
         ASSERT_NE(dialog, nullptr);
         EXPECT_EQ(dialog->directory().absolutePath().toStdString(), folder.string());
+        auto* view = dialog->findChild<QTreeView*>("treeView");
+        ASSERT_NE(view, nullptr);
+        SpinUntil([&] { return view->model()->rowCount(view->rootIndex()) > 0; }, 3000);
+        SpinUntil([] { return false; }, 100);
+        const QAbstractItemModel& model = *view->model();
+        for (int column = 1; column < 4; ++column) {
+            if (view->isColumnHidden(column)) continue;
+            for (int row = 0; row < model.rowCount(view->rootIndex()); ++row) {
+                const QString text = model.index(row, column, view->rootIndex()).data().toString();
+                EXPECT_GE(view->columnWidth(column), view->fontMetrics().horizontalAdvance(text))
+                    << "column " << column << ": " << text.toStdString();
+            }
+        }
         EXPECT_EQ(dialog->nameFilters(), QStringList({"PDA File (*.pda)"}));
         if (file.empty()) return static_cast<QDialog*>(dialog)->reject();
         dialog->findChild<QLineEdit*>("fileNameEdit")->setText(QString::fromStdString(file));
@@ -195,11 +232,11 @@ TEST_F(ToolsTest, ACancelledRestoreWritesNothing) {
 
     // No file chosen; then CANCEL on the summary.
     {
-        ModalAnswerer answerer({{"Open", ChooseFile(Backups(), "")}});
+        ModalAnswerer answerer({{"Restore PDA", ChooseFile(Backups(), "")}});
         restore->trigger();
         EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
     }
-    ModalAnswerer answerer({{"Open", ChooseFile(Backups(), file)}, {"Update Information", ModalAnswerer::Press("CANCEL")}});
+    ModalAnswerer answerer({{"Restore PDA", ChooseFile(Backups(), file)}, {"Update Information", ModalAnswerer::Press("CANCEL")}});
     restore->trigger();
     EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
     EXPECT_EQ(Outcome(a.Dialog()), RunOutcome::Cancelled);
@@ -214,7 +251,7 @@ TEST_F(ToolsTest, RestorePdaWritesThePdaItsBackupAndTheHistoryLine) {
     const std::string file = SavedPda(Backups(), wanted);
     qt::Application& a = Start();
     QString summary;
-    ModalAnswerer answerer({{"Open", ChooseFile(Backups(), file)},
+    ModalAnswerer answerer({{"Restore PDA", ChooseFile(Backups(), file)},
                             {"Update Information",
                              [&](QWidget& w) {
                                  summary = w.findChild<QPlainTextEdit*>("summary")->toPlainText();
@@ -252,15 +289,21 @@ TEST_F(ToolsTest, RestorePdaWritesThePdaItsBackupAndTheHistoryLine) {
     EXPECT_NE(Find<QTextEdit>("status")->toPlainText().toStdString().find("Update Successful!"), std::string::npos);
 }
 
+// Both restores refuse before any file is asked for.
 TEST_F(ToolsTest, RestoreWithoutAnAdapterSaysSoAndAsksForNoFile) {
     qt::Application& a = Start();
     a.Dialog().OnCloseAdapter();
-    ModalAnswerer answerer({{"Error", [](QWidget& w) {
-                                 EXPECT_EQ(qobject_cast<QMessageBox*>(&w)->text(), "Cannot continue - No adapter selected.");
-                                 ModalAnswerer::Press("OK")(w);
-                             }}});
-    a.Window().findChild<QAction*>("restorePda")->trigger();
-    EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
+    for (const char* action : {"restorePda", "restoreFirmware"}) {
+        SCOPED_TRACE(action);
+        ModalAnswerer answerer({{"Error", [](QWidget& w) {
+                                     EXPECT_EQ(qobject_cast<QMessageBox*>(&w)->text(),
+                                               "Cannot continue - No adapter selected.");
+                                     ModalAnswerer::Press("OK")(w);
+                                 }}});
+        a.Window().findChild<QAction*>(action)->trigger();
+        EXPECT_EQ(answerer.Seen(), QStringList{"Error"});
+        EXPECT_TRUE(answerer.Done());
+    }
     EXPECT_EQ(Writes(), 0u);
 }
 

@@ -33,6 +33,23 @@ QSet<QString> WatchHeading(QWidget& warning, int ms) {
     return seen;
 }
 
+// Every time one of the program's windows goes during a run, another one
+// is on the screen: the user never sees the program vanish.
+class GapWatch : public QObject {
+public:
+    GapWatch() { qApp->installEventFilter(this); }
+    ~GapWatch() override { qApp->removeEventFilter(this); }
+    bool eventFilter(QObject* watched, QEvent* event) override {
+        auto* window = qobject_cast<QWidget*>(watched);
+        if (event->type() != QEvent::Hide || !window || !window->isWindow()) return false;
+        for (QWidget* other : QApplication::topLevelWidgets())
+            if (other != window && other->isVisible()) return false;
+        gaps << window->objectName() + " " + window->windowTitle();
+        return false;
+    }
+    QStringList gaps;
+};
+
 TEST_F(QtTest, WholeUpdateThroughTheWindows) {
     WithLatency();
     const std::vector<std::string> files = {Release("primary.hex"), Release("station.hex")};
@@ -80,6 +97,8 @@ TEST_F(QtTest, WholeUpdateThroughTheWindows) {
              cursor.setPosition(9, QTextCursor::KeepAnchor);
              text->setTextCursor(cursor);
              ModalAnswerer::Press("Clipboard")(w);
+             // The button says it copied.
+             EXPECT_EQ(w.findChild<QPushButton*>("clipboard")->text(), "Copied");
              copied = QGuiApplication::clipboard()->text();
              selectionLeft = text->textCursor().hasSelection();
              EXPECT_TRUE(w.isVisible());
@@ -94,9 +113,11 @@ TEST_F(QtTest, WholeUpdateThroughTheWindows) {
          }},
     });
     const QPoint place = a.Window().pos();
+    GapWatch watch;
     QTest::mouseClick(Find<QPushButton>("update"), Qt::LeftButton);
     EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
     EXPECT_EQ(a.Window().pos(), place);
+    EXPECT_TRUE(watch.gaps.isEmpty()) << watch.gaps.join(", ").toStdString();
 
     EXPECT_TRUE(headings.contains("Warning !!"));
     EXPECT_TRUE(headings.contains(" "));

@@ -3,15 +3,18 @@
 // back with xprop; keys sent through the X server; the title bars' room.
 
 #include <QAbstractButton>
+#include <QCursor>
 #include <QFontMetrics>
 #include <QGroupBox>
 #include <QImage>
 #include <QStyle>
 #include <QStyleOptionGroupBox>
 #include <QMessageBox>
+#include <QPlainTextEdit>
 #include <QProcess>
 #include <QPushButton>
 #include <QRegularExpression>
+#include <QScreen>
 #include <QTest>
 #include <QWindow>
 
@@ -94,9 +97,9 @@ void ExpectDecorations(const QWidget& w, const Decorations& d) {
     EXPECT_EQ(bool(m.functions & kFuncMaximize), d.maximise);
     EXPECT_EQ(bool(m.functions & kFuncResize), d.resize);
     // What openbox makes of them: it keeps the close and minimise boxes
-    // whatever the hints say, and drops maximising with resizing.
+    // whatever the hints say, and offers maximising with resizing.
     const QStringList actions = AllowedActions(w);
-    EXPECT_EQ(actions.contains("MAXIMIZE_HORZ"), d.maximise) << actions.join(' ').toStdString();
+    EXPECT_EQ(actions.contains("MAXIMIZE_HORZ"), d.maximise || d.resize) << actions.join(' ').toStdString();
     EXPECT_EQ(actions.contains("RESIZE"), d.resize) << actions.join(' ').toStdString();
     if (d.title) {
         ASSERT_EQ(frame.size(), 4);
@@ -117,7 +120,7 @@ TEST_F(QtTest, EachWindowHasTheDecorationsOfItsKind) {
     {
         qt::InfoDialog info("Summary\n", &a.Window());
         info.show();
-        ExpectDecorations(info, {"Update Information", true, false, false, false, false});
+        ExpectDecorations(info, {"Update Information", true, false, false, false, true});
     }
     {
         qt::AboutDialog about(&a.Window());
@@ -134,6 +137,84 @@ TEST_F(QtTest, EachWindowHasTheDecorationsOfItsKind) {
                              }}});
     a.Window().findChild<QAction*>("queryDriver")->trigger();
     EXPECT_TRUE(answerer.Done());
+}
+
+// What the X server shows in a widget's place, against what the widget
+// draws: the share of its pixels that differ.
+// With VARNEL_PICTURES set, what the screen showed is kept there as NAME.png.
+double ScreenDiffers(QWidget& widget, const char* name) {
+    const QImage drawn = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
+    const QPoint at = widget.mapToGlobal(QPoint(0, 0));
+    const QImage shown = widget.screen()->grabWindow(0, at.x(), at.y(), widget.width(), widget.height())
+                             .toImage()
+                             .convertToFormat(QImage::Format_RGB32);
+    if (const QByteArray folder = qgetenv("VARNEL_PICTURES"); !folder.isEmpty())
+        shown.save(QString::fromLocal8Bit(folder) + "/" + name + ".png");
+    if (shown.size() != drawn.size()) return 1;
+    long differ = 0;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x) differ += drawn.pixel(x, y) != shown.pixel(x, y);
+    return double(differ) / (drawn.width() * drawn.height());
+}
+
+// The main window shown again while the card is busy (the event loop does
+// not run then) is on the screen drawn, disabled: never a black area.
+TEST_F(QtTest, MainWindowShownDuringARunIsDrawn) {
+    qt::Application& a = Start({Release("station.hex")});
+    ASSERT_TRUE(SpinUntil([&] { return a.Window().windowHandle()->isExposed(); }, 5000));
+    SpinUntil([] { return false; }, 300);
+    a.Host().SetMainWindow(false, false);
+    SpinUntil([] { return false; }, 300);
+    a.Host().SetMainWindow(true, false);
+    // No event loop from here: the card is being written.
+    EXPECT_LT(ScreenDiffers(*a.Window().centralWidget(), "main-window-shown-during-a-run"), 0.01);
+    EXPECT_FALSE(a.Window().centralWidget()->isEnabled());
+
+    // A dialog closed over it during the run leaves nothing of itself.
+    a.Host().SetMainWindow(true, true);
+    {
+        qt::InfoDialog info("Summary\n", &a.Window());
+        info.show();
+        info.move(a.Window().pos());
+        SpinUntil([&] { return info.windowHandle()->isExposed(); }, 3000);
+        SpinUntil([] { return false; }, 300);
+    }
+    a.Host().SetMainWindow(true, false);
+    EXPECT_LT(ScreenDiffers(*a.Window().centralWidget(), "main-window-after-the-summary"), 0.01);
+    a.Host().SetMainWindow(true, true);
+}
+
+// The summary opens over the main window, wherever the pointer is, at its
+// specified size; the user makes it larger and the text grows with it.
+TEST_F(QtTest, SummaryOpensOverItsOwnerAndGrows) {
+    qt::Application& a = Start();
+    ASSERT_TRUE(SpinUntil([&] { return a.Window().windowHandle()->isExposed(); }, 5000));
+    a.Window().move(300, 200);
+    SpinUntil([] { return false; }, 300);
+    QCursor::setPos(2, 2);
+    qt::InfoDialog info(std::string(40, 'x') + " a long line of the summary " + std::string(200, 'y') + "\n", &a.Window());
+    auto* text = info.findChild<QPlainTextEdit*>("summary");
+    const QSize first = info.size();
+    info.show();
+    FrameExtents(info);
+    SpinUntil([] { return false; }, 300);
+    const QPoint offset = info.frameGeometry().center() - a.Window().frameGeometry().center();
+    EXPECT_LE(offset.manhattanLength(), 4) << offset.x() << "," << offset.y();
+    EXPECT_EQ(info.size(), first);
+    EXPECT_GE(text->width(), text->minimumWidth());
+    const auto keep = [](const char* name) {
+        if (const QByteArray folder = qgetenv("VARNEL_PICTURES"); !folder.isEmpty())
+            QGuiApplication::primaryScreen()->grabWindow(0).save(QString::fromLocal8Bit(folder) + "/" + name + ".png");
+    };
+    keep("summary-opened");
+    const QSize before = text->size();
+    QProcess::execute("xdotool", {"windowsize", QString::number(info.winId()), QString::number(first.width() + 200),
+                                  QString::number(first.height() + 100)});
+    EXPECT_TRUE(SpinUntil([&] { return info.width() == first.width() + 200; }, 3000)) << info.width();
+    EXPECT_EQ(text->width(), before.width() + 200);
+    EXPECT_EQ(text->height(), before.height() + 100);
+    SpinUntil([] { return false; }, 300);
+    keep("summary-made-larger");
 }
 
 // Keys typed on the X server's keyboard (xdotool), into the window that has
@@ -165,7 +246,8 @@ TEST_F(QtTest, EnterOnTheFocusedCancelWritesNothing) {
 
 // A message box is at least as wide as its title bar needs: the caption in
 // the window manager's title font (openbox's packaged "sans" 8 point bold)
-// beside the icon and the three buttons, each as wide as the bar is high.
+// beside the icon and the three buttons, each as wide as the bar is high,
+// and the padding openbox puts between them (about a bar in all).
 TEST_F(QtTest, CaptionsAreNotCut) {
     qt::Application& a = Start();
     QFont title(QStringLiteral("sans"));
@@ -187,7 +269,13 @@ TEST_F(QtTest, CaptionsAreNotCut) {
                                      ASSERT_EQ(frame.size(), 4);
                                      const int bar = frame[2] - frame[3];
                                      EXPECT_GE(w.frameGeometry().width(),
-                                               metrics.horizontalAdvance(caption) + 4 * bar + frame[0] + frame[1]);
+                                               metrics.horizontalAdvance(caption) + 5 * bar + frame[0] + frame[1]);
+                                     if (const QByteArray folder = qgetenv("VARNEL_PICTURES"); !folder.isEmpty()) {
+                                         SpinUntil([] { return false; }, 300);
+                                         const QRect at = w.frameGeometry();
+                                         w.screen()->grabWindow(0, at.x(), at.y(), at.width(), at.height())
+                                             .save(QString::fromLocal8Bit(folder) + "/box-" + caption + ".png");
+                                     }
                                      ModalAnswerer::Press("OK")(w);
                                  }}});
         a.Host().ShowMessage({"Done", caption, MessageIcon::Information, MessageButtons::Ok, true});
@@ -241,12 +329,14 @@ TEST_F(QtTest, ControlsSitInsideTheirFrames) {
                 c.y + c.height > group.y + group.height)
                 continue;
             SCOPED_TRACE(std::string(c.name) + " in " + group.name);
-            EXPECT_GT(widget->geometry().top(), frame.top) << "frame line at " << frame.top;
+            // In the window's coordinates (the frame holds the control).
+            const QRect place(widget->mapTo(box->parentWidget(), QPoint(0, 0)), widget->size());
+            EXPECT_GT(place.top(), frame.top) << "frame line at " << frame.top;
             if (!box->title().isEmpty()) {
-                EXPECT_GE(widget->geometry().top(), frame.title.top() + box->fontMetrics().height())
+                EXPECT_GE(place.top(), frame.title.top() + box->fontMetrics().height())
                     << "title from " << frame.title.top();
             }
-            EXPECT_LT(widget->geometry().bottom(), box->geometry().bottom());
+            EXPECT_LT(place.bottom(), box->geometry().bottom());
             ++checked;
         }
     }

@@ -88,6 +88,11 @@ TEST_F(FirmwareBackupTest, RestoringTheBackupReturnsTheFlashByteForByte) {
     EXPECT_TRUE(fs::exists(report.backup));
     EXPECT_TRUE(fs::exists(report.firmwareBackup));
     EXPECT_NE(report.firmwareBackup, saved);
+    // The closing box says what was put back and names both backups.
+    EXPECT_EQ(host.messages.back().caption, "Update Complete");
+    EXPECT_EQ(host.messages.back().text, "Firmware Restored!   \n\nThe card's flash holds again the bytes saved in\n" +
+                                             saved + "\n\nCard PDA saved to " + report.backup +
+                                             "\nCard firmware saved to " + report.firmwareBackup);
     const std::string history = test::ReadFile((sim.dir.Path() / "history.jsonl").string());
     EXPECT_NE(history.find("\"action\":\"firmware restore\""), std::string::npos);
     EXPECT_NE(history.find("\"firmware_backup\":\"" + saved + "\""), std::string::npos);

@@ -283,6 +283,9 @@ TEST_F(Restore, PutsExactlyTheFilesPdaOnTheCard) {
     sample::FillCardPda(factory);
     ASSERT_TRUE(MergePdaTextFile(saved, dlg.Report().backup));
     EXPECT_EQ(saved.GetRecords(), factory.GetRecords());
+    // The closing box says what was put back and names the backup.
+    EXPECT_EQ(host.Lines().back(), "Update Complete: PDA Restored!   \n\nThe card's PDA now holds exactly the records of\n" +
+                                       file + "\n\nCard PDA saved to " + dlg.Report().backup);
     // The same closing requests as an update; and a history record.
     const std::vector<uint32_t> oids = test::Oids(sim.Trace());
     const auto end = std::find(oids.rbegin(), oids.rend(), kOidEndCardAccess).base();

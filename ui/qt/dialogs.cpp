@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QClipboard>
-#include <QCursor>
 #include <QElapsedTimer>
 #include <QGridLayout>
 #include <QHBoxLayout>
@@ -106,6 +105,9 @@ WarningDialog::WarningDialog(const std::string& heading, const std::string& mess
     QPushButton* download = Button(QStringLiteral("Download"), "download", this);
     download->setDefault(true);
     QPushButton* cancel = Button(QStringLiteral("Cancel"), "cancel", this);
+    // The bold texts keep the margins the other dialogs' buttons have.
+    for (QPushButton* button : {download, cancel})
+        button->setMinimumWidth(std::max(du.X(50), button->fontMetrics().horizontalAdvance(button->text()) + du.X(12)));
     connect(download, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
 
@@ -139,13 +141,15 @@ WarningDialog::WarningDialog(const std::string& heading, const std::string& mess
 InfoDialog::InfoDialog(const std::string& text, QWidget* parent) : QDialog(parent) {
     setObjectName(QStringLiteral("infoDialog"));
     setWindowTitle(QStringLiteral("Update Information"));
-    // A title bar without a close box.
-    SetFrame(*this, Frame::TitleOnly);
+    // A title bar without a close box; the user may make it larger.
+    SetFrame(*this, Frame::ResizableTitleOnly);
     setFont(DialogFont(8));
     const DialogUnits du(font());
 
     m_text = new QPlainTextEdit(this);
     m_text->setObjectName(QStringLiteral("summary"));
+    m_text->setAccessibleName(QStringLiteral("Update Information"));
+    m_text->setAccessibleDescription(QStringLiteral("What will be written to the card, and the backups saved first"));
     m_text->setReadOnly(true);
     m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_text->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
@@ -156,6 +160,7 @@ InfoDialog::InfoDialog(const std::string& text, QWidget* parent) : QDialog(paren
 
     QPushButton* update = Button(QStringLiteral("UPDATE"), "update", this);
     QPushButton* clipboard = Button(QStringLiteral("Clipboard"), "clipboard", this);
+    clipboard->setMinimumWidth(clipboard->sizeHint().width());
     QPushButton* cancel = Button(QStringLiteral("CANCEL"), "cancel", this);
     connect(update, &QPushButton::clicked, this, &QDialog::accept);
     connect(cancel, &QPushButton::clicked, this, &QDialog::reject);
@@ -168,10 +173,19 @@ InfoDialog::InfoDialog(const std::string& text, QWidget* parent) : QDialog(paren
     buttons->addWidget(clipboard);
     buttons->addWidget(cancel, 1);
     layout->addLayout(buttons);
-    layout->setSizeConstraint(QLayout::SetFixedSize);
 
+    // The specified size first, and never smaller: the text grows with the
+    // window. Over its owner, else in the middle of the screen.
     adjustSize();
-    CentreOn(*this, QCursor::pos());
+    setMinimumSize(size());
+    if (parent) {
+        // The window is placed by its frame, which it does not have yet: the
+        // owner's frame stands for it.
+        const QWidget* owner = parent->window();
+        const QSize frame = owner->frameGeometry().size() - owner->geometry().size();
+        CentreOn(*this, owner->frameGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
+    }
+    else if (QScreen* screen = QGuiApplication::primaryScreen()) CentreOn(*this, screen->availableGeometry().center());
     m_text->setFocus();
     EnterPressesFocusedButton(*this);
 }
@@ -179,6 +193,11 @@ InfoDialog::InfoDialog(const std::string& text, QWidget* parent) : QDialog(paren
 void InfoDialog::CopyToClipboard() {
     // The whole text whatever the user had selected; nothing stays selected.
     QGuiApplication::clipboard()->setText(m_whole);
+    // The button says it was done, for a moment.
+    if (auto* button = findChild<QPushButton*>(QStringLiteral("clipboard"))) {
+        button->setText(QStringLiteral("Copied"));
+        QTimer::singleShot(kCopiedMs, button, [button] { button->setText(QStringLiteral("Clipboard")); });
+    }
     QTextCursor cursor = m_text->textCursor();
     cursor.movePosition(QTextCursor::Start);
     m_text->setTextCursor(cursor);

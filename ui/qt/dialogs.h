@@ -41,8 +41,10 @@ class InfoDialog : public QDialog {
 public:
     explicit InfoDialog(const std::string& text, QWidget* parent = nullptr);
 
-    // Copies all the text and leaves nothing selected.
+    // Copies all the text and leaves nothing selected; the button reads
+    // "Copied" for kCopiedMs.
     void CopyToClipboard();
+    static constexpr int kCopiedMs = 1500;
 
 private:
     QString m_whole;  // the text as given, its final line break included

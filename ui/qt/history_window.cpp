@@ -1,16 +1,20 @@
 #include "ui/qt/history_window.h"
 
 #include <QAbstractTableModel>
+#include <QDateTime>
 #include <QDesktopServices>
 #include <QDir>
 #include <QFile>
+#include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QHeaderView>
 #include <QItemSelectionModel>
 #include <QLabel>
+#include <QLocale>
 #include <QMessageBox>
 #include <QPlainTextEdit>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableView>
 #include <QUrl>
 #include <QVBoxLayout>
@@ -37,7 +41,15 @@ public:
     }
     QVariant data(const QModelIndex& index, int role) const override {
         if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
-        return Plain(HistoryColumnText(records[static_cast<size_t>(index.row())], static_cast<size_t>(index.column())));
+        const QString text =
+            Plain(HistoryColumnText(records[static_cast<size_t>(index.row())], static_cast<size_t>(index.column())));
+        // The time as the user reads times: local, in the user's format; the
+        // record's UTC time in its tooltip.
+        if (index.column() == 0 && role == Qt::DisplayRole) {
+            const QDateTime utc = QDateTime::fromString(text, Qt::ISODate);
+            if (utc.isValid()) return QLocale::system().toString(utc.toLocalTime(), QLocale::ShortFormat);
+        }
+        return text;
     }
     QVariant headerData(int section, Qt::Orientation orientation, int role) const override {
         if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 ||
@@ -75,7 +87,7 @@ HistoryWindow::HistoryWindow(const std::filesystem::path& path, QWidget* parent)
     QString note;
     if (!read) note = QStringLiteral("The update history cannot be read: ") + Plain(read.Reason());
     else if (m_model->records.empty()) note = Plain(NoHistoryText("", path) + ".");
-    else note = Plain(path.string());
+    else note = QStringLiteral("The runs recorded in ") + Plain(path.string());
     if (!warnings.empty()) {
         note += QStringLiteral("\n%1 damaged line(s) skipped: ").arg(warnings.size()) + Plain(warnings.front());
         if (warnings.size() > 1) note += QStringLiteral(" (and %1 more)").arg(warnings.size() - 1);
@@ -94,19 +106,15 @@ HistoryWindow::HistoryWindow(const std::filesystem::path& path, QWidget* parent)
     m_list->horizontalHeader()->setStretchLastSection(true);
     m_list->horizontalHeader()->setHighlightSections(false);
     const QFontMetrics metrics(m_list->font());
-    const int pad = metrics.averageCharWidth() * 3;
-    m_list->setColumnWidth(0, metrics.horizontalAdvance(QStringLiteral("2026-12-10T20:47:51Z")) + pad);
-    m_list->setColumnWidth(1, metrics.horizontalAdvance(QStringLiteral("pda restore")) + pad);
-    m_list->setColumnWidth(2, metrics.horizontalAdvance(QStringLiteral("00-60-1D-12-34-56")) + pad);
-    m_list->setColumnWidth(3, metrics.horizontalAdvance(QStringLiteral("interrupted")) + pad);
-    m_list->setColumnWidth(4, metrics.horizontalAdvance(QString::fromUtf8("Primary 1.3.6 \u2192 1.4.2, Station 1.5.0 \u2192 1.7.4")) + pad);
     m_list->verticalHeader()->setDefaultSectionSize(metrics.height() + 6);
+    // Each column as wide as what it shows (the backup's path takes the rest).
+    m_list->resizeColumnsToContents();
 
     m_details = new QPlainTextEdit(this);
     m_details->setObjectName(QStringLiteral("historyDetails"));
     m_details->setReadOnly(true);
     m_details->setLineWrapMode(QPlainTextEdit::NoWrap);
-    m_details->setMinimumHeight(metrics.lineSpacing() * 12);
+    m_details->setMinimumHeight(metrics.lineSpacing() * 5);
 
     m_openFolder = new QPushButton(QStringLiteral("Open Backup Folder"), this);
     m_openFolder->setObjectName(QStringLiteral("openBackupFolder"));
@@ -125,13 +133,18 @@ HistoryWindow::HistoryWindow(const std::filesystem::path& path, QWidget* parent)
     buttons->addWidget(close);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(m_note);
-    layout->addWidget(m_list, 3);
-    layout->addWidget(m_details, 2);
+    // The list takes the room the window is given; the details keep theirs.
+    layout->addWidget(m_list, 1);
+    layout->addWidget(m_details, 0);
     layout->addLayout(buttons);
 
     int width = 0;
     for (int c = 0; c < m_model->columnCount({}); ++c) width += m_list->columnWidth(c);
-    resize(std::max(width + metrics.averageCharWidth() * 40, 700), metrics.lineSpacing() * 36);
+    QSize size(std::max(width + metrics.averageCharWidth() * 4, 700), metrics.lineSpacing() * 36);
+    // Never wider or higher than the screen's room, borders included.
+    if (QScreen* screen = parent ? parent->screen() : QGuiApplication::primaryScreen())
+        size = size.boundedTo(screen->availableGeometry().size() * 9 / 10);
+    resize(size);
 
     connect(m_list->selectionModel(), &QItemSelectionModel::currentRowChanged, this, [this] { ShowSelected(); });
     if (!m_model->records.empty()) m_list->selectRow(0);
@@ -139,6 +152,14 @@ HistoryWindow::HistoryWindow(const std::filesystem::path& path, QWidget* parent)
 }
 
 HistoryWindow::~HistoryWindow() = default;
+
+void HistoryWindow::resizeEvent(QResizeEvent* event) {
+    // The details take at most a third of the window, and twelve lines: the
+    // list keeps the rest.
+    const QFontMetrics metrics(m_details->font());
+    m_details->setMaximumHeight(std::max(m_details->minimumHeight(), std::min(metrics.lineSpacing() * 12, height() / 3)));
+    QDialog::resizeEvent(event);
+}
 
 void HistoryWindow::ShowSelected() {
     const QModelIndex current = m_list->currentIndex();

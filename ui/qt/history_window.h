@@ -29,6 +29,9 @@ public:
     using UrlOpener = std::function<bool(const QUrl&)>;
     static UrlOpener& OpenUrl();
 
+protected:
+    void resizeEvent(QResizeEvent* event) override;
+
 private:
     void ShowSelected();
     void OpenBackupFolder();

@@ -6,18 +6,22 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QDropEvent>
+#include <QElapsedTimer>
 #include <QGroupBox>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QLineEdit>
 #include <QListWidget>
 #include <QMenu>
 #include <QMenuBar>
 #include <QMimeData>
+#include <QStyledItemDelegate>
 #include <QPushButton>
 #include <QTextEdit>
 #include <QTreeWidget>
 #include <QUrl>
+#include <QWindow>
 #include <map>
 #include <utility>
 
@@ -51,6 +55,35 @@ QLineEdit* ReadOnlyEdit(QWidget* parent) {
     return edit;
 }
 
+// Draws an entry as selected only when it is: the entry that merely has
+// the keyboard's place, or the pointer over it, shows no band or frame
+// ("<No adapters detected>" cannot be selected at all).
+class OnlySelectedLooksSelected : public QStyledItemDelegate {
+public:
+    using QStyledItemDelegate::QStyledItemDelegate;
+    void initStyleOption(QStyleOptionViewItem* option, const QModelIndex& index) const override {
+        QStyledItemDelegate::initStyleOption(option, index);
+        if (!(option->state & QStyle::State_Selected))
+            option->state &= ~(QStyle::State_HasFocus | QStyle::State_MouseOver);
+    }
+};
+
+// Delete or Backspace in the watched control triggers the action.
+class DeleteKeyTriggers : public QObject {
+public:
+    DeleteKeyTriggers(QAction* action, QObject* parent) : QObject(parent), m_action(action) {}
+    bool eventFilter(QObject*, QEvent* event) override {
+        if (event->type() != QEvent::KeyPress) return false;
+        const int key = static_cast<QKeyEvent*>(event)->key();
+        if (key != Qt::Key_Delete && key != Qt::Key_Backspace) return false;
+        m_action->trigger();
+        return true;
+    }
+
+private:
+    QAction* m_action;
+};
+
 // A control of the table's kind, with its fixed text.
 QWidget* Make(const ControlLayout& control, QWidget* parent) {
     const QString text = QString::fromLatin1(control.text);
@@ -59,6 +92,7 @@ QWidget* Make(const ControlLayout& control, QWidget* parent) {
     case ControlKind::Label: return PlainLabel(text, parent);
     case ControlKind::ListBox: {
         auto* list = new QListWidget(parent);
+        list->setItemDelegate(new OnlySelectedLooksSelected(list));
         list->setSelectionMode(QAbstractItemView::SingleSelection);
         list->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOn);
         return list;
@@ -68,8 +102,9 @@ QWidget* Make(const ControlLayout& control, QWidget* parent) {
         auto* status = new QTextEdit(parent);
         status->setReadOnly(true);
         status->setAcceptRichText(false);
-        // Read-only, it still shows a caret when it has the focus.
+        // Read and copied, never looking editable: no caret, even with the focus.
         status->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::TextSelectableByKeyboard);
+        status->setCursorWidth(0);
         status->setVerticalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         status->setHorizontalScrollBarPolicy(Qt::ScrollBarAlwaysOff);
         // Two lines fill the box: the document's margin takes no more room.
@@ -143,11 +178,26 @@ void MainWindow::Build() {
     setCentralWidget(central);
 
     std::map<int, QWidget*> byId;
+    // The frames hold their controls (a screen reader names a control by
+    // its frame too); each control keeps its place in the window.
+    std::map<const ControlLayout*, QWidget*> frames;
+    std::map<std::string, QWidget*> byName;
     for (const ControlLayout& control : MainWindowControls()) {
-        QWidget* widget = Make(control, central);
+        const ControlLayout* frame = ControlFrame(control);
+        QWidget* parent = frame ? frames.at(frame) : central;
+        QWidget* widget = Make(control, parent);
         Place(widget, du, control);
+        if (frame) widget->move(widget->pos() - parent->pos());
+        if (control.kind == ControlKind::GroupBox) frames[&control] = widget;
+        const AccessibleText accessible = ControlAccessibleText(control);
+        widget->setAccessibleName(QString::fromStdString(accessible.name));
+        if (!accessible.description.empty()) widget->setAccessibleDescription(QString::fromStdString(accessible.description));
+        byName[control.name] = widget;
         if (control.id != kIdcStatic) byId[control.id] = widget;
     }
+    // The labels over the card's fields are theirs.
+    static_cast<QLabel*>(byName.at("macLabel"))->setBuddy(byName.at("pdaMac"));
+    static_cast<QLabel*>(byName.at("serialLabel"))->setBuddy(byName.at("pdaSerial"));
     auto button = [&](int id) { return static_cast<QPushButton*>(byId.at(id)); };
     auto edit = [&](int id) { return static_cast<QLineEdit*>(byId.at(id)); };
     m_adapters = static_cast<QListWidget*>(byId.at(kIdcAdapterList));
@@ -184,6 +234,16 @@ void MainWindow::Build() {
             if (m_commands.*command) (m_commands.*command)();
         });
     connect(button(kIdcQuit), &QPushButton::clicked, this, &QWidget::close);
+    // Delete, or "Remove File" in its context menu, takes the selected file
+    // off the list (one that failed to load too).
+    auto* remove = new QAction(QStringLiteral("Remove File"), m_files);
+    m_files->addAction(remove);
+    m_files->setContextMenuPolicy(Qt::ActionsContextMenu);
+    connect(remove, &QAction::triggered, this, [this] {
+        const int row = m_files->indexOfTopLevelItem(m_files->currentItem());
+        if (row >= 0 && m_commands.removeFile) m_commands.removeFile(row);
+    });
+    m_files->installEventFilter(new DeleteKeyTriggers(remove, m_files));
 
     central->setFixedSize(du.X(kMainWindowWidth), du.Y(kMainWindowHeight));
 
@@ -326,11 +386,25 @@ void MainWindow::SetWorking(bool visible, bool enabled) {
         show();
         move(m_shownAt);
     }
+    // While the card is busy the event loop does not run: the window shown
+    // during the work is drawn now, whole, before the work goes on.
+    if (visible && !enabled && isVisible() && !isMinimized()) DrawNow();
     if (visible && enabled && m_focusBeforeWork) {
         QWidget* back = m_focusBeforeWork;
         m_focusBeforeWork = nullptr;
         if (back->isVisible() && back->isEnabled()) back->setFocus(Qt::OtherFocusReason);
     }
+}
+
+void MainWindow::DrawNow() {
+    // Until the window system has mapped the window, a repaint goes nowhere;
+    // what it had under a window closed meanwhile is drawn again too.
+    QElapsedTimer waited;
+    waited.start();
+    WaitWindow::Pump();
+    while (windowHandle() && !windowHandle()->isExposed() && waited.elapsed() < 1000) WaitWindow::Pump();
+    repaint();
+    WaitWindow::Pump();
 }
 
 void MainWindow::BringToFront() {

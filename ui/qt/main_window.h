@@ -49,6 +49,8 @@ protected:
 private:
     void Build();
     void BuildMenus();
+    // Paints the window now, once the window system shows it.
+    void DrawNow();
 
     Commands m_commands;
     QListWidget* m_adapters = nullptr;

@@ -3,6 +3,9 @@
 #include <QApplication>
 #include <QFileDialog>
 #include <QGridLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QTreeView>
 #include <QFileInfo>
 #include <QMessageBox>
 #include <QPushButton>
@@ -48,7 +51,7 @@ QString NameFilters(const std::string& filter) {
 }  // namespace
 
 QString MessageCaption(const Message& message) {
-    return message.caption.empty() ? QStringLiteral("Error") : Plain(message.caption);
+    return message.caption.empty() ? QStringLiteral("Varnel") : Plain(message.caption);
 }
 
 int CaptionWidth(const QString& caption) {
@@ -60,7 +63,10 @@ int CaptionWidth(const QString& caption) {
     font.setPointSizeF(font.pointSizeF() + 1);
     const QFontMetrics metrics(font);
     const int bar = metrics.height() + 8;
-    return metrics.horizontalAdvance(caption) + 4 * bar + bar / 2;
+    // The window manager puts padding beside each of them and the label
+    // (about a bar in all), and the label needs room to spare to be drawn
+    // whole: a bar more.
+    return metrics.horizontalAdvance(caption) + 5 * bar + bar;
 }
 
 QtHost::QtHost() = default;
@@ -76,6 +82,21 @@ MessageAnswer QtHost::ShowMessage(const Message& message) {
     box.setWindowTitle(MessageCaption(message));
     box.setText(Plain(message.text));
     box.setIcon(BoxIcon(message.icon));
+    // A box without an icon keeps no empty column for it.
+    if (message.icon == MessageIcon::None)
+        if (auto* icon = box.findChild<QLabel*>(QStringLiteral("qt_msgboxex_icon_label"))) {
+            icon->hide();
+            auto* grid = qobject_cast<QGridLayout*>(box.layout());
+            auto* label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"));
+            if (grid && label && grid->indexOf(label) >= 0) {
+                // The text takes the icon's column too.
+                int row = 0, column = 0, rows = 0, columns = 0;
+                grid->getItemPosition(grid->indexOf(label), &row, &column, &rows, &columns);
+                grid->removeWidget(icon);
+                grid->removeWidget(label);
+                grid->addWidget(label, row, 0, rows, column + columns);
+            }
+        }
     MessageAnswer first = MessageAnswer::Ok;
     MessageAnswer second = MessageAnswer::Ok;
     switch (message.buttons) {
@@ -138,7 +159,7 @@ std::optional<std::string> QtHost::OpenFile(const OpenFileRequest& request) {
     QString initial = QString::fromStdString(request.initialFile);
     initial.replace(QLatin1Char('\\'), QLatin1Char('/'));
     const QFileInfo info(initial);
-    QFileDialog dialog(nullptr, QStringLiteral("Open"));
+    QFileDialog dialog(nullptr, request.title.empty() ? QStringLiteral("Open") : Plain(request.title));
     dialog.setObjectName(QStringLiteral("openFileDialog"));
     dialog.setOption(QFileDialog::DontUseNativeDialog);
     dialog.setOption(QFileDialog::DontResolveSymlinks);
@@ -148,6 +169,13 @@ std::optional<std::string> QtHost::OpenFile(const OpenFileRequest& request) {
     dialog.setDefaultSuffix(QString::fromStdString(request.defaultExtension));
     dialog.setNameFilter(NameFilters(request.filter));
     if (!initial.isEmpty() && info.dir().exists()) dialog.setDirectory(info.dir());
+    // The details' size, type and date columns as wide as what they show;
+    // the name takes the rest.
+    if (auto* view = dialog.findChild<QTreeView*>(QStringLiteral("treeView"))) {
+        view->header()->setStretchLastSection(false);
+        view->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
+        view->header()->setSectionResizeMode(0, QHeaderView::Stretch);
+    }
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return std::nullopt;
     return dialog.selectedFiles().first().toStdString();
 }

@@ -50,7 +50,7 @@ private:
     bool m_busy = false;
 };
 
-// The caption a message box shows: its own, else the system's default.
+// The caption a message box shows: its own, else the program's name.
 QString MessageCaption(const Message& message);
 // The width a window needs for its title bar to show this caption whole.
 int CaptionWidth(const QString& caption);

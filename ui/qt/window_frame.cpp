@@ -18,8 +18,8 @@ namespace {
 // The Motif window manager hints: which of the flags' fields count, the
 // functions the window manager may offer, the decorations it may draw.
 enum : uint32_t { kHintFunctions = 1, kHintDecorations = 2 };
-enum : uint32_t { kFunctionMove = 4, kFunctionClose = 32 };
-enum : uint32_t { kDecorationBorder = 2, kDecorationTitle = 8, kDecorationMenu = 16 };
+enum : uint32_t { kFunctionResize = 2, kFunctionMove = 4, kFunctionClose = 32 };
+enum : uint32_t { kDecorationBorder = 2, kDecorationResizeHandle = 4, kDecorationTitle = 8, kDecorationMenu = 16 };
 
 void WriteHints([[maybe_unused]] QWidget& window, [[maybe_unused]] Frame frame) {
 #ifdef VARNEL_HAVE_XCB
@@ -45,6 +45,10 @@ void WriteHints([[maybe_unused]] QWidget& window, [[maybe_unused]] Frame frame) 
         hints[2] = kDecorationBorder | kDecorationTitle | kDecorationMenu;
         break;
     case Frame::TitleOnly: hints[2] = kDecorationBorder | kDecorationTitle; break;
+    case Frame::ResizableTitleOnly:
+        hints[1] |= kFunctionResize;
+        hints[2] = kDecorationBorder | kDecorationResizeHandle | kDecorationTitle;
+        break;
     case Frame::None: break;
     }
     xcb_change_property(connection, XCB_PROP_MODE_REPLACE, static_cast<xcb_window_t>(window.internalWinId()), atom,
@@ -78,7 +82,10 @@ void SetFrame(QWidget& window, Frame frame) {
         window.setWindowFlags(type | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                               Qt::WindowCloseButtonHint);
         break;
-    case Frame::TitleOnly: window.setWindowFlags(type | Qt::CustomizeWindowHint | Qt::WindowTitleHint); break;
+    case Frame::TitleOnly:
+    case Frame::ResizableTitleOnly:
+        window.setWindowFlags(type | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
+        break;
     case Frame::None: window.setWindowFlags(type | Qt::FramelessWindowHint); break;
     }
     new FrameKeeper(window, frame);
