@@ -1027,6 +1027,37 @@ TEST_F(CliMachine, CardReadRefusesBadRangesAndWritesNothingWhenAReadFails) {
     ::unsetenv("XDG_STATE_HOME");
 }
 
+// An output that can never be written is refused before the card is read;
+// a card whose PDA is invalid is read all the same (that is what reading it
+// for support is for).
+TEST_F(CliMachine, CardReadChecksItsOutputFirstAndReadsACardWithAnInvalidPda) {
+    ::setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);
+    ASSERT_EQ(Cli("machine init").exit, 0);
+    const struct {
+        std::string out, why;
+    } cases[] = {{"''", "varnel-cli: -o: no output file named"},
+                 {"'" + dir.File("state") + "'", "is a folder: name the file to write"}};
+    std::filesystem::create_directories(dir.File("state"));
+    for (const auto& c : cases) {
+        const Result r = Cli("--trace '" + dir.File("trace.jsonl") + "' card read -o " + c.out);
+        EXPECT_EQ(r.exit, 1) << c.out;
+        EXPECT_NE(r.err.find(c.why), std::string::npos) << r.err;
+        EXPECT_FALSE(std::filesystem::exists(dir.File("trace.jsonl"))) << "the card was reached";
+    }
+    // Both copies of the PDA invalid: RAM erased, the flash's zeroed.
+    std::string json = test::ReadFile(dir.File("machine/machine.json"));
+    json.replace(json.find("\"ram_pda\": \"loaded\""), 19, "\"ram_pda\": \"erased\"");
+    test::WriteFile(dir.File("machine/machine.json"), json);
+    std::string sector = test::ReadFile(dir.File("machine/cards/0001/flash/007F0000.bin"));
+    sector.replace(0, 1024, std::string(1024, '\0'));
+    test::WriteFile(dir.File("machine/cards/0001/flash/007F0000.bin"), sector);
+    const Result read = Cli("card read -o '" + dir.File("flash.srec") + "'");
+    EXPECT_EQ(read.exit, 0) << read.err;
+    EXPECT_NE(read.err.find("WARNING! PDA read from card was invalid"), std::string::npos) << read.err;
+    EXPECT_NE(read.out.find("Wrote 8323072 bytes of the flash of adapter 1"), std::string::npos) << read.out;
+    ::unsetenv("XDG_STATE_HOME");
+}
+
 TEST_F(CliMachine, RealisticTimingIsTheFlashTimingAndNotWithLatency) {
     ASSERT_EQ(Cli("machine init --realistic-timing").exit, 0);
     const auto machine = nlohmann::json::parse(test::ReadFile(dir.File("machine/machine.json")));
