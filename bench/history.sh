@@ -14,7 +14,8 @@ machine="$work/machine"
 "$cli" --machine "$machine" machine init >/dev/null
 "$cli" --machine "$machine" update --yes --oem "$(dirname "$0")/../examples/release/OEMRelease.oem" >/dev/null 2>&1
 history="$XDG_STATE_HOME/varnel/history.jsonl"
-line=$(head -n 1 "$history")
+# The run's own record, the last line (the first is its mark before its first write).
+line=$(tail -n 1 "$history")
 # Each copy with an id and a MAC address of its own. The line is cut once
 # around the two and every copy printed from the pieces (sub() on every
 # copy takes mawk time that grows with the square of the count).

@@ -186,6 +186,15 @@ int CardRead(const GlobalOptions& options, const CardReadOptions& args) {
     // A range that is no range is refused before the card is opened; where
     // the card's flash ends is known once it is.
     constexpr uint32_t kNoLimit = 0xFFFFFFFF;
+    // So is an output that can never be written, before the whole flash is read.
+    if (outPath.empty()) {
+        Complain("-o", "no output file named");
+        return kExitRefused;
+    }
+    if (std::error_code ec; std::filesystem::is_directory(outPath, ec)) {
+        Complain(outPath, "is a folder: name the file to write");
+        return kExitRefused;
+    }
     if (rangeText) {
         if (const Result<FlashSpan> parsed = ParseFlashRange(*rangeText, kNoLimit); !parsed) {
             Complain("--range", parsed.Reason());
@@ -194,6 +203,10 @@ int CardRead(const GlobalOptions& options, const CardReadOptions& args) {
     }
     auto session = OpenSession(options);
     if (!session) return kExitRefused;
+    // Reading the flash (for support) works whatever the card's PDA holds:
+    // an invalid one is said, and the card opened all the same.
+    std::string unused;
+    static_cast<void>(session->Terminal().AddAnswer("Developer Option=OK", &unused));
     if (!session->SelectAdapter(options)) return kExitRefused;
     CVarnelDlg& dialog = session->Dialog();
     CAdapter& adapter = dialog.Adapter();

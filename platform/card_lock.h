@@ -26,10 +26,17 @@ public:
     CardLock& operator=(const CardLock&) = delete;
 
     // Takes the lock of the card named `card` (any text that names one card
-    // on one machine) in `directory`, created when missing. Never waits.
-    Result Take(const std::filesystem::path& directory, const std::string& card, long* holder, std::string* error);
+    // on one machine) in `directory`, created when missing. Never waits for
+    // a run; a run waits a moment for a probe. A probe (the start-up look at
+    // every adapter) takes it shared with other probes.
+    Result Take(const std::filesystem::path& directory, const std::string& card, long* holder, std::string* error,
+                bool probe = false);
     void Release();
     bool Held() const { return m_handle != kNone; }
+
+    // Where this computer's card locks are: one place every user and every
+    // program shares (/run/lock/varnel on Linux).
+    static std::filesystem::path SystemDirectory();
 
     // The lock file of a card in `directory`.
     static std::filesystem::path LockFile(const std::filesystem::path& directory, const std::string& card);
@@ -37,6 +44,7 @@ public:
 private:
     static constexpr intptr_t kNone = -1;
     intptr_t m_handle = kNone;  // the open lock file
+    bool m_mine = false;        // it holds this run's note
 };
 
 }  // namespace varnel

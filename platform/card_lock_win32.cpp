@@ -8,6 +8,8 @@
 
 #include <cstdlib>
 
+#include "platform/state_directory.h"
+
 namespace varnel {
 
 namespace {
@@ -38,7 +40,7 @@ long ReadHolder(HANDLE file) {
 }  // namespace
 
 CardLock::Result CardLock::Take(const std::filesystem::path& directory, const std::string& card, long* holder,
-                                std::string* error) {
+                                std::string* error, bool /*probe: locked as a run's here*/) {
     Release();
     if (holder) *holder = 0;
     std::error_code ec;
@@ -79,6 +81,9 @@ CardLock::Result CardLock::Take(const std::filesystem::path& directory, const st
     m_handle = reinterpret_cast<intptr_t>(file);
     return Result::Taken;
 }
+
+// Windows keeps them in the user's state folder for now.
+std::filesystem::path CardLock::SystemDirectory() { return StateDirectory() / "locks"; }
 
 void CardLock::Release() {
     if (m_handle == kNone) return;

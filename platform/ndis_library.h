@@ -6,6 +6,7 @@
 #include <array>
 #include <cstddef>
 #include <cstdint>
+#include <filesystem>
 #include <string>
 
 namespace varnel {
@@ -86,6 +87,9 @@ public:
     // told apart: "" for this computer; a simulated machine names its
     // directory.
     virtual std::string MachineName() { return {}; }
+    // Where the card locks of this machine's cards are kept: "" for this
+    // computer (CardLock::SystemDirectory), a simulated machine's own folder.
+    virtual std::filesystem::path LockDirectory() { return {}; }
 };
 
 }  // namespace varnel

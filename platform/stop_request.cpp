@@ -55,7 +55,7 @@ void OnSignal(int signal) {
         if (g_requested != static_cast<int>(StopKind::None)) {
             Say("\nA second stop request (");
             Say(StopName(kind));
-            Say("): ending at once. The card may hold part of the new firmware: run the update again.\n");
+            Say("): ending at once. The card may be half-written: run the same update or restore again.\n");
             EndByDefault(signal);
             return;
         }

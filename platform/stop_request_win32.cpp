@@ -44,7 +44,7 @@ BOOL WINAPI OnConsoleEvent(DWORD event) {
     if (g_requested.load() != static_cast<int>(StopKind::None)) {
         Say("\r\nA second stop request (");
         Say(StopName(kind));
-        Say("): ending at once. The card may hold part of the new firmware: run the update again.\r\n");
+        Say("): ending at once. The card may be half-written: run the same update or restore again.\r\n");
         return FALSE;
     }
     g_requested = static_cast<int>(kind);

@@ -145,6 +145,10 @@ std::string SimMachine::MachineName() {
     return "simulated machine " + (ec ? m_directory : canonical).string();
 }
 
+// The machine's cards are locked inside its folder: every user and every
+// program working on this machine meets the same lock.
+std::filesystem::path SimMachine::LockDirectory() { return std::filesystem::path(m_directory) / "locks"; }
+
 NdisStatus SimMachine::MakeNdisRequest(AdapterHandle handle, DriverRequest& request, Overlapped&, uint32_t) {
     Trace trace;
     trace.line["seq"] = ++m_sequence;

@@ -72,6 +72,7 @@ public:
     void ResetEvent(EventHandle event) override;
     void CloseEvent(EventHandle event) override;
     std::string MachineName() override;
+    std::filesystem::path LockDirectory() override;
 
     // Registry
     bool KeyExists(RegistryHive hive, const std::string& key) override;

@@ -3,9 +3,12 @@
 
 #include "ui/update_run.h"
 
+#include <algorithm>
 #include <cctype>
+#include <cstdio>
 #include <functional>
 
+#include "card/flash_reading.h"
 #include "image/firmware_file.h"
 #include "image/firmware_image.h"
 #include "pda/pda_diff.h"
@@ -14,6 +17,7 @@
 #include "platform/stop_request.h"
 #include "update/compatibility.h"
 #include "update/firmware_backup.h"
+#include "update/visible_text.h"
 
 namespace varnel {
 
@@ -163,7 +167,7 @@ bool UpdateRun::MergePdaFiles() {
     std::string path;
     while (m_dlg.m_fileList.GetPath(m_pdaFiles, path) && IsPdaPath(path)) {
         if (!m_dlg.LoadPdaFile(path, &m_dlg.m_fileList.Entries()[static_cast<size_t>(m_pdaFiles)])) {
-            m_dlg.Ask("Error loading " + path, "Error", MessageIcon::Error);
+            m_dlg.Ask("Error loading " + VisibleText(path), "Error", MessageIcon::Error);
             m_dlg.EndRun(RunOutcome::Failed);
             return false;
         }
@@ -250,7 +254,7 @@ bool UpdateRun::LoadImages() {
                     {kMemoryErrorText, kMemoryErrorCaption, MessageIcon::None, MessageButtons::Ok, false});
             // The reader's own reason, with its line number, follows.
             const std::string& reason = slot->file.LastFinding();
-            m_dlg.Ask("Error in file " + path + (slot->file.InternalError() || reason.empty() ? "" : "\n" + reason),
+            m_dlg.Ask("Error in file " + VisibleText(path) + (slot->file.InternalError() || reason.empty() ? "" : "\n" + reason),
                       "Cannot Continue", MessageIcon::Error);
             m_dlg.Ask("Error Loading Files. Update will not start.", "Cannot Continue", MessageIcon::Error);
             m_dlg.EndRun(RunOutcome::Failed);
@@ -268,7 +272,7 @@ bool UpdateRun::LoadImages() {
 // An image for the card's RAM is refused here, before anything is written.
 bool UpdateRun::CheckImages() {
     for (size_t j = 0; j < m_imagePaths.size(); ++j) {
-        m_summary += std::string(kDashes) + "Source File: \"" + m_imagePaths[j] + "\"\n";
+        m_summary += std::string(kDashes) + "Source File: \"" + VisibleText(m_imagePaths[j]) + "\"\n";
         if (m_slots[j]->image.m_startAddress != 0) {
             m_dlg.Ask("Sorry, RAM downloads are not supported.", "Cannot Continue", MessageIcon::Error);
             return false;
@@ -326,7 +330,7 @@ void UpdateRun::RestorePda(const std::string& path, bool forceIncomplete) {
         return Stop(RunOutcome::Cancelled);
     }
     m_dlg.m_pda.CopyFrom(restored);
-    m_restored = "PDA Restored!   \n\nThe card's PDA now holds exactly the records of\n" + path;
+    m_restored = "PDA Restored!   \n\nThe card's PDA now holds exactly the records of\n" + VisibleText(path);
     if (!WriteCard(true, {}) && !m_pdaWritten) m_dlg.m_pda.CopyFrom(m_cardPda);
     m_dlg.RefreshCardFields();
 }
@@ -334,7 +338,7 @@ void UpdateRun::RestorePda(const std::string& path, bool forceIncomplete) {
 bool UpdateRun::LoadRestoredPda(const std::string& path, bool forceIncomplete, CPda& restored) {
     std::string refusal;
     if (const Result<> merged = MergePdaTextFile(restored, path); !merged) {
-        m_dlg.Ask("Error loading " + path + "\n" + merged.Reason(), "Error", MessageIcon::Error);
+        m_dlg.Ask("Error loading " + VisibleText(path) + "\n" + merged.Reason(), "Error", MessageIcon::Error);
         m_dlg.EndRun(RunOutcome::Failed, "Nothing was written.");
         return false;
     }
@@ -353,7 +357,7 @@ bool UpdateRun::LoadRestoredPda(const std::string& path, bool forceIncomplete, C
 std::string UpdateRun::RestoreSummary(const std::string& path, const CPda& restored,
                                       const std::string& identityChange) const {
     std::string summary = IdentityLine(identityChange) +
-                          "PDA restore: the card's PDA is replaced by exactly the records of\n  " + path + "\n";
+                          "PDA restore: the card's PDA is replaced by exactly the records of\n  " + VisibleText(path) + "\n";
     summary += m_pdaRead ? "  Card MAC Address: " + m_dlg.m_strPdaMac + "\n" : "  The card's PDA could not be read.\n";
     if (restored.FindRecord(kPdrMacAddress) == nullptr)
         summary += "  The file holds no MAC address record: the card will have none.\n";
@@ -370,6 +374,20 @@ void UpdateRun::RestoreFirmware(const std::string& path) {
     std::vector<std::unique_ptr<CFirmwareImage>> images;
     if (!LoadBackupFile(path, saved, images) || !TakeCard()) return;
     if (!m_adapter->IsOpen()) return Stop();
+    // The whole plan against the card before anything is read or written:
+    // only its firmware area, below the sector that holds its PDA. The PDA
+    // is never written as firmware: it goes back through its own restore,
+    // with its identity question and its backup.
+    const uint32_t flashEnd = CardFlashEnd(m_dlg.m_adapter);
+    const uint32_t pdaSector = (m_dlg.m_adapter.m_dwPdaAddress & ~kNvramBit) & ~(kPieceBoundary - 1);
+    const Result<> fits = flashEnd == 0 ? Result<>(Failure{"the card's type is not known, so neither is its flash"})
+                                        : CheckFirmwareBackupRanges(saved, 0, pdaSector, pdaSector, flashEnd);
+    if (!fits) {
+        m_dlg.Ask(VisibleText(path) + " cannot be restored to this card: " + fits.Reason() +
+                      ".\nNothing was written to the card.",
+                  "Cannot Continue", MessageIcon::Error);
+        return Stop();
+    }
     // The card: its PDA (the restore does not change it, but saves it
     // first), its address and the firmware it runs now. A card whose
     // firmware does not start may answer none of it: the restore is for it.
@@ -385,8 +403,10 @@ void UpdateRun::RestoreFirmware(const std::string& path) {
         return;
     std::vector<CFirmwareImage*> pointers;
     for (const auto& image : images) pointers.push_back(image.get());
-    m_restored = "Firmware Restored!   \n\nThe card's flash holds again the bytes saved in\n" + path;
+    m_restored = "Firmware Restored!   \n\nThe card's flash holds again the bytes saved in\n" + VisibleText(path);
+    m_restoring = &saved;
     WriteCard(false, pointers);
+    m_restoring = nullptr;
     m_dlg.NameBackup(m_backup);
     m_dlg.RefreshCardFields();
 }
@@ -394,7 +414,7 @@ void UpdateRun::RestoreFirmware(const std::string& path) {
 bool UpdateRun::LoadBackupFile(const std::string& path, FirmwareBackup& saved,
                                std::vector<std::unique_ptr<CFirmwareImage>>& images) {
     if (const Result<> loaded = LoadFirmwareBackup(path, saved); !loaded) {
-        m_dlg.Ask(path + " cannot be restored: " + loaded.Reason() + ".\nNothing was written to the card.", "Cannot Continue",
+        m_dlg.Ask(VisibleText(path) + " cannot be restored: " + loaded.Reason() + ".\nNothing was written to the card.", "Cannot Continue",
                   MessageIcon::Error);
         m_dlg.EndRun(RunOutcome::Failed, "Nothing was written.");
         return false;
@@ -404,17 +424,19 @@ bool UpdateRun::LoadBackupFile(const std::string& path, FirmwareBackup& saved,
         m_dlg.EndRun(RunOutcome::Failed, "Nothing was written.");
         return false;
     }
-    m_dlg.m_runReport.files.back().version = FirmwareBackupVersions(saved);
+    m_dlg.m_runReport.files.back().version = DataVersionsText(FirmwareDataVersions(saved.ranges));
     return true;
 }
 
 std::string UpdateRun::FirmwareRestoreSummary(const std::string& path, const FirmwareBackup& saved,
                                               bool otherCard) {
     const CardVersions& before = m_dlg.m_runReport.before;
-    std::string summary = "Firmware restore: the card's flash is returned to the bytes saved in\n  " + path + "\n";
-    summary += "  Saved from the card with MAC address " + OrUnknown(saved.mac) +
-               (saved.serial.empty() ? "" : ", serial number " + saved.serial) +
-               (saved.time.empty() ? "" : ", read " + saved.time) + "\n";
+    // Every text of the file shown with its control characters made visible.
+    std::string summary = "Firmware restore: the card's flash is returned to the bytes saved in\n  " + VisibleText(path) + "\n";
+    summary += "  Saved from the card with MAC address " + VisibleText(OrUnknown(saved.mac)) +
+               (saved.serial.empty() ? "" : ", serial number " + VisibleText(saved.serial)) +
+               (saved.time.empty() ? "" : ", read " + VisibleText(saved.time)) +
+               (saved.headerProven ? "" : " (its header is not proven by a digest: an older backup)") + "\n";
     summary += "  " + std::to_string(saved.ByteCount()) + " bytes in " + std::to_string(saved.ranges.size()) +
                " range(s)\n";
     summary += std::string(kDashes) + "Card MAC Address: " + OrUnknown(m_mac) + "\n";
@@ -423,16 +445,18 @@ std::string UpdateRun::FirmwareRestoreSummary(const std::string& path, const Fir
                (before.primary ? "Primary " + *before.primary + ", Station " + *before.station
                                : std::string("not read")) +
                "\n";
-    summary += "Firmware it returns to: " + FirmwareBackupVersions(saved) + "\n";
-    summary += Downgrade("Primary", before.primary, saved.primary);
-    summary += Downgrade("Station", before.station, saved.station);
+    // What the data themselves hold, never what the header names.
+    const DataVersions returned = FirmwareDataVersions(saved.ranges);
+    summary += "Firmware it returns to (read from the data written): " + DataVersionsText(returned) + "\n";
+    summary += Downgrade("Primary", before.primary, returned.primary);
+    summary += Downgrade("Station", before.station, returned.station);
     summary += std::string(kDashes) + BackupLines();
     return summary +
            m_dlg.PlanFirmwareBackup(MacKey(m_mac).empty() ? "" : m_mac, m_pdaRead ? m_dlg.m_strPdaSerial : "");
 }
 
 bool UpdateRun::ConfirmOtherCard(const FirmwareBackup& saved) {
-    Message question{"This backup was saved from the card with MAC address " + OrUnknown(saved.mac) +
+    Message question{"This backup was saved from the card with MAC address " + VisibleText(OrUnknown(saved.mac)) +
                          "; this card's is " + OrUnknown(m_mac) +
                          ".\n\nFirmware is plugged with its own card's production data: another card's may not "
                          "work on this one.\n\nAnswer Yes only when this card is to run exactly that firmware.",
@@ -510,8 +534,9 @@ void UpdateRun::Stop(RunOutcome outcome) { m_dlg.EndRun(outcome); }
 // ---- The writing.
 
 bool UpdateRun::WriteCard(bool backup, const std::vector<CFirmwareImage*>& images) {
-    // From here on a stop request waits for the piece in flight.
-    SetStopMode(StopMode::Defer);
+    // Until the first write a stop request cancels the run at once (the
+    // reads of the backups write nothing); BeginWriting makes it wait for
+    // the piece in flight.
     if (StopRequested()) {
         m_dlg.StopBeforeWriting();
         return false;
@@ -530,6 +555,15 @@ bool UpdateRun::WriteCard(bool backup, const std::vector<CFirmwareImage*>& image
     return true;
 }
 
+// The moment before the first write: from here on a stop request waits for
+// the piece in flight.
+void UpdateRun::BeginWriting() {
+    if (m_dlg.m_runReport.writingBegan) return;
+    SetStopMode(StopMode::Defer);
+    m_dlg.m_runReport.writingBegan = true;
+    m_dlg.RecordBegun();
+}
+
 // Nothing the card had is lost: the PDA the write replaces is saved first.
 bool UpdateRun::WritePda() {
     if (!SavePdaBackup("The card's PDA could not be saved before writing a new one, so nothing was written to the "
@@ -540,7 +574,7 @@ bool UpdateRun::WritePda() {
         m_dlg.StopBeforeWriting();
         return false;
     }
-    m_dlg.m_runReport.writingBegan = true;
+    BeginWriting();
     const bool written = m_dlg.WritePdaToCard();
     if (!written && m_dlg.m_adapter.m_bStopped) {
         // Only the card's setup requests went out: nothing was written.
@@ -572,7 +606,7 @@ bool UpdateRun::WriteImages(bool backup, const std::vector<CFirmwareImage*>& ima
             else m_dlg.StopBeforeWriting();
             return false;
         }
-        m_dlg.m_runReport.writingBegan = true;
+        BeginWriting();
         const std::vector<ImagePlugs>& plugs = m_dlg.m_runReport.plugs;
         if (m_dlg.FlashImage(*images[j], CVarnelDlg::ImageLine(j < plugs.size() ? plugs[j].file : "", j, images.size()),
                              j + 1 < images.size()))
@@ -593,10 +627,59 @@ bool UpdateRun::WriteImages(bool backup, const std::vector<CFirmwareImage*>& ima
         Stop();
         return false;
     }
+    if (m_restoring && !CheckRestoredFlash()) return false;
     adapter.CheckDriverSupport();
     adapter.BlockProtocols(false);
     adapter.EndCardAccess();
     return true;
+}
+
+// A restore is a success only when the flash holds what it promised: every
+// range read back and compared with the backup's bytes (where ranges
+// overlap, the one written last).
+bool UpdateRun::CheckRestoredFlash() {
+    const std::vector<FlashRange>& ranges = m_restoring->ranges;
+    // The spans the ranges cover, each read once.
+    std::vector<FlashSpan> spans;
+    for (const FlashRange& r : ranges) spans.push_back({r.address, r.End()});
+    std::sort(spans.begin(), spans.end(), [](const FlashSpan& a, const FlashSpan& b) { return a.start < b.start; });
+    std::vector<FlashSpan> joined;
+    for (const FlashSpan& s : spans) {
+        if (!joined.empty() && s.start <= joined.back().end) joined.back().end = std::max(joined.back().end, s.end);
+        else joined.push_back(s);
+    }
+    ProgressBar& progress = m_dlg.m_host.ShowWaitWindow("Reading the card's flash back to check the restore...", "");
+    std::string difference;
+    for (const FlashSpan& span : joined) {
+        std::vector<uint8_t> expected(span.Size());
+        for (const FlashRange& r : ranges)
+            if (r.address >= span.start && r.End() <= span.end)
+                std::copy(r.bytes.begin(), r.bytes.end(), expected.begin() + (r.address - span.start));
+        std::vector<uint8_t> read;
+        uint32_t failedAt = 0;
+        if (!ReadCardFlash(m_dlg.m_adapter, span, read, &progress, &failedAt)) {
+            difference = "the flash could not be read back at " + std::to_string(failedAt);
+            break;
+        }
+        const auto mismatch = std::mismatch(read.begin(), read.end(), expected.begin());
+        if (mismatch.first != read.end()) {
+            char at[16];
+            std::snprintf(at, sizeof at, "0x%06X", static_cast<unsigned>(span.start + (mismatch.first - read.begin())));
+            difference = std::string("the flash at ") + at + " does not hold the backup's byte";
+            break;
+        }
+    }
+    m_dlg.m_host.HideWaitWindow();
+    if (difference.empty()) return true;
+    m_dlg.NameBackup(m_backup);
+    m_dlg.NameFirmwareBackup();
+    m_dlg.Ask("The restore was written, but " + difference +
+                  ": the card does not hold what the backup holds. Restore it again.",
+              "Restore Failed", MessageIcon::Error);
+    m_dlg.m_strStatus = "Restore FAILED: the flash is not what the backup holds";
+    m_dlg.RefreshCardFields();
+    Stop();
+    return false;
 }
 
 void UpdateRun::ReportSuccess(bool backup, bool images) {

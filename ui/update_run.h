@@ -85,6 +85,7 @@ private:
     // The writing: the firmware backup read, the PDA's saved and the new PDA
     // written (`backup`), every image programmed, the closing requests.
     bool WriteCard(bool backup, const std::vector<CFirmwareImage*>& images);
+    void BeginWriting();
     bool WritePda();
     bool WriteImages(bool backup, const std::vector<CFirmwareImage*>& images);
     void ReportSuccess(bool backup, bool images);
@@ -100,6 +101,10 @@ private:
     std::string m_identityChange;
     int m_pdaFiles = 0;
     CVarnelDlg::BackupPlan m_backup;
+    // The backup a firmware restore writes: read back from the card after
+    // the last piece, before it is called a success.
+    const FirmwareBackup* m_restoring = nullptr;
+    bool CheckRestoredFlash();
     std::vector<std::unique_ptr<ImageSlot>> m_slots;
     CPlugList m_plugs;
     std::vector<std::string> m_imagePaths;

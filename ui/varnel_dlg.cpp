@@ -31,7 +31,7 @@ CVarnelDlg::CVarnelDlg(NdisLibrary& library, Registry& registry, Host& host)
     : m_adapter(library, registry, host),
       m_backupDirectory(StateDirectory() / "backups"),
       m_historyPath(DefaultHistoryPath()),
-      m_lockDirectory(StateDirectory() / "locks"),
+      m_lockDirectory(library.LockDirectory().empty() ? CardLock::SystemDirectory() : library.LockDirectory()),
       m_library(library),
       m_registry(registry),
       m_host(host) {}
@@ -143,9 +143,11 @@ void CVarnelDlg::FillAdapterList(bool autoOpen) {
     // From the last entry to the first, so that the entries not yet tested
     // keep positions equal to their adapter numbers.
     for (size_t i = m_adapterList.size(); i-- > 0;) {
-        // A card another run is writing is listed as it is, unprobed.
+        // A card another run is writing is listed as it is, unprobed; the
+        // probe shares the card's lock, so that a run on that card starting
+        // now is not refused for it.
         long holder = 0;
-        if (ClaimCard(m_adapterList[i].index, &holder) == CardLock::Result::Held) continue;
+        if (ClaimCard(m_adapterList[i].index, &holder, true) == CardLock::Result::Held) continue;
         const bool answers = m_adapter.Open(m_adapterList[i].index, false);
         if (answers) m_adapter.Close();
         UnclaimCard();

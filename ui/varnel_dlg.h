@@ -280,6 +280,10 @@ private:
     // report begun, and the history record appended once writing began.
     void BeginRun(const std::string& action);
     void FinishRun();
+    // The record a run leaves before its first write ("unfinished": what it
+    // writes, where its backups are); FinishRun's record takes its id.
+    void RecordBegun();
+    std::string m_begunId;
     // The card for this run alone, from its first read to the run's end
     // (ReleaseCard): false, after saying so, when another run holds it.
     bool TakeCard();
@@ -289,7 +293,7 @@ private:
     // so that none of its requests reaches a card another run is writing.
     // Held: another run has the card (`holder`, its process). A lock that
     // cannot be made holds nothing up here: a run refuses then.
-    CardLock::Result ClaimCard(int index, long* holder);
+    CardLock::Result ClaimCard(int index, long* holder, bool probe = false);
     void UnclaimCard();
     // "Another Varnel run is updating this card (process N). Nothing was written."
     static std::string CardInUseText(long holder);

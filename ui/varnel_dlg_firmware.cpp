@@ -1,6 +1,7 @@
 // The firmware backup of an update run, and putting such a backup back
 // ("Restore Firmware..."): the card's flash returned to the saved bytes.
 
+#include <algorithm>
 #include <memory>
 
 #include "image/firmware_file.h"
@@ -81,12 +82,20 @@ bool CVarnelDlg::BackUpFirmware(const std::vector<CFirmwareImage*>& images, bool
     // compared (--no-force).
     std::vector<FirmwareBackupPlan::Piece>& pieces = plan.pieces;
     const uint32_t pda = m_adapter.m_dwPdaAddress & ~kNvramBit;
-    for (size_t i = 0; i < pieces.size(); ++i) {
-        const uint32_t end = pieces[i].address + pieces[i].count;
-        if (pdaWrite && Overlap(pieces[i].address, end, pda, pda + kPdaBytes)) pieces[i].current = false;
-        for (size_t j = 0; j < i; ++j)
-            if (Overlap(pieces[i].address, end, pieces[j].address, pieces[j].address + pieces[j].count))
-                pieces[i].current = pieces[j].current = false;
+    for (FirmwareBackupPlan::Piece& piece : pieces)
+        if (pdaWrite && Overlap(piece.address, piece.address + piece.count, pda, pda + kPdaBytes)) piece.current = false;
+    // In address order a piece overlaps another when one before it ends past
+    // its start, or the next one starts before its end: n log n, not n².
+    std::vector<size_t> order(pieces.size());
+    for (size_t i = 0; i < order.size(); ++i) order[i] = i;
+    std::sort(order.begin(), order.end(), [&](size_t a, size_t b) { return pieces[a].address < pieces[b].address; });
+    uint64_t furthest = 0;
+    for (size_t k = 0; k < order.size(); ++k) {
+        FirmwareBackupPlan::Piece& piece = pieces[order[k]];
+        const uint64_t end = uint64_t{piece.address} + piece.count;
+        if ((k > 0 && furthest > piece.address) || (k + 1 < order.size() && pieces[order[k + 1]].address < end))
+            piece.current = false;
+        furthest = std::max(furthest, end);
     }
     // Programming asks for the pieces in the order they were read: the
     // search begins where the last one was found.

@@ -22,6 +22,7 @@
 #include "ui/varnel_dlg.h"
 #include "update/compatibility.h"
 #include "update/history.h"
+#include "update/visible_text.h"
 
 namespace varnel {
 
@@ -109,12 +110,12 @@ std::string CardName(CAdapter& adapter, NdisLibrary& library, int index) {
 
 }  // namespace
 
-CardLock::Result CVarnelDlg::ClaimCard(int index, long* holder) {
+CardLock::Result CVarnelDlg::ClaimCard(int index, long* holder, bool probe) {
     if (m_cardLock.Held()) return CardLock::Result::Taken;  // this program's run or claim has it
     const std::string card = CardName(m_adapter, m_library, index);
     if (card.empty()) return CardLock::Result::Taken;  // no such adapter: opening it says so
     std::string error;
-    const CardLock::Result result = m_cardLock.Take(m_lockDirectory, card, holder, &error);
+    const CardLock::Result result = m_cardLock.Take(m_lockDirectory, card, holder, &error, probe);
     m_bCardClaimed = result == CardLock::Result::Taken;
     return result;
 }
@@ -179,10 +180,56 @@ void CVarnelDlg::RunAndFinish(const std::function<void()>& run) {
     if (!StopRequested()) TakeWaitingFiles();
 }
 
+namespace {
+
+// The time to the microsecond and the adapter: no two runs share it.
+std::string RunId(std::chrono::system_clock::time_point now, int adapter) {
+    const long micro = static_cast<long>(
+        std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count() % 1000000);
+    char fraction[16];
+    std::snprintf(fraction, sizeof fraction, ".%06ldZ-", micro);
+    return UtcStamp("%Y%m%dT%H%M%S", now) + fraction + std::to_string(adapter);
+}
+
+}  // namespace
+
+void CVarnelDlg::RecordBegun() {
+    // A run killed while writing leaves this record: `history` shows it
+    // unfinished and names its backups. The run's own record at its end
+    // takes the same id, and readers show that one instead.
+    const auto now = std::chrono::system_clock::now();
+    const std::string id = RunId(now, m_nAdapter);
+    RunReport begun = m_runReport;
+    begun.outcome = "unfinished";
+    begun.status = "The run began writing to the card and did not end: the card may hold part of what it wrote. "
+                   "Restore it from the backups this record names.";
+    std::string error;
+    try {
+        if (Succeeded(AppendHistoryLine(m_historyPath, HistoryRecordJson(begun, id, UtcTimeText(now))), &error))
+            m_begunId = id;
+    } catch (const std::exception&) {
+        // The run's record at its end says what became of the history.
+    }
+}
+
 void CVarnelDlg::FinishRun() {
     m_runReport.outcome = RunOutcomeKey(m_lastRun);
     m_runReport.status = FullStatus();
     m_runReport.requests = m_adapter.m_requestsSent;
+    if (!m_runReport.writingBegan && !m_begunId.empty()) {
+        // Only the card's setup requests went out: the mark left before the
+        // first write is withdrawn (readers show neither).
+        RunReport withdrawn = m_runReport;
+        withdrawn.outcome = "withdrawn";
+        std::string error;
+        try {
+            static_cast<void>(Succeeded(AppendHistoryLine(m_historyPath, HistoryRecordJson(withdrawn, m_begunId,
+                                                                                           UtcTimeText())),
+                                        &error));
+        } catch (const std::exception&) {
+        }
+        m_begunId.clear();
+    }
     if (!m_runReport.writingBegan) return;
     // The versions the card runs now: only a card that got its closing
     // request has restarted with what was written.
@@ -196,13 +243,9 @@ void CVarnelDlg::FinishRun() {
             m_runReport.after = {};
         }
     }
-    // The time to the microsecond and the adapter: no two runs share it.
     const auto now = std::chrono::system_clock::now();
-    const long micro = static_cast<long>(
-        std::chrono::duration_cast<std::chrono::microseconds>(now.time_since_epoch()).count() % 1000000);
-    char fraction[16];
-    std::snprintf(fraction, sizeof fraction, ".%06ldZ-", micro);
-    const std::string id = UtcStamp("%Y%m%dT%H%M%S", now) + fraction + std::to_string(m_nAdapter);
+    const std::string id = m_begunId.empty() ? RunId(now, m_nAdapter) : m_begunId;
+    m_begunId.clear();
     std::string error;
     try {
         if (Succeeded(AppendHistoryLine(m_historyPath, HistoryRecordJson(m_runReport, id, UtcTimeText(now))), &error)) {
@@ -295,8 +338,6 @@ std::string CVarnelDlg::PlanFirmwareBackup(const std::string& mac, const std::st
     FirmwareBackup& data = m_firmwareBackup.data;
     data.mac = mac;
     data.serial = serial;
-    data.primary = m_runReport.before.primary;
-    data.station = m_runReport.before.station;
     data.time = UtcTimeText();
     m_firmwareBackup.path =
         FreeBackupStem(m_backupDirectory, "flash-" + (mac.empty() ? std::string("unknown-mac") : mac) + "-" +
@@ -308,6 +349,12 @@ std::string CVarnelDlg::PlanFirmwareBackup(const std::string& mac, const std::st
 }
 
 bool CVarnelDlg::SaveFirmwareBackup(std::string* error) {
+    // The header names the firmware the bytes read hold, never what the
+    // card reports running: a card killed mid-update runs its old firmware
+    // over half-new flash.
+    const DataVersions read = FirmwareDataVersions(m_firmwareBackup.data.ranges);
+    m_firmwareBackup.data.primary = read.primary;
+    m_firmwareBackup.data.station = read.station;
     const Result<std::string> formatted = FormatFirmwareBackup(m_firmwareBackup.data);
     if (!Succeeded(formatted, error)) return false;
     const std::string& text = *formatted;
@@ -379,14 +426,20 @@ void CVarnelDlg::StopWhileWriting(const BackupPlan* backup, bool pdaWritten, siz
                      " pieces of " + name + "\n";
         else holds += "  nothing of " + name + "\n";
     }
-    Ask("The update was stopped by " + by + " after writing to the card had begun. The card now holds:\n" + holds +
-            "and the rest of its flash as it was. Its firmware is part old, part new, and it may not start with "
-            "it.\n\nTo repair the card, run the same update again, to its end, before the card is removed or the "
+    // What to run again: the same run, named as the user started it.
+    const std::string run = m_runReport.action == "update" ? "update" : m_runReport.action;
+    const std::string file = m_runReport.files.empty() ? std::string() : VisibleText(m_runReport.files[0].path);
+    const std::string again = run == "update" ? "run the same update again"
+                                              : "run the same " + run + " again (of " + file + ")";
+    Ask("The " + run + " was stopped by " + by + " after writing to the card had begun. The card now holds:\n" +
+            holds + "and the rest of its flash as it was. Its firmware may be part old, part new, and it may not "
+            "start with it.\n\nTo repair the card, " + again + ", to its end, before the card is removed or the "
             "computer shut down." +
             (m_firmwareBackup.saved ? "\n\nThe firmware it held before is saved in " + m_firmwareBackup.path + "."
                                     : std::string()),
-        "Update Stopped", MessageIcon::Error);
-    m_strStatus = "Update STOPPED by " + by + "! Card half-written: run the update again.";
+        run == "update" ? "Update Stopped" : "Restore Stopped", MessageIcon::Error);
+    m_strStatus = (run == "update" ? std::string("Update") : std::string("Restore")) + " STOPPED by " + by +
+                  "! Card half-written: " + (run == "update" ? "run the update again." : "run the restore again.");
     if (backup) NameBackup(*backup);
     NameFirmwareBackup();
     RefreshCardFields();

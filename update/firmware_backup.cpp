@@ -1,6 +1,7 @@
 #include "update/firmware_backup.h"
 
 #include <algorithm>
+#include <cstdio>
 #include <span>
 #include <sstream>
 
@@ -55,19 +56,28 @@ std::optional<std::string> FirmwareBackupDigest(const std::vector<FlashRange>& r
     return Sha256(data);
 }
 
+std::optional<std::string> FirmwareBackupHeaderDigest(const std::vector<std::string>& lines) {
+    std::string text;
+    for (const std::string& line : lines) text += line + "\n";
+    return Sha256(text);
+}
+
 Result<std::string> FormatFirmwareBackup(const FirmwareBackup& backup) {
     const auto digest = FirmwareBackupDigest(backup.ranges);
     if (!digest) return Failure{"this system offers no SHA-256 for the backup's digest"};
+    std::vector<std::string> lines = {kFirmwareBackupMagic,
+                                      "MAC " + Printable(backup.mac),
+                                      "SERIAL " + Printable(backup.serial),
+                                      "PRIMARY " + Printable(backup.primary.value_or("unknown")),
+                                      "STATION " + Printable(backup.station.value_or("unknown")),
+                                      "READ " + Printable(backup.time),
+                                      "SHA256 " + *digest};
+    const auto headerDigest = FirmwareBackupHeaderDigest(lines);
+    if (!headerDigest) return Failure{"this system offers no SHA-256 for the backup's digest"};
+    lines.push_back("HEADER-SHA256 " + *headerDigest);
     std::ostringstream out;
     CSRecordWriter writer(out);
-    const auto header = [&](const std::string& line) { writer.Header(line, 252); };
-    header(kFirmwareBackupMagic);
-    header("MAC " + Printable(backup.mac));
-    header("SERIAL " + Printable(backup.serial));
-    header("PRIMARY " + Printable(backup.primary.value_or("unknown")));
-    header("STATION " + Printable(backup.station.value_or("unknown")));
-    header("READ " + Printable(backup.time));
-    header("SHA256 " + *digest);
+    for (const std::string& line : lines) writer.Header(line, 252);
     for (const FlashRange& r : MergeAdjacent(backup.ranges)) writer.Data(r.address, r.bytes);
     writer.Termination(0);
     return out.str();
@@ -124,6 +134,15 @@ Result<> ReadBackupRecords(std::string_view text, std::vector<std::string>& head
             if (data.empty()) return Failure{at + "a data record without data"};
             if (record.address >= kImageAddressLimit || data.size() > kImageAddressLimit - record.address)
                 return Failure{at + "data outside the card's flash"};
+            // Records that follow on from each other form one range as they
+            // are read: the bound is on ranges, whatever their records.
+            if (!ranges.empty() && ranges.back().End() == record.address && ranges.back().End() != 0) {
+                ranges.back().bytes.insert(ranges.back().bytes.end(), data.begin(), data.end());
+                break;
+            }
+            if (ranges.size() >= kFirmwareBackupMaxRanges)
+                return Failure{at + "more than " + std::to_string(kFirmwareBackupMaxRanges) +
+                               " separate ranges of data, more than any backup holds"};
             ranges.push_back({record.address, std::vector<uint8_t>(data.begin(), data.end())});
             break;
         case 7: ended = true; break;
@@ -145,6 +164,8 @@ Result<> ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup) {
     std::vector<FlashRange> ranges;
     if (Result<> read = ReadBackupRecords(text, headers, ranges); !read) return read;
     std::string digest;
+    std::string headerDigest;
+    size_t headerDigestAt = 0;
     bool haveMac = false;
     for (size_t i = 1; i < headers.size(); ++i) {
         const std::string& h = headers[i];
@@ -159,6 +180,10 @@ Result<> ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup) {
         else if (key == "STATION") backup.station = value == "unknown" ? std::nullopt : std::optional(value);
         else if (key == "READ") backup.time = value;
         else if (key == "SHA256") digest = value;
+        else if (key == "HEADER-SHA256" && headerDigestAt == 0) {
+            headerDigest = value;
+            headerDigestAt = i;
+        }
     }
     if (!haveMac || digest.empty()) {
         return Failure{std::string("its header lacks the card's ") + (haveMac ? "digest (SHA256)" : "MAC address (MAC)")};
@@ -174,12 +199,22 @@ Result<> ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup) {
     if (*computed != digest) {
         return Failure{"its data do not match the SHA-256 digest in its header: the file was altered or cut"};
     }
+    // The header's text is proven by its own digest; a header line after
+    // that digest is not covered, so the file is refused.
+    backup.headerProven = false;
+    if (headerDigestAt != 0) {
+        const auto header = FirmwareBackupHeaderDigest({headers.begin(), headers.begin() + static_cast<long>(headerDigestAt)});
+        if (!header || *header != headerDigest || headerDigestAt + 1 != headers.size())
+            return Failure{"its header text does not match its HEADER-SHA256 digest: the header was altered"};
+        backup.headerProven = true;
+    }
     return {};
 }
 
 Result<> LoadFirmwareBackup(const std::string& path, FirmwareBackup& backup) {
     const Result<std::string> text = ReadRegularFile(path, kFirmwareBackupMaxBytes);
-    if (!text) return text.Error();
+    // "is 67108865 bytes, more than ...": the file is its subject.
+    if (!text) return Failure{(text.Reason().starts_with("is ") ? "the file " : "") + text.Reason()};
     return ParseFirmwareBackup(*text, backup);
 }
 
@@ -205,6 +240,64 @@ bool FirmwareBackupImages(const FirmwareBackup& backup, std::vector<std::unique_
 
 std::string FirmwareBackupVersions(const FirmwareBackup& backup) {
     return "Primary " + backup.primary.value_or("unknown") + ", Station " + backup.station.value_or("unknown");
+}
+
+namespace {
+
+// The version the identity block at `base` + 0x10 holds for `component`,
+// when the data hold the block whole (the last range that holds it wins:
+// it is the one written last).
+std::optional<std::string> IdentityVersion(const std::vector<FlashRange>& ranges, uint32_t base, uint16_t component) {
+    const uint32_t at = base + 0x10;
+    std::optional<std::string> version;
+    for (const FlashRange& r : ranges) {
+        if (r.address > at || r.End() < at + 16 || r.End() < r.address) continue;
+        const uint8_t* b = r.bytes.data() + (at - r.address);
+        const auto word = [&](int i) { return static_cast<uint16_t>(b[i] | b[i + 1] << 8); };
+        if (std::string(b, b + 4) != "VNID" || word(4) != component) {
+            version.reset();
+            continue;
+        }
+        version = std::to_string(word(8)) + "." + std::to_string(word(10)) + "." + std::to_string(word(6));
+    }
+    return version;
+}
+
+std::string Hex(uint32_t value) {
+    char text[16];
+    std::snprintf(text, sizeof text, "0x%06X", static_cast<unsigned>(value));
+    return text;
+}
+
+}  // namespace
+
+DataVersions FirmwareDataVersions(const std::vector<FlashRange>& ranges) {
+    return {IdentityVersion(ranges, 0x000000, CComponentVersion::kPrimaryId),
+            IdentityVersion(ranges, 0x020000, CComponentVersion::kStationId)};
+}
+
+std::string DataVersionsText(const DataVersions& versions) {
+    const auto one = [](const char* name, const std::optional<std::string>& v) {
+        return std::string(name) + " " + (v ? *v : std::string("not in the data (the card keeps its own)"));
+    };
+    return one("Primary", versions.primary) + ", " + one("Station", versions.station);
+}
+
+Result<> CheckFirmwareBackupRanges(const FirmwareBackup& backup, uint32_t start, uint32_t end, uint32_t pdaSector,
+                                   uint32_t flashEnd) {
+    for (const FlashRange& r : backup.ranges) {
+        const uint64_t rangeEnd = uint64_t{r.address} + r.bytes.size();
+        if (r.address >= start && rangeEnd <= end) continue;
+        const std::string range = "the range " + Hex(r.address) + "-" + Hex(static_cast<uint32_t>(rangeEnd - 1)) +
+                                  " (" + std::to_string(r.bytes.size()) + " bytes)";
+        if (rangeEnd > flashEnd)
+            return Failure{range + " lies past the end of the card's flash (" + Hex(flashEnd) + ")"};
+        if (rangeEnd > pdaSector && r.address < flashEnd)
+            return Failure{range + " lies in the card's PDA sector (" + Hex(pdaSector) + "-" + Hex(flashEnd - 1) +
+                           "), which a firmware restore never writes: restore the card's PDA from its PDA backup"};
+        return Failure{range + " lies outside the card's firmware area (" + Hex(start) + "-" + Hex(end - 1) + ")"};
+    }
+    return {};
 }
 
 }  // namespace varnel

@@ -33,6 +33,9 @@ struct FirmwareBackup {
     std::optional<std::string> station;
     std::string time;    // when it was read, "2024-05-01T12:00:00Z"
     std::vector<FlashRange> ranges;  // in the order they were read (and are written back)
+    // Whether the header's text is proven by its own digest (HEADER-SHA256);
+    // a backup written before that digest has a header nothing proves.
+    bool headerProven = true;
 
     uint64_t ByteCount() const;
 };
@@ -42,6 +45,9 @@ inline constexpr const char* kFirmwareBackupMagic = "VARNEL FIRMWARE BACKUP 1";
 // The longest backup file read: the whole flash below the record ranges as
 // text is well below it.
 inline constexpr uint64_t kFirmwareBackupMaxBytes = uint64_t{64} << 20;
+// The most ranges (after merging those that follow on from each other) a
+// backup holds: an update's images write a few dozen.
+inline constexpr size_t kFirmwareBackupMaxRanges = 4096;
 
 // Ranges that follow on from each other, merged (the order kept).
 std::vector<FlashRange> MergeAdjacent(std::vector<FlashRange> ranges);
@@ -49,6 +55,10 @@ std::vector<FlashRange> MergeAdjacent(std::vector<FlashRange> ranges);
 // ranges in order, its address and length (4 bytes each, big-endian) and its
 // bytes. Nothing when the system offers no SHA-256.
 std::optional<std::string> FirmwareBackupDigest(const std::vector<FlashRange>& ranges);
+
+// The digest of the header's text (HEADER-SHA256): the SHA-256 of the header
+// lines before it, each followed by a line break.
+std::optional<std::string> FirmwareBackupHeaderDigest(const std::vector<std::string>& lines);
 
 // The S-record text of a backup; a failure when no digest can be made.
 Result<std::string> FormatFirmwareBackup(const FirmwareBackup& backup);
@@ -66,5 +76,24 @@ bool FirmwareBackupImages(const FirmwareBackup& backup, std::vector<std::unique_
 
 // "Primary 1.3.6, Station 1.5.0" ("unknown" for a version not read).
 std::string FirmwareBackupVersions(const FirmwareBackup& backup);
+
+// The versions the data themselves hold: each component's identity block
+// (16 bytes at its base address + 0x10: "VNID", component id, variant,
+// major, minor as 16-bit little-endian words). Nothing for a component
+// whose block the data do not hold whole, or hold no valid block for.
+struct DataVersions {
+    std::optional<std::string> primary;
+    std::optional<std::string> station;
+};
+DataVersions FirmwareDataVersions(const std::vector<FlashRange>& ranges);
+// "Primary 1.3.6, Station not in the data (the card keeps its own)".
+std::string DataVersionsText(const DataVersions& versions);
+
+// Whether every range lies in `start`..`end` (the card's flash below the
+// sector that holds its PDA): a failure naming the first range that does
+// not, and where it lies (past the flash, or in the PDA sector from
+// `pdaSector`).
+Result<> CheckFirmwareBackupRanges(const FirmwareBackup& backup, uint32_t start, uint32_t end, uint32_t pdaSector,
+                                   uint32_t flashEnd);
 
 }  // namespace varnel

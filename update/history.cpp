@@ -1,7 +1,9 @@
 #include "update/history.h"
 
 #include <algorithm>
+#include <deque>
 #include <cstdint>
+#include <string>
 #include <utility>
 #include <vector>
 
@@ -108,7 +110,8 @@ std::string DamagedLine(const std::filesystem::path& path, uint64_t number) {
 
 // The keys of a record the reader knows, each compared once, where it is met.
 enum class Key { Other, Id, Time, Action, Adapter, AdapterName, Mac, Serial, Files, Before, After, PdaChanged,
-                 Backup, Outcome, Status, Primary, Station, Path, Kind, Version, Sha256, Code, Name, Change };
+                 Backup, FirmwareBackup, Outcome, Status, Primary, Station, Path, Kind, Version, Sha256, Code, Name,
+                 Change };
 
 Key KeyOf(std::string_view key) {
     // By length first: most keys are told apart without comparing a byte.
@@ -144,6 +147,7 @@ Key KeyOf(std::string_view key) {
         }
     case 11: return is("pda_changed", Key::PdaChanged);
     case 12: return is("adapter_name", Key::AdapterName);
+    case 15: return is("firmware_backup", Key::FirmwareBackup);
     default: return Key::Other;
     }
 }
@@ -210,6 +214,7 @@ private:
         case Key::Mac: return &m_record.mac;
         case Key::Serial: return &m_record.serial;
         case Key::Backup: return &m_record.backup;
+        case Key::FirmwareBackup: return &m_record.firmwareBackup;
         case Key::Outcome: return &m_record.outcome;
         case Key::Status: return &m_record.status;
         default: return nullptr;
@@ -312,14 +317,46 @@ private:
 
 }  // namespace
 
+namespace {
+
+// A run's "unfinished" record (written before its first write) is shown
+// only when no later record of the same id completes it. Read newest first,
+// the completion comes first; runs that overlap interleave their records by
+// a few lines, so the ids of the last completed records are kept, not all.
+class CompletedRuns {
+public:
+    // `outcome` the record's; a "withdrawn" record (a run that wrote
+    // nothing after all) is never shown either.
+    bool Hides(const std::string& id, const std::optional<std::string>& outcome) {
+        if (outcome == "unfinished") return std::find(m_ids.begin(), m_ids.end(), id) != m_ids.end();
+        m_ids.push_back(id);
+        if (m_ids.size() > kKept) m_ids.pop_front();
+        return outcome == "withdrawn";
+    }
+
+private:
+    static constexpr size_t kKept = 4096;
+    std::deque<std::string> m_ids;
+};
+
+}  // namespace
+
 Result<> ReadHistoryNewestFirst(const std::filesystem::path& path, const std::function<bool(Json&)>& take,
                                 const std::function<void(const std::string&)>& warn) {
+    CompletedRuns completed;
     return ReadLinesBackwards(
         path,
         [&](std::string_view line, uint64_t number) {
             Json record = Json::parse(line, nullptr, false);
             if (!record.is_discarded() && record.is_object()) {
                 record = DecodeJsonNames(record);
+                const auto id = record.find("id");
+                const auto outcome = record.find("outcome");
+                if (id != record.end() && id->is_string() &&
+                    completed.Hides(id->get<std::string>(), outcome != record.end() && outcome->is_string()
+                                                                ? std::optional(outcome->get<std::string>())
+                                                                : std::nullopt))
+                    return true;
                 return take(record);
             }
             warn(DamagedLine(path, number));
@@ -331,12 +368,13 @@ Result<> ReadHistoryNewestFirst(const std::filesystem::path& path, const std::fu
 Result<> ReadHistoryRecordsNewestFirst(const std::filesystem::path& path,
                                        const std::function<bool(std::string_view line, HistoryRecord& record)>& take,
                                        const std::function<void(const std::string&)>& warn) {
+    CompletedRuns completed;
     return ReadLinesBackwards(
         path,
         [&, record = HistoryRecord{}](std::string_view line, uint64_t number) mutable {
             // One record for every line: its lists keep their room.
             record.id = record.time = record.action = record.adapterName = record.mac = record.serial =
-                record.backup = record.outcome = record.status = record.adapter = std::nullopt;
+                record.backup = record.firmwareBackup = record.outcome = record.status = record.adapter = std::nullopt;
             record.files.clear();
             record.before = record.after = {};
             record.pdaChanged.clear();
@@ -344,6 +382,7 @@ Result<> ReadHistoryRecordsNewestFirst(const std::filesystem::path& path,
             if (Json::sax_parse(line, &scanner) && scanner.IsObject()) {
                 while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
                     line.remove_suffix(1);
+                if (record.id && completed.Hides(*record.id, record.outcome)) return true;
                 return take(line, record);
             }
             warn(DamagedLine(path, number));

@@ -50,7 +50,7 @@ struct HistoryPdaChange {
     std::optional<std::string> change;  // "added", "removed", "changed"
 };
 struct HistoryRecord {
-    std::optional<std::string> id, time, action, adapterName, mac, serial, backup, outcome, status;
+    std::optional<std::string> id, time, action, adapterName, mac, serial, backup, firmwareBackup, outcome, status;
     std::optional<std::string> adapter;  // the adapter's number as the record writes it ("1")
     std::vector<RunFile> files;          // one for each element of "files"
     CardVersions before, after;

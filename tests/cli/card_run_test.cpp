@@ -10,10 +10,13 @@
 
 #include <fcntl.h>
 
+#include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <csignal>
 #include <cstdlib>
 #include <filesystem>
+#include <functional>
 #include <memory>
 #include <fstream>
 #include <nlohmann/json.hpp>
@@ -242,6 +245,136 @@ TEST_F(CardRuns, AStopRequestWhileWritingEndsTheRunRecordedAndRepairable) {
     }
 }
 
+// The card's flash as the simulated machine keeps it, sector files joined.
+std::string FlashOf(const std::string& machine, uint32_t start, uint32_t end) {
+    std::string flash;
+    for (uint32_t a = start; a < end;) {
+        const uint32_t base = a & ~0xFFFFu;
+        const uint32_t n = std::min(end, base + 0x10000) - a;
+        char name[24];
+        std::snprintf(name, sizeof name, "%08X.bin", base);
+        const std::string sector = machine + "/cards/0001/flash/" + name;
+        flash += std::filesystem::exists(sector) ? test::ReadFile(sector).substr(a - base, n) : std::string(n, '\xFF');
+        a += n;
+    }
+    return flash;
+}
+
+// A run killed (SIGKILL: nothing of it runs after) at each moment of its
+// writing leaves an "unfinished" record naming its backups, and those
+// backups put the card back byte for byte.
+TEST_F(CardRuns, AKilledRunLeavesItsMarkAndItsBackupsRestoreTheCard) {
+    const struct {
+        const char* name;
+        size_t writes;  // the flash writes seen before the kill
+    } cases[] = {{"after the PDA", 1}, {"early in the firmware", 3}, {"well into the firmware", 12}};
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove_all(dir.File("state"));
+        Init({"--latency"});
+        const std::string before = FlashOf(Machine(), 0, 0x800000);
+        auto run = Update("killed");
+        ASSERT_TRUE(WaitForTrace(dir.File("killed.jsonl"), c.writes)) << run->Err();
+        run->Signal(SIGKILL);
+        ASSERT_EQ(run->Wait(), -SIGKILL);
+
+        const auto history = History();
+        ASSERT_EQ(history.size(), 1u) << history.dump();
+        EXPECT_EQ(history[0]["outcome"], "unfinished");
+        EXPECT_EQ(history[0]["action"], "update");
+        ASSERT_TRUE(history[0]["backup"].is_string()) << history[0].dump();
+        ASSERT_TRUE(history[0]["firmware_backup"].is_string()) << history[0].dump();
+        const std::string pdaBackup = history[0]["backup"], firmwareBackup = history[0]["firmware_backup"];
+        EXPECT_TRUE(std::filesystem::exists(pdaBackup));
+        EXPECT_TRUE(std::filesystem::exists(firmwareBackup));
+        EXPECT_NE(Run({"history"}).second.find("unfinished"), std::string::npos);
+
+        // The killed run's own backups put the card back.
+        const auto restored = Run({"firmware", "restore", "--yes", firmwareBackup});
+        ASSERT_EQ(restored.first, 0) << restored.second;
+        ASSERT_EQ(Run({"pda", "restore", "--yes", pdaBackup}).first, 0);
+        EXPECT_TRUE(FlashOf(Machine(), 0, 0x7F0000) == before.substr(0, 0x7F0000)) << "the firmware is not as before";
+        // Two records more, each complete: the restores.
+        const auto after = History();
+        ASSERT_EQ(after.size(), 3u);
+        EXPECT_EQ(after[0]["outcome"], "succeeded");
+        EXPECT_EQ(after[2]["outcome"], "unfinished");
+    }
+}
+
+// One lock per card for every user and every program on the machine: kept
+// in the machine's folder, never opened through a link, and shared by the
+// start-up probe so that runs on other cards are never refused for it.
+TEST_F(CardRuns, OneLockPerCardForEveryUserAndNoneThroughALink) {
+    const std::string locks = Machine() + "/locks";
+    const auto lockFiles = [&] {
+        std::vector<std::string> files;
+        for (const auto& entry : std::filesystem::directory_iterator(locks)) files.push_back(entry.path().string());
+        return files;
+    };
+    // Another user: another state folder, the same machine and card.
+    {
+        auto first = Update("first");
+        ASSERT_TRUE(WaitForTrace(dir.File("first.jsonl"), 1)) << first->Err();
+        ::setenv("XDG_STATE_HOME", dir.File("other-user").c_str(), 1);
+        auto second = Update("second");
+        EXPECT_EQ(second->Wait(), 1);
+        EXPECT_NE(second->Err().find("Card In Use: Another Varnel run is updating this card (process " +
+                                     std::to_string(first->Pid()) + ")"),
+                  std::string::npos)
+            << second->Err();
+        ::setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);
+        ASSERT_EQ(first->Wait(), 0) << first->Err();
+        EXPECT_FALSE(std::filesystem::exists(dir.File("state/varnel/locks")));
+    }
+    // A probe of the card (shared, as every program's start-up look at all
+    // adapters takes it) holds a run up a moment, never refuses it.
+    {
+        std::vector<int> fds;
+        for (const std::string& file : lockFiles()) {
+            const int fd = ::open(file.c_str(), O_RDONLY | O_CLOEXEC);
+            ASSERT_GE(fd, 0) << file;
+            struct flock shared {};
+            shared.l_type = F_RDLCK;
+            shared.l_whence = SEEK_SET;
+            ASSERT_EQ(::fcntl(fd, F_SETLK, &shared), 0);
+            fds.push_back(fd);
+        }
+        auto run = Update("probed");
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        for (int fd : fds) ::close(fd);
+        EXPECT_EQ(run->Wait(), 0) << run->Err();
+    }
+    // A link (or anything but a regular file) in place of a lock file is
+    // refused, its target untouched.
+    const std::string victim = dir.File("victim.txt");
+    const std::vector<std::string> planted = lockFiles();
+    ASSERT_FALSE(planted.empty());
+    struct {
+        const char* name;
+        std::function<void(const std::string&)> plant;
+        const char* reason;
+    } cases[] = {
+        {"a symbolic link", [&](const std::string& f) { std::filesystem::create_symlink(victim, f); }, "it is a symbolic link"},
+        {"a hard link", [&](const std::string& f) { std::filesystem::create_hard_link(victim, f); }, "has other names"},
+        {"a folder", [&](const std::string& f) { std::filesystem::create_directory(f); }, "cannot open"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        test::WriteFile(victim, "precious\n");
+        for (const std::string& file : planted) {
+            std::filesystem::remove_all(file);
+            c.plant(file);
+        }
+        auto run = Update("planted");
+        EXPECT_EQ(run->Wait(), 1);
+        EXPECT_NE(run->Err().find(c.reason), std::string::npos) << run->Err();
+        EXPECT_EQ(test::ReadFile(victim), "precious\n");
+        EXPECT_EQ(Writes(TraceLines(dir.File("planted.jsonl"))), 0u);
+        for (const std::string& file : planted) std::filesystem::remove_all(file);
+    }
+}
+
 TEST_F(CardRuns, StopRequestsBeforeWritingCancelAndASecondOneEndsAtOnce) {
     const std::string oldVersions = Versions();
     // Before anything is written: cancelled, nothing written, nothing saved.
@@ -266,8 +399,8 @@ TEST_F(CardRuns, StopRequestsBeforeWritingCancelAndASecondOneEndsAtOnce) {
     std::this_thread::sleep_for(std::chrono::milliseconds(2));
     run->Signal(SIGINT);
     EXPECT_EQ(run->Wait(), -SIGINT);
-    EXPECT_NE(run->Err().find("A second stop request (Ctrl-C (SIGINT)): ending at once. The card may hold part of the "
-                              "new firmware: run the update again.\n"),
+    EXPECT_NE(run->Err().find("A second stop request (Ctrl-C (SIGINT)): ending at once. The card may be half-written: "
+                              "run the same update or restore again.\n"),
               std::string::npos)
         << run->Err();
 }

@@ -185,7 +185,9 @@ TEST_F(QtTest, NamesThatAreNotUtf8ReachTheHistory) {
     std::vector<std::string> recorded;
     for (std::string line; std::getline(in, line);) {
         ASSERT_TRUE(nlohmann::json::accept(line)) << line;
-        recorded.push_back(DecodeJsonName(nlohmann::json::parse(line)["files"][0]["path"].get<std::string>()));
+        const nlohmann::json record = nlohmann::json::parse(line);
+        if (record["outcome"] == "unfinished") continue;  // the run's mark before its first write
+        recorded.push_back(DecodeJsonName(record["files"][0]["path"].get<std::string>()));
     }
     EXPECT_EQ(recorded, files);
 }

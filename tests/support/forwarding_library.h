@@ -25,6 +25,7 @@ public:
     void ResetEvent(EventHandle event) override { m_inner.ResetEvent(event); }
     void CloseEvent(EventHandle event) override { m_inner.CloseEvent(event); }
     std::string MachineName() override { return m_inner.MachineName(); }
+    std::filesystem::path LockDirectory() override { return m_inner.LockDirectory(); }
 
 private:
     NdisLibrary& m_inner;

@@ -12,6 +12,7 @@
 #include "tests/support/dialog_fixture.h"
 #include "tests/support/run_outcome.h"
 #include "update/firmware_backup.h"
+#include "update/visible_text.h"
 
 namespace varnel {
 namespace {
@@ -42,6 +43,25 @@ protected:
         dialog.reset();
         Start().OnRestoreFirmware(path);
         return test::Outcome(*dialog);
+    }
+
+    // The backup text with the header line that begins with `key` replaced
+    // by `line` (any bytes).
+    static std::string ReplaceHeader(const std::string& text, const std::string& key, const std::string& line) {
+        std::string out;
+        for (size_t start = 0; start < text.size();) {
+            const size_t end = text.find('\n', start) + 1;
+            std::string record = text.substr(start, end - start);
+            start = end;
+            if (record.starts_with("S0")) {
+                std::string data;
+                for (size_t i = 8; i + 3 < record.size(); i += 2)
+                    data += static_cast<char>(std::stoul(record.substr(i, 2), nullptr, 16));
+                if (data.starts_with(key)) record = test::SRecord('0', 0, 2, std::vector<uint8_t>(line.begin(), line.end())) + "\n";
+            }
+            out += record;
+        }
+        return out;
     }
 
     size_t Count(const std::vector<nlohmann::json>& trace, uint32_t oid) {
@@ -76,7 +96,7 @@ TEST_F(FirmwareBackupTest, RestoringTheBackupReturnsTheFlashByteForByte) {
     // A downgrade, said as an update says it; the card's PDA and the firmware
     // it overwrote were saved first.
     const std::string& summary = host.summaries.at(0);
-    EXPECT_NE(summary.find("Firmware it returns to: Primary 1.3.6, Station 1.5.0\n"
+    EXPECT_NE(summary.find("Firmware it returns to (read from the data written): Primary 1.3.6, Station 1.5.0\n"
                            "Warning! This is a downgrade for Primary firmware. (1.4.2 --> 1.3.6)\n"
                            "Warning! This is a downgrade for Station firmware. (1.7.4 --> 1.5.0)\n"),
               std::string::npos)
@@ -160,7 +180,7 @@ TEST_F(FirmwareBackupTest, ACutOrAlteredBackupIsRefusedWithItsReason) {
         const char* reason;
     };
     const Case cases[] = {
-        {"cut inside a record", good.substr(0, dataLine + 20), "line 8: its byte count does not match its length (the file was cut)"},
+        {"cut inside a record", good.substr(0, dataLine + 20), "line 9: its byte count does not match its length (the file was cut)"},
         {"cut between records", good.substr(0, end), "the file ends before its end record (S7): it was cut"},
         {"a digit changed", flipped, "its checksum does not match: the record was altered"},
         {"a byte changed with its checksum", resummed,
@@ -168,6 +188,8 @@ TEST_F(FirmwareBackupTest, ACutOrAlteredBackupIsRefusedWithItsReason) {
         {"records dropped", good.substr(0, dataLine) + good.substr(good.find('\n', dataLine) + 1),
          "its data do not match the SHA-256 digest"},
         {"not a backup", "S00600004844521B\n" + good.substr(dataLine), "not a Varnel firmware backup"},
+        {"a header text changed", ReplaceHeader(good, "SERIAL ", "SERIAL SN 00000001"),
+         "its header text does not match its HEADER-SHA256 digest"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -236,6 +258,110 @@ TEST_F(FirmwareBackupTest, OneReadPerPieceAndNoSecondRead) {
     ASSERT_EQ(host.summaries.size(), 1u);
     EXPECT_TRUE(host.summaries[0].ends_with(
         "The card's firmware will not be saved before writing (no firmware backup).\n"));
+}
+
+// A restore writes only what it says: the whole plan is checked against
+// the card (its flash, its PDA sector) before anything is written, the
+// versions it promises are read from the data, and the file's texts are
+// shown with their control characters visible.
+TEST_F(FirmwareBackupTest, ARestoreWritesOnlyWhatItSays) {
+    Start();
+    ASSERT_EQ(Update(), RunOutcome::Succeeded);
+    FirmwareBackup real;
+    ASSERT_TRUE(test::Worked(LoadFirmwareBackup(dialog->Report().firmwareBackup, real)));
+    const auto with = [&](std::vector<FlashRange> ranges) {
+        FirmwareBackup b = real;
+        b.ranges = std::move(ranges);
+        const Result<std::string> text = FormatFirmwareBackup(b);
+        EXPECT_TRUE(test::Worked(text));
+        return text ? *text : std::string();
+    };
+    // Another card's PDA over this card's PDA sector, its digest made anew.
+    const std::vector<uint8_t> otherPda(kPdaBytes, 0x5A);
+    std::vector<FlashRange> manyRanges;
+    for (uint32_t i = 0; i <= kFirmwareBackupMaxRanges; ++i) manyRanges.push_back({0x1000 + 2 * i, {0xAB}});
+    struct Case {
+        const char* name;
+        std::string text;
+        const char* reason;  // what the refusal names; none: the summary is checked
+    };
+    const Case cases[] = {
+        {"another card's PDA in the PDA sector", with({real.ranges[0], {0x7F0000, otherPda}}),
+         "the range 0x7F0000-0x7F03FF (1024 bytes) lies in the card's PDA sector (0x7F0000-0x7FFFFF)"},
+        {"a range past the flash", with({real.ranges[0], {0x900000, std::vector<uint8_t>(16, 1)}}),
+         "the range 0x900000-0x90000F (16 bytes) lies past the end of the card's flash (0x800000)"},
+        {"a range running past the end", with({real.ranges[0], {0x7FFFE0, std::vector<uint8_t>(64, 1)}}),
+         "the range 0x7FFFE0-0x80001F (64 bytes) lies past the end of the card's flash"},
+        {"more ranges than any backup holds", with(manyRanges), "more than 4096 separate ranges"},
+    };
+    const std::vector<uint8_t> updated = Firmware();
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::string path = sim.dir.File("forged.srec");
+        test::WriteFile(path, c.text);
+        sim.Trace();
+        EXPECT_EQ(Restore(path), RunOutcome::Failed);
+        EXPECT_EQ(Count(sim.Trace(), kOidWriteAux), 0u);
+        EXPECT_TRUE(host.summaries.empty());
+        EXPECT_EQ(Firmware(), updated);
+        ASSERT_EQ(host.messages.size(), 1u);
+        EXPECT_NE(host.messages[0].text.find(c.reason), std::string::npos) << host.messages[0].text;
+    }
+
+    // A header that promises the old firmware over data that hold no
+    // identity block: the summary promises what the data hold.
+    {
+        const std::string path = sim.dir.File("promise.srec");
+        test::WriteFile(path, with({{0x1000, std::vector<uint8_t>(64, 0x11)}}));
+        host = test::ScriptHost();
+        dialog.reset();
+        host.confirmSummary = false;
+        Start().OnRestoreFirmware(path);
+        ASSERT_EQ(host.summaries.size(), 1u);
+        EXPECT_NE(host.summaries[0].find("Firmware it returns to (read from the data written): Primary not in the "
+                                         "data (the card keeps its own), Station not in the data (the card keeps "
+                                         "its own)\n"),
+                  std::string::npos)
+            << host.summaries[0];
+        EXPECT_EQ(host.summaries[0].find("downgrade"), std::string::npos);
+    }
+
+    // Header texts with a line break and a terminal escape, in a backup
+    // without a header digest (as older ones are): shown visibly, marked
+    // unproven.
+    {
+        std::string text = ReplaceHeader(with(real.ranges), "SERIAL ",
+                                         "SERIAL SN 1\nCard MAC Address: 00-60-1D-12-34-56 (this card)\x1b[2K");
+        text = ReplaceHeader(text, "HEADER-SHA256 ", "COMMENT none");
+        const std::string path = sim.dir.File("escape.srec");
+        test::WriteFile(path, text);
+        host = test::ScriptHost();
+        dialog.reset();
+        host.confirmSummary = false;
+        Start().OnRestoreFirmware(path);
+        ASSERT_EQ(host.summaries.size(), 1u) << ::testing::PrintToString(host.Lines());
+        const std::string& summary = host.summaries[0];
+        EXPECT_NE(summary.find("serial number SN 1\\nCard MAC Address: 00-60-1D-12-34-56 (this card)\\x1B[2K"),
+                  std::string::npos)
+            << summary;
+        EXPECT_EQ(summary.find('\x1b'), std::string::npos);
+        EXPECT_NE(summary.find("(its header is not proven by a digest: an older backup)"), std::string::npos);
+    }
+}
+
+TEST(VisibleTextTest, ControlCharactersBecomeVisible) {
+    const struct {
+        std::string in, out;
+    } cases[] = {
+        {"plain text, C:\\path", "plain text, C:\\path"},
+        {"a\nb\rc\td", "a\\nb\\rc\\td"},
+        {"\x1b[2K\x7f\x01", "\\x1B[2K\\x7F\\x01"},
+        {"caf\xc3\xa9 \xe2\x86\x92", "caf\xc3\xa9 \xe2\x86\x92"},  // UTF-8 kept
+        {"\xc2\x9b" "2K", "\\xC2\\x9B" "2K"},                            // a C1 control (CSI)
+        {"\xff\xc3", "\\xFF\\xC3"},                                      // not UTF-8
+        {"\xed\xa0\x80\xc0\xaf", "\\xED\\xA0\\x80\\xC0\\xAF"},  // a surrogate, an overlong form
+    };
+    for (const auto& c : cases) EXPECT_EQ(VisibleText(c.in), c.out) << c.in;
 }
 
 }  // namespace

@@ -242,7 +242,7 @@ TEST(HistoryFile, TheTypedRecordHoldsWhatTheRunWrote) {
               "Card: MAC address 00-60-1D-12-34-56, serial number SN 99A01234\n"
               "Firmware: Primary 1.3.6 \u2192 1.4.2, Station 1.5.0 \u2192 ?\n"
               "Files:\n"
-              "  pda  /r/caf\xE9.pda\n"
+              "  pda  /r/caf\\xE9.pda\n"  // a byte that is not UTF-8, shown visibly
               "    SHA-256 e5\n"
               "  primary  /r/primary.hex  (Primary 1.4.2)\n"
               "    not readable when the run began\n"
