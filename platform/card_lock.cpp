@@ -9,6 +9,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/file_system.h"
+
 namespace varnel {
 
 namespace {
@@ -29,7 +31,7 @@ CardLock::Result CardLock::Take(const std::filesystem::path& directory, const st
     Release();
     if (holder) *holder = 0;
     std::error_code ec;
-    std::filesystem::create_directories(directory, ec);
+    files::CreateDirectories(directory.string(), ec);
     const std::filesystem::path path = LockFile(directory, card);
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
     if (fd < 0) {
