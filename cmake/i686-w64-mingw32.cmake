@@ -1,6 +1,7 @@
 # Cross-compiling for 32-bit Windows with Debian's mingw-w64 (the -win32
-# compilers: no winpthreads, whose imports the old Windows releases lack). Everything is linked
-# statically: the programs and the test library import system DLLs only.
+# compilers: no winpthreads, whose imports the old Windows releases lack).
+# Everything is linked statically: the programs and the test library import
+# system DLLs only.
 #   cmake -S . -B build-win32 -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR x86)

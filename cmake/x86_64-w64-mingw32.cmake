@@ -1,6 +1,7 @@
 # Cross-compiling for 64-bit Windows (a test build) with Debian's mingw-w64 (the -win32
-# compilers: no winpthreads, whose imports the old Windows releases lack). Everything is linked
-# statically: the programs and the test library import system DLLs only.
+# compilers: no winpthreads, whose imports the old Windows releases lack).
+# Everything is linked statically: the programs and the test library import
+# system DLLs only.
 #   cmake -S . -B build-win64 -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake
 set(CMAKE_SYSTEM_NAME Windows)
 set(CMAKE_SYSTEM_PROCESSOR AMD64)

@@ -71,8 +71,9 @@ using FinalPathName = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
 // names, whose folder then gets the temporary file. False when the path was
 // written or refused here (`written` says which).
 bool Examine(std::string& path, std::string_view contents, std::string* error, bool& written) {
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // FILE_SHARE_DELETE is Windows NT's: Windows 9x refuses it.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | (IsWindows9x() ? 0 : FILE_SHARE_DELETE);
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return true;  // a new file, or one the write reports on
     if (::GetFileType(file) != FILE_TYPE_DISK) {
         written = WriteAll(file, contents);
