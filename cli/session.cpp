@@ -3,6 +3,7 @@
 #include <cstdlib>
 #include <iostream>
 
+#include "platform/file_system.h"
 #include "sample/default_machine.h"
 #include "sim/machine_dir.h"
 #ifdef _WIN32
@@ -34,7 +35,7 @@ Result<> Session::OpenSimulatedMachine(const GlobalOptions& options) {
     if (!resolved) return resolved.Error();
     const std::filesystem::path& directory = *resolved;
     std::error_code ec;
-    const bool existed = std::filesystem::exists(directory / "machine.json", ec);
+    const bool existed = files::Exists((directory / "machine.json").string(), ec);
     if (Result<> made = sample::EnsureDefaultMachine(directory); !made) return made;
     if (!existed) std::cerr << "varnel-cli: created the default machine in " << directory.string() << "\n";
     auto machine = sim::SimMachine::Open(directory);

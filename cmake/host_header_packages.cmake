@@ -13,5 +13,8 @@ foreach(_dir CLI nlohmann)
 endforeach()
 add_library(CLI11::CLI11 INTERFACE IMPORTED)
 target_include_directories(CLI11::CLI11 SYSTEM INTERFACE ${_varnel_host_headers})
+# CLI11 asks stat() rather than std::filesystem what a path is: the latter
+# brings calls the older Windows releases lack (CreateHardLinkW, _wstat64).
+target_compile_definitions(CLI11::CLI11 INTERFACE CLI11_HAS_FILESYSTEM=0)
 add_library(nlohmann_json::nlohmann_json INTERFACE IMPORTED)
 target_include_directories(nlohmann_json::nlohmann_json SYSTEM INTERFACE ${_varnel_host_headers})

@@ -1,6 +1,9 @@
 // The atomic writes on Windows: the same contract as on POSIX systems,
-// written with the Win32 file calls (MoveFileEx replaces the old file in one
-// step, or, without MOVEFILE_REPLACE_EXISTING, takes only a free name).
+// written with the Win32 file calls. On Windows NT MoveFileEx replaces the
+// old file in one step, or, without MOVEFILE_REPLACE_EXISTING, takes only a
+// free name; on Windows 95, 98 and ME, where MoveFileEx is a stub, the old
+// file moves aside and the new one takes its name (file_replace.h), and
+// MoveFile takes only a free name.
 
 #include <windows.h>
 
@@ -8,10 +11,21 @@
 #include <string>
 
 #include "platform/atomic_file.h"
+#include "platform/file_replace.h"
 
 namespace varnel {
 
 namespace {
+
+bool IsWindows9x() { return (::GetVersion() & 0x80000000u) != 0; }
+
+const ReplaceCalls& Win32Calls() {
+    static const ReplaceCalls calls{
+        [](const std::string& path) { return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES; },
+        [](const std::string& from, const std::string& to) { return ::MoveFileA(from.c_str(), to.c_str()) != 0; },
+        [](const std::string& path) { return ::DeleteFileA(path.c_str()) != 0; }};
+    return calls;
+}
 
 std::string WindowsError(const char* what, const std::string& path, DWORD code) {
     return std::string(what) + " " + path + ": Windows error " + std::to_string(code);
@@ -57,8 +71,9 @@ using FinalPathName = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
 // names, whose folder then gets the temporary file. False when the path was
 // written or refused here (`written` says which).
 bool Examine(std::string& path, std::string_view contents, std::string* error, bool& written) {
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE,
-                                nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // FILE_SHARE_DELETE is Windows NT's: Windows 9x refuses it.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | (IsWindows9x() ? 0 : FILE_SHARE_DELETE);
+    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return true;  // a new file, or one the write reports on
     if (::GetFileType(file) != FILE_TYPE_DISK) {
         written = WriteAll(file, contents);
@@ -91,15 +106,21 @@ Result<> WriteFileAtomically(const std::string& path, std::string_view contents,
         if (written) return {};
         return Failure{error};
     }
+    // What a crash left half done on Windows 9x comes first.
+    if (!RecoverReplace(Win32Calls(), target, &error)) return Failure{error};
     const std::string temporary = WriteTemporary(target, contents, &error, sync);
     if (temporary.empty()) return Failure{error};
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | (sync ? MOVEFILE_WRITE_THROUGH : 0);
-    if (!::MoveFileExA(temporary.c_str(), target.c_str(), flags)) {
-        Failure failure{WindowsError("cannot replace", path, ::GetLastError())};
+    if (!IsWindows9x() && ::MoveFileExA(temporary.c_str(), target.c_str(), flags)) return {};
+    const DWORD code = ::GetLastError();
+    if (IsWindows9x() || code == ERROR_CALL_NOT_IMPLEMENTED) {
+        if (ReplaceInSteps(Win32Calls(), temporary, target, &error)) return {};
+        const DWORD stepCode = ::GetLastError();
         ::DeleteFileA(temporary.c_str());
-        return failure;
+        return Failure{error + ": Windows error " + std::to_string(stepCode)};
     }
-    return {};
+    ::DeleteFileA(temporary.c_str());
+    return Failure{WindowsError("cannot replace", path, code)};
 }
 
 Result<> WriteNewFile(const std::string& path, std::string_view contents, bool* taken) {
@@ -109,7 +130,11 @@ Result<> WriteNewFile(const std::string& path, std::string_view contents, bool* 
     if (temporary.empty()) return Failure{error};
     // Without MOVEFILE_REPLACE_EXISTING the move fails when the name is in
     // use: the file takes the name only if it is still free.
-    if (::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH)) return {};
+    // MoveFile, like MoveFileEx without MOVEFILE_REPLACE_EXISTING, fails
+    // when the name is taken.
+    if (IsWindows9x() ? ::MoveFileA(temporary.c_str(), path.c_str())
+                      : ::MoveFileExA(temporary.c_str(), path.c_str(), MOVEFILE_WRITE_THROUGH))
+        return {};
     const DWORD code = ::GetLastError();
     ::DeleteFileA(temporary.c_str());
     if (taken) *taken = code == ERROR_ALREADY_EXISTS || code == ERROR_FILE_EXISTS;
@@ -117,9 +142,12 @@ Result<> WriteNewFile(const std::string& path, std::string_view contents, bool* 
 }
 
 Result<> AppendLineDurably(const std::string& path, std::string_view line) {
-    // Without FILE_WRITE_DATA every write goes to the end of the file.
-    HANDLE file = ::CreateFileA(path.c_str(), FILE_APPEND_DATA | GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                                nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    // Without FILE_WRITE_DATA every write goes to the end of the file (on
+    // Windows NT; Windows 9x knows only GENERIC_WRITE, and the write goes
+    // where the file pointer was put, at the end).
+    const bool nt = !IsWindows9x();
+    HANDLE file = ::CreateFileA(path.c_str(), (nt ? FILE_APPEND_DATA : GENERIC_WRITE) | GENERIC_READ,
+                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     const auto fail = [&](const char* what) {
         const DWORD code = ::GetLastError();
         if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
@@ -127,16 +155,22 @@ Result<> AppendLineDurably(const std::string& path, std::string_view line) {
     };
     if (file == INVALID_HANDLE_VALUE) return fail("cannot open");
     std::string text;
-    LARGE_INTEGER size{};
-    if (::GetFileSizeEx(file, &size) && size.QuadPart > 0) {
-        OVERLAPPED at{};
-        const LONGLONG lastByte = size.QuadPart - 1;
-        at.Offset = static_cast<DWORD>(lastByte);
-        at.OffsetHigh = static_cast<DWORD>(lastByte >> 32);
+    // The file pointer, not an OVERLAPPED offset, which Windows 9x takes for
+    // no file; GetFileSize, which Windows NT 4.0 has, not GetFileSizeEx.
+    DWORD high = 0;
+    const DWORD low = ::GetFileSize(file, &high);
+    const uint64_t size = (static_cast<uint64_t>(high) << 32) | low;
+    if (!(low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR) && size > 0) {
+        LONG lastHigh = static_cast<LONG>((size - 1) >> 32);
         char last = '\n';
         DWORD read = 0;
-        if (::ReadFile(file, &last, 1, &read, &at) && read == 1 && last != '\n') text = "\n";
+        if (::SetFilePointer(file, static_cast<LONG>(size - 1), &lastHigh, FILE_BEGIN) != INVALID_SET_FILE_POINTER &&
+            ::ReadFile(file, &last, 1, &read, nullptr) && read == 1 && last != '\n')
+            text = "\n";
     }
+    LONG endHigh = 0;
+    if (!nt && ::SetFilePointer(file, 0, &endHigh, FILE_END) == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR)
+        return fail("cannot write");
     text.append(line).append(1, '\n');
     DWORD written = 0;
     if (!::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) return fail("cannot write");

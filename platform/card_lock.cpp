@@ -10,6 +10,8 @@
 #include <cerrno>
 #include <cstring>
 
+#include "platform/file_system.h"
+
 namespace varnel {
 
 namespace {
@@ -46,7 +48,7 @@ CardLock::Result CardLock::Take(const std::filesystem::path& directory, const st
     Release();
     if (holder) *holder = 0;
     std::error_code ec;
-    std::filesystem::create_directories(directory, ec);
+    files::CreateDirectories(directory.string(), ec);
     // Every user's runs make their lock files in it: writable to all, and
     // sticky, so that none removes another's (as /tmp).
     if (struct stat folder {}; ::lstat(directory.c_str(), &folder) == 0 && S_ISDIR(folder.st_mode) &&

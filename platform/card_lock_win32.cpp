@@ -1,6 +1,7 @@
-// The card lock on Windows: a lock (LockFileEx) on one byte of the lock
-// file far past its text, which holds the holder's process id and stays
-// readable to the run that is refused.
+// The card lock on Windows: a lock (LockFile, which every release has:
+// LockFileEx is a stub on Windows 9x) on one byte of the lock file far past
+// its text, which holds the holder's process id and stays readable to the
+// run that is refused.
 
 #include "platform/card_lock.h"
 
@@ -8,14 +9,21 @@
 
 #include <cstdlib>
 
+#include "platform/file_system.h"
 #include "platform/state_directory.h"
 
 namespace varnel {
 
 namespace {
 
-// The locked byte: past any text the file holds.
+// The locked byte: past any text the file holds. Windows 9x knows only
+// 32-bit offsets, so there it is the last byte below 2 GiB.
 constexpr DWORD kLockOffsetHigh = 1;
+constexpr DWORD kLockOffset9x = 0x7FFFFFFF;
+
+bool IsWindows9x() { return (GetVersion() & 0x80000000u) != 0; }
+DWORD LockOffsetLow() { return IsWindows9x() ? kLockOffset9x : 0; }
+DWORD LockOffsetHigh() { return IsWindows9x() ? 0 : kLockOffsetHigh; }
 
 std::string SystemMessage(DWORD code) {
     char text[256] = {};
@@ -32,8 +40,10 @@ std::string SystemMessage(DWORD code) {
 long ReadHolder(HANDLE file) {
     char text[32] = {};
     DWORD read = 0;
-    OVERLAPPED at{};
-    if (!ReadFile(file, text, sizeof text - 1, &read, &at)) return 0;
+    // The file pointer, not an OVERLAPPED offset: Windows 9x takes none for
+    // a file.
+    if (SetFilePointer(file, 0, nullptr, FILE_BEGIN) == INVALID_SET_FILE_POINTER) return 0;
+    if (!ReadFile(file, text, sizeof text - 1, &read, nullptr)) return 0;
     return std::strtol(text, nullptr, 10);
 }
 
@@ -44,18 +54,18 @@ CardLock::Result CardLock::Take(const std::filesystem::path& directory, const st
     Release();
     if (holder) *holder = 0;
     std::error_code ec;
-    std::filesystem::create_directories(directory, ec);
+    files::CreateDirectories(directory.string(), ec);
     const std::filesystem::path path = LockFile(directory, card);
-    HANDLE file = CreateFileW(path.wstring().c_str(), GENERIC_READ | GENERIC_WRITE,
-                              FILE_SHARE_READ | FILE_SHARE_WRITE | FILE_SHARE_DELETE, nullptr, OPEN_ALWAYS,
+    // FILE_SHARE_DELETE is Windows NT's: Windows 9x refuses it.
+    const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | (IsWindows9x() ? 0 : FILE_SHARE_DELETE);
+    HANDLE file = CreateFileA(path.string().c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         if (error) *error = path.string() + ": cannot open the card's lock file: " + SystemMessage(GetLastError());
         return Result::Failed;
     }
-    OVERLAPPED range{};
-    range.OffsetHigh = kLockOffsetHigh;
-    if (!LockFileEx(file, LOCKFILE_EXCLUSIVE_LOCK | LOCKFILE_FAIL_IMMEDIATELY, 0, 1, 0, &range)) {
+    // LockFile is exclusive and fails at once when another holds the byte.
+    if (!::LockFile(file, LockOffsetLow(), LockOffsetHigh(), 1, 0)) {
         const DWORD code = GetLastError();
         if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) {
             if (error) *error = path.string() + ": cannot lock the card's lock file: " + SystemMessage(code);
@@ -73,11 +83,10 @@ CardLock::Result CardLock::Take(const std::filesystem::path& directory, const st
         return Result::Held;
     }
     const std::string text = std::to_string(GetCurrentProcessId()) + "\r\n" + card + "\r\n";
-    OVERLAPPED at{};
     DWORD written = 0;
     SetFilePointer(file, 0, nullptr, FILE_BEGIN);
     SetEndOfFile(file);
-    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, &at);
+    WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     m_handle = reinterpret_cast<intptr_t>(file);
     return Result::Taken;
 }
@@ -91,9 +100,7 @@ void CardLock::Release() {
     m_handle = kNone;
     SetFilePointer(file, 0, nullptr, FILE_BEGIN);
     SetEndOfFile(file);
-    OVERLAPPED range{};
-    range.OffsetHigh = kLockOffsetHigh;
-    UnlockFileEx(file, 0, 1, 0, &range);
+    UnlockFile(file, LockOffsetLow(), LockOffsetHigh(), 1, 0);
     CloseHandle(file);
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// The SHA-256 of a file (or of bytes in memory), from a digest library of
-// the platform (libmd; on Windows, the system's CryptoAPI).
+// The SHA-256 of a file (or of bytes in memory): from libmd on POSIX
+// systems, from the program's own sha256.h on Windows (every release).
 
 #include <cstddef>
 #include <cstdint>
@@ -14,13 +14,12 @@ namespace varnel {
 inline constexpr uint64_t kDigestMaxBytes = uint64_t{64} << 20;
 
 // The SHA-256 of a file's bytes as 64 lower-case hex digits; nothing when
-// the file cannot be read, is not a regular file (a device, a FIFO), is
-// longer than `maxBytes` (or, on Windows, when the system offers no
-// SHA-256).
+// the file cannot be read, is not a regular file (a device, a FIFO) or is
+// longer than `maxBytes`.
 std::optional<std::string> FileSha256(const std::string& path, uint64_t maxBytes = kDigestMaxBytes);
 
-// The SHA-256 of bytes in memory, the same way; nothing when the system
-// offers no SHA-256.
+// The SHA-256 of bytes in memory, the same way (always a digest; optional
+// for the callers written when a system could lack one).
 std::optional<std::string> Sha256(std::string_view bytes);
 
 inline std::string HexDigits(const unsigned char* bytes, size_t count) {

@@ -6,6 +6,7 @@
 
 #include <algorithm>
 
+#include "platform/file_replace.h"
 #include "platform/input_file.h"
 
 namespace varnel {
@@ -29,6 +30,13 @@ bool CInputFile::Open(const std::string& path, uint64_t maxBytes) {
     m_bound = maxBytes;
     m_refusal = InputRefusal::None;
     m_reason.clear();
+    // A replacement that a crash cut short on Windows 9x is finished or
+    // undone before the file is read.
+    const ReplaceCalls calls{
+        [](const std::string& p) { return ::GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES; },
+        [](const std::string& from, const std::string& to) { return ::MoveFileA(from.c_str(), to.c_str()) != 0; },
+        [](const std::string& p) { return ::DeleteFileA(p.c_str()) != 0; }};
+    RecoverReplace(calls, path, nullptr);
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return Fail(InputRefusal::Folder, "is a folder, not a file") == 0;
@@ -42,22 +50,28 @@ bool CInputFile::Open(const std::string& path, uint64_t maxBytes) {
     case FILE_TYPE_PIPE: return Fail(InputRefusal::NotRegular, "is a pipe, not a regular file") == 0;
     default: return Fail(InputRefusal::NotRegular, "is not a regular file") == 0;
     }
-    LARGE_INTEGER size{};
-    if (!::GetFileSizeEx(file, &size)) return Fail(InputRefusal::Missing, WindowsError("cannot open")) == 0;
-    if (static_cast<uint64_t>(size.QuadPart) > maxBytes)
-        return Fail(InputRefusal::TooLarge, TooLargeReason(static_cast<uint64_t>(size.QuadPart), maxBytes)) == 0;
-    m_size = static_cast<uint64_t>(size.QuadPart);
+    // GetFileSize, not GetFileSizeEx: Windows NT 4.0 and 9x lack the latter.
+    DWORD high = 0;
+    const DWORD low = ::GetFileSize(file, &high);
+    if (low == INVALID_FILE_SIZE && ::GetLastError() != NO_ERROR)
+        return Fail(InputRefusal::Missing, WindowsError("cannot open")) == 0;
+    const uint64_t size = (static_cast<uint64_t>(high) << 32) | low;
+    if (size > maxBytes) return Fail(InputRefusal::TooLarge, TooLargeReason(size, maxBytes)) == 0;
+    m_size = size;
     return true;
 }
 
 std::ptrdiff_t CInputFile::ReadAt(uint64_t offset, char* buffer, size_t size) {
     if (m_handle == -1) return -1;
-    OVERLAPPED at{};
-    at.Offset = static_cast<DWORD>(offset);
-    at.OffsetHigh = static_cast<DWORD>(offset >> 32);
+    // The file pointer, not an OVERLAPPED offset: Windows 9x takes none for
+    // a file.
+    LONG high = static_cast<LONG>(offset >> 32);
+    if (::SetFilePointer(AsHandle(m_handle), static_cast<LONG>(offset), &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+        ::GetLastError() != NO_ERROR)
+        return Fail(InputRefusal::ReadFailed, WindowsError("cannot read"));
     DWORD read = 0;
     const DWORD chunk = static_cast<DWORD>(std::min<size_t>(size, 1u << 30));
-    if (!::ReadFile(AsHandle(m_handle), buffer, chunk, &read, &at) && ::GetLastError() != ERROR_HANDLE_EOF)
+    if (!::ReadFile(AsHandle(m_handle), buffer, chunk, &read, nullptr))
         return Fail(InputRefusal::ReadFailed, WindowsError("cannot read"));
     if (offset + read > m_bound)
         return Fail(InputRefusal::ReadFailed, "grew past " + std::to_string(m_bound) + " bytes while it was read");

@@ -5,6 +5,7 @@
 #include <cstdio>
 #include <cstdlib>
 
+#include "platform/file_system.h"
 #include "sample/sample_release.h"
 
 namespace varnel::sample {
@@ -78,7 +79,7 @@ Result<> InitDefaultMachine(const std::filesystem::path& directory, bool force, 
 
 Result<> EnsureDefaultMachine(const std::filesystem::path& directory) {
     std::error_code ec;
-    if (std::filesystem::exists(directory / "machine.json", ec)) return {};
+    if (files::Exists((directory / "machine.json").string(), ec)) return {};
     return InitDefaultMachine(directory, false);
 }
 

@@ -11,6 +11,7 @@
 #include "pda/pda_text_file.h"
 #include "pda/setpoint.h"
 #include "platform/atomic_file.h"
+#include "platform/file_system.h"
 #include "sim/firmware_identity.h"
 #include "update/oem_link_file.h"
 
@@ -223,7 +224,7 @@ std::string LinkFileText(const std::vector<std::pair<std::string, std::string>>&
 
 bool WriteRelease(const std::string& directory, std::string* error) {
     std::error_code ec;
-    std::filesystem::create_directories(directory, ec);
+    files::CreateDirectories(directory, ec);
     const std::filesystem::path dir(directory);
     const std::string primary = ImageText(PrimaryImage(ReleasePrimary()));
     const std::string station = ImageText(StationImage(ReleaseStation()));

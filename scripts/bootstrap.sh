@@ -30,7 +30,7 @@ scdoc
 dpkg-dev
 "
 
-# The 32-bit Windows build and its tests: mingw-w64 (the -posix compilers,
+# The 32-bit Windows build and its tests: mingw-w64 (the -win32 compilers,
 # objdump, windres) and wine with its 32-bit part, which needs the i386
 # architecture, and wine's own fonts for the windows' dialog font. Where the
 # machine cannot run 32-bit programs, the 64-bit test build of the same
@@ -47,9 +47,9 @@ desktop-file-utils
 appstream
 man-db
 bash-completion
-g++-mingw-w64-i686-posix
+g++-mingw-w64-i686-win32
 binutils-mingw-w64-i686
-g++-mingw-w64-x86-64-posix
+g++-mingw-w64-x86-64-win32
 binutils-mingw-w64-x86-64
 wine
 wine32:i386

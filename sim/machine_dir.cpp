@@ -8,6 +8,7 @@
 #include "image/plug_list.h"
 #include "pda/pda.h"
 #include "platform/atomic_file.h"
+#include "platform/file_system.h"
 #include "platform/state_directory.h"
 #include "sim/sim_card.h"
 
@@ -83,13 +84,13 @@ MachineConfig DefaultMachineConfig() {
 Result<> InitMachine(const std::filesystem::path& directory, const MachineConfig& config,
                      const FactoryFirmwareOf& factory, bool force) {
     std::error_code ec;
-    const bool machine = std::filesystem::exists(directory / "machine.json", ec);
+    const bool machine = files::Exists((directory / "machine.json").string(), ec);
     if (machine && !force) return Failure{"a machine exists in " + directory.string() + " (use --force to replace it)"};
-    if (!machine && std::filesystem::is_directory(directory, ec) && !std::filesystem::is_empty(directory, ec))
+    if (!machine && files::IsDirectory(directory.string(), ec) && !files::IsEmpty(directory.string(), ec))
         return Failure{directory.string() + " is not a simulated machine (no machine.json) and is not empty: nothing was "
                                             "written into it (name a new or empty folder)"};
-    std::filesystem::create_directories(directory, ec);
-    std::filesystem::remove_all(directory / "cards", ec);
+    files::CreateDirectories(directory.string(), ec);
+    files::RemoveAll((directory / "cards").string(), ec);
 
     for (const AdapterConfig& adapter : config.adapters) {
         if (!adapter.card) continue;

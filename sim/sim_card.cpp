@@ -8,14 +8,13 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/file_system.h"
 #include "sim/driver_protocol.h"
 #include "sim/firmware_identity.h"
 
 namespace varnel::sim {
 
 namespace {
-
-namespace fs = std::filesystem;
 
 constexpr uint32_t kPdaAddressType1 = 0x003F0000;
 constexpr uint32_t kPdaAddressType2 = 0x007F0000;
@@ -53,13 +52,13 @@ bool IsSectorFileName(const std::string& name) {
 
 // Why a sector file cannot be a sector ("" when it can), from the file
 // system alone: a file of another size is never read.
-std::string SectorFileProblem(const fs::path& path, const fs::file_status& status, std::error_code ec) {
-    if (ec) return "flash sector file " + path.string() + " cannot be read: " + ec.message();
-    if (status.type() != fs::file_type::regular) return "flash sector file " + path.string() + " is not a regular file";
-    const uintmax_t size = fs::file_size(path, ec);
-    if (ec) return "flash sector file " + path.string() + " cannot be read: " + ec.message();
+std::string SectorFileProblem(const std::string& path, files::FileType type, std::error_code ec) {
+    if (ec) return "flash sector file " + path + " cannot be read: " + ec.message();
+    if (type != files::FileType::Regular) return "flash sector file " + path + " is not a regular file";
+    const uint64_t size = files::SizeOf(path, ec);
+    if (ec) return "flash sector file " + path + " cannot be read: " + ec.message();
     if (size != kSectorSize)
-        return "flash sector file " + path.string() + " is " + std::to_string(size) + " bytes, not the " +
+        return "flash sector file " + path + " is " + std::to_string(size) + " bytes, not the " +
                std::to_string(kSectorSize) + " of a sector";
     return "";
 }
@@ -80,20 +79,20 @@ uint32_t SimCard::Decode(uint32_t address) const {
 
 bool SimCard::CheckFlashFiles(std::string* error) const {
     std::error_code ec;
-    const fs::path flash = m_directory / "flash";
-    if (!fs::exists(flash, ec)) return true;
+    const std::string flash = (m_directory / "flash").string();
+    if (!files::Exists(flash, ec)) return true;
     // Sorted, so that the file named is the same on every system.
-    std::vector<fs::path> files;
-    for (fs::directory_iterator it(flash, ec), end; !ec && it != end; it.increment(ec))
-        if (IsSectorFileName(it->path().filename().string())) files.push_back(it->path());
+    std::vector<std::string> sectors;
+    for (const std::string& entry : files::ListDirectory(flash, ec))
+        if (IsSectorFileName(files::FileNameOf(entry))) sectors.push_back(entry);
     if (ec) {
-        if (error) *error = "the card's flash " + flash.string() + " cannot be read: " + ec.message();
+        if (error) *error = "the card's flash " + flash + " cannot be read: " + ec.message();
         return false;
     }
-    std::sort(files.begin(), files.end());
-    for (const fs::path& file : files) {
-        const fs::file_status status = fs::status(file, ec);
-        if (const std::string problem = SectorFileProblem(file, status, ec); !problem.empty()) {
+    std::sort(sectors.begin(), sectors.end());
+    for (const std::string& file : sectors) {
+        const files::FileType type = files::TypeOf(file, ec);
+        if (const std::string problem = SectorFileProblem(file, type, ec); !problem.empty()) {
             if (error) *error = problem;
             return false;
         }
@@ -108,14 +107,14 @@ std::filesystem::path SimCard::SectorPath(uint32_t base) const {
 }
 
 bool SimCard::ReadSector(uint32_t base, uint32_t offset, uint8_t* out, uint32_t count, std::string* error) const {
-    const fs::path path = SectorPath(base);
+    const std::string path = SectorPath(base).string();
     std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    if (status.type() == fs::file_type::not_found) {
+    const files::FileType type = files::TypeOf(path, ec);
+    if (!ec && type == files::FileType::NotFound) {
         std::fill_n(out, count, uint8_t{0xFF});  // erased flash
         return true;
     }
-    if (const std::string problem = SectorFileProblem(path, status, ec); !problem.empty()) {
+    if (const std::string problem = SectorFileProblem(path, type, ec); !problem.empty()) {
         if (error) *error = problem;
         return false;
     }
@@ -123,7 +122,7 @@ bool SimCard::ReadSector(uint32_t base, uint32_t offset, uint8_t* out, uint32_t 
     in.seekg(offset);
     in.read(reinterpret_cast<char*>(out), count);
     if (!in || in.gcount() != static_cast<std::streamsize>(count)) {
-        if (error) *error = "flash sector file " + path.string() + " cannot be read";
+        if (error) *error = "flash sector file " + path + " cannot be read";
         return false;
     }
     return true;
@@ -182,7 +181,7 @@ bool SimCard::WriteFlash(uint32_t address, const uint8_t* data, uint32_t count, 
         if (!ReadSector(base, 0, sector.data(), kSectorSize, error)) return false;
         std::memcpy(sector.data() + (a - base), data + done, n);
         std::error_code ignored;
-        fs::create_directories(m_directory / "flash", ignored);
+        files::CreateDirectories((m_directory / "flash").string(), ignored);
         // A killed process leaves the old sector or the new one, never a mix;
         // a sector that could not be saved is not changed.
         const std::string_view bytes(reinterpret_cast<const char*>(sector.data()), sector.size());
@@ -228,7 +227,7 @@ bool SimCard::Reset(LoadedState* loaded, std::string* error) {
         !identity(kStationBase + kIdentityOffset, protocol::kComponentStation, m_config.station, &state.station))
         return false;
     std::error_code ignored;
-    fs::create_directories(m_directory, ignored);
+    files::CreateDirectories(m_directory.string(), ignored);
     const nlohmann::json saved{{"ram_pda", HexBytes(state.ramPda.data(), state.ramPda.size())},
                                {"primary", IdentityJson(state.primary)},
                                {"station", IdentityJson(state.station)}};
@@ -236,11 +235,11 @@ bool SimCard::Reset(LoadedState* loaded, std::string* error) {
 }
 
 bool SimCard::State(LoadedState* state, std::string* error) {
-    const fs::path path = m_directory / "state.json";
+    const std::string path = (m_directory / "state.json").string();
     std::error_code ec;
-    const fs::file_status status = fs::status(path, ec);
-    const uintmax_t size = status.type() == fs::file_type::regular ? fs::file_size(path, ec) : 0;
-    if (status.type() == fs::file_type::regular && !ec && size <= kMaxStateBytes) {
+    const files::FileType type = files::TypeOf(path, ec);
+    const uint64_t size = type == files::FileType::Regular ? files::SizeOf(path, ec) : 0;
+    if (type == files::FileType::Regular && !ec && size <= kMaxStateBytes) {
         std::ifstream in(path, std::ios::binary);
         std::string text(static_cast<size_t>(size), '\0');
         if (in.read(text.data(), static_cast<std::streamsize>(text.size()))) {

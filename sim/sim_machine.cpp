@@ -10,6 +10,7 @@
 #include <stdexcept>
 #include <thread>
 
+#include "platform/file_system.h"
 #include "sim/driver_protocol.h"
 
 namespace varnel::sim {
@@ -141,8 +142,8 @@ void SimMachine::CloseEvent(EventHandle) {}
 std::string SimMachine::MachineName() {
     // The same machine under any of its paths.
     std::error_code ec;
-    const auto canonical = std::filesystem::weakly_canonical(std::filesystem::absolute(m_directory, ec), ec);
-    return "simulated machine " + (ec ? m_directory : canonical).string();
+    const std::string canonical = files::CanonicalOrAbsolute(m_directory.string(), ec);
+    return "simulated machine " + (ec ? m_directory.string() : canonical);
 }
 
 // The machine's cards are locked inside its folder: every user and every

@@ -4,6 +4,7 @@
 #include <filesystem>
 
 #include "pda/pda_text_file.h"
+#include "platform/file_system.h"
 #include "platform/input_file.h"
 #include "ui/varnel_dlg.h"
 #include "update/oem_link_file.h"
@@ -26,7 +27,7 @@ std::pair<std::string, std::string> SplitPath(const std::string& path) {
 void CVarnelDlg::AddFile(const std::string& path) {
     // A folder is no file: it is not listed, and the list stays as it was.
     std::error_code ec;
-    if (std::filesystem::is_directory(path, ec)) {
+    if (files::IsDirectory(path, ec)) {
         Ask(path + " is a folder, not a file.", "Error", MessageIcon::Error);
         m_refusedFiles.push_back(path);
         return;

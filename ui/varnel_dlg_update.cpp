@@ -17,6 +17,7 @@
 #include "pda/setpoint.h"
 #include "platform/atomic_file.h"
 #include "platform/file_digest.h"
+#include "platform/file_system.h"
 #include "ui/update_run.h"
 #include "platform/utc_stamp.h"
 #include "ui/varnel_dlg.h"
@@ -28,7 +29,6 @@ namespace varnel {
 
 namespace {
 
-
 // A backup name no earlier backup has taken, for STEM.pda and STEM.bin
 // alike (or the extensions given): STEM, else STEM-2, STEM-3...
 std::filesystem::path FreeBackupStem(const std::filesystem::path& directory, const std::string& stem,
@@ -36,7 +36,7 @@ std::filesystem::path FreeBackupStem(const std::filesystem::path& directory, con
     std::error_code ec;
     const auto taken = [&](const std::filesystem::path& p) {
         return std::any_of(extensions.begin(), extensions.end(),
-                           [&](const std::string& e) { return std::filesystem::exists(p.string() + e, ec); });
+                           [&](const std::string& e) { return files::Exists(p.string() + e, ec); });
     };
     std::filesystem::path path = directory / stem;
     for (int n = 2; taken(path); ++n) path = directory / (stem + "-" + std::to_string(n));
@@ -311,7 +311,7 @@ void CVarnelDlg::NameBackup(const BackupPlan& plan) {
 
 bool CVarnelDlg::SaveBackup(BackupPlan& plan, std::string* error) {
     std::error_code ec;
-    std::filesystem::create_directories(m_backupDirectory, ec);
+    files::CreateDirectories(m_backupDirectory.string(), ec);
     // Each file takes a name no file has (another run may have taken the
     // planned one since): STEM.pda, and STEM.bin with it, else STEM-2...
     const std::string planned = plan.path.substr(0, plan.path.size() - 4);
@@ -321,7 +321,7 @@ bool CVarnelDlg::SaveBackup(BackupPlan& plan, std::string* error) {
         if (Succeeded(WriteNewFile(stem + ".pda", plan.text, &taken), error)) {
             if (plan.rawPath.empty()) break;
             if (Succeeded(WriteNewFile(stem + ".bin", plan.raw, &taken), error)) break;
-            std::filesystem::remove(stem + ".pda", ec);
+            files::Remove(stem + ".pda", ec);
         }
         if (!taken) return false;
         stem = planned + "-" + std::to_string(n);
@@ -359,7 +359,7 @@ bool CVarnelDlg::SaveFirmwareBackup(std::string* error) {
     if (!Succeeded(formatted, error)) return false;
     const std::string& text = *formatted;
     std::error_code ec;
-    std::filesystem::create_directories(m_backupDirectory, ec);
+    files::CreateDirectories(m_backupDirectory.string(), ec);
     // A name no file has, as the PDA backup takes one: STEM.srec, else STEM-2...
     const std::string planned = m_firmwareBackup.path.substr(0, m_firmwareBackup.path.size() - 5);
     std::string stem = planned;

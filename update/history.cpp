@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "platform/atomic_file.h"
+#include "platform/file_system.h"
 #include "platform/input_file.h"
 #include "platform/state_directory.h"
 #include "update/json_text.h"
@@ -18,7 +19,7 @@ std::filesystem::path DefaultHistoryPath() { return StateDirectory() / "history.
 
 Result<> AppendHistoryLine(const std::filesystem::path& path, const Json& record) {
     std::error_code ec;
-    if (!path.parent_path().empty()) std::filesystem::create_directories(path.parent_path(), ec);
+    if (!path.parent_path().empty()) files::CreateDirectories(path.parent_path().string(), ec);
     return AppendLineDurably(path.string(), JsonText(record));
 }
 
@@ -31,7 +32,7 @@ Result<> ReadLinesBackwards(const std::filesystem::path& path,
                             const std::function<bool(std::string_view line, uint64_t number)>& take,
                             const std::function<void(const std::string&)>& warn) {
     std::error_code ec;
-    if (!std::filesystem::exists(path, ec)) return {};
+    if (!files::Exists(path.string(), ec)) return {};
     CInputFile file;
     const auto refused = [&] { return Failure{path.string() + ": " + file.Reason()}; };
     const auto changed = [&] { return Failure{path.string() + ": changed while it was read"}; };
@@ -101,7 +102,6 @@ Result<> ReadLinesBackwards(const std::filesystem::path& path,
     if (lines > 0) finish();
     return {};
 }
-
 
 std::string DamagedLine(const std::filesystem::path& path, uint64_t number) {
     return path.string() + ": line " + std::to_string(number) +

@@ -9,15 +9,16 @@
 #include "image/plug_list.h"
 #include "pda/pda.h"
 #include "pda/pda_text_file.h"
+#include "platform/file_system.h"
 
 namespace varnel {
 
 std::optional<FileStamp> StampOf(const std::string& path) {
     std::error_code ec;
     FileStamp stamp;
-    stamp.size = std::filesystem::file_size(path, ec);
+    stamp.size = files::SizeOf(path, ec);
     if (ec) return std::nullopt;
-    stamp.time = std::filesystem::last_write_time(path, ec);
+    stamp.time = files::LastWriteTime(path, ec);
     if (ec) return std::nullopt;
     return stamp;
 }

@@ -23,7 +23,7 @@ enum FileType : int {
 // was read then stands for the file only while the stamp stays the same.
 struct FileStamp {
     uintmax_t size = 0;
-    std::filesystem::file_time_type time{};
+    int64_t time = 0;
     bool operator==(const FileStamp&) const = default;
 };
 std::optional<FileStamp> StampOf(const std::string& path);

@@ -30,7 +30,6 @@
 #include <set>
 #include <sstream>
 #include <string>
-#include <thread>
 #include <vector>
 
 #include "platform/stop_request.h"
@@ -228,13 +227,18 @@ private:
     bool m_busy = false;
 };
 
+// A thread of Win32's own: the programs are built without a threads library.
+DWORD WINAPI WatchdogThread(void* arg) {
+    const int seconds = static_cast<int>(reinterpret_cast<INT_PTR>(arg));
+    ::Sleep(static_cast<DWORD>(seconds) * 1000);
+    std::printf("not ok - watchdog: hung in %s after %d s\n", g_step.load(), seconds);
+    std::fflush(stdout);
+    ::ExitProcess(3);
+}
+
 void Watchdog(int seconds) {
-    std::thread([seconds] {
-        ::Sleep(static_cast<DWORD>(seconds) * 1000);
-        std::printf("not ok - watchdog: hung in %s after %d s\n", g_step.load(), seconds);
-        std::fflush(stdout);
-        ::ExitProcess(3);
-    }).detach();
+    HANDLE thread = ::CreateThread(nullptr, 0, WatchdogThread, reinterpret_cast<void*>(static_cast<INT_PTR>(seconds)), 0, nullptr);
+    if (thread) ::CloseHandle(thread);
 }
 
 // Every file of the machine's cards, for "nothing was written".
