@@ -1,7 +1,6 @@
 // varnel-cli machine init/show, adapters, info, pda backup: the card and
 // the simulated machine.
 
-#include <filesystem>
 #include <fstream>
 #include <iostream>
 #include <nlohmann/json.hpp>
@@ -15,6 +14,7 @@
 #include "pda/pda_diff.h"
 #include "pda/pda_text_file.h"
 #include "platform/atomic_file.h"
+#include "platform/file_system.h"
 #include "platform/utc_stamp.h"
 #include "sample/default_machine.h"
 #include "sim/machine_dir.h"
@@ -191,7 +191,7 @@ int CardRead(const GlobalOptions& options, const CardReadOptions& args) {
         Complain("-o", "no output file named");
         return kExitRefused;
     }
-    if (std::error_code ec; std::filesystem::is_directory(outPath, ec)) {
+    if (std::error_code ec; files::IsDirectory(outPath, ec)) {
         Complain(outPath, "is a folder: name the file to write");
         return kExitRefused;
     }

@@ -3,7 +3,7 @@
 #include <cstddef>
 #include <cstring>
 
-#include "win32/library_path.h"
+#include "platform/library_path_win32.h"
 
 namespace varnel::win32 {
 

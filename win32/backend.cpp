@@ -1,7 +1,7 @@
 #include "win32/backend.h"
 
 #include "win32/access_library.h"
-#include "win32/library_path.h"
+#include "platform/library_path_win32.h"
 #include "win32/registry.h"
 
 namespace varnel::win32 {

@@ -7,12 +7,13 @@
 #include <filesystem>
 #include <vector>
 
+#include "platform/file_system.h"
 #include "ui/varnel_dlg.h"
 #include "ui/win32/resource.h"
 #include "ui/win32/text.h"
 #include "update/history.h"
 #include "update/history_text.h"
-#include "win32/library_path.h"
+#include "platform/library_path_win32.h"
 
 namespace varnel::win32ui {
 
@@ -194,7 +195,7 @@ void OpenBackupFolder(HWND dialog, const HistoryState& state) {
         ::MessageBoxA(dialog, ("The folder " + name + text).c_str(), "Backup Folder", MB_OK | MB_ICONWARNING);
     };
     std::error_code ec;
-    if (!std::filesystem::is_directory(*folder, ec)) return say(" no longer exists.");
+    if (!files::IsDirectory(name, ec)) return say(" no longer exists.");
     if (reinterpret_cast<INT_PTR>(::ShellExecuteA(dialog, "open", name.c_str(), nullptr, nullptr, SW_SHOWNORMAL)) <= 32)
         say(" could not be opened.");
 }

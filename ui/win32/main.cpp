@@ -25,7 +25,7 @@
 #include "ui/win32/single_instance.h"
 #include "ui/win32/text.h"
 #include "win32/backend.h"
-#include "win32/library_path.h"
+#include "platform/library_path_win32.h"
 
 namespace {
 

@@ -1,4 +1,4 @@
-#include "win32/library_path.h"
+#include "platform/library_path_win32.h"
 
 namespace varnel::win32 {
 
