@@ -19,6 +19,7 @@
 #include <wincodec.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cctype>
 #include <cstdio>
 #include <deque>
@@ -48,6 +49,9 @@ namespace {
 using namespace varnel;
 using varnel::win32ui::Application;
 using varnel::win32ui::Narrow;
+
+// The summary's specified size in dialog units (IDD_INFO in varnel.rc).
+constexpr int kSummaryWidth = 280, kSummaryHeight = 190;
 
 int g_failed = 0;
 int g_notes = 0;  // things a check's script saw go wrong
@@ -154,6 +158,53 @@ std::string TextsFit(HWND window) {
     }
     return problems;
 }
+
+// A window shown and drawn: nothing of it or its shown controls waits to
+// be painted.
+bool Drawn(HWND window) {
+    if (!::IsWindowVisible(window) || ::GetUpdateRect(window, nullptr, FALSE)) return false;
+    for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+        if (::IsWindowVisible(child) && !Drawn(child)) return false;
+    return true;
+}
+
+// Whether a window's middle lies over another window.
+bool Over(HWND window, HWND owner) {
+    RECT rect, under;
+    ::GetWindowRect(window, &rect);
+    ::GetWindowRect(owner, &under);
+    const POINT middle{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    return ::PtInRect(&under, middle) != FALSE;
+}
+
+std::string Place(HWND window) {
+    RECT rect;
+    ::GetWindowRect(window, &rect);
+    return "(" + std::to_string(rect.left) + "," + std::to_string(rect.top) + ")-(" + std::to_string(rect.right) + "," +
+           std::to_string(rect.bottom) + ")";
+}
+
+// Watches the windows around the work: at every change some window of the
+// program is up and drawn (the main window or the wait window), and one
+// wait window stays up from the first image to the last.
+struct RunWatch {
+    std::string gaps;
+    std::set<HWND> imageWaits;
+    int changes = 0;
+    void Attach(win32ui::Win32Host& host, HWND main) {
+        host.SetStateObserver([this, &host, main](const char* what) {
+            ++changes;
+            HWND wait = host.Wait() ? host.Wait()->Handle() : nullptr;
+            const bool mainUp = Drawn(main), waitUp = wait && Drawn(wait);
+            if (!mainUp && !waitUp)
+                gaps += std::string(" after \"") + what + "\": main window " +
+                        (::IsWindowVisible(main) ? "shown, not drawn" : "hidden") + ", wait window " +
+                        (!wait ? "none" : ::IsWindowVisible(wait) ? "shown, not drawn" : "hidden") + ";";
+            if (wait && ::IsWindowVisible(wait) && Text(::GetDlgItem(wait, IDC_WAIT_DETAIL)).rfind("Image ", 0) == 0)
+                imageWaits.insert(wait);
+        });
+    }
+};
 
 // Answers the modal windows in order, each by its caption.
 class Answerer {
@@ -292,6 +343,15 @@ void Contract(const std::filesystem::path& dir) {
     Spin(200, [&] { return ::IsWindowVisible(main) != FALSE; });
     Check(::IsWindowVisible(main), "the main window shows");
     Check(Text(main) == "Varnel" && ClassOf(main) == VARNEL_MAIN_CLASS, "titled Varnel, of the program's own class");
+    RECT area{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    {
+        RECT rect;
+        ::GetWindowRect(main, &rect);
+        const int dx = (rect.left + rect.right) / 2 - (area.left + area.right) / 2;
+        const int dy = (rect.top + rect.bottom) / 2 - (area.top + area.bottom) / 2;
+        Check(std::abs(dx) <= 1 && std::abs(dy) <= 1, "first shown in the middle of the work area: " + Place(main));
+    }
     // The manifest's common controls 6 come from the side-by-side store; a
     // manifest naming another processor than the program's gets the system
     // folder's old ones instead, without a word.
@@ -439,6 +499,11 @@ void Contract(const std::filesystem::path& dir) {
           "the file list view: " + rows);
     Check(ImageList_GetImageCount(ListView_GetImageList(files, LVSIL_SMALL)) == 5, "five 16-pixel type icons");
 
+    // From here the main window is where a user might have put it, in the
+    // work area's corner: every window opens over it, not in the middle of
+    // the screen or at the pointer.
+    ::SetWindowPos(main, nullptr, area.left, area.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+
     // A name that came with "?" where Windows had no character of the code
     // page for one (the narrow functions do that) is refused with a message,
     // never listed under that name.
@@ -446,6 +511,7 @@ void Contract(const std::filesystem::path& dir) {
         std::string refusal;
         Answerer refused({{"Varnel", [&](HWND w) {
                               refusal = BoxText(w);
+                              if (!Over(w, main)) refusal += " (at " + Place(w) + ", not over the main window at " + Place(main) + ")";
                               Click(w, IDOK);
                           }}});
         refused.Main = main;
@@ -455,8 +521,22 @@ void Contract(const std::filesystem::path& dir) {
               "a name the code page cannot hold is refused, not listed: " + refused.Report() + " " + refusal);
     }
 
+    // A box without a caption of its own carries the program's name.
+    {
+        std::string placed;
+        Answerer untitled({{"Varnel", [&](HWND w) {
+                               if (!Over(w, main)) placed = " at " + Place(w) + ", not over the main window at " + Place(main);
+                               Click(w, IDOK);
+                           }}});
+        untitled.Main = main;
+        p.app.Host().ShowMessage({"The new firmware files will be taken over!!", "", MessageIcon::Warning, MessageButtons::Ok, true});
+        Check(untitled.Done() && placed.empty(),
+              "a box without a caption of its own is titled Varnel, over the main window: " + untitled.Report() + placed);
+    }
+
     // About: its version field.
-    Answerer about({{"About This Program", [](HWND w) {
+    Answerer about({{"About This Program", [main](HWND w) {
+                         Check(Over(w, main), "About opens over the main window: " + Place(w));
                          Check(Text(::GetDlgItem(w, IDC_ABOUT_VERSION)) == CVarnelDlg::AboutVersionText(),
                                "About shows " + CVarnelDlg::AboutVersionText());
                          const std::string fit = TextsFit(w);
@@ -487,19 +567,52 @@ void Contract(const std::filesystem::path& dir) {
     Check(cancelled.Done() && ListView_GetItemCount(files) == 3, "Download... cancelled changes nothing: " + cancelled.Report());
 
     // The warning's and the summary's texts fit too.
-    std::string warningFit = "not shown", summaryFit = "not shown";
+    // The summary opens over the main window at its specified size, and the
+    // user can make it larger, its text growing with it, never smaller.
+    std::string warningFit = "not shown", summaryFit = "not shown", placed, resize = "not shown";
     Answerer dialogs({{"Varnel", [&](HWND w) {
                            warningFit = TextsFit(w);
+                           if (!Over(w, main)) placed += " the warning at " + Place(w) + ";";
                            Click(w, IDOK);
                        }},
                       {"Update Information", [&](HWND w) {
                            summaryFit = TextsFit(w);
+                           if (!Over(w, main)) placed += " the summary at " + Place(w) + ";";
+                           resize.clear();
+                           RECT box, first{0, 0, kSummaryWidth, kSummaryHeight};
+                           ::GetClientRect(w, &box);
+                           ::MapDialogRect(w, &first);
+                           if (box.right != first.right || box.bottom != first.bottom)
+                               resize += " first size " + std::to_string(box.right) + "x" + std::to_string(box.bottom) +
+                                         ", not " + std::to_string(first.right) + "x" + std::to_string(first.bottom) + ";";
+                           if (!(::GetWindowLongW(w, GWL_STYLE) & WS_THICKFRAME)) resize += " no sizing border;";
+                           HWND edit = ::GetDlgItem(w, IDC_SUMMARY);
+                           RECT before, after, frame, cancel;
+                           ::GetWindowRect(edit, &before);
+                           ::GetWindowRect(w, &frame);
+                           ::SetWindowPos(w, nullptr, 0, 0, frame.right - frame.left + 160, frame.bottom - frame.top + 120,
+                                          SWP_NOMOVE | SWP_NOZORDER);
+                           ::GetWindowRect(edit, &after);
+                           if ((after.right - after.left) - (before.right - before.left) != 160 ||
+                               (after.bottom - after.top) - (before.bottom - before.top) != 120)
+                               resize += " made 160x120 larger, the text box grew " +
+                                         std::to_string((after.right - after.left) - (before.right - before.left)) + "x" +
+                                         std::to_string((after.bottom - after.top) - (before.bottom - before.top)) + ";";
+                           ::GetWindowRect(w, &frame);
+                           ::GetWindowRect(::GetDlgItem(w, IDCANCEL), &cancel);
+                           if (cancel.right <= after.right - 8 || cancel.bottom > frame.bottom || cancel.top < after.bottom)
+                               resize += " CANCEL not at the bottom right;";
+                           ::SetWindowPos(w, nullptr, 0, 0, 100, 100, SWP_NOMOVE | SWP_NOZORDER);
+                           ::GetClientRect(w, &box);
+                           if (box.right < first.right || box.bottom < first.bottom) resize += " smaller than its first size;";
                            Click(w, IDCANCEL);
                        }}});
     dialogs.Main = main;
     Click(main, IDC_UPDATE);
     Check(dialogs.Done() && warningFit.empty(), "the warning's texts fit" + warningFit);
     Check(summaryFit.empty(), "the summary's buttons fit" + summaryFit);
+    Check(dialogs.Done() && placed.empty(), "the warning and the summary open over the main window:" + placed);
+    Check(resize.empty(), "the summary opens at its size and grows with its window:" + resize);
 }
 
 // The ways out of an update that write nothing.
@@ -667,8 +780,16 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
          }},
     });
     answerer.Main = main;
+    RunWatch watch;
+    watch.Attach(app.Host(), main);
     Click(main, IDC_UPDATE);
+    app.Host().SetStateObserver({});
     Check(answerer.Done(), "warning, summary, wait window, done: " + answerer.Report());
+    Check(watch.changes > 0 && watch.gaps.empty(),
+          "during the run the main window or the wait window is always up and drawn (" + std::to_string(watch.changes) +
+              " changes)" + watch.gaps);
+    Check(watch.imageWaits.size() == 1,
+          "one wait window from the first image to the last (" + std::to_string(watch.imageWaits.size()) + ")");
     Check(headings.count("Warning !!") && headings.count(" "), "the warning's heading blinks");
     Check(!summary.empty() && enterKept, "Enter in the summary's text leaves it open");
     const auto crlf = [](const std::string& text) {
@@ -751,7 +872,13 @@ void RestorePda(const std::filesystem::path& dir) {
                            Click(w, IDOK);
                        }}});
     restore.Main = main;
+    RunWatch watch;
+    watch.Attach(p.app.Host(), main);
     ::SendMessageW(main, WM_COMMAND, ID_RESTORE_PDA, 0);
+    p.app.Host().SetStateObserver({});
+    Check(watch.changes > 0 && watch.gaps.empty(),
+          "while the PDA is written the main window is up and drawn (" + std::to_string(watch.changes) + " changes)" +
+              watch.gaps);
     const RunReport& report = p.app.Dialog().Report();
     Check(restore.Done() && report.action == "pda restore" && report.outcome == "succeeded",
           "Restore PDA... writes the chosen file: " + restore.Report() + " " + p.app.Dialog().Status());

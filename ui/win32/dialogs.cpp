@@ -63,6 +63,52 @@ void CentreOn(HWND window, POINT point) {
     ::SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// The message box being opened is centred over this window.
+HWND g_boxOver = nullptr;
+HHOOK g_boxHook = nullptr;
+
+LRESULT CALLBACK BoxHook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE) {
+        HWND box = reinterpret_cast<HWND>(wParam);
+        char name[16] = {};
+        ::GetClassNameA(box, name, 16);
+        if (lstrcmpA(name, "#32770") == 0 && g_boxHook) {
+            CentreOver(box, g_boxOver);
+            ::UnhookWindowsHookEx(g_boxHook);
+            g_boxHook = nullptr;
+        }
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
+void Redraw(HWND window) {
+    if (window && ::IsWindowVisible(window))
+        ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
+void CentreOver(HWND window, HWND over) {
+    RECT rect;
+    if (over && ::IsWindow(over) && !::IsIconic(over) && ::GetWindowRect(over, &rect) && rect.right > rect.left) {
+        CentreOn(window, POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2});
+        return;
+    }
+    const RECT area = WorkArea(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    CentreOn(window, POINT{(area.left + area.right) / 2, (area.top + area.bottom) / 2});
+}
+
+int RunMessageBox(HWND owner, HWND over, const std::string& text, const std::string& caption, UINT flags) {
+    g_boxOver = over;
+    g_boxHook = ::SetWindowsHookExA(WH_CBT, BoxHook, nullptr, ::GetCurrentThreadId());
+    const int answer = ::MessageBoxA(owner, text.c_str(), caption.c_str(), flags);
+    if (g_boxHook) ::UnhookWindowsHookEx(g_boxHook);
+    g_boxHook = nullptr;
+    return answer;
+}
+
+namespace {
+
 // The state a dialog was started with (DialogBoxParam's last argument),
 // kept in its DWLP_USER from WM_INITDIALOG on.
 template <class State>
@@ -85,6 +131,7 @@ INT_PTR CALLBACK WarningProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         ::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(dialog, WM_GETFONT, 0, 0)), sizeof font, &font);
         font.lfHeight = font.lfHeight * 3 / 2;
         state->big = ::CreateFontIndirectA(&font);
+        CentreOver(dialog, ::GetWindow(dialog, GW_OWNER));
         ::SendDlgItemMessageA(dialog, IDC_WARNING_HEADING, WM_SETFONT, reinterpret_cast<WPARAM>(state->big), FALSE);
         SetText(dialog, IDC_WARNING_HEADING, state->heading);
         SetText(dialog, IDC_WARNING_MESSAGE, state->message);
@@ -114,7 +161,39 @@ INT_PTR CALLBACK WarningProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 
 struct SummaryState {
     std::string text;  // with CR LF
+    POINT first{};     // the first size, the smallest the user can make it
+    // The template's room right of and under the text box, under and right
+    // of the buttons, kept as the window grows.
+    int textRight = 0, textBottom = 0, buttonsBottom = 0, cancelRight = 0;
 };
+
+RECT ChildRect(HWND dialog, int id) {
+    RECT rect;
+    ::GetWindowRect(::GetDlgItem(dialog, id), &rect);
+    ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+// The summary's text takes the room; UPDATE stays left, CANCEL right,
+// Clipboard halfway between them, the buttons on the bottom edge.
+void LayoutSummary(HWND dialog, const SummaryState& state) {
+    RECT client;
+    ::GetClientRect(dialog, &client);
+    const RECT text = ChildRect(dialog, IDC_SUMMARY), update = ChildRect(dialog, IDOK);
+    const RECT clip = ChildRect(dialog, IDC_CLIPBOARD), cancel = ChildRect(dialog, IDCANCEL);
+    const int y = client.bottom - state.buttonsBottom - (update.bottom - update.top);
+    const int cancelX = client.right - state.cancelRight - (cancel.right - cancel.left);
+    const int clipX = (update.right + cancelX) / 2 - (clip.right - clip.left) / 2;
+    const auto place = [dialog](int id, int x, int top, int width, int height) {
+        ::SetWindowPos(::GetDlgItem(dialog, id), nullptr, x, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    };
+    place(IDC_SUMMARY, text.left, text.top, client.right - state.textRight - text.left,
+          client.bottom - state.textBottom - text.top);
+    place(IDOK, update.left, y, update.right - update.left, update.bottom - update.top);
+    place(IDC_CLIPBOARD, clipX, y, clip.right - clip.left, clip.bottom - clip.top);
+    place(IDCANCEL, cancelX, y, cancel.right - cancel.left, cancel.bottom - cancel.top);
+    ::InvalidateRect(dialog, nullptr, TRUE);
+}
 
 // No button of the summary is the default one: Enter elsewhere than on a
 // button asks for this id, which nothing has.
@@ -128,9 +207,17 @@ INT_PTR CALLBACK SummaryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         ::SendMessageA(edit, EM_EXLIMITTEXT, 0, static_cast<LPARAM>(state->text.size() + 1024));
         ::SetWindowTextA(edit, state->text.c_str());
         ::SendMessageA(dialog, DM_SETDEFID, kNoDefault, 0);
-        POINT cursor{};
-        ::GetCursorPos(&cursor);
-        CentreOn(dialog, cursor);
+        CentreOver(dialog, ::GetWindow(dialog, GW_OWNER));
+        RECT rect;
+        ::GetWindowRect(dialog, &rect);
+        state->first = POINT{rect.right - rect.left, rect.bottom - rect.top};
+        RECT client;
+        ::GetClientRect(dialog, &client);
+        const RECT text = ChildRect(dialog, IDC_SUMMARY), update = ChildRect(dialog, IDOK), cancel = ChildRect(dialog, IDCANCEL);
+        state->textRight = client.right - text.right;
+        state->textBottom = client.bottom - text.bottom;
+        state->buttonsBottom = client.bottom - update.bottom;
+        state->cancelRight = client.right - cancel.right;
         // The dialog manager would select all the text of the first edit.
         ::SetFocus(edit);
         ::SendMessageA(edit, EM_SETSEL, 0, 0);
@@ -161,6 +248,12 @@ INT_PTR CALLBACK SummaryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         }
         }
         return FALSE;
+    case WM_SIZE:
+        if (state && state->first.x > 0) LayoutSummary(dialog, *state);
+        return TRUE;
+    case WM_GETMINMAXINFO:
+        if (state && state->first.x > 0) reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = state->first;
+        return TRUE;
     }
     return FALSE;
 }
@@ -168,6 +261,7 @@ INT_PTR CALLBACK SummaryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
+        CentreOver(dialog, ::GetWindow(dialog, GW_OWNER));
         SetText(dialog, IDC_ABOUT_VERSION, Display(CVarnelDlg::AboutVersionText()));
         ::SetFocus(::GetDlgItem(dialog, IDOK));
         return FALSE;
@@ -203,6 +297,7 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     auto* state = DialogState<HistoryState>(dialog, message, lParam);
     switch (message) {
     case WM_INITDIALOG: {
+        CentreOver(dialog, ::GetWindow(dialog, GW_OWNER));
         HWND list = ::GetDlgItem(dialog, IDC_HISTORY_LIST);
         ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
         const int widths[] = {120, 60, 100, 70, 220, 200};
@@ -299,23 +394,27 @@ void RunHistoryDialog(HWND owner, const std::filesystem::path& path) {
     ::DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_HISTORY), owner, HistoryProc, reinterpret_cast<LPARAM>(&state));
 }
 
-WaitWindow::WaitWindow(const std::string& message, const std::string& detail) {
+WaitWindow::WaitWindow(const std::string& message, const std::string& detail, HWND over) {
     m_window = ::CreateDialogParamA(Instance(), MAKEINTRESOURCEA(IDD_WAIT), nullptr, WaitProc, 0);
     if (!m_window) return;
     ::SetWindowTextA(m_window, "Varnel");
     m_font = ::CreateFontA(20, 7, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                            CLIP_DEFAULT_PRECIS, PROOF_QUALITY, DEFAULT_PITCH, "Arial");
     ::SendDlgItemMessageA(m_window, IDC_WAIT_MESSAGE, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    CentreOver(m_window, over);
+    Reset(message, detail);
+}
+
+void WaitWindow::Reset(const std::string& message, const std::string& detail) {
+    if (!m_window) return;
     SetText(m_window, IDC_WAIT_MESSAGE, Display(message.empty() ? std::string(" Please wait...") : message));
     SetText(m_window, IDC_WAIT_DETAIL, Display(detail));
-    if (detail.empty()) ::ShowWindow(::GetDlgItem(m_window, IDC_WAIT_DETAIL), SW_HIDE);
+    ::ShowWindow(::GetDlgItem(m_window, IDC_WAIT_DETAIL), detail.empty() ? SW_HIDE : SW_SHOWNA);
     HWND bar = ::GetDlgItem(m_window, IDC_WAIT_PROGRESS);
     ::SendMessageA(bar, PBM_SETRANGE32, 0, 100);
     ::SendMessageA(bar, PBM_SETPOS, 0, 0);
-    const RECT area = WorkArea(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
-    CentreOn(m_window, POINT{(area.left + area.right) / 2, (area.top + area.bottom) / 2});
     ::SetWindowPos(m_window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW | SWP_NOACTIVATE);
-    ::UpdateWindow(m_window);
+    Redraw(m_window);
     Pump();
 }
 
