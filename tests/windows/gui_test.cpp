@@ -932,10 +932,13 @@ void Handover(const std::filesystem::path& dir, const std::wstring& exe, const s
     ::CloseHandle(mutex);
 }
 
-// The window as the screen shows it, frame included, saved as PNG.
-bool Picture(HWND window, const std::filesystem::path& file) {
-    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
-    Spin(400);
+// The window as the screen shows it, frame included, saved as PNG: drawn
+// afresh first, or (`asItIs`) as it is at this moment.
+bool Picture(HWND window, const std::filesystem::path& file, bool asItIs = false) {
+    if (!asItIs) {
+        ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+        Spin(400);
+    }
     RECT rect;
     ::GetWindowRect(window, &rect);
     const int width = rect.right - rect.left, height = rect.bottom - rect.top;
@@ -995,22 +998,35 @@ void Screenshots(const std::filesystem::path& dir, const std::filesystem::path& 
             Picture(wait, out / "windows-wait-window.png");
         }
     });
+    // The whole screen as it is while the card is busy: when the main
+    // window comes back disabled for the PDA, and when the first image's
+    // wait is done; and with the summary open.
+    std::set<std::string> screens;
+    p.app.Host().SetStateObserver([&](const char* what) {
+        const std::string name = std::string(what) == "main window shown disabled" ? "windows-screen-pda-write.png"
+                                 : std::string(what) == "wait window done"         ? "windows-screen-after-wait.png"
+                                                                                   : "";
+        if (!name.empty() && screens.insert(name).second) Picture(::GetDesktopWindow(), out / name, true);
+    });
     Answerer answerer({
         {"Varnel",
          [&](HWND w) {
              Spin(500, [&] { return Text(::GetDlgItem(w, IDC_WARNING_HEADING)) == "Warning !!"; });
+             Picture(::GetDesktopWindow(), out / "windows-screen-warning.png");
              Picture(w, out / "windows-warning.png");
              Click(w, IDOK);
          }},
         {"Update Information",
          [&](HWND w) {
              Picture(w, out / "windows-update-information.png");
+             Picture(::GetDesktopWindow(), out / "windows-screen-summary.png");
              Click(w, IDOK);
          }},
         {"Update Complete", [](HWND w) { Click(w, IDOK); }},
     });
     answerer.Main = main;
     Click(main, IDC_UPDATE);
+    p.app.Host().SetStateObserver({});
     Check(answerer.Done() && waitTaken, "the update's windows were taken: " + answerer.Report());
     ::CoUninitialize();
 }
