@@ -206,6 +206,31 @@ struct RunWatch {
     }
 };
 
+// Each button's text has the room the dialogs give it: 4 dialog units
+// each side. Empty when all have, else which do not.
+std::string ButtonMargins(HWND window) {
+    std::string problems;
+    RECT units{4, 0, 0, 0};
+    ::MapDialogRect(window, &units);
+    for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        const LONG style = ::GetWindowLongW(child, GWL_STYLE);
+        if (ClassOf(child) != "Button" || ((style & 0x0F) != BS_PUSHBUTTON && (style & 0x0F) != BS_DEFPUSHBUTTON)) continue;
+        const std::wstring text = win32ui::Widen(Text(child), CP_UTF8);
+        RECT room;
+        ::GetClientRect(child, &room);
+        HDC dc = ::GetDC(child);
+        HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0)));
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(child, dc);
+        if (size.cx + 2 * units.left > room.right)
+            problems += " \"" + Text(child) + "\" " + std::to_string(size.cx) + " px wide in a " + std::to_string(room.right) +
+                        " px button (margins " + std::to_string(units.left) + " px);";
+    }
+    return problems;
+}
+
 // Answers the modal windows in order, each by its caption.
 class Answerer {
 public:
@@ -464,6 +489,18 @@ void Contract(const std::filesystem::path& dir) {
     Check(Text(::GetDlgItem(main, IDC_PDA_MAC)) == view.pdaMac && !view.pdaMac.empty(), "the PDA's MAC address: " + view.pdaMac);
     Check(Text(::GetDlgItem(main, IDC_VERSION)) == CVarnelDlg::VersionLine(), "the version line: " + CVarnelDlg::VersionLine());
     Check(::IsWindowEnabled(::GetDlgItem(main, IDC_UPDATE)) != FALSE, "Update! is enabled with a card selected");
+    {
+        // The status box can be read and copied, but shows no caret.
+        HWND status = ::GetDlgItem(main, IDC_STATUS);
+        ::SendMessageW(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(status), TRUE);
+        Spin(50);
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        ::GetGUIThreadInfo(::GetCurrentThreadId(), &info);
+        Check(::GetFocus() == status && !(info.hwndCaret == status && (info.flags & GUI_CARETBLINKING)),
+              "the read-only status box takes the focus without a caret (" + std::to_string(reinterpret_cast<intptr_t>(info.hwndCaret)) + " " + std::to_string(reinterpret_cast<intptr_t>(status)) + " " + std::to_string(info.flags) + ")");
+        ::SendMessageW(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(main, IDC_CATCH_ADAPTER)), TRUE);
+    }
 
     // "To Catch Specified Adapter": the list is back, nothing opened; picking
     // the card's entry opens it.
@@ -571,12 +608,13 @@ void Contract(const std::filesystem::path& dir) {
     // user can make it larger, its text growing with it, never smaller.
     std::string warningFit = "not shown", summaryFit = "not shown", placed, resize = "not shown";
     Answerer dialogs({{"Varnel", [&](HWND w) {
-                           warningFit = TextsFit(w);
+                           warningFit = TextsFit(w) + ButtonMargins(w);
                            if (!Over(w, main)) placed += " the warning at " + Place(w) + ";";
                            Click(w, IDOK);
                        }},
                       {"Update Information", [&](HWND w) {
                            summaryFit = TextsFit(w);
+                           summaryFit += ButtonMargins(w);
                            if (!Over(w, main)) placed += " the summary at " + Place(w) + ";";
                            resize.clear();
                            RECT box, first{0, 0, kSummaryWidth, kSummaryHeight};
@@ -720,6 +758,7 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
     std::set<std::string> headings;
     std::string summary, copied;
     bool selectionLeft = true, enterKept = false;
+    std::string clipboardSaid;
     struct Step {
         int position, maximum;
         bool mainVisible, waitVisible;
@@ -758,6 +797,7 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
                  ::CloseClipboard();
              }
              Click(w, IDC_CLIPBOARD);
+             clipboardSaid = Text(::GetDlgItem(w, IDC_CLIPBOARD));
              if (::OpenClipboard(w)) {
                  if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
                      copied = Narrow(static_cast<const wchar_t*>(::GlobalLock(data)), CP_UTF8);
@@ -801,6 +841,7 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
     Check(crlf(copied) == crlf(summary) + (crlf(summary).ends_with("\n") ? "" : "\n") || crlf(copied) == crlf(summary),
           "Clipboard copies the whole summary");
     Check(!selectionLeft, "Clipboard leaves nothing selected");
+    Check(clipboardSaid == "Copied", "Clipboard says it copied: \"" + clipboardSaid + "\"");
     bool hidden = !steps.empty(), reached = false;
     std::set<std::string> details;
     for (const Step& s : steps) {
@@ -824,7 +865,7 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
 
     // The Tools menu's history: the run, newest first.
     int rows = -1;
-    std::string newest;
+    std::string newest, shownTime, cut;
     Answerer history({{"Update History", [&](HWND w) {
                            HWND list = ::GetDlgItem(w, IDC_HISTORY_LIST);
                            rows = ListView_GetItemCount(list);
@@ -833,6 +874,20 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
                                ListView_GetItemText(list, 0, column, text, 64);
                                newest += Narrow(text, CP_UTF8) + " ";
                            }
+                           // The time in local time, as the user writes it (the
+                           // record keeps UTC); every text whole in its column.
+                           wchar_t time[64] = {};
+                           ListView_GetItemText(list, 0, 0, time, 64);
+                           shownTime = Narrow(time, CP_UTF8);
+                           for (int c = 0; c < 6; ++c)
+                               for (int r = 0; r < ListView_GetItemCount(list); ++r) {
+                                   wchar_t text[600] = {};
+                                   ListView_GetItemText(list, r, c, text, 600);
+                                   const int need = ListView_GetStringWidth(list, text) + 12;
+                                   if (need > ListView_GetColumnWidth(list, c))
+                                       cut += " column " + std::to_string(c) + " \"" + Narrow(text, CP_UTF8) + "\" needs " +
+                                              std::to_string(need) + " px, has " + std::to_string(ListView_GetColumnWidth(list, c)) + ";";
+                               }
                            // The run's row selected: its backup's folder can be opened.
                            HWND open = ::GetDlgItem(w, IDC_HISTORY_OPEN_FOLDER);
                            const bool before = ::IsWindowEnabled(open);
@@ -842,6 +897,9 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
                        }}});
     history.Main = main;
     ::SendMessageW(main, WM_COMMAND, ID_HISTORY, 0);
+    Check(!shownTime.empty() && shownTime.find('T') == std::string::npos && shownTime.back() != 'Z',
+          "Update History shows local time: " + shownTime);
+    Check(cut.empty(), "Update History's columns hold their texts whole:" + cut);
     Check(history.Done() && rows >= 1 && newest == "update succeeded ",
           "Update History lists the run first: " + newest + "(" + std::to_string(rows) + " rows) " + history.Report());
 

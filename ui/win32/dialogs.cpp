@@ -4,6 +4,8 @@
 #include <shellapi.h>
 #include <richedit.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <vector>
 
@@ -198,6 +200,7 @@ void LayoutSummary(HWND dialog, const SummaryState& state) {
 // No button of the summary is the default one: Enter elsewhere than on a
 // button asks for this id, which nothing has.
 constexpr int kNoDefault = 0x7FFE;
+constexpr UINT_PTR kClipboardTimer = 1;
 
 INT_PTR CALLBACK SummaryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* state = DialogState<SummaryState>(dialog, message, lParam);
@@ -232,22 +235,32 @@ INT_PTR CALLBACK SummaryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
             HWND edit = ::GetDlgItem(dialog, IDC_SUMMARY);
             ::SendMessageA(edit, EM_HIDESELECTION, TRUE, 0);
             ::SendMessageA(edit, EM_SETSEL, 0, -1);
+            bool copied = false;
             if (::OpenClipboard(dialog)) {
                 ::EmptyClipboard();
                 const size_t bytes = (state->text.size() + 1) * sizeof(char);
                 if (HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes)) {
                     std::memcpy(::GlobalLock(memory), state->text.c_str(), bytes);
                     ::GlobalUnlock(memory);
-                    if (!::SetClipboardData(CF_TEXT, memory)) ::GlobalFree(memory);
+                    copied = ::SetClipboardData(CF_TEXT, memory) != nullptr;
+                    if (!copied) ::GlobalFree(memory);
                 }
                 ::CloseClipboard();
             }
             ::SendMessageA(edit, EM_SETSEL, 0, 0);
             ::SendMessageA(edit, EM_HIDESELECTION, FALSE, 0);
+            // The button says it was done, for a moment.
+            SetText(dialog, IDC_CLIPBOARD, copied ? "Copied" : "Not copied");
+            ::SetTimer(dialog, kClipboardTimer, 1500, nullptr);
             return TRUE;
         }
         }
         return FALSE;
+    case WM_TIMER:
+        if (wParam != kClipboardTimer) return FALSE;
+        ::KillTimer(dialog, kClipboardTimer);
+        SetText(dialog, IDC_CLIPBOARD, "Clipboard");
+        return TRUE;
     case WM_SIZE:
         if (state && state->first.x > 0) LayoutSummary(dialog, *state);
         return TRUE;
@@ -270,6 +283,33 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
         return TRUE;
     }
     return FALSE;
+}
+
+// A record's UTC time ("2026-03-01T03:35:13Z") in the user's local time
+// and date format; anything else as it is.
+std::string LocalTime(const std::string& utc) {
+    SYSTEMTIME time{};
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    char zone = 0;
+    if (std::sscanf(utc.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &year, &month, &day, &hour, &minute, &second, &zone) != 7 ||
+        zone != 'Z')
+        return utc;
+    time.wYear = static_cast<WORD>(year);
+    time.wMonth = static_cast<WORD>(month);
+    time.wDay = static_cast<WORD>(day);
+    time.wHour = static_cast<WORD>(hour);
+    time.wMinute = static_cast<WORD>(minute);
+    time.wSecond = static_cast<WORD>(second);
+    FILETIME universal, local;
+    SYSTEMTIME shown;
+    if (!::SystemTimeToFileTime(&time, &universal) || !::FileTimeToLocalFileTime(&universal, &local) ||
+        !::FileTimeToSystemTime(&local, &shown))
+        return utc;
+    char date[64] = {}, clock[64] = {};
+    if (!::GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &shown, nullptr, date, sizeof date) ||
+        !::GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &shown, nullptr, clock, sizeof clock))
+        return utc;
+    return std::string(date) + " " + clock;
 }
 
 struct HistoryState {
@@ -320,6 +360,7 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         for (size_t r = 0; r < state->records.size(); ++r)
             for (size_t c = 0; c < kHistoryColumns.size(); ++c) {
                 std::string text = Display(HistoryColumnText(state->records[r], c));
+                if (c == 0) text = LocalTime(text);
                 LVITEMA item{};
                 item.mask = LVIF_TEXT;
                 item.iItem = static_cast<int>(r);
@@ -327,6 +368,23 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
                 item.pszText = text.data();
                 ::SendMessageA(list, c == 0 ? LVM_INSERTITEMA : LVM_SETITEMTEXTA, r, reinterpret_cast<LPARAM>(&item));
             }
+        // Each column as wide as its widest text or its heading; the last
+        // takes what room is left, so that no empty area scrolls.
+        int total = 0;
+        for (size_t c = 0; c < kHistoryColumns.size(); ++c) {
+            const int column = static_cast<int>(c);
+            ListView_SetColumnWidth(list, column, LVSCW_AUTOSIZE);
+            std::string heading = Display(kHistoryColumns[c]);
+            const int width = std::max(ListView_GetColumnWidth(list, column),
+                                       static_cast<int>(::SendMessageA(list, LVM_GETSTRINGWIDTHA, 0,
+                                                                       reinterpret_cast<LPARAM>(heading.c_str()))) + 16);
+            ListView_SetColumnWidth(list, column, width);
+            total += width;
+        }
+        RECT room;
+        ::GetClientRect(list, &room);
+        const int last = static_cast<int>(kHistoryColumns.size()) - 1;
+        if (total < room.right) ListView_SetColumnWidth(list, last, ListView_GetColumnWidth(list, last) + room.right - total);
         std::string note;
         if (!read) note = "The update history cannot be read: " + read.Reason();
         else if (state->records.empty()) note = NoHistoryText("", state->path) + ".";

@@ -160,7 +160,11 @@ void MainWindow::Init() {
 
 INT_PTR MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_COMMAND: Command(LOWORD(wParam), HIWORD(wParam)); return TRUE;
+    case WM_COMMAND:
+        // The status box is read and copied, never typed in: no caret.
+        if (LOWORD(wParam) == IDC_STATUS && HIWORD(wParam) == EN_SETFOCUS) ::DestroyCaret();
+        Command(LOWORD(wParam), HIWORD(wParam));
+        return TRUE;
     case kFinishWaitMessage:
         if (m_commands.finishWait) m_commands.finishWait();
         return TRUE;
