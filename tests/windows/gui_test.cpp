@@ -120,13 +120,46 @@ void Key(HWND dialog, WPARAM key) {
     }
 }
 
-// The text of a message box (its static that is not the icon).
-std::string BoxText(HWND box) {
-    std::string text;
+// The control holding a message box's text: its static that is not the
+// icon, or the read-only field of a box with long lines.
+HWND BoxTextControl(HWND box) {
+    HWND found = nullptr;
     for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
-        if (ClassOf(child) == "Static" && !(::GetWindowLongW(child, GWL_STYLE) & SS_ICON) && !Text(child).empty())
-            text = Text(child);
-    return text;
+        if ((ClassOf(child) == "Edit" ||
+             (ClassOf(child) == "Static" && !(::GetWindowLongW(child, GWL_STYLE) & SS_ICON))) &&
+            !Text(child).empty())
+            found = child;
+    return found;
+}
+
+std::string BoxText(HWND box) {
+    HWND control = BoxTextControl(box);
+    return control ? Text(control) : std::string();
+}
+
+// Each line of a box's text fits its control's width in the control's
+// font: nothing is wrapped (a path stays whole on its line). Empty when
+// all fit, else the lines that do not.
+std::string LinesWhole(HWND box) {
+    HWND control = BoxTextControl(box);
+    if (!control) return " no text";
+    RECT room;
+    ::GetClientRect(control, &room);
+    HDC dc = ::GetDC(control);
+    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+    std::string problems;
+    std::wstringstream lines(win32ui::Widen(Text(control), CP_UTF8));
+    for (std::wstring line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == L'\r') line.pop_back();
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &size);
+        if (size.cx > room.right)
+            problems += " \"" + Narrow(line, CP_UTF8) + "\" needs " + std::to_string(size.cx) + " px, has " +
+                        std::to_string(room.right) + ";";
+    }
+    ::SelectObject(dc, old);
+    ::ReleaseDC(control, dc);
+    return problems;
 }
 
 // Every text of a window's labels and buttons fits its control in the
@@ -758,7 +791,7 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
     std::set<std::string> headings;
     std::string summary, copied;
     bool selectionLeft = true, enterKept = false;
-    std::string clipboardSaid;
+    std::string clipboardSaid, doneWhole = "not shown";
     struct Step {
         int position, maximum;
         bool mainVisible, waitVisible;
@@ -816,6 +849,8 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
         {"Update Complete",
          [&](HWND w) {
              done = BoxText(w);
+             doneWhole = LinesWhole(w);
+             if (!Over(w, main)) doneWhole += " not over the main window: " + Place(w);
              Click(w, IDOK);
          }},
     });
@@ -859,6 +894,7 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
     Check(named, "the image is named under the bar: " + lines);
     Check(waitFit.empty(), "the wait window's message fits" + waitFit);
     Check(done.rfind("Update Successful!", 0) == 0, "Update Complete: " + done);
+    Check(doneWhole.empty(), "Update Complete over the main window, the backups' paths whole on their lines:" + doneWhole);
     Check(::IsWindowVisible(main) && ::IsWindowEnabled(::GetDlgItem(main, IDC_UPDATE)) && app.Host().Wait() == nullptr,
           "the main window is back, its controls enabled");
     Check(app.Dialog().Report().outcome == "succeeded", "the run succeeded");
@@ -916,7 +952,7 @@ void RestorePda(const std::filesystem::path& dir) {
     p.app.Start({});
     HWND main = p.app.Window().Handle();
     const std::filesystem::path file = Release() / "card.pda";
-    std::string summary, done;
+    std::string summary, done, whole = "not shown";
     Answerer restore({{"Open", [&](HWND w) {
                            ::SetDlgItemTextW(w, 0x47C, file.wstring().c_str());
                            ::SendMessageW(w, WM_COMMAND, IDOK, 0);
@@ -927,6 +963,7 @@ void RestorePda(const std::filesystem::path& dir) {
                        }},
                       {"Update Complete", [&](HWND w) {
                            done = BoxText(w);
+                           whole = LinesWhole(w);
                            Click(w, IDOK);
                        }}});
     restore.Main = main;
@@ -944,6 +981,7 @@ void RestorePda(const std::filesystem::path& dir) {
           "its summary says what is replaced");
     Check(!report.backup.empty() && std::filesystem::exists(report.backup) && done.find(report.backup) != std::string::npos,
           "the card's PDA was saved first, and Update Complete names the backup: " + report.backup);
+    Check(whole.empty(), "Update Complete keeps every line whole, the backup's path on one line:" + whole);
 }
 
 // Two processes: this one is the running instance; varnel.exe started with

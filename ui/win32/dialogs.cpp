@@ -119,6 +119,74 @@ State* DialogState(HWND dialog, UINT message, LPARAM lParam) {
     return reinterpret_cast<State*>(::GetWindowLongPtrA(dialog, DWLP_USER));
 }
 
+struct WideMessageState {
+    std::string text;  // with CR LF
+    std::string caption;
+    LPCSTR icon;
+    HWND over;
+};
+
+// The text's lines as the dialog font draws them.
+SIZE TextSize(HWND window, const std::string& text) {
+    HDC dc = ::GetDC(window);
+    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(window, WM_GETFONT, 0, 0)));
+    RECT need{0, 0, 0, 0};
+    ::DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &need, DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(window, dc);
+    return SIZE{need.right, need.bottom};
+}
+
+INT_PTR CALLBACK WideMessageProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* state = DialogState<WideMessageState>(dialog, message, lParam);
+    switch (message) {
+    case WM_INITDIALOG: {
+        ::SetWindowTextA(dialog, state->caption.c_str());
+        HWND text = ::GetDlgItem(dialog, IDC_MESSAGE_TEXT), picture = ::GetDlgItem(dialog, IDC_MESSAGE_ICON);
+        HWND ok = ::GetDlgItem(dialog, IDOK);
+        ::SetWindowTextA(text, state->text.c_str());
+        RECT units{7, 7, 29, 0};  // the margin, the gap, the icon's column
+        ::MapDialogRect(dialog, &units);
+        const int margin = units.left, gap = units.top;
+        int left = margin;
+        if (state->icon) {
+            ::SendMessageA(picture, STM_SETICON, reinterpret_cast<WPARAM>(::LoadIconA(nullptr, state->icon)), 0);
+            left = margin + units.right;
+        } else {
+            ::ShowWindow(picture, SW_HIDE);  // no empty column where no icon is
+        }
+        // As wide as the longest line, within the work area (beyond it the
+        // field scrolls).
+        const SIZE need = TextSize(text, state->text);
+        RECT button;
+        ::GetWindowRect(ok, &button);
+        const int buttonWidth = button.right - button.left, buttonHeight = button.bottom - button.top;
+        RECT frame{0, 0, 0, 0};
+        ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongA(dialog, GWL_STYLE)), FALSE,
+                             static_cast<DWORD>(::GetWindowLongA(dialog, GWL_EXSTYLE)));
+        RECT area{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+        ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+        const int most = (area.right - area.left) - (frame.right - frame.left) - left - margin;
+        const int width = std::min<int>(need.cx + 8, most);
+        const int height = std::min<int>(need.cy + 4, (area.bottom - area.top) / 2);
+        const int clientWidth = left + std::max<int>(width, buttonWidth) + margin;
+        const int clientHeight = margin + height + gap + buttonHeight + margin;
+        ::SetWindowPos(text, nullptr, left, margin, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(ok, nullptr, clientWidth - margin - buttonWidth, margin + height + gap, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(dialog, nullptr, 0, 0, clientWidth + frame.right - frame.left, clientHeight + frame.bottom - frame.top,
+                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        CentreOver(dialog, state->over);
+        ::SetFocus(ok);
+        return FALSE;
+    }
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) ::EndDialog(dialog, IDOK);
+        return TRUE;
+    }
+    return FALSE;
+}
+
 struct WarningState {
     std::string heading;
     std::string message;
@@ -428,6 +496,21 @@ INT_PTR CALLBACK WaitProc(HWND window, UINT message, WPARAM, LPARAM) {
 }
 
 }  // namespace
+
+bool NeedsWideMessage(const std::string& text) {
+    // A message box wraps lines at about half the screen: a line longer
+    // than that, such as a backup's path, would break at its backslashes.
+    size_t longest = 0, start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        longest = std::max(longest, end - start);
+    longest = std::max(longest, text.size() - start);
+    return longest > 60;
+}
+
+void RunWideMessage(HWND owner, HWND over, const std::string& text, const std::string& caption, LPCSTR icon) {
+    WideMessageState state{WithCrLf(text), caption, icon, over};
+    ::DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_MESSAGE), owner, WideMessageProc, reinterpret_cast<LPARAM>(&state));
+}
 
 bool RunWarningDialog(HWND owner, const std::string& heading, const std::string& message) {
     WarningState state{Display(heading), Display(message)};

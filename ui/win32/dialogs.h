@@ -28,6 +28,12 @@ void CentreOver(HWND window, HWND over);
 // MessageBoxA, the box centred over `over` rather than on the screen.
 int RunMessageBox(HWND owner, HWND over, const std::string& text, const std::string& caption, UINT flags);
 
+// A message with an OK button whose lines stay whole (paths): in a
+// read-only field the user can copy, the box as wide as its longest line
+// where the screen allows. `icon` is a system icon (IDI_...) or none.
+bool NeedsWideMessage(const std::string& text);
+void RunWideMessage(HWND owner, HWND over, const std::string& text, const std::string& caption, LPCSTR icon);
+
 bool RunWarningDialog(HWND owner, const std::string& heading, const std::string& message);
 inline constexpr UINT kShowTimer = 1, kShowPeriodMs = 400, kBlankTimer = 2, kBlankPeriodMs = 1000;
 

@@ -31,8 +31,22 @@ MessageAnswer Win32Host::ShowMessage(const Message& message) {
     // A box without a caption of its own carries the program's name (the
     // system's default would be "Error").
     const std::string caption = message.caption.empty() ? std::string("Varnel") : Display(message.caption);
-    const int answer =
-        RunMessageBox(owner, m_window ? m_window->Handle() : nullptr, Display(message.text), caption, flags);
+    HWND over = m_window ? m_window->Handle() : nullptr;
+    const std::string text = Display(message.text);
+    if (message.buttons == MessageButtons::Ok && NeedsWideMessage(text)) {
+        LPCSTR icon = nullptr;
+        switch (message.icon) {
+        case MessageIcon::Error: icon = IDI_HAND; break;
+        case MessageIcon::Warning: icon = IDI_EXCLAMATION; break;
+        case MessageIcon::Question: icon = IDI_QUESTION; break;
+        case MessageIcon::Information: icon = IDI_ASTERISK; break;
+        case MessageIcon::None: break;
+        }
+        RunWideMessage(owner, over, text, caption, icon);
+        Redraw(Owner());
+        return MessageAnswer::Ok;
+    }
+    const int answer = RunMessageBox(owner, over, text, caption, flags);
     Redraw(Owner());
     switch (answer) {
     case IDOK: return MessageAnswer::Ok;
