@@ -1118,7 +1118,11 @@ void Screenshots(const std::filesystem::path& dir, const std::filesystem::path& 
              Picture(::GetDesktopWindow(), out / "windows-screen-summary.png");
              Click(w, IDOK);
          }},
-        {"Update Complete", [](HWND w) { Click(w, IDOK); }},
+        {"Update Complete",
+         [&](HWND w) {
+             Picture(::GetDesktopWindow(), out / "windows-screen-update-complete.png");
+             Click(w, IDOK);
+         }},
     });
     answerer.Main = main;
     Click(main, IDC_UPDATE);
