@@ -19,6 +19,7 @@
 #include <wincodec.h>
 
 #include <atomic>
+#include <cstdlib>
 #include <cctype>
 #include <cstdio>
 #include <deque>
@@ -47,6 +48,9 @@ namespace {
 using namespace varnel;
 using varnel::win32ui::Application;
 using varnel::win32ui::Narrow;
+
+// The summary's specified size in dialog units (IDD_INFO in varnel.rc).
+constexpr int kSummaryWidth = 280, kSummaryHeight = 190;
 
 int g_failed = 0;
 int g_notes = 0;  // things a check's script saw go wrong
@@ -115,13 +119,46 @@ void Key(HWND dialog, WPARAM key) {
     }
 }
 
-// The text of a message box (its static that is not the icon).
-std::string BoxText(HWND box) {
-    std::string text;
+// The control holding a message box's text: its static that is not the
+// icon, or the read-only field of a box with long lines.
+HWND BoxTextControl(HWND box) {
+    HWND found = nullptr;
     for (HWND child = ::GetWindow(box, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
-        if (ClassOf(child) == "Static" && !(::GetWindowLongW(child, GWL_STYLE) & SS_ICON) && !Text(child).empty())
-            text = Text(child);
-    return text;
+        if ((ClassOf(child) == "Edit" ||
+             (ClassOf(child) == "Static" && !(::GetWindowLongW(child, GWL_STYLE) & SS_ICON))) &&
+            !Text(child).empty())
+            found = child;
+    return found;
+}
+
+std::string BoxText(HWND box) {
+    HWND control = BoxTextControl(box);
+    return control ? Text(control) : std::string();
+}
+
+// Each line of a box's text fits its control's width in the control's
+// font: nothing is wrapped (a path stays whole on its line). Empty when
+// all fit, else the lines that do not.
+std::string LinesWhole(HWND box) {
+    HWND control = BoxTextControl(box);
+    if (!control) return " no text";
+    RECT room;
+    ::GetClientRect(control, &room);
+    HDC dc = ::GetDC(control);
+    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(control, WM_GETFONT, 0, 0)));
+    std::string problems;
+    std::wstringstream lines(win32ui::Widen(Text(control), CP_UTF8));
+    for (std::wstring line; std::getline(lines, line);) {
+        if (!line.empty() && line.back() == L'\r') line.pop_back();
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, line.c_str(), static_cast<int>(line.size()), &size);
+        if (size.cx > room.right)
+            problems += " \"" + Narrow(line, CP_UTF8) + "\" needs " + std::to_string(size.cx) + " px, has " +
+                        std::to_string(room.right) + ";";
+    }
+    ::SelectObject(dc, old);
+    ::ReleaseDC(control, dc);
+    return problems;
 }
 
 // Every text of a window's labels and buttons fits its control in the
@@ -150,6 +187,78 @@ std::string TextsFit(HWND window) {
             problems += " \"" + Text(child) + "\" needs " + std::to_string(need.right - need.left) + "x" +
                         std::to_string(need.bottom - need.top) + ", has " + std::to_string(room.right) + "x" +
                         std::to_string(room.bottom) + ";";
+    }
+    return problems;
+}
+
+// A window shown and drawn: nothing of it or its shown controls waits to
+// be painted.
+bool Drawn(HWND window) {
+    if (!::IsWindowVisible(window) || ::GetUpdateRect(window, nullptr, FALSE)) return false;
+    for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+        if (::IsWindowVisible(child) && !Drawn(child)) return false;
+    return true;
+}
+
+// Whether a window's middle lies over another window.
+bool Over(HWND window, HWND owner) {
+    RECT rect, under;
+    ::GetWindowRect(window, &rect);
+    ::GetWindowRect(owner, &under);
+    const POINT middle{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2};
+    return ::PtInRect(&under, middle) != FALSE;
+}
+
+std::string Place(HWND window) {
+    RECT rect;
+    ::GetWindowRect(window, &rect);
+    return "(" + std::to_string(rect.left) + "," + std::to_string(rect.top) + ")-(" + std::to_string(rect.right) + "," +
+           std::to_string(rect.bottom) + ")";
+}
+
+// Watches the windows around the work: at every change some window of the
+// program is up and drawn (the main window or the wait window), and one
+// wait window stays up from the first image to the last.
+struct RunWatch {
+    std::string gaps;
+    std::set<HWND> imageWaits;
+    int changes = 0;
+    void Attach(win32ui::Win32Host& host, HWND main) {
+        host.SetStateObserver([this, &host, main](const char* what) {
+            ++changes;
+            HWND wait = host.Wait() ? host.Wait()->Handle() : nullptr;
+            const bool mainUp = Drawn(main), waitUp = wait && Drawn(wait);
+            if (!mainUp && !waitUp)
+                gaps += std::string(" after \"") + what + "\": main window " +
+                        (::IsWindowVisible(main) ? "shown, not drawn" : "hidden") + ", wait window " +
+                        (!wait ? "none" : ::IsWindowVisible(wait) ? "shown, not drawn" : "hidden") + ";";
+            if (wait && ::IsWindowVisible(wait) && Text(::GetDlgItem(wait, IDC_WAIT_DETAIL)).rfind("Image ", 0) == 0)
+                imageWaits.insert(wait);
+        });
+    }
+};
+
+// Each button's text has the room the dialogs give it: 4 dialog units
+// each side. Empty when all have, else which do not.
+std::string ButtonMargins(HWND window) {
+    std::string problems;
+    RECT units{4, 0, 0, 0};
+    ::MapDialogRect(window, &units);
+    for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
+        const LONG style = ::GetWindowLongW(child, GWL_STYLE);
+        if (ClassOf(child) != "Button" || ((style & 0x0F) != BS_PUSHBUTTON && (style & 0x0F) != BS_DEFPUSHBUTTON)) continue;
+        const std::wstring text = win32ui::Widen(Text(child), CP_UTF8);
+        RECT room;
+        ::GetClientRect(child, &room);
+        HDC dc = ::GetDC(child);
+        HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(child, WM_GETFONT, 0, 0)));
+        SIZE size{};
+        ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
+        ::SelectObject(dc, old);
+        ::ReleaseDC(child, dc);
+        if (size.cx + 2 * units.left > room.right)
+            problems += " \"" + Text(child) + "\" " + std::to_string(size.cx) + " px wide in a " + std::to_string(room.right) +
+                        " px button (margins " + std::to_string(units.left) + " px);";
     }
     return problems;
 }
@@ -296,6 +405,15 @@ void Contract(const std::filesystem::path& dir) {
     Spin(200, [&] { return ::IsWindowVisible(main) != FALSE; });
     Check(::IsWindowVisible(main), "the main window shows");
     Check(Text(main) == "Varnel" && ClassOf(main) == VARNEL_MAIN_CLASS, "titled Varnel, of the program's own class");
+    RECT area{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    {
+        RECT rect;
+        ::GetWindowRect(main, &rect);
+        const int dx = (rect.left + rect.right) / 2 - (area.left + area.right) / 2;
+        const int dy = (rect.top + rect.bottom) / 2 - (area.top + area.bottom) / 2;
+        Check(std::abs(dx) <= 1 && std::abs(dy) <= 1, "first shown in the middle of the work area: " + Place(main));
+    }
     // The manifest's common controls 6 come from the side-by-side store; a
     // manifest naming another processor than the program's gets the system
     // folder's old ones instead, without a word.
@@ -408,6 +526,18 @@ void Contract(const std::filesystem::path& dir) {
     Check(Text(::GetDlgItem(main, IDC_PDA_MAC)) == view.pdaMac && !view.pdaMac.empty(), "the PDA's MAC address: " + view.pdaMac);
     Check(Text(::GetDlgItem(main, IDC_VERSION)) == CVarnelDlg::VersionLine(), "the version line: " + CVarnelDlg::VersionLine());
     Check(::IsWindowEnabled(::GetDlgItem(main, IDC_UPDATE)) != FALSE, "Update! is enabled with a card selected");
+    {
+        // The status box can be read and copied, but shows no caret.
+        HWND status = ::GetDlgItem(main, IDC_STATUS);
+        ::SendMessageW(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(status), TRUE);
+        Spin(50);
+        GUITHREADINFO info{};
+        info.cbSize = sizeof info;
+        ::GetGUIThreadInfo(::GetCurrentThreadId(), &info);
+        Check(::GetFocus() == status && !(info.hwndCaret == status && (info.flags & GUI_CARETBLINKING)),
+              "the read-only status box takes the focus without a caret (" + std::to_string(reinterpret_cast<intptr_t>(info.hwndCaret)) + " " + std::to_string(reinterpret_cast<intptr_t>(status)) + " " + std::to_string(info.flags) + ")");
+        ::SendMessageW(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(main, IDC_CATCH_ADAPTER)), TRUE);
+    }
 
     // "To Catch Specified Adapter": the list is back, nothing opened; picking
     // the card's entry opens it.
@@ -443,6 +573,11 @@ void Contract(const std::filesystem::path& dir) {
           "the file list view: " + rows);
     Check(ImageList_GetImageCount(ListView_GetImageList(files, LVSIL_SMALL)) == 5, "five 16-pixel type icons");
 
+    // From here the main window is where a user might have put it, in the
+    // work area's corner: every window opens over it, not in the middle of
+    // the screen or at the pointer.
+    ::SetWindowPos(main, nullptr, area.left, area.top, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+
     // A name that came with "?" where Windows had no character of the code
     // page for one (the narrow functions do that) is refused with a message,
     // never listed under that name.
@@ -450,6 +585,7 @@ void Contract(const std::filesystem::path& dir) {
         std::string refusal;
         Answerer refused({{"Varnel", [&](HWND w) {
                               refusal = BoxText(w);
+                              if (!Over(w, main)) refusal += " (at " + Place(w) + ", not over the main window at " + Place(main) + ")";
                               Click(w, IDOK);
                           }}});
         refused.Main = main;
@@ -459,8 +595,22 @@ void Contract(const std::filesystem::path& dir) {
               "a name the code page cannot hold is refused, not listed: " + refused.Report() + " " + refusal);
     }
 
+    // A box without a caption of its own carries the program's name.
+    {
+        std::string placed;
+        Answerer untitled({{"Varnel", [&](HWND w) {
+                               if (!Over(w, main)) placed = " at " + Place(w) + ", not over the main window at " + Place(main);
+                               Click(w, IDOK);
+                           }}});
+        untitled.Main = main;
+        p.app.Host().ShowMessage({"The new firmware files will be taken over!!", "", MessageIcon::Warning, MessageButtons::Ok, true});
+        Check(untitled.Done() && placed.empty(),
+              "a box without a caption of its own is titled Varnel, over the main window: " + untitled.Report() + placed);
+    }
+
     // About: its version field.
-    Answerer about({{"About This Program", [](HWND w) {
+    Answerer about({{"About This Program", [main](HWND w) {
+                         Check(Over(w, main), "About opens over the main window: " + Place(w));
                          Check(Text(::GetDlgItem(w, IDC_ABOUT_VERSION)) == CVarnelDlg::AboutVersionText(),
                                "About shows " + CVarnelDlg::AboutVersionText());
                          const std::string fit = TextsFit(w);
@@ -491,19 +641,53 @@ void Contract(const std::filesystem::path& dir) {
     Check(cancelled.Done() && ListView_GetItemCount(files) == 3, "Download... cancelled changes nothing: " + cancelled.Report());
 
     // The warning's and the summary's texts fit too.
-    std::string warningFit = "not shown", summaryFit = "not shown";
+    // The summary opens over the main window at its specified size, and the
+    // user can make it larger, its text growing with it, never smaller.
+    std::string warningFit = "not shown", summaryFit = "not shown", placed, resize = "not shown";
     Answerer dialogs({{"Varnel", [&](HWND w) {
-                           warningFit = TextsFit(w);
+                           warningFit = TextsFit(w) + ButtonMargins(w);
+                           if (!Over(w, main)) placed += " the warning at " + Place(w) + ";";
                            Click(w, IDOK);
                        }},
                       {"Update Information", [&](HWND w) {
                            summaryFit = TextsFit(w);
+                           summaryFit += ButtonMargins(w);
+                           if (!Over(w, main)) placed += " the summary at " + Place(w) + ";";
+                           resize.clear();
+                           RECT box, first{0, 0, kSummaryWidth, kSummaryHeight};
+                           ::GetClientRect(w, &box);
+                           ::MapDialogRect(w, &first);
+                           if (box.right != first.right || box.bottom != first.bottom)
+                               resize += " first size " + std::to_string(box.right) + "x" + std::to_string(box.bottom) +
+                                         ", not " + std::to_string(first.right) + "x" + std::to_string(first.bottom) + ";";
+                           if (!(::GetWindowLongW(w, GWL_STYLE) & WS_THICKFRAME)) resize += " no sizing border;";
+                           HWND edit = ::GetDlgItem(w, IDC_SUMMARY);
+                           RECT before, after, frame, cancel;
+                           ::GetWindowRect(edit, &before);
+                           ::GetWindowRect(w, &frame);
+                           ::SetWindowPos(w, nullptr, 0, 0, frame.right - frame.left + 160, frame.bottom - frame.top + 120,
+                                          SWP_NOMOVE | SWP_NOZORDER);
+                           ::GetWindowRect(edit, &after);
+                           if ((after.right - after.left) - (before.right - before.left) != 160 ||
+                               (after.bottom - after.top) - (before.bottom - before.top) != 120)
+                               resize += " made 160x120 larger, the text box grew " +
+                                         std::to_string((after.right - after.left) - (before.right - before.left)) + "x" +
+                                         std::to_string((after.bottom - after.top) - (before.bottom - before.top)) + ";";
+                           ::GetWindowRect(w, &frame);
+                           ::GetWindowRect(::GetDlgItem(w, IDCANCEL), &cancel);
+                           if (cancel.right <= after.right - 8 || cancel.bottom > frame.bottom || cancel.top < after.bottom)
+                               resize += " CANCEL not at the bottom right;";
+                           ::SetWindowPos(w, nullptr, 0, 0, 100, 100, SWP_NOMOVE | SWP_NOZORDER);
+                           ::GetClientRect(w, &box);
+                           if (box.right < first.right || box.bottom < first.bottom) resize += " smaller than its first size;";
                            Click(w, IDCANCEL);
                        }}});
     dialogs.Main = main;
     Click(main, IDC_UPDATE);
     Check(dialogs.Done() && warningFit.empty(), "the warning's texts fit" + warningFit);
     Check(summaryFit.empty(), "the summary's buttons fit" + summaryFit);
+    Check(dialogs.Done() && placed.empty(), "the warning and the summary open over the main window:" + placed);
+    Check(resize.empty(), "the summary opens at its size and grows with its window:" + resize);
 }
 
 // The ways out of an update that write nothing.
@@ -611,6 +795,7 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
     std::set<std::string> headings;
     std::string summary, copied;
     bool selectionLeft = true, enterKept = false;
+    std::string clipboardSaid, doneWhole = "not shown";
     struct Step {
         int position, maximum;
         bool mainVisible, waitVisible;
@@ -649,6 +834,7 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
                  ::CloseClipboard();
              }
              Click(w, IDC_CLIPBOARD);
+             clipboardSaid = Text(::GetDlgItem(w, IDC_CLIPBOARD));
              if (::OpenClipboard(w)) {
                  if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
                      copied = Narrow(static_cast<const wchar_t*>(::GlobalLock(data)), CP_UTF8);
@@ -667,12 +853,22 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
         {"Update Complete",
          [&](HWND w) {
              done = BoxText(w);
+             doneWhole = LinesWhole(w);
+             if (!Over(w, main)) doneWhole += " not over the main window: " + Place(w);
              Click(w, IDOK);
          }},
     });
     answerer.Main = main;
+    RunWatch watch;
+    watch.Attach(app.Host(), main);
     Click(main, IDC_UPDATE);
+    app.Host().SetStateObserver({});
     Check(answerer.Done(), "warning, summary, wait window, done: " + answerer.Report());
+    Check(watch.changes > 0 && watch.gaps.empty(),
+          "during the run the main window or the wait window is always up and drawn (" + std::to_string(watch.changes) +
+              " changes)" + watch.gaps);
+    Check(watch.imageWaits.size() == 1,
+          "one wait window from the first image to the last (" + std::to_string(watch.imageWaits.size()) + ")");
     Check(headings.count("Warning !!") && headings.count(" "), "the warning's heading blinks");
     Check(!summary.empty() && enterKept, "Enter in the summary's text leaves it open");
     const auto crlf = [](const std::string& text) {
@@ -684,6 +880,7 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
     Check(crlf(copied) == crlf(summary) + (crlf(summary).ends_with("\n") ? "" : "\n") || crlf(copied) == crlf(summary),
           "Clipboard copies the whole summary");
     Check(!selectionLeft, "Clipboard leaves nothing selected");
+    Check(clipboardSaid == "Copied", "Clipboard says it copied: \"" + clipboardSaid + "\"");
     bool hidden = !steps.empty(), reached = false;
     std::set<std::string> details;
     for (const Step& s : steps) {
@@ -701,13 +898,14 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
     Check(named, "the image is named under the bar: " + lines);
     Check(waitFit.empty(), "the wait window's message fits" + waitFit);
     Check(done.rfind("Update Successful!", 0) == 0, "Update Complete: " + done);
+    Check(doneWhole.empty(), "Update Complete over the main window, the backups' paths whole on their lines:" + doneWhole);
     Check(::IsWindowVisible(main) && ::IsWindowEnabled(::GetDlgItem(main, IDC_UPDATE)) && app.Host().Wait() == nullptr,
           "the main window is back, its controls enabled");
     Check(app.Dialog().Report().outcome == "succeeded", "the run succeeded");
 
     // The Tools menu's history: the run, newest first.
     int rows = -1;
-    std::string newest;
+    std::string newest, shownTime, cut;
     Answerer history({{"Update History", [&](HWND w) {
                            HWND list = ::GetDlgItem(w, IDC_HISTORY_LIST);
                            rows = ListView_GetItemCount(list);
@@ -716,6 +914,20 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
                                ListView_GetItemText(list, 0, column, text, 64);
                                newest += Narrow(text, CP_UTF8) + " ";
                            }
+                           // The time in local time, as the user writes it (the
+                           // record keeps UTC); every text whole in its column.
+                           wchar_t time[64] = {};
+                           ListView_GetItemText(list, 0, 0, time, 64);
+                           shownTime = Narrow(time, CP_UTF8);
+                           for (int c = 0; c < 6; ++c)
+                               for (int r = 0; r < ListView_GetItemCount(list); ++r) {
+                                   wchar_t text[600] = {};
+                                   ListView_GetItemText(list, r, c, text, 600);
+                                   const int need = ListView_GetStringWidth(list, text) + 12;
+                                   if (need > ListView_GetColumnWidth(list, c))
+                                       cut += " column " + std::to_string(c) + " \"" + Narrow(text, CP_UTF8) + "\" needs " +
+                                              std::to_string(need) + " px, has " + std::to_string(ListView_GetColumnWidth(list, c)) + ";";
+                               }
                            // The run's row selected: its backup's folder can be opened.
                            HWND open = ::GetDlgItem(w, IDC_HISTORY_OPEN_FOLDER);
                            const bool before = ::IsWindowEnabled(open);
@@ -725,6 +937,9 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
                        }}});
     history.Main = main;
     ::SendMessageW(main, WM_COMMAND, ID_HISTORY, 0);
+    Check(!shownTime.empty() && shownTime.find('T') == std::string::npos && shownTime.back() != 'Z',
+          "Update History shows local time: " + shownTime);
+    Check(cut.empty(), "Update History's columns hold their texts whole:" + cut);
     Check(history.Done() && rows >= 1 && newest == "update succeeded ",
           "Update History lists the run first: " + newest + "(" + std::to_string(rows) + " rows) " + history.Report());
 
@@ -741,7 +956,7 @@ void RestorePda(const std::filesystem::path& dir) {
     p.app.Start({});
     HWND main = p.app.Window().Handle();
     const std::filesystem::path file = Release() / "card.pda";
-    std::string summary, done;
+    std::string summary, done, whole = "not shown";
     Answerer restore({{"Open", [&](HWND w) {
                            ::SetDlgItemTextW(w, 0x47C, file.wstring().c_str());
                            ::SendMessageW(w, WM_COMMAND, IDOK, 0);
@@ -752,10 +967,17 @@ void RestorePda(const std::filesystem::path& dir) {
                        }},
                       {"Update Complete", [&](HWND w) {
                            done = BoxText(w);
+                           whole = LinesWhole(w);
                            Click(w, IDOK);
                        }}});
     restore.Main = main;
+    RunWatch watch;
+    watch.Attach(p.app.Host(), main);
     ::SendMessageW(main, WM_COMMAND, ID_RESTORE_PDA, 0);
+    p.app.Host().SetStateObserver({});
+    Check(watch.changes > 0 && watch.gaps.empty(),
+          "while the PDA is written the main window is up and drawn (" + std::to_string(watch.changes) + " changes)" +
+              watch.gaps);
     const RunReport& report = p.app.Dialog().Report();
     Check(restore.Done() && report.action == "pda restore" && report.outcome == "succeeded",
           "Restore PDA... writes the chosen file: " + restore.Report() + " " + p.app.Dialog().Status());
@@ -763,6 +985,7 @@ void RestorePda(const std::filesystem::path& dir) {
           "its summary says what is replaced");
     Check(!report.backup.empty() && std::filesystem::exists(report.backup) && done.find(report.backup) != std::string::npos,
           "the card's PDA was saved first, and Update Complete names the backup: " + report.backup);
+    Check(whole.empty(), "Update Complete keeps every line whole, the backup's path on one line:" + whole);
 }
 
 // Two processes: this one is the running instance; varnel.exe started with
@@ -809,10 +1032,13 @@ void Handover(const std::filesystem::path& dir, const std::wstring& exe, const s
     ::CloseHandle(mutex);
 }
 
-// The window as the screen shows it, frame included, saved as PNG.
-bool Picture(HWND window, const std::filesystem::path& file) {
-    ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
-    Spin(400);
+// The window as the screen shows it, frame included, saved as PNG: drawn
+// afresh first, or (`asItIs`) as it is at this moment.
+bool Picture(HWND window, const std::filesystem::path& file, bool asItIs = false) {
+    if (!asItIs) {
+        ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ALLCHILDREN | RDW_FRAME);
+        Spin(400);
+    }
     RECT rect;
     ::GetWindowRect(window, &rect);
     const int width = rect.right - rect.left, height = rect.bottom - rect.top;
@@ -872,22 +1098,39 @@ void Screenshots(const std::filesystem::path& dir, const std::filesystem::path& 
             Picture(wait, out / "windows-wait-window.png");
         }
     });
+    // The whole screen as it is while the card is busy: when the main
+    // window comes back disabled for the PDA, and when the first image's
+    // wait is done; and with the summary open.
+    std::set<std::string> screens;
+    p.app.Host().SetStateObserver([&](const char* what) {
+        const std::string name = std::string(what) == "main window shown disabled" ? "windows-screen-pda-write.png"
+                                 : std::string(what) == "wait window done"         ? "windows-screen-after-wait.png"
+                                                                                   : "";
+        if (!name.empty() && screens.insert(name).second) Picture(::GetDesktopWindow(), out / name, true);
+    });
     Answerer answerer({
         {"Varnel",
          [&](HWND w) {
              Spin(500, [&] { return Text(::GetDlgItem(w, IDC_WARNING_HEADING)) == "Warning !!"; });
+             Picture(::GetDesktopWindow(), out / "windows-screen-warning.png");
              Picture(w, out / "windows-warning.png");
              Click(w, IDOK);
          }},
         {"Update Information",
          [&](HWND w) {
              Picture(w, out / "windows-update-information.png");
+             Picture(::GetDesktopWindow(), out / "windows-screen-summary.png");
              Click(w, IDOK);
          }},
-        {"Update Complete", [](HWND w) { Click(w, IDOK); }},
+        {"Update Complete",
+         [&](HWND w) {
+             Picture(::GetDesktopWindow(), out / "windows-screen-update-complete.png");
+             Click(w, IDOK);
+         }},
     });
     answerer.Main = main;
     Click(main, IDC_UPDATE);
+    p.app.Host().SetStateObserver({});
     Check(answerer.Done() && waitTaken, "the update's windows were taken: " + answerer.Report());
     ::CoUninitialize();
 }

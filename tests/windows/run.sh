@@ -254,9 +254,12 @@ gui() {
 }
 gui_started=$(date +%s)
 check "varnel.exe: the main window as its control table says" gui contract contract "$(winpath "$WORK/machine-gui-contract")"
-# At 144 DPI (a display at 150 %) every text still fits its control.
-"$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 144 /f >/dev/null 2>&1 </dev/null
-check "varnel.exe: the main window as its control table says, at 144 DPI" gui contract144 contract "$(winpath "$WORK/machine-gui-contract144")"
+# At 120, 144 and 192 DPI (displays at 125, 150 and 200 %) every text
+# still fits its control.
+for dpi in 120 144 192; do
+    "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d $dpi /f >/dev/null 2>&1 </dev/null
+    check "varnel.exe: the main window as its control table says, at $dpi DPI" gui contract$dpi contract "$(winpath "$WORK/machine-gui-contract$dpi")"
+done
 "$WINE" reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1 </dev/null
 check "varnel.exe: Cancel, Esc and Enter on a focused Cancel write nothing" gui waysout ways-out "$(winpath "$WORK/machine-gui-waysout")"
 check "varnel.exe: a logoff while the card is written waits for the piece, then ends the program" \

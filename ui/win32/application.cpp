@@ -42,6 +42,7 @@ bool Application::Start(const std::vector<std::string>& files) {
     commands.history = [this] { RunHistoryDialog(m_host.Owner(), m_dialog.HistoryPath()); };
     commands.about = [this] { RunAboutDialog(m_host.Owner()); };
     commands.fileFromOutside = [this](const std::string& path) { AddFromOutside(path); };
+    commands.finishWait = [this] { m_host.FinishWait(); };
     commands.closed = [this] {
         m_closed = true;
         ::PostQuitMessage(m_exitCode);

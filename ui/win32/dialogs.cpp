@@ -4,6 +4,8 @@
 #include <shellapi.h>
 #include <richedit.h>
 
+#include <algorithm>
+#include <cstdio>
 #include <filesystem>
 #include <vector>
 
@@ -64,12 +66,126 @@ void CentreOn(HWND window, POINT point) {
     ::SetWindowPos(window, nullptr, x, y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
+// The message box being opened is centred over this window.
+HWND g_boxOver = nullptr;
+HHOOK g_boxHook = nullptr;
+
+LRESULT CALLBACK BoxHook(int code, WPARAM wParam, LPARAM lParam) {
+    if (code == HCBT_ACTIVATE) {
+        HWND box = reinterpret_cast<HWND>(wParam);
+        char name[16] = {};
+        ::GetClassNameA(box, name, 16);
+        if (lstrcmpA(name, "#32770") == 0 && g_boxHook) {
+            CentreOver(box, g_boxOver);
+            ::UnhookWindowsHookEx(g_boxHook);
+            g_boxHook = nullptr;
+        }
+    }
+    return ::CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+}  // namespace
+
+void Redraw(HWND window) {
+    if (window && ::IsWindowVisible(window))
+        ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+}
+
+void CentreOver(HWND window, HWND over) {
+    RECT rect;
+    if (over && ::IsWindow(over) && !::IsIconic(over) && ::GetWindowRect(over, &rect) && rect.right > rect.left) {
+        CentreOn(window, POINT{(rect.left + rect.right) / 2, (rect.top + rect.bottom) / 2});
+        return;
+    }
+    const RECT area = WorkArea(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
+    CentreOn(window, POINT{(area.left + area.right) / 2, (area.top + area.bottom) / 2});
+}
+
+int RunMessageBox(HWND owner, HWND over, const std::string& text, const std::string& caption, UINT flags) {
+    g_boxOver = over;
+    g_boxHook = ::SetWindowsHookExA(WH_CBT, BoxHook, nullptr, ::GetCurrentThreadId());
+    const int answer = ::MessageBoxA(owner, text.c_str(), caption.c_str(), flags);
+    if (g_boxHook) ::UnhookWindowsHookEx(g_boxHook);
+    g_boxHook = nullptr;
+    return answer;
+}
+
+namespace {
+
 // The state a dialog was started with (DialogBoxParam's last argument),
 // kept in its DWLP_USER from WM_INITDIALOG on.
 template <class State>
 State* DialogState(HWND dialog, UINT message, LPARAM lParam) {
     if (message == WM_INITDIALOG) ::SetWindowLongPtrA(dialog, DWLP_USER, lParam);
     return reinterpret_cast<State*>(::GetWindowLongPtrA(dialog, DWLP_USER));
+}
+
+struct WideMessageState {
+    std::string text;  // with CR LF
+    std::string caption;
+    LPCSTR icon;
+    HWND over;
+};
+
+// The text's lines as the dialog font draws them.
+SIZE TextSize(HWND window, const std::string& text) {
+    HDC dc = ::GetDC(window);
+    HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageA(window, WM_GETFONT, 0, 0)));
+    RECT need{0, 0, 0, 0};
+    ::DrawTextA(dc, text.c_str(), static_cast<int>(text.size()), &need, DT_CALCRECT | DT_NOPREFIX | DT_EXPANDTABS);
+    ::SelectObject(dc, old);
+    ::ReleaseDC(window, dc);
+    return SIZE{need.right, need.bottom};
+}
+
+INT_PTR CALLBACK WideMessageProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
+    auto* state = DialogState<WideMessageState>(dialog, message, lParam);
+    switch (message) {
+    case WM_INITDIALOG: {
+        ::SetWindowTextA(dialog, state->caption.c_str());
+        HWND text = ::GetDlgItem(dialog, IDC_MESSAGE_TEXT), picture = ::GetDlgItem(dialog, IDC_MESSAGE_ICON);
+        HWND ok = ::GetDlgItem(dialog, IDOK);
+        ::SetWindowTextA(text, state->text.c_str());
+        RECT units{7, 7, 29, 0};  // the margin, the gap, the icon's column
+        ::MapDialogRect(dialog, &units);
+        const int margin = units.left, gap = units.top;
+        int left = margin;
+        if (state->icon) {
+            ::SendMessageA(picture, STM_SETICON, reinterpret_cast<WPARAM>(::LoadIconA(nullptr, state->icon)), 0);
+            left = margin + units.right;
+        } else {
+            ::ShowWindow(picture, SW_HIDE);  // no empty column where no icon is
+        }
+        // As wide as the longest line, within the work area (beyond it the
+        // field scrolls).
+        const SIZE need = TextSize(text, state->text);
+        RECT button;
+        ::GetWindowRect(ok, &button);
+        const int buttonWidth = button.right - button.left, buttonHeight = button.bottom - button.top;
+        RECT frame{0, 0, 0, 0};
+        ::AdjustWindowRectEx(&frame, static_cast<DWORD>(::GetWindowLongA(dialog, GWL_STYLE)), FALSE,
+                             static_cast<DWORD>(::GetWindowLongA(dialog, GWL_EXSTYLE)));
+        RECT area{0, 0, ::GetSystemMetrics(SM_CXSCREEN), ::GetSystemMetrics(SM_CYSCREEN)};
+        ::SystemParametersInfoA(SPI_GETWORKAREA, 0, &area, 0);
+        const int most = (area.right - area.left) - (frame.right - frame.left) - left - margin;
+        const int width = std::min<int>(need.cx + 8, most);
+        const int height = std::min<int>(need.cy + 4, (area.bottom - area.top) / 2);
+        const int clientWidth = left + std::max<int>(width, buttonWidth) + margin;
+        const int clientHeight = margin + height + gap + buttonHeight + margin;
+        ::SetWindowPos(text, nullptr, left, margin, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(ok, nullptr, clientWidth - margin - buttonWidth, margin + height + gap, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(dialog, nullptr, 0, 0, clientWidth + frame.right - frame.left, clientHeight + frame.bottom - frame.top,
+                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        CentreOver(dialog, state->over);
+        ::SetFocus(ok);
+        return FALSE;
+    }
+    case WM_COMMAND:
+        if (LOWORD(wParam) == IDOK || LOWORD(wParam) == IDCANCEL) ::EndDialog(dialog, IDOK);
+        return TRUE;
+    }
+    return FALSE;
 }
 
 struct WarningState {
@@ -86,6 +202,7 @@ INT_PTR CALLBACK WarningProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         ::GetObjectA(reinterpret_cast<HFONT>(::SendMessageA(dialog, WM_GETFONT, 0, 0)), sizeof font, &font);
         font.lfHeight = font.lfHeight * 3 / 2;
         state->big = ::CreateFontIndirectA(&font);
+        CentreOver(dialog, ::GetWindow(dialog, GW_OWNER));
         ::SendDlgItemMessageA(dialog, IDC_WARNING_HEADING, WM_SETFONT, reinterpret_cast<WPARAM>(state->big), FALSE);
         SetText(dialog, IDC_WARNING_HEADING, state->heading);
         SetText(dialog, IDC_WARNING_MESSAGE, state->message);
@@ -115,11 +232,44 @@ INT_PTR CALLBACK WarningProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 
 struct SummaryState {
     std::string text;  // with CR LF
+    POINT first{};     // the first size, the smallest the user can make it
+    // The template's room right of and under the text box, under and right
+    // of the buttons, kept as the window grows.
+    int textRight = 0, textBottom = 0, buttonsBottom = 0, cancelRight = 0;
 };
+
+RECT ChildRect(HWND dialog, int id) {
+    RECT rect;
+    ::GetWindowRect(::GetDlgItem(dialog, id), &rect);
+    ::MapWindowPoints(nullptr, dialog, reinterpret_cast<POINT*>(&rect), 2);
+    return rect;
+}
+
+// The summary's text takes the room; UPDATE stays left, CANCEL right,
+// Clipboard halfway between them, the buttons on the bottom edge.
+void LayoutSummary(HWND dialog, const SummaryState& state) {
+    RECT client;
+    ::GetClientRect(dialog, &client);
+    const RECT text = ChildRect(dialog, IDC_SUMMARY), update = ChildRect(dialog, IDOK);
+    const RECT clip = ChildRect(dialog, IDC_CLIPBOARD), cancel = ChildRect(dialog, IDCANCEL);
+    const int y = client.bottom - state.buttonsBottom - (update.bottom - update.top);
+    const int cancelX = client.right - state.cancelRight - (cancel.right - cancel.left);
+    const int clipX = (update.right + cancelX) / 2 - (clip.right - clip.left) / 2;
+    const auto place = [dialog](int id, int x, int top, int width, int height) {
+        ::SetWindowPos(::GetDlgItem(dialog, id), nullptr, x, top, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
+    };
+    place(IDC_SUMMARY, text.left, text.top, client.right - state.textRight - text.left,
+          client.bottom - state.textBottom - text.top);
+    place(IDOK, update.left, y, update.right - update.left, update.bottom - update.top);
+    place(IDC_CLIPBOARD, clipX, y, clip.right - clip.left, clip.bottom - clip.top);
+    place(IDCANCEL, cancelX, y, cancel.right - cancel.left, cancel.bottom - cancel.top);
+    ::InvalidateRect(dialog, nullptr, TRUE);
+}
 
 // No button of the summary is the default one: Enter elsewhere than on a
 // button asks for this id, which nothing has.
 constexpr int kNoDefault = 0x7FFE;
+constexpr UINT_PTR kClipboardTimer = 1;
 
 INT_PTR CALLBACK SummaryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* state = DialogState<SummaryState>(dialog, message, lParam);
@@ -129,9 +279,17 @@ INT_PTR CALLBACK SummaryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         ::SendMessageA(edit, EM_EXLIMITTEXT, 0, static_cast<LPARAM>(state->text.size() + 1024));
         ::SetWindowTextA(edit, state->text.c_str());
         ::SendMessageA(dialog, DM_SETDEFID, kNoDefault, 0);
-        POINT cursor{};
-        ::GetCursorPos(&cursor);
-        CentreOn(dialog, cursor);
+        CentreOver(dialog, ::GetWindow(dialog, GW_OWNER));
+        RECT rect;
+        ::GetWindowRect(dialog, &rect);
+        state->first = POINT{rect.right - rect.left, rect.bottom - rect.top};
+        RECT client;
+        ::GetClientRect(dialog, &client);
+        const RECT text = ChildRect(dialog, IDC_SUMMARY), update = ChildRect(dialog, IDOK), cancel = ChildRect(dialog, IDCANCEL);
+        state->textRight = client.right - text.right;
+        state->textBottom = client.bottom - text.bottom;
+        state->buttonsBottom = client.bottom - update.bottom;
+        state->cancelRight = client.right - cancel.right;
         // The dialog manager would select all the text of the first edit.
         ::SetFocus(edit);
         ::SendMessageA(edit, EM_SETSEL, 0, 0);
@@ -146,22 +304,38 @@ INT_PTR CALLBACK SummaryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
             HWND edit = ::GetDlgItem(dialog, IDC_SUMMARY);
             ::SendMessageA(edit, EM_HIDESELECTION, TRUE, 0);
             ::SendMessageA(edit, EM_SETSEL, 0, -1);
+            bool copied = false;
             if (::OpenClipboard(dialog)) {
                 ::EmptyClipboard();
                 const size_t bytes = (state->text.size() + 1) * sizeof(char);
                 if (HGLOBAL memory = ::GlobalAlloc(GMEM_MOVEABLE, bytes)) {
                     std::memcpy(::GlobalLock(memory), state->text.c_str(), bytes);
                     ::GlobalUnlock(memory);
-                    if (!::SetClipboardData(CF_TEXT, memory)) ::GlobalFree(memory);
+                    copied = ::SetClipboardData(CF_TEXT, memory) != nullptr;
+                    if (!copied) ::GlobalFree(memory);
                 }
                 ::CloseClipboard();
             }
             ::SendMessageA(edit, EM_SETSEL, 0, 0);
             ::SendMessageA(edit, EM_HIDESELECTION, FALSE, 0);
+            // The button says it was done, for a moment.
+            SetText(dialog, IDC_CLIPBOARD, copied ? "Copied" : "Not copied");
+            ::SetTimer(dialog, kClipboardTimer, 1500, nullptr);
             return TRUE;
         }
         }
         return FALSE;
+    case WM_TIMER:
+        if (wParam != kClipboardTimer) return FALSE;
+        ::KillTimer(dialog, kClipboardTimer);
+        SetText(dialog, IDC_CLIPBOARD, "Clipboard");
+        return TRUE;
+    case WM_SIZE:
+        if (state && state->first.x > 0) LayoutSummary(dialog, *state);
+        return TRUE;
+    case WM_GETMINMAXINFO:
+        if (state && state->first.x > 0) reinterpret_cast<MINMAXINFO*>(lParam)->ptMinTrackSize = state->first;
+        return TRUE;
     }
     return FALSE;
 }
@@ -169,6 +343,7 @@ INT_PTR CALLBACK SummaryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
 INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
     switch (message) {
     case WM_INITDIALOG:
+        CentreOver(dialog, ::GetWindow(dialog, GW_OWNER));
         SetText(dialog, IDC_ABOUT_VERSION, Display(CVarnelDlg::AboutVersionText()));
         ::SetFocus(::GetDlgItem(dialog, IDOK));
         return FALSE;
@@ -177,6 +352,33 @@ INT_PTR CALLBACK AboutProc(HWND dialog, UINT message, WPARAM wParam, LPARAM) {
         return TRUE;
     }
     return FALSE;
+}
+
+// A record's UTC time ("2026-03-01T03:35:13Z") in the user's local time
+// and date format; anything else as it is.
+std::string LocalTime(const std::string& utc) {
+    SYSTEMTIME time{};
+    int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
+    char zone = 0;
+    if (std::sscanf(utc.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &year, &month, &day, &hour, &minute, &second, &zone) != 7 ||
+        zone != 'Z')
+        return utc;
+    time.wYear = static_cast<WORD>(year);
+    time.wMonth = static_cast<WORD>(month);
+    time.wDay = static_cast<WORD>(day);
+    time.wHour = static_cast<WORD>(hour);
+    time.wMinute = static_cast<WORD>(minute);
+    time.wSecond = static_cast<WORD>(second);
+    FILETIME universal, local;
+    SYSTEMTIME shown;
+    if (!::SystemTimeToFileTime(&time, &universal) || !::FileTimeToLocalFileTime(&universal, &local) ||
+        !::FileTimeToSystemTime(&local, &shown))
+        return utc;
+    char date[64] = {}, clock[64] = {};
+    if (!::GetDateFormatA(LOCALE_USER_DEFAULT, DATE_SHORTDATE, &shown, nullptr, date, sizeof date) ||
+        !::GetTimeFormatA(LOCALE_USER_DEFAULT, 0, &shown, nullptr, clock, sizeof clock))
+        return utc;
+    return std::string(date) + " " + clock;
 }
 
 struct HistoryState {
@@ -204,6 +406,7 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     auto* state = DialogState<HistoryState>(dialog, message, lParam);
     switch (message) {
     case WM_INITDIALOG: {
+        CentreOver(dialog, ::GetWindow(dialog, GW_OWNER));
         HWND list = ::GetDlgItem(dialog, IDC_HISTORY_LIST);
         ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);
         const int widths[] = {120, 60, 100, 70, 220, 200};
@@ -226,6 +429,7 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         for (size_t r = 0; r < state->records.size(); ++r)
             for (size_t c = 0; c < kHistoryColumns.size(); ++c) {
                 std::string text = Display(HistoryColumnText(state->records[r], c));
+                if (c == 0) text = LocalTime(text);
                 LVITEMA item{};
                 item.mask = LVIF_TEXT;
                 item.iItem = static_cast<int>(r);
@@ -233,6 +437,23 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
                 item.pszText = text.data();
                 ::SendMessageA(list, c == 0 ? LVM_INSERTITEMA : LVM_SETITEMTEXTA, r, reinterpret_cast<LPARAM>(&item));
             }
+        // Each column as wide as its widest text or its heading; the last
+        // takes what room is left, so that no empty area scrolls.
+        int total = 0;
+        for (size_t c = 0; c < kHistoryColumns.size(); ++c) {
+            const int column = static_cast<int>(c);
+            ListView_SetColumnWidth(list, column, LVSCW_AUTOSIZE);
+            std::string heading = Display(kHistoryColumns[c]);
+            const int width = std::max(ListView_GetColumnWidth(list, column),
+                                       static_cast<int>(::SendMessageA(list, LVM_GETSTRINGWIDTHA, 0,
+                                                                       reinterpret_cast<LPARAM>(heading.c_str()))) + 16);
+            ListView_SetColumnWidth(list, column, width);
+            total += width;
+        }
+        RECT room;
+        ::GetClientRect(list, &room);
+        const int last = static_cast<int>(kHistoryColumns.size()) - 1;
+        if (total < room.right) ListView_SetColumnWidth(list, last, ListView_GetColumnWidth(list, last) + room.right - total);
         std::string note;
         if (!read) note = "The update history cannot be read: " + read.Reason();
         else if (state->records.empty()) note = NoHistoryText("", state->path) + ".";
@@ -277,6 +498,21 @@ INT_PTR CALLBACK WaitProc(HWND window, UINT message, WPARAM, LPARAM) {
 
 }  // namespace
 
+bool NeedsWideMessage(const std::string& text) {
+    // A message box wraps lines at about half the screen: a line longer
+    // than that, such as a backup's path, would break at its backslashes.
+    size_t longest = 0, start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        longest = std::max(longest, end - start);
+    longest = std::max(longest, text.size() - start);
+    return longest > 60;
+}
+
+void RunWideMessage(HWND owner, HWND over, const std::string& text, const std::string& caption, LPCSTR icon) {
+    WideMessageState state{WithCrLf(text), caption, icon, over};
+    ::DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_MESSAGE), owner, WideMessageProc, reinterpret_cast<LPARAM>(&state));
+}
+
 bool RunWarningDialog(HWND owner, const std::string& heading, const std::string& message) {
     WarningState state{Display(heading), Display(message)};
     return ::DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_WARNING), owner, WarningProc,
@@ -300,23 +536,27 @@ void RunHistoryDialog(HWND owner, const std::filesystem::path& path) {
     ::DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_HISTORY), owner, HistoryProc, reinterpret_cast<LPARAM>(&state));
 }
 
-WaitWindow::WaitWindow(const std::string& message, const std::string& detail) {
+WaitWindow::WaitWindow(const std::string& message, const std::string& detail, HWND over) {
     m_window = ::CreateDialogParamA(Instance(), MAKEINTRESOURCEA(IDD_WAIT), nullptr, WaitProc, 0);
     if (!m_window) return;
     ::SetWindowTextA(m_window, "Varnel");
     m_font = ::CreateFontA(20, 7, 0, 0, FW_BOLD, FALSE, FALSE, FALSE, DEFAULT_CHARSET, OUT_DEFAULT_PRECIS,
                            CLIP_DEFAULT_PRECIS, PROOF_QUALITY, DEFAULT_PITCH, "Arial");
     ::SendDlgItemMessageA(m_window, IDC_WAIT_MESSAGE, WM_SETFONT, reinterpret_cast<WPARAM>(m_font), FALSE);
+    CentreOver(m_window, over);
+    Reset(message, detail);
+}
+
+void WaitWindow::Reset(const std::string& message, const std::string& detail) {
+    if (!m_window) return;
     SetText(m_window, IDC_WAIT_MESSAGE, Display(message.empty() ? std::string(" Please wait...") : message));
     SetText(m_window, IDC_WAIT_DETAIL, Display(detail));
-    if (detail.empty()) ::ShowWindow(::GetDlgItem(m_window, IDC_WAIT_DETAIL), SW_HIDE);
+    ::ShowWindow(::GetDlgItem(m_window, IDC_WAIT_DETAIL), detail.empty() ? SW_HIDE : SW_SHOWNA);
     HWND bar = ::GetDlgItem(m_window, IDC_WAIT_PROGRESS);
     ::SendMessageA(bar, PBM_SETRANGE32, 0, 100);
     ::SendMessageA(bar, PBM_SETPOS, 0, 0);
-    const RECT area = WorkArea(POINT{0, 0}, MONITOR_DEFAULTTOPRIMARY);
-    CentreOn(m_window, POINT{(area.left + area.right) / 2, (area.top + area.bottom) / 2});
     ::SetWindowPos(m_window, HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_SHOWWINDOW | SWP_NOACTIVATE);
-    ::UpdateWindow(m_window);
+    Redraw(m_window);
     Pump();
 }
 

@@ -16,6 +16,24 @@ namespace varnel::win32ui {
 
 // "Download" (IDOK) or "Cancel"; the heading blinks: timer 1 (400 ms)
 // shows it, timer 2 (1000 ms) blanks it.
+// The main window's message: a wait window whose work ended closes now.
+inline constexpr UINT kFinishWaitMessage = WM_APP + 1;
+
+// Draws a shown window and its controls now (the card may keep the thread
+// busy before the next message is taken).
+void Redraw(HWND window);
+// A window centred over another (the main window, even while hidden for
+// the work), else on the primary monitor's work area; kept on the monitor.
+void CentreOver(HWND window, HWND over);
+// MessageBoxA, the box centred over `over` rather than on the screen.
+int RunMessageBox(HWND owner, HWND over, const std::string& text, const std::string& caption, UINT flags);
+
+// A message with an OK button whose lines stay whole (paths): in a
+// read-only field the user can copy, the box as wide as its longest line
+// where the screen allows. `icon` is a system icon (IDI_...) or none.
+bool NeedsWideMessage(const std::string& text);
+void RunWideMessage(HWND owner, HWND over, const std::string& text, const std::string& caption, LPCSTR icon);
+
 bool RunWarningDialog(HWND owner, const std::string& heading, const std::string& message);
 inline constexpr UINT kShowTimer = 1, kShowPeriodMs = 400, kBlankTimer = 2, kBlankPeriodMs = 1000;
 
@@ -33,13 +51,16 @@ void RunHistoryDialog(HWND owner, const std::filesystem::path& path);
 // between (user input waits).
 class WaitWindow : public ProgressBar {
 public:
-    WaitWindow(const std::string& message, const std::string& detail);
+    // Centred over `over` (the main window, hidden during the work).
+    WaitWindow(const std::string& message, const std::string& detail, HWND over);
     ~WaitWindow() override;
     WaitWindow(const WaitWindow&) = delete;
     WaitWindow& operator=(const WaitWindow&) = delete;
 
     void SetRange(int low, int high) override;
     void SetPosition(int position) override;
+    // The same window for the next work: new texts, the bar at its start.
+    void Reset(const std::string& message, const std::string& detail);
     HWND Handle() const { return m_window; }
     // Sees the bar after every step (tests, screenshots).
     void SetObserver(std::function<void(HWND bar)> observer) { m_observer = std::move(observer); }

@@ -6,6 +6,7 @@
 #include "platform/stop_request.h"
 #include "ui/main_window_layout.h"
 #include "ui/varnel_dlg.h"
+#include "ui/win32/dialogs.h"
 #include "ui/win32/resource.h"
 #include "ui/win32/text.h"
 
@@ -152,12 +153,21 @@ void MainWindow::Init() {
     ::SelectObject(dc, font);
     ::ReleaseDC(m_window, dc);
     ::DragAcceptFiles(m_window, TRUE);
+    // First shown in the middle of the work area.
+    CentreOver(m_window, nullptr);
     ::SetFocus(::GetDlgItem(m_window, IDC_CATCH_ADAPTER));
 }
 
 INT_PTR MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     switch (message) {
-    case WM_COMMAND: Command(LOWORD(wParam), HIWORD(wParam)); return TRUE;
+    case WM_COMMAND:
+        // The status box is read and copied, never typed in: no caret.
+        if (LOWORD(wParam) == IDC_STATUS && HIWORD(wParam) == EN_SETFOCUS) ::DestroyCaret();
+        Command(LOWORD(wParam), HIWORD(wParam));
+        return TRUE;
+    case kFinishWaitMessage:
+        if (m_commands.finishWait) m_commands.finishWait();
+        return TRUE;
     case WM_CLOSE:
         if (m_commands.closed) m_commands.closed();
         return TRUE;
@@ -356,6 +366,8 @@ void MainWindow::SetWorking(bool visible, bool enabled) {
             ::SendMessageA(m_window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_focusBeforeWork), TRUE);
         m_focusBeforeWork = nullptr;
     }
+    // Drawn at once, whatever the card keeps the thread busy with next.
+    Redraw(m_window);
 }
 
 void MainWindow::SetCursorShape(Cursor cursor) {

@@ -20,6 +20,8 @@ public:
     struct Commands : MainWindowCommands {
         // A file from another start (WM_COPYDATA) or a drop, as the user gave it.
         std::function<void(const std::string&)> fileFromOutside;
+        // The loop is idle after the work: a wait window kept up closes.
+        std::function<void()> finishWait;
     };
 
     MainWindow() = default;

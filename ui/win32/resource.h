@@ -14,6 +14,7 @@
 #define IDD_INFO 144
 #define IDD_WARNING 155
 #define IDD_HISTORY 160
+#define IDD_MESSAGE 170
 
 // Menu, icons
 #define IDR_MAINMENU 138
@@ -56,6 +57,8 @@
 #define IDC_HISTORY_LIST 1070
 #define IDC_HISTORY_DETAILS 1071
 #define IDC_HISTORY_OPEN_FOLDER 1072
+#define IDC_MESSAGE_ICON 1080
+#define IDC_MESSAGE_TEXT 1081
 
 // Menu commands
 #define ID_QUERY_FIRMWARE 1046

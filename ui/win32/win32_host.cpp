@@ -11,6 +11,7 @@ HWND Win32Host::Owner() const {
 }
 
 MessageAnswer Win32Host::ShowMessage(const Message& message) {
+    FinishWait();
     UINT flags = MB_SETFOREGROUND;
     switch (message.icon) {
     case MessageIcon::Error: flags |= MB_ICONSTOP; break;
@@ -27,9 +28,27 @@ MessageAnswer Win32Host::ShowMessage(const Message& message) {
     if (message.safeDefault && message.buttons != MessageButtons::Ok) flags |= MB_DEFBUTTON2;
     HWND owner = message.owned ? Owner() : nullptr;
     if (!owner) flags |= MB_TASKMODAL;
-    // The system's default caption is "Error".
-    const std::string caption = message.caption.empty() ? std::string("Error") : Display(message.caption);
-    switch (::MessageBoxA(owner, Display(message.text).c_str(), caption.c_str(), flags)) {
+    // A box without a caption of its own carries the program's name (the
+    // system's default would be "Error").
+    const std::string caption = message.caption.empty() ? std::string("Varnel") : Display(message.caption);
+    HWND over = m_window ? m_window->Handle() : nullptr;
+    const std::string text = Display(message.text);
+    if (message.buttons == MessageButtons::Ok && NeedsWideMessage(text)) {
+        LPCSTR icon = nullptr;
+        switch (message.icon) {
+        case MessageIcon::Error: icon = IDI_HAND; break;
+        case MessageIcon::Warning: icon = IDI_EXCLAMATION; break;
+        case MessageIcon::Question: icon = IDI_QUESTION; break;
+        case MessageIcon::Information: icon = IDI_ASTERISK; break;
+        case MessageIcon::None: break;
+        }
+        RunWideMessage(owner, over, text, caption, icon);
+        Redraw(Owner());
+        return MessageAnswer::Ok;
+    }
+    const int answer = RunMessageBox(owner, over, text, caption, flags);
+    Redraw(Owner());
+    switch (answer) {
     case IDOK: return MessageAnswer::Ok;
     case IDYES: return MessageAnswer::Yes;
     case IDNO: return MessageAnswer::No;
@@ -39,20 +58,54 @@ MessageAnswer Win32Host::ShowMessage(const Message& message) {
 }
 
 bool Win32Host::ConfirmWarning(const std::string& heading, const std::string& message) {
-    return RunWarningDialog(Owner(), heading, message);
+    FinishWait();
+    const bool confirmed = RunWarningDialog(Owner(), heading, message);
+    Redraw(Owner());
+    return confirmed;
 }
 
-bool Win32Host::ConfirmSummary(const std::string& text) { return RunSummaryDialog(Owner(), text); }
+bool Win32Host::ConfirmSummary(const std::string& text) {
+    FinishWait();
+    const bool confirmed = RunSummaryDialog(Owner(), text);
+    Redraw(Owner());
+    return confirmed;
+}
 
 ProgressBar& Win32Host::ShowWaitWindow(const std::string& message, const std::string& detail) {
-    m_wait = std::make_unique<WaitWindow>(message, detail);
-    m_wait->SetObserver(m_observer);
+    if (m_wait && m_waitEnding) {
+        // The previous wait is still up: it takes the new work's texts.
+        m_waitEnding = false;
+        m_wait->Reset(message, detail);
+    } else {
+        m_wait.reset();
+        m_wait = std::make_unique<WaitWindow>(message, detail, m_window ? m_window->Handle() : nullptr);
+        m_wait->SetObserver(m_observer);
+    }
+    if (m_window && !m_mainVisible) m_window->SetWorking(false, m_mainEnabled);
+    Notify("wait window shown");
     return *m_wait;
 }
 
-void Win32Host::HideWaitWindow() { m_wait.reset(); }
+void Win32Host::HideWaitWindow() {
+    if (!m_wait) return;
+    m_waitEnding = true;
+    // Closed when the loop is idle again, unless a window takes over first.
+    if (m_window && m_window->Handle()) ::PostMessageA(m_window->Handle(), kFinishWaitMessage, 0, 0);
+    else FinishWait();
+    Notify("wait window done");
+}
+
+void Win32Host::FinishWait() {
+    if (!m_waitEnding) return;
+    m_waitEnding = false;
+    // The main window up and drawn first, then the wait window goes.
+    if (m_window) m_window->SetWorking(m_mainVisible, m_mainEnabled);
+    m_wait.reset();
+    Notify("wait window closed");
+}
 
 std::optional<std::string> Win32Host::OpenFile(const OpenFileRequest& request) {
+    FinishWait();
     // "Link File (*.oem)|*.oem|" as the dialog's pairs of zero-ended texts.
     std::string filter = Display(request.filter);
     for (char& c : filter)
@@ -97,7 +150,16 @@ void Win32Host::SetCursor(Cursor cursor) {
 }
 
 void Win32Host::SetMainWindow(bool visible, bool enabled) {
-    if (m_window) m_window->SetWorking(visible, enabled);
+    m_mainVisible = visible;
+    m_mainEnabled = enabled;
+    // Disabled and shown: the card is busy with the main window as the one
+    // shown, so it takes the wait window's place now.
+    if (m_waitEnding && visible && !enabled) FinishWait();
+    // Shown to stay: only when the wait window closes (a next image's wait
+    // may follow at once). Hidden: only once the wait window stands in its
+    // place.
+    if (m_window) m_window->SetWorking(m_waitEnding ? false : visible || !m_wait, enabled);
+    Notify(visible ? (enabled ? "main window shown" : "main window shown disabled") : "main window hidden");
 }
 
 void Win32Host::Refresh(const DialogView& view) {

@@ -19,6 +19,12 @@ public:
     void SetWindow(MainWindow* window) { m_window = window; }
     // Sees the wait window's bar after every step.
     void SetProgressObserver(std::function<void(HWND bar)> observer) { m_observer = std::move(observer); }
+    // Sees every change of the windows around the work (the main window's
+    // state, the wait window shown or done): tests check that some window
+    // of the program is always up and drawn.
+    void SetStateObserver(std::function<void(const char* what)> observer) { m_stateObserver = std::move(observer); }
+    // The wait window while it is up (kept up after its work until the
+    // next window takes over).
     WaitWindow* Wait() const { return m_wait.get(); }
 
     MessageAnswer ShowMessage(const Message& message) override;
@@ -33,11 +39,25 @@ public:
 
     // The owner of the dialogs: the main window while it is shown, else none.
     HWND Owner() const;
+    // Closes a wait window whose work ended, once the main window or the
+    // next wait stands in its place: from the message loop when it is idle,
+    // and before any other window opens.
+    void FinishWait();
 
 private:
     MainWindow* m_window = nullptr;
     std::unique_ptr<WaitWindow> m_wait;
     std::function<void(HWND)> m_observer;
+    std::function<void(const char*)> m_stateObserver;
+    // The wait window's work ended; it stays up until FinishWait, so that a
+    // next image's wait follows without a moment with no window shown.
+    bool m_waitEnding = false;
+    // What the dialog logic last asked of the main window.
+    bool m_mainVisible = true;
+    bool m_mainEnabled = true;
+    void Notify(const char* what) {
+        if (m_stateObserver) m_stateObserver(what);
+    }
 };
 
 }  // namespace varnel::win32ui
