@@ -1,7 +1,9 @@
 #pragma once
 // Helpers shared by the tests: temporary directories, files, the log.
 
+#include <algorithm>
 #include <cstdint>
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -46,6 +48,22 @@ inline std::string ReadFile(const std::string& path) {
     std::ostringstream text;
     text << in.rdbuf();
     return text.str();
+}
+
+// The first card's flash from `start` to `end` as a simulated machine's
+// sector files hold it (a missing sector is erased flash).
+inline std::string SimulatedFlash(const std::string& machine, uint32_t start, uint32_t end) {
+    std::string flash;
+    for (uint32_t a = start; a < end;) {
+        const uint32_t base = a & ~0xFFFFu;
+        const uint32_t n = std::min(end, base + 0x10000) - a;
+        char name[24];
+        std::snprintf(name, sizeof name, "%08X.bin", base);
+        const std::string sector = machine + "/cards/0001/flash/" + name;
+        flash += std::filesystem::exists(sector) ? ReadFile(sector).substr(a - base, n) : std::string(n, '\xFF');
+        a += n;
+    }
+    return flash;
 }
 
 // Collects what is written to the update log while it lives.

@@ -245,21 +245,6 @@ TEST_F(CardRuns, AStopRequestWhileWritingEndsTheRunRecordedAndRepairable) {
     }
 }
 
-// The card's flash as the simulated machine keeps it, sector files joined.
-std::string FlashOf(const std::string& machine, uint32_t start, uint32_t end) {
-    std::string flash;
-    for (uint32_t a = start; a < end;) {
-        const uint32_t base = a & ~0xFFFFu;
-        const uint32_t n = std::min(end, base + 0x10000) - a;
-        char name[24];
-        std::snprintf(name, sizeof name, "%08X.bin", base);
-        const std::string sector = machine + "/cards/0001/flash/" + name;
-        flash += std::filesystem::exists(sector) ? test::ReadFile(sector).substr(a - base, n) : std::string(n, '\xFF');
-        a += n;
-    }
-    return flash;
-}
-
 // A run killed (SIGKILL: nothing of it runs after) at each moment of its
 // writing leaves an "unfinished" record naming its backups, and those
 // backups put the card back byte for byte.
@@ -272,7 +257,7 @@ TEST_F(CardRuns, AKilledRunLeavesItsMarkAndItsBackupsRestoreTheCard) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove_all(dir.File("state"));
         Init({"--latency"});
-        const std::string before = FlashOf(Machine(), 0, 0x800000);
+        const std::string before = test::SimulatedFlash(Machine(), 0, 0x800000);
         auto run = Update("killed");
         ASSERT_TRUE(WaitForTrace(dir.File("killed.jsonl"), c.writes)) << run->Err();
         run->Signal(SIGKILL);
@@ -293,7 +278,7 @@ TEST_F(CardRuns, AKilledRunLeavesItsMarkAndItsBackupsRestoreTheCard) {
         const auto restored = Run({"firmware", "restore", "--yes", firmwareBackup});
         ASSERT_EQ(restored.first, 0) << restored.second;
         ASSERT_EQ(Run({"pda", "restore", "--yes", pdaBackup}).first, 0);
-        EXPECT_TRUE(FlashOf(Machine(), 0, 0x7F0000) == before.substr(0, 0x7F0000)) << "the firmware is not as before";
+        EXPECT_TRUE(test::SimulatedFlash(Machine(), 0, 0x7F0000) == before.substr(0, 0x7F0000)) << "the firmware is not as before";
         // Two records more, each complete: the restores.
         const auto after = History();
         ASSERT_EQ(after.size(), 3u);

@@ -934,22 +934,6 @@ TEST_F(CliMachine, OutputGoesThroughLinksAndOntoDevicesInPlace) {
         EXPECT_EQ(e.path().filename().string().find(".tmp-"), std::string::npos) << e.path();
 }
 
-// The card's flash from `start` to `end` as its sector files hold it (a
-// missing sector is erased flash).
-std::string SimulatedFlash(const std::string& machine, uint32_t start, uint32_t end) {
-    std::string flash;
-    for (uint32_t a = start; a < end;) {
-        const uint32_t base = a & ~0xFFFFu;
-        const uint32_t n = std::min(end, base + 0x10000) - a;
-        char name[24];
-        std::snprintf(name, sizeof name, "%08X.bin", base);
-        const std::string sector = machine + "/cards/0001/flash/" + name;
-        flash += std::filesystem::exists(sector) ? test::ReadFile(sector).substr(a - base, n) : std::string(n, '\xFF');
-        a += n;
-    }
-    return flash;
-}
-
 TEST_F(CliMachine, CardReadWritesTheFlashByteForByte) {
     if (std::system("command -v srec_cat >/dev/null 2>&1") != 0)
         GTEST_SKIP() << "srec_cat (Debian package srecord) is not installed";
@@ -983,7 +967,7 @@ TEST_F(CliMachine, CardReadWritesTheFlashByteForByte) {
         const std::string command = "srec_cat '" + out + "' -motorola -offset -" + std::to_string(c.start) +
                                     " -o '" + bin + "' -binary";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
-        EXPECT_TRUE(test::ReadFile(bin) == SimulatedFlash(dir.File("machine"), c.start, c.end)) << c.range;
+        EXPECT_TRUE(test::ReadFile(bin) == test::SimulatedFlash(dir.File("machine"), c.start, c.end)) << c.range;
     }
     ::unsetenv("XDG_STATE_HOME");
 }
