@@ -214,7 +214,7 @@ firmware_restored() {
     backup=$(firmware_backup)
     [ -n "$backup" ] || { echo "  no firmware backup"; return 1; }
     win fwrestore firmware restore --yes "$(winpath "$backup")"
-    rc_is fwrestore 0 && has_text fwrestore.out "Firmware it returns to: Primary 1.3.6, Station 1.5.0" &&
+    rc_is fwrestore 0 && has_text fwrestore.out "Firmware it returns to (read from the data written): Primary 1.3.6, Station 1.5.0" &&
         diff -r -x 007F0000.bin "$WORK/machine-factory/cards/0001/flash" "$WORK/machine-win/cards/0001/flash"
 }
 check "firmware restore: the update's backup returns the flash to the factory's" firmware_restored

@@ -72,8 +72,9 @@ bool Win32Host::ConfirmSummary(const std::string& text) {
 }
 
 ProgressBar& Win32Host::ShowWaitWindow(const std::string& message, const std::string& detail) {
-    if (m_wait && m_waitEnding) {
-        // The previous wait is still up: it takes the new work's texts.
+    if (m_wait) {
+        // The previous wait is still up (ending, or kept up between the
+        // images of one run): it takes the new work's texts.
         m_waitEnding = false;
         m_wait->Reset(message, detail);
     } else {
