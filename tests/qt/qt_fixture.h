@@ -36,6 +36,7 @@ protected:
             app->Dialog().SetBackupDirectory(sim.dir.Path() / "backups");
             app->Dialog().SetHistoryPath(sim.dir.Path() / "history.jsonl");
             app->Dialog().SetLockDirectory(sim.dir.Path() / "locks");
+            app->SetWindowPlaceFile(sim.dir.File("window-place"));
         }
         return *app;
     }

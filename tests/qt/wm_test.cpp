@@ -2,6 +2,8 @@
 // Xvfb and openbox): the decorations each window asks for and gets, read
 // back with xprop; keys sent through the X server; the title bars' room.
 
+#include <fstream>
+
 #include <QAbstractButton>
 #include <QCursor>
 #include <QFontMetrics>
@@ -21,6 +23,7 @@
 #include "tests/qt/qt_fixture.h"
 #include "tests/support/run_outcome.h"
 #include "ui/main_window_layout.h"
+#include "ui/window_place.h"
 #include "ui/qt/dialogs.h"
 #include "ui/qt/main_window.h"
 
@@ -182,6 +185,48 @@ TEST_F(QtTest, MainWindowShownDuringARunIsDrawn) {
     a.Host().SetMainWindow(true, false);
     EXPECT_LT(ScreenDiffers(*a.Window().centralWidget(), "main-window-after-the-summary"), 0.01);
     a.Host().SetMainWindow(true, true);
+}
+
+// The main window opens in the middle of the screen on the first start,
+// where the user left it on the next, and in the middle again when that
+// place is on no screen or the stored place is damaged.
+TEST_F(QtTest, MainWindowOpensWhereItWasLeft) {
+    const QRect area = QGuiApplication::primaryScreen()->availableGeometry();
+    const std::string file = sim.dir.File("window-place");
+    const auto shown = [&] {
+        qt::Application& a = Start();
+        EXPECT_TRUE(SpinUntil([&] { return a.Window().windowHandle()->isExposed(); }, 5000));
+        SpinUntil([] { return false; }, 200);
+        return a.Window().frameGeometry();
+    };
+    const auto restart = [&] {
+        app.reset();
+        QApplication::processEvents();
+    };
+    // Centred: the frame's middle within the frame's own size of the work
+    // area's middle (the frame is not known before the window is shown).
+    const auto centred = [&](const QRect& frame) {
+        return std::abs(frame.center().x() - area.center().x()) <= 12 &&
+               std::abs(frame.center().y() - area.center().y()) <= 30;
+    };
+    const QRect first = shown();
+    EXPECT_TRUE(centred(first)) << first.x() << "," << first.y() << " " << first.width() << "x" << first.height();
+    const WindowPlace moved{area.left() + 40, area.top() + 30};
+    App().Window().move(moved.x, moved.y);
+    SpinUntil([&] { return App().Window().pos() == QPoint(moved.x, moved.y); }, 3000);
+    App().Window().close();
+    EXPECT_EQ(LoadWindowPlace(file), moved);
+    restart();
+    const QRect again = shown();
+    EXPECT_EQ(again.topLeft(), QPoint(moved.x, moved.y));
+    for (const std::string& stored :
+         {std::to_string(area.right() + 500) + " " + std::to_string(area.bottom() + 500) + "\n", std::string("40 x\n")}) {
+        SCOPED_TRACE(stored);
+        restart();
+        std::ofstream(file, std::ios::trunc) << stored;
+        const QRect frame = shown();
+        EXPECT_TRUE(centred(frame)) << frame.x() << "," << frame.y();
+    }
 }
 
 // The summary opens over the main window, wherever the pointer is, at its

@@ -8,6 +8,7 @@
 //   varnel-gui-test contract MACHINE_DIR
 //   varnel-gui-test ways-out MACHINE_DIR
 //   varnel-gui-test logoff MACHINE_DIR
+//   varnel-gui-test restore-pda|history-fits|place|no-adapters MACHINE_DIR
 //   varnel-gui-test update OUT_DIR FILE...       (through ZRW32N50.dll)
 //   varnel-gui-test handover MACHINE_DIR VARNEL_EXE FILE...
 //   varnel-gui-test screenshots MACHINE_DIR OUT_DIR FILE...   (under X: the
@@ -15,6 +16,7 @@
 
 #include <windows.h>
 #include <commctrl.h>
+#include <commdlg.h>
 #include <richedit.h>
 #include <wincodec.h>
 
@@ -36,7 +38,9 @@
 #include "platform/stop_request.h"
 #include "sample/default_machine.h"
 #include "sim/sim_machine.h"
+#include "sim/machine_config.h"
 #include "ui/main_window_layout.h"
+#include "ui/window_place.h"
 #include "ui/varnel_dlg.h"
 #include "ui/win32/application.h"
 #include "ui/win32/resource.h"
@@ -364,10 +368,25 @@ std::map<std::string, std::string> Snapshot(const std::filesystem::path& machine
 }
 
 // The machine, the window and the dialog logic of one check.
+// The window's place is kept beside the machine: every check starts as a
+// first start does.
 struct Program {
-    explicit Program(const std::filesystem::path& dir) : machine(Prepare(dir)), app(*machine, *machine) {}
-    static std::unique_ptr<sim::SimMachine> Prepare(const std::filesystem::path& dir) {
+    explicit Program(const std::filesystem::path& dir, const std::function<void(sim::MachineConfig&)>& change = {})
+        : machine(Prepare(dir, change)), app(*machine, *machine) {
+        app.SetWindowPlaceFile((dir / "window-place").string());
+    }
+    static std::unique_ptr<sim::SimMachine> Prepare(const std::filesystem::path& dir,
+                                                    const std::function<void(sim::MachineConfig&)>& change) {
         if (const Result<> ensured = sample::EnsureDefaultMachine(dir); !ensured) throw std::runtime_error(ensured.Reason());
+        if (change) {
+            std::ifstream in(dir / "machine.json", std::ios::binary);
+            std::ostringstream text;
+            text << in.rdbuf();
+            in.close();
+            sim::MachineConfig config = sim::ParseMachineConfig(text.str());
+            change(config);
+            std::ofstream(dir / "machine.json", std::ios::binary | std::ios::trunc) << sim::FormatMachineConfig(config);
+        }
         return std::make_unique<sim::SimMachine>(dir);
     }
     std::unique_ptr<sim::SimMachine> machine;
@@ -378,6 +397,41 @@ struct Program {
 std::filesystem::path Release() {
     const char* release = std::getenv("VARNEL_RELEASE");
     return release ? std::filesystem::path(release) : std::filesystem::path("release");
+}
+
+// What a screen reader reads for a control, the name Active Accessibility
+// gives it: a button's, a frame's or a label's own text (a trailing colon
+// aside); for a control without one (edit boxes, lists) the label before it
+// in the tab order, the nearest static text before it, the search ending
+// at a control that starts a tab group.
+std::string ScreenReaderName(HWND control) {
+    const auto plain = [](std::string text) {
+        std::erase(text, '&');
+        if (!text.empty() && text.back() == ':') text.pop_back();
+        return text;
+    };
+    const std::string cls = ClassOf(control);
+    if (cls == "Button" || cls == "Static") return plain(Text(control));
+    for (HWND w = ::GetWindow(control, GW_HWNDPREV); w; w = ::GetWindow(w, GW_HWNDPREV)) {
+        const LONG style = ::GetWindowLongW(w, GWL_STYLE);
+        if (ClassOf(w) == "Static" && (style & SS_TYPEMASK) != SS_ICON) return plain(Text(w));
+        if ((style & (WS_GROUP | WS_TABSTOP)) == (WS_GROUP | WS_TABSTOP)) break;
+    }
+    return "";
+}
+
+// The folder an open dialog shows (the program's dialogs are ANSI ones).
+std::string FolderOf(HWND dialog) {
+    char path[MAX_PATH] = {};
+    ::SendMessageA(dialog, CDM_GETFOLDERPATH, MAX_PATH, reinterpret_cast<LPARAM>(path));
+    return Narrow(win32ui::Widen(path, CP_ACP), CP_UTF8);
+}
+
+// The invisible labels that name controls for screen readers: no control of
+// the table.
+bool NameLabel(HWND child) {
+    return ClassOf(child) == "Static" && !(::GetWindowLongW(child, GWL_STYLE) & WS_VISIBLE) &&
+           (::GetDlgCtrlID(child) & 0xFFFF) == (IDC_STATIC & 0xFFFF);
 }
 
 std::string ControlClass(ControlKind kind) {
@@ -394,12 +448,39 @@ std::string ControlClass(ControlKind kind) {
     return "";
 }
 
+// Update History fits the work area, borders and all, its texts whole.
+void HistoryFits(HWND main) {
+    RECT area{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    std::string fits = "not shown";
+    Answerer history({{"Update History", [&](HWND w) {
+                           RECT rect;
+                           ::GetWindowRect(w, &rect);
+                           fits = rect.left >= area.left && rect.top >= area.top && rect.right <= area.right && rect.bottom <= area.bottom
+                                      ? ""
+                                      : " " + Place(w) + " in a work area of (" + std::to_string(area.left) + "," +
+                                            std::to_string(area.top) + ")-(" + std::to_string(area.right) + "," +
+                                            std::to_string(area.bottom) + ")";
+                           fits += TextsFit(w);
+                           Key(w, VK_ESCAPE);
+                       }}});
+    history.Main = main;
+    ::SendMessageW(main, WM_COMMAND, ID_HISTORY, 0);
+    Check(history.Done() && fits.empty(), "Update History fits the screen:" + fits + " " + history.Report());
+}
+
 // The main window against the control table that the Qt window is built
 // from: ids, classes, texts, places in dialog units, what shows; every
 // fixed text fits its control in the dialog font.
 void Contract(const std::filesystem::path& dir) {
     g_step = "contract";
-    Program p(dir);
+    // The release folder the registry names: the Firmware folder under the
+    // program's path.
+    const std::filesystem::path program = dir / "program";
+    Program p(dir, [&](sim::MachineConfig& config) {
+        std::filesystem::create_directories(program / "Firmware");
+        config.registry["HKEY_CURRENT_USER\\Software\\Varnel"]["Path"] = program.string();
+    });
     Check(p.app.Start({}), "the main window is made from its template");
     HWND main = p.app.Window().Handle();
     Spin(200, [&] { return ::IsWindowVisible(main) != FALSE; });
@@ -425,7 +506,8 @@ void Contract(const std::filesystem::path& dir) {
           "the windows have the manifest's common controls 6 (" + Narrow(controls, CP_UTF8) + ")");
 
     std::vector<HWND> children;
-    for (HWND child = ::GetWindow(main, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) children.push_back(child);
+    for (HWND child = ::GetWindow(main, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
+        if (!NameLabel(child)) children.push_back(child);
     const auto table = MainWindowControls();
     Check(children.size() == table.size(), "as many controls as the table has rows (" + std::to_string(children.size()) + ")");
     const bool selected = p.app.Dialog().View().openedVisible;
@@ -480,6 +562,23 @@ void Contract(const std::filesystem::path& dir) {
     ::SelectObject(dc, old);
     ::ReleaseDC(main, dc);
     Check(wrong.empty(), "every control as the table says, its text fitting" + wrong);
+
+    // A screen reader reads each control's name as the Qt window gives it:
+    // its own text, its label's, or its frame's title.
+    {
+        std::string unnamed;
+        for (const ControlLayout& row : table) {
+            if (row.kind == ControlKind::GroupBox && !*row.text) continue;  // a frame without a title, never focused
+            HWND c = row.id == kIdcStatic ? nullptr : ::GetDlgItem(main, row.id);
+            if (!c) {
+                for (size_t i = 0; i < std::min(children.size(), table.size()); ++i)
+                    if (&table[i] == &row) c = children[i];
+            }
+            const std::string want = ControlAccessibleText(row).name, have = ScreenReaderName(c);
+            if (have != want) unnamed += std::string(" ") + row.name + " \"" + have + "\" (not \"" + want + "\");";
+        }
+        Check(unnamed.empty(), "every control has its name for screen readers, by the label before it where it shows no text of its own" + unnamed);
+    }
 
     RECT client;
     ::GetClientRect(main, &client);
@@ -595,6 +694,28 @@ void Contract(const std::filesystem::path& dir) {
               "a name the code page cannot hold is refused, not listed: " + refused.Report() + " " + refusal);
     }
 
+    // Delete in the file list takes the selected file off it; the others stay.
+    {
+        int row = -1;
+        for (int i = 0; i < ListView_GetItemCount(files); ++i) {
+            wchar_t path[260] = {};
+            ListView_GetItemText(files, i, 1, path, 260);
+            if (std::filesystem::path(path).filename() == "changes.pda") row = i;
+        }
+        ::SendMessageW(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(files), TRUE);
+        ListView_SetItemState(files, row, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
+        Key(main, VK_DELETE);
+        wchar_t left[260] = {};
+        ListView_GetItemText(files, 0, 1, left, 260);
+        const auto listed = p.app.Dialog().View().files;
+        Check(row >= 0 && ListView_GetItemCount(files) == 1 && listed.size() == 1 &&
+                  std::filesystem::path(left).filename() == "station.hex" &&
+                  std::filesystem::path(listed[0].path).filename() == "station.hex",
+              "Delete takes the selected file off the list, the other stays (" + std::to_string(ListView_GetItemCount(files)) +
+                  " left: " + Narrow(left, CP_UTF8) + ", row " + std::to_string(row) + ")");
+        ::SendMessageW(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(main, IDC_CATCH_ADAPTER)), TRUE);
+    }
+
     // A box without a caption of its own carries the program's name.
     {
         std::string placed;
@@ -624,18 +745,21 @@ void Contract(const std::filesystem::path& dir) {
     // "Download...": the system's open-file dialog, its filter the link
     // file's; the chosen link file's three files join the list.
     p.app.Dialog().ClearFiles();
-    std::string filter;
-    Answerer open({{"Open", [&](HWND w) {
+    std::string filter, folder;
+    Answerer open({{"Download", [&](HWND w) {
                         filter = Text(::GetDlgItem(w, 0x470));  // the file type combo box
+                        folder = FolderOf(w);
                         ::SetDlgItemTextW(w, 0x47C, (Release() / "OEMRelease.oem").wstring().c_str());
                         ::SendMessageW(w, WM_COMMAND, IDOK, 0);
                     }}});
     open.Main = main;
     Click(main, IDC_DOWNLOAD);
     Check(open.Done() && filter == "Link File (*.oem)", "Download... asks for a Link File (*.oem): " + filter + " " + open.Report());
+    Check(std::filesystem::path(folder) == program / "Firmware",
+          "its open dialog, titled Download, starts in the release folder the registry names: " + folder);
     Check(ListView_GetItemCount(files) == 3, "the link file's three files are listed (" +
                                                  std::to_string(ListView_GetItemCount(files)) + ")");
-    Answerer cancelled({{"Open", [](HWND w) { ::SendMessageW(w, WM_COMMAND, IDCANCEL, 0); }}});
+    Answerer cancelled({{"Download", [](HWND w) { ::SendMessageW(w, WM_COMMAND, IDCANCEL, 0); }}});
     cancelled.Main = main;
     Click(main, IDC_DOWNLOAD);
     Check(cancelled.Done() && ListView_GetItemCount(files) == 3, "Download... cancelled changes nothing: " + cancelled.Report());
@@ -652,6 +776,8 @@ void Contract(const std::filesystem::path& dir) {
                       {"Update Information", [&](HWND w) {
                            summaryFit = TextsFit(w);
                            summaryFit += ButtonMargins(w);
+                           if (ScreenReaderName(::GetDlgItem(w, IDC_SUMMARY)) != "Update Information")
+                               summaryFit += " the summary's text is named \"" + ScreenReaderName(::GetDlgItem(w, IDC_SUMMARY)) + "\";";
                            if (!Over(w, main)) placed += " the summary at " + Place(w) + ";";
                            resize.clear();
                            RECT box, first{0, 0, kSummaryWidth, kSummaryHeight};
@@ -685,9 +811,95 @@ void Contract(const std::filesystem::path& dir) {
     dialogs.Main = main;
     Click(main, IDC_UPDATE);
     Check(dialogs.Done() && warningFit.empty(), "the warning's texts fit" + warningFit);
-    Check(summaryFit.empty(), "the summary's buttons fit" + summaryFit);
+    Check(summaryFit.empty(), "the summary's buttons fit, its text named for screen readers" + summaryFit);
     Check(dialogs.Done() && placed.empty(), "the warning and the summary open over the main window:" + placed);
     Check(resize.empty(), "the summary opens at its size and grows with its window:" + resize);
+
+    HistoryFits(main);
+}
+
+// Where the main window opens: in the middle of the work area on the first
+// start, where the user last had it on the next, and in the middle again
+// when that place is on no screen or the stored place is damaged.
+void WindowPlaceCheck(const std::filesystem::path& dir) {
+    g_step = "place";
+    RECT area{};
+    ::SystemParametersInfoW(SPI_GETWORKAREA, 0, &area, 0);
+    const auto centred = [&](HWND main) {
+        RECT rect;
+        ::GetWindowRect(main, &rect);
+        return std::abs((rect.left + rect.right) / 2 - (area.left + area.right) / 2) <= 1 &&
+               std::abs((rect.top + rect.bottom) / 2 - (area.top + area.bottom) / 2) <= 1;
+    };
+    const std::filesystem::path file = dir / "window-place";
+    const WindowPlace moved{area.left + 40, area.top + 30};
+    {
+        Program p(dir);
+        p.app.Start({});
+        HWND main = p.app.Window().Handle();
+        Check(centred(main), "first start: in the middle of the work area " + Place(main));
+        ::SetWindowPos(main, nullptr, moved.x, moved.y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SendMessageW(main, WM_CLOSE, 0, 0);
+        Spin(50);
+        std::ifstream in(file, std::ios::binary);
+        std::ostringstream text;
+        text << in.rdbuf();
+        Check(p.app.Closed() && ParseWindowPlace(text.str()) == moved, "closing keeps the place: " + text.str());
+    }
+    {
+        Program p(dir);
+        p.app.Start({});
+        RECT rect;
+        ::GetWindowRect(p.app.Window().Handle(), &rect);
+        Check(rect.left == moved.x && rect.top == moved.y, "the next start opens there: " + Place(p.app.Window().Handle()));
+    }
+    const struct {
+        const char* name;
+        std::string stored;
+    } cases[] = {
+        {"a place off every screen", std::to_string(area.right + 500) + " " + std::to_string(area.bottom + 500) + "\n"},
+        {"a title bar above the screen", std::to_string(moved.x) + " " + std::to_string(area.top - 200) + "\n"},
+        {"a damaged place", "40 x\n"},
+    };
+    for (const auto& c : cases) {
+        std::ofstream(file, std::ios::binary | std::ios::trunc) << c.stored;
+        Program p(dir);
+        p.app.Start({});
+        Check(centred(p.app.Window().Handle()), std::string(c.name) + " is not used: centred " + Place(p.app.Window().Handle()));
+    }
+}
+
+// "<No adapters detected>" is never drawn selected, nor is anything else in
+// the list: no pixel of the selection's colour, the list focused.
+void NoAdapters(const std::filesystem::path& dir) {
+    g_step = "no-adapters";
+    Program p(dir, [](sim::MachineConfig& config) { config.adapters.clear(); });
+    p.app.Start({});
+    HWND main = p.app.Window().Handle();
+    HWND list = ::GetDlgItem(main, IDC_ADAPTER_LIST);
+    wchar_t entry[64] = {};
+    ::SendMessageW(list, LB_GETTEXT, 0, reinterpret_cast<LPARAM>(entry));
+    Check(::SendMessageW(list, LB_GETCOUNT, 0, 0) == 1 && Narrow(entry, CP_UTF8) == CVarnelDlg::kNoAdapters,
+          "the list holds " + Narrow(entry, CP_UTF8));
+    ::SendMessageW(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(list), TRUE);
+    // Chosen: the status says why nothing opens, and it stays unselected.
+    ::SendMessageW(list, LB_SETCURSEL, 0, 0);
+    ::SendMessageW(main, WM_COMMAND, MAKEWPARAM(IDC_ADAPTER_LIST, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
+    Spin(100);
+    ::RedrawWindow(list, nullptr, nullptr, RDW_INVALIDATE | RDW_UPDATENOW | RDW_ERASE);
+    Spin(100);
+    RECT client;
+    ::GetClientRect(list, &client);
+    HDC dc = ::GetDC(list);
+    const COLORREF band = ::GetSysColor(COLOR_HIGHLIGHT);
+    int banded = 0;
+    for (int y = 0; y < client.bottom; ++y)
+        for (int x = 0; x < client.right; ++x)
+            if (::GetPixel(dc, x, y) == band) ++banded;
+    ::ReleaseDC(list, dc);
+    Check(::SendMessageW(list, LB_GETCURSEL, 0, 0) == LB_ERR && banded == 0,
+          "nothing in the list is selected or drawn in the selection's colour (" + std::to_string(banded) + " pixels; " +
+              p.app.Dialog().Status() + ")");
 }
 
 // The ways out of an update that write nothing.
@@ -956,8 +1168,12 @@ void RestorePda(const std::filesystem::path& dir) {
     p.app.Start({});
     HWND main = p.app.Window().Handle();
     const std::filesystem::path file = Release() / "card.pda";
-    std::string summary, done, whole = "not shown";
-    Answerer restore({{"Open", [&](HWND w) {
+    const std::filesystem::path backups = dir / "backups";
+    std::filesystem::create_directories(backups);
+    p.app.Dialog().SetBackupDirectory(backups);
+    std::string summary, done, whole = "not shown", folder;
+    Answerer restore({{"Restore PDA", [&](HWND w) {
+                           folder = FolderOf(w);
                            ::SetDlgItemTextW(w, 0x47C, file.wstring().c_str());
                            ::SendMessageW(w, WM_COMMAND, IDOK, 0);
                        }},
@@ -981,6 +1197,7 @@ void RestorePda(const std::filesystem::path& dir) {
     const RunReport& report = p.app.Dialog().Report();
     Check(restore.Done() && report.action == "pda restore" && report.outcome == "succeeded",
           "Restore PDA... writes the chosen file: " + restore.Report() + " " + p.app.Dialog().Status());
+    Check(std::filesystem::path(folder) == backups, "its open dialog, titled Restore PDA, starts in the backups folder: " + folder);
     Check(summary.find("PDA restore: the card's PDA is replaced by exactly the records of") != std::string::npos,
           "its summary says what is replaced");
     Check(!report.backup.empty() && std::filesystem::exists(report.backup) && done.find(report.backup) != std::string::npos,
@@ -1148,6 +1365,13 @@ int wmain(int argc, wchar_t** argv) {
         else if (mode == L"ways-out" && argc == 3) WaysOut(argv[2]);
         else if (mode == L"logoff" && argc == 3) Logoff(argv[2]);
         else if (mode == L"restore-pda" && argc == 3) RestorePda(argv[2]);
+        else if (mode == L"history-fits" && argc == 3) {
+            g_step = "history-fits";
+            Program p(argv[2]);
+            p.app.Start({});
+            HistoryFits(p.app.Window().Handle());
+        } else if (mode == L"place" && argc == 3) WindowPlaceCheck(argv[2]);
+        else if (mode == L"no-adapters" && argc == 3) NoAdapters(argv[2]);
         else if (mode == L"update" && argc >= 3) {
             std::vector<std::string> files;
             for (int i = 3; i < argc; ++i) files.push_back(Narrow(argv[i], CP_ACP));
@@ -1158,7 +1382,7 @@ int wmain(int argc, wchar_t** argv) {
             Screenshots(argv[2], argv[3], files);
         } else if (mode == L"handover" && argc >= 4) Handover(argv[2], argv[3], std::vector<std::wstring>(argv + 4, argv + argc));
         else {
-            std::fprintf(stderr, "usage: varnel-gui-test contract|ways-out|logoff|restore-pda|update|handover|screenshots ...\n");
+            std::fprintf(stderr, "usage: varnel-gui-test contract|ways-out|logoff|restore-pda|history-fits|place|no-adapters|update|handover|screenshots ...\n");
             return 2;
         }
     } catch (const std::exception& e) {

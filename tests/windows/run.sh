@@ -260,7 +260,14 @@ for dpi in 120 144 192; do
     "$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d $dpi /f >/dev/null 2>&1 </dev/null
     check "varnel.exe: the main window as its control table says, at $dpi DPI" gui contract$dpi contract "$(winpath "$WORK/machine-gui-contract$dpi")"
 done
+# At 288 DPI (300 %) Update History is larger than the virtual screen: it is
+# made to fit.
+"$WINE" reg add 'HKCU\Control Panel\Desktop' /v LogPixels /t REG_DWORD /d 288 /f >/dev/null 2>&1 </dev/null
+check "varnel.exe: Update History fits the screen at 288 DPI" gui history288 history-fits "$(winpath "$WORK/machine-gui-history288")"
 "$WINE" reg delete 'HKCU\Control Panel\Desktop' /v LogPixels /f >/dev/null 2>&1 </dev/null
+check "varnel.exe: the main window opens where it was left, centred on the first start or when that place is on no screen" \
+    gui place place "$(winpath "$WORK/machine-gui-place")"
+check "varnel.exe: without adapters nothing in the list looks selected" gui noadapters no-adapters "$(winpath "$WORK/machine-gui-noadapters")"
 check "varnel.exe: Cancel, Esc and Enter on a focused Cancel write nothing" gui waysout ways-out "$(winpath "$WORK/machine-gui-waysout")"
 check "varnel.exe: a logoff while the card is written waits for the piece, then ends the program" \
     gui logoff logoff "$(winpath "$WORK/machine-gui-logoff")"

@@ -34,14 +34,23 @@ public:
     void Serve(SingleInstance& instance);
     size_t Waiting() const { return m_dialog.WaitingFiles(); }
 
+    // Where the main window's place is kept (DefaultWindowPlaceFile() unless
+    // set before Start).
+    void SetWindowPlaceFile(std::string file) { m_placeFile = std::move(file); }
+
     MainWindow& Window() { return m_window; }
     QtHost& Host() { return m_host; }
     CVarnelDlg& Dialog() { return m_dialog; }
 
 private:
+    // Opens the window where the user last had it, else centred.
+    void PlaceWindow();
+    void RememberPlace();
+
     QtHost m_host;
     MainWindow m_window;
     CVarnelDlg m_dialog;
+    std::string m_placeFile;
 };
 
 }  // namespace varnel::qt

@@ -28,15 +28,24 @@ public:
     // A file from outside: joins the list now, or at the end of a run.
     void AddFromOutside(const std::string& path);
 
+    // Where the main window's place is kept (DefaultWindowPlaceFile() unless
+    // set before Start).
+    void SetWindowPlaceFile(std::string file) { m_placeFile = std::move(file); }
+
     MainWindow& Window() { return m_window; }
     Win32Host& Host() { return m_host; }
     CVarnelDlg& Dialog() { return m_dialog; }
     bool Closed() const { return m_closed; }
 
 private:
+    // Opens the window where the user last had it, else centred.
+    void PlaceWindow();
+    void RememberPlace();
+
     Win32Host m_host;
     MainWindow m_window;
     CVarnelDlg m_dialog;
+    std::string m_placeFile;
     bool m_closed = false;
     int m_exitCode = 0;
 };

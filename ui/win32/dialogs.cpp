@@ -101,6 +101,16 @@ void CentreOver(HWND window, HWND over) {
     CentreOn(window, POINT{(area.left + area.right) / 2, (area.top + area.bottom) / 2});
 }
 
+void NameForScreenReaders(HWND control, const std::string& name) {
+    HWND parent = ::GetParent(control);
+    HWND label = ::CreateWindowExA(0, "STATIC", name.c_str(), WS_CHILD | SS_LEFT | SS_NOPREFIX, 0, 0, 0, 0, parent,
+                                   reinterpret_cast<HMENU>(static_cast<INT_PTR>(IDC_STATIC)), Instance(), nullptr);
+    if (!label) return;
+    // Just before the control: after the one before it, or first.
+    HWND before = ::GetWindow(control, GW_HWNDPREV);
+    ::SetWindowPos(label, before ? before : HWND_TOP, 0, 0, 0, 0, SWP_NOMOVE | SWP_NOSIZE | SWP_NOACTIVATE);
+}
+
 int RunMessageBox(HWND owner, HWND over, const std::string& text, const std::string& caption, UINT flags) {
     g_boxOver = over;
     g_boxHook = ::SetWindowsHookExA(WH_CBT, BoxHook, nullptr, ::GetCurrentThreadId());
@@ -277,6 +287,7 @@ INT_PTR CALLBACK SummaryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
     case WM_INITDIALOG: {
         HWND edit = ::GetDlgItem(dialog, IDC_SUMMARY);
         ::SendMessageA(edit, EM_EXLIMITTEXT, 0, static_cast<LPARAM>(state->text.size() + 1024));
+        NameForScreenReaders(edit, "Update Information");
         ::SetWindowTextA(edit, state->text.c_str());
         ::SendMessageA(dialog, DM_SETDEFID, kNoDefault, 0);
         CentreOver(dialog, ::GetWindow(dialog, GW_OWNER));
@@ -402,10 +413,39 @@ void OpenBackupFolder(HWND dialog, const HistoryState& state) {
         say(" could not be opened.");
 }
 
+// A window larger than the work area of its owner's screen (a high DPI on
+// a small screen) is made as large as that area, frame included: the list
+// gives up the room, the details and the buttons keep their size and stay
+// at the bottom.
+void FitHistoryToScreen(HWND dialog) {
+    RECT window;
+    ::GetWindowRect(dialog, &window);
+    HWND owner = ::GetWindow(dialog, GW_OWNER);
+    RECT ownerRect{};
+    POINT middle{0, 0};
+    if (owner && ::GetWindowRect(owner, &ownerRect)) middle = POINT{(ownerRect.left + ownerRect.right) / 2, (ownerRect.top + ownerRect.bottom) / 2};
+    const RECT area = WorkArea(middle, owner ? MONITOR_DEFAULTTONEAREST : MONITOR_DEFAULTTOPRIMARY);
+    const int dw = std::max<int>(0, (window.right - window.left) - (area.right - area.left));
+    const int dh = std::max<int>(0, (window.bottom - window.top) - (area.bottom - area.top));
+    if (dw == 0 && dh == 0) return;
+    const auto shift = [dialog](int id, int dx, int dy, int grow, int growDown) {
+        const RECT r = ChildRect(dialog, id);
+        ::SetWindowPos(::GetDlgItem(dialog, id), nullptr, r.left + dx, r.top + dy, std::max<int>(1, r.right - r.left + grow),
+                       std::max<int>(1, r.bottom - r.top + growDown), SWP_NOZORDER | SWP_NOACTIVATE);
+    };
+    shift(IDC_HISTORY_LIST, 0, 0, -dw, -dh);
+    shift(IDC_HISTORY_DETAILS, 0, -dh, -dw, 0);
+    shift(IDC_HISTORY_OPEN_FOLDER, 0, -dh, 0, 0);
+    shift(IDCANCEL, -dw, -dh, 0, 0);
+    ::SetWindowPos(dialog, nullptr, 0, 0, (window.right - window.left) - dw, (window.bottom - window.top) - dh,
+                   SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+}
+
 INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lParam) {
     auto* state = DialogState<HistoryState>(dialog, message, lParam);
     switch (message) {
     case WM_INITDIALOG: {
+        FitHistoryToScreen(dialog);
         CentreOver(dialog, ::GetWindow(dialog, GW_OWNER));
         HWND list = ::GetDlgItem(dialog, IDC_HISTORY_LIST);
         ListView_SetExtendedListViewStyle(list, LVS_EX_FULLROWSELECT);

@@ -25,6 +25,10 @@ void Redraw(HWND window);
 // A window centred over another (the main window, even while hidden for
 // the work), else on the primary monitor's work area; kept on the monitor.
 void CentreOver(HWND window, HWND over);
+// A screen reader names a control that shows no text of its own (an edit
+// box, a list) by the label before it in the tab order: this puts an
+// invisible label with `name` just before `control`.
+void NameForScreenReaders(HWND control, const std::string& name);
 // MessageBoxA, the box centred over `over` rather than on the screen.
 int RunMessageBox(HWND owner, HWND over, const std::string& text, const std::string& caption, UINT flags);
 

@@ -24,6 +24,7 @@ namespace {
 
 constexpr int kTypeColumnWidth = 90;
 constexpr int kPathColumnWidth = 250;
+constexpr int kRemoveFileCommand = 1;  // the file list's context menu
 
 std::string WindowText(HWND window) {
     std::string text(static_cast<size_t>(::GetWindowTextLengthA(window)) + 1, '\0');
@@ -152,6 +153,19 @@ void MainWindow::Init() {
     }
     ::SelectObject(dc, font);
     ::ReleaseDC(m_window, dc);
+    // The controls without a text of their own are named for screen readers
+    // as the Qt window names them: the lists and fields by their label's or
+    // their frame's title.
+    for (const ControlLayout& control : MainWindowControls())
+        switch (control.kind) {
+        case ControlKind::ListBox:
+        case ControlKind::ReadOnlyEdit:
+        case ControlKind::StatusEdit:
+        case ControlKind::FileList:
+            NameForScreenReaders(::GetDlgItem(m_window, control.id), ControlAccessibleText(control).name);
+            break;
+        default: break;
+        }
     ::DragAcceptFiles(m_window, TRUE);
     // First shown in the middle of the work area.
     CentreOver(m_window, nullptr);
@@ -204,6 +218,26 @@ INT_PTR MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
         ::SetWindowLongPtrA(m_window, DWLP_MSGRESULT, TRUE);
         return TRUE;
     }
+    case WM_CONTEXTMENU:
+        // The file list's context menu: "Remove File" for the selected file.
+        if (reinterpret_cast<HWND>(wParam) == ::GetDlgItem(m_window, IDC_FILE_LIST) && !m_working) {
+            HWND files = reinterpret_cast<HWND>(wParam);
+            const int selected = ListView_GetNextItem(files, -1, LVNI_SELECTED);
+            POINT at{static_cast<short>(LOWORD(lParam)), static_cast<short>(HIWORD(lParam))};
+            if (at.x == -1 && at.y == -1) {  // from the keyboard: at the selected row
+                RECT row{};
+                if (selected >= 0) ListView_GetItemRect(files, selected, &row, LVIR_LABEL);
+                at = POINT{row.left, row.bottom};
+                ::ClientToScreen(files, &at);
+            }
+            HMENU menu = ::CreatePopupMenu();
+            ::AppendMenuA(menu, MF_STRING | (selected >= 0 ? MF_ENABLED : MF_GRAYED), kRemoveFileCommand, "&Remove File");
+            const int chosen = ::TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, m_window, nullptr);
+            ::DestroyMenu(menu);
+            if (chosen == kRemoveFileCommand) RemoveSelectedFile();
+            return TRUE;
+        }
+        return FALSE;
     case WM_DROPFILES: {
         auto drop = reinterpret_cast<HDROP>(wParam);
         const UINT count = ::DragQueryFileA(drop, 0xFFFFFFFF, nullptr, 0);
@@ -229,6 +263,12 @@ INT_PTR MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
             info->lpszText = m_tipText.data();
             return TRUE;
         }
+        if (header->idFrom == IDC_FILE_LIST && header->code == LVN_KEYDOWN) {
+            // Delete or Backspace takes the selected file off the list.
+            const WORD key = reinterpret_cast<NMLVKEYDOWN*>(lParam)->wVKey;
+            if (key == VK_DELETE || key == VK_BACK) RemoveSelectedFile();
+            return TRUE;
+        }
         if (header->idFrom == IDC_FILE_LIST && header->code == LVN_GETINFOTIPA) {
             auto* tip = reinterpret_cast<NMLVGETINFOTIPA*>(lParam);
             if (tip->iItem >= 0 && static_cast<size_t>(tip->iItem) < m_files.size() && tip->cchTextMax > 0) {
@@ -241,6 +281,12 @@ INT_PTR MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
     }
     }
     return FALSE;
+}
+
+void MainWindow::RemoveSelectedFile() {
+    if (m_working) return;
+    const int selected = ListView_GetNextItem(::GetDlgItem(m_window, IDC_FILE_LIST), -1, LVNI_SELECTED);
+    if (selected >= 0 && m_commands.removeFile) m_commands.removeFile(selected);
 }
 
 void MainWindow::Command(int id, int code) {

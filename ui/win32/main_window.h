@@ -47,6 +47,8 @@ private:
     INT_PTR Handle(UINT message, WPARAM wParam, LPARAM lParam);
     void Init();
     void Command(int id, int code);
+    // Delete in the file list, or its context menu's "Remove File".
+    void RemoveSelectedFile();
 
     Commands m_commands;
     HWND m_window = nullptr;

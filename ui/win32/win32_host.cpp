@@ -121,6 +121,8 @@ std::optional<std::string> Win32Host::OpenFile(const OpenFileRequest& request) {
         if (attributes == INVALID_FILE_ATTRIBUTES || !(attributes & FILE_ATTRIBUTE_DIRECTORY)) folder.clear();
     }
     std::string extension = Display(request.defaultExtension);
+    // Titled for its command ("Download", "Restore PDA"), else the system's "Open".
+    const std::string title = Display(request.title);
     std::string file(32768, '\0');
     OPENFILENAMEA dialog{};
     dialog.lStructSize = sizeof dialog;
@@ -131,6 +133,7 @@ std::optional<std::string> Win32Host::OpenFile(const OpenFileRequest& request) {
     dialog.nMaxFile = static_cast<DWORD>(file.size());
     dialog.lpstrInitialDir = folder.empty() ? nullptr : folder.c_str();
     dialog.lpstrDefExt = extension.empty() ? nullptr : extension.c_str();
+    dialog.lpstrTitle = title.empty() ? nullptr : title.c_str();
     dialog.Flags = OFN_EXPLORER | OFN_FILEMUSTEXIST | OFN_PATHMUSTEXIST | OFN_HIDEREADONLY | OFN_NOCHANGEDIR;
     if (!::GetOpenFileNameA(&dialog)) return std::nullopt;
     file.resize(strlen(file.c_str()));
