@@ -234,7 +234,9 @@ TEST_F(QtTest, MainWindowOpensWhereItWasLeft) {
 TEST_F(QtTest, SummaryOpensOverItsOwnerAndGrows) {
     qt::Application& a = Start();
     ASSERT_TRUE(SpinUntil([&] { return a.Window().windowHandle()->isExposed(); }, 5000));
-    a.Window().move(300, 200);
+    // Away from the pointer, with room around it for the summary at any scale.
+    const QRect area = a.Window().screen()->availableGeometry();
+    a.Window().move(area.left() + area.width() / 2 - a.Window().width() / 3, area.top() + area.height() / 2 - a.Window().height() / 2);
     SpinUntil([] { return false; }, 300);
     QCursor::setPos(2, 2);
     qt::InfoDialog info(std::string(40, 'x') + " a long line of the summary " + std::string(200, 'y') + "\n", &a.Window());
@@ -253,11 +255,15 @@ TEST_F(QtTest, SummaryOpensOverItsOwnerAndGrows) {
     };
     keep("summary-opened");
     const QSize before = text->size();
-    QProcess::execute("xdotool", {"windowsize", QString::number(info.winId()), QString::number(first.width() + 200),
-                                  QString::number(first.height() + 100)});
-    EXPECT_TRUE(SpinUntil([&] { return info.width() == first.width() + 200; }, 3000)) << info.width();
-    EXPECT_EQ(text->width(), before.width() + 200);
-    EXPECT_EQ(text->height(), before.height() + 100);
+    // The X server counts device pixels: at a scale factor other than 1 a
+    // logical size may round to the next pixel.
+    const qreal scale = info.devicePixelRatio();
+    QProcess::execute("xdotool", {"windowsize", QString::number(info.winId()), QString::number(qRound((first.width() + 200) * scale)),
+                                  QString::number(qRound((first.height() + 100) * scale))});
+    EXPECT_TRUE(SpinUntil([&] { return std::abs(info.width() - (first.width() + 200)) <= 1; }, 3000)) << info.width();
+    EXPECT_EQ(text->width() - before.width(), info.width() - first.width());
+    EXPECT_EQ(text->height() - before.height(), info.height() - first.height());
+    EXPECT_LE(std::abs(info.height() - (first.height() + 100)), 1) << info.height();
     SpinUntil([] { return false; }, 300);
     keep("summary-made-larger");
 }
