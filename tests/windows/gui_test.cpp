@@ -41,7 +41,7 @@
 #include "ui/win32/application.h"
 #include "ui/win32/resource.h"
 #include "ui/win32/text.h"
-#include "win32/backend.h"
+#include "backend_win32/backend.h"
 
 namespace {
 

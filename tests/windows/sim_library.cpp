@@ -11,7 +11,7 @@
 #include <type_traits>
 
 #include "sim/sim_machine.h"
-#include "win32/access_library_abi.h"
+#include "backend_win32/access_library_abi.h"
 
 namespace {
 
