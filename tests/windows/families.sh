@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # Sourced by run.sh, with its helpers and variables: the release-dependent
 # paths, once for each Windows family, with wine set to a version of that
 # family for the programs alone (HKCU\Software\Wine\AppDefaults\PROGRAM.exe
@@ -142,6 +143,7 @@ for family in win98 nt40 win2k winxp; do
     # The same update through varnel.exe's windows.
     mkdir -p "$F/gui-update"
     (
+        # shellcheck disable=SC2034 # gui runs $BIN/varnel-gui-test.exe
         BIN=$WORK/bin-gui
         VARNEL_SIM_LIBRARY_MACHINE=$(winpath "$F/machine-gui") VARNEL_TRACE=$(winpath "$F/trace-gui.jsonl") \
             gui $family-gui update "$(winpath "$F/gui-update")" "$(winpath "$RELEASE/primary.hex")" \
