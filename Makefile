@@ -58,11 +58,12 @@ demo: deps
 	@$(DEMO_CLI) query firmware
 
 # The 32-bit Windows build: varnel-cli.exe and varnel.exe (static runtime),
-# the simulated machine as the access library ZRW32N50.dll (a test fixture)
-# and the test program that drives varnel.exe's windows.
+# the simulated machine as the access library ZRW32N50.dll (a test fixture),
+# the test program that drives varnel.exe's windows and the one that checks
+# the runtime's wide-character imports.
 windows: deps-test
 	cmake -S . -B $(WIN32) -DCMAKE_TOOLCHAIN_FILE=cmake/i686-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(WIN32) -j$(JOBS) --target varnel-cli varnel varnel-gui-test varnel_sim_library varnel_sim_library_incomplete
+	cmake --build $(WIN32) -j$(JOBS) --target varnel-cli varnel varnel-gui-test varnel-runtime-compat-test varnel_sim_library varnel_sim_library_incomplete
 
 # The Windows installer and zip: $(WIN32)/package/varnel-VERSION-setup.exe
 # (NSIS) and varnel-VERSION-win32.zip.
@@ -74,7 +75,7 @@ windows-package: windows
 # build for machines that cannot run 32-bit programs (wine64 runs it).
 windows64: deps-test
 	cmake -S . -B $(WIN64) -DCMAKE_TOOLCHAIN_FILE=cmake/x86_64-w64-mingw32.cmake -DCMAKE_BUILD_TYPE=Release
-	cmake --build $(WIN64) -j$(JOBS) --target varnel-cli varnel varnel-gui-test varnel_sim_library varnel_sim_library_incomplete
+	cmake --build $(WIN64) -j$(JOBS) --target varnel-cli varnel varnel-gui-test varnel-runtime-compat-test varnel_sim_library varnel_sim_library_incomplete
 
 windows64-package: windows64
 	cmake --build $(WIN64) --target windows-package

@@ -7,7 +7,7 @@
 #include "sample/default_machine.h"
 #include "sim/machine_dir.h"
 #ifdef _WIN32
-#include "win32/backend.h"
+#include "backend_win32/backend.h"
 #endif
 
 namespace varnel::cli {

@@ -2,19 +2,18 @@
 # Checks that every include of the program's folders follows an allowed
 # edge of the layer graph: a folder includes from itself and from the
 # folders it depends on, never back up, and only the programs choose the
-# machine (sim/ or win32/). Tests, benchmarks and fuzzers stand above them
-# all and are not checked.
+# machine (sim/ or backend_win32/). Tests (with their fixtures), benchmarks
+# and fuzzers stand above them all and are not checked.
 #
 # check-layers.sh [ROOT]   ROOT: the source tree (default: this one)
 set -eu
 cd "${1:-$(dirname "$0")/..}"
 
 # The folders, lowest first.
-LAYERS="platform log pda image card sim win32 update sample ui ui/qt ui/win32 cli tools"
+LAYERS="platform log pda image card sim backend_win32 update sample ui ui/qt ui/win32 cli tools"
 
 # What each layer may include besides itself. A program (cli/, tools/, the
-# desktop programs' main.cpp, the icon writer, and the simulated machine built as the
-# Windows access library) may include from every layer.
+# desktop programs' main.cpp, the icon writer) may include from every layer.
 depends_on() {
     case $1 in
     platform | log) echo "" ;;
@@ -23,7 +22,7 @@ depends_on() {
     card) echo "image pda log platform" ;;
     # The machine directory programs factory images and keeps PDA copies.
     sim) echo "image pda log platform" ;;
-    win32) echo "platform" ;;
+    backend_win32) echo "platform" ;;
     update) echo "card image pda log platform" ;;
     # The sample release and the default simulated machine, for programs.
     sample) echo "sim update card image pda log platform" ;;
@@ -35,7 +34,7 @@ depends_on() {
 
 layer_of() {
     case $1 in
-    ui/qt/main.cpp | ui/qt/win32_icons.cpp | ui/win32/main.cpp | win32/sim_library.cpp | cli/* | tools/*) echo program ;;
+    ui/qt/main.cpp | ui/qt/win32_icons.cpp | ui/win32/main.cpp | cli/* | tools/*) echo program ;;
     *) echo "${1%/*}" ;;
     esac
 }

@@ -10,7 +10,7 @@ trap 'rm -rf "$work"' EXIT
 copy() {
     rm -rf "$work/tree"
     mkdir -p "$work/tree"
-    (cd "$source" && tar cf - scripts platform log pda image card sim win32 update sample ui cli tools) |
+    (cd "$source" && tar cf - scripts platform log pda image card sim backend_win32 update sample ui cli tools) |
         (cd "$work/tree" && tar xf -)
 }
 
@@ -32,7 +32,7 @@ while read -r file line; do
     fi
 done <<'CASES'
 ui/varnel_dlg.cpp #include "sim/sim_machine.h"
-ui/varnel_dlg.h #include "win32/backend.h"
+ui/varnel_dlg.h #include "backend_win32/backend.h"
 ui/qt/main_window.cpp #include "sim/machine_dir.h"
 ui/qt/qt_host.h #include "sample/default_machine.h"
 update/history.cpp #include "ui/varnel_dlg.h"
@@ -42,10 +42,10 @@ pda/pda.cpp #include "image/firmware_image.h"
 platform/host.h #include "log/flash_log.h"
 log/flash_log.cpp #include "pda/pda.h"
 sim/sim_machine.cpp #include "card/adapter.h"
-win32/backend.cpp #include "sim/sim_machine.h"
+backend_win32/backend.cpp #include "sim/sim_machine.h"
 sample/sample_release.cpp #include "ui/varnel_dlg.h"
 image/srec_line.cpp   #  include "update/history.h"  // indented
-ui/win32/main_window.cpp #include "win32/backend.h"
+ui/win32/main_window.cpp #include "backend_win32/backend.h"
 ui/win32/dialogs.cpp #include "ui/qt/art.h"
 ui/gtk/main_window.cpp #include "ui/varnel_dlg.h"
 CASES

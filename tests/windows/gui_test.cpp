@@ -45,7 +45,7 @@
 #include "ui/win32/application.h"
 #include "ui/win32/resource.h"
 #include "ui/win32/text.h"
-#include "win32/backend.h"
+#include "backend_win32/backend.h"
 
 namespace {
 
@@ -1048,9 +1048,14 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
              Click(w, IDC_CLIPBOARD);
              clipboardSaid = Text(::GetDlgItem(w, IDC_CLIPBOARD));
              if (::OpenClipboard(w)) {
+                 // The program puts CF_TEXT there; Windows NT offers it as
+                 // CF_UNICODETEXT too, 95, 98 and ME (and wine in their mode) do not.
                  if (HANDLE data = ::GetClipboardData(CF_UNICODETEXT)) {
                      copied = Narrow(static_cast<const wchar_t*>(::GlobalLock(data)), CP_UTF8);
                      ::GlobalUnlock(data);
+                 } else if (HANDLE ansi = ::GetClipboardData(CF_TEXT)) {
+                     copied = Narrow(win32ui::Widen(static_cast<const char*>(::GlobalLock(ansi)), CP_ACP), CP_UTF8);
+                     ::GlobalUnlock(ansi);
                  }
                  ::CloseClipboard();
              }
@@ -1090,7 +1095,8 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
         return plain;
     };
     Check(crlf(copied) == crlf(summary) + (crlf(summary).ends_with("\n") ? "" : "\n") || crlf(copied) == crlf(summary),
-          "Clipboard copies the whole summary");
+          "Clipboard copies the whole summary (" + std::to_string(crlf(copied).size()) + " of " +
+              std::to_string(crlf(summary).size()) + " characters)");
     Check(!selectionLeft, "Clipboard leaves nothing selected");
     Check(clipboardSaid == "Copied", "Clipboard says it copied: \"" + clipboardSaid + "\"");
     bool hidden = !steps.empty(), reached = false;

@@ -15,11 +15,12 @@ SOURCE=$(realpath "$(dirname "$0")/../..")
 WORK=$WIN_BUILD/wine-test
 LINUX_CLI=$LINUX_BUILD/cli/varnel-cli
 EXE=$WIN_BUILD/cli/varnel-cli.exe
-LIBRARY=$WIN_BUILD/win32/sim-library/ZRW32N50.dll
-INCOMPLETE=$WIN_BUILD/win32/sim-library-incomplete/ZRW32N50.dll
+LIBRARY=$WIN_BUILD/tests/windows/sim-library/ZRW32N50.dll
+INCOMPLETE=$WIN_BUILD/tests/windows/sim-library-incomplete/ZRW32N50.dll
 OEM=$SOURCE/examples/release/OEMRelease.oem
 GUI=$WIN_BUILD/ui/win32/varnel.exe
 GUI_TEST=$WIN_BUILD/tests/windows/varnel-gui-test.exe
+RUNTIME_TEST=$WIN_BUILD/tests/windows/varnel-runtime-compat-test.exe
 
 WINE_PROGRAM="$EXE"
 . "$SOURCE/tests/windows/wine_env.sh"
@@ -73,7 +74,7 @@ same() { diff -u "$WORK/$1" "$WORK/$2" >"$WORK/diff.txt" || { sed 's/^/  | /' "$
 has_line() { grep -qxF -- "$2" "$WORK/$1" || { echo "  $1 lacks: $2"; sed 's/^/  | /' "$WORK/$1"; false; }; }
 has_text() { grep -qF -- "$2" "$WORK/$1" || { echo "  $1 lacks: $2"; sed 's/^/  | /' "$WORK/$1"; false; }; }
 
-for f in "$EXE" "$LIBRARY" "$INCOMPLETE" "$LINUX_CLI" "$GUI" "$GUI_TEST"; do
+for f in "$EXE" "$LIBRARY" "$INCOMPLETE" "$LINUX_CLI" "$GUI" "$GUI_TEST" "$RUNTIME_TEST"; do
     [ -f "$f" ] || { echo "missing $f: run make windows and make build first"; fail "build outputs"; finish; }
 done
 rm -rf "$WORK"
@@ -108,6 +109,9 @@ fi
 # The program's state (%LOCALAPPDATA%\Varnel) from a previous run goes.
 rm -rf "$WINEPREFIX"/drive_c/users/*/AppData/Local/Varnel
 wineserver -p
+# Wine's own version for every program: none left over from the family runs
+# of an interrupted run (tests/windows/families.sh).
+"$WINE" reg delete 'HKCU\Software\Wine\AppDefaults' /f >/dev/null 2>&1 </dev/null
 trap 'wineserver -k 2>/dev/null; exit 1' INT TERM
 echo "# wine prefix ready in $(($(date +%s) - started)) s"
 
@@ -126,6 +130,16 @@ registry_keys() {
         "$WINE" reg add 'HKCU\Software\Varnel' /v Path /t REG_SZ /d 'C:\Program Files\Varnel' /f $REG_VIEW
 }
 check "the adapters' keys in wine's registry" registry
+
+# The runtime's wide-character imports, which the programs give over the
+# narrow functions (stubs on 95, 98 and ME): one line per check.
+runtime_compat() {
+    : | "$WINE" "$RUNTIME_TEST" >"$WORK/runtime.out.raw" 2>&1
+    rc=$?
+    tr -d '\r' <"$WORK/runtime.out.raw" | sed 's/^/  /'
+    [ "$rc" -eq 0 ]
+}
+check "the runtime's CreateSemaphoreW, GetModuleHandleW and LoadLibraryW, given over their narrow twins" runtime_compat
 
 # The program and the library side by side.
 BIN=$WORK/bin
@@ -298,6 +312,10 @@ check "varnel.exe: a second start hands its files over in order and ends" \
     gui handover handover "$(winpath "$WORK/machine-gui-handover")" "$(winpath "$BIN/varnel.exe")" \
     "$(winpath "$RELEASE/station.hex")" "$(winpath "$RELEASE/changes.pda")" "$(winpath "$RELEASE/card.pda")"
 echo "# varnel.exe's windows: $(($(date +%s) - gui_started)) s"
+
+# The release-dependent paths, once for each Windows family
+# (tests/windows/families.sh).
+. "$SOURCE/tests/windows/families.sh"
 
 # The loading path's failures. Each row: what is beside the program, the
 # machine's start-up probe answer, and the messages; every command finds no

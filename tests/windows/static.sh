@@ -27,7 +27,7 @@ check() {
 }
 rm -rf "$WORK" && mkdir -p "$WORK"
 
-PROGRAMS="$WIN_BUILD/cli/varnel-cli.exe $WIN_BUILD/ui/win32/varnel.exe $WIN_BUILD/win32/sim-library/ZRW32N50.dll"
+PROGRAMS="$WIN_BUILD/cli/varnel-cli.exe $WIN_BUILD/ui/win32/varnel.exe $WIN_BUILD/tests/windows/sim-library/ZRW32N50.dll"
 thirty_two_bit() {
     for f in $PROGRAMS; do
         format=$(objdump -f "$f" 2>/dev/null | sed -n 's/.*file format //p')

@@ -24,7 +24,7 @@
 #include "ui/win32/application.h"
 #include "ui/win32/single_instance.h"
 #include "ui/win32/text.h"
-#include "win32/backend.h"
+#include "backend_win32/backend.h"
 #include "platform/library_path_win32.h"
 
 namespace {

@@ -4,14 +4,22 @@
 // by VARNEL_SIM_LIBRARY_MACHINE (not VARNEL_MACHINE, which would switch
 // varnel-cli.exe to its own simulated machine), and with VARNEL_TRACE=FILE
 // appends every request to FILE as varnel-cli --machine does. Never installed.
+//
+// As the real library, it answers the platform queries from the system it
+// runs on (GetVersionExA): NT or not, and the major version; under wine, the
+// Windows version wine is set to. A machine kept as another family keeps its
+// adapters (their key, their names) would not match those answers: the
+// library then refuses it, saying why, and answers as a machine without a
+// driver.
 
 #include <cstdlib>
 #include <iostream>
 #include <memory>
+#include <string>
 #include <type_traits>
 
 #include "sim/sim_machine.h"
-#include "win32/access_library_abi.h"
+#include "backend_win32/access_library_abi.h"
 
 namespace {
 
@@ -19,6 +27,31 @@ using varnel::sim::SimMachine;
 
 // What GetLastError says while there is no machine: its "driver" is missing.
 constexpr DWORD kNoMachineError = ERROR_FILE_NOT_FOUND;
+
+// The system this library runs on, as GetVersionExA tells it.
+struct System {
+    bool nt = true;
+    DWORD major = 5;
+    DWORD minor = 0;
+};
+
+System RunningSystem() {
+    OSVERSIONINFOA info = {};
+    info.dwOSVersionInfoSize = sizeof info;
+    System system;
+    if (::GetVersionExA(&info)) {
+        system.nt = info.dwPlatformId == VER_PLATFORM_WIN32_NT;
+        system.major = info.dwMajorVersion;
+        system.minor = info.dwMinorVersion;
+    }
+    return system;
+}
+
+// The family a system or a machine belongs to, as the program tells them
+// apart: not NT, NT below 5, NT 5 or later.
+const char* FamilyName(bool nt, DWORD major) {
+    return !nt ? "Windows 95, 98 or ME" : major < 5 ? "Windows NT 4.0" : "Windows 2000 or later";
+}
 
 SimMachine* Machine() {
     static const std::unique_ptr<SimMachine> machine = []() -> std::unique_ptr<SimMachine> {
@@ -29,6 +62,15 @@ SimMachine* Machine() {
         }
         try {
             auto loaded = std::make_unique<SimMachine>(directory);
+            const System system = RunningSystem();
+            const char* running = FamilyName(system.nt, system.major);
+            const char* kept = FamilyName(loaded->IsWindowsNT(), loaded->OSGetPlatformVersion(2));
+            if (std::string(running) != kept) {
+                std::cerr << "ZRW32N50.dll (simulated): the machine in " << directory << " keeps its adapters as " << kept
+                          << " does, but this system is " << running << " (Windows "
+                          << system.major << "." << system.minor << ")\n";
+                return nullptr;
+            }
             if (const char* trace = std::getenv("VARNEL_TRACE"); trace && *trace) loaded->SetTrace(trace);
             return loaded;
         } catch (const std::exception& e) {
@@ -48,15 +90,10 @@ varnel::AdapterHandle FromHandle(HANDLE handle) {
 
 extern "C" {
 
-BOOL VARNEL_W32N_CALL W32N_IsWindowsNT() {
-    SimMachine* machine = Machine();
-    return machine && machine->IsWindowsNT() ? TRUE : FALSE;
-}
+BOOL VARNEL_W32N_CALL W32N_IsWindowsNT() { return Machine() && RunningSystem().nt ? TRUE : FALSE; }
 
-DWORD VARNEL_W32N_CALL W32N_OSGetPlatformVersion(DWORD which) {
-    SimMachine* machine = Machine();
-    return machine ? machine->OSGetPlatformVersion(which) : 0;
-}
+// The system's major version (4 on 95, 98, ME and NT 4.0; 5 on 2000 and XP).
+DWORD VARNEL_W32N_CALL W32N_OSGetPlatformVersion(DWORD) { return Machine() ? RunningSystem().major : 0; }
 
 DWORD VARNEL_W32N_CALL W32N_GetAdapterRegistryInfo(void* info, LPCSTR subkeyName) {
     SimMachine* machine = Machine();

@@ -1,8 +1,8 @@
-#include "win32/backend.h"
+#include "backend_win32/backend.h"
 
-#include "win32/access_library.h"
+#include "backend_win32/access_library.h"
 #include "platform/library_path_win32.h"
-#include "win32/registry.h"
+#include "backend_win32/registry.h"
 
 namespace varnel::win32 {
 

@@ -1,8 +1,8 @@
-#include "win32/registry.h"
+#include "backend_win32/registry.h"
 
 #include <vector>
 
-#include "win32/access_library_abi.h"
+#include "backend_win32/access_library_abi.h"
 
 namespace varnel::win32 {
 

@@ -8,7 +8,7 @@
 #include <string>
 
 #include "platform/ndis_library.h"
-#include "win32/access_library_abi.h"
+#include "backend_win32/access_library_abi.h"
 
 namespace varnel::win32 {
 

@@ -1,4 +1,4 @@
-#include "win32/access_library.h"
+#include "backend_win32/access_library.h"
 
 #include <cstddef>
 #include <cstring>
