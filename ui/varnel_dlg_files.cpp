@@ -134,13 +134,10 @@ bool CVarnelDlg::OnDownload() {
     // refuses the link file.
     uint32_t sum = 0;
     for (const std::string& file : link->names) {
-        std::string why;
-        const auto fileSum = FileByteSum(folder + file, &why);
+        const Result<int32_t> fileSum = FileByteSum(folder + file);
         if (!fileSum) {
-            Ask("The link file names " + folder + file +
-                    (why.empty() ? ", which cannot be opened." : ", which cannot be used: it " + why + ".") +
-                    " Nothing was added.",
-                "Error", MessageIcon::Error);
+            Ask("The link file names " + folder + file + ", which " + fileSum.Reason() + ". Nothing was added.", "Error",
+                MessageIcon::Error);
             return false;
         }
         sum += static_cast<uint32_t>(*fileSum);

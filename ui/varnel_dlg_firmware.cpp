@@ -114,9 +114,9 @@ bool CVarnelDlg::BackUpFirmware(const std::vector<CFirmwareImage*>& images, bool
 
 bool CVarnelDlg::StoreFirmwareBackup() {
     if (!m_firmwareBackup.wanted || m_firmwareBackup.saved || m_firmwareBackup.pieces.empty()) return true;
-    std::string error;
-    if (!SaveFirmwareBackup(&error)) {
-        Ask("The card's firmware could not be saved before writing, so nothing was written to the card.\n" + error,
+    if (const Result<> saved = SaveFirmwareBackup(); !saved) {
+        Ask("The card's firmware could not be saved before writing, so nothing was written to the card.\n" +
+                saved.Reason(),
             "Cannot Continue", MessageIcon::Error);
         EndRun(RunOutcome::Failed, "Firmware backup failed! Nothing was written.");
         return false;
@@ -141,7 +141,7 @@ bool CVarnelDlg::OnRestoreFirmwareMenu() {
 void CVarnelDlg::OnRestoreFirmware(const std::string& path) {
     BeginRun("firmware restore");
     m_runReport.files.push_back({path, "firmware backup", std::nullopt, FileSha256(path)});
-    RunAndFinish([this, &path] { UpdateRun(*this).RestoreFirmware(path); });
+    RunAndFinish([this, &path] { UpdateRun(RunAccess(*this)).RestoreFirmware(path); });
 }
 
 }  // namespace varnel

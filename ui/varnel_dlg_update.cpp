@@ -110,14 +110,13 @@ std::string CardName(CAdapter& adapter, NdisLibrary& library, int index) {
 
 }  // namespace
 
-CardLock::Result CVarnelDlg::ClaimCard(int index, long* holder, bool probe) {
-    if (m_cardLock.Held()) return CardLock::Result::Taken;  // this program's run or claim has it
+CardLock::Attempt CVarnelDlg::ClaimCard(int index, bool probe) {
+    if (m_cardLock.Held()) return {CardLock::Outcome::Taken, 0, {}};  // this program's run or claim has it
     const std::string card = CardName(m_adapter, m_library, index);
-    if (card.empty()) return CardLock::Result::Taken;  // no such adapter: opening it says so
-    std::string error;
-    const CardLock::Result result = m_cardLock.Take(m_lockDirectory, card, holder, &error, probe);
-    m_bCardClaimed = result == CardLock::Result::Taken;
-    return result;
+    if (card.empty()) return {CardLock::Outcome::Taken, 0, {}};  // no such adapter: opening it says so
+    CardLock::Attempt attempt = m_cardLock.Take(m_lockDirectory, card, probe);
+    m_bCardClaimed = attempt.outcome == CardLock::Outcome::Taken;
+    return attempt;
 }
 
 void CVarnelDlg::UnclaimCard() {
@@ -130,18 +129,17 @@ bool CVarnelDlg::TakeCard() {
     UnclaimCard();
     const std::string card = CardName(m_adapter, m_library, m_nAdapter);
     if (card.empty()) return true;  // no such adapter: opening it says so
-    long holder = 0;
-    std::string error;
-    switch (m_cardLock.Take(m_lockDirectory, card, &holder, &error)) {
-    case CardLock::Result::Taken: return true;
-    case CardLock::Result::Held:
-        Ask(CardInUseText(holder), "Card In Use", MessageIcon::Error);
+    const CardLock::Attempt attempt = m_cardLock.Take(m_lockDirectory, card);
+    switch (attempt.outcome) {
+    case CardLock::Outcome::Taken: return true;
+    case CardLock::Outcome::Held:
+        Ask(CardInUseText(attempt.holder), "Card In Use", MessageIcon::Error);
         EndRun(RunOutcome::Failed, "Card in use by another run! Nothing was written.");
         return false;
-    case CardLock::Result::Failed: break;
+    case CardLock::Outcome::Failed: break;
     }
-    Ask("The card could not be reserved for this run, so nothing was written to it.\n" + error, "Cannot Continue",
-        MessageIcon::Error);
+    Ask("The card could not be reserved for this run, so nothing was written to it.\n" + attempt.error,
+        "Cannot Continue", MessageIcon::Error);
     EndRun(RunOutcome::Failed, "Card lock failed! Nothing was written.");
     return false;
 }
@@ -159,7 +157,7 @@ void CVarnelDlg::OnUpdate() {
     BeginRun("update");
     for (const FileEntry& entry : m_fileList.Entries())
         m_runReport.files.push_back({entry.path, FileKind(entry.type), std::nullopt, FileSha256(entry.path)});
-    RunAndFinish([this] { UpdateRun(*this).Update(); });
+    RunAndFinish([this] { UpdateRun(RunAccess(*this)).Update(); });
 }
 
 void CVarnelDlg::RunAndFinish(const std::function<void()>& run) {
@@ -203,10 +201,8 @@ void CVarnelDlg::RecordBegun() {
     begun.outcome = "unfinished";
     begun.status = "The run began writing to the card and did not end: the card may hold part of what it wrote. "
                    "Restore it from the backups this record names.";
-    std::string error;
     try {
-        if (Succeeded(AppendHistoryLine(m_historyPath, HistoryRecordJson(begun, id, UtcTimeText(now))), &error))
-            m_begunId = id;
+        if (AppendHistoryLine(m_historyPath, HistoryRecordJson(begun, id, UtcTimeText(now)))) m_begunId = id;
     } catch (const std::exception&) {
         // The run's record at its end says what became of the history.
     }
@@ -221,11 +217,8 @@ void CVarnelDlg::FinishRun() {
         // first write is withdrawn (readers show neither).
         RunReport withdrawn = m_runReport;
         withdrawn.outcome = "withdrawn";
-        std::string error;
         try {
-            static_cast<void>(Succeeded(AppendHistoryLine(m_historyPath, HistoryRecordJson(withdrawn, m_begunId,
-                                                                                           UtcTimeText())),
-                                        &error));
+            static_cast<void>(AppendHistoryLine(m_historyPath, HistoryRecordJson(withdrawn, m_begunId, UtcTimeText())));
         } catch (const std::exception&) {
         }
         m_begunId.clear();
@@ -248,10 +241,12 @@ void CVarnelDlg::FinishRun() {
     m_begunId.clear();
     std::string error;
     try {
-        if (Succeeded(AppendHistoryLine(m_historyPath, HistoryRecordJson(m_runReport, id, UtcTimeText(now))), &error)) {
+        const Result<> appended = AppendHistoryLine(m_historyPath, HistoryRecordJson(m_runReport, id, UtcTimeText(now)));
+        if (appended) {
             m_runReport.historyId = id;
             return;
         }
+        error = appended.Reason();
     } catch (const std::exception& e) {
         error = m_historyPath.string() + ": internal error: " + e.what();
     }
@@ -264,12 +259,10 @@ void CVarnelDlg::FinishRun() {
         "History Not Written", MessageIcon::Warning);
 }
 
-bool CVarnelDlg::PlanBackup(const std::string& mac, const CPda& cardPda, BackupPlan& plan, std::string& why) {
+Result<CVarnelDlg::BackupPlan> CVarnelDlg::PlanBackup(const std::string& mac, const CPda& cardPda) {
     AuxRecord flash{};
-    if (!m_adapter.ReadFlashPda(flash)) {
-        why = "The card's PDA in flash could not be read for its backup.";
-        return false;
-    }
+    if (!m_adapter.ReadFlashPda(flash)) return Failure{"The card's PDA in flash could not be read for its backup."};
+    BackupPlan plan;
     CPda flashPda;
     const bool valid = LoadPdaCopy(flashPda, flash);
     const std::filesystem::path stem =
@@ -281,8 +274,6 @@ bool CVarnelDlg::PlanBackup(const std::string& mac, const CPda& cardPda, BackupP
                           UtcTimeText();
     if (valid) {
         plan.text = FormatPdaText(flashPda, comment);
-        plan.raw.clear();
-        plan.rawPath.clear();
     } else {
         // The flash copy is not a valid PDA: its bytes are kept as they are,
         // and the .pda holds the PDA the card runs with (if it could be read).
@@ -292,7 +283,7 @@ bool CVarnelDlg::PlanBackup(const std::string& mac, const CPda& cardPda, BackupP
                    "\nThe records below are the card's PDA as it was running";
         plan.text = FormatPdaText(cardPda, comment);
     }
-    return true;
+    return plan;
 }
 
 void CVarnelDlg::NameBackup(const BackupPlan& plan) {
@@ -309,7 +300,7 @@ void CVarnelDlg::NameBackup(const BackupPlan& plan) {
     UpdateData();
 }
 
-bool CVarnelDlg::SaveBackup(BackupPlan& plan, std::string* error) {
+Result<> CVarnelDlg::SaveBackup(BackupPlan& plan) {
     std::error_code ec;
     files::CreateDirectories(m_backupDirectory.string(), ec);
     // Each file takes a name no file has (another run may have taken the
@@ -318,17 +309,19 @@ bool CVarnelDlg::SaveBackup(BackupPlan& plan, std::string* error) {
     std::string stem = planned;
     for (int n = 2;; ++n) {
         bool taken = false;
-        if (Succeeded(WriteNewFile(stem + ".pda", plan.text, &taken), error)) {
+        Result<> written = WriteNewFile(stem + ".pda", plan.text, &taken);
+        if (written) {
             if (plan.rawPath.empty()) break;
-            if (Succeeded(WriteNewFile(stem + ".bin", plan.raw, &taken), error)) break;
+            written = WriteNewFile(stem + ".bin", plan.raw, &taken);
+            if (written) break;
             files::Remove(stem + ".pda", ec);
         }
-        if (!taken) return false;
+        if (!taken) return written;
         stem = planned + "-" + std::to_string(n);
     }
     plan.path = stem + ".pda";
     if (!plan.rawPath.empty()) plan.rawPath = stem + ".bin";
-    return true;
+    return {};
 }
 
 std::string CVarnelDlg::PlanFirmwareBackup(const std::string& mac, const std::string& serial) {
@@ -348,7 +341,7 @@ std::string CVarnelDlg::PlanFirmwareBackup(const std::string& mac, const std::st
     return "Card firmware will be saved before writing, to: " + m_firmwareBackup.path + "\n";
 }
 
-bool CVarnelDlg::SaveFirmwareBackup(std::string* error) {
+Result<> CVarnelDlg::SaveFirmwareBackup() {
     // The header names the firmware the bytes read hold, never what the
     // card reports running: a card killed mid-update runs its old firmware
     // over half-new flash.
@@ -356,7 +349,7 @@ bool CVarnelDlg::SaveFirmwareBackup(std::string* error) {
     m_firmwareBackup.data.primary = read.primary;
     m_firmwareBackup.data.station = read.station;
     const Result<std::string> formatted = FormatFirmwareBackup(m_firmwareBackup.data);
-    if (!Succeeded(formatted, error)) return false;
+    if (!formatted) return formatted.Error();
     const std::string& text = *formatted;
     std::error_code ec;
     files::CreateDirectories(m_backupDirectory.string(), ec);
@@ -365,14 +358,15 @@ bool CVarnelDlg::SaveFirmwareBackup(std::string* error) {
     std::string stem = planned;
     for (int n = 2;; ++n) {
         bool taken = false;
-        if (Succeeded(WriteNewFile(stem + ".srec", text, &taken), error)) break;
-        if (!taken) return false;
+        Result<> written = WriteNewFile(stem + ".srec", text, &taken);
+        if (written) break;
+        if (!taken) return written;
         stem = planned + "-" + std::to_string(n);
     }
     m_firmwareBackup.path = stem + ".srec";
     m_firmwareBackup.saved = true;
     m_runReport.firmwareBackup = m_firmwareBackup.path;
-    return true;
+    return {};
 }
 
 void CVarnelDlg::NameFirmwareBackup() {
@@ -401,7 +395,7 @@ void CVarnelDlg::EndRun(RunOutcome outcome, const std::string& status) {
 void CVarnelDlg::OnRestorePda(const std::string& path, bool forceIncomplete) {
     BeginRun("pda restore");
     m_runReport.files.push_back({path, "pda", std::nullopt, FileSha256(path)});
-    RunAndFinish([this, &path, forceIncomplete] { UpdateRun(*this).RestorePda(path, forceIncomplete); });
+    RunAndFinish([this, &path, forceIncomplete] { UpdateRun(RunAccess(*this)).RestorePda(path, forceIncomplete); });
 }
 
 void CVarnelDlg::StopBeforeWriting() {

@@ -27,14 +27,13 @@ SimMachine* Machine() {
             std::cerr << "ZRW32N50.dll (simulated): VARNEL_SIM_LIBRARY_MACHINE names no machine directory\n";
             return nullptr;
         }
-        try {
-            auto loaded = std::make_unique<SimMachine>(directory);
-            if (const char* trace = std::getenv("VARNEL_TRACE"); trace && *trace) loaded->SetTrace(trace);
-            return loaded;
-        } catch (const std::exception& e) {
-            std::cerr << "ZRW32N50.dll (simulated): " << e.what() << "\n";
+        varnel::Result<std::unique_ptr<SimMachine>> loaded = SimMachine::Open(directory);
+        if (!loaded) {
+            std::cerr << "ZRW32N50.dll (simulated): " << loaded.Reason() << "\n";
             return nullptr;
         }
+        if (const char* trace = std::getenv("VARNEL_TRACE"); trace && *trace) (*loaded)->SetTrace(trace);
+        return std::move(*loaded);
     }();
     return machine.get();
 }

@@ -368,7 +368,9 @@ struct Program {
     explicit Program(const std::filesystem::path& dir) : machine(Prepare(dir)), app(*machine, *machine) {}
     static std::unique_ptr<sim::SimMachine> Prepare(const std::filesystem::path& dir) {
         if (const Result<> ensured = sample::EnsureDefaultMachine(dir); !ensured) throw std::runtime_error(ensured.Reason());
-        return std::make_unique<sim::SimMachine>(dir);
+        Result<std::unique_ptr<sim::SimMachine>> machine = sim::SimMachine::Open(dir);
+        if (!machine) throw std::runtime_error(machine.Reason());
+        return std::move(*machine);
     }
     std::unique_ptr<sim::SimMachine> machine;
     Application app;
