@@ -1,4 +1,6 @@
-// The main dialog: adapter list, adapter selection and the card fields.
+// The main dialog itself: its controls, the adapter list, adapter
+// selection and the card fields. The dialog is split by job, one file each
+// (ui/varnel_dlg.h lists them).
 
 #include "ui/varnel_dlg.h"
 

@@ -4,6 +4,18 @@
 // driver handle is open only while an action runs, and drives a Host for
 // everything a window would show. The Qt window and varnel-cli both run
 // this very code.
+//
+// Its code is split by job, one file each, so that a change to one job is
+// made in one place:
+//   varnel_dlg.cpp          the dialog itself, the adapters, the card fields
+//   varnel_dlg_files.cpp    the file list and the OEM link file
+//   varnel_dlg_update.cpp   "Update!" and what every run shares: its start
+//                           and end, the card's lock, the history records,
+//                           the stops, the programming of an image
+//   varnel_dlg_backups.cpp  the PDA and firmware backups a run takes
+//   varnel_dlg_restore.cpp  "Restore PDA..." and "Restore Firmware..."
+//   varnel_dlg_queries.cpp  the Tools menu's version queries
+//   update_run.cpp          the steps of the runs (UpdateRun)
 
 #include <deque>
 #include <filesystem>

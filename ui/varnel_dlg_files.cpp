@@ -1,5 +1,6 @@
 // The main dialog's file list: adding files, merging .pda files, and the
-// OEM link file ("Download...").
+// OEM link file ("Download..."). The dialog is split by job, one file each
+// (ui/varnel_dlg.h lists them).
 
 #include <filesystem>
 

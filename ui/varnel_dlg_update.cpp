@@ -1,4 +1,8 @@
-// The update run ("Update!"): from the file list to a programmed card.
+// The main dialog's update ("Update!": from the file list to a programmed
+// card) and what every run shares: its start and end, the card's lock, the
+// history records, the stops, and the programming of an image. The steps
+// of the runs are in ui/update_run.cpp. The dialog is split by job, one
+// file each (ui/varnel_dlg.h lists them).
 
 #include <algorithm>
 #include <array>
@@ -28,20 +32,6 @@
 namespace varnel {
 
 namespace {
-
-// A backup name no earlier backup has taken, for STEM.pda and STEM.bin
-// alike (or the extensions given): STEM, else STEM-2, STEM-3...
-std::filesystem::path FreeBackupStem(const std::filesystem::path& directory, const std::string& stem,
-                                     const std::vector<std::string>& extensions = {".pda", ".bin"}) {
-    std::error_code ec;
-    const auto taken = [&](const std::filesystem::path& p) {
-        return std::any_of(extensions.begin(), extensions.end(),
-                           [&](const std::string& e) { return files::Exists(p.string() + e, ec); });
-    };
-    std::filesystem::path path = directory / stem;
-    for (int n = 2; taken(path); ++n) path = directory / (stem + "-" + std::to_string(n));
-    return path;
-}
 
 const char* FileKind(int type) {
     switch (type) {
@@ -259,143 +249,12 @@ void CVarnelDlg::FinishRun() {
         "History Not Written", MessageIcon::Warning);
 }
 
-Result<CVarnelDlg::BackupPlan> CVarnelDlg::PlanBackup(const std::string& mac, const CPda& cardPda) {
-    AuxRecord flash{};
-    if (!m_adapter.ReadFlashPda(flash)) return Failure{"The card's PDA in flash could not be read for its backup."};
-    BackupPlan plan;
-    CPda flashPda;
-    const bool valid = LoadPdaCopy(flashPda, flash);
-    const std::filesystem::path stem =
-        FreeBackupStem(m_backupDirectory, "pda-" + mac + "-" + UtcStamp("%Y%m%dT%H%M%SZ"));
-    plan.path = stem.string() + ".pda";
-    std::string comment = "Varnel backup of the card's PDA in flash, read before " +
-                          std::string(m_runReport.action == "update" ? "an update" : "a PDA restore") + "\nAdapter " +
-                          std::to_string(m_nAdapter) + ", MAC address " + mac + "\nRead " +
-                          UtcTimeText();
-    if (valid) {
-        plan.text = FormatPdaText(flashPda, comment);
-    } else {
-        // The flash copy is not a valid PDA: its bytes are kept as they are,
-        // and the .pda holds the PDA the card runs with (if it could be read).
-        plan.rawPath = stem.string() + ".bin";
-        plan.raw.assign(reinterpret_cast<const char*>(flash.data), kPdaBytes);
-        comment += "\nThe PDA in flash was not valid; its 1024 bytes are in " + plan.rawPath +
-                   "\nThe records below are the card's PDA as it was running";
-        plan.text = FormatPdaText(cardPda, comment);
-    }
-    return plan;
-}
-
-void CVarnelDlg::NameBackup(const BackupPlan& plan) {
-    std::string status = m_strStatus;
-    if (!status.empty() && status.back() != '!' && status.back() != '.') status += ".";
-    m_strStatusFull = status + " Card PDA saved to " + plan.path;
-    // The status box has two lines: it names the file alone, or, after a
-    // long status, only that the PDA was saved, or nothing more; its tooltip
-    // has the whole path.
-    std::string box = status + " Card PDA saved to " + std::filesystem::path(plan.path).filename().string();
-    if (box.size() > kStatusBoxChars) box = status + " Card PDA saved.";
-    if (box.size() > kStatusBoxChars) box = status;
-    m_strStatus = m_strStatusShort = box;
-    UpdateData();
-}
-
-Result<> CVarnelDlg::SaveBackup(BackupPlan& plan) {
-    std::error_code ec;
-    files::CreateDirectories(m_backupDirectory.string(), ec);
-    // Each file takes a name no file has (another run may have taken the
-    // planned one since): STEM.pda, and STEM.bin with it, else STEM-2...
-    const std::string planned = plan.path.substr(0, plan.path.size() - 4);
-    std::string stem = planned;
-    for (int n = 2;; ++n) {
-        bool taken = false;
-        Result<> written = WriteNewFile(stem + ".pda", plan.text, &taken);
-        if (written) {
-            if (plan.rawPath.empty()) break;
-            written = WriteNewFile(stem + ".bin", plan.raw, &taken);
-            if (written) break;
-            files::Remove(stem + ".pda", ec);
-        }
-        if (!taken) return written;
-        stem = planned + "-" + std::to_string(n);
-    }
-    plan.path = stem + ".pda";
-    if (!plan.rawPath.empty()) plan.rawPath = stem + ".bin";
-    return {};
-}
-
-std::string CVarnelDlg::PlanFirmwareBackup(const std::string& mac, const std::string& serial) {
-    m_firmwareBackup = FirmwareBackupPlan{};
-    if (!m_bFirmwareBackup) return "The card's firmware will not be saved before writing (no firmware backup).\n";
-    m_firmwareBackup.wanted = true;
-    FirmwareBackup& data = m_firmwareBackup.data;
-    data.mac = mac;
-    data.serial = serial;
-    data.time = UtcTimeText();
-    m_firmwareBackup.path =
-        FreeBackupStem(m_backupDirectory, "flash-" + (mac.empty() ? std::string("unknown-mac") : mac) + "-" +
-                                              UtcStamp("%Y%m%dT%H%M%SZ"),
-                       {".srec"})
-            .string() +
-        ".srec";
-    return "Card firmware will be saved before writing, to: " + m_firmwareBackup.path + "\n";
-}
-
-Result<> CVarnelDlg::SaveFirmwareBackup() {
-    // The header names the firmware the bytes read hold, never what the
-    // card reports running: a card killed mid-update runs its old firmware
-    // over half-new flash.
-    const DataVersions read = FirmwareDataVersions(m_firmwareBackup.data.ranges);
-    m_firmwareBackup.data.primary = read.primary;
-    m_firmwareBackup.data.station = read.station;
-    const Result<std::string> formatted = FormatFirmwareBackup(m_firmwareBackup.data);
-    if (!formatted) return formatted.Error();
-    const std::string& text = *formatted;
-    std::error_code ec;
-    files::CreateDirectories(m_backupDirectory.string(), ec);
-    // A name no file has, as the PDA backup takes one: STEM.srec, else STEM-2...
-    const std::string planned = m_firmwareBackup.path.substr(0, m_firmwareBackup.path.size() - 5);
-    std::string stem = planned;
-    for (int n = 2;; ++n) {
-        bool taken = false;
-        Result<> written = WriteNewFile(stem + ".srec", text, &taken);
-        if (written) break;
-        if (!taken) return written;
-        stem = planned + "-" + std::to_string(n);
-    }
-    m_firmwareBackup.path = stem + ".srec";
-    m_firmwareBackup.saved = true;
-    m_runReport.firmwareBackup = m_firmwareBackup.path;
-    return {};
-}
-
-void CVarnelDlg::NameFirmwareBackup() {
-    if (!m_firmwareBackup.saved) return;
-    // The whole path in the full status (the terminal, the history, the
-    // box's tooltip); the box says it only when two lines still hold it.
-    const auto sentence = [](std::string text) {
-        if (!text.empty() && text.back() != '!' && text.back() != '.') text += ".";
-        return text;
-    };
-    m_strStatusFull = sentence(FullStatus()) + " Card firmware saved to " + m_firmwareBackup.path;
-    std::string box = sentence(m_strStatus) + " Card firmware saved.";
-    if (box.size() > kStatusBoxChars) box = m_strStatus;
-    m_strStatus = m_strStatusShort = box;
-    UpdateData();
-}
-
 void CVarnelDlg::EndRun(RunOutcome outcome, const std::string& status) {
     m_lastRun = outcome;
     if (!status.empty()) {
         m_strStatus = status;
         UpdateData();
     }
-}
-
-void CVarnelDlg::OnRestorePda(const std::string& path, bool forceIncomplete) {
-    BeginRun("pda restore");
-    m_runReport.files.push_back({path, "pda", std::nullopt, FileSha256(path)});
-    RunAndFinish([this, &path, forceIncomplete] { UpdateRun(RunAccess(*this)).RestorePda(path, forceIncomplete); });
 }
 
 void CVarnelDlg::StopBeforeWriting() {
