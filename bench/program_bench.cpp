@@ -37,7 +37,9 @@ public:
 struct Rig {
     Rig() {
         if (const Result<> made = sample::InitDefaultMachine(dir.Path(), true); !made) throw std::runtime_error(made.Reason());
-        machine = std::make_unique<sim::SimMachine>(dir.Path());
+        Result<std::unique_ptr<sim::SimMachine>> opened = sim::SimMachine::Open(dir.Path());
+        if (!opened) throw std::runtime_error(opened.Reason());
+        machine = std::move(*opened);
         counting = std::make_unique<CountingLibrary>(*machine);
         adapter = std::make_unique<CAdapter>(*counting, *machine, host);
         adapter->Open(1, true);

@@ -205,8 +205,7 @@ int CardRead(const GlobalOptions& options, const CardReadOptions& args) {
     if (!session) return kExitRefused;
     // Reading the flash (for support) works whatever the card's PDA holds:
     // an invalid one is said, and the card opened all the same.
-    std::string unused;
-    static_cast<void>(session->Terminal().AddAnswer("Developer Option=OK", &unused));
+    static_cast<void>(session->Terminal().AddAnswer("Developer Option=OK"));
     if (!session->SelectAdapter(options)) return kExitRefused;
     CVarnelDlg& dialog = session->Dialog();
     CAdapter& adapter = dialog.Adapter();

@@ -57,15 +57,12 @@ std::string DisplayText(const std::string& text) {
 TerminalHost::TerminalHost()
     : m_interactive(::isatty(STDIN_FILENO) && ::isatty(STDERR_FILENO)), m_progress(::isatty(STDERR_FILENO)) {}
 
-bool TerminalHost::AddAnswer(const std::string& rule, std::string* error) {
+Result<> TerminalHost::AddAnswer(const std::string& rule) {
     const size_t equals = rule.rfind('=');
     const auto answer = equals == std::string::npos ? std::nullopt : ParseAnswer(rule.substr(equals + 1));
-    if (!answer) {
-        if (error) *error = "--answer takes CAPTION=BUTTON with BUTTON one of OK, Cancel, Yes, No: " + rule;
-        return false;
-    }
+    if (!answer) return Failure{"--answer takes CAPTION=BUTTON with BUTTON one of OK, Cancel, Yes, No: " + rule};
     m_answers[rule.substr(0, equals)] = *answer;
-    return true;
+    return {};
 }
 
 std::optional<MessageAnswer> TerminalHost::AskUser(const std::string& prompt, MessageButtons buttons) {

@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "platform/host.h"
+#include "platform/result.h"
 
 namespace varnel::cli {
 
@@ -20,8 +21,9 @@ class TerminalHost : public Host {
 public:
     TerminalHost();
 
-    // "CAPTION=BUTTON" answers the question with that caption.
-    bool AddAnswer(const std::string& rule, std::string* error);
+    // "CAPTION=BUTTON" answers the question with that caption; a rule of
+    // another form is refused.
+    Result<> AddAnswer(const std::string& rule);
     // --yes: confirm the warning ("Download") and the summary ("UPDATE").
     void SetConfirm(bool yes) { m_confirm = yes; }
     // --dry-run: confirm the warning, show the summary and answer CANCEL.

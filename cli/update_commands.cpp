@@ -30,10 +30,9 @@ std::unique_ptr<Session> Start(const GlobalOptions& options, const std::vector<s
         return nullptr;
     }
     std::unique_ptr<Session> session = std::move(*opened);
-    std::string error;
     for (const std::string& rule : answers) {
-        if (!session->Terminal().AddAnswer(rule, &error)) {
-            Complain("--answer", error);
+        if (const Result<> added = session->Terminal().AddAnswer(rule); !added) {
+            Complain("--answer", added.Reason());
             exit = kExitUsage;
             return nullptr;
         }

@@ -107,17 +107,18 @@ Result<> WriteFileAtomically(const std::string& path, std::string_view contents,
         return Failure{error};
     }
     // What a crash left half done on Windows 9x comes first.
-    if (!RecoverReplace(Win32Calls(), target, &error)) return Failure{error};
+    if (Result<> recovered = RecoverReplace(Win32Calls(), target); !recovered) return recovered;
     const std::string temporary = WriteTemporary(target, contents, &error, sync);
     if (temporary.empty()) return Failure{error};
     const DWORD flags = MOVEFILE_REPLACE_EXISTING | (sync ? MOVEFILE_WRITE_THROUGH : 0);
     if (!IsWindows9x() && ::MoveFileExA(temporary.c_str(), target.c_str(), flags)) return {};
     const DWORD code = ::GetLastError();
     if (IsWindows9x() || code == ERROR_CALL_NOT_IMPLEMENTED) {
-        if (ReplaceInSteps(Win32Calls(), temporary, target, &error)) return {};
+        const Result<> replaced = ReplaceInSteps(Win32Calls(), temporary, target);
+        if (replaced) return {};
         const DWORD stepCode = ::GetLastError();
         ::DeleteFileA(temporary.c_str());
-        return Failure{error + ": Windows error " + std::to_string(stepCode)};
+        return Failure{replaced.Reason() + ": Windows error " + std::to_string(stepCode)};
     }
     ::DeleteFileA(temporary.c_str());
     return Failure{WindowsError("cannot replace", path, code)};

@@ -43,10 +43,9 @@ std::string Untrusted(int fd, const std::filesystem::path& directory) {
 
 }  // namespace
 
-CardLock::Result CardLock::Take(const std::filesystem::path& directory, const std::string& card, long* holder,
-                                std::string* error, bool probe) {
+CardLock::Attempt CardLock::Take(const std::filesystem::path& directory, const std::string& card,
+                                bool probe) {
     Release();
-    if (holder) *holder = 0;
     std::error_code ec;
     files::CreateDirectories(directory.string(), ec);
     // Every user's runs make their lock files in it: writable to all, and
@@ -57,16 +56,13 @@ CardLock::Result CardLock::Take(const std::filesystem::path& directory, const st
     const std::filesystem::path path = LockFile(directory, card);
     // Never through a link, never blocking on a FIFO planted in its place.
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK, 0644);
-    if (fd < 0) {
-        if (error)
-            *error = path.string() + ": cannot open the card's lock file: " +
-                     (errno == ELOOP ? std::string("it is a symbolic link") : std::string(std::strerror(errno)));
-        return Result::Failed;
-    }
+    if (fd < 0)
+        return {Outcome::Failed, 0,
+                path.string() + ": cannot open the card's lock file: " +
+                    (errno == ELOOP ? std::string("it is a symbolic link") : std::string(std::strerror(errno)))};
     if (const std::string why = Untrusted(fd, directory); !why.empty()) {
-        if (error) *error = path.string() + ": the card's lock file " + why + ", so it is not used";
         ::close(fd);
-        return Result::Failed;
+        return {Outcome::Failed, 0, path.string() + ": the card's lock file " + why + ", so it is not used"};
     }
     struct stat own {};
     const bool mine = ::fstat(fd, &own) == 0 && own.st_uid == ::geteuid();
@@ -89,12 +85,12 @@ CardLock::Result CardLock::Take(const std::filesystem::path& directory, const st
             }
             m_handle = fd;
             m_mine = mine && !probe;
-            return Result::Taken;
+            return {Outcome::Taken, 0, {}};
         }
         if (errno != EACCES && errno != EAGAIN) {
-            if (error) *error = path.string() + ": cannot lock the card's lock file: " + std::strerror(errno);
+            const std::string error = path.string() + ": cannot lock the card's lock file: " + std::strerror(errno);
             ::close(fd);
-            return Result::Failed;
+            return {Outcome::Failed, 0, error};
         }
         struct flock other = WholeFile(probe ? F_RDLCK : F_WRLCK);
         if (::fcntl(fd, F_GETLK, &other) == 0 && other.l_type != F_UNLCK) {
@@ -103,13 +99,12 @@ CardLock::Result CardLock::Take(const std::filesystem::path& directory, const st
                 ::usleep(10000);
                 continue;
             }
-            if (holder) *holder = static_cast<long>(other.l_pid);
             ::close(fd);
-            return Result::Held;
+            return {Outcome::Held, static_cast<long>(other.l_pid), {}};
         }
     }
     ::close(fd);
-    return Result::Held;
+    return {Outcome::Held, 0, {}};
 }
 
 std::filesystem::path CardLock::SystemDirectory() { return "/run/lock/varnel"; }

@@ -14,10 +14,16 @@ namespace varnel {
 
 class CardLock {
 public:
-    enum class Result {
+    // What an attempt to take the lock came to.
+    enum class Outcome {
         Taken,   // this run holds the card
-        Held,    // another process does (`holder` says which, 0 when unknown)
-        Failed,  // the lock file could not be made (`error` says why)
+        Held,    // another process does
+        Failed,  // the lock file could not be made or locked
+    };
+    struct Attempt {
+        Outcome outcome = Outcome::Failed;
+        long holder = 0;    // Held: the process that holds the card (0 when unknown)
+        std::string error;  // Failed: why, naming the lock file
     };
 
     CardLock() = default;
@@ -29,8 +35,7 @@ public:
     // on one machine) in `directory`, created when missing. Never waits for
     // a run; a run waits a moment for a probe. A probe (the start-up look at
     // every adapter) takes it shared with other probes.
-    Result Take(const std::filesystem::path& directory, const std::string& card, long* holder, std::string* error,
-                bool probe = false);
+    Attempt Take(const std::filesystem::path& directory, const std::string& card, bool probe = false);
     void Release();
     bool Held() const { return m_handle != kNone; }
 

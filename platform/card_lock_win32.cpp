@@ -49,10 +49,9 @@ long ReadHolder(HANDLE file) {
 
 }  // namespace
 
-CardLock::Result CardLock::Take(const std::filesystem::path& directory, const std::string& card, long* holder,
-                                std::string* error, bool /*probe: locked as a run's here*/) {
+CardLock::Attempt CardLock::Take(const std::filesystem::path& directory, const std::string& card,
+                                bool /*probe: locked as a run's here*/) {
     Release();
-    if (holder) *holder = 0;
     std::error_code ec;
     files::CreateDirectories(directory.string(), ec);
     const std::filesystem::path path = LockFile(directory, card);
@@ -60,17 +59,14 @@ CardLock::Result CardLock::Take(const std::filesystem::path& directory, const st
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | (IsWindows9x() ? 0 : FILE_SHARE_DELETE);
     HANDLE file = CreateFileA(path.string().c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file == INVALID_HANDLE_VALUE) {
-        if (error) *error = path.string() + ": cannot open the card's lock file: " + SystemMessage(GetLastError());
-        return Result::Failed;
-    }
+    if (file == INVALID_HANDLE_VALUE)
+        return {Outcome::Failed, 0, path.string() + ": cannot open the card's lock file: " + SystemMessage(GetLastError())};
     // LockFile is exclusive and fails at once when another holds the byte.
     if (!::LockFile(file, LockOffsetLow(), LockOffsetHigh(), 1, 0)) {
         const DWORD code = GetLastError();
         if (code != ERROR_LOCK_VIOLATION && code != ERROR_IO_PENDING) {
-            if (error) *error = path.string() + ": cannot lock the card's lock file: " + SystemMessage(code);
             CloseHandle(file);
-            return Result::Failed;
+            return {Outcome::Failed, 0, path.string() + ": cannot lock the card's lock file: " + SystemMessage(code)};
         }
         // The holder notes its id just after taking the lock.
         long id = 0;
@@ -78,9 +74,8 @@ CardLock::Result CardLock::Take(const std::filesystem::path& directory, const st
             id = ReadHolder(file);
             if (id == 0) Sleep(10);
         }
-        if (holder) *holder = id;
         CloseHandle(file);
-        return Result::Held;
+        return {Outcome::Held, id, {}};
     }
     const std::string text = std::to_string(GetCurrentProcessId()) + "\r\n" + card + "\r\n";
     DWORD written = 0;
@@ -88,7 +83,7 @@ CardLock::Result CardLock::Take(const std::filesystem::path& directory, const st
     SetEndOfFile(file);
     WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr);
     m_handle = reinterpret_cast<intptr_t>(file);
-    return Result::Taken;
+    return {Outcome::Taken, 0, {}};
 }
 
 // Windows keeps them in the user's state folder for now.

@@ -15,6 +15,8 @@
 #include <functional>
 #include <string>
 
+#include "platform/result.h"
+
 namespace varnel {
 
 // The file system calls the replacement makes, so that a test can stop it
@@ -30,13 +32,12 @@ struct ReplaceCalls {
 std::string AsideName(const std::string& target);
 
 // Finishes or undoes a replacement of `target` that a crash interrupted.
-// False when a step that was needed failed (`error` says which).
-bool RecoverReplace(const ReplaceCalls& calls, const std::string& target, std::string* error);
+// Fails when a step that was needed failed (the reason says which).
+Result<> RecoverReplace(const ReplaceCalls& calls, const std::string& target);
 
 // Gives `target` the contents of the whole, flushed file `temporary` in the
 // steps above. On a failure the old file is back in its place (when it
 // could be put back) and `temporary` is left to the caller.
-bool ReplaceInSteps(const ReplaceCalls& calls, const std::string& temporary, const std::string& target,
-                    std::string* error);
+Result<> ReplaceInSteps(const ReplaceCalls& calls, const std::string& temporary, const std::string& target);
 
 }  // namespace varnel

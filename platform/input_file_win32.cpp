@@ -36,7 +36,8 @@ bool CInputFile::Open(const std::string& path, uint64_t maxBytes) {
         [](const std::string& p) { return ::GetFileAttributesA(p.c_str()) != INVALID_FILE_ATTRIBUTES; },
         [](const std::string& from, const std::string& to) { return ::MoveFileA(from.c_str(), to.c_str()) != 0; },
         [](const std::string& p) { return ::DeleteFileA(p.c_str()) != 0; }};
-    RecoverReplace(calls, path, nullptr);
+    // A file it cannot recover is refused below as any unreadable file.
+    static_cast<void>(RecoverReplace(calls, path));
     const DWORD attributes = ::GetFileAttributesA(path.c_str());
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_DIRECTORY))
         return Fail(InputRefusal::Folder, "is a folder, not a file") == 0;

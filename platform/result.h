@@ -74,12 +74,4 @@ private:
     std::optional<Failure> m_failure;
 };
 
-// For a caller that still says why through a string: whether `result`
-// worked, its reason put in `error` (when given) when it did not.
-template <class T>
-bool Succeeded(const Result<T>& result, std::string* error) {
-    if (!result && error) *error = result.Reason();
-    return result.Ok();
-}
-
 }  // namespace varnel

@@ -222,7 +222,7 @@ std::string LinkFileText(const std::vector<std::pair<std::string, std::string>>&
     return text + " " + std::to_string(sum);
 }
 
-bool WriteRelease(const std::string& directory, std::string* error) {
+Result<> WriteRelease(const std::string& directory) {
     std::error_code ec;
     files::CreateDirectories(directory, ec);
     const std::filesystem::path dir(directory);
@@ -237,10 +237,9 @@ bool WriteRelease(const std::string& directory, std::string* error) {
         {"primary.hex", &primary}, {"station.hex", &station}, {"combined.hex", &combined}, {"changes.pda", &changes},
         {"OEMRelease.oem", &link}};
     for (const auto& [name, contents] : files)
-        if (!Succeeded(WriteFileAtomically((dir / name).string(), *contents, false), error)) return false;
-    return Succeeded(WriteFileAtomically((dir / "card.pda").string(),
-                                         FormatPdaText(card, "A card's full PDA as it leaves the factory."), false),
-                     error);
+        if (Result<> written = WriteFileAtomically((dir / name).string(), *contents, false); !written) return written;
+    return WriteFileAtomically((dir / "card.pda").string(), FormatPdaText(card, "A card's full PDA as it leaves the factory."),
+                               false);
 }
 
 }  // namespace varnel::sample

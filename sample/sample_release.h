@@ -14,6 +14,7 @@
 
 #include "image/firmware_file.h"
 #include "image/plug_list.h"
+#include "platform/result.h"
 
 namespace varnel {
 
@@ -79,8 +80,9 @@ std::string LinkFileText(const std::vector<std::pair<std::string, std::string>>&
 
 // Writes the sample release into `directory`: primary.hex, station.hex,
 // combined.hex, changes.pda, card.pda, and OEMRelease.oem over primary.hex,
-// station.hex and changes.pda.
-bool WriteRelease(const std::string& directory, std::string* error);
+// station.hex and changes.pda. A failure names the file that could not be
+// written.
+Result<> WriteRelease(const std::string& directory);
 
 }  // namespace sample
 }  // namespace varnel

@@ -10,9 +10,13 @@ namespace {
 
 using Json = nlohmann::ordered_json;
 
-[[noreturn]] void Bad(const std::string& where, const std::string& why) {
-    throw std::runtime_error("machine.json: " + where + ": " + why);
-}
+// The parse below stops at the first fault it finds, deep in the JSON, by
+// throwing Bad; ParseMachineConfig turns it into its failure. Nothing else
+// sees it.
+struct Bad {
+    Bad(const std::string& where, const std::string& why) : reason("machine.json: " + where + ": " + why) {}
+    std::string reason;
+};
 
 // A number written as a JSON number or as a decimal or "0x..." string.
 int64_t Number(const Json& value, const std::string& where) {
@@ -26,13 +30,14 @@ int64_t Number(const Json& value, const std::string& where) {
         } catch (const std::exception&) {
         }
     }
-    Bad(where, "expected a number, got " + value.dump());
+    throw Bad(where, "expected a number, got " + value.dump());
 }
 
 template <typename T>
 T Unsigned(const Json& value, const std::string& where) {
     const int64_t n = Number(value, where);
-    if (n < 0 || static_cast<uint64_t>(n) > std::numeric_limits<T>::max()) Bad(where, "out of range: " + value.dump());
+    if (n < 0 || static_cast<uint64_t>(n) > std::numeric_limits<T>::max())
+        throw Bad(where, "out of range: " + value.dump());
     return static_cast<T>(n);
 }
 
@@ -48,12 +53,12 @@ void Optional(const Json& object, const char* key, F&& read) {
 }
 
 bool Bool(const Json& value, const std::string& where) {
-    if (!value.is_boolean()) Bad(where, "expected true or false");
+    if (!value.is_boolean()) throw Bad(where, "expected true or false");
     return value.get<bool>();
 }
 
 std::string String(const Json& value, const std::string& where) {
-    if (!value.is_string()) Bad(where, "expected a string");
+    if (!value.is_string()) throw Bad(where, "expected a string");
     return value.get<std::string>();
 }
 
@@ -63,7 +68,7 @@ std::array<uint8_t, 6> ParseMac(const Json& value, const std::string& where) {
     unsigned b[6];
     char tail;
     if (std::sscanf(text.c_str(), "%2x-%2x-%2x-%2x-%2x-%2x%c", &b[0], &b[1], &b[2], &b[3], &b[4], &b[5], &tail) != 6)
-        Bad(where, "expected a MAC address like 00-60-1D-12-34-56");
+        throw Bad(where, "expected a MAC address like 00-60-1D-12-34-56");
     for (int i = 0; i < 6; ++i) mac[static_cast<size_t>(i)] = static_cast<uint8_t>(b[i]);
     return mac;
 }
@@ -80,7 +85,7 @@ std::vector<AddressRange> ParseRanges(const Json& value, const std::string& wher
     std::vector<AddressRange> ranges;
     for (const Json& r : value) {
         AddressRange range{Unsigned<uint32_t>(r.at("from"), where + ".from"), Unsigned<uint32_t>(r.at("to"), where + ".to")};
-        if (range.to <= range.from) Bad(where, "\"to\" must lie above \"from\"");
+        if (range.to <= range.from) throw Bad(where, "\"to\" must lie above \"from\"");
         ranges.push_back(range);
     }
     return ranges;
@@ -123,11 +128,11 @@ CardConfig ParseCard(const Json& value, const std::string& where) {
         } else {
             card.ramPda = String(v, where + ".ram_pda");
             if (card.ramPda != "loaded" && card.ramPda != "erased")
-                Bad(where + ".ram_pda", "expected \"loaded\", \"erased\" or a list of words");
+                throw Bad(where + ".ram_pda", "expected \"loaded\", \"erased\" or a list of words");
         }
     });
     Optional(value, "faults", [&](const Json& v) { card.faults = ParseFaults(v, where + ".faults"); });
-    if (card.flashSize == 0 || card.flashSize > 0x4000000) Bad(where + ".flash_size", "must be 1 byte to 64 MiB");
+    if (card.flashSize == 0 || card.flashSize > 0x4000000) throw Bad(where + ".flash_size", "must be 1 byte to 64 MiB");
     return card;
 }
 
@@ -158,14 +163,14 @@ std::string FormatMac(const std::array<uint8_t, 6>& mac) {
     return text;
 }
 
-MachineConfig ParseMachineConfig(const std::string& text) {
+Result<MachineConfig> ParseMachineConfig(const std::string& text) {
     Json root;
     try {
         root = Json::parse(text);
     } catch (const Json::parse_error& e) {
-        throw std::runtime_error(std::string("machine.json: not valid JSON: ") + e.what());
+        return Failure{std::string("machine.json: not valid JSON: ") + e.what()};
     }
-    if (!root.is_object()) Bad("top level", "expected an object");
+    if (!root.is_object()) return Failure{Bad("top level", "expected an object").reason};
     MachineConfig config;
     try {
         Optional(root, "system", [&](const Json& v) {
@@ -173,7 +178,7 @@ MachineConfig ParseMachineConfig(const std::string& text) {
             if (name == "windows95") config.system = System::Windows95;
             else if (name == "windowsnt4") config.system = System::WindowsNT4;
             else if (name == "windows2000") config.system = System::Windows2000;
-            else Bad("system", "expected windows95, windowsnt4 or windows2000");
+            else throw Bad("system", "expected windows95, windowsnt4 or windows2000");
         });
         Optional(root, "startup_error", [&](const Json& v) { config.startupError = Unsigned<uint32_t>(v, "startup_error"); });
         Optional(root, "event_creation_fails",
@@ -225,15 +230,17 @@ MachineConfig ParseMachineConfig(const std::string& text) {
                 Optional(a, "mac", [&](const Json& v) { adapter.mac = ParseMac(v, where + ".mac"); });
                 Optional(a, "driver_version", [&](const Json& v) {
                     const int64_t n = Number(v, where + ".driver_version");
-                    if (n < INT32_MIN || n > UINT32_MAX) Bad(where + ".driver_version", "out of range");
+                    if (n < INT32_MIN || n > UINT32_MAX) throw Bad(where + ".driver_version", "out of range");
                     adapter.driverVersion = static_cast<int32_t>(static_cast<uint32_t>(n));
                 });
                 Optional(a, "card", [&](const Json& v) { adapter.card = ParseCard(v, where + ".card"); });
                 config.adapters.push_back(std::move(adapter));
             }
         });
+    } catch (const Bad& bad) {
+        return Failure{bad.reason};
     } catch (const Json::exception& e) {
-        throw std::runtime_error(std::string("machine.json: ") + e.what());
+        return Failure{std::string("machine.json: ") + e.what()};
     }
     return config;
 }

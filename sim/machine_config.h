@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "platform/result.h"
 #include "sim/flash_timing.h"
 
 namespace varnel::sim {
@@ -90,8 +91,9 @@ struct MachineConfig {
     std::vector<AdapterConfig> adapters;
 };
 
-// Parses machine.json text; throws std::runtime_error with a readable reason.
-MachineConfig ParseMachineConfig(const std::string& text);
+// Parses machine.json text, or says what in it is wrong ("machine.json:
+// adapters[0].mac: expected a MAC address like 00-60-1D-12-34-56").
+Result<MachineConfig> ParseMachineConfig(const std::string& text);
 std::string FormatMachineConfig(const MachineConfig& config);
 
 std::string SystemName(System system);

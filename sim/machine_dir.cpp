@@ -18,23 +18,20 @@ namespace {
 
 // Loads an image's text, plugs it with the card's PDA and writes it into
 // the card's flash, as a factory would have programmed it.
-bool ProgramFactoryImage(SimCard& card, const std::string& text, const std::string& name, const CPda& pda,
-                         std::string* error) {
+Result<> ProgramFactoryImage(SimCard& card, const std::string& text, const std::string& name, const CPda& pda) {
     CFirmwareFile file;
     CFirmwareImage image;
     CPlugList plugs;
     std::istringstream in(text);
-    if (file.Load(in, &image, &plugs) == 0) {
-        if (error) *error = "factory image: " + file.LastFinding();
-        return false;
-    }
+    if (file.Load(in, &image, &plugs) == 0) return Failure{"factory image: " + file.LastFinding()};
     file.PlugImage(image, plugs, pda, name);
     for (uint16_t n = 1; n <= image.BlockCount(); ++n) {
         const std::vector<uint8_t> bytes = image.BlockBytes(n);
-        if (!card.WriteFlash(card.Decode(image.Block(n).address), bytes.data(), static_cast<uint32_t>(bytes.size()), error))
-            return false;
+        const uint32_t address = card.Decode(image.Block(n).address);
+        if (Result<> written = card.WriteFlash(address, bytes.data(), static_cast<uint32_t>(bytes.size())); !written)
+            return written;
     }
-    return true;
+    return {};
 }
 
 }  // namespace
@@ -96,18 +93,18 @@ Result<> InitMachine(const std::filesystem::path& directory, const MachineConfig
         if (!adapter.card) continue;
         FactoryFirmware firmware;
         if (Result<> made = factory(adapter, firmware); !made) return made;
-        std::string error;
         SimCard card(*adapter.card, directory / "cards" / adapter.subkey);
         std::vector<uint8_t> bytes;
         for (const uint16_t w : firmware.pda.ToWords()) {
             bytes.push_back(static_cast<uint8_t>(w));
             bytes.push_back(static_cast<uint8_t>(w >> 8));
         }
-        if (!card.WriteFlash(card.PdaAddress(), bytes.data(), static_cast<uint32_t>(bytes.size()), &error))
-            return Failure{error};
+        if (Result<> written = card.WriteFlash(card.PdaAddress(), bytes.data(), static_cast<uint32_t>(bytes.size()));
+            !written)
+            return written;
         for (const auto& [name, text] : firmware.images)
-            if (!ProgramFactoryImage(card, text, name, firmware.pda, &error)) return Failure{error};
-        if (!card.Reset(&error)) return Failure{error};
+            if (Result<> programmed = ProgramFactoryImage(card, text, name, firmware.pda); !programmed) return programmed;
+        if (Result<> reset = card.Reset(); !reset) return reset;
     }
     return WriteFileAtomically((directory / "machine.json").string(), FormatMachineConfig(config));
 }

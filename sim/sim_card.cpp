@@ -77,27 +77,21 @@ uint32_t SimCard::Decode(uint32_t address) const {
     return m_config.type == 1 ? address & 0xFFF9FFFF : address;
 }
 
-bool SimCard::CheckFlashFiles(std::string* error) const {
+Result<> SimCard::CheckFlashFiles() const {
     std::error_code ec;
     const std::string flash = (m_directory / "flash").string();
-    if (!files::Exists(flash, ec)) return true;
+    if (!files::Exists(flash, ec)) return {};
     // Sorted, so that the file named is the same on every system.
     std::vector<std::string> sectors;
     for (const std::string& entry : files::ListDirectory(flash, ec))
         if (IsSectorFileName(files::FileNameOf(entry))) sectors.push_back(entry);
-    if (ec) {
-        if (error) *error = "the card's flash " + flash + " cannot be read: " + ec.message();
-        return false;
-    }
+    if (ec) return Failure{"the card's flash " + flash + " cannot be read: " + ec.message()};
     std::sort(sectors.begin(), sectors.end());
     for (const std::string& file : sectors) {
         const files::FileType type = files::TypeOf(file, ec);
-        if (const std::string problem = SectorFileProblem(file, type, ec); !problem.empty()) {
-            if (error) *error = problem;
-            return false;
-        }
+        if (const std::string problem = SectorFileProblem(file, type, ec); !problem.empty()) return Failure{problem};
     }
-    return true;
+    return {};
 }
 
 std::filesystem::path SimCard::SectorPath(uint32_t base) const {
@@ -106,50 +100,46 @@ std::filesystem::path SimCard::SectorPath(uint32_t base) const {
     return m_directory / "flash" / name;
 }
 
-bool SimCard::ReadSector(uint32_t base, uint32_t offset, uint8_t* out, uint32_t count, std::string* error) const {
+Result<> SimCard::ReadSector(uint32_t base, uint32_t offset, uint8_t* out, uint32_t count) const {
     const std::string path = SectorPath(base).string();
     std::error_code ec;
     const files::FileType type = files::TypeOf(path, ec);
     if (!ec && type == files::FileType::NotFound) {
         std::fill_n(out, count, uint8_t{0xFF});  // erased flash
-        return true;
+        return {};
     }
-    if (const std::string problem = SectorFileProblem(path, type, ec); !problem.empty()) {
-        if (error) *error = problem;
-        return false;
-    }
+    if (const std::string problem = SectorFileProblem(path, type, ec); !problem.empty()) return Failure{problem};
     std::ifstream in(path, std::ios::binary);
     in.seekg(offset);
     in.read(reinterpret_cast<char*>(out), count);
-    if (!in || in.gcount() != static_cast<std::streamsize>(count)) {
-        if (error) *error = "flash sector file " + path + " cannot be read";
-        return false;
-    }
-    return true;
+    if (!in || in.gcount() != static_cast<std::streamsize>(count))
+        return Failure{"flash sector file " + path + " cannot be read"};
+    return {};
 }
 
-bool SimCard::ReadFlash(uint32_t address, uint8_t* out, uint32_t count, std::string* error) {
-    if (uint64_t{address} + count > m_config.flashSize) {
-        if (error) *error = "past the end of the flash";
-        return false;
-    }
+Result<> SimCard::ReadFlash(uint32_t address, uint8_t* out, uint32_t count) {
+    if (uint64_t{address} + count > m_config.flashSize) return Failure{"past the end of the flash"};
     uint32_t done = 0;
     while (done < count) {
         const uint32_t a = address + done;
         const uint32_t base = a & ~(kSectorSize - 1);
         const uint32_t n = std::min(count - done, base + kSectorSize - a);
-        if (!ReadSector(base, a - base, out + done, n, error)) return false;
+        if (Result<> read = ReadSector(base, a - base, out + done, n); !read) return read;
         done += n;
     }
-    return true;
+    return {};
 }
 
-bool SimCard::ReadRam(uint32_t address, uint8_t* out, uint32_t count, std::string* error) {
-    if (!ReadFlash(address, out, count, error)) return false;
+Result<> SimCard::ReadRam(uint32_t address, uint8_t* out, uint32_t count) {
+    if (Result<> read = ReadFlash(address, out, count); !read) return read;
     const uint32_t pda = PdaAddress();
-    if (uint64_t{address} + count <= pda || address >= pda + kPdaBytes) return true;
+    if (uint64_t{address} + count <= pda || address >= pda + kPdaBytes) return {};
     LoadedState state;
-    if (m_config.ramPda == "loaded" && !State(&state, error)) return false;
+    if (m_config.ramPda == "loaded") {
+        Result<LoadedState> loaded = State();
+        if (!loaded) return loaded.Error();
+        state = *loaded;
+    }
     for (uint32_t i = 0; i < count; ++i) {
         const uint32_t a = address + i;
         if (a < pda || a >= pda + kPdaBytes) continue;
@@ -162,14 +152,11 @@ bool SimCard::ReadRam(uint32_t address, uint8_t* out, uint32_t count, std::strin
             out[i] = state.ramPda[a - pda];
         }
     }
-    return true;
+    return {};
 }
 
-bool SimCard::WriteFlash(uint32_t address, const uint8_t* data, uint32_t count, std::string* error) {
-    if (uint64_t{address} + count > m_config.flashSize) {
-        if (error) *error = "past the end of the flash";
-        return false;
-    }
+Result<> SimCard::WriteFlash(uint32_t address, const uint8_t* data, uint32_t count) {
+    if (uint64_t{address} + count > m_config.flashSize) return Failure{"past the end of the flash"};
     // Each sector touched is read as it is now (another process may have
     // written it), changed and saved in turn (pieces never cross one).
     uint32_t done = 0;
@@ -178,18 +165,17 @@ bool SimCard::WriteFlash(uint32_t address, const uint8_t* data, uint32_t count, 
         const uint32_t a = address + done;
         const uint32_t base = a & ~(kSectorSize - 1);
         const uint32_t n = std::min(count - done, base + kSectorSize - a);
-        if (!ReadSector(base, 0, sector.data(), kSectorSize, error)) return false;
+        if (Result<> read = ReadSector(base, 0, sector.data(), kSectorSize); !read) return read;
         std::memcpy(sector.data() + (a - base), data + done, n);
         std::error_code ignored;
         files::CreateDirectories((m_directory / "flash").string(), ignored);
         // A killed process leaves the old sector or the new one, never a mix;
         // a sector that could not be saved is not changed.
         const std::string_view bytes(reinterpret_cast<const char*>(sector.data()), sector.size());
-        if (!Succeeded(WriteFileAtomically(SectorPath(base).string(), bytes, false), error))
-            return false;
+        if (Result<> written = WriteFileAtomically(SectorPath(base).string(), bytes, false); !written) return written;
         done += n;
     }
-    return true;
+    return {};
 }
 
 std::string SimCard::FirmwareText(const FirmwareIdentity& station) const {
@@ -200,41 +186,47 @@ std::string SimCard::FirmwareText(const FirmwareIdentity& station) const {
            std::to_string(station.variant);
 }
 
-bool SimCard::Reset(std::string* error) {
-    LoadedState state;
-    return Reset(&state, error);
+Result<> SimCard::Reset() {
+    if (Result<LoadedState> loaded = Load(); !loaded) return loaded.Error();
+    return {};
 }
 
-bool SimCard::Reset(LoadedState* loaded, std::string* error) {
-    LoadedState& state = *loaded;
+Result<SimCard::LoadedState> SimCard::Load() {
+    LoadedState state;
     // A flash too small to hold the PDA area loads nothing.
     state.ramPda.fill(0xFF);
-    if (uint64_t{PdaAddress()} + kPdaBytes <= m_config.flashSize &&
-        !ReadFlash(PdaAddress(), state.ramPda.data(), kPdaBytes, error))
-        return false;
+    if (uint64_t{PdaAddress()} + kPdaBytes <= m_config.flashSize)
+        if (Result<> read = ReadFlash(PdaAddress(), state.ramPda.data(), kPdaBytes); !read) return read.Error();
     const auto identity = [&](uint32_t address, uint16_t id, const FirmwareIdentity& fallback,
-                              FirmwareIdentity* out) {
+                              FirmwareIdentity* out) -> Result<> {
         IdentityBlock block;
         if (uint64_t{Decode(address)} + block.size() > m_config.flashSize) {  // a flash too small to hold one
             *out = fallback;
-            return true;
+            return {};
         }
-        if (!ReadFlash(Decode(address), block.data(), block.size(), error)) return false;
+        if (Result<> read = ReadFlash(Decode(address), block.data(), block.size()); !read) return read;
         *out = DecodeIdentity(block, id).value_or(fallback);
-        return true;
+        return {};
     };
-    if (!identity(kPrimaryBase + kIdentityOffset, protocol::kComponentPrimary, m_config.primary, &state.primary) ||
-        !identity(kStationBase + kIdentityOffset, protocol::kComponentStation, m_config.station, &state.station))
-        return false;
+    if (Result<> primary = identity(kPrimaryBase + kIdentityOffset, protocol::kComponentPrimary, m_config.primary,
+                                    &state.primary);
+        !primary)
+        return primary.Error();
+    if (Result<> station = identity(kStationBase + kIdentityOffset, protocol::kComponentStation, m_config.station,
+                                    &state.station);
+        !station)
+        return station.Error();
     std::error_code ignored;
     files::CreateDirectories(m_directory.string(), ignored);
     const nlohmann::json saved{{"ram_pda", HexBytes(state.ramPda.data(), state.ramPda.size())},
                                {"primary", IdentityJson(state.primary)},
                                {"station", IdentityJson(state.station)}};
-    return Succeeded(WriteFileAtomically((m_directory / "state.json").string(), saved.dump(2) + "\n", false), error);
+    const std::string path = (m_directory / "state.json").string();
+    if (Result<> written = WriteFileAtomically(path, saved.dump(2) + "\n", false); !written) return written.Error();
+    return state;
 }
 
-bool SimCard::State(LoadedState* state, std::string* error) {
+Result<SimCard::LoadedState> SimCard::State() {
     const std::string path = (m_directory / "state.json").string();
     std::error_code ec;
     const files::FileType type = files::TypeOf(path, ec);
@@ -244,30 +236,31 @@ bool SimCard::State(LoadedState* state, std::string* error) {
         std::string text(static_cast<size_t>(size), '\0');
         if (in.read(text.data(), static_cast<std::streamsize>(text.size()))) {
             try {
+                LoadedState state;
                 const auto saved = nlohmann::json::parse(text);
                 const std::string ram = saved.at("ram_pda").get<std::string>();
                 if (ram.size() != 2 * kPdaBytes) throw std::runtime_error("short PDA copy");
                 for (size_t i = 0; i < kPdaBytes; ++i)
-                    state->ramPda[i] = static_cast<uint8_t>(std::stoul(ram.substr(2 * i, 2), nullptr, 16));
-                state->primary = IdentityFromJson(saved.at("primary"));
-                state->station = IdentityFromJson(saved.at("station"));
-                return true;
+                    state.ramPda[i] = static_cast<uint8_t>(std::stoul(ram.substr(2 * i, 2), nullptr, 16));
+                state.primary = IdentityFromJson(saved.at("primary"));
+                state.station = IdentityFromJson(saved.at("station"));
+                return state;
             } catch (const std::exception&) {
             }
         }
     }
     // No state, or a damaged one: the card resets, as after a power cycle.
-    return Reset(state, error);
+    return Load();
 }
 
 FirmwareIdentity SimCard::Primary() {
-    LoadedState state;
-    return State(&state) ? state.primary : m_config.primary;
+    const Result<LoadedState> state = State();
+    return state ? state->primary : m_config.primary;
 }
 
 FirmwareIdentity SimCard::Station() {
-    LoadedState state;
-    return State(&state) ? state.station : m_config.station;
+    const Result<LoadedState> state = State();
+    return state ? state->station : m_config.station;
 }
 
 }  // namespace varnel::sim

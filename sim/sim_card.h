@@ -12,6 +12,7 @@
 #include <filesystem>
 #include <string>
 
+#include "platform/result.h"
 #include "sim/machine_config.h"
 
 namespace varnel::sim {
@@ -33,27 +34,27 @@ public:
     const CardConfig& Config() const { return m_config; }
     uint32_t PdaAddress() const;
 
-    // False, with the file named, when a file of the card's flash cannot be
+    // A failure, naming the file, when a file of the card's flash cannot be
     // a sector: not a regular file, or not exactly one sector long. Only the
     // file system is asked; nothing is read.
-    bool CheckFlashFiles(std::string* error) const;
+    Result<> CheckFlashFiles() const;
 
     // The card's own address decoding (a type-1 card ignores bits 17, 18).
     uint32_t Decode(uint32_t address) const;
-    // Reads flash (NVRAM); false past the end of the flash or when a sector
+    // Reads flash (NVRAM); fails past the end of the flash or when a sector
     // file cannot be read.
-    bool ReadFlash(uint32_t address, uint8_t* out, uint32_t count, std::string* error = nullptr);
+    Result<> ReadFlash(uint32_t address, uint8_t* out, uint32_t count);
     // Reads what the card holds in RAM: the PDA copy loaded at the last
     // reset inside the PDA area, the flash elsewhere.
-    bool ReadRam(uint32_t address, uint8_t* out, uint32_t count, std::string* error = nullptr);
-    // Writes flash and saves the sector; false when refused or not saved.
-    bool WriteFlash(uint32_t address, const uint8_t* data, uint32_t count, std::string* error);
+    Result<> ReadRam(uint32_t address, uint8_t* out, uint32_t count);
+    // Writes flash and saves the sector; fails when refused or not saved.
+    Result<> WriteFlash(uint32_t address, const uint8_t* data, uint32_t count);
 
     // What the card loads at reset: the PDA copy and the firmware identities.
-    bool Reset(std::string* error);
+    Result<> Reset();
     // What the card loaded at its last reset; a card whose state is missing
     // or damaged resets first, as after a power cycle.
-    bool State(LoadedState* state, std::string* error = nullptr);
+    Result<LoadedState> State();
     // The same, with the configured identities when the state is unreadable.
     FirmwareIdentity Primary();
     FirmwareIdentity Station();
@@ -62,8 +63,9 @@ public:
 
 private:
     std::filesystem::path SectorPath(uint32_t base) const;
-    bool Reset(LoadedState* loaded, std::string* error);
-    bool ReadSector(uint32_t base, uint32_t offset, uint8_t* out, uint32_t count, std::string* error) const;
+    // The reset: what the card loads, saved as its state.
+    Result<LoadedState> Load();
+    Result<> ReadSector(uint32_t base, uint32_t offset, uint8_t* out, uint32_t count) const;
 
     CardConfig m_config;
     std::filesystem::path m_directory;

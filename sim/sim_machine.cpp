@@ -45,32 +45,29 @@ struct SimMachine::Trace {
     nlohmann::ordered_json line;
 };
 
-SimMachine::SimMachine(std::filesystem::path directory) : m_directory(std::move(directory)) {
-    std::ifstream in(m_directory / "machine.json", std::ios::binary);
-    if (!in) throw std::runtime_error("no machine.json in " + m_directory.string());
-    std::ostringstream text;
-    text << in.rdbuf();
-    m_config = ParseMachineConfig(text.str());
-    for (const AdapterConfig& adapter : m_config.adapters) {
-        if (adapter.card) {
-            m_cards.push_back(std::make_unique<SimCard>(*adapter.card, m_directory / "cards" / adapter.subkey));
-            // A flash file that cannot be a sector makes the machine unusable:
-            // it is refused before anything reads it.
-            if (std::string error; !m_cards.back()->CheckFlashFiles(&error)) throw std::runtime_error(error);
-        } else {
-            m_cards.push_back(nullptr);
-        }
-    }
+SimMachine::SimMachine(std::filesystem::path directory, MachineConfig config)
+    : m_directory(std::move(directory)), m_config(std::move(config)) {
+    for (const AdapterConfig& adapter : m_config.adapters)
+        m_cards.push_back(adapter.card ? std::make_unique<SimCard>(*adapter.card, m_directory / "cards" / adapter.subkey)
+                                       : nullptr);
 }
 
 SimMachine::~SimMachine() = default;
 
 Result<std::unique_ptr<SimMachine>> SimMachine::Open(std::filesystem::path directory) {
-    try {
-        return std::make_unique<SimMachine>(std::move(directory));
-    } catch (const std::exception& e) {
-        return Failure{e.what()};
-    }
+    std::ifstream in(directory / "machine.json", std::ios::binary);
+    if (!in) return Failure{"no machine.json in " + directory.string()};
+    std::ostringstream text;
+    text << in.rdbuf();
+    Result<MachineConfig> config = ParseMachineConfig(text.str());
+    if (!config) return config.Error();
+    auto machine = std::make_unique<SimMachine>(std::move(directory), std::move(*config));
+    // A flash file that cannot be a sector makes the machine unusable: it is
+    // refused before anything reads it.
+    for (const auto& card : machine->m_cards)
+        if (card)
+            if (Result<> checked = card->CheckFlashFiles(); !checked) return checked.Error();
+    return machine;
 }
 
 SimCard* SimMachine::Card(size_t adapter) { return adapter < m_cards.size() ? m_cards[adapter].get() : nullptr; }
@@ -271,8 +268,11 @@ NdisStatus SimMachine::HandleCard(OpenAdapter& open, SimCard& card, DriverReques
         uint16_t words = 0;
         // The identities are those the card loaded at its last reset.
         SimCard::LoadedState loaded;
-        if ((rid == kRidPrimaryIdentity || rid == kRidStationIdentity || rid == kRidFirmwareText) && !card.State(&loaded))
-            return kNdisFailure;
+        if (rid == kRidPrimaryIdentity || rid == kRidStationIdentity || rid == kRidFirmwareText) {
+            const Result<SimCard::LoadedState> state = card.State();
+            if (!state) return kNdisFailure;
+            loaded = *state;
+        }
         const auto identity = [&](uint16_t id, const FirmwareIdentity& v) {
             PutWord(payload, 0, id);
             PutWord(payload, 1, v.variant);
@@ -321,8 +321,7 @@ NdisStatus SimMachine::HandleCard(OpenAdapter& open, SimCard& card, DriverReques
         // The card resets: it loads its PDA and firmware anew.
         open.auxEnabled = false;
         open.protocolsBlocked = false;
-        std::string error;
-        return card.Reset(&error) ? kNdisSuccess : kNdisFailure;
+        return card.Reset() ? kNdisSuccess : kNdisFailure;
     }
     case kOidReadAux:
     case kOidWriteAux: {
@@ -342,12 +341,11 @@ NdisStatus SimMachine::HandleCard(OpenAdapter& open, SimCard& card, DriverReques
             if (address & kAuxNvramBit) return kNdisFailure;
             for (const AddressRange& r : config.faults.writeProtected)
                 if (r.Overlaps(target, count)) return kNdisFailure;
-            std::string error;
-            return card.WriteFlash(target, bytes + kAuxHeaderBytes, count, &error) ? kNdisSuccess : kNdisFailure;
+            return card.WriteFlash(target, bytes + kAuxHeaderBytes, count) ? kNdisSuccess : kNdisFailure;
         }
-        const bool ok = (address & kAuxNvramBit) ? card.ReadFlash(target, bytes + kAuxHeaderBytes, count)
-                                              : card.ReadRam(target, bytes + kAuxHeaderBytes, count);
-        if (!ok) return kNdisFailure;
+        const Result<> read = (address & kAuxNvramBit) ? card.ReadFlash(target, bytes + kAuxHeaderBytes, count)
+                                                       : card.ReadRam(target, bytes + kAuxHeaderBytes, count);
+        if (!read) return kNdisFailure;
         for (const AddressRange& r : config.faults.corruptReads)
             for (uint32_t i = 0; i < count; ++i)
                 if (r.Overlaps(target + i, 1)) bytes[kAuxHeaderBytes + i] ^= 0x5A;

@@ -30,13 +30,14 @@ inline constexpr NdisStatus kNdisNotAccepted = 0xC0010003;
 
 class SimMachine : public NdisLibrary, public Registry {
 public:
-    // Loads the machine; throws std::runtime_error when machine.json is
+    // Loads the machine, or says why it cannot be loaded: machine.json is
     // missing or malformed, or a card's flash holds a file that cannot be a
-    // sector (named in the message).
-    explicit SimMachine(std::filesystem::path directory);
-    ~SimMachine() override;
-    // Loads the machine, or says why it cannot be loaded.
+    // sector (named in the reason).
     static Result<std::unique_ptr<SimMachine>> Open(std::filesystem::path directory);
+    // The machine of `config` over the cards' files in `directory`, which
+    // Open has read the configuration from and checked.
+    SimMachine(std::filesystem::path directory, MachineConfig config);
+    ~SimMachine() override;
 
     const MachineConfig& Config() const { return m_config; }
     const std::filesystem::path& Directory() const { return m_directory; }

@@ -12,10 +12,9 @@ int main(int argc, char** argv) {
     std::string directory;
     app.add_option("DIR", directory, "Output directory (created if missing)")->required();
     CLI11_PARSE(app, argc, argv);
-    std::string error;
     try {
-        if (!varnel::sample::WriteRelease(directory, &error)) {
-            std::cerr << "varnel-make-release: " << error << "\n";
+        if (const varnel::Result<> written = varnel::sample::WriteRelease(directory); !written) {
+            std::cerr << "varnel-make-release: " << written.Reason() << "\n";
             return 1;
         }
     } catch (const std::exception& e) {

@@ -94,7 +94,7 @@ struct UpdateRun::ImageSlot {
     CFirmwareImage image;
 };
 
-UpdateRun::UpdateRun(CVarnelDlg& dialog) : m_dlg(dialog) {}
+UpdateRun::UpdateRun(CVarnelDlg::RunAccess dialog) : m_dlg(dialog) {}
 
 UpdateRun::~UpdateRun() = default;
 
@@ -110,12 +110,12 @@ void UpdateRun::Update() {
             UpdateRun& run;
             ~KeepCardPda() {
                 if (run.m_pdaWritten) return;
-                run.m_dlg.m_pda.CopyFrom(run.m_cardPda);
+                run.m_dlg.Pda().CopyFrom(run.m_cardPda);
                 run.m_dlg.RefreshCardFields();
             }
         } keepCardPda{*this};
         if (!ReadCard() || !MergePdaFiles() || !PlanPdaWrite() || !LoadImages()) return;
-        if (!CheckImages() || !ConfirmUpdate()) m_dlg.m_lastRun = m_declined;
+        if (!CheckImages() || !ConfirmUpdate()) m_dlg.SetLastRun(m_declined);
         else if (!WriteUpdate()) return;
     }
     m_adapter.reset();
@@ -123,12 +123,12 @@ void UpdateRun::Update() {
 }
 
 bool UpdateRun::CheckFileList() {
-    CListCtrlHelper& files = m_dlg.m_fileList;
+    CListCtrlHelper& files = m_dlg.FileList();
     if (files.GetCount() == 0) {
         m_dlg.Ask("You must select at least one file to update card", "No files selected", MessageIcon::Information);
         return false;
     }
-    if (!m_dlg.m_host.ConfirmWarning("Warning !!",
+    if (!m_dlg.UserHost().ConfirmWarning("Warning !!",
                                      "Do not detach the STA in the period of firmware downloaded.  If you do, that "
                                      "might cause a serious damage!")) {
         m_dlg.EndRun(RunOutcome::Cancelled);
@@ -153,20 +153,20 @@ bool UpdateRun::CheckFileList() {
 bool UpdateRun::ReadCard() {
     ReadCardPda();
     if (!m_pdaRead) {
-        m_dlg.m_pda.Clear();
+        m_dlg.Pda().Clear();
         return true;
     }
-    const std::string versions = ReadCardVersions(m_dlg.m_adapter, m_dlg.m_nAdapter, m_dlg.m_runReport.before);
-    m_summary = "Product Part Number: " + m_dlg.m_strPartNumber + "\n  Serial Number: " + m_dlg.m_strPdaSerial +
-                "\n  MAC Address: " + m_dlg.m_strPdaMac + "\n  Current firmware version: " + versions + "\n";
+    const std::string versions = ReadCardVersions(m_dlg.Adapter(), m_dlg.AdapterNumber(), m_dlg.Report().before);
+    m_summary = "Product Part Number: " + m_dlg.PartNumber() + "\n  Serial Number: " + m_dlg.PdaSerial() +
+                "\n  MAC Address: " + m_dlg.PdaMac() + "\n  Current firmware version: " + versions + "\n";
     return true;
 }
 
 bool UpdateRun::MergePdaFiles() {
     // The .pda files come first in the list.
     std::string path;
-    while (m_dlg.m_fileList.GetPath(m_pdaFiles, path) && IsPdaPath(path)) {
-        if (!m_dlg.LoadPdaFile(path, &m_dlg.m_fileList.Entries()[static_cast<size_t>(m_pdaFiles)])) {
+    while (m_dlg.FileList().GetPath(m_pdaFiles, path) && IsPdaPath(path)) {
+        if (!m_dlg.LoadPdaFile(path, &m_dlg.FileList().Entries()[static_cast<size_t>(m_pdaFiles)])) {
             m_dlg.Ask("Error loading " + VisibleText(path), "Error", MessageIcon::Error);
             m_dlg.EndRun(RunOutcome::Failed);
             return false;
@@ -181,29 +181,29 @@ bool UpdateRun::MergePdaFiles() {
 // the .pda files hold a whole PDA and the user asks, in so many words, to
 // put it in place of whatever the card holds.
 bool UpdateRun::ReplaceUnreadPda() {
-    if (m_pdaFiles == 0 || m_dlg.m_pda.FindRecord(kPdrMacAddress) == nullptr) {
+    if (m_pdaFiles == 0 || m_dlg.Pda().FindRecord(kPdrMacAddress) == nullptr) {
         m_dlg.Ask("The card's production data (PDA) could not be read, so nothing was written to the card.",
                   "Cannot Continue", MessageIcon::Error);
-        m_dlg.m_strStatus = "PDA read error! Nothing was written.";
+        m_dlg.SetStatus("PDA read error! Nothing was written.");
         Stop();
         return false;
     }
     m_dlg.RefreshCardFields();
     Message question{"The card's production data (PDA) could not be read.\n\nThe .pda files hold a whole "
-                     "PDA, with MAC address " + m_dlg.m_strPdaMac +
+                     "PDA, with MAC address " + m_dlg.PdaMac() +
                          ". Write it as the card's PDA? It replaces all the card's production data: MAC "
                          "address, serial number, part number, platform and calibration tables.\n\nAnswer "
                          "Yes only when these files are this card's own PDA.",
                      "Replace the Card's PDA?", MessageIcon::Warning, MessageButtons::YesNo, true};
     question.safeDefault = true;  // Enter answers No
-    if (m_dlg.m_host.ShowMessage(question) != MessageAnswer::Yes) {
-        m_dlg.m_strStatus = "PDA read error! Nothing was written.";
+    if (m_dlg.UserHost().ShowMessage(question) != MessageAnswer::Yes) {
+        m_dlg.SetStatus("PDA read error! Nothing was written.");
         Stop(RunOutcome::Cancelled);
         return false;
     }
-    m_dlg.m_strStatus = "PDA read error! User chose to continue.";
+    m_dlg.SetStatus("PDA read error! User chose to continue.");
     m_summary = "Card PDA could not be read: it is replaced by the PDA of the .pda files.\n"
-                "  MAC Address: " + m_dlg.m_strPdaMac + "\n";
+                "  MAC Address: " + m_dlg.PdaMac() + "\n";
     return true;
 }
 
@@ -211,7 +211,7 @@ bool UpdateRun::ReplaceUnreadPda() {
 // flash, which the write replaces, is read for its backup.
 bool UpdateRun::PlanPdaWrite() {
     if (m_pdaFiles == 0) return true;
-    CPda& pda = m_dlg.m_pda;
+    CPda& pda = m_dlg.Pda();
     m_summary += std::string(kDashes) + std::to_string(m_pdaFiles) + " PDA file(s) Loaded OK\n";
     const int setPoint = ConfigureSetPointAndIntegrator(pda);
     if (setPoint < 0) {
@@ -236,13 +236,13 @@ bool UpdateRun::PlanPdaWrite() {
     }
     if (!PlanPdaBackup(m_mac.empty() ? "unknown-mac" : m_mac)) return false;
     m_summary += BackupLines();
-    m_dlg.m_runReport.pdaWrite = true;
-    m_dlg.m_runReport.pdaChanges = std::move(changes);
+    m_dlg.Report().pdaWrite = true;
+    m_dlg.Report().pdaChanges = std::move(changes);
     return true;
 }
 
 bool UpdateRun::LoadImages() {
-    CListCtrlHelper& files = m_dlg.m_fileList;
+    CListCtrlHelper& files = m_dlg.FileList();
     m_slots.resize(kImageSlots);
     std::string path;
     for (int k = m_pdaFiles; k < files.GetCount() && static_cast<size_t>(k - m_pdaFiles) < kImageSlots; ++k) {
@@ -250,7 +250,7 @@ bool UpdateRun::LoadImages() {
         auto& slot = m_slots[static_cast<size_t>(k - m_pdaFiles)] = std::make_unique<ImageSlot>();
         if (slot->file.LoadFile(path, &slot->image, &m_plugs) == 0) {
             if (slot->file.InternalError())
-                m_dlg.m_host.ShowMessage(
+                m_dlg.UserHost().ShowMessage(
                     {kMemoryErrorText, kMemoryErrorCaption, MessageIcon::None, MessageButtons::Ok, false});
             // The reader's own reason, with its line number, follows.
             const std::string& reason = slot->file.LastFinding();
@@ -260,10 +260,10 @@ bool UpdateRun::LoadImages() {
             m_dlg.EndRun(RunOutcome::Failed);
             return false;
         }
-        ImagePlugs& report = m_dlg.m_runReport.plugs.emplace_back(ImagePlugs{path, {}});
-        slot->file.PlugImage(slot->image, m_plugs, m_dlg.m_pda, path, &report.plugs);
+        ImagePlugs& report = m_dlg.Report().plugs.emplace_back(ImagePlugs{path, {}});
+        slot->file.PlugImage(slot->image, m_plugs, m_dlg.Pda(), path, &report.plugs);
         m_imagePaths.push_back(path);
-        for (RunFile& file : m_dlg.m_runReport.files)
+        for (RunFile& file : m_dlg.Report().files)
             if (file.path == path) file.version = ImageVersions(slot->file);
     }
     return true;
@@ -278,7 +278,7 @@ bool UpdateRun::CheckImages() {
             return false;
         }
         bool cancelled = false;
-        if (!CheckImage(m_slots[j]->file, m_dlg.m_pda, m_dlg.m_adapter, m_dlg.m_host, m_summary, &cancelled)) {
+        if (!CheckImage(m_slots[j]->file, m_dlg.Pda(), m_dlg.Adapter(), m_dlg.UserHost(), m_summary, &cancelled)) {
             if (cancelled) m_declined = RunOutcome::Cancelled;
             return false;
         }
@@ -288,9 +288,9 @@ bool UpdateRun::CheckImages() {
 
 bool UpdateRun::ConfirmUpdate() {
     if (!m_imagePaths.empty())
-        m_summary += std::string(kDashes) + m_dlg.PlanFirmwareBackup(m_mac, m_pdaRead ? m_dlg.m_strPdaSerial : "");
+        m_summary += std::string(kDashes) + m_dlg.PlanFirmwareBackup(m_mac, m_pdaRead ? m_dlg.PdaSerial() : "");
     m_declined = RunOutcome::Cancelled;
-    return Confirm(m_summary, [this] { return ConfirmIdentity(m_dlg.m_host, m_identityChange); });
+    return Confirm(m_summary, [this] { return ConfirmIdentity(m_dlg.UserHost(), m_identityChange); });
 }
 
 bool UpdateRun::WriteUpdate() {
@@ -311,27 +311,27 @@ void UpdateRun::RestorePda(const std::string& path, bool forceIncomplete) {
     // The card's PDA, for the summary and the backup; a card whose PDA
     // cannot be read is what a restore is for, so the run goes on without.
     ReadCardPda();
-    if (m_pdaRead) ReadCardVersions(m_dlg.m_adapter, m_dlg.m_nAdapter, m_dlg.m_runReport.before);
+    if (m_pdaRead) ReadCardVersions(m_dlg.Adapter(), m_dlg.AdapterNumber(), m_dlg.Report().before);
     if (!PlanPdaBackup(m_mac.empty() ? "unknown-mac" : m_mac)) return;
-    m_dlg.m_runReport.pdaWrite = true;
-    m_dlg.m_runReport.pdaChanges = DiffPda(m_cardPda, restored);
+    m_dlg.Report().pdaWrite = true;
+    m_dlg.Report().pdaChanges = DiffPda(m_cardPda, restored);
 
     // The identity the card has: its PDA's, else the address its driver
     // reports (a card whose PDA cannot be read keeps that one).
     PdaIdentity identity = IdentityOf(restored);
     if (m_pdaRead) identity = IdentityOf(m_cardPda);
-    else if (!m_dlg.m_strNdisMac.empty() && m_dlg.m_strNdisMac != "00-00-00-00-00-00") identity.mac = m_dlg.m_strNdisMac;
+    else if (!m_dlg.NdisMac().empty() && m_dlg.NdisMac() != "00-00-00-00-00-00") identity.mac = m_dlg.NdisMac();
     const std::string identityChange = FormatIdentityChange(identity, IdentityOf(restored));
 
     if (!Confirm(RestoreSummary(path, restored, identityChange),
-                 [&] { return ConfirmIdentity(m_dlg.m_host, identityChange); })) {
-        m_dlg.m_pda.CopyFrom(m_cardPda);
+                 [&] { return ConfirmIdentity(m_dlg.UserHost(), identityChange); })) {
+        m_dlg.Pda().CopyFrom(m_cardPda);
         m_dlg.RefreshCardFields();
         return Stop(RunOutcome::Cancelled);
     }
-    m_dlg.m_pda.CopyFrom(restored);
+    m_dlg.Pda().CopyFrom(restored);
     m_restored = "PDA Restored!   \n\nThe card's PDA now holds exactly the records of\n" + VisibleText(path);
-    if (!WriteCard(true, {}) && !m_pdaWritten) m_dlg.m_pda.CopyFrom(m_cardPda);
+    if (!WriteCard(true, {}) && !m_pdaWritten) m_dlg.Pda().CopyFrom(m_cardPda);
     m_dlg.RefreshCardFields();
 }
 
@@ -358,10 +358,10 @@ std::string UpdateRun::RestoreSummary(const std::string& path, const CPda& resto
                                       const std::string& identityChange) const {
     std::string summary = IdentityLine(identityChange) +
                           "PDA restore: the card's PDA is replaced by exactly the records of\n  " + VisibleText(path) + "\n";
-    summary += m_pdaRead ? "  Card MAC Address: " + m_dlg.m_strPdaMac + "\n" : "  The card's PDA could not be read.\n";
+    summary += m_pdaRead ? "  Card MAC Address: " + m_dlg.PdaMac() + "\n" : "  The card's PDA could not be read.\n";
     if (restored.FindRecord(kPdrMacAddress) == nullptr)
         summary += "  The file holds no MAC address record: the card will have none.\n";
-    summary += std::string(kDashes) + "Changes to the card's PDA:\n" + FormatPdaDiff(m_dlg.m_runReport.pdaChanges);
+    summary += std::string(kDashes) + "Changes to the card's PDA:\n" + FormatPdaDiff(m_dlg.Report().pdaChanges);
     return summary + kDashes + BackupLines();
 }
 
@@ -378,8 +378,8 @@ void UpdateRun::RestoreFirmware(const std::string& path) {
     // only its firmware area, below the sector that holds its PDA. The PDA
     // is never written as firmware: it goes back through its own restore,
     // with its identity question and its backup.
-    const uint32_t flashEnd = CardFlashEnd(m_dlg.m_adapter);
-    const uint32_t pdaSector = (m_dlg.m_adapter.m_dwPdaAddress & ~kNvramBit) & ~(kPieceBoundary - 1);
+    const uint32_t flashEnd = CardFlashEnd(m_dlg.Adapter());
+    const uint32_t pdaSector = (m_dlg.Adapter().m_dwPdaAddress & ~kNvramBit) & ~(kPieceBoundary - 1);
     const Result<> fits = flashEnd == 0 ? Result<>(Failure{"the card's type is not known, so neither is its flash"})
                                         : CheckFirmwareBackupRanges(saved, 0, pdaSector, pdaSector, flashEnd);
     if (!fits) {
@@ -392,7 +392,7 @@ void UpdateRun::RestoreFirmware(const std::string& path) {
     // first), its address and the firmware it runs now. A card whose
     // firmware does not start may answer none of it: the restore is for it.
     ReadCardPda();
-    ReadCardVersions(m_dlg.m_adapter, m_dlg.m_nAdapter, m_dlg.m_runReport.before);
+    ReadCardVersions(m_dlg.Adapter(), m_dlg.AdapterNumber(), m_dlg.Report().before);
     if (!PlanPdaBackup(MacKey(m_mac).empty() ? "unknown-mac" : m_mac)) return;
     const bool otherCard = MacKey(saved.mac) != MacKey(m_mac) || MacKey(m_mac).empty();
     if (!Confirm(FirmwareRestoreSummary(path, saved, otherCard),
@@ -420,17 +420,17 @@ bool UpdateRun::LoadBackupFile(const std::string& path, FirmwareBackup& saved,
         return false;
     }
     if (!FirmwareBackupImages(saved, images)) {
-        m_dlg.m_host.ShowMessage({kMemoryErrorText, kMemoryErrorCaption, MessageIcon::None, MessageButtons::Ok, false});
+        m_dlg.UserHost().ShowMessage({kMemoryErrorText, kMemoryErrorCaption, MessageIcon::None, MessageButtons::Ok, false});
         m_dlg.EndRun(RunOutcome::Failed, "Nothing was written.");
         return false;
     }
-    m_dlg.m_runReport.files.back().version = DataVersionsText(FirmwareDataVersions(saved.ranges));
+    m_dlg.Report().files.back().version = DataVersionsText(FirmwareDataVersions(saved.ranges));
     return true;
 }
 
 std::string UpdateRun::FirmwareRestoreSummary(const std::string& path, const FirmwareBackup& saved,
                                               bool otherCard) {
-    const CardVersions& before = m_dlg.m_runReport.before;
+    const CardVersions& before = m_dlg.Report().before;
     // Every text of the file shown with its control characters made visible.
     std::string summary = "Firmware restore: the card's flash is returned to the bytes saved in\n  " + VisibleText(path) + "\n";
     summary += "  Saved from the card with MAC address " + VisibleText(OrUnknown(saved.mac)) +
@@ -452,7 +452,7 @@ std::string UpdateRun::FirmwareRestoreSummary(const std::string& path, const Fir
     summary += Downgrade("Station", before.station, returned.station);
     summary += std::string(kDashes) + BackupLines();
     return summary +
-           m_dlg.PlanFirmwareBackup(MacKey(m_mac).empty() ? "" : m_mac, m_pdaRead ? m_dlg.m_strPdaSerial : "");
+           m_dlg.PlanFirmwareBackup(MacKey(m_mac).empty() ? "" : m_mac, m_pdaRead ? m_dlg.PdaSerial() : "");
 }
 
 bool UpdateRun::ConfirmOtherCard(const FirmwareBackup& saved) {
@@ -462,44 +462,47 @@ bool UpdateRun::ConfirmOtherCard(const FirmwareBackup& saved) {
                          "work on this one.\n\nAnswer Yes only when this card is to run exactly that firmware.",
                      kOtherCardCaption, MessageIcon::Warning, MessageButtons::YesNo, true};
     question.safeDefault = true;  // Enter answers No
-    return m_dlg.m_host.ShowMessage(question) == MessageAnswer::Yes;
+    return m_dlg.UserHost().ShowMessage(question) == MessageAnswer::Yes;
 }
 
 // ---- The steps every run shares.
 
 bool UpdateRun::TakeCard() {
     if (!m_dlg.TakeCard()) return false;
-    m_adapter = std::make_unique<CVarnelDlg::OpenedAdapter>(m_dlg, true);
+    m_adapter = m_dlg.OpenAdapter();
     return true;
 }
 
 void UpdateRun::ReadCardPda() {
-    m_pdaRead = m_dlg.m_adapter.ReadCardPda(m_cardPda);
+    m_pdaRead = m_dlg.Adapter().ReadCardPda(m_cardPda);
     if (!m_pdaRead) {
         m_cardPda.Clear();
-        m_mac = m_dlg.m_strNdisMac;
+        m_mac = m_dlg.NdisMac();
         return;
     }
-    m_dlg.m_pda.CopyFrom(m_cardPda);
+    m_dlg.Pda().CopyFrom(m_cardPda);
     m_dlg.RefreshCardFields();
-    m_mac = m_dlg.m_strPdaMac;
-    m_dlg.m_runReport.mac = m_dlg.m_strPdaMac;
-    m_dlg.m_runReport.serial = m_dlg.m_strPdaSerial;
+    m_mac = m_dlg.PdaMac();
+    m_dlg.Report().mac = m_dlg.PdaMac();
+    m_dlg.Report().serial = m_dlg.PdaSerial();
 }
 
 bool UpdateRun::RefuseAssumedCardType() {
-    if (!m_dlg.m_adapter.m_bCardTypeAssumed) return true;
+    if (!m_dlg.Adapter().m_bCardTypeAssumed) return true;
     m_dlg.Ask(kTypeUnknownText, "Cannot Continue", MessageIcon::Error);
-    m_dlg.m_strStatus = "Card type unknown! Nothing was written.";
+    m_dlg.SetStatus("Card type unknown! Nothing was written.");
     Stop();
     return false;
 }
 
 bool UpdateRun::PlanPdaBackup(const std::string& mac) {
-    std::string why;
-    if (m_dlg.PlanBackup(mac, m_cardPda, m_backup, why)) return true;
-    m_dlg.Ask(why + " Nothing was written to the card.", "Cannot Continue", MessageIcon::Error);
-    m_dlg.m_strStatus = "PDA backup failed! Nothing was written.";
+    Result<CVarnelDlg::RunAccess::BackupPlan> plan = m_dlg.PlanBackup(mac, m_cardPda);
+    if (plan) {
+        m_backup = std::move(*plan);
+        return true;
+    }
+    m_dlg.Ask(plan.Reason() + " Nothing was written to the card.", "Cannot Continue", MessageIcon::Error);
+    m_dlg.SetStatus("PDA backup failed! Nothing was written.");
     Stop();
     return false;
 }
@@ -512,20 +515,19 @@ std::string UpdateRun::BackupLines() const {
 }
 
 bool UpdateRun::Confirm(const std::string& summary, const std::function<bool()>& question) {
-    m_dlg.m_host.SetMainWindow(true, false);
-    const bool confirmed = m_dlg.m_host.ConfirmSummary(summary) && question();
-    m_dlg.m_host.SetMainWindow(true, true);
+    m_dlg.UserHost().SetMainWindow(true, false);
+    const bool confirmed = m_dlg.UserHost().ConfirmSummary(summary) && question();
+    m_dlg.UserHost().SetMainWindow(true, true);
     return confirmed;
 }
 
 bool UpdateRun::SavePdaBackup(const std::string& failure) {
-    std::string error;
-    if (!m_dlg.SaveBackup(m_backup, &error)) {
-        m_dlg.Ask(failure + error, "Cannot Continue", MessageIcon::Error);
+    if (const Result<> saved = m_dlg.SaveBackup(m_backup); !saved) {
+        m_dlg.Ask(failure + saved.Reason(), "Cannot Continue", MessageIcon::Error);
         Stop();
         return false;
     }
-    m_dlg.m_runReport.backup = m_backup.path;
+    m_dlg.Report().backup = m_backup.path;
     return true;
 }
 
@@ -545,10 +547,10 @@ bool UpdateRun::WriteCard(bool backup, const std::vector<CFirmwareImage*>& image
     struct ForgetKnownFlash {
         CAdapter& adapter;
         ~ForgetKnownFlash() { adapter.m_knownFlash = nullptr; }
-    } forgetKnownFlash{m_dlg.m_adapter};
+    } forgetKnownFlash{m_dlg.Adapter()};
     // The firmware the images overwrite is read first (and saved beside the
     // PDA's backup).
-    if (m_dlg.m_firmwareBackup.wanted && !images.empty() && !m_dlg.BackUpFirmware(images, backup)) return false;
+    if (m_dlg.FirmwareBackupWanted() && !images.empty() && !m_dlg.BackUpFirmware(images, backup)) return false;
     if (backup && !WritePda()) return false;
     if (!m_dlg.StoreFirmwareBackup() || !WriteImages(backup, images)) return false;
     ReportSuccess(backup, !images.empty());
@@ -558,9 +560,9 @@ bool UpdateRun::WriteCard(bool backup, const std::vector<CFirmwareImage*>& image
 // The moment before the first write: from here on a stop request waits for
 // the piece in flight.
 void UpdateRun::BeginWriting() {
-    if (m_dlg.m_runReport.writingBegan) return;
+    if (m_dlg.Report().writingBegan) return;
     SetStopMode(StopMode::Defer);
-    m_dlg.m_runReport.writingBegan = true;
+    m_dlg.Report().writingBegan = true;
     m_dlg.RecordBegun();
 }
 
@@ -576,14 +578,14 @@ bool UpdateRun::WritePda() {
     }
     BeginWriting();
     const bool written = m_dlg.WritePdaToCard();
-    if (!written && m_dlg.m_adapter.m_bStopped) {
+    if (!written && m_dlg.Adapter().m_bStopped) {
         // Only the card's setup requests went out: nothing was written.
-        m_dlg.m_runReport.writingBegan = false;
+        m_dlg.Report().writingBegan = false;
         m_dlg.StopBeforeWriting();
         return false;
     }
     if (!written) {
-        m_dlg.m_strStatus = "PDA Update FAILED";
+        m_dlg.SetStatus("PDA Update FAILED");
         m_dlg.NameBackup(m_backup);
         m_dlg.NameFirmwareBackup();
         Stop();
@@ -594,8 +596,8 @@ bool UpdateRun::WritePda() {
 }
 
 bool UpdateRun::WriteImages(bool backup, const std::vector<CFirmwareImage*>& images) {
-    CAdapter& adapter = m_dlg.m_adapter;
-    const CVarnelDlg::BackupPlan* saved = backup ? &m_backup : nullptr;
+    CAdapter& adapter = m_dlg.Adapter();
+    const CVarnelDlg::RunAccess::BackupPlan* saved = backup ? &m_backup : nullptr;
     adapter.CheckDriverSupport();
     for (size_t j = 0; j < images.size(); ++j) {
         // Written so far: the PDA, the images before this one.
@@ -607,7 +609,7 @@ bool UpdateRun::WriteImages(bool backup, const std::vector<CFirmwareImage*>& ima
             return false;
         }
         BeginWriting();
-        const std::vector<ImagePlugs>& plugs = m_dlg.m_runReport.plugs;
+        const std::vector<ImagePlugs>& plugs = m_dlg.Report().plugs;
         if (m_dlg.FlashImage(*images[j], CVarnelDlg::ImageLine(j < plugs.size() ? plugs[j].file : "", j, images.size()),
                              j + 1 < images.size()))
             continue;
@@ -615,7 +617,7 @@ bool UpdateRun::WriteImages(bool backup, const std::vector<CFirmwareImage*>& ima
             if (wrote || adapter.m_nPiecesWritten > 0) {
                 m_dlg.StopWhileWriting(saved, m_pdaWritten, j, images.size(), true);
             } else {
-                m_dlg.m_runReport.writingBegan = false;
+                m_dlg.Report().writingBegan = false;
                 m_dlg.StopBeforeWriting();
             }
             return false;
@@ -648,7 +650,7 @@ bool UpdateRun::CheckRestoredFlash() {
         if (!joined.empty() && s.start <= joined.back().end) joined.back().end = std::max(joined.back().end, s.end);
         else joined.push_back(s);
     }
-    ProgressBar& progress = m_dlg.m_host.ShowWaitWindow("Reading the card's flash back to check the restore...", "");
+    ProgressBar& progress = m_dlg.UserHost().ShowWaitWindow("Reading the card's flash back to check the restore...", "");
     std::string difference;
     for (const FlashSpan& span : joined) {
         std::vector<uint8_t> expected(span.Size());
@@ -657,7 +659,7 @@ bool UpdateRun::CheckRestoredFlash() {
                 std::copy(r.bytes.begin(), r.bytes.end(), expected.begin() + (r.address - span.start));
         std::vector<uint8_t> read;
         uint32_t failedAt = 0;
-        if (!ReadCardFlash(m_dlg.m_adapter, span, read, &progress, &failedAt)) {
+        if (!ReadCardFlash(m_dlg.Adapter(), span, read, &progress, &failedAt)) {
             difference = "the flash could not be read back at " + std::to_string(failedAt);
             break;
         }
@@ -669,14 +671,14 @@ bool UpdateRun::CheckRestoredFlash() {
             break;
         }
     }
-    m_dlg.m_host.HideWaitWindow();
+    m_dlg.UserHost().HideWaitWindow();
     if (difference.empty()) return true;
     m_dlg.NameBackup(m_backup);
     m_dlg.NameFirmwareBackup();
     m_dlg.Ask("The restore was written, but " + difference +
                   ": the card does not hold what the backup holds. Restore it again.",
               "Restore Failed", MessageIcon::Error);
-    m_dlg.m_strStatus = "Restore FAILED: the flash is not what the backup holds";
+    m_dlg.SetStatus("Restore FAILED: the flash is not what the backup holds");
     m_dlg.RefreshCardFields();
     Stop();
     return false;
@@ -684,18 +686,18 @@ bool UpdateRun::CheckRestoredFlash() {
 
 void UpdateRun::ReportSuccess(bool backup, bool images) {
     if (backup) {
-        if (!images) m_dlg.m_strStatus = "Update Successful!";
+        if (!images) m_dlg.SetStatus("Update Successful!");
         m_dlg.NameBackup(m_backup);
     }
     m_dlg.NameFirmwareBackup();
     // The box says where the card's PDA and firmware were saved, with the
     // whole paths; a restore's says what it put back.
     std::string saved;
-    if (!m_dlg.m_runReport.backup.empty()) saved += "\nCard PDA saved to " + m_dlg.m_runReport.backup;
-    if (m_dlg.m_firmwareBackup.saved) saved += "\nCard firmware saved to " + m_dlg.m_firmwareBackup.path;
+    if (!m_dlg.Report().backup.empty()) saved += "\nCard PDA saved to " + m_dlg.Report().backup;
+    if (m_dlg.FirmwareBackupSaved()) saved += "\nCard firmware saved to " + m_dlg.FirmwareBackupPath();
     m_dlg.Ask((m_restored.empty() ? "Update Successful!   " : m_restored) + (saved.empty() ? "" : "\n" + saved),
               "Update Complete", MessageIcon::Information);
-    m_dlg.m_lastRun = RunOutcome::Succeeded;
+    m_dlg.SetLastRun(RunOutcome::Succeeded);
 }
 
 }  // namespace varnel

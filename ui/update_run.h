@@ -26,7 +26,7 @@ std::string ReadCardVersions(CAdapter& adapter, int index, CardVersions& version
 
 class UpdateRun {
 public:
-    explicit UpdateRun(CVarnelDlg& dialog);
+    explicit UpdateRun(CVarnelDlg::RunAccess dialog);
     ~UpdateRun();
     UpdateRun(const UpdateRun&) = delete;
     UpdateRun& operator=(const UpdateRun&) = delete;
@@ -90,7 +90,7 @@ private:
     bool WriteImages(bool backup, const std::vector<CFirmwareImage*>& images);
     void ReportSuccess(bool backup, bool images);
 
-    CVarnelDlg& m_dlg;
+    CVarnelDlg::RunAccess m_dlg;
     // The adapter's handle, open from the card's taking to the run's end.
     std::unique_ptr<CVarnelDlg::OpenedAdapter> m_adapter;
     CPda m_cardPda;  // as read (empty when it could not be read)
@@ -100,7 +100,7 @@ private:
     std::string m_summary;
     std::string m_identityChange;
     int m_pdaFiles = 0;
-    CVarnelDlg::BackupPlan m_backup;
+    CVarnelDlg::RunAccess::BackupPlan m_backup;
     // The backup a firmware restore writes: read back from the card after
     // the last piece, before it is called a success.
     const FirmwareBackup* m_restoring = nullptr;

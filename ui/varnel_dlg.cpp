@@ -1,4 +1,6 @@
-// The main dialog: adapter list, adapter selection and the card fields.
+// The main dialog itself: its controls, the adapter list, adapter
+// selection and the card fields. The dialog is split by job, one file each
+// (ui/varnel_dlg.h lists them).
 
 #include "ui/varnel_dlg.h"
 
@@ -146,8 +148,7 @@ void CVarnelDlg::FillAdapterList(bool autoOpen) {
         // A card another run is writing is listed as it is, unprobed; the
         // probe shares the card's lock, so that a run on that card starting
         // now is not refused for it.
-        long holder = 0;
-        if (ClaimCard(m_adapterList[i].index, &holder, true) == CardLock::Result::Held) continue;
+        if (ClaimCard(m_adapterList[i].index, true).outcome == CardLock::Outcome::Held) continue;
         const bool answers = m_adapter.Open(m_adapterList[i].index, false);
         if (answers) m_adapter.Close();
         UnclaimCard();
@@ -180,9 +181,8 @@ bool CVarnelDlg::SelectAdapter(int position) {
 
 void CVarnelDlg::OpenSelectedAdapter() {
     const AdapterEntry entry = m_selected >= 0 ? m_adapterList[static_cast<size_t>(m_selected)] : AdapterEntry{};
-    long holder = 0;
-    if (ClaimCard(entry.index, &holder) == CardLock::Result::Held) {
-        Ask(CardInUseText(holder), "Card In Use", MessageIcon::Error);
+    if (const CardLock::Attempt claim = ClaimCard(entry.index); claim.outcome == CardLock::Outcome::Held) {
+        Ask(CardInUseText(claim.holder), "Card In Use", MessageIcon::Error);
         return RefuseAdapter("Card in use by another run! Nothing was written.");
     }
     OpenClaimedAdapter(entry);
@@ -241,8 +241,8 @@ bool CVarnelDlg::ReopenAdapter(bool checkDriver) {
         OnCloseAdapter();
         return false;
     }
-    if (long holder = 0; ClaimCard(m_nAdapter, &holder) == CardLock::Result::Held) {
-        Ask(CardInUseText(holder), "Card In Use", MessageIcon::Error);
+    if (const CardLock::Attempt claim = ClaimCard(m_nAdapter); claim.outcome == CardLock::Outcome::Held) {
+        Ask(CardInUseText(claim.holder), "Card In Use", MessageIcon::Error);
         return false;
     }
     if (!m_adapter.Open(m_nAdapter, false)) {

@@ -4,11 +4,25 @@
 // driver handle is open only while an action runs, and drives a Host for
 // everything a window would show. The Qt window and varnel-cli both run
 // this very code.
+//
+// Its code is split by job, one file each, so that a change to one job is
+// made in one place:
+//   varnel_dlg.cpp          the dialog itself, the adapters, the card fields
+//   varnel_dlg_files.cpp    the file list and the OEM link file
+//   varnel_dlg_update.cpp   "Update!" and what every run shares: its start
+//                           and end, the card's lock, the history records,
+//                           the stops, the programming of an image
+//   varnel_dlg_backups.cpp  the PDA and firmware backups a run takes
+//   varnel_dlg_restore.cpp  "Restore PDA..." and "Restore Firmware..."
+//   varnel_dlg_queries.cpp  the Tools menu's version queries
+//   update_run.cpp          the steps of the runs (UpdateRun)
 
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
+#include <utility>
 #include <vector>
 
 #include "card/adapter.h"
@@ -18,6 +32,7 @@
 #include "platform/card_lock.h"
 #include "platform/ndis_library.h"
 #include "platform/registry.h"
+#include "platform/result.h"
 #include "platform/stop_request.h"
 #include "update/firmware_backup.h"
 #include "update/run_report.h"
@@ -222,9 +237,11 @@ public:
     void SetHistoryPath(const std::filesystem::path& path) { m_historyPath = path; }
     void SetLockDirectory(const std::filesystem::path& path) { m_lockDirectory = path; }
 
+    // What a run against the card (ui/update_run.h) may use of the dialog,
+    // and nothing more; only the dialog makes one (below the class).
+    class RunAccess;
+
 private:
-    // The runs against the card (ui/update_run.h) are the dialog's steps.
-    friend class UpdateRun;
 
     // The backup taken before a PDA write: the copy in flash, which the write
     // replaces, as .pda text; and its raw bytes too when it is not valid.
@@ -234,12 +251,12 @@ private:
         std::string rawPath;  // empty: the flash copy was valid
         std::string raw;
     };
-    // Reads the flash copy and chooses free file names. False, with the
-    // reason, when the copy cannot be read.
-    bool PlanBackup(const std::string& mac, const CPda& cardPda, BackupPlan& plan, std::string& why);
+    // Reads the flash copy and chooses free file names; fails when the copy
+    // cannot be read.
+    Result<BackupPlan> PlanBackup(const std::string& mac, const CPda& cardPda);
     // Saves the backup under the planned names, or the next free ones when
     // another run took them since (`plan` then names the files written).
-    bool SaveBackup(BackupPlan& plan, std::string* error);
+    Result<> SaveBackup(BackupPlan& plan);
     // The status line names the backup once it was saved.
     void NameBackup(const BackupPlan& plan);
 
@@ -270,7 +287,7 @@ private:
     // run, when it cannot be saved; nothing has been written then.
     bool StoreFirmwareBackup();
     // Saves the file under the planned name, or the next free one.
-    bool SaveFirmwareBackup(std::string* error);
+    Result<> SaveFirmwareBackup();
     // The status line names the firmware backup once it was saved, when the
     // whole path fits.
     void NameFirmwareBackup();
@@ -291,9 +308,9 @@ private:
     // Outside a run the card's lock is held too while this program has the
     // card's handle open (the start-up probe, opening the adapter, a query),
     // so that none of its requests reaches a card another run is writing.
-    // Held: another run has the card (`holder`, its process). A lock that
-    // cannot be made holds nothing up here: a run refuses then.
-    CardLock::Result ClaimCard(int index, long* holder, bool probe = false);
+    // Held: another run has the card (the attempt's holder, its process). A
+    // lock that cannot be made holds nothing up here: a run refuses then.
+    CardLock::Attempt ClaimCard(int index, bool probe = false);
     void UnclaimCard();
     // "Another Varnel run is updating this card (process N). Nothing was written."
     static std::string CardInUseText(long holder);
@@ -371,6 +388,80 @@ private:
     std::deque<WaitingFile> m_waitingFiles;
     bool m_bRunning = false;
     bool m_bAdding = false;  // OfferFile is adding a file (its box may be open)
+};
+
+// The dialog as a run sees it: the card, the host, the pieces of the card
+// the dialog shows and keeps after the run (its PDA, the card fields, the
+// status, the run report), and the steps the dialog keeps because they
+// outlive a run or are shared by every run (the card's lock, the backups,
+// the stops, the programming of an image).
+class CVarnelDlg::RunAccess {
+public:
+    using BackupPlan = CVarnelDlg::BackupPlan;
+
+    Host& UserHost() { return m_dlg.m_host; }
+    CAdapter& Adapter() { return m_dlg.m_adapter; }
+    int AdapterNumber() const { return m_dlg.m_nAdapter; }
+    // The card's PDA as the dialog shows it, and the card's fields.
+    CPda& Pda() { return m_dlg.m_pda; }
+    const std::string& PartNumber() const { return m_dlg.m_strPartNumber; }
+    const std::string& PdaSerial() const { return m_dlg.m_strPdaSerial; }
+    const std::string& PdaMac() const { return m_dlg.m_strPdaMac; }
+    const std::string& NdisMac() const { return m_dlg.m_strNdisMac; }
+    void RefreshCardFields() { m_dlg.RefreshCardFields(); }
+    CListCtrlHelper& FileList() { return m_dlg.m_fileList; }
+    bool LoadPdaFile(const std::string& path, const FileEntry* listed) { return m_dlg.LoadPdaFile(path, listed); }
+    // What the run did, and how it ended.
+    RunReport& Report() { return m_dlg.m_runReport; }
+    const RunReport& Report() const { return m_dlg.m_runReport; }
+    // The status box's text; shown with the dialog's next update.
+    void SetStatus(std::string status) { m_dlg.m_strStatus = std::move(status); }
+    void SetLastRun(RunOutcome outcome) { m_dlg.m_lastRun = outcome; }
+    MessageAnswer Ask(const std::string& text, const std::string& caption, MessageIcon icon,
+                      MessageButtons buttons = MessageButtons::Ok) {
+        return m_dlg.Ask(text, caption, icon, buttons);
+    }
+    void EndRun(RunOutcome outcome, const std::string& status = {}) { m_dlg.EndRun(outcome, status); }
+
+    // The card for this run alone, and its handle open from here to the
+    // run's end.
+    bool TakeCard() { return m_dlg.TakeCard(); }
+    std::unique_ptr<OpenedAdapter> OpenAdapter() { return std::make_unique<OpenedAdapter>(m_dlg, true); }
+    void RecordBegun() { m_dlg.RecordBegun(); }
+    void StopBeforeWriting() { m_dlg.StopBeforeWriting(); }
+    void StopWhileWriting(const BackupPlan* backup, bool pdaWritten, size_t image, size_t images, bool inImage) {
+        m_dlg.StopWhileWriting(backup, pdaWritten, image, images, inImage);
+    }
+
+    // The backups.
+    Result<BackupPlan> PlanBackup(const std::string& mac, const CPda& cardPda) {
+        return m_dlg.PlanBackup(mac, cardPda);
+    }
+    Result<> SaveBackup(BackupPlan& plan) { return m_dlg.SaveBackup(plan); }
+    void NameBackup(const BackupPlan& plan) { m_dlg.NameBackup(plan); }
+    std::string PlanFirmwareBackup(const std::string& mac, const std::string& serial) {
+        return m_dlg.PlanFirmwareBackup(mac, serial);
+    }
+    bool FirmwareBackupWanted() const { return m_dlg.m_firmwareBackup.wanted; }
+    bool FirmwareBackupSaved() const { return m_dlg.m_firmwareBackup.saved; }
+    const std::string& FirmwareBackupPath() const { return m_dlg.m_firmwareBackup.path; }
+    bool BackUpFirmware(const std::vector<CFirmwareImage*>& images, bool pdaWrite) {
+        return m_dlg.BackUpFirmware(images, pdaWrite);
+    }
+    bool StoreFirmwareBackup() { return m_dlg.StoreFirmwareBackup(); }
+    void NameFirmwareBackup() { m_dlg.NameFirmwareBackup(); }
+
+    // The writing.
+    bool WritePdaToCard() { return m_dlg.WritePdaToCard(); }
+    bool FlashImage(CFirmwareImage& image, const std::string& detail, bool more) {
+        return m_dlg.FlashImage(image, detail, more);
+    }
+    void EndWaiting() { m_dlg.EndWaiting(); }
+
+private:
+    friend class CVarnelDlg;
+    explicit RunAccess(CVarnelDlg& dialog) : m_dlg(dialog) {}
+    CVarnelDlg& m_dlg;
 };
 
 }  // namespace varnel

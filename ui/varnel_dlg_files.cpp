@@ -1,5 +1,6 @@
 // The main dialog's file list: adding files, merging .pda files, and the
-// OEM link file ("Download...").
+// OEM link file ("Download..."). The dialog is split by job, one file each
+// (ui/varnel_dlg.h lists them).
 
 #include <filesystem>
 
@@ -134,13 +135,10 @@ bool CVarnelDlg::OnDownload() {
     // refuses the link file.
     uint32_t sum = 0;
     for (const std::string& file : link->names) {
-        std::string why;
-        const auto fileSum = FileByteSum(folder + file, &why);
+        const Result<int32_t> fileSum = FileByteSum(folder + file);
         if (!fileSum) {
-            Ask("The link file names " + folder + file +
-                    (why.empty() ? ", which cannot be opened." : ", which cannot be used: it " + why + ".") +
-                    " Nothing was added.",
-                "Error", MessageIcon::Error);
+            Ask("The link file names " + folder + file + ", which " + fileSum.Reason() + ". Nothing was added.", "Error",
+                MessageIcon::Error);
             return false;
         }
         sum += static_cast<uint32_t>(*fileSum);

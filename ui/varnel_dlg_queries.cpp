@@ -1,5 +1,6 @@
-// The Tools menu: the firmware versions and the driver version of the
-// selected card, and a saved PDA put back.
+// The Tools menu's queries: the firmware versions and the driver version of
+// the selected card. The dialog is split by job, one file each
+// (ui/varnel_dlg.h lists them).
 
 #include "ui/varnel_dlg.h"
 
@@ -36,17 +37,6 @@ void CVarnelDlg::OnQueryDriverVersion() {
         v = m_adapter.GetDriverVersion();
     }
     m_host.ShowMessage(Answer("Version: " + DriverVersionText(v), "Driver Version for Selected Card"));
-}
-
-void CVarnelDlg::OnRestorePdaFromFile() {
-    if (!m_bAdapterSelected) {
-        Ask("Cannot continue - No adapter selected.", "Error", MessageIcon::None);
-        return;
-    }
-    const auto chosen = m_host.OpenFile(
-        {"pda", (m_backupDirectory / "*.pda").string(), "PDA File (*.pda)|*.pda|", "Restore PDA"});
-    if (!chosen) return;
-    OnRestorePda(*chosen, false);
 }
 
 }  // namespace varnel

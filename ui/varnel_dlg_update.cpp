@@ -1,4 +1,8 @@
-// The update run ("Update!"): from the file list to a programmed card.
+// The main dialog's update ("Update!": from the file list to a programmed
+// card) and what every run shares: its start and end, the card's lock, the
+// history records, the stops, and the programming of an image. The steps
+// of the runs are in ui/update_run.cpp. The dialog is split by job, one
+// file each (ui/varnel_dlg.h lists them).
 
 #include <algorithm>
 #include <array>
@@ -28,20 +32,6 @@
 namespace varnel {
 
 namespace {
-
-// A backup name no earlier backup has taken, for STEM.pda and STEM.bin
-// alike (or the extensions given): STEM, else STEM-2, STEM-3...
-std::filesystem::path FreeBackupStem(const std::filesystem::path& directory, const std::string& stem,
-                                     const std::vector<std::string>& extensions = {".pda", ".bin"}) {
-    std::error_code ec;
-    const auto taken = [&](const std::filesystem::path& p) {
-        return std::any_of(extensions.begin(), extensions.end(),
-                           [&](const std::string& e) { return files::Exists(p.string() + e, ec); });
-    };
-    std::filesystem::path path = directory / stem;
-    for (int n = 2; taken(path); ++n) path = directory / (stem + "-" + std::to_string(n));
-    return path;
-}
 
 const char* FileKind(int type) {
     switch (type) {
@@ -110,14 +100,13 @@ std::string CardName(CAdapter& adapter, NdisLibrary& library, int index) {
 
 }  // namespace
 
-CardLock::Result CVarnelDlg::ClaimCard(int index, long* holder, bool probe) {
-    if (m_cardLock.Held()) return CardLock::Result::Taken;  // this program's run or claim has it
+CardLock::Attempt CVarnelDlg::ClaimCard(int index, bool probe) {
+    if (m_cardLock.Held()) return {CardLock::Outcome::Taken, 0, {}};  // this program's run or claim has it
     const std::string card = CardName(m_adapter, m_library, index);
-    if (card.empty()) return CardLock::Result::Taken;  // no such adapter: opening it says so
-    std::string error;
-    const CardLock::Result result = m_cardLock.Take(m_lockDirectory, card, holder, &error, probe);
-    m_bCardClaimed = result == CardLock::Result::Taken;
-    return result;
+    if (card.empty()) return {CardLock::Outcome::Taken, 0, {}};  // no such adapter: opening it says so
+    CardLock::Attempt attempt = m_cardLock.Take(m_lockDirectory, card, probe);
+    m_bCardClaimed = attempt.outcome == CardLock::Outcome::Taken;
+    return attempt;
 }
 
 void CVarnelDlg::UnclaimCard() {
@@ -130,18 +119,17 @@ bool CVarnelDlg::TakeCard() {
     UnclaimCard();
     const std::string card = CardName(m_adapter, m_library, m_nAdapter);
     if (card.empty()) return true;  // no such adapter: opening it says so
-    long holder = 0;
-    std::string error;
-    switch (m_cardLock.Take(m_lockDirectory, card, &holder, &error)) {
-    case CardLock::Result::Taken: return true;
-    case CardLock::Result::Held:
-        Ask(CardInUseText(holder), "Card In Use", MessageIcon::Error);
+    const CardLock::Attempt attempt = m_cardLock.Take(m_lockDirectory, card);
+    switch (attempt.outcome) {
+    case CardLock::Outcome::Taken: return true;
+    case CardLock::Outcome::Held:
+        Ask(CardInUseText(attempt.holder), "Card In Use", MessageIcon::Error);
         EndRun(RunOutcome::Failed, "Card in use by another run! Nothing was written.");
         return false;
-    case CardLock::Result::Failed: break;
+    case CardLock::Outcome::Failed: break;
     }
-    Ask("The card could not be reserved for this run, so nothing was written to it.\n" + error, "Cannot Continue",
-        MessageIcon::Error);
+    Ask("The card could not be reserved for this run, so nothing was written to it.\n" + attempt.error,
+        "Cannot Continue", MessageIcon::Error);
     EndRun(RunOutcome::Failed, "Card lock failed! Nothing was written.");
     return false;
 }
@@ -159,7 +147,7 @@ void CVarnelDlg::OnUpdate() {
     BeginRun("update");
     for (const FileEntry& entry : m_fileList.Entries())
         m_runReport.files.push_back({entry.path, FileKind(entry.type), std::nullopt, FileSha256(entry.path)});
-    RunAndFinish([this] { UpdateRun(*this).Update(); });
+    RunAndFinish([this] { UpdateRun(RunAccess(*this)).Update(); });
 }
 
 void CVarnelDlg::RunAndFinish(const std::function<void()>& run) {
@@ -203,10 +191,8 @@ void CVarnelDlg::RecordBegun() {
     begun.outcome = "unfinished";
     begun.status = "The run began writing to the card and did not end: the card may hold part of what it wrote. "
                    "Restore it from the backups this record names.";
-    std::string error;
     try {
-        if (Succeeded(AppendHistoryLine(m_historyPath, HistoryRecordJson(begun, id, UtcTimeText(now))), &error))
-            m_begunId = id;
+        if (AppendHistoryLine(m_historyPath, HistoryRecordJson(begun, id, UtcTimeText(now)))) m_begunId = id;
     } catch (const std::exception&) {
         // The run's record at its end says what became of the history.
     }
@@ -221,11 +207,8 @@ void CVarnelDlg::FinishRun() {
         // first write is withdrawn (readers show neither).
         RunReport withdrawn = m_runReport;
         withdrawn.outcome = "withdrawn";
-        std::string error;
         try {
-            static_cast<void>(Succeeded(AppendHistoryLine(m_historyPath, HistoryRecordJson(withdrawn, m_begunId,
-                                                                                           UtcTimeText())),
-                                        &error));
+            static_cast<void>(AppendHistoryLine(m_historyPath, HistoryRecordJson(withdrawn, m_begunId, UtcTimeText())));
         } catch (const std::exception&) {
         }
         m_begunId.clear();
@@ -248,10 +231,12 @@ void CVarnelDlg::FinishRun() {
     m_begunId.clear();
     std::string error;
     try {
-        if (Succeeded(AppendHistoryLine(m_historyPath, HistoryRecordJson(m_runReport, id, UtcTimeText(now))), &error)) {
+        const Result<> appended = AppendHistoryLine(m_historyPath, HistoryRecordJson(m_runReport, id, UtcTimeText(now)));
+        if (appended) {
             m_runReport.historyId = id;
             return;
         }
+        error = appended.Reason();
     } catch (const std::exception& e) {
         error = m_historyPath.string() + ": internal error: " + e.what();
     }
@@ -264,144 +249,12 @@ void CVarnelDlg::FinishRun() {
         "History Not Written", MessageIcon::Warning);
 }
 
-bool CVarnelDlg::PlanBackup(const std::string& mac, const CPda& cardPda, BackupPlan& plan, std::string& why) {
-    AuxRecord flash{};
-    if (!m_adapter.ReadFlashPda(flash)) {
-        why = "The card's PDA in flash could not be read for its backup.";
-        return false;
-    }
-    CPda flashPda;
-    const bool valid = LoadPdaCopy(flashPda, flash);
-    const std::filesystem::path stem =
-        FreeBackupStem(m_backupDirectory, "pda-" + mac + "-" + UtcStamp("%Y%m%dT%H%M%SZ"));
-    plan.path = stem.string() + ".pda";
-    std::string comment = "Varnel backup of the card's PDA in flash, read before " +
-                          std::string(m_runReport.action == "update" ? "an update" : "a PDA restore") + "\nAdapter " +
-                          std::to_string(m_nAdapter) + ", MAC address " + mac + "\nRead " +
-                          UtcTimeText();
-    if (valid) {
-        plan.text = FormatPdaText(flashPda, comment);
-        plan.raw.clear();
-        plan.rawPath.clear();
-    } else {
-        // The flash copy is not a valid PDA: its bytes are kept as they are,
-        // and the .pda holds the PDA the card runs with (if it could be read).
-        plan.rawPath = stem.string() + ".bin";
-        plan.raw.assign(reinterpret_cast<const char*>(flash.data), kPdaBytes);
-        comment += "\nThe PDA in flash was not valid; its 1024 bytes are in " + plan.rawPath +
-                   "\nThe records below are the card's PDA as it was running";
-        plan.text = FormatPdaText(cardPda, comment);
-    }
-    return true;
-}
-
-void CVarnelDlg::NameBackup(const BackupPlan& plan) {
-    std::string status = m_strStatus;
-    if (!status.empty() && status.back() != '!' && status.back() != '.') status += ".";
-    m_strStatusFull = status + " Card PDA saved to " + plan.path;
-    // The status box has two lines: it names the file alone, or, after a
-    // long status, only that the PDA was saved, or nothing more; its tooltip
-    // has the whole path.
-    std::string box = status + " Card PDA saved to " + std::filesystem::path(plan.path).filename().string();
-    if (box.size() > kStatusBoxChars) box = status + " Card PDA saved.";
-    if (box.size() > kStatusBoxChars) box = status;
-    m_strStatus = m_strStatusShort = box;
-    UpdateData();
-}
-
-bool CVarnelDlg::SaveBackup(BackupPlan& plan, std::string* error) {
-    std::error_code ec;
-    files::CreateDirectories(m_backupDirectory.string(), ec);
-    // Each file takes a name no file has (another run may have taken the
-    // planned one since): STEM.pda, and STEM.bin with it, else STEM-2...
-    const std::string planned = plan.path.substr(0, plan.path.size() - 4);
-    std::string stem = planned;
-    for (int n = 2;; ++n) {
-        bool taken = false;
-        if (Succeeded(WriteNewFile(stem + ".pda", plan.text, &taken), error)) {
-            if (plan.rawPath.empty()) break;
-            if (Succeeded(WriteNewFile(stem + ".bin", plan.raw, &taken), error)) break;
-            files::Remove(stem + ".pda", ec);
-        }
-        if (!taken) return false;
-        stem = planned + "-" + std::to_string(n);
-    }
-    plan.path = stem + ".pda";
-    if (!plan.rawPath.empty()) plan.rawPath = stem + ".bin";
-    return true;
-}
-
-std::string CVarnelDlg::PlanFirmwareBackup(const std::string& mac, const std::string& serial) {
-    m_firmwareBackup = FirmwareBackupPlan{};
-    if (!m_bFirmwareBackup) return "The card's firmware will not be saved before writing (no firmware backup).\n";
-    m_firmwareBackup.wanted = true;
-    FirmwareBackup& data = m_firmwareBackup.data;
-    data.mac = mac;
-    data.serial = serial;
-    data.time = UtcTimeText();
-    m_firmwareBackup.path =
-        FreeBackupStem(m_backupDirectory, "flash-" + (mac.empty() ? std::string("unknown-mac") : mac) + "-" +
-                                              UtcStamp("%Y%m%dT%H%M%SZ"),
-                       {".srec"})
-            .string() +
-        ".srec";
-    return "Card firmware will be saved before writing, to: " + m_firmwareBackup.path + "\n";
-}
-
-bool CVarnelDlg::SaveFirmwareBackup(std::string* error) {
-    // The header names the firmware the bytes read hold, never what the
-    // card reports running: a card killed mid-update runs its old firmware
-    // over half-new flash.
-    const DataVersions read = FirmwareDataVersions(m_firmwareBackup.data.ranges);
-    m_firmwareBackup.data.primary = read.primary;
-    m_firmwareBackup.data.station = read.station;
-    const Result<std::string> formatted = FormatFirmwareBackup(m_firmwareBackup.data);
-    if (!Succeeded(formatted, error)) return false;
-    const std::string& text = *formatted;
-    std::error_code ec;
-    files::CreateDirectories(m_backupDirectory.string(), ec);
-    // A name no file has, as the PDA backup takes one: STEM.srec, else STEM-2...
-    const std::string planned = m_firmwareBackup.path.substr(0, m_firmwareBackup.path.size() - 5);
-    std::string stem = planned;
-    for (int n = 2;; ++n) {
-        bool taken = false;
-        if (Succeeded(WriteNewFile(stem + ".srec", text, &taken), error)) break;
-        if (!taken) return false;
-        stem = planned + "-" + std::to_string(n);
-    }
-    m_firmwareBackup.path = stem + ".srec";
-    m_firmwareBackup.saved = true;
-    m_runReport.firmwareBackup = m_firmwareBackup.path;
-    return true;
-}
-
-void CVarnelDlg::NameFirmwareBackup() {
-    if (!m_firmwareBackup.saved) return;
-    // The whole path in the full status (the terminal, the history, the
-    // box's tooltip); the box says it only when two lines still hold it.
-    const auto sentence = [](std::string text) {
-        if (!text.empty() && text.back() != '!' && text.back() != '.') text += ".";
-        return text;
-    };
-    m_strStatusFull = sentence(FullStatus()) + " Card firmware saved to " + m_firmwareBackup.path;
-    std::string box = sentence(m_strStatus) + " Card firmware saved.";
-    if (box.size() > kStatusBoxChars) box = m_strStatus;
-    m_strStatus = m_strStatusShort = box;
-    UpdateData();
-}
-
 void CVarnelDlg::EndRun(RunOutcome outcome, const std::string& status) {
     m_lastRun = outcome;
     if (!status.empty()) {
         m_strStatus = status;
         UpdateData();
     }
-}
-
-void CVarnelDlg::OnRestorePda(const std::string& path, bool forceIncomplete) {
-    BeginRun("pda restore");
-    m_runReport.files.push_back({path, "pda", std::nullopt, FileSha256(path)});
-    RunAndFinish([this, &path, forceIncomplete] { UpdateRun(*this).RestorePda(path, forceIncomplete); });
 }
 
 void CVarnelDlg::StopBeforeWriting() {

@@ -49,12 +49,11 @@ int32_t ByteSum(std::string_view bytes) {
     return static_cast<int32_t>(sum);
 }
 
-std::optional<int32_t> FileByteSum(const std::string& path, std::string* reason) {
+Result<int32_t> FileByteSum(const std::string& path) {
     CInputFile in;
-    const auto fail = [&]() -> std::optional<int32_t> {
+    const auto fail = [&]() -> Result<int32_t> {
         const bool missing = in.Refusal() == InputRefusal::Missing || in.Refusal() == InputRefusal::Folder;
-        if (reason) *reason = missing ? std::string() : in.Reason();
-        return std::nullopt;
+        return Failure{missing || in.Reason().empty() ? std::string("cannot be opened") : "cannot be used: it " + in.Reason()};
     };
     if (!in.Open(path, std::max<uint64_t>(CFirmwareFile::kMaxBytes, kPdaTextFileMaxBytes))) return fail();
     uint32_t sum = 0;

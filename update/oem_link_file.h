@@ -28,10 +28,11 @@ Result<LinkFile> ParseLinkFile(const std::string& bytes);
 
 // Every byte as a signed 8-bit value, added with 32-bit wrap-around.
 int32_t ByteSum(std::string_view bytes);
-// The same over a file's contents. Nothing when the file cannot be opened
-// or is a folder, and nothing with the reason ("is a FIFO (named pipe), not
-// a regular file") when it is not a regular file no longer than the longest
-// file a link names (an S-record file at its longest).
-std::optional<int32_t> FileByteSum(const std::string& path, std::string* reason = nullptr);
+// The same over a file's contents. Fails with "cannot be opened" when the
+// file cannot be opened or is a folder, and with "cannot be used: it " and
+// why ("is a FIFO (named pipe), not a regular file") when it is not a
+// regular file no longer than the longest file a link names (an S-record
+// file at its longest).
+Result<int32_t> FileByteSum(const std::string& path);
 
 }  // namespace varnel

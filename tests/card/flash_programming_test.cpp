@@ -44,7 +44,7 @@ protected:
     }
     std::vector<uint8_t> Flash(uint32_t address, uint32_t count) {
         std::vector<uint8_t> bytes(count);
-        sim.Machine().Card(1)->ReadFlash(address, bytes.data(), count);
+        EXPECT_TRUE(sim.Machine().Card(1)->ReadFlash(address, bytes.data(), count));
         return bytes;
     }
 

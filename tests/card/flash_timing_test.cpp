@@ -61,17 +61,20 @@ TEST(FlashTiming, ARunErasesEachSectorOnItsFirstWriteOnly) {
 }
 
 TEST(FlashTiming, MachineJsonTakesTheTimingAndWritesItBack) {
-    const sim::MachineConfig config = sim::ParseMachineConfig(
+    const Result<sim::MachineConfig> parsed = sim::ParseMachineConfig(
         R"({"flash_timing": {"enabled": true, "per_sector_erased_us": "0x10", "per_byte_read_ns": 7}})");
+    ASSERT_TRUE(parsed.Ok()) << parsed.Reason();
+    const sim::MachineConfig& config = *parsed;
     EXPECT_TRUE(config.flashTimingEnabled);
     EXPECT_FALSE(config.latencyEnabled);
     EXPECT_EQ(config.flashTiming.perSectorErasedMicroseconds, 16u);
     EXPECT_EQ(config.flashTiming.perByteReadNanoseconds, 7u);
     EXPECT_EQ(config.flashTiming.perRequestMicroseconds, sim::FlashTiming{}.perRequestMicroseconds);
-    const sim::MachineConfig again = sim::ParseMachineConfig(sim::FormatMachineConfig(config));
-    EXPECT_TRUE(again.flashTimingEnabled);
-    EXPECT_EQ(again.flashTiming, config.flashTiming);
-    EXPECT_FALSE(sim::ParseMachineConfig("{}").flashTimingEnabled);
+    const Result<sim::MachineConfig> again = sim::ParseMachineConfig(sim::FormatMachineConfig(config));
+    ASSERT_TRUE(again.Ok()) << again.Reason();
+    EXPECT_TRUE(again->flashTimingEnabled);
+    EXPECT_EQ(again->flashTiming, config.flashTiming);
+    EXPECT_FALSE(sim::ParseMachineConfig("{}")->flashTimingEnabled);
 
     const struct {
         const char* json;
@@ -82,12 +85,9 @@ TEST(FlashTiming, MachineJsonTakesTheTimingAndWritesItBack) {
         {R"({"flash_timing": {"per_request_us": "fast"}})", "flash_timing.per_request_us: expected a number"},
     };
     for (const auto& b : bad) {
-        try {
-            sim::ParseMachineConfig(b.json);
-            ADD_FAILURE() << b.json << " was taken";
-        } catch (const std::runtime_error& e) {
-            EXPECT_NE(std::string(e.what()).find(b.why), std::string::npos) << e.what();
-        }
+        const Result<sim::MachineConfig> refused = sim::ParseMachineConfig(b.json);
+        ASSERT_FALSE(refused.Ok()) << b.json << " was taken";
+        EXPECT_NE(refused.Reason().find(b.why), std::string::npos) << refused.Reason();
     }
 }
 

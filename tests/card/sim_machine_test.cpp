@@ -28,7 +28,8 @@ namespace fs = std::filesystem;
 
 // One process's view of the machine: its own load of the directory.
 struct Process {
-    explicit Process(const fs::path& directory) : machine(directory), adapter(machine, machine, host) {}
+    explicit Process(const fs::path& directory)
+        : loaded(test::LoadMachine(directory)), machine(*loaded), adapter(machine, machine, host) {}
 
     // The PDA the card loaded at its last reset, read through a new handle.
     auto CardPda() {
@@ -56,7 +57,8 @@ struct Process {
         return text;
     }
 
-    sim::SimMachine machine;
+    std::unique_ptr<sim::SimMachine> loaded;
+    sim::SimMachine& machine;
     test::ScriptHost host;
     CAdapter adapter;
 };
@@ -89,10 +91,9 @@ TEST(SharedCard, WhatOneProcessWritesTheNextHandleOfAnotherReadsAndNoWriteUndoes
         ASSERT_TRUE(restore.adapter.Open(1, true));
         ASSERT_TRUE(restore.adapter.WriteCardPda(restored, true, false));
         const sim::IdentityBlock station = sim::EncodeIdentity(CComponentVersion::kStationId, {4, 1, 9});
-        std::string error;
-        ASSERT_TRUE(restore.machine.Card(1)->WriteFlash(sim::kStationBase + sim::kIdentityOffset, station.data(),
-                                                        station.size(), &error))
-            << error;
+        const Result<> written =
+            restore.machine.Card(1)->WriteFlash(sim::kStationBase + sim::kIdentityOffset, station.data(), station.size());
+        ASSERT_TRUE(written.Ok()) << written.Reason();
         ASSERT_TRUE(restore.adapter.EndCardAccess());
         restore.adapter.Close();
     }
@@ -109,9 +110,10 @@ TEST(SharedCard, WhatOneProcessWritesTheNextHandleOfAnotherReadsAndNoWriteUndoes
     // identity's: the other process's changes stay beside its own.
     const uint32_t pdaAddress = desktop.machine.Card(1)->PdaAddress();
     const std::vector<uint8_t> mark = {0x12, 0x34, 0x56, 0x78};
-    std::string error;
-    ASSERT_TRUE(desktop.machine.Card(1)->WriteFlash(pdaAddress + 0x1000, mark.data(), 4, &error)) << error;
-    ASSERT_TRUE(desktop.machine.Card(1)->WriteFlash(sim::kStationBase + 0x100, mark.data(), 4, &error)) << error;
+    for (const uint32_t address : {pdaAddress + 0x1000, sim::kStationBase + 0x100}) {
+        const Result<> written = desktop.machine.Card(1)->WriteFlash(address, mark.data(), 4);
+        ASSERT_TRUE(written.Ok()) << written.Reason();
+    }
 
     Process later(sim.MachineDir());
     EXPECT_EQ(later.FlashPda(), restored.GetRecords());
@@ -159,28 +161,25 @@ TEST(SectorFiles, AFileThatCannotBeASectorRefusesTheMachineByName) {
             std::cout << "skipped: " << c.name << " cannot be made here\n";
             continue;
         }
-        try {
-            sim::SimMachine machine(sim.MachineDir());
-            ADD_FAILURE() << "the machine was taken";
-        } catch (const std::runtime_error& e) {
-            EXPECT_EQ(std::string(e.what()), "flash sector file " + file.string() + " " + c.says);
-        }
+        const auto refused = sim::SimMachine::Open(sim.MachineDir());
+        ASSERT_FALSE(refused.Ok()) << "the machine was taken";
+        EXPECT_EQ(refused.Reason(), "flash sector file " + file.string() + " " + c.says);
 
         // A machine loaded before the file went wrong refuses each request
         // that needs it, and changes nothing.
         fs::remove_all(file);
         test::WriteFile(file.string(), pda);
-        sim::SimMachine loaded(sim.MachineDir());
+        const std::unique_ptr<sim::SimMachine> loaded = test::LoadMachine(sim.MachineDir());
         fs::remove(file);
         ASSERT_TRUE(c.make(file));
-        sim::SimCard& card = *loaded.Card(1);
+        sim::SimCard& card = *loaded->Card(1);
         std::vector<uint8_t> bytes(4);
-        std::string error;
-        EXPECT_FALSE(card.ReadFlash(card.PdaAddress(), bytes.data(), 4, &error));
-        EXPECT_EQ(error, "flash sector file " + file.string() + " " + c.says);
-        error.clear();
-        EXPECT_FALSE(card.WriteFlash(card.PdaAddress(), bytes.data(), 4, &error));
-        EXPECT_EQ(error, "flash sector file " + file.string() + " " + c.says);
+        const Result<> read = card.ReadFlash(card.PdaAddress(), bytes.data(), 4);
+        ASSERT_FALSE(read.Ok());
+        EXPECT_EQ(read.Reason(), "flash sector file " + file.string() + " " + c.says);
+        const Result<> written = card.WriteFlash(card.PdaAddress(), bytes.data(), 4);
+        ASSERT_FALSE(written.Ok());
+        EXPECT_EQ(written.Reason(), "flash sector file " + file.string() + " " + c.says);
         if (fs::is_regular_file(file)) {
             EXPECT_NE(fs::file_size(file), sim::kSectorSize);
         }

@@ -57,15 +57,15 @@ TEST(FileReplace, APowerLossAtAnyStepLeavesTheOldFileOrTheNewOneWhole) {
             disk.failAt = failAt;
             bool finished = false;
             try {
-                std::string error;
-                finished = ReplaceInSteps(disk.Calls(), kTemporary, kTarget, &error);
-                EXPECT_TRUE(finished) << error;
+                const Result<> replaced = ReplaceInSteps(disk.Calls(), kTemporary, kTarget);
+                finished = replaced.Ok();
+                EXPECT_TRUE(finished) << replaced.Reason();
             } catch (const PowerLoss&) {
             }
             // The next start.
             disk.failAt.reset();
-            std::string error;
-            ASSERT_TRUE(RecoverReplace(disk.Calls(), kTarget, &error)) << error;
+            const Result<> recovered = RecoverReplace(disk.Calls(), kTarget);
+            ASSERT_TRUE(recovered.Ok()) << recovered.Reason();
             EXPECT_EQ(disk.files.count(AsideName(kTarget)), 0u);
             if (finished) {
                 EXPECT_EQ(disk.files.at(kTarget), "new");
@@ -81,7 +81,8 @@ TEST(FileReplace, APowerLossAtAnyStepLeavesTheOldFileOrTheNewOneWhole) {
             (now == "old" ? sawOld : sawNew) = true;
             // A write after the recovery goes through.
             disk.files["again.tmp"] = "newer";
-            ASSERT_TRUE(ReplaceInSteps(disk.Calls(), "again.tmp", kTarget, &error)) << error;
+            const Result<> again = ReplaceInSteps(disk.Calls(), "again.tmp", kTarget);
+            ASSERT_TRUE(again.Ok()) << again.Reason();
             EXPECT_EQ(disk.files.at(kTarget), "newer");
             EXPECT_EQ(disk.files.count(AsideName(kTarget)), 0u);
         }
@@ -99,9 +100,9 @@ TEST(FileReplace, AFailedRenamePutsTheOldFileBack) {
     ReplaceCalls calls = disk.Calls();
     const auto move = calls.move;
     calls.move = [&](const std::string& from, const std::string& to) { return from != kTemporary && move(from, to); };
-    std::string error;
-    EXPECT_FALSE(ReplaceInSteps(calls, kTemporary, kTarget, &error));
-    EXPECT_NE(error.find("cannot replace"), std::string::npos) << error;
+    const Result<> replaced = ReplaceInSteps(calls, kTemporary, kTarget);
+    ASSERT_FALSE(replaced.Ok());
+    EXPECT_NE(replaced.Reason().find("cannot replace"), std::string::npos) << replaced.Reason();
     EXPECT_EQ(disk.files.at(kTarget), "old");
     EXPECT_EQ(disk.files.at(kTemporary), "new");  // the caller removes it
     EXPECT_EQ(disk.files.count(AsideName(kTarget)), 0u);
@@ -110,9 +111,8 @@ TEST(FileReplace, AFailedRenamePutsTheOldFileBack) {
 TEST(FileReplace, RecoveryLeavesFilesWithoutAnInterruptedReplacementAlone) {
     MemoryFiles disk;
     disk.files[kTarget] = "only";
-    std::string error;
-    EXPECT_TRUE(RecoverReplace(disk.Calls(), kTarget, &error));
-    EXPECT_TRUE(RecoverReplace(disk.Calls(), "C:\\missing.srec", &error));
+    EXPECT_TRUE(RecoverReplace(disk.Calls(), kTarget).Ok());
+    EXPECT_TRUE(RecoverReplace(disk.Calls(), "C:\\missing.srec").Ok());
     EXPECT_EQ(disk.changes, 0);
     EXPECT_EQ(disk.files.size(), 1u);
 }

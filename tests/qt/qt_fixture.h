@@ -20,8 +20,8 @@ namespace varnel::test {
 class QtTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(sample::WriteRelease(Release(""), &error)) << error;
+        const Result<> written = sample::WriteRelease(Release(""));
+        ASSERT_TRUE(written.Ok()) << written.Reason();
     }
     void TearDown() override {
         app.reset();

@@ -86,13 +86,18 @@ int main(int argc, char** argv) {
         std::string File(const std::string& name) const { return (path / name).string(); }
         const std::filesystem::path& Path() const { return path; }
     } dir;
-    const varnel::Result<> made = varnel::sample::InitDefaultMachine(dir.Path() / "machine", true);
-    std::string error = made ? "" : made.Reason();
-    if (!made || !varnel::sample::WriteRelease(dir.File("release"), &error)) {
-        std::fprintf(stderr, "varnel-screenshots: %s\n", error.c_str());
+    varnel::Result<> made = varnel::sample::InitDefaultMachine(dir.Path() / "machine", true);
+    if (made) made = varnel::sample::WriteRelease(dir.File("release"));
+    if (!made) {
+        std::fprintf(stderr, "varnel-screenshots: %s\n", made.Reason().c_str());
         return 1;
     }
-    varnel::sim::SimMachine machine(dir.Path() / "machine");
+    auto opened = varnel::sim::SimMachine::Open(dir.Path() / "machine");
+    if (!opened) {
+        std::fprintf(stderr, "varnel-screenshots: %s\n", opened.Reason().c_str());
+        return 1;
+    }
+    varnel::sim::SimMachine& machine = **opened;
     varnel::qt::Application program(machine, machine);
     program.Dialog().SetBackupDirectory(dir.Path() / "backups");
     program.Dialog().SetHistoryPath(dir.Path() / "history.jsonl");

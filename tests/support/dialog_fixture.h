@@ -16,8 +16,8 @@ namespace varnel::test {
 class DialogTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        std::string error;
-        ASSERT_TRUE(sample::WriteRelease(Release(""), &error)) << error;
+        const Result<> written = sample::WriteRelease(Release(""));
+        ASSERT_TRUE(written.Ok()) << written.Reason();
     }
 
     // A file of the sample release.

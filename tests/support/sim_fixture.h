@@ -17,6 +17,14 @@
 
 namespace varnel::test {
 
+// The machine in `directory`, loaded as a program loads it; the test fails
+// (std::runtime_error) when it cannot be.
+inline std::unique_ptr<sim::SimMachine> LoadMachine(const std::filesystem::path& directory) {
+    Result<std::unique_ptr<sim::SimMachine>> machine = sim::SimMachine::Open(directory);
+    if (!machine) throw std::runtime_error(machine.Reason());
+    return std::move(*machine);
+}
+
 class SimFixture {
 public:
     SimFixture() { Init(); }
@@ -40,7 +48,7 @@ public:
 
     sim::SimMachine& Machine() {
         if (!machine) {
-            machine = std::make_unique<sim::SimMachine>(MachineDir());
+            machine = LoadMachine(MachineDir());
             machine->SetTrace(TracePath());
         }
         return *machine;

@@ -22,7 +22,7 @@ protected:
     // The PDA copy in the card's flash.
     std::vector<uint8_t> FlashPda() {
         std::vector<uint8_t> bytes(kPdaBytes);
-        sim.Machine().Card(1)->ReadFlash(kPdaAddressType6405, bytes.data(), kPdaBytes);
+        EXPECT_TRUE(sim.Machine().Card(1)->ReadFlash(kPdaAddressType6405, bytes.data(), kPdaBytes));
         return bytes;
     }
     // The records of the PDA copy in the card's flash (none when it is not
@@ -36,8 +36,8 @@ protected:
     }
     void EraseFlashPda() {
         const std::vector<uint8_t> erased(kPdaBytes, 0xFF);
-        std::string error;
-        ASSERT_TRUE(sim.Machine().Card(1)->WriteFlash(kPdaAddressType6405, erased.data(), kPdaBytes, &error)) << error;
+        const Result<> written = sim.Machine().Card(1)->WriteFlash(kPdaAddressType6405, erased.data(), kPdaBytes);
+        ASSERT_TRUE(written.Ok()) << written.Reason();
     }
     // The PDA backups (the firmware backups beside them are not counted).
     std::vector<std::filesystem::path> Backups() {
@@ -268,7 +268,8 @@ TEST_F(PdaSafety, TheBackupAndTheWriteAreOfTheCardAsAnotherProcessLeftIt) {
     other.serialNumber = "SN 99A09999";
     sample::FillCardPda(restored, other);
     {
-        sim::SimMachine process(sim.MachineDir());
+        const std::unique_ptr<sim::SimMachine> loaded = test::LoadMachine(sim.MachineDir());
+        sim::SimMachine& process = *loaded;
         test::ScriptHost otherHost;
         CAdapter restore(process, process, otherHost);
         ASSERT_TRUE(restore.Open(1, true));

@@ -228,7 +228,7 @@ TEST_F(UpdateRun, TheReleaseUpdatesTheCard) {
         file.PlugImage(image, plugs, expected, Release(name));
         for (uint16_t n = 1; n <= image.BlockCount(); ++n) {
             std::vector<uint8_t> flash(image.Block(n).length);
-            sim.Machine().Card(1)->ReadFlash(image.Block(n).address, flash.data(), image.Block(n).length);
+            EXPECT_TRUE(sim.Machine().Card(1)->ReadFlash(image.Block(n).address, flash.data(), image.Block(n).length));
             EXPECT_EQ(flash, image.BlockBytes(n)) << name << " block " << n;
         }
     }

@@ -383,11 +383,14 @@ struct Program {
             std::ostringstream text;
             text << in.rdbuf();
             in.close();
-            sim::MachineConfig config = sim::ParseMachineConfig(text.str());
-            change(config);
-            std::ofstream(dir / "machine.json", std::ios::binary | std::ios::trunc) << sim::FormatMachineConfig(config);
+            Result<sim::MachineConfig> config = sim::ParseMachineConfig(text.str());
+            if (!config) throw std::runtime_error(config.Reason());
+            change(*config);
+            std::ofstream(dir / "machine.json", std::ios::binary | std::ios::trunc) << sim::FormatMachineConfig(*config);
         }
-        return std::make_unique<sim::SimMachine>(dir);
+        Result<std::unique_ptr<sim::SimMachine>> machine = sim::SimMachine::Open(dir);
+        if (!machine) throw std::runtime_error(machine.Reason());
+        return std::move(*machine);
     }
     std::unique_ptr<sim::SimMachine> machine;
     Application app;

@@ -60,23 +60,22 @@ SimMachine* Machine() {
             std::cerr << "ZRW32N50.dll (simulated): VARNEL_SIM_LIBRARY_MACHINE names no machine directory\n";
             return nullptr;
         }
-        try {
-            auto loaded = std::make_unique<SimMachine>(directory);
-            const System system = RunningSystem();
-            const char* running = FamilyName(system.nt, system.major);
-            const char* kept = FamilyName(loaded->IsWindowsNT(), loaded->OSGetPlatformVersion(2));
-            if (std::string(running) != kept) {
-                std::cerr << "ZRW32N50.dll (simulated): the machine in " << directory << " keeps its adapters as " << kept
-                          << " does, but this system is " << running << " (Windows "
-                          << system.major << "." << system.minor << ")\n";
-                return nullptr;
-            }
-            if (const char* trace = std::getenv("VARNEL_TRACE"); trace && *trace) loaded->SetTrace(trace);
-            return loaded;
-        } catch (const std::exception& e) {
-            std::cerr << "ZRW32N50.dll (simulated): " << e.what() << "\n";
+        varnel::Result<std::unique_ptr<SimMachine>> loaded = SimMachine::Open(directory);
+        if (!loaded) {
+            std::cerr << "ZRW32N50.dll (simulated): " << loaded.Reason() << "\n";
             return nullptr;
         }
+        const System system = RunningSystem();
+        const char* running = FamilyName(system.nt, system.major);
+        const char* kept = FamilyName((*loaded)->IsWindowsNT(), (*loaded)->OSGetPlatformVersion(2));
+        if (std::string(running) != kept) {
+            std::cerr << "ZRW32N50.dll (simulated): the machine in " << directory << " keeps its adapters as " << kept
+                      << " does, but this system is " << running << " (Windows "
+                      << system.major << "." << system.minor << ")\n";
+            return nullptr;
+        }
+        if (const char* trace = std::getenv("VARNEL_TRACE"); trace && *trace) (*loaded)->SetTrace(trace);
+        return std::move(*loaded);
     }();
     return machine.get();
 }
