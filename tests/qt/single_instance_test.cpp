@@ -1,5 +1,6 @@
 // One instance per user, with real second processes.
 
+#include <fcntl.h>
 #include <signal.h>
 #include <sys/resource.h>
 #include <sys/socket.h>
@@ -401,9 +402,18 @@ TEST_F(HandOverChannel, RunningOutOfDescriptorsNeitherClosesNorRemovesTheSocket)
         ::_exit(0);
     }
     rlimit few = before;
-    few.rlim_cur = static_cast<rlim_t>(highest + 4);
+    few.rlim_cur = static_cast<rlim_t>(highest + 64);
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+    // Every descriptor taken but three.
+    std::vector<int> taken;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken.push_back(fd);
+    ASSERT_EQ(errno, EMFILE);
+    for (int i = 0; i < 3 && !taken.empty(); ++i) {
+        ::close(taken.back());
+        taken.pop_back();
+    }
     SpinUntil([] { return false; }, 1500);
+    for (const int fd : taken) ::close(fd);
     ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &before), 0);
     ::kill(child, SIGKILL);
     ::waitpid(child, nullptr, 0);
