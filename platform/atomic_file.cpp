@@ -1,6 +1,7 @@
 #include "platform/atomic_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -162,24 +163,76 @@ Result<> WriteNewFile(const std::string& path, std::string_view contents, bool* 
     return {};
 }
 
-Result<> AppendLineDurably(const std::string& path, std::string_view line) {
+namespace {
+
+// Renames `from` to `to` only while no file has that name. False, with
+// errno EEXIST when the name is taken.
+bool RenameNoReplace(const std::string& from, const std::string& to) {
+    if (::renameat2(AT_FDCWD, from.c_str(), AT_FDCWD, to.c_str(), RENAME_NOREPLACE) == 0) return true;
+    if (errno != EINVAL && errno != ENOSYS && errno != ENOTSUP) return false;
+    // A file system without it: a second name, then the first one away.
+    if (::link(from.c_str(), to.c_str()) != 0) return false;
+    ::unlink(from.c_str());
+    return true;
+}
+
+}  // namespace
+
+Result<> AppendLineDurably(const std::string& path, std::string_view line, const LineRotation& rotation) {
     const auto fail = [&](const std::string& what) { return Failure{path + ": " + what}; };
-    const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
-    if (fd < 0) return fail(std::string("cannot open: ") + std::strerror(errno));
-    std::string text;
-    const off_t size = ::lseek(fd, 0, SEEK_END);
-    char last = '\n';
-    if (size > 0 && ::pread(fd, &last, 1, size - 1) == 1 && last != '\n') text = "\n";
-    text.append(line).append(1, '\n');
-    const ssize_t written = ::write(fd, text.data(), text.size());
-    const int writeErrno = errno;
-    const bool synced = written == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
-    const int syncErrno = errno;
-    ::close(fd);
-    if (written < 0) return fail(std::string("cannot write: ") + std::strerror(writeErrno));
-    if (written != static_cast<ssize_t>(text.size())) return fail("the line was written only in part");
-    if (!synced) return fail(std::string("cannot sync: ") + std::strerror(syncErrno));
-    return {};
+    for (int tries = 0;; ++tries) {
+        const int fd = ::open(path.c_str(), O_RDWR | O_APPEND | O_CREAT | O_CLOEXEC, 0644);
+        if (fd < 0) return fail(std::string("cannot open: ") + std::strerror(errno));
+        // Appenders take turns: a line written in part is taken back before
+        // the next one's, and the file is renamed under nobody's write.
+        while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
+        }
+        struct stat opened {}, named {};
+        if (::fstat(fd, &opened) != 0) {
+            const int error = errno;
+            ::close(fd);
+            return fail(std::string("cannot open: ") + std::strerror(error));
+        }
+        // Another appender renamed the file while this one waited: the line
+        // goes to the file that now has the name.
+        if ((::stat(path.c_str(), &named) != 0 || named.st_ino != opened.st_ino || named.st_dev != opened.st_dev) &&
+            tries < 8) {
+            ::close(fd);
+            continue;
+        }
+        const auto size = static_cast<uint64_t>(opened.st_size);
+        if (rotation.rotateAt > 0 && size > 0 && size + line.size() + 2 > rotation.rotateAt && tries < 8 &&
+            S_ISREG(opened.st_mode)) {
+            bool renamed = false;
+            for (int attempt = 0; attempt < 100 && !renamed; ++attempt) {
+                renamed = RenameNoReplace(path, rotation.archiveName(attempt));
+                if (!renamed && errno != EEXIST) break;
+            }
+            ::close(fd);
+            // A file that cannot be renamed keeps growing: the line matters more.
+            if (renamed) continue;
+            return AppendLineDurably(path, line, LineRotation{});
+        }
+        std::string text;
+        char last = '\n';
+        if (size > 0 && ::pread(fd, &last, 1, static_cast<off_t>(size - 1)) == 1 && last != '\n') text = "\n";
+        text.append(line).append(1, '\n');
+        const ssize_t written = ::write(fd, text.data(), text.size());
+        const int writeErrno = errno;
+        // What was written of a line written in part is taken back: the file
+        // stays as it was (a full disk leaves no torn line).
+        const bool takenBack = written >= 0 && written != static_cast<ssize_t>(text.size()) &&
+                               S_ISREG(opened.st_mode) && ::ftruncate(fd, static_cast<off_t>(size)) == 0;
+        const bool synced = written == static_cast<ssize_t>(text.size()) && ::fsync(fd) == 0;
+        const int syncErrno = errno;
+        ::close(fd);
+        if (written < 0) return fail(std::string("cannot write: ") + std::strerror(writeErrno));
+        if (written != static_cast<ssize_t>(text.size()))
+            return fail(takenBack ? "the line was written only in part (a full disk?), and taken back"
+                                  : "the line was written only in part");
+        if (!synced) return fail(std::string("cannot sync: ") + std::strerror(syncErrno));
+        return {};
+    }
 }
 
 }  // namespace varnel

@@ -3,6 +3,8 @@
 // a whole file goes to a temporary file beside it, which then replaces it;
 // a line appended to a log goes in one write, synced.
 
+#include <cstdint>
+#include <functional>
 #include <string>
 #include <string_view>
 
@@ -25,11 +27,23 @@ Result<> WriteFileAtomically(const std::string& path, std::string_view contents,
 // anything fails; `taken` then says whether the name was in use.
 Result<> WriteNewFile(const std::string& path, std::string_view contents, bool* taken = nullptr);
 
+// When a file appended to is renamed aside: once it holds bytes and the
+// line would take it past `rotateAt` bytes, it is renamed to
+// `archiveName(attempt)` (a name no file has: no file is ever replaced;
+// `attempt` counts the names found taken) and the line begins a new file.
+// A file that cannot be renamed keeps growing. 0: never.
+struct LineRotation {
+    uint64_t rotateAt = 0;
+    std::function<std::string(int attempt)> archiveName;
+};
+
 // Appends `line` and a line end to the file (created when missing) with one
 // write, then syncs it to disk. A last line left without its line end (a
 // process killed while appending) is closed first, in the same write, so
 // that it never swallows this one. A failure when the line could not be
-// written whole.
-Result<> AppendLineDurably(const std::string& path, std::string_view line);
+// written whole; on POSIX systems appenders take turns (a lock on the
+// file), and what was written of a line written in part (a full disk) is
+// taken back.
+Result<> AppendLineDurably(const std::string& path, std::string_view line, const LineRotation& rotation = {});
 
 }  // namespace varnel

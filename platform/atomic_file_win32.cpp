@@ -142,7 +142,25 @@ Result<> WriteNewFile(const std::string& path, std::string_view contents, bool* 
     return Failure{WindowsError("cannot create", path, code)};
 }
 
-Result<> AppendLineDurably(const std::string& path, std::string_view line) {
+Result<> AppendLineDurably(const std::string& path, std::string_view line, const LineRotation& rotation) {
+    if (rotation.rotateAt > 0) {
+        // FindFirstFile gives the size on every Windows (GetFileAttributesEx
+        // came after Windows 95).
+        WIN32_FIND_DATAA data{};
+        HANDLE found = ::FindFirstFileA(path.c_str(), &data);
+        if (found != INVALID_HANDLE_VALUE) ::FindClose(found);
+        if (found != INVALID_HANDLE_VALUE && !(data.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) {
+            const uint64_t size = (static_cast<uint64_t>(data.nFileSizeHigh) << 32) | data.nFileSizeLow;
+            // MoveFile never replaces a file, and fails while another process
+            // has the file open (it is then renamed by a later append).
+            if (size > 0 && size + line.size() + 2 > rotation.rotateAt)
+                for (int attempt = 0; attempt < 100; ++attempt) {
+                    if (::MoveFileA(path.c_str(), rotation.archiveName(attempt).c_str())) break;
+                    const DWORD code = ::GetLastError();
+                    if (code != ERROR_ALREADY_EXISTS && code != ERROR_FILE_EXISTS) break;
+                }
+        }
+    }
     // Without FILE_WRITE_DATA every write goes to the end of the file (on
     // Windows NT; Windows 9x knows only GENERIC_WRITE, and the write goes
     // where the file pointer was put, at the end).

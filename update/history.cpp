@@ -1,7 +1,10 @@
 #include "update/history.h"
 
 #include <algorithm>
+#include <charconv>
 #include <deque>
+#include <memory>
+#include <unordered_map>
 #include <cstdint>
 #include <string>
 #include <utility>
@@ -11,97 +14,173 @@
 #include "platform/file_system.h"
 #include "platform/input_file.h"
 #include "platform/state_directory.h"
+#include "platform/utc_stamp.h"
+#include "update/json_scan.h"
 #include "update/json_text.h"
 
 namespace varnel {
 
 std::filesystem::path DefaultHistoryPath() { return StateDirectory() / "history.jsonl"; }
 
-Result<> AppendHistoryLine(const std::filesystem::path& path, const Json& record) {
+Result<> AppendHistoryLine(const std::filesystem::path& path, const Json& record, uint64_t rotateAt) {
     std::error_code ec;
     if (!path.parent_path().empty()) files::CreateDirectories(path.parent_path().string(), ec);
-    return AppendLineDurably(path.string(), JsonText(record));
+    // Past its bound the file is renamed aside, named by the time: it is
+    // still read, after the new file (see HistoryFiles).
+    const std::string stamp = UtcStamp("%Y%m%dT%H%M%SZ");
+    LineRotation rotation{rotateAt, [&](int attempt) {
+        const std::string name = path.stem().string() + "." + stamp + (attempt > 0 ? "-" + std::to_string(attempt) : "") +
+                                 path.extension().string();
+        return (path.parent_path() / name).string();
+    }};
+    return AppendLineDurably(path.string(), JsonText(record), rotation);
 }
 
 namespace {
 
-// The history's lines from the last to the first, each with its number:
-// `take` says whether to read on (false: stop). Only the line in hand is
-// kept, and a line too long is dropped as it grows.
-Result<> ReadLinesBackwards(const std::filesystem::path& path,
-                            const std::function<bool(std::string_view line, uint64_t number)>& take,
-                            const std::function<void(const std::string&)>& warn) {
-    std::error_code ec;
-    if (!files::Exists(path.string(), ec)) return {};
-    CInputFile file;
-    const auto refused = [&] { return Failure{path.string() + ": " + file.Reason()}; };
-    const auto changed = [&] { return Failure{path.string() + ": changed while it was read"}; };
-    if (!file.Open(path.string(), kHistoryMaxBytes)) return refused();
-    const uint64_t size = file.Size();
-    std::vector<char> block(size_t{1} << 16);
-
-    // The lines are numbered as in the file, so the line ends are counted
-    // first; a last line without its line end counts too.
-    uint64_t lines = 0;
-    char last = '\n';
-    for (uint64_t at = 0; at < size;) {
-        const std::ptrdiff_t n = file.ReadAt(at, block.data(), static_cast<size_t>(std::min<uint64_t>(block.size(), size - at)));
-        if (n < 0) return refused();
-        if (n == 0) return changed();  // the file shrank under the reading: nothing in it can be trusted to be whole
-        lines += static_cast<uint64_t>(std::count(block.data(), block.data() + n, '\n'));
-        last = block[static_cast<size_t>(n) - 1];
-        at += static_cast<uint64_t>(n);
+// One file's lines from the last to the first, read by blocks from its end:
+// only the block and the line in hand are kept, and a line too long is
+// dropped as it grows. The reading stops after any line and goes on from
+// there. Line numbers are counted only when a warning needs one.
+class BackwardLines {
+public:
+    // False, with the reason, when the file cannot be read; a file that
+    // does not exist has no lines.
+    Result<> Open(const std::filesystem::path& path) {
+        m_path = path;
+        std::error_code ec;
+        if (!files::Exists(path.string(), ec)) return {};
+        // No bound on the size: however large the file, its newest lines are
+        // read from its end.
+        if (!m_file.Open(path.string(), UINT64_MAX)) return Failure{path.string() + ": " + m_file.Reason()};
+        m_blockStart = m_file.Size();
+        if (m_blockStart == 0) return {};
+        char last = 0;
+        if (m_file.ReadAt(m_blockStart - 1, &last, 1) != 1) return Refused();
+        if (last == '\n') --m_blockStart;  // the file's last line end closes its last line
+        m_open = true;
+        m_block.resize(size_t{1} << 16);
+        return {};
     }
-    if (last != '\n') ++lines;
 
-    // Then the blocks backwards. `line` gathers the line being read, which
-    // may run over several blocks; a line too long is dropped as it grows.
-    std::string line;
-    bool tooLong = false;
-    uint64_t number = lines;
-    const auto finish = [&]() {
-        bool goOn = true;
-        if (tooLong) {
-            warn(path.string() + ": line " + std::to_string(number) + " is longer than " +
-                 std::to_string(kHistoryLineMaxBytes) + " bytes and was skipped");
-        } else if (!line.empty()) {
-            goOn = take(line, number);
-        }
-        line.clear();
-        tooLong = false;
-        --number;
-        return goOn;
+    struct Line {
+        std::string_view text;
+        bool tooLong = false;
+        uint64_t start = 0;  // its offset in the file
     };
-    const auto prepend = [&](const char* from, size_t count) {
-        if (tooLong) return;
-        if (line.size() + count > kHistoryLineMaxBytes) {
-            tooLong = true;
-            line.clear();
+    // The next line backwards into `line`; false at the file's start.
+    Result<bool> Next(Line& line) {
+        m_gathered.clear();  // the last line's text, no longer needed
+        for (;;) {
+            if (m_pos == 0) {
+                if (m_blockStart == 0) {
+                    if (!m_open) return false;
+                    m_open = false;
+                    return Emit(line, 0);  // the file's first line
+                }
+                const uint64_t start = m_blockStart - std::min<uint64_t>(m_block.size(), m_blockStart);
+                const auto count = static_cast<size_t>(m_blockStart - start);
+                const std::ptrdiff_t n = m_file.ReadAt(start, m_block.data(), count);
+                if (n < 0) return Refused();
+                if (static_cast<size_t>(n) != count) return Changed();
+                m_blockStart = start;
+                m_pos = count;
+            }
+            const auto* found = static_cast<const char*>(LastLineEnd(m_block.data(), m_pos));
+            if (!found) {
+                Prepend(m_block.data(), m_pos);
+                m_pos = 0;
+                continue;
+            }
+            const auto at = static_cast<size_t>(found - m_block.data());
+            const char* from = m_block.data() + at + 1;
+            const size_t count = m_pos - at - 1;
+            m_pos = at;  // the line end itself is left out of the next search
+            if (!m_gathering && !m_tooLong) {
+                // A line within one block is read where it stands.
+                Emit(line, m_blockStart + at + 1);
+                line.text = std::string_view(from, count);
+                return true;
+            }
+            Prepend(from, count);
+            return Emit(line, m_blockStart + at + 1);
+        }
+    }
+
+    // The number of the line `line` (1 the file's first), counted once and
+    // then followed as the lines are read.
+    Result<uint64_t> Number(const Line& line) {
+        if (!m_numberAt || *m_numberAt != line.start) {
+            uint64_t count = 0;
+            std::vector<char> block(size_t{1} << 16);
+            for (uint64_t at = 0; at < line.start;) {
+                const auto want = static_cast<size_t>(std::min<uint64_t>(block.size(), line.start - at));
+                const std::ptrdiff_t n = m_file.ReadAt(at, block.data(), want);
+                if (n < 0) return Refused();
+                if (static_cast<size_t>(n) != want) return Changed();
+                count += static_cast<uint64_t>(std::count(block.data(), block.data() + n, '\n'));
+                at += want;
+            }
+            m_number = count + 1;
+            m_numberAt = line.start;
+        }
+        return m_number;
+    }
+
+    const std::filesystem::path& Path() const { return m_path; }
+
+private:
+    static const void* LastLineEnd(const char* data, size_t size) {
+#if defined(__GLIBC__)
+        return ::memrchr(data, '\n', size);
+#else
+        for (size_t k = size; k-- > 0;)
+            if (data[k] == '\n') return data + k;
+        return nullptr;
+#endif
+    }
+    // Bytes before those of the line gathered so far (a line over several blocks).
+    void Prepend(const char* from, size_t count) {
+        m_gathering = true;
+        if (m_tooLong || count == 0) return;
+        if (m_gathered.size() + count > kHistoryLineMaxBytes) {
+            m_tooLong = true;
+            m_gathered.clear();
             return;
         }
-        line.insert(0, from, count);
-    };
-    uint64_t end = size;
-    if (size > 0 && last == '\n') --end;  // the file's last line end closes its last line
-    while (end > 0) {
-        const uint64_t start = end - std::min<uint64_t>(block.size(), end);
-        const auto count = static_cast<size_t>(end - start);
-        const std::ptrdiff_t n = file.ReadAt(start, block.data(), count);
-        if (n < 0) return refused();
-        if (static_cast<size_t>(n) != count) return changed();
-        size_t stop = count;  // the part of the block not yet taken
-        for (size_t k = count; k-- > 0;) {
-            if (block[k] != '\n') continue;
-            prepend(block.data() + k + 1, stop - k - 1);
-            if (!finish()) return {};
-            stop = k;
-        }
-        prepend(block.data(), stop);
-        end = start;
+        m_gathered.insert(0, from, count);
     }
-    if (lines > 0) finish();
-    return {};
-}
+    bool Emit(Line& line, uint64_t start) {
+        // The line's number follows the one counted last.
+        if (m_numberAt) {
+            --m_number;
+            m_numberAt = start;
+        }
+        line.start = start;
+        line.tooLong = m_tooLong;
+        line.text = m_tooLong ? std::string_view() : std::string_view(m_gathered);
+        m_tooLong = false;
+        m_gathering = false;
+        return true;
+    }
+    Failure Refused() const { return Failure{m_path.string() + ": " + m_file.Reason()}; }
+    Failure Changed() const {
+        // The file shrank under the reading: nothing in it can be trusted to be whole.
+        return Failure{m_path.string() + ": changed while it was read"};
+    }
+
+    std::filesystem::path m_path;
+    CInputFile m_file;
+    std::vector<char> m_block;
+    uint64_t m_blockStart = 0;  // the file offset of m_block[0]
+    size_t m_pos = 0;           // m_block[0, m_pos) is not read yet
+    bool m_open = false;        // a line (maybe empty) is still to be read before m_blockStart + m_pos
+    std::string m_gathered;
+    bool m_tooLong = false;
+    bool m_gathering = false;  // the line in hand began in a later block
+    std::optional<uint64_t> m_numberAt;  // the start of the line m_number numbers
+    uint64_t m_number = 0;
+};
 
 std::string DamagedLine(const std::filesystem::path& path, uint64_t number) {
     return path.string() + ": line " + std::to_string(number) +
@@ -154,31 +233,35 @@ Key KeyOf(std::string_view key) {
 
 // Gathers the typed record while the line is parsed, without building its
 // JSON. A key given twice counts as a parsed record's does: the last one.
-class RecordScanner : public nlohmann::json_sax<Json> {
+class RecordScanner {
 public:
     explicit RecordScanner(HistoryRecord& record) : m_record(record) {}
     bool IsObject() const { return m_isObject; }
 
-    bool null() override { return Scalar(nullptr); }
-    bool boolean(bool) override { return Scalar(nullptr); }
-    bool number_integer(number_integer_t value) override {
-        return Number(value, [value] { return std::to_string(value); });
+    void Null() { Scalar(nullptr); }
+    void Boolean() { Scalar(nullptr); }
+    void Integer(std::string_view digits) {
+        // As a parsed record holds it: a whole number within int64 or
+        // uint64, or else a floating point number.
+        int64_t value = 0;
+        uint64_t large = 0;
+        const char* end = digits.data() + digits.size();
+        if (const auto [at, error] = std::from_chars(digits.data(), end, value); error == std::errc{} && at == end)
+            return Number(value, [value] { return std::to_string(value); });
+        if (const auto [at, error] = std::from_chars(digits.data(), end, large); error == std::errc{} && at == end)
+            return Number(std::nullopt, [large] { return std::to_string(large); });
+        Float(digits);
     }
-    bool number_unsigned(number_unsigned_t value) override {
-        const auto whole = value <= static_cast<number_unsigned_t>(INT64_MAX) ? std::optional<int64_t>(static_cast<int64_t>(value))
-                                                                                : std::nullopt;
-        return Number(whole, [value] { return std::to_string(value); });
+    void Float(std::string_view text) {
+        double value = 0;
+        std::from_chars(text.data(), text.data() + text.size(), value);
+        Number(std::nullopt, [value] { return Json(value).dump(); });
     }
-    bool number_float(number_float_t value, const string_t&) override {
-        return Number(std::nullopt, [value] { return Json(value).dump(); });
-    }
-    bool string(string_t& value) override { return Scalar(&value); }
-    bool binary(binary_t&) override { return Scalar(nullptr); }
-    bool start_object(std::size_t) override { return Open(true); }
-    bool start_array(std::size_t) override { return Open(false); }
-    bool end_object() override { return Close(); }
-    bool end_array() override { return Close(); }
-    bool key(string_t& key) override {
+    void String(std::string_view value) { Scalar(&value); }
+    void StartObject() { Open(true); }
+    void StartArray() { Open(false); }
+    void End() { Close(); }
+    void Name(std::string_view key) {
         if (m_depth == 1) {
             m_top = KeyOf(key);
             ClearTop();
@@ -189,9 +272,7 @@ public:
             m_field = KeyOf(key);
             ClearField();
         }
-        return true;
     }
-    bool parse_error(std::size_t, const std::string&, const nlohmann::detail::exception&) override { return false; }
 
 private:
     enum class Within { Other, Before, After, Files, Changes };
@@ -250,10 +331,10 @@ private:
         if (m_within == Within::Files) m_record.files.emplace_back();
         else if (m_within == Within::Changes) m_record.pdaChanged.emplace_back();
     }
-    bool Scalar(const std::string* text) {
-        if (m_depth == 0) return true;  // a line that is no object
+    void Scalar(const std::string_view* text) {
+        if (m_depth == 0) return;  // a line that is no object
         Element();
-        if (!text) return true;
+        if (!text) return;
         if (m_depth == 1) {
             // Names are stored as JSON text (see JsonText): the record holds their own bytes.
             if (std::optional<std::string>* field = Text()) *field = DecodeJsonName(*text);
@@ -275,17 +356,16 @@ private:
                 else if (m_field == Key::Change) change.change = DecodeJsonName(*text);
             }
         }
-        return true;
     }
     // `text` gives the number as the record writes it (made only when needed).
     template <typename Text>
-    bool Number(std::optional<int64_t> whole, const Text& text) {
+    void Number(std::optional<int64_t> whole, const Text& text) {
         if (m_depth == 1 && m_top == Key::Adapter) m_record.adapter = text();
         if (m_depth == 3 && m_elementIsObject && m_within == Within::Changes && m_field == Key::Code)
             m_record.pdaChanged.back().code = whole;
-        return Scalar(nullptr);
+        Scalar(nullptr);
     }
-    bool Open(bool object) {
+    void Open(bool object) {
         if (m_depth == 0) m_isObject = object;
         Element();
         if (m_depth == 1) {
@@ -299,12 +379,10 @@ private:
             m_field = Key::Other;
         }
         ++m_depth;
-        return true;
     }
-    bool Close() {
+    void Close() {
         if (--m_depth == 1) m_within = Within::Other;
         else if (m_depth == 2) m_elementIsObject = false;
-        return true;
     }
 
     HistoryRecord& m_record;
@@ -327,68 +405,189 @@ class CompletedRuns {
 public:
     // `outcome` the record's; a "withdrawn" record (a run that wrote
     // nothing after all) is never shown either.
-    bool Hides(const std::string& id, const std::optional<std::string>& outcome) {
-        if (outcome == "unfinished") return std::find(m_ids.begin(), m_ids.end(), id) != m_ids.end();
-        m_ids.push_back(id);
-        if (m_ids.size() > kKept) m_ids.pop_front();
+    bool Hides(std::string_view id, const std::optional<std::string>& outcome) {
+        if (outcome == "unfinished") return m_kept.find(std::string(id)) != m_kept.end();
+        auto [at, added] = m_kept.try_emplace(std::string(id), 0);
+        ++at->second;
+        m_order.push_back(&at->first);
+        if (m_order.size() > kKept) {
+            const auto oldest = m_kept.find(*m_order.front());
+            m_order.pop_front();
+            if (--oldest->second == 0) m_kept.erase(oldest);
+        }
         return outcome == "withdrawn";
     }
 
 private:
     static constexpr size_t kKept = 4096;
-    std::deque<std::string> m_ids;
+    std::unordered_map<std::string, size_t> m_kept;  // each id kept, and how many times
+    std::deque<const std::string*> m_order;          // the ids kept, oldest first
 };
+
+bool IsBlank(char c) { return c == '\r' || c == ' ' || c == '\t'; }
 
 }  // namespace
 
-Result<> ReadHistoryNewestFirst(const std::filesystem::path& path, const std::function<bool(Json&)>& take,
-                                const std::function<void(const std::string&)>& warn) {
+std::vector<std::filesystem::path> HistoryFiles(const std::filesystem::path& path) {
+    std::vector<std::filesystem::path> paths{path};
+    const std::string stem = path.stem().string() + ".", extension = path.extension().string();
+    std::error_code ec;
+    const std::string folder = path.parent_path().empty() ? std::string(".") : path.parent_path().string();
+    // history.20261211T081500Z.jsonl, history.20261211T081500Z-1.jsonl, ...
+    struct Older {
+        std::string time;
+        uint64_t attempt;
+        std::string name;
+    };
+    std::vector<Older> older;
+    for (const std::string& entry : files::ListDirectory(folder, ec)) {
+        const std::string name = files::FileNameOf(entry);
+        if (name.size() <= stem.size() + extension.size() || name.compare(0, stem.size(), stem) != 0 ||
+            name.compare(name.size() - extension.size(), extension.size(), extension) != 0)
+            continue;
+        const std::string middle = name.substr(stem.size(), name.size() - stem.size() - extension.size());
+        const size_t dash = middle.find('-');
+        uint64_t attempt = 0;
+        if (dash != std::string::npos) {
+            const char* end = middle.data() + middle.size();
+            if (std::from_chars(middle.data() + dash + 1, end, attempt).ptr != end) continue;
+        }
+        older.push_back({middle.substr(0, dash), attempt, name});
+    }
+    std::sort(older.begin(), older.end(), [](const Older& a, const Older& b) {
+        return a.time != b.time ? a.time > b.time : a.attempt > b.attempt;
+    });
+    for (const Older& file : older) paths.push_back(path.parent_path() / file.name);
+    return paths;
+}
+
+struct HistoryReader::State {
+    std::vector<std::filesystem::path> files;
+    size_t next = 0;  // the next of `files` to open
+    std::unique_ptr<BackwardLines> lines;
     CompletedRuns completed;
-    return ReadLinesBackwards(
-        path,
-        [&](std::string_view line, uint64_t number) {
-            Json record = Json::parse(line, nullptr, false);
-            if (!record.is_discarded() && record.is_object()) {
-                record = DecodeJsonNames(record);
-                const auto id = record.find("id");
-                const auto outcome = record.find("outcome");
-                if (id != record.end() && id->is_string() &&
-                    completed.Hides(id->get<std::string>(), outcome != record.end() && outcome->is_string()
-                                                                ? std::optional(outcome->get<std::string>())
-                                                                : std::nullopt))
-                    return true;
-                return take(record);
+    HistoryRecord record;
+    bool done = false;
+};
+
+HistoryReader::HistoryReader(std::filesystem::path path) : m_path(std::move(path)), m_state(std::make_unique<State>()) {}
+HistoryReader::~HistoryReader() = default;
+HistoryReader::HistoryReader(HistoryReader&&) noexcept = default;
+HistoryReader& HistoryReader::operator=(HistoryReader&&) noexcept = default;
+
+bool HistoryReader::Done() const { return m_state->done; }
+
+// Each line (newest first, file by file) to `take` (its file and the line),
+// which says whether to read on.
+template <typename Take>
+static Result<> ReadLines(HistoryReader::State& state, const std::filesystem::path& path, const Take& take,
+                          const std::function<void(const std::string&)>& warn) {
+    if (state.done) return {};
+    if (state.files.empty()) state.files = HistoryFiles(path);
+    BackwardLines::Line line;
+    for (;;) {
+        if (!state.lines) {
+            if (state.next == state.files.size()) {
+                state.done = true;
+                return {};
             }
-            warn(DamagedLine(path, number));
-            return true;
+            state.lines = std::make_unique<BackwardLines>();
+            if (Result<> opened = state.lines->Open(state.files[state.next++]); !opened) {
+                // An older file that cannot be read is said, and the reading goes on.
+                if (state.next > 1) {
+                    warn(opened.Reason());
+                    state.lines.reset();
+                    continue;
+                }
+                state.done = true;
+                return opened;
+            }
+        }
+        const Result<bool> next = state.lines->Next(line);
+        if (!next) {
+            state.done = true;
+            return next.Error();
+        }
+        if (!*next) {
+            state.lines.reset();
+            continue;
+        }
+        if (line.tooLong) {
+            const Result<uint64_t> number = state.lines->Number(line);
+            if (!number) return number.Error();
+            warn(state.lines->Path().string() + ": line " + std::to_string(*number) + " is longer than " +
+                 std::to_string(kHistoryLineMaxBytes) + " bytes and was skipped");
+            continue;
+        }
+        if (line.text.empty()) continue;
+        bool damaged = false;
+        const bool goOn = take(line.text, damaged);
+        if (damaged) {
+            const Result<uint64_t> number = state.lines->Number(line);
+            if (!number) return number.Error();
+            warn(DamagedLine(state.lines->Path(), *number));
+        }
+        if (!goOn) return {};
+    }
+}
+
+Result<> HistoryReader::Read(const std::function<bool(Json&)>& take, const std::function<void(const std::string&)>& warn) {
+    State& state = *m_state;
+    return ReadLines(
+        state, m_path,
+        [&](std::string_view line, bool& damaged) {
+            Json record = Json::parse(line, nullptr, false);
+            if (record.is_discarded() || !record.is_object()) {
+                damaged = true;
+                return true;
+            }
+            record = DecodeJsonNames(record);
+            const auto id = record.find("id");
+            const auto outcome = record.find("outcome");
+            if (id != record.end() && id->is_string() &&
+                state.completed.Hides(id->get<std::string>(), outcome != record.end() && outcome->is_string()
+                                                                  ? std::optional(outcome->get<std::string>())
+                                                                  : std::nullopt))
+                return true;
+            return take(record);
         },
         warn);
 }
 
-Result<> ReadHistoryRecordsNewestFirst(const std::filesystem::path& path,
-                                       const std::function<bool(std::string_view line, HistoryRecord& record)>& take,
-                                       const std::function<void(const std::string&)>& warn) {
-    CompletedRuns completed;
-    return ReadLinesBackwards(
-        path,
-        [&, record = HistoryRecord{}](std::string_view line, uint64_t number) mutable {
+Result<> HistoryReader::Read(const std::function<bool(std::string_view line, HistoryRecord& record)>& take,
+                             const std::function<void(const std::string&)>& warn) {
+    State& state = *m_state;
+    return ReadLines(
+        state, m_path,
+        [&](std::string_view line, bool& damaged) {
             // One record for every line: its lists keep their room.
+            HistoryRecord& record = state.record;
             record.id = record.time = record.action = record.adapterName = record.mac = record.serial =
                 record.backup = record.firmwareBackup = record.outcome = record.status = record.adapter = std::nullopt;
             record.files.clear();
             record.before = record.after = {};
             record.pdaChanged.clear();
             RecordScanner scanner(record);
-            if (Json::sax_parse(line, &scanner) && scanner.IsObject()) {
-                while (!line.empty() && (line.back() == '\r' || line.back() == ' ' || line.back() == '\t'))
-                    line.remove_suffix(1);
-                if (record.id && completed.Hides(*record.id, record.outcome)) return true;
-                return take(line, record);
+            if (!ScanJson(line, scanner) || !scanner.IsObject()) {
+                damaged = true;
+                return true;
             }
-            warn(DamagedLine(path, number));
-            return true;
+            while (!line.empty() && IsBlank(line.back())) line.remove_suffix(1);
+            if (record.id && state.completed.Hides(*record.id, record.outcome)) return true;
+            return take(line, record);
         },
         warn);
+}
+
+Result<> ReadHistoryNewestFirst(const std::filesystem::path& path, const std::function<bool(Json&)>& take,
+                                const std::function<void(const std::string&)>& warn) {
+    return HistoryReader(path).Read(take, warn);
+}
+
+Result<> ReadHistoryRecordsNewestFirst(const std::filesystem::path& path,
+                                       const std::function<bool(std::string_view line, HistoryRecord& record)>& take,
+                                       const std::function<void(const std::string&)>& warn) {
+    return HistoryReader(path).Read(take, warn);
 }
 
 Result<History> ReadHistory(const std::filesystem::path& path) {

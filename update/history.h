@@ -7,6 +7,7 @@
 #include <cstdint>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -20,25 +21,29 @@ namespace varnel {
 // $XDG_STATE_HOME/varnel/history.jsonl (see StateDirectory).
 std::filesystem::path DefaultHistoryPath();
 
-// Appends `record` as one line (see AppendLineDurably), creating the
-// directory when missing.
-Result<> AppendHistoryLine(const std::filesystem::path& path, const Json& record);
+
 
 // The history is read as a stream, newest record first, so that memory
-// stays within a few blocks and the longest line however long the file:
-// a line longer than kHistoryLineMaxBytes is skipped as damaged, and a file
-// longer than kHistoryMaxBytes (or one that is not a regular file: a
-// device, a FIFO) is refused unread.
+// stays within a few blocks and the longest line however long the file: a
+// line longer than kHistoryLineMaxBytes is skipped as damaged. However
+// large a file, its newest records are read from its end; one that is not
+// a regular file (a device, a FIFO) is refused unread.
 inline constexpr size_t kHistoryLineMaxBytes = size_t{1} << 20;
-inline constexpr uint64_t kHistoryMaxBytes = uint64_t{1} << 30;
 
-// Reads the history newest record first: each record that is a JSON object
-// goes to `take` (which stops the reading by returning false), and each
-// damaged line's warning to `warn`, as they are met. A file that does not
-// exist is an empty history. A failure when the file exists but cannot be
-// read, or is refused.
-Result<> ReadHistoryNewestFirst(const std::filesystem::path& path, const std::function<bool(Json&)>& take,
-                                const std::function<void(const std::string&)>& warn);
+// Once the file holds kHistoryRotateBytes, the next record's append renames
+// it aside to history.TIME.jsonl (TIME the UTC time it was renamed,
+// 20261211T081500Z, with -1, -2, ... when that name is taken) and begins a
+// new file. Nothing is removed: the older files are read after the newest.
+inline constexpr uint64_t kHistoryRotateBytes = uint64_t{64} << 20;
+
+// The files of the history at `path`, newest first: `path` itself, then the
+// older files it was renamed to.
+std::vector<std::filesystem::path> HistoryFiles(const std::filesystem::path& path);
+
+// Appends `record` as one line (see AppendLineDurably), creating the
+// directory when missing; a file that would pass `rotateAt` bytes is first
+// renamed aside (see kHistoryRotateBytes).
+Result<> AppendHistoryLine(const std::filesystem::path& path, const Json& record, uint64_t rotateAt = kHistoryRotateBytes);
 
 // One record of the history, typed. A field the record does not hold, or
 // holds as another type (a damaged or older file), is empty (nullopt); a
@@ -56,6 +61,41 @@ struct HistoryRecord {
     CardVersions before, after;
     std::vector<HistoryPdaChange> pdaChanged;  // one for each element of "pda_changed"
 };
+
+// A reading of the history newest record first (the file at `path`, then
+// its older files), which goes on where it stopped: each record that is a
+// JSON object goes to `take`, and each damaged line's warning to `warn`, as
+// they are met. When `take` returns false the reading stops, and the next
+// Read goes on with the record after it (a window that shows more rows as
+// they are scrolled to). A file that does not exist is an empty history. A
+// failure when the newest file exists but cannot be read, or is refused; an
+// older file that cannot be read is a warning.
+class HistoryReader {
+public:
+    explicit HistoryReader(std::filesystem::path path);
+    ~HistoryReader();
+    HistoryReader(HistoryReader&&) noexcept;
+    HistoryReader& operator=(HistoryReader&&) noexcept;
+
+    Result<> Read(const std::function<bool(Json&)>& take, const std::function<void(const std::string&)>& warn);
+    // Without building JSON: each record's line as it stands in the file
+    // (its line end removed), with its typed record (which `take` may move
+    // from). Faster, for a long history.
+    Result<> Read(const std::function<bool(std::string_view line, HistoryRecord& record)>& take,
+                  const std::function<void(const std::string&)>& warn);
+    // The whole history was read (or its reading failed).
+    bool Done() const;
+
+    struct State;
+
+private:
+    std::filesystem::path m_path;
+    std::unique_ptr<State> m_state;
+};
+
+// The whole reading at once (see HistoryReader).
+Result<> ReadHistoryNewestFirst(const std::filesystem::path& path, const std::function<bool(Json&)>& take,
+                                const std::function<void(const std::string&)>& warn);
 
 // The same reading, without building JSON: each line that holds a JSON
 // object goes to `take` as it stands in the file (its line end removed),

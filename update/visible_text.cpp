@@ -49,12 +49,19 @@ std::string VisibleText(std::string_view text) {
     std::string out;
     out.reserve(text.size());
     for (size_t i = 0; i < text.size();) {
-        const auto c = static_cast<unsigned char>(text[i]);
-        if (c >= 0x20 && c < 0x7F) {
-            out += static_cast<char>(c);
-            ++i;
+        const auto printable = [&](size_t k) {
+            const auto b = static_cast<unsigned char>(text[k]);
+            return b >= 0x20 && b < 0x7F;
+        };
+        if (printable(i)) {
+            // A run of printable ASCII at once: most text is nothing else.
+            size_t end = i + 1;
+            while (end < text.size() && printable(end)) ++end;
+            out.append(text.substr(i, end - i));
+            i = end;
             continue;
         }
+        const auto c = static_cast<unsigned char>(text[i]);
         if (c >= 0x80) {
             if (const size_t n = Utf8Length(text, i); n > 0) {
                 out.append(text.substr(i, n));

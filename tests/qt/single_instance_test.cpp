@@ -1,15 +1,23 @@
 // One instance per user, with real second processes.
 
+#include <fcntl.h>
 #include <signal.h>
+#include <sys/resource.h>
+#include <sys/socket.h>
+#include <sys/un.h>
+#include <sys/wait.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
 #include <QDir>
+#include <QFileInfo>
 #include <QLabel>
 #include <QLocalSocket>
 #include <QProcess>
 #include <QPushButton>
 #include <QtEndian>
+#include <cstring>
+#include <filesystem>
 #include <stdexcept>
 
 #include "tests/qt/qt_fixture.h"
@@ -340,6 +348,99 @@ TEST_F(HandOverChannel, AnEndlessStreamIsDroppedNotBuffered) {
         return acks > 0 || Dropped();
     }));
     EXPECT_EQ(files, std::vector<std::string>({"/after/the/stream.pda"}));
+}
+
+TEST_F(HandOverChannel, IdleConnectionsAreBoundedAndTimedOut) {
+    server.SetIdleTimeout(500);
+    Connect();
+    // Many connections that send nothing: no more than the bound are kept.
+    std::vector<std::unique_ptr<QLocalSocket>> idle;
+    for (int i = 0; i < 3 * qt::SingleInstance::kMaxConnections; ++i) {
+        idle.push_back(std::make_unique<QLocalSocket>());
+        idle.back()->connectToServer(socketPath);
+        ASSERT_TRUE(idle.back()->waitForConnected(2000));
+        QApplication::processEvents();
+    }
+    SpinUntil([] { return false; }, 100);
+    EXPECT_LE(server.Connections(), qt::SingleInstance::kMaxConnections);
+    // A sender still gets through: it takes an idle one's place.
+    QLocalSocket sender;
+    sender.connectToServer(socketPath);
+    ASSERT_TRUE(sender.waitForConnected(2000));
+    sender.write(Frame("R"));
+    QByteArray answer;
+    EXPECT_TRUE(SpinUntil([&] {
+        answer += sender.readAll();
+        return !answer.isEmpty() || sender.state() == QLocalSocket::UnconnectedState;
+    }));
+    EXPECT_EQ(answer, "A");
+    // Then every idle one is dropped once its time is up.
+    EXPECT_TRUE(SpinUntil([&] { return server.Connections() == 0; }, 5000)) << server.Connections();
+    for (const auto& socket : idle) EXPECT_EQ(socket->state(), QLocalSocket::UnconnectedState);
+}
+
+TEST_F(HandOverChannel, RunningOutOfDescriptorsNeitherClosesNorRemovesTheSocket) {
+    // Another process opens connections while this one has few descriptors
+    // left: the socket goes on listening, its file stays.
+    int highest = 0;
+    for (const auto& entry : std::filesystem::directory_iterator("/proc/self/fd"))
+        highest = std::max(highest, std::stoi(entry.path().filename().string()));
+    rlimit before{};
+    ASSERT_EQ(::getrlimit(RLIMIT_NOFILE, &before), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        const QByteArray name = QFile::encodeName(socketPath);
+        for (int i = 0; i < 200; ++i) {
+            const int fd = ::socket(AF_UNIX, SOCK_STREAM | SOCK_NONBLOCK, 0);
+            sockaddr_un address{};
+            address.sun_family = AF_UNIX;
+            std::memcpy(address.sun_path, name.constData(), static_cast<size_t>(name.size()));
+            if (fd >= 0) ::connect(fd, reinterpret_cast<const sockaddr*>(&address), sizeof address);
+        }
+        ::pause();
+        ::_exit(0);
+    }
+    rlimit few = before;
+    few.rlim_cur = static_cast<rlim_t>(highest + 64);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &few), 0);
+    // Every descriptor taken but three.
+    std::vector<int> taken;
+    for (int fd; (fd = ::open("/dev/null", O_RDONLY | O_CLOEXEC)) >= 0;) taken.push_back(fd);
+    ASSERT_EQ(errno, EMFILE);
+    for (int i = 0; i < 3 && !taken.empty(); ++i) {
+        ::close(taken.back());
+        taken.pop_back();
+    }
+    SpinUntil([] { return false; }, 1500);
+    for (const int fd : taken) ::close(fd);
+    ASSERT_EQ(::setrlimit(RLIMIT_NOFILE, &before), 0);
+    ::kill(child, SIGKILL);
+    ::waitpid(child, nullptr, 0);
+
+    EXPECT_TRUE(QFileInfo(socketPath).exists());
+    Connect();
+    client.write(Frame("R"));
+    EXPECT_TRUE(SpinUntil([&] {
+        ReadAnswers();
+        return acks > 0 || Dropped();
+    }));
+    EXPECT_EQ(acks, 1u);
+}
+
+TEST_F(HandOverChannel, AnInstanceThatEndsRemovesOnlyItsOwnSocket) {
+    // Another instance listens at the same place once the first one's file
+    // was taken away: the first one's end leaves the second's socket.
+    const QString shared = QString::fromStdString(dir.File("shared.socket"));
+    auto first = std::make_unique<qt::SingleInstance>(QString{});
+    QString error;
+    ASSERT_TRUE(first->Listen(shared, &error)) << error.toStdString();
+    ASSERT_TRUE(QFile::remove(shared));
+    qt::SingleInstance second{QString{}};
+    ASSERT_TRUE(second.Listen(shared, &error)) << error.toStdString();
+    first.reset();
+    EXPECT_TRUE(QFileInfo(shared).exists());
+    EXPECT_TRUE(Answers(shared));
 }
 
 TEST_F(HandOverChannel, PathsItCannotTakeAreRefusedWithTheReason) {

@@ -5,6 +5,7 @@
 #include <QAction>
 #include <QDateTime>
 #include <QDir>
+#include <QElapsedTimer>
 #include <QLocale>
 #include <QScreen>
 #include <QFileDialog>
@@ -189,6 +190,46 @@ TEST_F(ToolsTest, HistoryWindowShowsTheRunsNewestFirst) {
     EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
     ASSERT_EQ(opened.size(), 2u);
     EXPECT_EQ(opened[0], QUrl::fromLocalFile(QString::fromStdString(Backups().string())));
+}
+
+TEST_F(ToolsTest, ALongHistoryOpensAtOnceAndIsReadAsItIsScrolled) {
+    // 100,000 runs (a 25 MB file, an old record renamed aside with them):
+    // the window opens with the newest page, reads more only as the list is
+    // scrolled to its end, and every run is reached in order.
+    constexpr int kRuns = 100000;
+    {
+        std::ofstream old(sim.dir.Path() / "history.20261101T000000Z.jsonl");
+        old << R"({"id":"old","time":"2026-11-01T00:00:00Z","action":"update","outcome":"succeeded"})" << "\n";
+        std::ofstream out(HistoryPath());
+        for (int i = 0; i < kRuns; ++i)
+            out << R"({"id":"r)" << i << R"(","time":"2026-12-10T12:00:00Z","action":"update","mac":"00-60-1D-00-00-01",)"
+                << R"("outcome":"succeeded","backup":"/b/pda.pda","pad":")" << std::string(160, 'p') << "\"}\n";
+    }
+    QElapsedTimer clock;
+    clock.start();
+    qt::HistoryWindow window(HistoryPath());
+    window.show();
+    QApplication::processEvents();
+    EXPECT_LT(clock.elapsed(), 2000);
+    auto* list = window.findChild<QTableView*>("historyList");
+    ASSERT_NE(list, nullptr);
+    const int first = list->model()->rowCount();
+    EXPECT_GT(first, 0);
+    EXPECT_LE(first, 1000);
+    EXPECT_EQ(list->model()->index(0, 0).data(Qt::ToolTipRole).toString(), "2026-12-10T12:00:00Z");
+    // Scrolled to its end a few times: a page more each time.
+    for (int i = 0; i < 3; ++i) {
+        list->scrollToBottom();
+        QApplication::processEvents();
+    }
+    const int more = list->model()->rowCount();
+    EXPECT_GT(more, first);
+    EXPECT_LT(more, 10 * first);
+    // To the very end, the older file included.
+    while (list->model()->canFetchMore({})) list->model()->fetchMore({});
+    ASSERT_EQ(list->model()->rowCount(), kRuns + 1);
+    EXPECT_EQ(list->model()->index(kRuns, 0).data(Qt::ToolTipRole).toString(), "2026-11-01T00:00:00Z");
+    EXPECT_FALSE(window.findChild<QLabel*>("historyNote")->text().contains("damaged"));
 }
 
 // The saved PDA: the card's own with its release record left out.

@@ -6,8 +6,13 @@
 // the handle is closed, and a clean update afterwards repairs the card. The
 // firmware backup is on: the card's old firmware is on the card or in a
 // complete backup file, and restoring that backup returns the flash to it.
+// And a run killed outright at chosen moments leaves its unfinished record,
+// naming its backups, and no lock behind.
 
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -380,6 +385,122 @@ TEST_F(FaultSweep, AStopRequestAtAnyRequestCancelsOrEndsTheRunRecorded) {
             EXPECT_TRUE(broken.empty()) << StopName(kind) << " at request " << at << " of " << requests << ":" << text;
         }
     }
+}
+
+// Kills its own process once the request numbered `at` has returned: a
+// run ended by SIGKILL (or a power cut) at that moment, with no chance to
+// say or record anything.
+class KillAtRequest : public test::ForwardingLibrary {
+public:
+    KillAtRequest(NdisLibrary& inner, size_t at) : ForwardingLibrary(inner), m_at(at) {}
+    NdisStatus MakeNdisRequest(AdapterHandle handle, DriverRequest& request, Overlapped& overlapped,
+                               uint32_t wait) override {
+        const NdisStatus status = ForwardingLibrary::MakeNdisRequest(handle, request, overlapped, wait);
+        if (++m_requests == m_at) ::kill(::getpid(), SIGKILL);
+        return status;
+    }
+
+private:
+    size_t m_at;
+    size_t m_requests = 0;
+};
+
+TEST_F(FaultSweep, ARunKilledAtAnyMomentLeavesItsMarkAndItsBackupRestores) {
+    FactoryCard({});
+    const std::vector<uint8_t> oldFirmware = Firmware();
+    const auto prepare = [&](test::ForwardingLibrary& library) {
+        host = test::ScriptHost();
+        dialog = std::make_unique<CVarnelDlg>(library, sim.Machine(), host);
+        dialog->SetBackupDirectory(BackupDirectory());
+        dialog->SetHistoryPath(HistoryPath());
+        dialog->SetLockDirectory(sim.dir.Path() / "locks");
+        dialog->OnInitDialog({});
+        host.openFile = Release("OEMRelease.oem");
+        dialog->OnDownload();
+    };
+    // A clean run: its requests, and the flash it leaves.
+    StopAtRequest counter(sim.Machine());
+    prepare(counter);
+    counter.Arm(0, StopKind::None);
+    dialog->OnUpdate();
+    ASSERT_EQ(test::Outcome(*dialog), RunOutcome::Succeeded);
+    dialog.reset();
+    const Flash reference = ReadFlash();
+    const std::vector<uint32_t> clean = counter.oids;
+    const size_t requests = clean.size();
+    const auto allWrites = static_cast<size_t>(std::count(clean.begin(), clean.end(), kOidWriteAux));
+    // Killed where one kind of request gives way to another (the first and
+    // the last flash write among them), and every few writes in between.
+    std::vector<size_t> moments;
+    size_t written = 0;
+    for (size_t at = 1; at <= requests; ++at) {
+        if (clean[at - 1] == kOidWriteAux) ++written;
+        if (at == 1 || at == requests || clean[at - 1] != clean[at - 2] || clean[at - 1] != clean[at] ||
+            (clean[at - 1] == kOidWriteAux && written % 25 == 0))
+            moments.push_back(at);
+    }
+
+    size_t killedWhileWriting = 0;
+    for (const size_t at : moments) {
+        FactoryCard({});
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            KillAtRequest killer(sim.Machine(), at);
+            prepare(killer);
+            dialog->OnUpdate();
+            ::_exit(0);
+        }
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        std::vector<std::string> broken;
+        if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGKILL) broken.push_back("the run was not killed");
+        const size_t writes = static_cast<size_t>(std::count(clean.begin(), clean.begin() + static_cast<long>(at), kOidWriteAux));
+        // The card as the killed run left it, read afresh.
+        Faults({});
+        std::vector<HistoryRecord> shown;
+        const Result<> read = ReadHistoryRecordsNewestFirst(
+            HistoryPath(), [&](std::string_view, HistoryRecord& r) { return shown.push_back(std::move(r)), true; },
+            [&](const std::string& w) { broken.push_back("history warning: " + w); });
+        if (!read) broken.push_back("the history cannot be read: " + read.Reason());
+        const bool changed = Firmware() != oldFirmware || FlashPda() != "old";
+        if (changed) {
+            ++killedWhileWriting;
+            // The history names the unfinished run and its backups; or,
+            // killed after its last write, the run it recorded whole.
+            const bool recorded = shown.size() == 1 && shown[0].outcome == "succeeded";
+            if (recorded) {
+                if (writes != allWrites) broken.push_back("a run killed part way recorded as a success");
+                if (!FlashDifference(ReadFlash(), reference).empty()) broken.push_back("recorded whole, but the flash differs");
+            } else if (shown.size() != 1 || shown[0].outcome != "unfinished") {
+                broken.push_back("the flash changed, and the history shows no unfinished run: " +
+                                 std::to_string(shown.size()) + " record(s)");
+            } else {
+                std::error_code ec;
+                if (!shown[0].firmwareBackup || !fs::exists(*shown[0].firmwareBackup, ec))
+                    broken.push_back("the unfinished record names no firmware backup that exists");
+                if (shown[0].backup && !fs::exists(*shown[0].backup, ec))
+                    broken.push_back("the unfinished record names a PDA backup that does not exist");
+            }
+            const std::string pda = FlashPda();
+            if (pda != "old" && pda != "new" && !BackupHoldsOldPda())
+                broken.push_back("the PDA in flash is " + pda + " and no backup holds the old one");
+            // Its backup returns the firmware byte for byte.
+            ExpectTheOldFirmwareKept(oldFirmware, broken);
+        } else {
+            // Killed before its first write changed the flash: at most its
+            // mark that it was about to write.
+            for (const HistoryRecord& r : shown)
+                if (r.outcome != "unfinished") broken.push_back("a finished record of a run that changed nothing");
+        }
+        // The killed run's lock is gone with it: the next run takes the card.
+        ExpectACleanUpdateRepairs(reference, broken);
+
+        std::string text;
+        for (const std::string& b : broken) text += "\n    " + b;
+        EXPECT_TRUE(broken.empty()) << "killed at request " << at << " of " << requests << ":" << text;
+    }
+    EXPECT_GT(killedWhileWriting, 3u);
 }
 
 }  // namespace

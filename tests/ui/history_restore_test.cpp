@@ -4,6 +4,11 @@
 
 #include <gtest/gtest.h>
 
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
 #include <fstream>
 
 #include "card/adapter.h"
@@ -16,6 +21,7 @@
 #include "tests/support/run_outcome.h"
 #include "update/history.h"
 #include "update/history_text.h"
+#include "update/json_text.h"
 
 namespace varnel {
 namespace {
@@ -163,19 +169,205 @@ TEST(HistoryFile, IsReadBackwardsByBlocksWithEveryLineInPlace) {
         path, [&](Json& r) { ids.push_back(r["id"]); return false; }, [](const std::string&) {})));
     EXPECT_EQ(ids, (std::vector<std::string>{"d"}));
 
-    // What is no regular file, or longer than a history may be, is refused.
-    std::filesystem::resize_file(path, kHistoryMaxBytes + 1);
-    const auto refused = [&] { return ReadHistoryNewestFirst(path, [](Json&) { return true; }, [](const std::string&) {}); };
-    Result<> read = refused();
-    EXPECT_FALSE(read.Ok());
-    std::string error = read.Ok() ? "" : read.Reason();
-    EXPECT_NE(error.find("is 1073741825 bytes, more than the 1073741824"), std::string::npos) << error;
+    // However large the file (a history appended past 1 GiB by an older
+    // version), its newest records are read from its end, without a pass
+    // over the rest; a damaged line in it is still named by its number.
+    std::filesystem::resize_file(path, (uint64_t{1} << 30) + 1);  // a hole: a line of NULs
+    test::WriteFile(dir.File("tail"), "\n" + record("e", 5) + "\n{\"id\"\n" + record("f", 5) + "\n");
+    {
+        std::ofstream(path, std::ios::app | std::ios::binary) << test::ReadFile(dir.File("tail"));
+    }
+    ids.clear();
+    warnings.clear();
+    HistoryReader reader(path);
+    const auto takeTwo = [&](Json& r) {
+        ids.push_back(r["id"]);
+        return ids.size() < 2;
+    };
+    ASSERT_TRUE(test::Worked(reader.Read(takeTwo, [&](const std::string& w) { warnings.push_back(w); })));
+    EXPECT_EQ(ids, (std::vector<std::string>{"f", "e"}));
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find(": line 10 is damaged"), std::string::npos) << warnings[0];
+    EXPECT_FALSE(reader.Done());
+
+    // What is no regular file is refused.
     std::filesystem::remove(path);
     std::filesystem::create_symlink("/dev/zero", path);
-    read = refused();
+    const Result<> read = ReadHistoryNewestFirst(path, [](Json&) { return true; }, [](const std::string&) {});
     EXPECT_FALSE(read.Ok());
-    error = read.Ok() ? "" : read.Reason();
+    const std::string error = read.Ok() ? "" : read.Reason();
     EXPECT_NE(error.find("is a character device, not a regular file"), std::string::npos) << error;
+}
+
+TEST(HistoryFile, PastItsBoundIsRenamedAsideAndStillReadWhole) {
+    // Appenders in processes of their own, each file renamed aside once it
+    // holds 2 KiB: every record is read back once, newest first within
+    // each process, and no file ever replaced another (several renames fall
+    // in one second: -1, -2, ...).
+    test::TempDir dir;
+    const auto path = dir.Path() / "history.jsonl";
+    constexpr int kProcesses = 6, kRecords = 40;
+    std::vector<pid_t> children;
+    for (int p = 0; p < kProcesses; ++p) {
+        const pid_t child = ::fork();
+        ASSERT_GE(child, 0);
+        if (child == 0) {
+            for (int r = 0; r < kRecords; ++r)
+                if (!AppendHistoryLine(path, Json{{"id", std::to_string(p) + "-" + std::to_string(r)},
+                                                  {"pad", std::string(100, 'p')}},
+                                       2048))
+                    ::_exit(1);
+            ::_exit(0);
+        }
+        children.push_back(child);
+    }
+    for (const pid_t child : children) {
+        int status = 0;
+        ASSERT_EQ(::waitpid(child, &status, 0), child);
+        EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    }
+    const std::vector<std::filesystem::path> files = HistoryFiles(path);
+    EXPECT_GE(files.size(), size_t{kProcesses * kRecords * 130 / 2048});
+    for (const auto& file : files) EXPECT_LE(std::filesystem::file_size(file), 2048u) << file;
+    const Result<varnel::History> read = ReadHistory(path);
+    ASSERT_TRUE(test::Worked(read));
+    EXPECT_TRUE(read->warnings.empty());
+    std::vector<int> next(kProcesses, 0);
+    for (const Json& r : read->records) {
+        const std::string id = r["id"];
+        const int p = std::stoi(id.substr(0, id.find('-')));
+        EXPECT_EQ(std::stoi(id.substr(id.find('-') + 1)), next[static_cast<size_t>(p)]++) << id;
+    }
+    EXPECT_EQ(next, std::vector<int>(kProcesses, kRecords));
+
+    // An older file that is not readable is said, and the rest still read.
+    std::filesystem::remove(files.back());
+    std::filesystem::create_directory(files.back());
+    std::vector<std::string> warnings;
+    size_t count = 0;
+    ASSERT_TRUE(test::Worked(ReadHistoryNewestFirst(
+        path, [&](Json&) { return ++count, true; }, [&](const std::string& w) { warnings.push_back(w); })));
+    EXPECT_GT(count, 0u);
+    ASSERT_EQ(warnings.size(), 1u);
+    EXPECT_NE(warnings[0].find(files.back().string()), std::string::npos) << warnings[0];
+}
+
+TEST(HistoryFile, ALineWrittenInPartIsTakenBackAndTheReadingGoesOnWhereItStopped) {
+    test::TempDir dir;
+    const auto path = dir.Path() / "history.jsonl";
+    for (const char* id : {"a", "b", "c", "d", "e"}) ASSERT_TRUE(test::Worked(AppendHistoryLine(path, Json{{"id", id}})));
+    const std::string before = test::ReadFile(path.string());
+
+    // A full disk, as a file size limit: the write stops part way. The
+    // file is left as it was, and the failure said.
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        ::signal(SIGXFSZ, SIG_IGN);
+        const rlimit limit{before.size() + 10, before.size() + 10};
+        ::setrlimit(RLIMIT_FSIZE, &limit);
+        const Result<> append = AppendHistoryLine(path, Json{{"id", "f"}, {"pad", std::string(100, 'p')}});
+        ::_exit(!append.Ok() && append.Reason().find("written only in part") != std::string::npos ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    EXPECT_EQ(test::ReadFile(path.string()), before);
+
+    // Read two, then the rest where the first reading stopped.
+    HistoryReader reader(path);
+    std::vector<std::string> ids;
+    const auto take = [&](std::string_view, HistoryRecord& r) {
+        ids.push_back(*r.id);
+        return ids.size() != 2;
+    };
+    const auto warn = [](const std::string& w) { ADD_FAILURE() << w; };
+    ASSERT_TRUE(test::Worked(reader.Read(take, warn)));
+    EXPECT_EQ(ids, (std::vector<std::string>{"e", "d"}));
+    EXPECT_FALSE(reader.Done());
+    ASSERT_TRUE(test::Worked(reader.Read(take, warn)));
+    EXPECT_EQ(ids, (std::vector<std::string>{"e", "d", "c", "b", "a"}));
+    EXPECT_TRUE(reader.Done());
+}
+
+TEST(HistoryFile, TheFastReaderTakesAndRefusesWhatTheJsonParserDoes) {
+    // Each text as a whole line: whether it is a record, and the fields read
+    // the fast way against those of the parsed JSON.
+    std::vector<std::string> texts = {
+        R"({"id":"a"})", R"( {"id" : "a" } )", R"({"id":"a",})", R"({"id":"a"} x)", R"({"id":'a'})", R"([])", R"("x")",
+        R"({"id":"\u00e9\ud83d\ude00\n\t\/\\\""})", R"({"id":"\ud83d"})", R"({"id":"\ude00x"})", R"({"id":"\u12"})",
+        R"({"id":"\x"})", "{\"id\":\"\x01\"}", "{\"id\":\"caf\xC3\xA9\"}", "{\"id\":\"caf\xE9\"}",
+        "{\"id\":\"\xED\xA0\x80\"}", "{\"id\":\"\xC0\xAF\"}", "{\"id\":\"\xF4\x90\x80\x80\"}",
+        "{\"id\":\"\xF0\x9F\x98\x80\"}", R"({"adapter":1})", R"({"adapter":-0})", R"({"adapter":01})",
+        R"({"adapter":1.5e3})", R"({"adapter":1.})", R"({"adapter":.5})", R"({"adapter":-})", R"({"adapter":1e})",
+        R"({"adapter":18446744073709551615})", R"({"adapter":18446744073709551616})", R"({"adapter":-9223372036854775809})",
+        R"({"adapter":true,"mac":null,"serial":false})", R"({"adapter":tru})", R"({"files":[{"path":"/a"},3,[],{"path":1}]})",
+        R"({"files":[{"path":"/a"}})", R"({"before":{"primary":"1.2.3","primary":"1.2.4"},"after":[]})", R"({"a":{"b":[[[{"c":1}]]]}})",
+        R"({"pda_changed":[{"code":7,"name":"x","change":"added"},{"code":1.0}]})", R"({)", R"(})", "", " ", "{\"id\":\"a\"}\x00",
+        R"({"id":"a" "x":1})", R"({"id":"a",,"x":1})", R"({1:2})", R"({"id":"a"}})"};
+    // And a real record cut and changed byte by byte.
+    RunReport run;
+    run.action = "update";
+    run.adapter = 1;
+    run.mac = "00-60-1D-12-34-56";
+    run.files = {{"/r/caf\xE9.pda", "pda", std::nullopt, "e5"}};
+    run.before = {"1.3.6", "1.5.0"};
+    run.pdaChanges = {{PdaChange::Kind::Added, 0x0999, {}, {}, {}}};
+    const std::string whole = JsonText(HistoryRecordJson(run, "r1", "2026-12-10T20:47:51Z"));
+    for (size_t cut = 0; cut < whole.size(); cut += 7) texts.push_back(whole.substr(0, cut));
+    uint32_t seed = 12345;
+    for (int i = 0; i < 3000; ++i) {
+        std::string changed = whole;
+        for (int k = 0; k < 3; ++k) {
+            seed = seed * 1103515245u + 12345u;
+            changed[(seed >> 8) % changed.size()] = "\"{}[]:,\\u0e9.-x \xC3\x80"[(seed >> 20) % 18];
+        }
+        texts.push_back(changed);
+    }
+
+    test::TempDir dir;
+    const auto path = dir.Path() / "history.jsonl";
+    std::string file;
+    for (const std::string& text : texts) file += text + "\n";
+    test::WriteFile(path.string(), file);
+    std::vector<std::string> fast, parsed, fastWarnings, parsedWarnings;
+    const auto show = [](const auto& id, const auto& adapter, const auto& path0, const auto& primary, const auto& code) {
+        return id + "|" + adapter + "|" + path0 + "|" + primary + "|" + code;
+    };
+    ASSERT_TRUE(test::Worked(ReadHistoryRecordsNewestFirst(
+        path,
+        [&](std::string_view, HistoryRecord& r) {
+            fast.push_back(show(r.id.value_or("-"), r.adapter.value_or("-"), r.files.empty() ? "-" : r.files[0].path,
+                                r.before.primary.value_or("-"),
+                                r.pdaChanged.empty() || !r.pdaChanged[0].code ? "-" : std::to_string(*r.pdaChanged[0].code)));
+            return true;
+        },
+        [&](const std::string& w) { fastWarnings.push_back(w); })));
+    const auto text = [](const Json& j, const char* key) {
+        return j.contains(key) && j[key].is_string() ? j[key].get<std::string>() : std::string("-");
+    };
+    ASSERT_TRUE(test::Worked(ReadHistoryNewestFirst(
+        path,
+        [&](Json& r) {
+            std::string adapter = "-";
+            if (r.contains("adapter") && r["adapter"].is_number()) adapter = r["adapter"].dump();
+            std::string path0 = "-", primary = "-", code = "-";
+            if (r.contains("files") && r["files"].is_array() && !r["files"].empty())
+                path0 = r["files"][0].is_object() ? text(r["files"][0], "path") : std::string();
+            if (path0 == "-" && r.contains("files") && r["files"].is_array() && !r["files"].empty()) path0 = "";
+            if (r.contains("before") && r["before"].is_object()) primary = text(r["before"], "primary");
+            if (r.contains("pda_changed") && r["pda_changed"].is_array() && !r["pda_changed"].empty() &&
+                r["pda_changed"][0].is_object() && r["pda_changed"][0].contains("code") &&
+                r["pda_changed"][0]["code"].is_number_integer())
+                code = r["pda_changed"][0]["code"].dump();
+            parsed.push_back(show(text(r, "id"), adapter, path0, primary, code));
+            return true;
+        },
+        [&](const std::string& w) { parsedWarnings.push_back(w); })));
+    EXPECT_EQ(fastWarnings, parsedWarnings);
+    ASSERT_EQ(fast.size(), parsed.size());
+    for (size_t i = 0; i < fast.size(); ++i) EXPECT_EQ(fast[i], parsed[i]) << i;
+    EXPECT_GT(fast.size(), 20u);
 }
 
 TEST(HistoryFile, TheTypedRecordHoldsWhatTheRunWrote) {

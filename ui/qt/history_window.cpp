@@ -18,6 +18,7 @@
 #include <QTableView>
 #include <QUrl>
 #include <QVBoxLayout>
+#include <optional>
 
 #include "ui/qt/art.h"
 #include "ui/qt/plain_text.h"
@@ -26,18 +27,45 @@
 
 namespace varnel::qt {
 
-// The records as rows, each column's text made when it is drawn.
+// The records as rows, each column's text made when it is drawn. They are
+// read a page at a time, newest first, as the list is scrolled to its end
+// (canFetchMore, fetchMore): a long history opens at once, and only the
+// records scrolled to are kept.
 class HistoryModel : public QAbstractTableModel {
 public:
-    explicit HistoryModel(QObject* parent) : QAbstractTableModel(parent) {}
+    HistoryModel(const std::filesystem::path& path, QObject* parent) : QAbstractTableModel(parent), reader(path) {}
 
+    static constexpr size_t kPage = 200;
     std::vector<HistoryRecord> records;
+    HistoryReader reader;
+    std::optional<std::string> failure;  // why the reading stopped, when it failed
+    std::vector<std::string> warnings;
+    std::function<void()> onRead;        // after each page
 
     int rowCount(const QModelIndex& parent) const override {
         return parent.isValid() ? 0 : static_cast<int>(records.size());
     }
     int columnCount(const QModelIndex& parent) const override {
         return parent.isValid() ? 0 : static_cast<int>(kHistoryColumns.size());
+    }
+    bool canFetchMore(const QModelIndex& parent) const override { return !parent.isValid() && !reader.Done(); }
+    void fetchMore(const QModelIndex& parent) override {
+        if (parent.isValid() || reader.Done()) return;
+        std::vector<HistoryRecord> page;
+        const Result<> read = reader.Read(
+            [&page](std::string_view, HistoryRecord& record) {
+                page.push_back(std::move(record));
+                return page.size() < kPage;
+            },
+            [this](const std::string& warning) { warnings.push_back(warning); });
+        if (!read) failure = read.Reason();
+        if (!page.empty()) {
+            const int first = static_cast<int>(records.size());
+            beginInsertRows({}, first, first + static_cast<int>(page.size()) - 1);
+            for (HistoryRecord& record : page) records.push_back(std::move(record));
+            endInsertRows();
+        }
+        if (onRead) onRead();
     }
     QVariant data(const QModelIndex& index, int role) const override {
         if (!index.isValid() || (role != Qt::DisplayRole && role != Qt::ToolTipRole)) return {};
@@ -65,34 +93,30 @@ HistoryWindow::UrlOpener& HistoryWindow::OpenUrl() {
 }
 
 HistoryWindow::HistoryWindow(const std::filesystem::path& path, QWidget* parent)
-    : QDialog(parent), m_model(new HistoryModel(this)) {
+    : QDialog(parent), m_model(new HistoryModel(path, this)) {
     setObjectName(QStringLiteral("historyWindow"));
     setWindowTitle(QStringLiteral("Update History"));
     setWindowIcon(AppIcon());
     setWindowFlags(windowFlags() & ~Qt::WindowContextHelpButtonHint);
 
-    // Newest first, read as a stream; a damaged line is skipped and said.
-    std::vector<std::string> warnings;
-    const Result<> read = ReadHistoryRecordsNewestFirst(
-        path,
-        [this](std::string_view, HistoryRecord& record) {
-            m_model->records.push_back(std::move(record));
-            return true;
-        },
-        [&warnings](const std::string& warning) { warnings.push_back(warning); });
-
+    // Newest first, read as a stream a page at a time; a damaged line is
+    // skipped and said.
     m_note = PlainLabel(QString(), this);
     m_note->setObjectName(QStringLiteral("historyNote"));
     m_note->setWordWrap(true);
-    QString note;
-    if (!read) note = QStringLiteral("The update history cannot be read: ") + Plain(read.Reason());
-    else if (m_model->records.empty()) note = Plain(NoHistoryText("", path) + ".");
-    else note = QStringLiteral("The runs recorded in ") + Plain(path.string());
-    if (!warnings.empty()) {
-        note += QStringLiteral("\n%1 damaged line(s) skipped: ").arg(warnings.size()) + Plain(warnings.front());
-        if (warnings.size() > 1) note += QStringLiteral(" (and %1 more)").arg(warnings.size() - 1);
-    }
-    m_note->setText(note);
+    m_model->onRead = [this, path] {
+        QString note;
+        if (m_model->failure) note = QStringLiteral("The update history cannot be read: ") + Plain(*m_model->failure);
+        else if (m_model->records.empty()) note = Plain(NoHistoryText("", path) + ".");
+        else note = QStringLiteral("The runs recorded in ") + Plain(path.string());
+        const std::vector<std::string>& warnings = m_model->warnings;
+        if (!warnings.empty()) {
+            note += QStringLiteral("\n%1 damaged line(s) skipped: ").arg(warnings.size()) + Plain(warnings.front());
+            if (warnings.size() > 1) note += QStringLiteral(" (and %1 more)").arg(warnings.size() - 1);
+        }
+        m_note->setText(note);
+    };
+    m_model->fetchMore({});
 
     m_list = new QTableView(this);
     m_list->setObjectName(QStringLiteral("historyList"));

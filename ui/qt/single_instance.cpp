@@ -1,8 +1,14 @@
 #include "ui/qt/single_instance.h"
 
+#include <fcntl.h>
 #include <sys/socket.h>
+#include <sys/un.h>
 #include <sys/stat.h>
 #include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
 
 #include <QDir>
 #include <QFile>
@@ -10,6 +16,7 @@
 #include <QPointer>
 #include <QStandardPaths>
 #include <QStringDecoder>
+#include <QTimer>
 #include <QtEndian>
 
 namespace varnel::qt {
@@ -55,6 +62,13 @@ class SingleInstance::Connection : public QObject {
 public:
     Connection(QLocalSocket* socket, SingleInstance& owner) : QObject(socket), m_socket(socket), m_owner(owner) {
         QObject::connect(socket, &QLocalSocket::readyRead, this, [this] { Take(); });
+        // A connection that sends nothing while no answer is owed is dropped.
+        m_idle.setSingleShot(true);
+        m_idle.setInterval(owner.m_idleMs);
+        QObject::connect(&m_idle, &QTimer::timeout, this, [this] {
+            if (!m_waiting && !m_taking) m_socket->abort();
+        });
+        m_idle.start();
         QObject::connect(socket, &QLocalSocket::disconnected, this, [this] {
             // Never under a frame being taken: its handler may run a nested
             // event loop, and the socket must outlive it.
@@ -86,9 +100,15 @@ public:
         }
         m_buffer.remove(0, start);
         m_taking = false;
+        if (m_waiting) m_idle.stop();
+        else m_idle.start();
         if (!keep || m_buffer.size() > kMaxUnread || m_socket->bytesToWrite() > kMaxUnsent) m_socket->abort();
         if (m_closed || m_socket->state() == QLocalSocket::UnconnectedState) m_socket->deleteLater();
     }
+
+    // Waits for no answer of the handlers: may be dropped to make room.
+    bool Idle() const { return !m_waiting && !m_taking; }
+    void Drop() { m_socket->abort(); }
 
 private:
     // One frame; false when the connection is to be dropped.
@@ -140,6 +160,7 @@ private:
 
     QLocalSocket* m_socket;
     SingleInstance& m_owner;
+    QTimer m_idle;
     QByteArray m_buffer;
     quint64 m_frames = 0;
     bool m_waiting = false;
@@ -153,8 +174,23 @@ const QString SingleInstance::kBusyNotice =
 
 SingleInstance::SingleInstance(QString directory) : m_directory(std::move(directory)) {}
 
-SingleInstance::~SingleInstance() {
-    if (m_server) m_server->close();
+SingleInstance::~SingleInstance() { Close(); }
+
+void SingleInstance::Close() {
+    m_notifier.reset();
+    m_connections.clear();
+    m_root.reset();
+    if (m_listener >= 0) ::close(m_listener);
+    m_listener = -1;
+    if (m_reserve >= 0) ::close(m_reserve);
+    m_reserve = -1;
+    // The file is removed only while it is still this instance's socket:
+    // another instance may listen there now.
+    struct stat status {};
+    if (!m_socketFile.isEmpty() && ::lstat(m_socketFile.constData(), &status) == 0 &&
+        status.st_dev == m_socketDevice && status.st_ino == m_socketInode)
+        ::unlink(m_socketFile.constData());
+    m_socketFile.clear();
 }
 
 QString SingleInstance::RuntimeDirectory(QString* error) {
@@ -250,26 +286,100 @@ bool SingleInstance::HandOver(const QString& socketPath, const QStringList& path
 }
 
 bool SingleInstance::Listen(const QString& socketPath, QString* error) {
-    m_server = std::make_unique<QLocalServer>();
-    m_server->setSocketOptions(QLocalServer::UserAccessOption);
-    QLocalServer::removeServer(socketPath);
-    if (!m_server->listen(socketPath)) {
-        if (error) *error = QStringLiteral("cannot listen on %1: %2").arg(socketPath, m_server->errorString());
-        m_server.reset();
+    Close();
+    const QByteArray name = QFile::encodeName(socketPath);
+    const auto fail = [&](const QString& why) {
+        if (error) *error = QStringLiteral("cannot listen on %1: %2").arg(socketPath, why);
         return false;
+    };
+    const auto failed = [&](const char* what) {
+        const QString why = QString::fromLocal8Bit(std::strerror(errno));
+        if (m_listener >= 0) ::close(m_listener);
+        m_listener = -1;
+        return fail(QString::fromLatin1(what) + QStringLiteral(": ") + why);
+    };
+    sockaddr_un address{};
+    address.sun_family = AF_UNIX;
+    if (name.isEmpty() || static_cast<size_t>(name.size()) >= sizeof address.sun_path)
+        return fail(QStringLiteral("the path is too long for a socket"));
+    std::memcpy(address.sun_path, name.constData(), static_cast<size_t>(name.size()));
+    // A socket left by an instance that ended (Start found nobody listening
+    // there) is replaced; a file of any other kind is not.
+    struct stat status {};
+    if (::lstat(name.constData(), &status) == 0 && S_ISSOCK(status.st_mode)) ::unlink(name.constData());
+    m_listener = ::socket(AF_UNIX, SOCK_STREAM | SOCK_CLOEXEC | SOCK_NONBLOCK, 0);
+    if (m_listener < 0) return failed("socket");
+    if (::bind(m_listener, reinterpret_cast<const sockaddr*>(&address), sizeof address) != 0) return failed("bind");
+    if (::lstat(name.constData(), &status) != 0) return failed("stat");
+    m_socketFile = name;
+    m_socketDevice = status.st_dev;
+    m_socketInode = status.st_ino;
+    if (::chmod(name.constData(), 0600) != 0 || ::listen(m_listener, 64) != 0) {
+        const QString why = QString::fromLocal8Bit(std::strerror(errno));
+        Close();
+        return fail(why);
     }
-    QObject::connect(m_server.get(), &QLocalServer::newConnection, m_server.get(), [this] { Accept(); });
+    m_reserve = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+    m_root = std::make_unique<QObject>();
+    m_notifier = std::make_unique<QSocketNotifier>(m_listener, QSocketNotifier::Read);
+    QObject::connect(m_notifier.get(), &QSocketNotifier::activated, m_root.get(), [this] { Accept(); });
+    return true;
+}
+
+int SingleInstance::Connections() {
+    std::erase_if(m_connections, [](const QPointer<Connection>& c) { return c.isNull(); });
+    return static_cast<int>(m_connections.size());
+}
+
+bool SingleInstance::MakeRoom() {
+    if (Connections() < kMaxConnections) return true;
+    const auto idle = std::find_if(m_connections.begin(), m_connections.end(),
+                                   [](const QPointer<Connection>& c) { return c->Idle(); });
+    if (idle == m_connections.end()) return false;
+    const QPointer<Connection> dropped = *idle;
+    m_connections.erase(idle);
+    dropped->Drop();
     return true;
 }
 
 void SingleInstance::Accept() {
-    while (QLocalSocket* socket = m_server->nextPendingConnection()) {
-        if (!PeerIsThisUser(socket->socketDescriptor())) {
-            socket->abort();
-            socket->deleteLater();
+    // A few at a time: the program goes on between.
+    for (int taken = 0; taken < 64 && m_listener >= 0; ++taken) {
+        const int fd = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+        if (fd < 0) {
+            if (errno == EINTR || errno == ECONNABORTED) continue;
+            if (errno == EMFILE || errno == ENFILE || errno == ENOBUFS || errno == ENOMEM) {
+                // Out of descriptors: the one kept in reserve makes room to
+                // take the waiting connection and close it, so that it does
+                // not wake the loop again and again. Without one, the socket
+                // is looked at again a moment later. It keeps listening.
+                if (m_reserve >= 0) {
+                    ::close(m_reserve);
+                    const int waiting = ::accept4(m_listener, nullptr, nullptr, SOCK_CLOEXEC | SOCK_NONBLOCK);
+                    if (waiting >= 0) ::close(waiting);
+                    m_reserve = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+                    if (waiting >= 0 && m_reserve >= 0) continue;
+                }
+                m_notifier->setEnabled(false);
+                QTimer::singleShot(200, m_root.get(), [this] {
+                    if (m_reserve < 0) m_reserve = ::open("/dev/null", O_RDONLY | O_CLOEXEC);
+                    if (m_notifier) m_notifier->setEnabled(true);
+                });
+            }
+            return;  // EAGAIN: nobody waits; anything else: tried again when woken
+        }
+        if (!PeerIsThisUser(fd) || !MakeRoom()) {
+            ::close(fd);
+            continue;
+        }
+        auto* socket = new QLocalSocket(m_root.get());
+        if (!socket->setSocketDescriptor(fd)) {
+            ::close(fd);
+            delete socket;
             continue;
         }
         auto* connection = new Connection(socket, *this);
+        m_connections.emplace_back(connection);
         if (socket->bytesAvailable()) connection->Take();
     }
 }

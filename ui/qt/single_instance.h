@@ -14,13 +14,25 @@
 // once it is in the list. A connection
 // that sends a frame of another kind or size, or more than one frame ahead
 // of its answers, is dropped.
+//
+// The listening socket is never closed while the instance runs, nor its file
+// removed, whatever its connections do: at most kMaxConnections are kept
+// (a new one takes the place of the oldest that waits for nothing), one
+// that sends nothing for kIdleMs while no answer is owed is dropped, and
+// when the process runs out of descriptors the waiting connections are
+// taken and closed one by one. At its end the instance removes the socket
+// file only while it is still its own.
 
-#include <QLocalServer>
+#include <QObject>
+#include <QPointer>
+#include <QSocketNotifier>
 #include <QLockFile>
 #include <QString>
 #include <QStringList>
 #include <functional>
 #include <memory>
+#include <sys/types.h>
+#include <vector>
 
 namespace varnel::qt {
 
@@ -60,13 +72,29 @@ public:
     static bool PeerIsThisUser(qintptr descriptor);
 
     static constexpr int kAckTimeoutMs = 10 * 60 * 1000;
+    static constexpr int kMaxConnections = 16;
+    static constexpr int kIdleMs = 10 * 1000;
+    // For tests: how long an idle connection is kept; the connections open.
+    void SetIdleTimeout(int ms) { m_idleMs = ms; }
+    int Connections();
 
 private:
     class Connection;
     void Accept();
+    // Room for one more connection: false when every one waits for an answer.
+    bool MakeRoom();
+    void Close();
 
     QString m_directory;
-    std::unique_ptr<QLocalServer> m_server;
+    QByteArray m_socketFile;  // the socket's file, while this instance listens there
+    dev_t m_socketDevice = 0;
+    ino_t m_socketInode = 0;
+    int m_listener = -1;
+    int m_reserve = -1;  // a descriptor kept to be freed when the others run out
+    std::unique_ptr<QObject> m_root;  // the connections' sockets
+    std::unique_ptr<QSocketNotifier> m_notifier;
+    std::vector<QPointer<Connection>> m_connections;
+    int m_idleMs = kIdleMs;
     FileHandler m_onFile;
     std::function<void()> m_onRaise;
 };
