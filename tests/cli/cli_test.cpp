@@ -853,8 +853,8 @@ TEST_F(CliUpdate, HistoryPrintsEachRecordExactly) {
 }
 
 TEST_F(CliUpdate, TheHistoryThatNeverEndsIsRefused) {
-    // The history file as a link to a device, as a FIFO, and longer than a
-    // history may be: refused at once (a hang is killed), nothing printed.
+    // The history file as a link to a device or as a FIFO: refused at once
+    // (a hang is killed), nothing printed.
     const std::string path = dir.File("state/varnel/history.jsonl");
     std::filesystem::create_directories(dir.File("state/varnel"));
     const struct {
@@ -865,12 +865,6 @@ TEST_F(CliUpdate, TheHistoryThatNeverEndsIsRefused) {
         {"link to /dev/zero", [&] { std::filesystem::create_symlink("/dev/zero", path); },
          "is a character device, not a regular file\n"},
         {"FIFO", [&] { ASSERT_EQ(::mkfifo(path.c_str(), 0600), 0); }, "is a FIFO (named pipe), not a regular file\n"},
-        {"2 GiB",
-         [&] {
-             test::WriteFile(path, "");
-             std::filesystem::resize_file(path, uintmax_t{2} << 30);
-         },
-         "is 2147483648 bytes, more than the 1073741824 bytes such a file can hold\n"},
     };
     for (const auto& c : cases) {
         std::filesystem::remove(path);
@@ -882,6 +876,18 @@ TEST_F(CliUpdate, TheHistoryThatNeverEndsIsRefused) {
             EXPECT_TRUE(r.err.ends_with("history: " + path + ": " + c.err)) << c.name << "\n" << r.err;
         }
     }
+    // A file of 2 GiB (an older version let it grow past 1 GiB) is read from
+    // its end: its newest record listed, the damage before it said.
+    std::filesystem::remove(path);
+    test::WriteFile(path, "");
+    std::filesystem::resize_file(path, uintmax_t{2} << 30);
+    {
+        std::ofstream(path, std::ios::app) << "\n" << R"({"id":"newest","action":"update","outcome":"succeeded"})" << "\n";
+    }
+    const Result r = RunCli("--machine '" + dir.File("machine") + "' history --json", {}, 20);
+    EXPECT_EQ(r.exit, 0) << r.err;
+    EXPECT_NE(r.out.find("\"id\":\"newest\""), std::string::npos) << r.out;
+    EXPECT_NE(r.err.find(path + ": line 1 is longer than 1048576 bytes and was skipped"), std::string::npos) << r.err;
 }
 
 TEST_F(CliMachine, OutputGoesThroughLinksAndOntoDevicesInPlace) {

@@ -7,6 +7,8 @@
 #include <algorithm>
 #include <cstdio>
 #include <filesystem>
+#include <memory>
+#include <optional>
 #include <vector>
 
 #include "platform/file_system.h"
@@ -392,10 +394,61 @@ std::string LocalTime(const std::string& utc) {
     return std::string(date) + " " + clock;
 }
 
+// The records are read a page at a time, newest first, as the list is
+// scrolled (or the selection moved) near its end: a long history opens at
+// once, and only the records scrolled to are kept.
 struct HistoryState {
     std::filesystem::path path;
     std::vector<HistoryRecord> records;
+    std::unique_ptr<HistoryReader> reader;
+    std::optional<std::string> failure;
+    std::vector<std::string> warnings;
+    bool morePosted = false;  // a WM_READ_MORE waits in the queue
 };
+constexpr size_t kHistoryPage = 200;
+constexpr UINT WM_READ_MORE = WM_APP + 1;
+
+// The next page of records, as rows at the list's end.
+void ReadMoreHistory(HWND dialog, HistoryState& state) {
+    if (!state.reader || state.reader->Done()) return;
+    HWND list = ::GetDlgItem(dialog, IDC_HISTORY_LIST);
+    const size_t first = state.records.size();
+    const Result<> read = state.reader->Read(
+        [&state, first](std::string_view, HistoryRecord& record) {
+            state.records.push_back(std::move(record));
+            return state.records.size() - first < kHistoryPage;
+        },
+        [&state](const std::string& warning) { state.warnings.push_back(warning); });
+    if (!read) state.failure = read.Reason();
+    for (size_t r = first; r < state.records.size(); ++r)
+        for (size_t c = 0; c < kHistoryColumns.size(); ++c) {
+            std::string text = Display(HistoryColumnText(state.records[r], c));
+            if (c == 0) text = LocalTime(text);
+            LVITEMA item{};
+            item.mask = LVIF_TEXT;
+            item.iItem = static_cast<int>(r);
+            item.iSubItem = static_cast<int>(c);
+            item.pszText = text.data();
+            ::SendMessageA(list, c == 0 ? LVM_INSERTITEMA : LVM_SETITEMTEXTA, r, reinterpret_cast<LPARAM>(&item));
+        }
+    std::string note;
+    if (state.failure) note = "The update history cannot be read: " + *state.failure;
+    else if (state.records.empty()) note = NoHistoryText("", state.path) + ".";
+    else note = "Select a run to see all it did. The runs recorded in " + state.path.string();
+    if (!state.warnings.empty())
+        note += "\n" + std::to_string(state.warnings.size()) + " damaged line(s) skipped: " + state.warnings.front();
+    // The details box shows the note until a run is selected.
+    if (ListView_GetNextItem(list, -1, LVNI_SELECTED) < 0) SetText(dialog, IDC_HISTORY_DETAILS, WithCrLf(Display(note)));
+}
+
+// Asks for the next page once the rows near the list's end are in view.
+void ReadMoreWhenNearTheEnd(HWND dialog, HistoryState& state, int row = -1) {
+    if (state.morePosted || !state.reader || state.reader->Done()) return;
+    HWND list = ::GetDlgItem(dialog, IDC_HISTORY_LIST);
+    const int shownTo = std::max(row, ListView_GetTopIndex(list) + ListView_GetCountPerPage(list));
+    if (shownTo + static_cast<int>(kHistoryPage / 4) < static_cast<int>(state.records.size())) return;
+    state.morePosted = ::PostMessageA(dialog, WM_READ_MORE, 0, 0) != 0;
+}
 
 // Shows the selected run's backup folder in the system's file manager.
 void OpenBackupFolder(HWND dialog, const HistoryState& state) {
@@ -458,25 +511,8 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
             column.cx = widths[c];
             ::SendMessageA(list, LVM_INSERTCOLUMNA, c, reinterpret_cast<LPARAM>(&column));
         }
-        std::vector<std::string> warnings;
-        const Result<> read = ReadHistoryRecordsNewestFirst(
-            state->path,
-            [state](std::string_view, HistoryRecord& record) {
-                state->records.push_back(std::move(record));
-                return true;
-            },
-            [&warnings](const std::string& warning) { warnings.push_back(warning); });
-        for (size_t r = 0; r < state->records.size(); ++r)
-            for (size_t c = 0; c < kHistoryColumns.size(); ++c) {
-                std::string text = Display(HistoryColumnText(state->records[r], c));
-                if (c == 0) text = LocalTime(text);
-                LVITEMA item{};
-                item.mask = LVIF_TEXT;
-                item.iItem = static_cast<int>(r);
-                item.iSubItem = static_cast<int>(c);
-                item.pszText = text.data();
-                ::SendMessageA(list, c == 0 ? LVM_INSERTITEMA : LVM_SETITEMTEXTA, r, reinterpret_cast<LPARAM>(&item));
-            }
+        state->reader = std::make_unique<HistoryReader>(state->path);
+        ReadMoreHistory(dialog, *state);
         // Each column as wide as its widest text or its heading; the last
         // takes what room is left, so that no empty area scrolls.
         int total = 0;
@@ -494,17 +530,26 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         ::GetClientRect(list, &room);
         const int last = static_cast<int>(kHistoryColumns.size()) - 1;
         if (total < room.right) ListView_SetColumnWidth(list, last, ListView_GetColumnWidth(list, last) + room.right - total);
-        std::string note;
-        if (!read) note = "The update history cannot be read: " + read.Reason();
-        else if (state->records.empty()) note = NoHistoryText("", state->path) + ".";
-        else note = "Select a run to see all it did. " + std::to_string(state->records.size()) + " run(s) in " + state->path.string();
-        if (!warnings.empty()) note += "\n" + std::to_string(warnings.size()) + " damaged line(s) skipped: " + warnings.front();
-        SetText(dialog, IDC_HISTORY_DETAILS, WithCrLf(Display(note)));
         ::SetFocus(list);
         return FALSE;
     }
+    case WM_READ_MORE:
+        if (state) {
+            state->morePosted = false;
+            ReadMoreHistory(dialog, *state);
+        }
+        return TRUE;
     case WM_NOTIFY: {
         const auto* header = reinterpret_cast<const NMHDR*>(lParam);
+        // Drawn (scrolled, resized): the rows in view may be near the end.
+        if (state && header->idFrom == IDC_HISTORY_LIST && header->code == NM_CUSTOMDRAW &&
+            reinterpret_cast<const NMCUSTOMDRAW*>(lParam)->dwDrawStage == CDDS_PREPAINT) {
+            ReadMoreWhenNearTheEnd(dialog, *state);
+            ::SetWindowLongPtrA(dialog, DWLP_MSGRESULT, CDRF_DODEFAULT);
+            return TRUE;
+        }
+        if (state && header->idFrom == IDC_HISTORY_LIST && header->code == LVN_ITEMCHANGED)
+            ReadMoreWhenNearTheEnd(dialog, *state, reinterpret_cast<const NMLISTVIEW*>(lParam)->iItem);
         if (header->idFrom == IDC_HISTORY_LIST && header->code == LVN_ITEMCHANGED) {
             const auto* change = reinterpret_cast<const NMLISTVIEW*>(lParam);
             if ((change->uNewState & LVIS_SELECTED) && change->iItem >= 0 &&
@@ -572,7 +617,8 @@ bool RunSummaryDialog(HWND owner, const std::string& text) {
 void RunAboutDialog(HWND owner) { ::DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_ABOUT), owner, AboutProc, 0); }
 
 void RunHistoryDialog(HWND owner, const std::filesystem::path& path) {
-    HistoryState state{path, {}};
+    HistoryState state;
+    state.path = path;
     ::DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_HISTORY), owner, HistoryProc, reinterpret_cast<LPARAM>(&state));
 }
 
