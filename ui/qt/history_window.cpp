@@ -19,7 +19,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
-#include "ui/qt/art.h"
+#include "ui/qt/vector_art.h"
 #include "ui/qt/plain_text.h"
 #include "update/history.h"
 #include "update/history_text.h"
