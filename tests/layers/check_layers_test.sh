@@ -46,7 +46,7 @@ backend_win32/backend.cpp #include "sim/sim_machine.h"
 sample/sample_release.cpp #include "ui/varnel_dlg.h"
 image/srec_line.cpp   #  include "update/history.h"  // indented
 ui/win32/main_window.cpp #include "backend_win32/backend.h"
-ui/win32/dialogs.cpp #include "ui/qt/art.h"
+ui/win32/dialogs.cpp #include "ui/qt/vector_art.h"
 ui/gtk/main_window.cpp #include "ui/varnel_dlg.h"
 CASES
 

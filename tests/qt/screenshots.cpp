@@ -29,7 +29,7 @@
 #include "sim/machine_dir.h"
 #include "sim/sim_machine.h"
 #include "ui/qt/application.h"
-#include "ui/qt/art.h"
+#include "ui/qt/vector_art.h"
 
 namespace {
 

@@ -44,7 +44,7 @@
 #include "ui/varnel_dlg.h"
 #include "ui/win32/application.h"
 #include "ui/win32/resource.h"
-#include "ui/win32/text.h"
+#include "ui/win32/ansi_text.h"
 #include "backend_win32/backend.h"
 
 namespace {

@@ -15,7 +15,7 @@
 #include <QVBoxLayout>
 #include <QWindow>
 
-#include "ui/qt/art.h"
+#include "ui/qt/vector_art.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/plain_text.h"
 #include "ui/qt/window_frame.h"

@@ -20,7 +20,7 @@
 #include <QVBoxLayout>
 #include <optional>
 
-#include "ui/qt/art.h"
+#include "ui/qt/vector_art.h"
 #include "ui/qt/plain_text.h"
 #include "update/history.h"
 #include "update/history_text.h"

@@ -25,10 +25,10 @@
 #include <map>
 #include <utility>
 
-#include "ui/qt/art.h"
+#include "ui/qt/vector_art.h"
 #include "ui/qt/dialog_units.h"
 #include "ui/qt/dialogs.h"
-#include "ui/qt/look.h"
+#include "ui/qt/application_style.h"
 #include "ui/qt/plain_text.h"
 #include "ui/qt/window_frame.h"
 #include "ui/main_window_layout.h"

@@ -12,7 +12,7 @@
 #include <string>
 #include <vector>
 
-#include "ui/qt/art.h"
+#include "ui/qt/vector_art.h"
 
 namespace {
 

@@ -5,7 +5,7 @@
 #include "ui/main_window_commands.h"
 #include "ui/window_place.h"
 #include "ui/win32/dialogs.h"
-#include "ui/win32/text.h"
+#include "ui/win32/ansi_text.h"
 
 namespace varnel::win32ui {
 

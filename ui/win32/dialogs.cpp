@@ -14,7 +14,7 @@
 #include "platform/file_system.h"
 #include "ui/varnel_dlg.h"
 #include "ui/win32/resource.h"
-#include "ui/win32/text.h"
+#include "ui/win32/ansi_text.h"
 #include "update/history.h"
 #include "update/history_text.h"
 #include "platform/library_path_win32.h"

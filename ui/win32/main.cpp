@@ -23,7 +23,7 @@
 #include "sim/sim_machine.h"
 #include "ui/win32/application.h"
 #include "ui/win32/single_instance.h"
-#include "ui/win32/text.h"
+#include "ui/win32/ansi_text.h"
 #include "backend_win32/backend.h"
 #include "platform/library_path_win32.h"
 

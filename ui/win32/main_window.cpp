@@ -8,7 +8,7 @@
 #include "ui/varnel_dlg.h"
 #include "ui/win32/dialogs.h"
 #include "ui/win32/resource.h"
-#include "ui/win32/text.h"
+#include "ui/win32/ansi_text.h"
 
 namespace varnel::win32ui {
 

@@ -3,7 +3,7 @@
 #include <shellapi.h>
 
 #include "ui/win32/resource.h"
-#include "ui/win32/text.h"
+#include "ui/win32/ansi_text.h"
 
 namespace varnel::win32ui {
 

@@ -2,7 +2,7 @@
 
 #include <commdlg.h>
 
-#include "ui/win32/text.h"
+#include "ui/win32/ansi_text.h"
 
 namespace varnel::win32ui {
 

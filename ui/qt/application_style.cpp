@@ -1,4 +1,4 @@
-#include "ui/qt/look.h"
+#include "ui/qt/application_style.h"
 
 #include <QApplication>
 #include <QImage>
@@ -6,7 +6,7 @@
 #include <QProxyStyle>
 #include <QStyleOption>
 
-#include "ui/qt/art.h"
+#include "ui/qt/vector_art.h"
 #include "ui/qt/dialogs.h"
 
 namespace varnel::qt {

@@ -1,4 +1,4 @@
-#include "ui/win32/text.h"
+#include "ui/win32/ansi_text.h"
 
 #include <windows.h>
 

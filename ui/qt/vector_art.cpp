@@ -1,4 +1,4 @@
-#include "ui/qt/art.h"
+#include "ui/qt/vector_art.h"
 
 #include <QHash>
 #include <QIconEngine>
