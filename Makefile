@@ -106,7 +106,8 @@ format: deps-test
 	clang-format -i $(FORMAT_FILES)
 
 format-check: deps-test
-	clang-format --dry-run --Werror $(FORMAT_FILES)
+	@echo "clang-format --dry-run --Werror: the tree's C++ files"
+	@clang-format --dry-run --Werror $(FORMAT_FILES)
 
 # Its window tests run under Xvfb with openbox: the test set's packages.
 test-plain: deps-test
