@@ -20,7 +20,7 @@ CLI     := $(BUILD)/cli/varnel-cli
 RELEASE := examples/release
 FUZZ_SECONDS ?= 60
 
-.PHONY: all deps deps-test build demo test test-plain test-package test-asan test-windows windows windows-package windows64 windows64-package package fuzz fuzz-smoke bench examples screenshots clean
+.PHONY: all deps deps-test build demo test lint shellcheck tidy format format-check test-plain test-package test-asan test-windows windows windows-package windows64 windows64-package package fuzz fuzz-smoke bench examples screenshots clean
 
 all: build
 
@@ -81,7 +81,34 @@ windows64-package: windows64
 	cmake --build $(WIN64) --target windows-package
 
 # The fuzzers first over their seed corpora, so that the test runs close the output.
-test: fuzz-smoke test-plain test-package test-asan test-windows
+test: fuzz-smoke test-plain lint test-package test-asan test-windows
+
+# The tree's own checks: shellcheck over the scripts (.shellcheckrc), the
+# clang-tidy checks of .clang-tidy over the Linux build's sources, and the
+# layout of .clang-format once the tree is formatted: the file
+# .format-enforced turns that check on (make format, commit, then add it).
+SHELL_SCRIPTS := $(sort $(wildcard scripts/*.sh bench/*.sh fuzz/*.sh tests/*/*.sh))
+FORMAT_FILES   = $(shell git ls-files '*.cpp' '*.h' '*.c')
+# The program's folders (the Windows-only sources are not in the Linux build).
+TIDY_FILES    := '^$(CURDIR)/(platform|log|pda|image|card|sim|update|sample|ui|cli|tools)/'
+
+lint: shellcheck tidy $(if $(wildcard .format-enforced),format-check)
+
+shellcheck: deps-test
+	shellcheck -x $(SHELL_SCRIPTS)
+
+tidy: deps-test
+	cmake -S . -B $(BUILD) -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+	run-clang-tidy -p $(BUILD) -j $(JOBS) -quiet -extra-arg=-Wno-unknown-warning-option $(TIDY_FILES) \
+	  >$(BUILD)/clang-tidy.log 2>&1 || { grep -E -A3 'warning:|error:' $(BUILD)/clang-tidy.log; exit 1; }
+	@echo "clang-tidy: no findings ($(BUILD)/clang-tidy.log)"
+
+format: deps-test
+	clang-format -i $(FORMAT_FILES)
+
+format-check: deps-test
+	@echo "clang-format --dry-run --Werror: the tree's C++ files"
+	@clang-format --dry-run --Werror $(FORMAT_FILES)
 
 # Its window tests run under Xvfb with openbox: the test set's packages.
 test-plain: deps-test

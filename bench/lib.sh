@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # Shared by the bench scripts, which source it: . "$(dirname "$0")/lib.sh"
 
 # A working folder of the bench's own, $work, removed when it ends; the

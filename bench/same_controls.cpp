@@ -16,6 +16,8 @@
 #include <QTextEdit>
 #include <QTimer>
 #include <QTreeWidget>
+#include <map>
+#include <string>
 
 #include "ui/main_window_layout.h"
 #include "ui/qt/dialog_units.h"
@@ -70,14 +72,13 @@ int main(int argc, char** argv) {
         if (control.shown == Shown::Never || control.shown == Shown::WithAdapter) widget->hide();
     }
     central->setFixedSize(du.X(kMainWindowWidth), du.Y(kMainWindowHeight));
-    QMenu* tools = window.menuBar()->addMenu(QStringLiteral("&Tools"));
-    tools->addAction(QStringLiteral("Query &Firmware Version"));
-    tools->addAction(QStringLiteral("Query &Driver Version"));
-    tools->addSeparator();
-    tools->addAction(QStringLiteral("Update &History..."));
-    tools->addAction(QStringLiteral("Restore &PDA..."));
-    tools->addAction(QStringLiteral("Restore Fir&mware..."));
-    window.menuBar()->addMenu(QStringLiteral("&Help"))->addAction(QStringLiteral("&About"));
+    std::map<std::string, QMenu*> menus;
+    for (const MenuEntry& entry : MainWindowMenu()) {
+        QMenu*& menu = menus[entry.menu];
+        if (!menu) menu = window.menuBar()->addMenu(QString::fromUtf8(entry.menu));
+        if (entry.separatorBefore) menu->addSeparator();
+        menu->addAction(QString::fromUtf8(entry.text));
+    }
     window.setFixedSize(window.sizeHint());
     window.show();
     QTimer::singleShot(0, &app, &QCoreApplication::quit);

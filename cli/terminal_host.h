@@ -49,9 +49,7 @@ public:
     ProgressBar& ShowWaitWindow(const std::string& message, const std::string& detail) override;
     void HideWaitWindow() override;
     std::optional<std::string> OpenFile(const OpenFileRequest& request) override;
-    void SetCursor(Cursor) override {}
-    void SetMainWindow(bool, bool) override {}
-    void Refresh(const DialogView&) override {}
+    // No cursor, main window nor controls: the Host's defaults ignore them.
 
 private:
     class Progress : public ProgressBar {

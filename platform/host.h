@@ -85,30 +85,45 @@ struct OpenFileRequest {
     std::string title;
 };
 
+// What a front end shows. Each method has a safe default, as a host that
+// shows nothing would answer: a message box takes its safe answer (Cancel,
+// No, else OK), the warning and the summary are declined, the open-file
+// dialog is cancelled, the wait window's bar goes nowhere, and the cursor
+// and the main window's states are ignored. A new front end overrides only
+// what it shows; whatever it leaves out never lets a run go ahead.
 class Host {
 public:
     virtual ~Host() = default;
 
     // A message box; returns the button pressed.
-    virtual MessageAnswer ShowMessage(const Message& message) = 0;
+    virtual MessageAnswer ShowMessage(const Message& message) { return SafeAnswer(message.buttons); }
     // The warning before every update: true when "Download" was pressed.
-    virtual bool ConfirmWarning(const std::string& heading, const std::string& message) = 0;
+    virtual bool ConfirmWarning(const std::string& /*heading*/, const std::string& /*message*/) { return false; }
     // The Update Information dialog: true when "UPDATE" was pressed.
-    virtual bool ConfirmSummary(const std::string& text) = 0;
+    virtual bool ConfirmSummary(const std::string& /*text*/) { return false; }
     // The wait window: shown with its message over the progress bar and
     // `detail` under it (the image and its place: "Image 1 of 2: NAME"; empty
     // for none); its progress bar is lent to the long operation until the
     // window is hidden.
-    virtual ProgressBar& ShowWaitWindow(const std::string& message, const std::string& detail) = 0;
-    virtual void HideWaitWindow() = 0;
+    virtual ProgressBar& ShowWaitWindow(const std::string& /*message*/, const std::string& /*detail*/) {
+        return m_noBar;
+    }
+    virtual void HideWaitWindow() {}
     // The open-file dialog: the chosen path, or nothing when cancelled.
-    virtual std::optional<std::string> OpenFile(const OpenFileRequest& request) = 0;
+    virtual std::optional<std::string> OpenFile(const OpenFileRequest& /*request*/) { return std::nullopt; }
 
-    virtual void SetCursor(Cursor cursor) = 0;
+    virtual void SetCursor(Cursor) {}
     // Hiding, disabling and showing the main window around long work.
-    virtual void SetMainWindow(bool visible, bool enabled) = 0;
+    virtual void SetMainWindow(bool /*visible*/, bool /*enabled*/) {}
     // The main window's controls take these values.
-    virtual void Refresh(const DialogView& view) = 0;
+    virtual void Refresh(const DialogView&) {}
+
+private:
+    struct NoProgressBar : ProgressBar {
+        void SetRange(int, int) override {}
+        void SetPosition(int) override {}
+    };
+    NoProgressBar m_noBar;
 };
 
 }  // namespace varnel

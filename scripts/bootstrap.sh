@@ -40,7 +40,8 @@ dpkg-dev
 # The Debian package's checks: lintian, the desktop entry, the AppStream
 # data, the man pages and the bash completion. The desktop program's
 # windows under a real X server and window manager (its tests and make
-# screenshots): Xvfb, openbox, xprop (x11-utils) and xdotool.
+# screenshots): Xvfb, openbox, xprop (x11-utils) and xdotool. The tree's own
+# checks: shellcheck over the scripts, clang-tidy, clang-format.
 TEST_PACKAGES="
 lintian
 desktop-file-utils
@@ -64,6 +65,9 @@ xauth
 openbox
 x11-utils
 xdotool
+shellcheck
+clang-tidy
+clang-format
 "
 
 case "${1:-test}" in

@@ -8,7 +8,6 @@
 set -eu
 
 build=$(cd "$1" && pwd)
-source_dir=$(cd "$(dirname "$0")/.." && pwd)
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
 
 fail() {

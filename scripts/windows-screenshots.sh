@@ -23,6 +23,7 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 export LANG=C.UTF-8
 unset VARNEL_MACHINE VARNEL_TRACE
 
+# shellcheck disable=SC1003 # tr's '\\' is one backslash
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 
 # A prefix of its own (the tests' prefix has no graphics driver): wine's

@@ -2,9 +2,16 @@
 // What the main window's buttons, list and menu entries do, the same in
 // every front end: a front end wires its controls to these and adds only
 // what is its own (its history and About windows, files given from outside,
-// the window closing).
+// the window closing). A front end draws the controls and menus of
+// ui/main_window_layout and runs ClickCommand(id) for a click, with no table
+// of its own. The Windows resources (ui/win32/varnel.rc, ui/win32/resource.h)
+// are checked against these tables by tests/ui/window_sources_test.cpp.
 
 #include <functional>
+#include <span>
+#include <string>
+
+#include "ui/main_window_layout.h"
 
 namespace varnel {
 
@@ -31,5 +38,14 @@ struct MainWindowCommands {
 // waited for (Ctrl-C, SIGTERM, a logoff) ends the program through
 // `endProgram`, now that the run has ended and is recorded.
 MainWindowCommands DialogCommands(CVarnelDlg& dialog, std::function<void()> endProgram);
+
+// What an entry's tooltip and status line say ("" for nothing).
+std::string MenuTip(const MenuEntry& entry);
+
+// The command a click on the button or menu entry with this id runs; none
+// for the other ids (the lists and fields, the buttons never shown that do
+// nothing, Enter and Esc).
+using ClickedCommand = std::function<void()> MainWindowCommands::*;
+ClickedCommand ClickCommand(int id);
 
 }  // namespace varnel

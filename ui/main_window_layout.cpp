@@ -35,9 +35,23 @@ constexpr std::array kControls = {
     ControlLayout{kIdcVerify, "verify", CheckBox, "Verify downloads to NVRAM", 30, 2, 105, 10, Never},
 };
 
+constexpr std::array kMenu = {
+    MenuEntry{"&Tools", "toolsMenu", "Query &Firmware Version", "queryFirmware", kIdMenuQueryFirmware, false},
+    MenuEntry{"&Tools", "toolsMenu", "Query &Driver Version", "queryDriver", kIdMenuQueryDriver, false},
+    // What varnel-cli's history, pda restore and firmware restore do.
+    MenuEntry{"&Tools", "toolsMenu", "Update &History...", "history", kIdMenuHistory, true},
+    MenuEntry{"&Tools", "toolsMenu", "Restore &PDA...", "restorePda", kIdMenuRestorePda, false},
+    MenuEntry{"&Tools", "toolsMenu", "Restore Fir&mware...", "restoreFirmware", kIdMenuRestoreFirmware, false},
+    MenuEntry{"&Help", "helpMenu", "&About", "about", kIdMenuAbout, false},
+};
+
 }  // namespace
 
+static_assert(static_cast<int>(kIdMenuQueryFirmware) == static_cast<int>(kIdcQueryFirmware));
+
 std::span<const ControlLayout> MainWindowControls() { return kControls; }
+
+std::span<const MenuEntry> MainWindowMenu() { return kMenu; }
 
 const ControlLayout* ControlFrame(const ControlLayout& c) {
     if (c.kind == GroupBox) return nullptr;

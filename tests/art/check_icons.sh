@@ -36,6 +36,7 @@ plant() {
     at=$((image + 40 + 4 * (16 * 32 + 16) + 1))
     old=$(od -An -tu1 -j "$at" -N1 "$file" | tr -d ' ')
     new=$(( (old + $1) % 256 ))
+    # shellcheck disable=SC2059 # the format is the byte's octal escape
     printf "$(printf '\\%03o' "$new")" | dd of="$file" bs=1 seek="$at" conv=notrunc status=none
 }
 plant 1

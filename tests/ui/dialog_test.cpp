@@ -409,3 +409,43 @@ TEST(ToolTips, ByControlId) {
 
 }  // namespace
 }  // namespace varnel
+
+namespace varnel {
+namespace {
+
+// A front end overrides only what it shows: here only the open-file dialog.
+// What it leaves to the Host's defaults declines: the warning before the
+// update is answered as not confirmed, and nothing reaches the card.
+TEST_F(MainDialog, AHostThatShowsLittleNeverLetsARunGoAhead) {
+    struct OpenOnly : Host {
+        std::string file;
+        std::optional<std::string> OpenFile(const OpenFileRequest&) override { return file; }
+    } shown;
+    shown.file = Release("OEMRelease.oem");
+    CVarnelDlg dlg(sim.Machine(), sim.Machine(), shown);
+    dlg.SetBackupDirectory(sim.dir.Path() / "backups");
+    dlg.SetHistoryPath(sim.dir.Path() / "history.jsonl");
+    dlg.SetLockDirectory(sim.dir.Path() / "locks");
+    dlg.OnInitDialog({});
+    dlg.OnDownload();
+    ASSERT_EQ(dlg.Files().size(), 3u);
+    sim.Trace();
+    dlg.OnUpdate();
+    EXPECT_EQ(Writes(), 0u);
+    EXPECT_FALSE(std::filesystem::exists(sim.dir.Path() / "history.jsonl"));
+
+    // The bare Host: every question gets its safe answer.
+    Host bare;
+    EXPECT_EQ(bare.ShowMessage({"Replace?", "", MessageIcon::Question, MessageButtons::YesNo}), MessageAnswer::No);
+    EXPECT_EQ(bare.ShowMessage({"Go on?", "", MessageIcon::Warning, MessageButtons::OkCancel}), MessageAnswer::Cancel);
+    EXPECT_FALSE(bare.ConfirmWarning("Warning", "text"));
+    EXPECT_FALSE(bare.ConfirmSummary("summary"));
+    EXPECT_FALSE(bare.OpenFile({}));
+    ProgressBar& bar = bare.ShowWaitWindow("Programming", "");
+    bar.SetRange(0, 10);
+    bar.SetPosition(5);
+    bare.HideWaitWindow();
+}
+
+}  // namespace
+}  // namespace varnel

@@ -30,24 +30,16 @@ export WINEDLLOVERRIDES="mscoree,mshtml="  # no Mono or Gecko installer
 export LANG=C.UTF-8
 unset DISPLAY WAYLAND_DISPLAY VARNEL_MACHINE VARNEL_TRACE VARNEL_SIM_LIBRARY_MACHINE
 
-passed=0
-failed=0
-ok() { passed=$((passed + 1)); echo "ok - $1"; }
-fail() { failed=$((failed + 1)); echo "not ok - $1"; }
-# check NAME COMMAND...: a row passes when the command succeeds.
-check() {
-    check_name=$1
-    shift
-    if "$@"; then ok "$check_name"; else fail "$check_name"; fi
-}
+# shellcheck source=lib.sh
+. "$SOURCE/tests/windows/lib.sh"
 finish() {
     wineserver -k 2>/dev/null
-    echo "$passed passed, $failed failed"
-    [ "$failed" -eq 0 ]
+    summary
     exit $?
 }
 
 # A Unix path as the Windows program sees it (wine's drive Z: is /).
+# shellcheck disable=SC1003 # tr's '\\' is one backslash
 winpath() { printf 'Z:%s' "$1" | tr '/' '\\'; }
 
 # win NAME ARGS...: varnel-cli.exe from $BIN; NAME.out and NAME.err (CR LF
@@ -81,16 +73,7 @@ rm -rf "$WORK"
 mkdir -p "$WORK"
 
 # Static runtime: the program and the library import system DLLs only.
-imports_are_system() {
-    for f in "$EXE" "$LIBRARY" "$GUI"; do
-        objdump -p "$f" | sed -n 's/^\s*DLL Name: //p' >"$WORK/imports.txt"
-        if grep -viE '^(kernel32|advapi32|user32|msvcrt|gdi32|comctl32|comdlg32|shell32)\.dll$' "$WORK/imports.txt"; then
-            echo "  $f imports more than system DLLs"
-            return 1
-        fi
-    done
-}
-check "varnel-cli.exe, varnel.exe and ZRW32N50.dll import system DLLs only" imports_are_system
+check "varnel-cli.exe, varnel.exe and ZRW32N50.dll import system DLLs only" imports_are_system "$EXE" "$LIBRARY" "$GUI"
 
 # The prefix, once: every wine package is installed by now. A persistent
 # wine server spares every run its start.
@@ -119,15 +102,15 @@ echo "# wine prefix ready in $(($(date +%s) - started)) s"
 # installation path, as a Windows 2000 machine holds them.
 CLASS='HKLM\System\CurrentControlSet\Control\Class\{4D36E972-E325-11CE-BFC1-08002BE10318}'
 registry() {
-    "$WINE" reg delete "$CLASS" /f $REG_VIEW >/dev/null 2>&1 </dev/null
+    "$WINE" reg delete "$CLASS" /f "$REG_VIEW" >/dev/null 2>&1 </dev/null
     registry_keys >"$WORK/reg.log" 2>&1 </dev/null || { sed 's/^/  | /' "$WORK/reg.log"; false; }
 }
 registry_keys() {
-    "$WINE" reg add "$CLASS\\0000" /v DriverDesc /t REG_SZ /d "Wired Ethernet Adapter" /f $REG_VIEW &&
-        "$WINE" reg add "$CLASS\\0000" /v NetCfgInstanceId /t REG_SZ /d "{6C3F2E10-7A41-4E21-9A1B-2F0C5D8E1A30}" /f $REG_VIEW &&
-        "$WINE" reg add "$CLASS\\0001" /v DriverDesc /t REG_SZ /d "802.11b Wireless LAN PC Card" /f $REG_VIEW &&
-        "$WINE" reg add "$CLASS\\0001" /v NetCfgInstanceId /t REG_SZ /d "{8D2A4C61-1B7E-4F0B-9C3D-5E6F70819203}" /f $REG_VIEW &&
-        "$WINE" reg add 'HKCU\Software\Varnel' /v Path /t REG_SZ /d 'C:\Program Files\Varnel' /f $REG_VIEW
+    "$WINE" reg add "$CLASS\\0000" /v DriverDesc /t REG_SZ /d "Wired Ethernet Adapter" /f "$REG_VIEW" &&
+        "$WINE" reg add "$CLASS\\0000" /v NetCfgInstanceId /t REG_SZ /d "{6C3F2E10-7A41-4E21-9A1B-2F0C5D8E1A30}" /f "$REG_VIEW" &&
+        "$WINE" reg add "$CLASS\\0001" /v DriverDesc /t REG_SZ /d "802.11b Wireless LAN PC Card" /f "$REG_VIEW" &&
+        "$WINE" reg add "$CLASS\\0001" /v NetCfgInstanceId /t REG_SZ /d "{8D2A4C61-1B7E-4F0B-9C3D-5E6F70819203}" /f "$REG_VIEW" &&
+        "$WINE" reg add 'HKCU\Software\Varnel' /v Path /t REG_SZ /d 'C:\Program Files\Varnel' /f "$REG_VIEW"
 }
 check "the adapters' keys in wine's registry" registry
 
@@ -396,7 +379,9 @@ check "varnel.exe from a folder with a planted ZRW32N50.dll, none beside it: not
 
 # The installer (make windows-package): a silent install into this prefix,
 # the installed programs run, and the uninstaller takes away all it put there.
-SETUP=$(ls "$WIN_BUILD"/package/varnel-*-setup.exe 2>/dev/null | head -1)
+# The installer: the first of its name, none when there is none.
+for SETUP in "$WIN_BUILD"/package/varnel-*-setup.exe; do break; done
+[ -f "$SETUP" ] || SETUP=
 INSTALLED="$WINEPREFIX/drive_c/Program Files/Varnel"
 LINK=$(printf '%s' "$WINEPREFIX/drive_c/users/"*"/AppData/Roaming/Microsoft/Windows/Start Menu/Programs")/Varnel.lnk
 installed() {
@@ -419,10 +404,11 @@ check "installer: /S installs both programs, the Start-menu entry, the .oem type
 uninstalled() {
     : | "$WINE" "$INSTALLED/uninstall.exe" /S >"$WORK/uninstall.log" 2>&1 || { echo "  the uninstaller failed"; return 1; }
     # It runs on from a copy of itself, and ends when it has removed the folder.
-    for i in $(seq 1 60); do
+    for _ in $(seq 1 60); do
         [ -e "$INSTALLED" ] || break
         sleep 0.5
     done
+    # shellcheck disable=SC2012 # a listing to read
     [ ! -e "$INSTALLED" ] || { echo "  left behind:"; ls -R "$INSTALLED" | sed 's/^/  | /'; return 1; }
     [ ! -e "$LINK" ] || { echo "  the Start-menu entry is left"; return 1; }
     ! "$WINE" reg query 'HKCR\.oem' </dev/null >/dev/null 2>&1 || { echo "  .oem is left"; return 1; }

@@ -18,36 +18,25 @@ SOURCE=$(realpath "$(dirname "$0")/../..")
 WORK=$WIN_BUILD/static-test
 STAGE=$WIN_BUILD/dist/windows/stage
 
-passed=0
-failed=0
-check() {
-    name=$1
-    shift
-    if "$@"; then passed=$((passed + 1)); echo "ok - $name"; else failed=$((failed + 1)); echo "not ok - $name"; fi
-}
+# shellcheck source=lib.sh
+. "$SOURCE/tests/windows/lib.sh"
 rm -rf "$WORK" && mkdir -p "$WORK"
 
 PROGRAMS="$WIN_BUILD/cli/varnel-cli.exe $WIN_BUILD/ui/win32/varnel.exe $WIN_BUILD/tests/windows/sim-library/ZRW32N50.dll"
 thirty_two_bit() {
-    for f in $PROGRAMS; do
-        format=$(objdump -f "$f" 2>/dev/null | sed -n 's/.*file format //p')
+    for f in "$@"; do
+        format=$(pe_format "$f")
         [ "$format" = pei-i386 ] || { echo "  $f: ${format:-not a program}"; return 1; }
     done
 }
-check "varnel-cli.exe, varnel.exe and ZRW32N50.dll are 32-bit programs" thirty_two_bit
+# shellcheck disable=SC2086 # the three paths, split
+check "varnel-cli.exe, varnel.exe and ZRW32N50.dll are 32-bit programs" thirty_two_bit $PROGRAMS
+# shellcheck disable=SC2086
+check "they import system DLLs only" imports_are_system $PROGRAMS
 
-imports_are_system() {
-    for f in $PROGRAMS; do
-        objdump -p "$f" | sed -n 's/^\s*DLL Name: //p' >"$WORK/imports.txt"
-        if grep -viE '^(kernel32|advapi32|user32|msvcrt|gdi32|comctl32|comdlg32|shell32)\.dll$' "$WORK/imports.txt"; then
-            echo "  $f imports more than system DLLs"
-            return 1
-        fi
-    done
-}
-check "they import system DLLs only" imports_are_system
-
-SETUP=$(ls "$WIN_BUILD"/package/varnel-*-setup.exe 2>/dev/null | head -1)
+# The installer: the first of its name, none when there is none.
+for SETUP in "$WIN_BUILD"/package/varnel-*-setup.exe; do break; done
+[ -f "$SETUP" ] || SETUP=
 installer_files() {
     [ -n "$SETUP" ] || { echo "  no installer: run make windows-package"; return 1; }
     mkdir -p "$WORK/setup" && (cd "$WORK/setup" && 7zz x -y "$SETUP" >"$WORK/7z.log" 2>&1) ||
@@ -55,8 +44,9 @@ installer_files() {
     for f in varnel.exe varnel-cli.exe README.txt; do
         cmp "$STAGE/$f" "$WORK/setup/$f" || return 1
     done
-    [ "$(objdump -f "$WORK/setup/uninstall.exe" 2>/dev/null | sed -n 's/.*file format //p')" = pei-i386 ] ||
+    [ "$(pe_format "$WORK/setup/uninstall.exe")" = pei-i386 ] ||
         { echo "  no 32-bit uninstaller"; return 1; }
+    # shellcheck disable=SC2012 # names the installer itself chose
     [ "$(ls "$WORK/setup" | sort | tr '\n' ' ')" = "README.txt uninstall.exe varnel-cli.exe varnel.exe " ] ||
         { echo "  more files than the programs, the README and the uninstaller:"; ls "$WORK/setup" | sed 's/^/  | /'; return 1; }
 }
@@ -98,5 +88,4 @@ release_table() {
 }
 check "the required Windows releases load varnel.exe, varnel-cli.exe, the installer and the uninstaller" release_table
 
-echo "$passed passed, $failed failed"
-[ "$failed" -eq 0 ]
+summary

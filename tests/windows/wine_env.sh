@@ -1,3 +1,4 @@
+# shellcheck shell=sh
 # Sourced by the scripts that run a Windows build under wine: chooses the
 # wine that runs it from the program's own header.
 #   WINE_PROGRAM=PROGRAM.exe; . tests/windows/wine_env.sh
@@ -7,6 +8,8 @@
 # 32-bit loader (Debian's wine command tries it first); the 64-bit test build,
 # for machines that cannot run 32-bit programs, runs under wine64 directly
 # (the wine command would try the 32-bit loader and fail).
+# WINE_BITS and REG_VIEW are read by the scripts that source this.
+# shellcheck disable=SC2034
 case "$(objdump -f "$WINE_PROGRAM" 2>/dev/null | sed -n 's/.*file format //p')" in
 pei-x86-64)
     WINE=/usr/lib/wine/wine64

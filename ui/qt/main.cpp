@@ -13,61 +13,24 @@
 #include <exception>
 #include <filesystem>
 #include <memory>
-#include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "platform/stop_request.h"
 #include "sample/default_machine.h"
 #include "sim/sim_machine.h"
+#include "ui/desktop_options.h"
 #include "ui/qt/application.h"
 #include "ui/qt/single_instance.h"
 
 namespace {
 
-struct Options {
-    std::optional<std::string> machine;
-    std::vector<std::string> files;
-    bool help = false;
-    bool version = false;
-    std::string error;
-};
-
-// Our own options first, before Qt takes its own (-style ...) out of argv.
-Options Parse(const std::vector<std::string>& args) {
-    Options options;
-    bool filesOnly = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (filesOnly) {
-            options.files.push_back(arg);
-        } else if (arg == "--") {
-            filesOnly = true;
-        } else if (arg == "--help" || arg == "-h") {
-            options.help = true;
-        } else if (arg == "--version") {
-            options.version = true;
-        } else if (arg == "--machine") {
-            if (i + 1 == args.size()) {
-                options.error = "--machine needs a directory";
-                return options;
-            }
-            options.machine = args[++i];
-        } else if (arg.rfind("--machine=", 0) == 0) {
-            options.machine = arg.substr(10);
-        } else if (arg.size() > 1 && arg[0] == '-') {
-            // Qt's own options (-style, -platform ...) are Qt's business.
-            const bool takesValue = arg == "-style" || arg == "-platform" || arg == "-stylesheet" ||
-                                    arg == "-display" || arg == "-qwindowgeometry" || arg == "-qwindowtitle" ||
-                                    arg == "-qwindowicon" || arg == "-platformpluginpath" || arg == "-platformtheme" ||
-                                    arg == "-plugin" || arg == "-session" || arg == "-geometry" || arg == "-title";
-            if (takesValue) ++i;
-        } else {
-            options.files.push_back(arg);
-        }
-    }
-    return options;
-}
+// Qt's own options with a value (-style ...): Qt takes them out of argv
+// itself, after ours are read.
+constexpr std::string_view kQtOptionsWithValue[] = {
+    "-style",          "-platform", "-stylesheet", "-display", "-qwindowgeometry", "-qwindowtitle", "-qwindowicon",
+    "-platformpluginpath", "-platformtheme", "-plugin", "-session", "-geometry", "-title"};
 
 // What nothing expected ends the program as an internal error, said on
 // stderr and in a message box, with exit 1: never an abort. A run that wrote
@@ -97,7 +60,8 @@ public:
 
 int Run(int argc, char** argv) {
     const std::vector<std::string> args(argv, argv + argc);
-    const Options options = Parse(args);
+    const varnel::DesktopOptions options =
+        varnel::ParseDesktopOptions(args, {.singleDash = true, .withValue = kQtOptionsWithValue});
     if (!options.error.empty()) {
         std::fprintf(stderr, "varnel: %s\n", options.error.c_str());
         return 2;
@@ -107,14 +71,9 @@ int Run(int argc, char** argv) {
         return 0;
     }
     if (options.help) {
-        std::printf(
-            "Usage: varnel [--machine DIR] [FILE...]\n"
-            "Updates the firmware and the production data of 802.11 WLAN cards.\n"
-            "FILE: firmware images (.hex) and .pda files for the file list. When varnel already runs,\n"
-            "the files go to its list and this start ends.\n"
-            "--machine DIR  the simulated machine (default: $VARNEL_MACHINE, else\n"
-            "               $XDG_STATE_HOME/varnel/machine)\n"
-            "--version      print the version\n");
+        std::printf("%s", varnel::DesktopHelp("$VARNEL_MACHINE, else\n"
+                                              "               $XDG_STATE_HOME/varnel/machine")
+                              .c_str());
         return 0;
     }
 

@@ -223,16 +223,12 @@ void MainWindow::Build() {
         if (!(item->flags() & Qt::ItemIsSelectable) && m_commands.selectAdapter)
             m_commands.selectAdapter(m_adapters->row(item));
     });
-    const std::pair<int, std::function<void()> Commands::*> clicks[] = {
-        {kIdcClose, &Commands::closeAdapter},
-        {kIdcCatchAdapter, &Commands::catchAdapter},
-        {kIdcDownload, &Commands::download},
-        {kIdcUpdate, &Commands::update},
-    };
-    for (const auto& [id, command] : clicks)
-        connect(button(id), &QPushButton::clicked, this, [this, command] {
-            if (m_commands.*command) (m_commands.*command)();
-        });
+    // Each button runs its command (ui/main_window_commands).
+    for (const ControlLayout& control : MainWindowControls())
+        if (const ClickedCommand command = control.kind == ControlKind::Button ? ClickCommand(control.id) : nullptr)
+            connect(button(control.id), &QPushButton::clicked, this, [this, command] {
+                if (m_commands.*command) (m_commands.*command)();
+            });
     connect(button(kIdcQuit), &QPushButton::clicked, this, &QWidget::close);
     // Delete, or "Remove File" in its context menu, takes the selected file
     // off the list (one that failed to load too).
@@ -254,48 +250,24 @@ void MainWindow::Build() {
 }
 
 void MainWindow::BuildMenus() {
-    // The Tools menu's own entries first; after them, what varnel-cli's
-    // history, pda restore and firmware restore do.
-    struct Entry {
-        const char* menu;
-        const char* text;
-        const char* name;
-        std::string tip;
-        std::function<void()> Commands::* command;
-        bool separatorBefore;
-    };
-    const Entry entries[] = {
-        {"&Tools", "Query &Firmware Version", "queryFirmware", CVarnelDlg::ToolTipText(kIdcQueryFirmware),
-         &Commands::queryFirmware, false},
-        {"&Tools", "Query &Driver Version", "queryDriver", "", &Commands::queryDriver, false},
-        {"&Tools", "Update &History...", "history", "Every run that wrote to a card, newest first, with its backup",
-         &Commands::history, true},
-        {"&Tools", "Restore &PDA...", "restorePda",
-         "Write a saved .pda file (such as a backup) to the card, after saving the card's own", &Commands::restorePda,
-         false},
-        {"&Tools", "Restore Fir&mware...", "restoreFirmware",
-         "Write a saved firmware backup back to the card, after saving the firmware it replaces",
-         &Commands::restoreFirmware, false},
-        {"&Help", "&About", "about", "", &Commands::about, false},
-    };
-    std::map<QString, QMenu*> menus;
-    for (const Entry& entry : entries) {
-        const QString title = QString::fromUtf8(entry.menu);
-        QMenu*& menu = menus[title];
+    // The menus of ui/main_window_commands, each entry running its command.
+    std::map<std::string, QMenu*> menus;
+    for (const MenuEntry& entry : MainWindowMenu()) {
+        QMenu*& menu = menus[entry.menu];
         if (!menu) {
-            menu = menuBar()->addMenu(title);
-            menu->setObjectName(title == "&Tools" ? QStringLiteral("toolsMenu") : QStringLiteral("helpMenu"));
+            menu = menuBar()->addMenu(QString::fromUtf8(entry.menu));
+            menu->setObjectName(QString::fromUtf8(entry.menuName));
             menu->setToolTipsVisible(true);
         }
         if (entry.separatorBefore) menu->addSeparator();
         QAction* action = menu->addAction(QString::fromUtf8(entry.text));
         action->setObjectName(QString::fromUtf8(entry.name));
-        if (!entry.tip.empty()) {
-            action->setToolTip(QString::fromStdString(entry.tip));
+        if (const std::string tip = MenuTip(entry); !tip.empty()) {
+            action->setToolTip(QString::fromStdString(tip));
             action->setStatusTip(action->toolTip());
         }
-        connect(action, &QAction::triggered, this, [this, command = entry.command] {
-            if (m_commands.*command) (m_commands.*command)();
+        connect(action, &QAction::triggered, this, [this, command = ClickCommand(entry.id)] {
+            if (command && m_commands.*command) (m_commands.*command)();
         });
     }
 }

@@ -21,6 +21,7 @@
 #include "platform/stop_request.h"
 #include "sample/default_machine.h"
 #include "sim/sim_machine.h"
+#include "ui/desktop_options.h"
 #include "ui/win32/application.h"
 #include "ui/win32/single_instance.h"
 #include "ui/win32/ansi_text.h"
@@ -33,38 +34,6 @@ using varnel::win32ui::Display;
 using varnel::win32ui::Narrow;
 
 void Say(const std::string& text, UINT icon) { ::MessageBoxA(nullptr, text.c_str(), "Varnel", MB_OK | icon); }
-
-struct Options {
-    std::optional<std::string> machine;
-    std::vector<std::string> files;
-    bool help = false;
-    bool version = false;
-    std::string error;
-};
-
-Options Parse(const std::vector<std::string>& args) {
-    Options options;
-    bool filesOnly = false;
-    for (size_t i = 1; i < args.size(); ++i) {
-        const std::string& arg = args[i];
-        if (filesOnly) options.files.push_back(arg);
-        else if (arg == "--") filesOnly = true;
-        else if (arg == "--help" || arg == "-h" || arg == "/?") options.help = true;
-        else if (arg == "--version") options.version = true;
-        else if (arg == "--machine") {
-            if (i + 1 == args.size()) {
-                options.error = "--machine needs a directory";
-                return options;
-            }
-            options.machine = args[++i];
-        } else if (arg.rfind("--machine=", 0) == 0) options.machine = arg.substr(10);
-        else if (arg.size() > 2 && arg.rfind("--", 0) == 0) {
-            options.error = "unknown option " + arg;
-            return options;
-        } else options.files.push_back(arg);
-    }
-    return options;
-}
 
 std::string Absolute(const std::string& path) {
     const DWORD size = ::GetFullPathNameA(path.c_str(), 0, nullptr, nullptr);
@@ -105,7 +74,7 @@ void InitControls() {
 
 // What a start that only asks something answers (a bad option, --version,
 // --help): its exit code; none when the program is to run.
-std::optional<int> AnswerOnly(const Options& options) {
+std::optional<int> AnswerOnly(const varnel::DesktopOptions& options) {
     if (!options.error.empty()) {
         Say("varnel: " + options.error, MB_ICONSTOP);
         return 2;
@@ -115,13 +84,8 @@ std::optional<int> AnswerOnly(const Options& options) {
         return 0;
     }
     if (options.help) {
-        Print("Usage: varnel [--machine DIR] [FILE...]\n"
-              "Updates the firmware and the production data of 802.11 WLAN cards.\n"
-              "FILE: firmware images (.hex) and .pda files for the file list. When Varnel already runs,\n"
-              "the files go to its list and this start ends.\n"
-              "--machine DIR  the simulated machine in place of the card (default: the card through\n"
-              "               ZRW32N50.dll; VARNEL_MACHINE names a machine too)\n"
-              "--version      print the version\n");
+        Print(varnel::DesktopHelp("the card through ZRW32N50.dll;\n"
+                                  "               VARNEL_MACHINE names a machine too"));
         return 0;
     }
     return std::nullopt;
@@ -132,7 +96,7 @@ int Run() {
     varnel::win32::RestrictDllSearch();
     // The arguments in the ANSI code page, as the C runtime splits them.
     std::vector<std::string> args(__argv, __argv + __argc);
-    const Options options = Parse(args);
+    const varnel::DesktopOptions options = varnel::ParseDesktopOptions(args, {.slashHelp = true});
     if (const std::optional<int> answered = AnswerOnly(options)) return *answered;
 
     std::vector<std::string> absolute;

@@ -297,26 +297,16 @@ void MainWindow::Command(int id, int code) {
     // work, or "Update!" without a card), however the command came.
     if (HWND control = ::GetDlgItem(m_window, id); control && !::IsWindowEnabled(control)) return;
     if (m_working) return;
-    switch (id) {
-    case IDC_ADAPTER_LIST:
+    if (id == IDC_ADAPTER_LIST) {
         if (code == LBN_SELCHANGE && m_commands.selectAdapter) {
             const auto position = ::SendDlgItemMessageA(m_window, IDC_ADAPTER_LIST, LB_GETCURSEL, 0, 0);
             if (position != LB_ERR) m_commands.selectAdapter(static_cast<int>(position));
         }
-        break;
-    case IDC_CATCH_ADAPTER: run(m_commands.catchAdapter); break;
-    case IDC_CLOSE: run(m_commands.closeAdapter); break;
-    case IDC_DOWNLOAD: run(m_commands.download); break;
-    case IDC_UPDATE: run(m_commands.update); break;
-    case ID_QUERY_FIRMWARE: run(m_commands.queryFirmware); break;
-    case ID_QUERY_DRIVER: run(m_commands.queryDriver); break;
-    case ID_HISTORY: run(m_commands.history); break;
-    case ID_RESTORE_PDA: run(m_commands.restorePda); break;
-    case ID_RESTORE_FIRMWARE: run(m_commands.restoreFirmware); break;
-    case ID_APP_ABOUT: run(m_commands.about); break;
-    // Enter and Esc: no button of the main window answers them.
-    default: break;
+        return;
     }
+    // The buttons and menu entries of ui/main_window_commands. Enter and
+    // Esc (IDOK, IDCANCEL): no button of the main window answers them.
+    if (const ClickedCommand command = ClickCommand(id)) run(m_commands.*command);
 }
 
 void MainWindow::Show(const DialogView& view) {
