@@ -312,11 +312,12 @@ TEST_F(QtTest, CaptionsAreNotCut) {
                                      // Measured once the window manager has framed the box: on a
                                      // busy machine the box is first shown unframed, 1 pixel wide.
                                      QList<int> frame;
-                                     SpinUntil([&] {
+                                     const bool framed = SpinUntil([&] {
                                          frame = FrameExtents(w);
                                          return frame.size() == 4 && w.width() > 1 &&
                                                 w.frameGeometry().width() >= w.width() + frame[0] + frame[1];
-                                     }, 3000);
+                                     }, 15000);
+                                     ASSERT_TRUE(framed) << "the window manager never framed the box";
                                      ASSERT_EQ(frame.size(), 4);
                                      const int bar = frame[2] - frame[3];
                                      EXPECT_GE(w.frameGeometry().width(),
