@@ -25,10 +25,10 @@ TAB=$(printf '\t')
 # family_machine.py printed written into wine's registry.
 family_registry() {
     echo "$FAMILY_KEYS" | while IFS= read -r key; do
-        "$WINE" reg delete "HKLM\\$key" /f $REG_VIEW >/dev/null 2>&1 </dev/null
+        "$WINE" reg delete "HKLM\\$key" /f "$REG_VIEW" >/dev/null 2>&1 </dev/null
     done
     while IFS="$TAB" read -r key value data; do
-        "$WINE" reg add "HKLM\\$key" /v "$value" /t REG_SZ /d "$data" /f $REG_VIEW >>"$WORK/reg.log" 2>&1 </dev/null ||
+        "$WINE" reg add "HKLM\\$key" /v "$value" /t REG_SZ /d "$data" /f "$REG_VIEW" >>"$WORK/reg.log" 2>&1 </dev/null ||
             { sed 's/^/  | /' "$WORK/reg.log"; return 1; }
     done <"$1"
 }
@@ -123,7 +123,7 @@ for family in win98 nt40 win2k winxp; do
             { echo "  the history is not the Linux run's:"; sed 's/^/  | /' "$state/history.jsonl" | cut -c1-160; return 1; }
         grep -o '"sha256":"[0-9a-f]*"' "$state/history.jsonl" >"$F/digests-win.txt"
         grep -o '"sha256":"[0-9a-f]*"' "$F/linux-state/varnel/history.jsonl" >"$F/digests-linux.txt"
-        [ -s "$F/digests-linux.txt" ] && same family-$family/digests-linux.txt family-$family/digests-win.txt || return 1
+        [ -s "$F/digests-linux.txt" ] && same "family-$family/digests-linux.txt" "family-$family/digests-win.txt" || return 1
         left=$(find "$state" "$F/machine-win" -name '*.varnel-old' -o -name '*.varnel-new' | head -3)
         [ -z "$left" ] || { echo "  a replacement left half done: $left"; return 1; }
     }
@@ -133,9 +133,9 @@ for family in win98 nt40 win2k winxp; do
     family_restore() {
         backup=$(find "$(state_folders | head -1)/backups" -name 'flash-*.srec' -type f | head -1)
         [ -n "$backup" ] || { echo "  no firmware backup"; return 1; }
-        win $family-restore firmware restore --yes "$(winpath "$backup")"
+        win "$family-restore" firmware restore --yes "$(winpath "$backup")"
         card=$(ls "$F/machine-factory/cards")
-        rc_is $family-restore 0 &&
+        rc_is "$family-restore" 0 &&
             diff -r -x 007F0000.bin "$F/machine-factory/cards/$card/flash" "$F/machine-win/cards/$card/flash"
     }
     check "$family: firmware restore: the update's backup returns the flash to the factory's" family_restore
@@ -164,4 +164,4 @@ family_version ""
 VARNEL_SIM_LIBRARY_MACHINE=$(winpath "$WORK/machine-win")
 unset VARNEL_TRACE
 check "the adapters' keys of the default machine in wine's registry again" eval \
-    'echo "$FAMILY_KEYS" | while IFS= read -r key; do "$WINE" reg delete "HKLM\\$key" /f $REG_VIEW >/dev/null 2>&1 </dev/null; done; registry'
+    'echo "$FAMILY_KEYS" | while IFS= read -r key; do "$WINE" reg delete "HKLM\\$key" /f "$REG_VIEW" >/dev/null 2>&1 </dev/null; done; registry'
