@@ -10,8 +10,7 @@ class Win32Registry final : public Registry {
 public:
     bool KeyExists(RegistryHive hive, const std::string& key) override;
     std::optional<std::string> SubkeyName(RegistryHive hive, const std::string& key, uint32_t index) override;
-    std::optional<std::string> StringValue(RegistryHive hive, const std::string& key,
-                                           const std::string& name) override;
+    std::optional<std::string> StringValue(RegistryHive hive, const std::string& key, const std::string& name) override;
 };
 
 }  // namespace varnel::win32

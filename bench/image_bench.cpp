@@ -26,8 +26,11 @@ using namespace varnel;
 sample::ImageLayout PluggedMaximum() {
     sample::ImageLayout layout = sample::MaximumImage();
     layout.station = sample::ReleaseStation();
-    layout.plugs = {{CPlugRecord::kFileNamePlug, 0x40, 16}, {kPdrMacAddress, 0x60, 6}, {kPdrDomain, 0x70, 12},
-                  {kPdrSetPoint1, 0x80, 28}, {kPdrSetPoint2, 0xA0, 34}};
+    layout.plugs = {{CPlugRecord::kFileNamePlug, 0x40, 16},
+                    {kPdrMacAddress, 0x60, 6},
+                    {kPdrDomain, 0x70, 12},
+                    {kPdrSetPoint1, 0x80, 28},
+                    {kPdrSetPoint2, 0xA0, 34}};
     return layout;
 }
 

@@ -62,10 +62,8 @@ int main(int argc, char** argv) {
     const int runs = argc > 1 ? std::atoi(argv[1]) : 0;
     std::vector<std::vector<char*>> commands;
     for (int i = 2; i < argc; ++i) {
-        if (std::strcmp(argv[i], "--") == 0)
-            commands.emplace_back();
-        else if (!commands.empty())
-            commands.back().push_back(argv[i]);
+        if (std::strcmp(argv[i], "--") == 0) commands.emplace_back();
+        else if (!commands.empty()) commands.back().push_back(argv[i]);
     }
     if (runs < 1 || commands.empty() ||
         std::any_of(commands.begin(), commands.end(), [](const auto& c) { return c.empty(); })) {

@@ -36,7 +36,8 @@ public:
 
 struct Rig {
     Rig() {
-        if (const Result<> made = sample::InitDefaultMachine(dir.Path(), true); !made) throw std::runtime_error(made.Reason());
+        if (const Result<> made = sample::InitDefaultMachine(dir.Path(), true); !made)
+            throw std::runtime_error(made.Reason());
         Result<std::unique_ptr<sim::SimMachine>> opened = sim::SimMachine::Open(dir.Path());
         if (!opened) throw std::runtime_error(opened.Reason());
         machine = std::move(*opened);
@@ -82,8 +83,8 @@ void Program(benchmark::State& state, Mode mode) {
     }
     state.SetBytesProcessed(state.iterations() * bytes);
     state.counters["pieces"] = static_cast<double>(pieces);
-    state.counters["requests_per_KiB"] = benchmark::Counter(static_cast<double>(requests) * 1024.0 /
-                                                            static_cast<double>(bytes * state.iterations()));
+    state.counters["requests_per_KiB"] =
+        benchmark::Counter(static_cast<double>(requests) * 1024.0 / static_cast<double>(bytes * state.iterations()));
     state.counters["vs_minimum"] = static_cast<double>(requests) / static_cast<double>(minimum);
 }
 

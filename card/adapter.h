@@ -27,7 +27,7 @@ struct CComponentVersion;
 // The buffer of a RID read: the driver is told it is 504 bytes.
 #pragma pack(push, 1)
 struct RidRecord {
-    uint16_t length;   // 0 afterwards: no record came back
+    uint16_t length;  // 0 afterwards: no record came back
     uint16_t rid;
     uint8_t payload[500];
     // Payload word n, little-endian.

@@ -63,8 +63,7 @@ bool CAdapter::WriteAuxBlock(AuxRecord& record, bool force, bool verify) {
     return true;
 }
 
-bool CAdapter::ProgramImage(CFirmwareImage& image, ProgressBar* progress, bool force, bool verify,
-                            bool askOnError) {
+bool CAdapter::ProgramImage(CFirmwareImage& image, ProgressBar* progress, bool force, bool verify, bool askOnError) {
     m_nPieces = image.CountPieces(kPieceMax, kPieceBoundary);
     m_nPiecesWritten = 0;
     m_bStopped = false;
@@ -153,8 +152,8 @@ bool CAdapter::ReadCardPda(CPda& pda) {
     // Show both copies; when the RAM copy loaded but failed its check, the
     // NVRAM copy is read now for the message (the PDA keeps the RAM copy).
     if (!haveNvram && !ReadAux(nvram)) std::memset(nvram.data, 0xFF, kPdaBytes);
-    Show(" From RAM:\r\n" + WordList(ram) + "\r\n From NVRAM:\r\n" + WordList(nvram), "Invalid PDA data:",
-         MessageIcon::None);
+    Show(" From RAM:\r\n" + WordList(ram) + "\r\n From NVRAM:\r\n" + WordList(nvram),
+         "Invalid PDA data:", MessageIcon::None);
     return false;
 }
 

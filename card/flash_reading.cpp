@@ -52,7 +52,8 @@ Result<FlashSpan> ParseFlashRange(std::string_view text, uint32_t flashEnd) {
     uint64_t start = 0, end = 0;
     if (colon == std::string_view::npos || !ParseAddress(text.substr(0, colon), &start) ||
         !ParseAddress(text.substr(colon + 1), &end))
-        return Failure{"\"" + shown + "\" is not a range: expected START:END, two addresses in hex (0x20000) or decimal, "
+        return Failure{"\"" + shown +
+                       "\" is not a range: expected START:END, two addresses in hex (0x20000) or decimal, "
                        "END one past the last byte"};
     if (start >= end) return Failure{"\"" + shown + "\" holds no byte: START must lie below END"};
     if (end > flashEnd)

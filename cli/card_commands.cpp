@@ -65,10 +65,11 @@ int MachineShow(const GlobalOptions& options, const NoOptions&) {
     for (size_t i = 0; i < adapters.size(); ++i) {
         sim::SimCard* card = machine.Card(i);
         if (!card) continue;
-        std::cout << "Card of adapter " << i << " (" << adapters[i].displayName << "): firmware loaded at its last reset: "
-                  << "Primary " << card->Primary().major << "." << card->Primary().minor << "." << card->Primary().variant
-                  << ", Station " << card->Station().major << "." << card->Station().minor << "."
-                  << card->Station().variant << "\n";
+        std::cout << "Card of adapter " << i << " (" << adapters[i].displayName
+                  << "): firmware loaded at its last reset: "
+                  << "Primary " << card->Primary().major << "." << card->Primary().minor << "."
+                  << card->Primary().variant << ", Station " << card->Station().major << "." << card->Station().minor
+                  << "." << card->Station().variant << "\n";
     }
     return kExitDone;
 }
@@ -131,7 +132,9 @@ int Info(const GlobalOptions& options, const JsonOption& option) {
         std::cout << JsonText(out, 2) << "\n";
         return kExitDone;
     }
-    const auto show = [](const Json& v) { return v.is_null() ? std::string("-") : v.is_string() ? v.get<std::string>() : v.dump(); };
+    const auto show = [](const Json& v) {
+        return v.is_null() ? std::string("-") : v.is_string() ? v.get<std::string>() : v.dump();
+    };
     std::cout << "Adapter:          " << dialog.SelectedAdapter() << "  " << name << "\n"
               << "Card type:        " << adapter.m_nCardType << "\n"
               << "PDA address:      " << Hex(adapter.m_dwPdaAddress, 8) << "\n"
@@ -238,8 +241,8 @@ int CardRead(const GlobalOptions& options, const CardReadOptions& args) {
     std::ostringstream text;
     CSRecordWriter writer(text);
     const std::string mac = dialog.View().pdaMac;
-    writer.Header("Varnel flash " + (mac.empty() ? std::string("?") : mac) + " " +
-                  Hex(range.start, 8) + "-" + Hex(range.end, 8));
+    writer.Header("Varnel flash " + (mac.empty() ? std::string("?") : mac) + " " + Hex(range.start, 8) + "-" +
+                  Hex(range.end, 8));
     writer.Data(range.start, bytes);
     writer.Termination(0);
     if (const Result<> written = WriteFileAtomically(outPath, text.str()); !written) {
@@ -285,6 +288,5 @@ int PdaDiff(const GlobalOptions& options, const PdaDiffOptions& diff) {
     else std::cout << FormatPdaDiff(changes);
     return kExitDone;
 }
-
 
 }  // namespace varnel::cli

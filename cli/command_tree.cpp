@@ -39,7 +39,8 @@ constexpr int kMaxAdapter = 9999;
 CLI::Validator AdapterNumber() {
     return CLI::Validator(
         [](std::string& value) -> std::string {
-            const std::string why = "not an adapter number (a decimal number from 0 to " + std::to_string(kMaxAdapter) + ")";
+            const std::string why =
+                "not an adapter number (a decimal number from 0 to " + std::to_string(kMaxAdapter) + ")";
             if (value.empty() || value.size() > 16 ||
                 !std::all_of(value.begin(), value.end(), [](char c) { return c >= '0' && c <= '9'; }))
                 return why;
@@ -79,7 +80,9 @@ CLI::App& Group(CLI::App& parent, const char* name, const char* about) {
     return *group;
 }
 
-void AddJson(CLI::App* command, bool& json, const char* about = "Print JSON") { command->add_flag("--json", json, about); }
+void AddJson(CLI::App* command, bool& json, const char* about = "Print JSON") {
+    command->add_flag("--json", json, about);
+}
 
 // One value per --answer, so that the FILEs after it stay FILEs.
 void AddAnswers(CLI::App* command, std::vector<std::string>& answers) {
@@ -90,7 +93,8 @@ void AddAnswers(CLI::App* command, std::vector<std::string>& answers) {
 
 void AddImage(CLI::App& app, const Tree& tree) {
     CLI::App& image = Group(app, "image", "Firmware image files (S-records)");
-    auto [info, infoOptions] = tree.Command(image, "info", "Load an image as an update does and show what it holds", ImageInfo);
+    auto [info, infoOptions] =
+        tree.Command(image, "info", "Load an image as an update does and show what it holds", ImageInfo);
     info->add_option("FILE", infoOptions->file, "S-record file")->required();
     AddJson(info, infoOptions->json);
 
@@ -105,13 +109,14 @@ void AddImage(CLI::App& app, const Tree& tree) {
 
 void AddPda(CLI::App& app, const Tree& tree) {
     CLI::App& pda = Group(app, "pda", "Production data (.pda files)");
-    auto [show, showOptions] =
-        tree.Command(pda, "show", "Merge .pda files into an empty PDA, in order, and show its records and word image", PdaShow);
+    auto [show, showOptions] = tree.Command(
+        pda, "show", "Merge .pda files into an empty PDA, in order, and show its records and word image", PdaShow);
     show->add_option("FILE", showOptions->files, ".pda files")->required();
     show->add_flag("--setpoint", showOptions->setPoint, "Derive the set point and integrator records first");
     AddJson(show, showOptions->json);
 
-    auto [backup, backupOptions] = tree.Command(pda, "backup", "Read the card's PDA and save it as a .pda file", PdaBackup);
+    auto [backup, backupOptions] =
+        tree.Command(pda, "backup", "Read the card's PDA and save it as a .pda file", PdaBackup);
     backup->add_option("-o,--output", backupOptions->out, "The .pda file to write")->required();
 
     auto [diff, diffOptions] = tree.Command(
@@ -121,8 +126,8 @@ void AddPda(CLI::App& app, const Tree& tree) {
     AddJson(diff, diffOptions->json);
 
     auto [restore, restoreOptions] = tree.Command(
-        pda, "restore", "Write exactly the PDA of a .pda file (such as a backup) to the card, after saving the card's own",
-        PdaRestore);
+        pda, "restore",
+        "Write exactly the PDA of a .pda file (such as a backup) to the card, after saving the card's own", PdaRestore);
     restore->add_option("FILE", restoreOptions->file, "The .pda file")->required();
     restore->add_flag("--yes", restoreOptions->yes, "Confirm the summary of the changes");
     restore->add_flag("--force-incomplete", restoreOptions->forceIncomplete,
@@ -168,9 +173,11 @@ void AddCard(CLI::App& app, const Tree& tree) {
 }
 
 void AddUpdate(CLI::App& app, const Tree& tree) {
-    auto [update, options] = tree.Command(
-        app, "update", "Update the card: the files (and the link file's three) go through the whole update run", Update);
-    update->add_option("FILE", options->files, "Firmware images (.hex) and .pda files, as on the program's command line");
+    auto [update, options] =
+        tree.Command(app, "update",
+                     "Update the card: the files (and the link file's three) go through the whole update run", Update);
+    update->add_option("FILE", options->files,
+                       "Firmware images (.hex) and .pda files, as on the program's command line");
     update->add_option("--oem", options->oem, "An OEMRelease.oem link file: its three files join the list");
     update->add_flag("--yes", options->yes, "Confirm the warning (\"Download\") and the summary (\"UPDATE\")");
     update->add_flag("--dry-run", options->dryRun,
@@ -195,14 +202,16 @@ void AddFiles(CLI::App& app, const Tree& tree) {
 
 void AddFirmware(CLI::App& app, const Tree& tree) {
     CLI::App& firmware = Group(app, "firmware", "The card's firmware backups (an update saves one before it writes)");
-    auto [restore, options] = tree.Command(
-        firmware, "restore",
-        "Return the card's flash to the bytes of a firmware backup (.srec), after saving the card's own", FirmwareRestore);
+    auto [restore, options] =
+        tree.Command(firmware, "restore",
+                     "Return the card's flash to the bytes of a firmware backup (.srec), after saving the card's own",
+                     FirmwareRestore);
     restore->add_option("FILE", options->file, "The firmware backup (flash-MAC-TIME.srec)")->required();
     restore->add_flag("--yes", options->yes, "Confirm the summary");
     restore->add_flag("--verify", options->verify, "Read back every piece written");
     restore->add_flag("--no-force", options->noForce, "Write only the pieces that differ from the card");
-    restore->add_flag("--no-firmware-backup", options->noFirmwareBackup, "Do not save the firmware the restore overwrites");
+    restore->add_flag("--no-firmware-backup", options->noFirmwareBackup,
+                      "Do not save the firmware the restore overwrites");
     AddJson(restore, options->json, "Print one JSON object with the result on stdout at the end");
     AddAnswers(restore, options->answers);
 }
@@ -225,8 +234,8 @@ constexpr struct {
     std::string_view name;
     void (*add)(CLI::App& app, const Tree& tree);
 } kCommands[] = {
-    {"image", AddImage},       {"pda", AddPda},     {"machine", AddMachine}, {"adapters", AddAdapters},
-    {"info", AddInfo},         {"card", AddCard},   {"update", AddUpdate},   {"files", AddFiles},
+    {"image", AddImage},       {"pda", AddPda},         {"machine", AddMachine}, {"adapters", AddAdapters},
+    {"info", AddInfo},         {"card", AddCard},       {"update", AddUpdate},   {"files", AddFiles},
     {"firmware", AddFirmware}, {"history", AddHistory}, {"query", AddQuery},
 };
 
@@ -241,15 +250,18 @@ CommandLine::CommandLine(std::optional<std::string_view> command) {
     m_app.formatter(help);
     help->SetGlobals({
         m_app.add_flag("--log", m_log, "Append the update log to flash.log in the current directory"),
-        m_machine = m_app.add_option("--machine", m_globals.machine,
-                                     "The simulated machine's directory (default: $VARNEL_MACHINE, else "
-                                     "$XDG_STATE_HOME/varnel/machine)")
+        m_machine = m_app
+                        .add_option("--machine", m_globals.machine,
+                                    "The simulated machine's directory (default: $VARNEL_MACHINE, else "
+                                    "$XDG_STATE_HOME/varnel/machine)")
                         ->type_name("DIR"),
-        m_app.add_option("--trace", m_globals.trace,
-                         "Append every driver request to FILE as a JSON line (or $VARNEL_TRACE)")
+        m_app
+            .add_option("--trace", m_globals.trace,
+                        "Append every driver request to FILE as a JSON line (or $VARNEL_TRACE)")
             ->type_name("FILE"),
-        m_app.add_option("--adapter", m_globals.adapter,
-                         "Adapter number as 'adapters' lists it (default: the first valid one)")
+        m_app
+            .add_option("--adapter", m_globals.adapter,
+                        "Adapter number as 'adapters' lists it (default: the first valid one)")
             ->transform(AdapterNumber()),
     });
     const Tree tree{m_globals, m_run};

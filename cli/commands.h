@@ -20,11 +20,11 @@ enum ExitCode : int {
 
 // Options every command takes.
 struct GlobalOptions {
-    std::string machine;  // --machine DIR
+    std::string machine;        // --machine DIR
     bool machineGiven = false;  // --machine was given (an empty DIR is refused)
     std::optional<std::string> Machine() const { return machineGiven ? std::optional(machine) : std::nullopt; }
-    std::string trace;    // --trace FILE
-    int adapter = -1;     // --adapter N; -1: the first valid adapter
+    std::string trace;  // --trace FILE
+    int adapter = -1;   // --adapter N; -1: the first valid adapter
 };
 
 // A command without options of its own.

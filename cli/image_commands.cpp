@@ -34,9 +34,8 @@ std::unique_ptr<LoadedImage> LoadImage(const std::string& path) {
     auto loaded = std::make_unique<LoadedImage>();
     loaded->lines = loaded->file.LoadFile(path, &loaded->image, &loaded->plugs);
     if (loaded->lines == 0) {
-        Complain(path, loaded->file.InternalError()
-                           ? std::string(kMemoryErrorCaption) + " " + kMemoryErrorText
-                           : loaded->file.LastFinding());
+        Complain(path, loaded->file.InternalError() ? std::string(kMemoryErrorCaption) + " " + kMemoryErrorText
+                                                    : loaded->file.LastFinding());
         return nullptr;
     }
     return loaded;
@@ -101,8 +100,8 @@ int ImageInfo(const GlobalOptions&, const ImageInfoOptions& options) {
         std::cout << "  " << Hex(image.Block(n).address, 8) << "  " << image.Block(n).length << " bytes\n";
     std::cout << "Plug records:      " << loaded->plugs.Size() << "\n";
     for (const auto& [target, plug] : loaded->plugs.Records()) {
-        std::cout << "  code " << Hex(plug.code, 8) << "  target " << Hex(plug.address, 8) << "  length "
-                  << plug.length << (plug.code == CPlugRecord::kFileNamePlug ? "  (file name)" : "") << "\n";
+        std::cout << "  code " << Hex(plug.code, 8) << "  target " << Hex(plug.address, 8) << "  length " << plug.length
+                  << (plug.code == CPlugRecord::kFileNamePlug ? "  (file name)" : "") << "\n";
     }
     return kExitDone;
 }
@@ -136,6 +135,5 @@ int ImageDump(const GlobalOptions&, const ImageDumpOptions& options) {
     }
     return kExitDone;
 }
-
 
 }  // namespace varnel::cli

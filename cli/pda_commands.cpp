@@ -66,5 +66,4 @@ int PdaShow(const GlobalOptions&, const PdaShowOptions& options) {
     return kExitDone;
 }
 
-
 }  // namespace varnel::cli

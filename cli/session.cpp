@@ -22,7 +22,8 @@ Result<std::unique_ptr<Session>> Session::Open(const GlobalOptions& options, boo
 #else
     simulated = true;
 #endif
-    if (Result<> opened = simulated ? session->OpenSimulatedMachine(options) : session->OpenAccessLibrary(options); !opened)
+    if (Result<> opened = simulated ? session->OpenSimulatedMachine(options) : session->OpenAccessLibrary(options);
+        !opened)
         return opened.Error();
     NdisLibrary& library = session->m_machine ? *session->m_machine : *session->m_library;
     Registry& registry = session->m_machine ? *session->m_machine : *session->m_registry;
@@ -48,7 +49,8 @@ Result<> Session::OpenSimulatedMachine(const GlobalOptions& options) {
 
 Result<> Session::OpenAccessLibrary([[maybe_unused]] const GlobalOptions& options) {
 #ifdef _WIN32
-    if (!options.trace.empty()) return Failure{"--trace: only the simulated machine (--machine DIR) traces the driver requests"};
+    if (!options.trace.empty())
+        return Failure{"--trace: only the simulated machine (--machine DIR) traces the driver requests"};
     std::string problem;
     m_library = win32::LoadAccessLibrary(&problem);
     // The program goes on without it, as on a machine whose driver does not

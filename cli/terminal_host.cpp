@@ -84,8 +84,7 @@ std::ostream& TerminalHost::Out() const { return m_json ? std::cerr : std::cout;
 MessageAnswer TerminalHost::ShowMessage(const Message& message) {
     m_shown.push_back(message);
     const std::string caption = DisplayCaption(message);
-    (message.kind == MessageKind::Answer ? Out() : std::cerr)
-        << caption << ": " << DisplayText(message.text) << "\n";
+    (message.kind == MessageKind::Answer ? Out() : std::cerr) << caption << ": " << DisplayText(message.text) << "\n";
     if (message.buttons == MessageButtons::Ok) return MessageAnswer::Ok;
 
     const auto rule = m_answers.find(message.caption);

@@ -94,7 +94,8 @@ int Refused(bool json, const char* action, int exit) {
 // plugging.
 void PrintPlan(std::ostream& out, const RunReport& r) {
     for (const ImagePlugs& image : r.plugs)
-        out << "Plug records of " << image.file << ":\n" << (image.plugs.empty() ? "  none\n" : FormatPlugReport(image.plugs));
+        out << "Plug records of " << image.file << ":\n"
+            << (image.plugs.empty() ? "  none\n" : FormatPlugReport(image.plugs));
 }
 
 // --verify, --no-force and --no-firmware-backup.
@@ -203,12 +204,13 @@ int UpdateAllAdapters(Session& session, const UpdateOptions& args) {
     out << "\nADAPTER  MAC                OUTCOME    STATUS\n";
     for (const Row& row : rows) {
         char line[64];
-        std::snprintf(line, sizeof line, "%-7d  %-17s  %-9s  ", row.adapter.index, row.mac.empty() ? "-" : row.mac.c_str(),
-                      row.outcome.c_str());
+        std::snprintf(line, sizeof line, "%-7d  %-17s  %-9s  ", row.adapter.index,
+                      row.mac.empty() ? "-" : row.mac.c_str(), row.outcome.c_str());
         out << line << row.status << "\n";
     }
     if (args.json)
-        std::cout << JsonText(Json{{"outcome", anyFailed ? "failed" : "succeeded"}, {"exit_code", exit}, {"runs", runs}}, 2)
+        std::cout << JsonText(
+                         Json{{"outcome", anyFailed ? "failed" : "succeeded"}, {"exit_code", exit}, {"runs", runs}}, 2)
                   << "\n";
     return exit;
 }
@@ -336,7 +338,8 @@ int QueryFirmware(const GlobalOptions& options, const NoOptions&) {
     return Query(options, &CVarnelDlg::OnQueryFirmwareVersion);
 }
 
-int QueryDriver(const GlobalOptions& options, const NoOptions&) { return Query(options, &CVarnelDlg::OnQueryDriverVersion); }
-
+int QueryDriver(const GlobalOptions& options, const NoOptions&) {
+    return Query(options, &CVarnelDlg::OnQueryDriverVersion);
+}
 
 }  // namespace varnel::cli

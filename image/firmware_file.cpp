@@ -158,16 +158,12 @@ std::string CFirmwareFile::RefusalFinding(SRecordRefusal refusal, uint16_t n) {
     switch (refusal) {
     case SRecordRefusal::BadCharacter:
         return FormatText("Error: Line %u: Bad character found. Cannot process file.\n", unsigned{n});
-    case SRecordRefusal::NoS:
-        return FormatText("Error: Line %u: record does not begin with 'S'\n", unsigned{n});
+    case SRecordRefusal::NoS: return FormatText("Error: Line %u: record does not begin with 'S'\n", unsigned{n});
     case SRecordRefusal::BadType:
         return FormatText("ERROR: Line %u: record type invalid or unsupported.\n", unsigned{n});
-    case SRecordRefusal::BadLength:
-        return FormatText("ERROR: Line %u: line length invalid.\n", unsigned{n});
-    case SRecordRefusal::BadChecksum:
-        return FormatText("ERROR: Line %d: Checksum failed.\n", int{n});
-    case SRecordRefusal::None:
-        break;
+    case SRecordRefusal::BadLength: return FormatText("ERROR: Line %u: line length invalid.\n", unsigned{n});
+    case SRecordRefusal::BadChecksum: return FormatText("ERROR: Line %d: Checksum failed.\n", int{n});
+    case SRecordRefusal::None: break;
     }
     return {};
 }
@@ -182,12 +178,9 @@ bool CFirmwareFile::ReadLine(CFirmwareImage* image, CPlugList* plugs, std::strin
     if (record.kindKnown && record.kind == SRecordKind::Header) LogMessage("Info records ignored.\n");
     if (!record.Accepted()) return Refuse(RefusalFinding(record.refusal, n));
     switch (record.kind) {
-    case SRecordKind::Header:
-        return true;
-    case SRecordKind::Termination:
-        return ApplyTermination(image, record.address, n);
-    case SRecordKind::Data:
-        break;
+    case SRecordKind::Header: return true;
+    case SRecordKind::Termination: return ApplyTermination(image, record.address, n);
+    case SRecordKind::Data: break;
     }
     const RecordData data{record.bytes.data(), record.size};
     if (record.address < kImageAddressLimit) return ApplyImageData(image, record.address, data, n);
@@ -236,8 +229,8 @@ bool CFirmwareFile::ApplyMarker(CFirmwareImage* image, const RecordData& data, u
     // image data may go: below the record ranges, never with the NVRAM
     // select bit, never wrapped below address 0.
     if (address < 2 || address > kImageAddressLimit)
-        return Refuse(FormatText("Line %u: Marker address %08X is outside the image area.\n", unsigned{n},
-                                 unsigned{address}));
+        return Refuse(
+            FormatText("Line %u: Marker address %08X is outside the image area.\n", unsigned{n}, unsigned{address}));
     const uint8_t marker[2] = {0xDE, 0xC0};
     if (image && !image->WriteData(marker, address - 2, 2) && !image->AppendData(marker, address - 2, 2)) {
         m_internalError = true;
@@ -272,9 +265,7 @@ bool CFirmwareFile::ApplyInfo(const RecordData& data, uint16_t n) {
         wellFormed = size == 5;
         if (wellFormed) ApplyPlatform(data);
         break;
-    default:
-        LogUnknownInfo(data);
-        break;
+    default: LogUnknownInfo(data); break;
     }
     return wellFormed || Refuse(FormatText("Line %u: Invalid record format. \n", unsigned{n}));
 }

@@ -53,8 +53,8 @@ public:
 
     // The lowest-numbered block holding address (or only block `restriction`
     // when that is not 0).
-    bool FindAddress(uint32_t address, uint16_t& block, uint32_t& offsetInBlock, uint16_t& chunk,
-                     uint32_t& chunkOffset, uint16_t restriction = 0) const;
+    bool FindAddress(uint32_t address, uint16_t& block, uint32_t& offsetInBlock, uint16_t& chunk, uint32_t& chunkOffset,
+                     uint16_t restriction = 0) const;
 
     // Puts the read cursor at the start; returns the block count.
     uint16_t Rewind();

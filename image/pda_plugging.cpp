@@ -66,8 +66,8 @@ std::string FormatPlugReport(const std::vector<PlugResult>& report) {
     return text;
 }
 
-uint32_t CFirmwareFile::PlugImage(CFirmwareImage& image, CPlugList& plugs, const CPda& pda,
-                                  const std::string& fileName, std::vector<PlugResult>* report) {
+uint32_t CFirmwareFile::PlugImage(CFirmwareImage& image, CPlugList& plugs, const CPda& pda, const std::string& fileName,
+                                  std::vector<PlugResult>* report) {
     const auto note = [report](const CPlugRecord& plug, PlugResult::Outcome outcome, std::string text = {}) {
         if (report) report->push_back({plug, outcome, std::move(text)});
     };

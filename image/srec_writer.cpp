@@ -104,8 +104,6 @@ void CSRecordWriter::Platform(const CPlatformRecord& p) {
     Info(kInfoPlatform, payload);
 }
 
-void CSRecordWriter::Termination(uint32_t executionAddress) {
-    Record('7', executionAddress, 4, {});
-}
+void CSRecordWriter::Termination(uint32_t executionAddress) { Record('7', executionAddress, 4, {}); }
 
 }  // namespace varnel

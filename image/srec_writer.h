@@ -32,7 +32,7 @@ public:
     void Version(const CComponentVersion& version);
     void BuildSequence(uint16_t sequence);
     void Platform(const CPlatformRecord& platform);
-    void Termination(uint32_t executionAddress);                  // S7
+    void Termination(uint32_t executionAddress);  // S7
 
 private:
     void Record(char type, uint32_t address, size_t addressBytes, std::span<const uint8_t> data);

@@ -15,9 +15,7 @@ namespace {
 
 constexpr int kEnd = -1;
 
-std::string RefusalText(const std::string& reason) {
-    return "the file " + reason;
-}
+std::string RefusalText(const std::string& reason) { return "the file " + reason; }
 
 // What the characters of a .pda text form. A word is announced when its
 // first digit is read, so that a word the file has no room for is refused
@@ -102,12 +100,9 @@ std::string TokenRefusalText(PdaToken::Refusal refusal, int line) {
     switch (refusal) {
     case PdaToken::Refusal::CharacterInWord:
         return FormatText("ERROR on line %d: unrecognized character in word.\n", line);
-    case PdaToken::Refusal::TooLong:
-        return FormatText("Error on line %d: word too long.\n", line);
-    case PdaToken::Refusal::NumberFormat:
-        return FormatText("Error on line %d: Unknown number format!\n", line);
-    case PdaToken::Refusal::None:
-        break;
+    case PdaToken::Refusal::TooLong: return FormatText("Error on line %d: word too long.\n", line);
+    case PdaToken::Refusal::NumberFormat: return FormatText("Error on line %d: Unknown number format!\n", line);
+    case PdaToken::Refusal::None: break;
     }
     return {};
 }
@@ -153,8 +148,7 @@ uint16_t ParsePdaWords(uint16_t* words, NextChar next, std::string* reason) {
             }
             ++j;
             break;
-        case PdaToken::Kind::Refused:
-            return fail(TokenRefusalText(token.refusal, token.line));
+        case PdaToken::Kind::Refused: return fail(TokenRefusalText(token.refusal, token.line));
         case PdaToken::Kind::End:
             if (nextRecordStart == j) return static_cast<uint16_t>(j);
             return fail("PDA format invalid. Check your file.\n");
@@ -210,8 +204,7 @@ uint16_t ReadPdaTextFile(uint16_t* words, const char* path, std::string* reason)
 uint16_t ReadPdaText(uint16_t* words, std::string_view text, std::string* reason) {
     size_t position = 0;
     return ParsePdaWords(
-        words, [&]() { return position < text.size() ? static_cast<unsigned char>(text[position++]) : kEnd; },
-        reason);
+        words, [&]() { return position < text.size() ? static_cast<unsigned char>(text[position++]) : kEnd; }, reason);
 }
 
 std::string FormatPdaText(const CPda& pda, std::string_view comment) {

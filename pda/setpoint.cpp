@@ -34,11 +34,14 @@ int ConfigureSetPointAndIntegrator(CPda& pda) {
 
     int tableStart;
     switch (domain) {
-    case 0x10: case 0x20: case 0x30: case 0x31: case 0x32: tableStart = 0; break;
-    case 0x40: case 0x41: tableStart = 16; break;
-    default:
-        LogMessage("ERROR - PDA entries found, but domain %x not recognized!\n", domain);
-        return -1;
+    case 0x10:
+    case 0x20:
+    case 0x30:
+    case 0x31:
+    case 0x32: tableStart = 0; break;
+    case 0x40:
+    case 0x41: tableStart = 16; break;
+    default: LogMessage("ERROR - PDA entries found, but domain %x not recognized!\n", domain); return -1;
     }
     LogMessage("PDA entries found: Using domain %x\n", domain);
 

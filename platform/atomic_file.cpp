@@ -187,7 +187,8 @@ Result<> AppendLineDurably(const std::string& path, std::string_view line, const
         // the next one's, and the file is renamed under nobody's write.
         while (::flock(fd, LOCK_EX) != 0 && errno == EINTR) {
         }
-        struct stat opened {}, named {};
+        struct stat opened {
+        }, named{};
         if (::fstat(fd, &opened) != 0) {
             const int error = errno;
             ::close(fd);

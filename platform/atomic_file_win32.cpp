@@ -48,7 +48,8 @@ std::string WriteTemporary(const std::string& path, std::string_view contents, s
     static unsigned counter = 0;
     const std::string temporary =
         path + ".tmp-" + std::to_string(::GetCurrentProcessId()) + "-" + std::to_string(++counter);
-    HANDLE file = ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        ::CreateFileA(temporary.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) {
         if (error) *error = WindowsError("cannot create", path, ::GetLastError());
         return {};
@@ -73,7 +74,8 @@ using FinalPathName = DWORD(WINAPI*)(HANDLE, LPSTR, DWORD, DWORD);
 bool Examine(std::string& path, std::string_view contents, std::string* error, bool& written) {
     // FILE_SHARE_DELETE is Windows NT's: Windows 9x refuses it.
     const DWORD share = FILE_SHARE_READ | FILE_SHARE_WRITE | (IsWindows9x() ? 0 : FILE_SHARE_DELETE);
-    HANDLE file = ::CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        ::CreateFileA(path.c_str(), GENERIC_WRITE, share, nullptr, OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE) return true;  // a new file, or one the write reports on
     if (::GetFileType(file) != FILE_TYPE_DISK) {
         written = WriteAll(file, contents);
@@ -86,8 +88,8 @@ bool Examine(std::string& path, std::string_view contents, std::string* error, b
     if (attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) {
         // Symbolic links came with Windows Vista, and so did the call that
         // names the file behind one.
-        const auto finalPathName = reinterpret_cast<FinalPathName>(reinterpret_cast<void*>(
-            ::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
+        const auto finalPathName = reinterpret_cast<FinalPathName>(
+            reinterpret_cast<void*>(::GetProcAddress(::GetModuleHandleA("kernel32.dll"), "GetFinalPathNameByHandleA")));
         char target[MAX_PATH * 4];
         const DWORD n = finalPathName ? finalPathName(file, target, sizeof target, 0) : 0;
         if (n > 0 && n < sizeof target) path.assign(target, n);
@@ -165,8 +167,9 @@ Result<> AppendLineDurably(const std::string& path, std::string_view line, const
     // Windows NT; Windows 9x knows only GENERIC_WRITE, and the write goes
     // where the file pointer was put, at the end).
     const bool nt = !IsWindows9x();
-    HANDLE file = ::CreateFileA(path.c_str(), (nt ? FILE_APPEND_DATA : GENERIC_WRITE) | GENERIC_READ,
-                                FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    HANDLE file =
+        ::CreateFileA(path.c_str(), (nt ? FILE_APPEND_DATA : GENERIC_WRITE) | GENERIC_READ,
+                      FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
     const auto fail = [&](const char* what) {
         const DWORD code = ::GetLastError();
         if (file != INVALID_HANDLE_VALUE) ::CloseHandle(file);
@@ -188,11 +191,13 @@ Result<> AppendLineDurably(const std::string& path, std::string_view line, const
             text = "\n";
     }
     LONG endHigh = 0;
-    if (!nt && ::SetFilePointer(file, 0, &endHigh, FILE_END) == INVALID_SET_FILE_POINTER && ::GetLastError() != NO_ERROR)
+    if (!nt && ::SetFilePointer(file, 0, &endHigh, FILE_END) == INVALID_SET_FILE_POINTER &&
+        ::GetLastError() != NO_ERROR)
         return fail("cannot write");
     text.append(line).append(1, '\n');
     DWORD written = 0;
-    if (!::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr)) return fail("cannot write");
+    if (!::WriteFile(file, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+        return fail("cannot write");
     if (written != text.size()) return fail("the line was written only in part");
     if (!::FlushFileBuffers(file)) return fail("cannot sync");
     ::CloseHandle(file);

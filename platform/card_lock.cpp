@@ -35,7 +35,8 @@ std::string Untrusted(int fd, const std::filesystem::path& directory) {
     if (::fstat(fd, &file) != 0) return std::string("cannot be examined: ") + std::strerror(errno);
     if (!S_ISREG(file.st_mode)) return "is not a regular file";
     if (file.st_nlink != 1) return "has other names (hard links)";
-    if (::stat(directory.c_str(), &folder) != 0) return std::string("its folder cannot be examined: ") + std::strerror(errno);
+    if (::stat(directory.c_str(), &folder) != 0)
+        return std::string("its folder cannot be examined: ") + std::strerror(errno);
     if (file.st_uid != ::geteuid() && file.st_uid != folder.st_uid && file.st_uid != 0)
         return "belongs to another user";
     return {};
@@ -43,15 +44,14 @@ std::string Untrusted(int fd, const std::filesystem::path& directory) {
 
 }  // namespace
 
-CardLock::Attempt CardLock::Take(const std::filesystem::path& directory, const std::string& card,
-                                bool probe) {
+CardLock::Attempt CardLock::Take(const std::filesystem::path& directory, const std::string& card, bool probe) {
     Release();
     std::error_code ec;
     files::CreateDirectories(directory.string(), ec);
     // Every user's runs make their lock files in it: writable to all, and
     // sticky, so that none removes another's (as /tmp).
-    if (struct stat folder {}; ::lstat(directory.c_str(), &folder) == 0 && S_ISDIR(folder.st_mode) &&
-                               folder.st_uid == ::geteuid() && (folder.st_mode & 07777) != 01777)
+    if (struct stat folder{}; ::lstat(directory.c_str(), &folder) == 0 && S_ISDIR(folder.st_mode) &&
+                              folder.st_uid == ::geteuid() && (folder.st_mode & 07777) != 01777)
         static_cast<void>(::chmod(directory.c_str(), 01777));
     const std::filesystem::path path = LockFile(directory, card);
     // Never through a link, never blocking on a FIFO planted in its place.

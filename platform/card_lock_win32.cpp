@@ -27,8 +27,8 @@ DWORD LockOffsetHigh() { return IsWindows9x() ? 0 : kLockOffsetHigh; }
 
 std::string SystemMessage(DWORD code) {
     char text[256] = {};
-    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text,
-                        sizeof text, nullptr))
+    if (!FormatMessageA(FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr, code, 0, text, sizeof text,
+                        nullptr))
         return "error " + std::to_string(code);
     std::string message = text;
     while (!message.empty() && (message.back() == '\n' || message.back() == '\r' || message.back() == ' '))
@@ -50,7 +50,7 @@ long ReadHolder(HANDLE file) {
 }  // namespace
 
 CardLock::Attempt CardLock::Take(const std::filesystem::path& directory, const std::string& card,
-                                bool /*probe: locked as a run's here*/) {
+                                 bool /*probe: locked as a run's here*/) {
     Release();
     std::error_code ec;
     files::CreateDirectories(directory.string(), ec);
@@ -60,7 +60,8 @@ CardLock::Attempt CardLock::Take(const std::filesystem::path& directory, const s
     HANDLE file = CreateFileA(path.string().c_str(), GENERIC_READ | GENERIC_WRITE, share, nullptr, OPEN_ALWAYS,
                               FILE_ATTRIBUTE_NORMAL, nullptr);
     if (file == INVALID_HANDLE_VALUE)
-        return {Outcome::Failed, 0, path.string() + ": cannot open the card's lock file: " + SystemMessage(GetLastError())};
+        return {Outcome::Failed, 0,
+                path.string() + ": cannot open the card's lock file: " + SystemMessage(GetLastError())};
     // LockFile is exclusive and fails at once when another holds the byte.
     if (!::LockFile(file, LockOffsetLow(), LockOffsetHigh(), 1, 0)) {
         const DWORD code = GetLastError();

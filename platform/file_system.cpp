@@ -33,7 +33,8 @@ uint64_t RemoveAll(const std::string& path, std::error_code& ec) { return fs::re
 
 std::vector<std::string> ListDirectory(const std::string& path, std::error_code& ec) {
     std::vector<std::string> entries;
-    for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec)) entries.push_back(it->path().string());
+    for (fs::directory_iterator it(path, ec), end; !ec && it != end; it.increment(ec))
+        entries.push_back(it->path().string());
     return entries;
 }
 

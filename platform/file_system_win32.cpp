@@ -13,7 +13,9 @@ std::error_code LastError() { return std::error_code(static_cast<int>(::GetLastE
 
 bool IsSeparator(char c) { return c == '\\' || c == '/'; }
 
-bool Missing(DWORD code) { return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME; }
+bool Missing(DWORD code) {
+    return code == ERROR_FILE_NOT_FOUND || code == ERROR_PATH_NOT_FOUND || code == ERROR_INVALID_NAME;
+}
 
 // The entry itself, as its folder lists it (size and time): what Windows 95
 // gives for a file without GetFileAttributesEx.

@@ -57,7 +57,7 @@ struct DialogView {
     std::vector<std::string> adapters;  // the adapter list box, in order
     int selectedAdapter = -1;           // position in the list, -1 none
     bool adapterListVisible = true;
-    bool openedVisible = false;         // the "Opened: " line over the list
+    bool openedVisible = false;  // the "Opened: " line over the list
     std::string opened;
     bool updateEnabled = false;
     std::string status;

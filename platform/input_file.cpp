@@ -41,7 +41,8 @@ bool CInputFile::Open(const std::string& path, uint64_t maxBytes) {
     const auto check = [&](const struct stat& st) {
         if (S_ISDIR(st.st_mode)) return Fail(InputRefusal::Folder, "is a folder, not a file") == 0;
         if (!S_ISREG(st.st_mode))
-            return Fail(InputRefusal::NotRegular, std::string("is ") + KindOf(st.st_mode) + ", not a regular file") == 0;
+            return Fail(InputRefusal::NotRegular, std::string("is ") + KindOf(st.st_mode) + ", not a regular file") ==
+                   0;
         if (static_cast<uint64_t>(st.st_size) > maxBytes)
             return Fail(InputRefusal::TooLarge, TooLargeReason(static_cast<uint64_t>(st.st_size), maxBytes)) == 0;
         m_size = static_cast<uint64_t>(st.st_size);
@@ -56,7 +57,8 @@ bool CInputFile::Open(const std::string& path, uint64_t maxBytes) {
     while (fd < 0 && errno == EINTR);
     if (fd < 0) return Fail(InputRefusal::Missing, std::string("cannot open: ") + std::strerror(errno)) == 0;
     m_handle = fd;
-    if (::fstat(fd, &st) != 0) return Fail(InputRefusal::Missing, std::string("cannot open: ") + std::strerror(errno)) == 0;
+    if (::fstat(fd, &st) != 0)
+        return Fail(InputRefusal::Missing, std::string("cannot open: ") + std::strerror(errno)) == 0;
     return check(st);
 }
 

@@ -15,7 +15,9 @@ namespace {
 
 HANDLE AsHandle(std::intptr_t handle) { return reinterpret_cast<HANDLE>(handle); }
 
-std::string WindowsError(const char* what) { return std::string(what) + ": Windows error " + std::to_string(::GetLastError()); }
+std::string WindowsError(const char* what) {
+    return std::string(what) + ": Windows error " + std::to_string(::GetLastError());
+}
 
 }  // namespace
 
@@ -67,7 +69,8 @@ std::ptrdiff_t CInputFile::ReadAt(uint64_t offset, char* buffer, size_t size) {
     // The file pointer, not an OVERLAPPED offset: Windows 9x takes none for
     // a file.
     LONG high = static_cast<LONG>(offset >> 32);
-    if (::SetFilePointer(AsHandle(m_handle), static_cast<LONG>(offset), &high, FILE_BEGIN) == INVALID_SET_FILE_POINTER &&
+    if (::SetFilePointer(AsHandle(m_handle), static_cast<LONG>(offset), &high, FILE_BEGIN) ==
+            INVALID_SET_FILE_POINTER &&
         ::GetLastError() != NO_ERROR)
         return Fail(InputRefusal::ReadFailed, WindowsError("cannot read"));
     DWORD read = 0;

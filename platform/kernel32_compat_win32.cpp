@@ -82,7 +82,7 @@ HMODULE WINAPI LoadLibraryNarrow(LPCWSTR name) {
 #endif
 extern "C" HANDLE(WINAPI* const varnel_create_semaphore_import)(LPSECURITY_ATTRIBUTES, LONG, LONG, LPCWSTR)
     VARNEL_IMPORT(CreateSemaphoreW, 16) = CreateSemaphoreNarrow;
-extern "C" HMODULE(WINAPI* const varnel_get_module_handle_import)(LPCWSTR) VARNEL_IMPORT(GetModuleHandleW, 4) =
-    GetModuleHandleNarrow;
-extern "C" HMODULE(WINAPI* const varnel_load_library_import)(LPCWSTR) VARNEL_IMPORT(LoadLibraryW, 4) =
-    LoadLibraryNarrow;
+extern "C" HMODULE(WINAPI* const varnel_get_module_handle_import)(LPCWSTR)
+    VARNEL_IMPORT(GetModuleHandleW, 4) = GetModuleHandleNarrow;
+extern "C" HMODULE(WINAPI* const varnel_load_library_import)(LPCWSTR)
+    VARNEL_IMPORT(LoadLibraryW, 4) = LoadLibraryNarrow;

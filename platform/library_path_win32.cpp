@@ -23,8 +23,8 @@ void RestrictDllSearch() {
     if (auto setDefault = reinterpret_cast<SetDefaultDllDirectoriesFn>(
             reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDefaultDllDirectories"))))
         setDefault(kSearchDefaultDirs);
-    if (auto setDirectory = reinterpret_cast<SetDllDirectoryAFn>(
-            reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDllDirectoryA"))))
+    if (auto setDirectory =
+            reinterpret_cast<SetDllDirectoryAFn>(reinterpret_cast<void*>(::GetProcAddress(kernel, "SetDllDirectoryA"))))
         setDirectory("");
 }
 

@@ -43,7 +43,7 @@ struct DriverRequest {
     uint8_t reserved[20];
     uint32_t requestType;
     uint32_t oid;
-    void* buffer;          // null when the length is 0
+    void* buffer;  // null when the length is 0
     uint32_t bufferLength;
     uint32_t bytesWritten;  // set to 0; never examined
     uint32_t bytesNeeded;   // set to 0; never examined

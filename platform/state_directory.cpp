@@ -73,7 +73,8 @@ std::filesystem::path StateDirectory() {
     }
     return std::filesystem::path(base + "\\Varnel");
 #else
-    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state) return std::filesystem::path(state) / "varnel";
+    if (const char* state = std::getenv("XDG_STATE_HOME"); state && *state)
+        return std::filesystem::path(state) / "varnel";
     const char* home = std::getenv("HOME");
     return std::filesystem::path(home && *home ? home : ".") / ".local" / "state" / "varnel";
 #endif

@@ -70,7 +70,8 @@ Result<> FactoryFirmware(const sim::AdapterConfig& adapter, sim::FactoryFirmware
 Result<> InitDefaultMachine(const std::filesystem::path& directory, bool force, bool latency, int cards,
                             bool realisticTiming) {
     if (cards < 1 || cards > kMaxCards)
-        return Failure{"--cards: a machine has 1 to " + std::to_string(kMaxCards) + " cards, not " + std::to_string(cards)};
+        return Failure{"--cards: a machine has 1 to " + std::to_string(kMaxCards) + " cards, not " +
+                       std::to_string(cards)};
     sim::MachineConfig config = MachineConfigWithCards(cards);
     config.latencyEnabled = latency;
     config.flashTimingEnabled = realisticTiming;
@@ -89,7 +90,8 @@ Result<std::unique_ptr<sim::SimMachine>> OpenProgramMachine(const std::optional<
     auto opened = ensured ? sim::SimMachine::Open(*resolved) : ensured.Error();
     if (!opened) return std::move(opened).Context("machine");
     if (const char* trace = std::getenv("VARNEL_TRACE"); trace)
-        if (Result<> traced = (*opened)->OpenTrace(trace); !traced) return std::move(traced).Context("VARNEL_TRACE").Error();
+        if (Result<> traced = (*opened)->OpenTrace(trace); !traced)
+            return std::move(traced).Context("VARNEL_TRACE").Error();
     return opened;
 }
 

@@ -183,9 +183,10 @@ void FillCardPda(CPda& pda, const CardIdentity& card) {
     SetRecord(pda, kPdrRelease, {0x0001});
     SetRecord(pda, kPdrSerialNumber, TextWords(card.serialNumber));
     SetRecord(pda, kPdrPlatform, {card.platform, 0x0001, 0x0001, 0x0003});
-    SetRecord(pda, kPdrMacAddress,
-              {static_cast<uint16_t>(card.mac[0] | card.mac[1] << 8), static_cast<uint16_t>(card.mac[2] | card.mac[3] << 8),
-               static_cast<uint16_t>(card.mac[4] | card.mac[5] << 8)});
+    SetRecord(
+        pda, kPdrMacAddress,
+        {static_cast<uint16_t>(card.mac[0] | card.mac[1] << 8), static_cast<uint16_t>(card.mac[2] | card.mac[3] << 8),
+         static_cast<uint16_t>(card.mac[4] | card.mac[5] << 8)});
     SetRecord(pda, kPdrDomain, {0x0001, card.domain, 0x0000, 0x0000, 0x0000, 0x0000});
     SetRecord(pda, 0x0104, {0x0016, 0x0000});  // a record the program carries through
     SetRecord(pda, kPdrSetPointSource1, Table(30, kCardTableSeed));
@@ -196,7 +197,8 @@ void FillCardPda(CPda& pda, const CardIdentity& card) {
 std::string ChangeFileText() {
     const auto line = [](uint16_t code, const std::vector<uint16_t>& data) {
         std::string text = FormatText("%x %04x", unsigned(data.size() + 1), unsigned{code});
-        for (size_t i = 0; i < data.size(); ++i) text += FormatText(i % 8 == 0 ? "\n    %04x" : " %04x", unsigned{data[i]});
+        for (size_t i = 0; i < data.size(); ++i)
+            text += FormatText(i % 8 == 0 ? "\n    %04x" : " %04x", unsigned{data[i]});
         return text + "\n";
     };
     std::string text;
@@ -232,14 +234,17 @@ Result<> WriteRelease(const std::string& directory) {
     const std::string changes = ChangeFileText();
     CPda card;
     FillCardPda(card);
-    const std::string link = LinkFileText({{"primary.hex", primary}, {"station.hex", station}, {"changes.pda", changes}});
-    const std::pair<const char*, const std::string*> files[] = {
-        {"primary.hex", &primary}, {"station.hex", &station}, {"combined.hex", &combined}, {"changes.pda", &changes},
-        {"OEMRelease.oem", &link}};
+    const std::string link =
+        LinkFileText({{"primary.hex", primary}, {"station.hex", station}, {"changes.pda", changes}});
+    const std::pair<const char*, const std::string*> files[] = {{"primary.hex", &primary},
+                                                                {"station.hex", &station},
+                                                                {"combined.hex", &combined},
+                                                                {"changes.pda", &changes},
+                                                                {"OEMRelease.oem", &link}};
     for (const auto& [name, contents] : files)
         if (Result<> written = WriteFileAtomically((dir / name).string(), *contents, false); !written) return written;
-    return WriteFileAtomically((dir / "card.pda").string(), FormatPdaText(card, "A card's full PDA as it leaves the factory."),
-                               false);
+    return WriteFileAtomically((dir / "card.pda").string(),
+                               FormatPdaText(card, "A card's full PDA as it leaves the factory."), false);
 }
 
 }  // namespace varnel::sample

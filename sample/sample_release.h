@@ -28,14 +28,14 @@ struct Block {
 };
 
 struct ImageLayout {
-    std::string title;                        // S0 header text
+    std::string title;  // S0 header text
     std::optional<CComponentVersion> primary;
     std::optional<CComponentVersion> station;
     uint16_t buildSequence = 0;
     std::vector<uint16_t> platforms;
     std::vector<Block> blocks;
     std::vector<CPlugRecord> plugs;
-    std::vector<uint32_t> markers;            // marker word goes before each address
+    std::vector<uint32_t> markers;  // marker word goes before each address
     uint32_t seed = 1;
     size_t dataBytesPerRecord = 32;
 };

@@ -84,7 +84,8 @@ FirmwareIdentity ParseIdentity(const Json& value, const std::string& where) {
 std::vector<AddressRange> ParseRanges(const Json& value, const std::string& where) {
     std::vector<AddressRange> ranges;
     for (const Json& r : value) {
-        AddressRange range{Unsigned<uint32_t>(r.at("from"), where + ".from"), Unsigned<uint32_t>(r.at("to"), where + ".to")};
+        AddressRange range{Unsigned<uint32_t>(r.at("from"), where + ".from"),
+                           Unsigned<uint32_t>(r.at("to"), where + ".to")};
         if (range.to <= range.from) throw Bad(where, "\"to\" must lie above \"from\"");
         ranges.push_back(range);
     }
@@ -98,17 +99,20 @@ CardFaults ParseFaults(const Json& value, const std::string& where) {
             OidFault fault;
             fault.oid = Unsigned<uint32_t>(entry.at("oid"), where + ".oid_status.oid");
             fault.status = Unsigned<uint32_t>(entry.at("status"), where + ".oid_status.status");
-            Optional(entry, "from_request",
-                     [&](const Json& v) { fault.fromRequest = Unsigned<uint32_t>(v, where + ".oid_status.from_request"); });
+            Optional(entry, "from_request", [&](const Json& v) {
+                fault.fromRequest = Unsigned<uint32_t>(v, where + ".oid_status.from_request");
+            });
             f.oidStatus.push_back(fault);
         }
     });
     Optional(value, "unreadable_rids", [&](const Json& list) {
         for (const Json& rid : list) f.unreadableRids.push_back(Unsigned<uint16_t>(rid, where + ".unreadable_rids"));
     });
-    Optional(value, "write_protected", [&](const Json& v) { f.writeProtected = ParseRanges(v, where + ".write_protected"); });
+    Optional(value, "write_protected",
+             [&](const Json& v) { f.writeProtected = ParseRanges(v, where + ".write_protected"); });
     Optional(value, "corrupt_reads", [&](const Json& v) { f.corruptReads = ParseRanges(v, where + ".corrupt_reads"); });
-    Optional(value, "no_support_check", [&](const Json& v) { f.noSupportCheck = Bool(v, where + ".no_support_check"); });
+    Optional(value, "no_support_check",
+             [&](const Json& v) { f.noSupportCheck = Bool(v, where + ".no_support_check"); });
     Optional(value, "dies_after_requests",
              [&](const Json& v) { f.diesAfterRequests = Unsigned<uint32_t>(v, where + ".dies_after_requests"); });
     return f;
@@ -120,7 +124,8 @@ CardConfig ParseCard(const Json& value, const std::string& where) {
     Optional(value, "primary", [&](const Json& v) { card.primary = ParseIdentity(v, where + ".primary"); });
     Optional(value, "station", [&](const Json& v) { card.station = ParseIdentity(v, where + ".station"); });
     Optional(value, "firmware_text", [&](const Json& v) { card.firmwareText = String(v, where + ".firmware_text"); });
-    Optional(value, "flash_size", [&](const Json& v) { card.flashSize = Unsigned<uint32_t>(v, where + ".flash_size"); });
+    Optional(value, "flash_size",
+             [&](const Json& v) { card.flashSize = Unsigned<uint32_t>(v, where + ".flash_size"); });
     Optional(value, "ram_pda", [&](const Json& v) {
         if (v.is_array()) {
             card.ramPda = "words";
@@ -180,7 +185,8 @@ Result<MachineConfig> ParseMachineConfig(const std::string& text) {
             else if (name == "windows2000") config.system = System::Windows2000;
             else throw Bad("system", "expected windows95, windowsnt4 or windows2000");
         });
-        Optional(root, "startup_error", [&](const Json& v) { config.startupError = Unsigned<uint32_t>(v, "startup_error"); });
+        Optional(root, "startup_error",
+                 [&](const Json& v) { config.startupError = Unsigned<uint32_t>(v, "startup_error"); });
         Optional(root, "event_creation_fails",
                  [&](const Json& v) { config.eventCreationFails = Bool(v, "event_creation_fails"); });
         Optional(root, "latency", [&](const Json& v) {
@@ -188,8 +194,9 @@ Result<MachineConfig> ParseMachineConfig(const std::string& text) {
             Optional(v, "per_request_us", [&](const Json& e) {
                 config.latency.perRequestMicroseconds = Unsigned<uint32_t>(e, "latency.per_request_us");
             });
-            Optional(v, "per_byte_ns",
-                     [&](const Json& e) { config.latency.perByteNanoseconds = Unsigned<uint32_t>(e, "latency.per_byte_ns"); });
+            Optional(v, "per_byte_ns", [&](const Json& e) {
+                config.latency.perByteNanoseconds = Unsigned<uint32_t>(e, "latency.per_byte_ns");
+            });
         });
         Optional(root, "flash_timing", [&](const Json& v) {
             FlashTiming& t = config.flashTiming;
@@ -221,10 +228,14 @@ Result<MachineConfig> ParseMachineConfig(const std::string& text) {
                 std::snprintf(subkey, sizeof subkey, "%04zu", i);
                 adapter.subkey = subkey;
                 Optional(a, "subkey", [&](const Json& v) { adapter.subkey = String(v, where + ".subkey"); });
-                Optional(a, "display_name", [&](const Json& v) { adapter.displayName = String(v, where + ".display_name"); });
-                Optional(a, "device_name", [&](const Json& v) { adapter.deviceName = String(v, where + ".device_name"); });
-                Optional(a, "registry_info", [&](const Json& v) { adapter.registryInfo = Bool(v, where + ".registry_info"); });
-                Optional(a, "driver_opens", [&](const Json& v) { adapter.driverOpens = Bool(v, where + ".driver_opens"); });
+                Optional(a, "display_name",
+                         [&](const Json& v) { adapter.displayName = String(v, where + ".display_name"); });
+                Optional(a, "device_name",
+                         [&](const Json& v) { adapter.deviceName = String(v, where + ".device_name"); });
+                Optional(a, "registry_info",
+                         [&](const Json& v) { adapter.registryInfo = Bool(v, where + ".registry_info"); });
+                Optional(a, "driver_opens",
+                         [&](const Json& v) { adapter.driverOpens = Bool(v, where + ".driver_opens"); });
                 Optional(a, "answers_private",
                          [&](const Json& v) { adapter.answersPrivate = Bool(v, where + ".answers_private"); });
                 Optional(a, "mac", [&](const Json& v) { adapter.mac = ParseMac(v, where + ".mac"); });
@@ -270,7 +281,8 @@ std::string FormatMachineConfig(const MachineConfig& config) {
                      {"driver_opens", a.driverOpens},
                      {"answers_private", a.answersPrivate},
                      {"mac", FormatMac(a.mac)},
-                     {"driver_version", a.driverVersion < 0 ? Json(a.driverVersion) : Json(Hex(static_cast<uint32_t>(a.driverVersion), 8))}};
+                     {"driver_version", a.driverVersion < 0 ? Json(a.driverVersion)
+                                                            : Json(Hex(static_cast<uint32_t>(a.driverVersion), 8))}};
         if (a.card) {
             const CardConfig& c = *a.card;
             Json faults{{"oid_status", Json::array()},

@@ -47,10 +47,10 @@ struct FirmwareIdentity {
 };
 
 struct CardConfig {
-    uint16_t type = 2;                // RID 0xFD04 payload word 2
-    FirmwareIdentity primary;         // used when flash holds no identity block
+    uint16_t type = 2;         // RID 0xFD04 payload word 2
+    FirmwareIdentity primary;  // used when flash holds no identity block
     FirmwareIdentity station;
-    std::string firmwareText;         // RID 0xFFFF while the Station identity is `station`
+    std::string firmwareText;  // RID 0xFFFF while the Station identity is `station`
     uint32_t flashSize = 0x800000;
     // The PDA copy the card loaded at its last reset: "loaded" (normal),
     // "erased" (always reads 0xFFFF), or a list of words it always reads.
@@ -60,13 +60,13 @@ struct CardConfig {
 };
 
 struct AdapterConfig {
-    std::string subkey;               // registry subkey name, e.g. 0001
+    std::string subkey;  // registry subkey name, e.g. 0001
     std::string displayName;
-    std::string deviceName;           // opened as \Device\<name> on NT
-    bool registryInfo = true;         // the adapter's registry information can be read
+    std::string deviceName;    // opened as \Device\<name> on NT
+    bool registryInfo = true;  // the adapter's registry information can be read
     bool driverOpens = true;
-    bool answersPrivate = true;       // the driver answers the card's private requests
-    std::array<uint8_t, 6> mac{};     // permanent address
+    bool answersPrivate = true;    // the driver answers the card's private requests
+    std::array<uint8_t, 6> mac{};  // permanent address
     int32_t driverVersion = 0x00010000;
     std::optional<CardConfig> card;
 };
@@ -78,7 +78,7 @@ struct Latency {
 
 struct MachineConfig {
     System system = System::Windows2000;
-    uint32_t startupError = 6;        // what the access library's start-up probe reports
+    uint32_t startupError = 6;  // what the access library's start-up probe reports
     bool eventCreationFails = false;
     Latency latency;
     bool latencyEnabled = false;

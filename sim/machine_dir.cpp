@@ -39,7 +39,8 @@ Result<> ProgramFactoryImage(SimCard& card, const std::string& text, const std::
 Result<std::filesystem::path> ResolveMachineDirectory(const std::optional<std::string>& option) {
     const char* env = std::getenv("VARNEL_MACHINE");
     if (option ? option->empty() : env && !*env)
-        return Failure{option ? "--machine: an empty name is no directory" : "VARNEL_MACHINE: an empty name is no directory"};
+        return Failure{option ? "--machine: an empty name is no directory"
+                              : "VARNEL_MACHINE: an empty name is no directory"};
     if (option) return std::filesystem::path(*option);
     if (env) return std::filesystem::path(env);
     return StateDirectory() / "machine";
@@ -84,8 +85,9 @@ Result<> InitMachine(const std::filesystem::path& directory, const MachineConfig
     const bool machine = files::Exists((directory / "machine.json").string(), ec);
     if (machine && !force) return Failure{"a machine exists in " + directory.string() + " (use --force to replace it)"};
     if (!machine && files::IsDirectory(directory.string(), ec) && !files::IsEmpty(directory.string(), ec))
-        return Failure{directory.string() + " is not a simulated machine (no machine.json) and is not empty: nothing was "
-                                            "written into it (name a new or empty folder)"};
+        return Failure{directory.string() +
+                       " is not a simulated machine (no machine.json) and is not empty: nothing was "
+                       "written into it (name a new or empty folder)"};
     files::CreateDirectories(directory.string(), ec);
     files::RemoveAll((directory / "cards").string(), ec);
 
@@ -103,7 +105,8 @@ Result<> InitMachine(const std::filesystem::path& directory, const MachineConfig
             !written)
             return written;
         for (const auto& [name, text] : firmware.images)
-            if (Result<> programmed = ProgramFactoryImage(card, text, name, firmware.pda); !programmed) return programmed;
+            if (Result<> programmed = ProgramFactoryImage(card, text, name, firmware.pda); !programmed)
+                return programmed;
         if (Result<> reset = card.Reset(); !reset) return reset;
     }
     return WriteFileAtomically((directory / "machine.json").string(), FormatMachineConfig(config));

@@ -68,9 +68,7 @@ std::string SectorFileProblem(const std::string& path, files::FileType type, std
 SimCard::SimCard(const CardConfig& config, std::filesystem::path directory)
     : m_config(config), m_directory(std::move(directory)) {}
 
-uint32_t SimCard::PdaAddress() const {
-    return Decode(m_config.type == 1 ? kPdaAddressType1 : kPdaAddressType2);
-}
+uint32_t SimCard::PdaAddress() const { return Decode(m_config.type == 1 ? kPdaAddressType1 : kPdaAddressType2); }
 
 uint32_t SimCard::Decode(uint32_t address) const {
     address &= 0x7FFFFFFF;
@@ -208,12 +206,12 @@ Result<SimCard::LoadedState> SimCard::Load() {
         *out = DecodeIdentity(block, id).value_or(fallback);
         return {};
     };
-    if (Result<> primary = identity(kPrimaryBase + kIdentityOffset, protocol::kComponentPrimary, m_config.primary,
-                                    &state.primary);
+    if (Result<> primary =
+            identity(kPrimaryBase + kIdentityOffset, protocol::kComponentPrimary, m_config.primary, &state.primary);
         !primary)
         return primary.Error();
-    if (Result<> station = identity(kStationBase + kIdentityOffset, protocol::kComponentStation, m_config.station,
-                                    &state.station);
+    if (Result<> station =
+            identity(kStationBase + kIdentityOffset, protocol::kComponentStation, m_config.station, &state.station);
         !station)
         return station.Error();
     std::error_code ignored;

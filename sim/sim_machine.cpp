@@ -50,8 +50,8 @@ struct SimMachine::Trace {  // NOLINT(bugprone-exception-escape)
 SimMachine::SimMachine(std::filesystem::path directory, MachineConfig config)
     : m_directory(std::move(directory)), m_config(std::move(config)) {
     for (const AdapterConfig& adapter : m_config.adapters)
-        m_cards.push_back(adapter.card ? std::make_unique<SimCard>(*adapter.card, m_directory / "cards" / adapter.subkey)
-                                       : nullptr);
+        m_cards.push_back(
+            adapter.card ? std::make_unique<SimCard>(*adapter.card, m_directory / "cards" / adapter.subkey) : nullptr);
 }
 
 SimMachine::~SimMachine() = default;
@@ -160,8 +160,9 @@ NdisStatus SimMachine::MakeNdisRequest(AdapterHandle handle, DriverRequest& requ
     auto open = m_open.find(handle);
     if (open != m_open.end()) {
         if (m_config.latencyEnabled) {
-            const auto cost = std::chrono::microseconds(m_config.latency.perRequestMicroseconds) +
-                              std::chrono::nanoseconds(uint64_t{m_config.latency.perByteNanoseconds} * request.bufferLength);
+            const auto cost =
+                std::chrono::microseconds(m_config.latency.perRequestMicroseconds) +
+                std::chrono::nanoseconds(uint64_t{m_config.latency.perByteNanoseconds} * request.bufferLength);
             std::this_thread::sleep_for(cost);
         }
         status = Handle(open->second, request, trace);

@@ -22,7 +22,8 @@ DesktopOptions ParseDesktopOptions(const std::vector<std::string>& args, const T
             continue;
         }
         // The toolkit's own, as "-style" or "--style".
-        const std::string_view single = arg.rfind("--", 0) == 0 ? std::string_view(arg).substr(1) : std::string_view(arg);
+        const std::string_view single =
+            arg.rfind("--", 0) == 0 ? std::string_view(arg).substr(1) : std::string_view(arg);
         if (arg == "--") {
             filesOnly = true;
         } else if (arg == "--help" || arg == "-h" || (toolkit.slashHelp && arg == "/?")) {

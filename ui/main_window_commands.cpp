@@ -27,7 +27,8 @@ const std::pair<int, ClickedCommand> kClicks[] = {
 std::string MenuTip(const MenuEntry& entry) {
     switch (entry.id) {
     case kIdMenuHistory: return "Every run that wrote to a card, newest first, with its backup";
-    case kIdMenuRestorePda: return "Write a saved .pda file (such as a backup) to the card, after saving the card's own";
+    case kIdMenuRestorePda:
+        return "Write a saved .pda file (such as a backup) to the card, after saving the card's own";
     case kIdMenuRestoreFirmware:
         return "Write a saved firmware backup back to the card, after saving the firmware it replaces";
     default: return CVarnelDlg::ToolTipText(entry.id);

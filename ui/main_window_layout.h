@@ -27,9 +27,9 @@ enum class ControlKind {
 
 enum class Shown {
     Always,
-    Never,            // present, never shown
-    WithAdapter,      // while an adapter is selected
-    WithoutAdapter,   // while none is
+    Never,           // present, never shown
+    WithAdapter,     // while an adapter is selected
+    WithoutAdapter,  // while none is
 };
 
 struct ControlLayout {

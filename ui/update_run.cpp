@@ -63,7 +63,8 @@ constexpr const char* kOtherCardCaption = "Restore Another Card's Firmware?";
 std::string MacKey(const std::string& mac) {
     std::string key;
     for (const char c : mac)
-        if (std::isxdigit(static_cast<unsigned char>(c))) key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+            key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return key == "000000000000" ? std::string() : key;
 }
 
@@ -129,8 +130,8 @@ bool UpdateRun::CheckFileList() {
         return false;
     }
     if (!m_dlg.UserHost().ConfirmWarning("Warning !!",
-                                     "Do not detach the STA in the period of firmware downloaded.  If you do, that "
-                                     "might cause a serious damage!")) {
+                                         "Do not detach the STA in the period of firmware downloaded.  If you do, that "
+                                         "might cause a serious damage!")) {
         m_dlg.EndRun(RunOutcome::Cancelled);
         return false;
     }
@@ -190,7 +191,8 @@ bool UpdateRun::ReplaceUnreadPda() {
     }
     m_dlg.RefreshCardFields();
     Message question{"The card's production data (PDA) could not be read.\n\nThe .pda files hold a whole "
-                     "PDA, with MAC address " + m_dlg.PdaMac() +
+                     "PDA, with MAC address " +
+                         m_dlg.PdaMac() +
                          ". Write it as the card's PDA? It replaces all the card's production data: MAC "
                          "address, serial number, part number, platform and calibration tables.\n\nAnswer "
                          "Yes only when these files are this card's own PDA.",
@@ -203,7 +205,8 @@ bool UpdateRun::ReplaceUnreadPda() {
     }
     m_dlg.SetStatus("PDA read error! User chose to continue.");
     m_summary = "Card PDA could not be read: it is replaced by the PDA of the .pda files.\n"
-                "  MAC Address: " + m_dlg.PdaMac() + "\n";
+                "  MAC Address: " +
+                m_dlg.PdaMac() + "\n";
     return true;
 }
 
@@ -254,7 +257,8 @@ bool UpdateRun::LoadImages() {
                     {kMemoryErrorText, kMemoryErrorCaption, MessageIcon::None, MessageButtons::Ok, false});
             // The reader's own reason, with its line number, follows.
             const std::string& reason = slot->file.LastFinding();
-            m_dlg.Ask("Error in file " + VisibleText(path) + (slot->file.InternalError() || reason.empty() ? "" : "\n" + reason),
+            m_dlg.Ask("Error in file " + VisibleText(path) +
+                          (slot->file.InternalError() || reason.empty() ? "" : "\n" + reason),
                       "Cannot Continue", MessageIcon::Error);
             m_dlg.Ask("Error Loading Files. Update will not start.", "Cannot Continue", MessageIcon::Error);
             m_dlg.EndRun(RunOutcome::Failed);
@@ -357,7 +361,8 @@ bool UpdateRun::LoadRestoredPda(const std::string& path, bool forceIncomplete, C
 std::string UpdateRun::RestoreSummary(const std::string& path, const CPda& restored,
                                       const std::string& identityChange) const {
     std::string summary = IdentityLine(identityChange) +
-                          "PDA restore: the card's PDA is replaced by exactly the records of\n  " + VisibleText(path) + "\n";
+                          "PDA restore: the card's PDA is replaced by exactly the records of\n  " + VisibleText(path) +
+                          "\n";
     summary += m_pdaRead ? "  Card MAC Address: " + m_dlg.PdaMac() + "\n" : "  The card's PDA could not be read.\n";
     if (restored.FindRecord(kPdrMacAddress) == nullptr)
         summary += "  The file holds no MAC address record: the card will have none.\n";
@@ -395,8 +400,7 @@ void UpdateRun::RestoreFirmware(const std::string& path) {
     ReadCardVersions(m_dlg.Adapter(), m_dlg.AdapterNumber(), m_dlg.Report().before);
     if (!PlanPdaBackup(MacKey(m_mac).empty() ? "unknown-mac" : m_mac)) return;
     const bool otherCard = MacKey(saved.mac) != MacKey(m_mac) || MacKey(m_mac).empty();
-    if (!Confirm(FirmwareRestoreSummary(path, saved, otherCard),
-                 [&] { return !otherCard || ConfirmOtherCard(saved); }))
+    if (!Confirm(FirmwareRestoreSummary(path, saved, otherCard), [&] { return !otherCard || ConfirmOtherCard(saved); }))
         return Stop(RunOutcome::Cancelled);
     // The card's PDA is saved before anything is written, as before a PDA write.
     if (!SavePdaBackup("The card's PDA could not be saved before writing, so nothing was written to the card.\n"))
@@ -414,13 +418,14 @@ void UpdateRun::RestoreFirmware(const std::string& path) {
 bool UpdateRun::LoadBackupFile(const std::string& path, FirmwareBackup& saved,
                                std::vector<std::unique_ptr<CFirmwareImage>>& images) {
     if (const Result<> loaded = LoadFirmwareBackup(path, saved); !loaded) {
-        m_dlg.Ask(VisibleText(path) + " cannot be restored: " + loaded.Reason() + ".\nNothing was written to the card.", "Cannot Continue",
-                  MessageIcon::Error);
+        m_dlg.Ask(VisibleText(path) + " cannot be restored: " + loaded.Reason() + ".\nNothing was written to the card.",
+                  "Cannot Continue", MessageIcon::Error);
         m_dlg.EndRun(RunOutcome::Failed, "Nothing was written.");
         return false;
     }
     if (!FirmwareBackupImages(saved, images)) {
-        m_dlg.UserHost().ShowMessage({kMemoryErrorText, kMemoryErrorCaption, MessageIcon::None, MessageButtons::Ok, false});
+        m_dlg.UserHost().ShowMessage(
+            {kMemoryErrorText, kMemoryErrorCaption, MessageIcon::None, MessageButtons::Ok, false});
         m_dlg.EndRun(RunOutcome::Failed, "Nothing was written.");
         return false;
     }
@@ -428,31 +433,30 @@ bool UpdateRun::LoadBackupFile(const std::string& path, FirmwareBackup& saved,
     return true;
 }
 
-std::string UpdateRun::FirmwareRestoreSummary(const std::string& path, const FirmwareBackup& saved,
-                                              bool otherCard) {
+std::string UpdateRun::FirmwareRestoreSummary(const std::string& path, const FirmwareBackup& saved, bool otherCard) {
     const CardVersions& before = m_dlg.Report().before;
     // Every text of the file shown with its control characters made visible.
-    std::string summary = "Firmware restore: the card's flash is returned to the bytes saved in\n  " + VisibleText(path) + "\n";
+    std::string summary =
+        "Firmware restore: the card's flash is returned to the bytes saved in\n  " + VisibleText(path) + "\n";
     summary += "  Saved from the card with MAC address " + VisibleText(OrUnknown(saved.mac)) +
                (saved.serial.empty() ? "" : ", serial number " + VisibleText(saved.serial)) +
                (saved.time.empty() ? "" : ", read " + VisibleText(saved.time)) +
                (saved.headerProven ? "" : " (its header is not proven by a digest: an older backup)") + "\n";
-    summary += "  " + std::to_string(saved.ByteCount()) + " bytes in " + std::to_string(saved.ranges.size()) +
-               " range(s)\n";
+    summary +=
+        "  " + std::to_string(saved.ByteCount()) + " bytes in " + std::to_string(saved.ranges.size()) + " range(s)\n";
     summary += std::string(kDashes) + "Card MAC Address: " + OrUnknown(m_mac) + "\n";
     if (otherCard) summary += "This backup was saved from ANOTHER card.\n";
-    summary += "Current firmware version: " +
-               (before.primary ? "Primary " + *before.primary + ", Station " + *before.station
-                               : std::string("not read")) +
-               "\n";
+    summary +=
+        "Current firmware version: " +
+        (before.primary ? "Primary " + *before.primary + ", Station " + *before.station : std::string("not read")) +
+        "\n";
     // What the data themselves hold, never what the header names.
     const DataVersions returned = FirmwareDataVersions(saved.ranges);
     summary += "Firmware it returns to (read from the data written): " + DataVersionsText(returned) + "\n";
     summary += Downgrade("Primary", before.primary, returned.primary);
     summary += Downgrade("Station", before.station, returned.station);
     summary += std::string(kDashes) + BackupLines();
-    return summary +
-           m_dlg.PlanFirmwareBackup(MacKey(m_mac).empty() ? "" : m_mac, m_pdaRead ? m_dlg.PdaSerial() : "");
+    return summary + m_dlg.PlanFirmwareBackup(MacKey(m_mac).empty() ? "" : m_mac, m_pdaRead ? m_dlg.PdaSerial() : "");
 }
 
 bool UpdateRun::ConfirmOtherCard(const FirmwareBackup& saved) {
@@ -650,7 +654,8 @@ bool UpdateRun::CheckRestoredFlash() {
         if (!joined.empty() && s.start <= joined.back().end) joined.back().end = std::max(joined.back().end, s.end);
         else joined.push_back(s);
     }
-    ProgressBar& progress = m_dlg.UserHost().ShowWaitWindow("Reading the card's flash back to check the restore...", "");
+    ProgressBar& progress =
+        m_dlg.UserHost().ShowWaitWindow("Reading the card's flash back to check the restore...", "");
     std::string difference;
     for (const FlashSpan& span : joined) {
         std::vector<uint8_t> expected(span.Size());

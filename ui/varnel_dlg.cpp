@@ -71,9 +71,7 @@ std::string CVarnelDlg::FullStatus() const {
     return !m_strStatusFull.empty() && m_strStatus == m_strStatusShort ? m_strStatusFull : m_strStatus;
 }
 
-void CVarnelDlg::SetCursorShape(Cursor cursor) {
-    m_host.SetCursor(cursor);
-}
+void CVarnelDlg::SetCursorShape(Cursor cursor) { m_host.SetCursor(cursor); }
 
 std::string CVarnelDlg::ToolTipText(int controlId) {
     switch (controlId) {
@@ -129,8 +127,8 @@ void CVarnelDlg::OnInitDialog(const std::vector<std::string>& arguments, bool au
 void CVarnelDlg::InitAdapters(bool autoOpen) {
     m_bLibraryLoaded = m_adapter.CheckNdisLibrary();
     if (!m_bLibraryLoaded)
-        Ask("Could not find/load the necessary system files. Functionality is disabled.",
-            "Error - file(s) not found", MessageIcon::Error);
+        Ask("Could not find/load the necessary system files. Functionality is disabled.", "Error - file(s) not found",
+            MessageIcon::Error);
     FillAdapterList(autoOpen);
 }
 

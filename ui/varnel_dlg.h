@@ -75,8 +75,7 @@ public:
     static constexpr size_t kStatusBoxChars = 90;
     static constexpr const char* kNoAdapters = "<No adapters detected>";
     // The status after a failed start-up check of the access library.
-    static constexpr const char* kDisabledStatus =
-        "Functionality is disabled: the system files could not be loaded.";
+    static constexpr const char* kDisabledStatus = "Functionality is disabled: the system files could not be loaded.";
 
     CVarnelDlg(NdisLibrary& library, Registry& registry, Host& host);
     CVarnelDlg(const CVarnelDlg&) = delete;
@@ -242,7 +241,6 @@ public:
     class RunAccess;
 
 private:
-
     // The backup taken before a PDA write: the copy in flash, which the write
     // replaces, as .pda text; and its raw bytes too when it is not valid.
     struct BackupPlan {

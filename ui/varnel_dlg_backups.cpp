@@ -52,8 +52,7 @@ Result<CVarnelDlg::BackupPlan> CVarnelDlg::PlanBackup(const std::string& mac, co
     plan.path = stem.string() + ".pda";
     std::string comment = "Varnel backup of the card's PDA in flash, read before " +
                           std::string(m_runReport.action == "update" ? "an update" : "a PDA restore") + "\nAdapter " +
-                          std::to_string(m_nAdapter) + ", MAC address " + mac + "\nRead " +
-                          UtcTimeText();
+                          std::to_string(m_nAdapter) + ", MAC address " + mac + "\nRead " + UtcTimeText();
     if (valid) {
         plan.text = FormatPdaText(flashPda, comment);
     } else {
@@ -115,8 +114,8 @@ std::string CVarnelDlg::PlanFirmwareBackup(const std::string& mac, const std::st
     data.serial = serial;
     data.time = UtcTimeText();
     m_firmwareBackup.path =
-        FreeBackupStem(m_backupDirectory, "flash-" + (mac.empty() ? std::string("unknown-mac") : mac) + "-" +
-                                              UtcStamp("%Y%m%dT%H%M%SZ"),
+        FreeBackupStem(m_backupDirectory,
+                       "flash-" + (mac.empty() ? std::string("unknown-mac") : mac) + "-" + UtcStamp("%Y%m%dT%H%M%SZ"),
                        {".srec"})
             .string() +
         ".srec";
@@ -227,7 +226,8 @@ bool CVarnelDlg::BackUpFirmware(const std::vector<CFirmwareImage*>& images, bool
     std::vector<FirmwareBackupPlan::Piece>& pieces = plan.pieces;
     const uint32_t pda = m_adapter.m_dwPdaAddress & ~kNvramBit;
     for (FirmwareBackupPlan::Piece& piece : pieces)
-        if (pdaWrite && Overlap(piece.address, piece.address + piece.count, pda, pda + kPdaBytes)) piece.current = false;
+        if (pdaWrite && Overlap(piece.address, piece.address + piece.count, pda, pda + kPdaBytes))
+            piece.current = false;
     // In address order a piece overlaps another when one before it ends past
     // its start, or the next one starts before its end: n log n, not n².
     std::vector<size_t> order(pieces.size());

@@ -137,8 +137,8 @@ bool CVarnelDlg::OnDownload() {
     for (const std::string& file : link->names) {
         const Result<int32_t> fileSum = FileByteSum(folder + file);
         if (!fileSum) {
-            Ask("The link file names " + folder + file + ", which " + fileSum.Reason() + ". Nothing was added.", "Error",
-                MessageIcon::Error);
+            Ask("The link file names " + folder + file + ", which " + fileSum.Reason() + ". Nothing was added.",
+                "Error", MessageIcon::Error);
             return false;
         }
         sum += static_cast<uint32_t>(*fileSum);

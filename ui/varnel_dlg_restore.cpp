@@ -24,8 +24,8 @@ void CVarnelDlg::OnRestorePdaFromFile() {
         Ask("Cannot continue - No adapter selected.", "Error", MessageIcon::None);
         return;
     }
-    const auto chosen = m_host.OpenFile(
-        {"pda", (m_backupDirectory / "*.pda").string(), "PDA File (*.pda)|*.pda|", "Restore PDA"});
+    const auto chosen =
+        m_host.OpenFile({"pda", (m_backupDirectory / "*.pda").string(), "PDA File (*.pda)|*.pda|", "Restore PDA"});
     if (!chosen) return;
     OnRestorePda(*chosen, false);
 }
@@ -36,9 +36,8 @@ bool CVarnelDlg::OnRestoreFirmwareMenu() {
         Ask("Cannot continue - No adapter selected.", "Error", MessageIcon::None);
         return false;
     }
-    const auto chosen = m_host.OpenFile(
-        {"srec", (m_backupDirectory / "*.srec").string(), "Firmware Backup (*.srec)|*.srec|All Files (*.*)|*.*|",
-         "Restore Firmware"});
+    const auto chosen = m_host.OpenFile({"srec", (m_backupDirectory / "*.srec").string(),
+                                         "Firmware Backup (*.srec)|*.srec|All Files (*.*)|*.*|", "Restore Firmware"});
     if (!chosen) return false;
     OnRestoreFirmware(*chosen);
     return true;

@@ -231,7 +231,8 @@ void CVarnelDlg::FinishRun() {
     m_begunId.clear();
     std::string error;
     try {
-        const Result<> appended = AppendHistoryLine(m_historyPath, HistoryRecordJson(m_runReport, id, UtcTimeText(now)));
+        const Result<> appended =
+            AppendHistoryLine(m_historyPath, HistoryRecordJson(m_runReport, id, UtcTimeText(now)));
         if (appended) {
             m_runReport.historyId = id;
             return;
@@ -275,18 +276,20 @@ void CVarnelDlg::StopWhileWriting(const BackupPlan* backup, bool pdaWritten, siz
             j < m_runReport.plugs.size() ? m_runReport.plugs[j].file : "image " + std::to_string(j + 1);
         if (j < image) holds += "  all of " + name + "\n";
         else if (j == image && inImage && m_adapter.m_nPiecesWritten > 0)
-            holds += "  " + std::to_string(m_adapter.m_nPiecesWritten) + " of the " + std::to_string(m_adapter.m_nPieces) +
-                     " pieces of " + name + "\n";
+            holds += "  " + std::to_string(m_adapter.m_nPiecesWritten) + " of the " +
+                     std::to_string(m_adapter.m_nPieces) + " pieces of " + name + "\n";
         else holds += "  nothing of " + name + "\n";
     }
     // What to run again: the same run, named as the user started it.
     const std::string run = m_runReport.action == "update" ? "update" : m_runReport.action;
     const std::string file = m_runReport.files.empty() ? std::string() : VisibleText(m_runReport.files[0].path);
-    const std::string again = run == "update" ? "run the same update again"
-                                              : "run the same " + run + " again (of " + file + ")";
-    Ask("The " + run + " was stopped by " + by + " after writing to the card had begun. The card now holds:\n" +
-            holds + "and the rest of its flash as it was. Its firmware may be part old, part new, and it may not "
-            "start with it.\n\nTo repair the card, " + again + ", to its end, before the card is removed or the "
+    const std::string again =
+        run == "update" ? "run the same update again" : "run the same " + run + " again (of " + file + ")";
+    Ask("The " + run + " was stopped by " + by + " after writing to the card had begun. The card now holds:\n" + holds +
+            "and the rest of its flash as it was. Its firmware may be part old, part new, and it may not "
+            "start with it.\n\nTo repair the card, " +
+            again +
+            ", to its end, before the card is removed or the "
             "computer shut down." +
             (m_firmwareBackup.saved ? "\n\nThe firmware it held before is saved in " + m_firmwareBackup.path + "."
                                     : std::string()),

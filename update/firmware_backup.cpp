@@ -121,8 +121,8 @@ Result<> ReadBackupRecords(std::string_view text, std::vector<std::string>& head
         if (!record.Accepted()) return Failure{at + LineRefusal(record, line, lastLine)};
         const std::span<const uint8_t> data = record.Data();
         // The first record names the format.
-        if (headers.empty() && (record.type != 0 || data.size() < 2 ||
-                                std::string(data.begin() + 2, data.end()) != kFirmwareBackupMagic))
+        if (headers.empty() &&
+            (record.type != 0 || data.size() < 2 || std::string(data.begin() + 2, data.end()) != kFirmwareBackupMagic))
             return Failure{"not a Varnel firmware backup (its first record is not the header \"" +
                            std::string(kFirmwareBackupMagic) + "\")"};
         switch (record.type) {
@@ -186,7 +186,8 @@ Result<> ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup) {
         }
     }
     if (!haveMac || digest.empty()) {
-        return Failure{std::string("its header lacks the card's ") + (haveMac ? "digest (SHA256)" : "MAC address (MAC)")};
+        return Failure{std::string("its header lacks the card's ") +
+                       (haveMac ? "digest (SHA256)" : "MAC address (MAC)")};
     }
     if (ranges.empty()) {
         return Failure{"it holds no data"};
@@ -203,7 +204,8 @@ Result<> ParseFirmwareBackup(std::string_view text, FirmwareBackup& backup) {
     // that digest is not covered, so the file is refused.
     backup.headerProven = false;
     if (headerDigestAt != 0) {
-        const auto header = FirmwareBackupHeaderDigest({headers.begin(), headers.begin() + static_cast<long>(headerDigestAt)});
+        const auto header =
+            FirmwareBackupHeaderDigest({headers.begin(), headers.begin() + static_cast<long>(headerDigestAt)});
         if (!header || *header != headerDigest || headerDigestAt + 1 != headers.size())
             return Failure{"its header text does not match its HEADER-SHA256 digest: the header was altered"};
         backup.headerProven = true;
@@ -231,7 +233,8 @@ bool FirmwareBackupImages(const FirmwareBackup& backup, std::vector<std::unique_
             if (images.empty() || images.back()->ByteCount() + n > kImageBytes ||
                 images.back()->BlockCount() >= kImageBlocks)
                 images.push_back(std::make_unique<CFirmwareImage>());
-            if (!images.back()->AppendData(r.bytes.data() + done, r.address + static_cast<uint32_t>(done), n)) return false;
+            if (!images.back()->AppendData(r.bytes.data() + done, r.address + static_cast<uint32_t>(done), n))
+                return false;
             done += n;
         }
     }

@@ -27,11 +27,11 @@ struct FlashRange {
 };
 
 struct FirmwareBackup {
-    std::string mac;     // "00-60-1D-12-34-56"; "" when not known
-    std::string serial;  // "" when not known
+    std::string mac;                     // "00-60-1D-12-34-56"; "" when not known
+    std::string serial;                  // "" when not known
     std::optional<std::string> primary;  // "1.3.6"; null when not read
     std::optional<std::string> station;
-    std::string time;    // when it was read, "2024-05-01T12:00:00Z"
+    std::string time;                // when it was read, "2024-05-01T12:00:00Z"
     std::vector<FlashRange> ranges;  // in the order they were read (and are written back)
     // Whether the header's text is proven by its own digest (HEADER-SHA256);
     // a backup written before that digest has a header nothing proves.

@@ -29,10 +29,11 @@ Result<> AppendHistoryLine(const std::filesystem::path& path, const Json& record
     // still read, after the new file (see HistoryFiles).
     const std::string stamp = UtcStamp("%Y%m%dT%H%M%SZ");
     LineRotation rotation{rotateAt, [&](int attempt) {
-        const std::string name = path.stem().string() + "." + stamp + (attempt > 0 ? "-" + std::to_string(attempt) : "") +
-                                 path.extension().string();
-        return (path.parent_path() / name).string();
-    }};
+                              const std::string name = path.stem().string() + "." + stamp +
+                                                       (attempt > 0 ? "-" + std::to_string(attempt) : "") +
+                                                       path.extension().string();
+                              return (path.parent_path() / name).string();
+                          }};
     return AppendLineDurably(path.string(), JsonText(record), rotation);
 }
 
@@ -177,7 +178,7 @@ private:
     bool m_open = false;        // a line (maybe empty) is still to be read before m_blockStart + m_pos
     std::string m_gathered;
     bool m_tooLong = false;
-    bool m_gathering = false;  // the line in hand began in a later block
+    bool m_gathering = false;            // the line in hand began in a later block
     std::optional<uint64_t> m_numberAt;  // the start of the line m_number numbers
     uint64_t m_number = 0;
 };
@@ -188,9 +189,33 @@ std::string DamagedLine(const std::filesystem::path& path, uint64_t number) {
 }
 
 // The keys of a record the reader knows, each compared once, where it is met.
-enum class Key { Other, Id, Time, Action, Adapter, AdapterName, Mac, Serial, Files, Before, After, PdaChanged,
-                 Backup, FirmwareBackup, Outcome, Status, Primary, Station, Path, Kind, Version, Sha256, Code, Name,
-                 Change };
+enum class Key {
+    Other,
+    Id,
+    Time,
+    Action,
+    Adapter,
+    AdapterName,
+    Mac,
+    Serial,
+    Files,
+    Before,
+    After,
+    PdaChanged,
+    Backup,
+    FirmwareBackup,
+    Outcome,
+    Status,
+    Primary,
+    Station,
+    Path,
+    Kind,
+    Version,
+    Sha256,
+    Code,
+    Name,
+    Change
+};
 
 Key KeyOf(std::string_view key) {
     // By length first: most keys are told apart without comparing a byte.
@@ -369,11 +394,11 @@ private:
         if (m_depth == 0) m_isObject = object;
         Element();
         if (m_depth == 1) {
-            m_within = object && m_top == Key::Before          ? Within::Before
-                       : object && m_top == Key::After         ? Within::After
-                       : !object && m_top == Key::Files        ? Within::Files
+            m_within = object && m_top == Key::Before        ? Within::Before
+                       : object && m_top == Key::After       ? Within::After
+                       : !object && m_top == Key::Files      ? Within::Files
                        : !object && m_top == Key::PdaChanged ? Within::Changes
-                                                               : Within::Other;
+                                                             : Within::Other;
         } else if (m_depth == 2) {
             m_elementIsObject = object && (m_within == Within::Files || m_within == Within::Changes);
             m_field = Key::Other;
@@ -470,7 +495,8 @@ struct HistoryReader::State {
     bool done = false;
 };
 
-HistoryReader::HistoryReader(std::filesystem::path path) : m_path(std::move(path)), m_state(std::make_unique<State>()) {}
+HistoryReader::HistoryReader(std::filesystem::path path)
+    : m_path(std::move(path)), m_state(std::make_unique<State>()) {}
 HistoryReader::~HistoryReader() = default;
 HistoryReader::HistoryReader(HistoryReader&&) noexcept = default;
 HistoryReader& HistoryReader::operator=(HistoryReader&&) noexcept = default;
@@ -531,7 +557,8 @@ static Result<> ReadLines(HistoryReader::State& state, const std::filesystem::pa
     }
 }
 
-Result<> HistoryReader::Read(const std::function<bool(Json&)>& take, const std::function<void(const std::string&)>& warn) {
+Result<> HistoryReader::Read(const std::function<bool(Json&)>& take,
+                             const std::function<void(const std::string&)>& warn) {
     State& state = *m_state;
     return ReadLines(
         state, m_path,
@@ -562,8 +589,8 @@ Result<> HistoryReader::Read(const std::function<bool(std::string_view line, His
         [&](std::string_view line, bool& damaged) {
             // One record for every line: its lists keep their room.
             HistoryRecord& record = state.record;
-            record.id = record.time = record.action = record.adapterName = record.mac = record.serial =
-                record.backup = record.firmwareBackup = record.outcome = record.status = record.adapter = std::nullopt;
+            record.id = record.time = record.action = record.adapterName = record.mac = record.serial = record.backup =
+                record.firmwareBackup = record.outcome = record.status = record.adapter = std::nullopt;
             record.files.clear();
             record.before = record.after = {};
             record.pdaChanged.clear();

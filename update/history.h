@@ -21,8 +21,6 @@ namespace varnel {
 // $XDG_STATE_HOME/varnel/history.jsonl (see StateDirectory).
 std::filesystem::path DefaultHistoryPath();
 
-
-
 // The history is read as a stream, newest record first, so that memory
 // stays within a few blocks and the longest line however long the file: a
 // line longer than kHistoryLineMaxBytes is skipped as damaged. However
@@ -43,7 +41,8 @@ std::vector<std::filesystem::path> HistoryFiles(const std::filesystem::path& pat
 // Appends `record` as one line (see AppendLineDurably), creating the
 // directory when missing; a file that would pass `rotateAt` bytes is first
 // renamed aside (see kHistoryRotateBytes).
-Result<> AppendHistoryLine(const std::filesystem::path& path, const Json& record, uint64_t rotateAt = kHistoryRotateBytes);
+Result<> AppendHistoryLine(const std::filesystem::path& path, const Json& record,
+                           uint64_t rotateAt = kHistoryRotateBytes);
 
 // One record of the history, typed. A field the record does not hold, or
 // holds as another type (a damaged or older file), is empty (nullopt); a

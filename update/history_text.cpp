@@ -22,7 +22,8 @@ std::string Read(const std::optional<std::string>& version) {
 }  // namespace
 
 std::string HistoryTableHeader() {
-    return "TIME                  ACTION            ADAPTER  MAC                OUTCOME    PRIMARY         STATION         "
+    return "TIME                  ACTION            ADAPTER  MAC                OUTCOME    PRIMARY         STATION     "
+           "    "
            "PDA  STATUS\n";
 }
 
@@ -54,7 +55,8 @@ std::string NoHistoryText(const std::string& card, const std::filesystem::path& 
 std::string MacKey(std::string_view mac) {
     std::string key;
     for (char c : mac)
-        if (std::isxdigit(static_cast<unsigned char>(c))) key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+        if (std::isxdigit(static_cast<unsigned char>(c)))
+            key += static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
     return key;
 }
 
@@ -89,7 +91,8 @@ std::string HistoryDetailsText(const HistoryRecord& r) {
     for (const RunFile& f : r.files) {
         text += "\n  " + (f.kind.empty() ? std::string("-") : VisibleText(f.kind)) + "  " + VisibleText(f.path);
         if (f.version) text += "  (" + VisibleText(*f.version) + ")";
-        text += f.sha256 ? "\n    SHA-256 " + VisibleText(*f.sha256) : std::string("\n    not readable when the run began");
+        text +=
+            f.sha256 ? "\n    SHA-256 " + VisibleText(*f.sha256) : std::string("\n    not readable when the run began");
     }
     text += "\nPDA records changed:";
     if (r.pdaChanged.empty()) text += " none";

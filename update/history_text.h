@@ -29,8 +29,8 @@ std::string MacKey(std::string_view mac);
 bool IsRecordOfCard(const HistoryRecord& record, const std::string& cardKey);
 
 // The history window's columns, and what each shows of a record.
-inline constexpr std::array<const char*, 6> kHistoryColumns = {"Time",     "Action",   "Card",
-                                                               "Outcome",  "Firmware before \u2192 after", "Backup"};
+inline constexpr std::array<const char*, 6> kHistoryColumns = {
+    "Time", "Action", "Card", "Outcome", "Firmware before \u2192 after", "Backup"};
 std::string HistoryColumnText(const HistoryRecord& record, size_t column);
 // "Primary 1.3.6 → 1.4.2, Station 1.5.0 → 1.7.4" ("?" for a version not read).
 std::string HistoryVersionsText(const HistoryRecord& record);

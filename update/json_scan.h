@@ -182,7 +182,8 @@ private:
         if (m_p != m_end && *m_p == '-') ++m_p;
         if (m_p == m_end) return false;
         if (*m_p == '0') ++m_p;
-        else if (Digit(*m_p)) while (m_p != m_end && Digit(*m_p)) ++m_p;
+        else if (Digit(*m_p))
+            while (m_p != m_end && Digit(*m_p)) ++m_p;
         else return false;
         bool whole = true;
         if (m_p != m_end && *m_p == '.') {

@@ -23,8 +23,7 @@ std::optional<FileStamp> StampOf(const std::string& path) {
     return stamp;
 }
 
-void CListCtrlHelper::AddItem(int type, const std::string& text, const std::string& path,
-                              const std::string& problem) {
+void CListCtrlHelper::AddItem(int type, const std::string& text, const std::string& path, const std::string& problem) {
     AddItem(FileEntry{type, text, path, problem, {}, std::nullopt});
 }
 
@@ -54,7 +53,8 @@ void CListCtrlHelper::AddItem(FileEntry entry) {
         break;
     }
     }
-    const auto at = std::find_if(m_entries.begin(), m_entries.end(), [type](const FileEntry& e) { return e.type > type; });
+    const auto at =
+        std::find_if(m_entries.begin(), m_entries.end(), [type](const FileEntry& e) { return e.type > type; });
     m_entries.insert(at, std::move(entry));
 }
 
@@ -122,7 +122,8 @@ FileEntry ClassifyFile(const std::string& path) {
     CPlugList plugs;
     const std::string problem = file.LoadFile(path, &scratch, &plugs) == 0 ? file.LastFinding() : std::string{};
     if (file.m_primary.present && file.m_station.present)
-        return {kFilePrimaryStation, file.m_primary.Format() + " / " + file.m_station.Format(), path, problem, {}, std::nullopt};
+        return {kFilePrimaryStation, file.m_primary.Format() + " / " + file.m_station.Format(), path, problem, {},
+                std::nullopt};
     if (file.m_primary.present) return {kFilePrimary, file.m_primary.Format(), path, problem, {}, std::nullopt};
     if (file.m_station.present) return {kFileStation, file.m_station.Format(), path, problem, {}, std::nullopt};
     return {kFileUnknownImage, "Unknown", path, problem, {}, std::nullopt};

@@ -30,8 +30,8 @@ std::optional<FileStamp> StampOf(const std::string& path);
 
 struct FileEntry {
     int type = kFileUnknownImage;
-    std::string text;  // "Type / Version" column
-    std::string path;  // "File Path" column: the full path, never cut
+    std::string text;     // "Type / Version" column
+    std::string path;     // "File Path" column: the full path, never cut
     std::string problem;  // why the file could not be read; empty when it loaded
     // A .pda file's words as read when it was listed, and the file's stamp
     // then (none when it did not load), so that a run soon after need not

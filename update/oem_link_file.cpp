@@ -53,7 +53,8 @@ Result<int32_t> FileByteSum(const std::string& path) {
     CInputFile in;
     const auto fail = [&]() -> Result<int32_t> {
         const bool missing = in.Refusal() == InputRefusal::Missing || in.Refusal() == InputRefusal::Folder;
-        return Failure{missing || in.Reason().empty() ? std::string("cannot be opened") : "cannot be used: it " + in.Reason()};
+        return Failure{missing || in.Reason().empty() ? std::string("cannot be opened")
+                                                      : "cannot be used: it " + in.Reason()};
     };
     if (!in.Open(path, std::max<uint64_t>(CFirmwareFile::kMaxBytes, kPdaTextFileMaxBytes))) return fail();
     uint32_t sum = 0;

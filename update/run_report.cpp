@@ -54,7 +54,8 @@ Json PlugsJson(const std::vector<ImagePlugs>& plugs) {
 Json FilesJson(const std::vector<RunFile>& files) {
     Json list = Json::array();
     for (const RunFile& f : files)
-        list.push_back({{"path", f.path}, {"kind", f.kind}, {"version", Nullable(f.version)}, {"sha256", Nullable(f.sha256)}});
+        list.push_back(
+            {{"path", f.path}, {"kind", f.kind}, {"version", Nullable(f.version)}, {"sha256", Nullable(f.sha256)}});
     return list;
 }
 
@@ -65,7 +66,8 @@ Json VersionsJson(const CardVersions& versions) {
 Json HistoryRecordJson(const RunReport& report, const std::string& id, const std::string& time) {
     Json changed = Json::array();
     for (const PdaChange& c : report.pdaChanges)
-        changed.push_back({{"code", c.code}, {"name", Nullable(PdrName(c.code))}, {"change", PdaChangeKindName(c.kind)}});
+        changed.push_back(
+            {{"code", c.code}, {"name", Nullable(PdrName(c.code))}, {"change", PdaChangeKindName(c.kind)}});
     Json requests = Json::object();
     for (const auto& [oid, count] : report.requests) requests[HexText(oid)] = count;
     return {{"id", id},

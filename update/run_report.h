@@ -44,17 +44,17 @@ struct RunReport {
     std::vector<RunFile> files;
     CardVersions before;
     CardVersions after;
-    bool pdaWrite = false;               // a new PDA was (to be) written
-    std::vector<PdaChange> pdaChanges;   // the card's PDA to the PDA written
+    bool pdaWrite = false;              // a new PDA was (to be) written
+    std::vector<PdaChange> pdaChanges;  // the card's PDA to the PDA written
     std::vector<ImagePlugs> plugs;
-    std::string backup;                  // the backup saved before the PDA write
-    std::string firmwareBackup;          // the backup of the flash the images overwrite
+    std::string backup;                     // the backup saved before the PDA write
+    std::string firmwareBackup;             // the backup of the flash the images overwrite
     std::map<uint32_t, uint32_t> requests;  // requests sent to the driver, by OID
-    bool writingBegan = false;           // something was sent that changes the card
-    std::string outcome;                 // "succeeded", "failed", "cancelled"
+    bool writingBegan = false;              // something was sent that changes the card
+    std::string outcome;                    // "succeeded", "failed", "cancelled"
     std::string status;
-    std::string historyId;               // the history record written, or ""
-    std::string historyError;            // why it could not be written, or ""
+    std::string historyId;     // the history record written, or ""
+    std::string historyError;  // why it could not be written, or ""
 };
 
 Json PdaChangesJson(const std::vector<PdaChange>& changes);

@@ -73,9 +73,7 @@ TEST_F(AdapterTest, EnumeratesAndOpensByTheSystemsRules) {
 }
 
 TEST_F(AdapterTest, EnumerationStopsAtTheFirstUnreadableAdapter) {
-    Reconfigure([](sim::MachineConfig& m) {
-        m.adapters[0].registryInfo = false;
-    });
+    Reconfigure([](sim::MachineConfig& m) { m.adapters[0].registryInfo = false; });
     std::vector<AdapterEntry> list;
     Adapter().EnumerateAdapters(list);
     EXPECT_TRUE(list.empty());
@@ -165,8 +163,8 @@ TEST_F(AdapterTest, StartupCheckClosesAProbeHandleItWasGiven) {
             library.handle = handle;
             CAdapter a(library, sim.Machine(), host);
             EXPECT_EQ(a.CheckNdisLibrary(), code == 6) << code;  // the error code still decides
-            EXPECT_EQ(library.closed, handle == kInvalidAdapter ? std::vector<AdapterHandle>{}
-                                                                : std::vector<AdapterHandle>{handle})
+            EXPECT_EQ(library.closed,
+                      handle == kInvalidAdapter ? std::vector<AdapterHandle>{} : std::vector<AdapterHandle>{handle})
                 << code;
             EXPECT_FALSE(a.IsOpen());
         }

@@ -58,7 +58,8 @@ void Fill(CFirmwareImage& image, uint32_t address, uint32_t length, uint8_t salt
     std::vector<uint8_t> bytes(length);
     for (uint32_t i = 0; i < length; ++i) bytes[i] = static_cast<uint8_t>(i * 7 + salt);
     for (uint32_t done = 0; done < length; done += 0x8000)
-        image.AppendData(bytes.data() + done, address + done, static_cast<uint16_t>(std::min<uint32_t>(0x8000, length - done)));
+        image.AppendData(bytes.data() + done, address + done,
+                         static_cast<uint16_t>(std::min<uint32_t>(0x8000, length - done)));
 }
 
 TEST_F(FlashTest, ForceWritesEveryPieceSplitAt64KiB) {
@@ -113,7 +114,9 @@ TEST_F(FlashTest, AFailingPieceAsksWhetherToGoOn) {
     // Pieces 2 and 4 lie in a protected range.
     const Case cases[] = {
         {{MessageAnswer::No}, {"W 400000 2042", "W 4007FA 2042"}, 1},
-        {{MessageAnswer::Yes, MessageAnswer::No}, {"W 400000 2042", "W 4007FA 2042", "W 400FF4 2042", "W 4017EE 2042"}, 2},
+        {{MessageAnswer::Yes, MessageAnswer::No},
+         {"W 400000 2042", "W 4007FA 2042", "W 400FF4 2042", "W 4017EE 2042"},
+         2},
         {{MessageAnswer::Yes}, {"W 400000 2042", "W 4007FA 2042", "W 400FF4 2042", "W 4017EE 2042", "W 401FE8 24"}, 2},
     };
     for (const Case& c : cases) {
@@ -145,7 +148,8 @@ TEST_F(FlashTest, SetupFailuresWriteNothing) {
         std::vector<std::string> messages;
     };
     const Case cases[] = {
-        {kOidBlockProtocols, {"Setup Error: Attempt to block protocols failed.", "Card Communication Failed: Update not attempted."}},
+        {kOidBlockProtocols,
+         {"Setup Error: Attempt to block protocols failed.", "Card Communication Failed: Update not attempted."}},
         {kOidEnableAux, {"Setup Error: Enable Aux failed.", "Card Communication Failed: Update not attempted."}},
     };
     for (const Case& c : cases) {
@@ -269,7 +273,8 @@ TEST_F(FlashTest, Type1CardsIgnoreAddressBits17And18) {
     CPda pda;
     sample::FillCardPda(pda);
     ASSERT_TRUE(adapter->WriteCardPda(pda, true, false));
-    EXPECT_EQ(Transfers(sim.Trace()), (std::vector<std::string>{"W 3F0000 " + std::to_string(2 * pda.ToWords().size())}));
+    EXPECT_EQ(Transfers(sim.Trace()),
+              (std::vector<std::string>{"W 3F0000 " + std::to_string(2 * pda.ToWords().size())}));
     ASSERT_TRUE(adapter->EndCardAccess());
     // Written at 0x3F0000, it lies at 0x390000.
     std::vector<uint8_t> bytes(4);

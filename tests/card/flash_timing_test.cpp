@@ -25,17 +25,16 @@ TEST(FlashTiming, ARequestCostsItsRoundTripAndTheWorkItMadeTheCardDo) {
         FlashWork work;
         std::chrono::nanoseconds cost;
     } cases[] = {
-        {{}, 500us},                                            // a request that touches no flash
-        {{2042, 0, 0}, 500us + 2042 * 250ns},                   // a full read piece
-        {{0, 2042, 0}, 500us + 2042 * 5500ns},                  // a full write piece in an erased sector
-        {{0, 16, 1}, 500us + 16 * 5500ns + 700ms},              // the first write into a sector
-        {{0, 32, 2}, 500us + 32 * 5500ns + 1400ms},             // a write across two fresh sectors
-        {{6, 4, 1}, 500us + 6 * 250ns + 4 * 5500ns + 700ms},    // every part adds
+        {{}, 500us},                                          // a request that touches no flash
+        {{2042, 0, 0}, 500us + 2042 * 250ns},                 // a full read piece
+        {{0, 2042, 0}, 500us + 2042 * 5500ns},                // a full write piece in an erased sector
+        {{0, 16, 1}, 500us + 16 * 5500ns + 700ms},            // the first write into a sector
+        {{0, 32, 2}, 500us + 32 * 5500ns + 1400ms},           // a write across two fresh sectors
+        {{6, 4, 1}, 500us + 6 * 250ns + 4 * 5500ns + 700ms},  // every part adds
     };
     for (const auto& c : cases)
-        EXPECT_EQ(sim::FlashCost(timing, c.work), c.cost)
-            << c.work.bytesRead << " read, " << c.work.bytesProgrammed << " programmed, " << c.work.sectorsErased
-            << " erased";
+        EXPECT_EQ(sim::FlashCost(timing, c.work), c.cost) << c.work.bytesRead << " read, " << c.work.bytesProgrammed
+                                                          << " programmed, " << c.work.sectorsErased << " erased";
     // The largest costs a configuration can give stay exact (no 32-bit product).
     const sim::FlashTiming slow{0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF, 0xFFFFFFFF};
     EXPECT_EQ(sim::FlashCost(slow, {2042, 2042, 2}).count(),
@@ -47,13 +46,11 @@ TEST(FlashTiming, ARunErasesEachSectorOnItsFirstWriteOnly) {
     const struct {
         uint32_t address, count, erased;
     } writes[] = {
-        {0x0FFF0, 0x20, 2},        // across a boundary: both sectors
-        {0x10000, 16, 0},          // already erased in this run
-        {0x20000, 2042, 1},
-        {0x20000 + 2042, 2042, 0},
-        {0x2FFFF, 1, 0},           // the sector's last byte
-        {0x30000, 0, 0},           // nothing written, nothing erased
-        {0xFFFFFFF0, 0x10, 1},     // the top of the address space
+        {0x0FFF0, 0x20, 2},                                                 // across a boundary: both sectors
+        {0x10000, 16, 0},                                                   // already erased in this run
+        {0x20000, 2042, 1},    {0x20000 + 2042, 2042, 0}, {0x2FFFF, 1, 0},  // the sector's last byte
+        {0x30000, 0, 0},                                                    // nothing written, nothing erased
+        {0xFFFFFFF0, 0x10, 1},                                              // the top of the address space
     };
     for (const auto& w : writes) EXPECT_EQ(log.Write(w.address, w.count), w.erased) << std::hex << w.address;
     log.EndRun();
@@ -98,8 +95,8 @@ protected:
         Open();
         std::vector<uint8_t> bytes(5000);
         for (size_t i = 0; i < bytes.size(); ++i) bytes[i] = static_cast<uint8_t>(i * 7);
-        image.AppendData(bytes.data(), 0x0FFF0, 0x20);                // two sectors
-        image.AppendData(bytes.data(), 0x100000, 5000);               // one more, three pieces
+        image.AppendData(bytes.data(), 0x0FFF0, 0x20);   // two sectors
+        image.AppendData(bytes.data(), 0x100000, 5000);  // one more, three pieces
     }
     void Open() {
         adapter = std::make_unique<CAdapter>(sim.Machine(), sim.Machine(), host);

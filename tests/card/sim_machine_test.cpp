@@ -91,8 +91,8 @@ TEST(SharedCard, WhatOneProcessWritesTheNextHandleOfAnotherReadsAndNoWriteUndoes
         ASSERT_TRUE(restore.adapter.Open(1, true));
         ASSERT_TRUE(restore.adapter.WriteCardPda(restored, true, false));
         const sim::IdentityBlock station = sim::EncodeIdentity(CComponentVersion::kStationId, {4, 1, 9});
-        const Result<> written =
-            restore.machine.Card(1)->WriteFlash(sim::kStationBase + sim::kIdentityOffset, station.data(), station.size());
+        const Result<> written = restore.machine.Card(1)->WriteFlash(sim::kStationBase + sim::kIdentityOffset,
+                                                                     station.data(), station.size());
         ASSERT_TRUE(written.Ok()) << written.Reason();
         ASSERT_TRUE(restore.adapter.EndCardAccess());
         restore.adapter.Close();

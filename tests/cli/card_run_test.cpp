@@ -162,8 +162,8 @@ TEST_F(CardRuns, ASecondRunOnTheSameCardIsRefusedBeforeItReadsIt) {
     Init({"--latency", "--cards", "2"});
     auto first = Update("first");
     ASSERT_TRUE(WaitForTrace(dir.File("first.jsonl"), 1)) << first->Err();
-    const std::string held =
-        "Another Varnel run is updating this card (process " + std::to_string(first->Pid()) + "). Nothing was written.\n";
+    const std::string held = "Another Varnel run is updating this card (process " + std::to_string(first->Pid()) +
+                             "). Nothing was written.\n";
 
     // The same card: an update and a restore are refused before they send
     // it a single request. While the first run holds card 1, what a command
@@ -217,7 +217,8 @@ TEST_F(CardRuns, AStopRequestWhileWritingEndsTheRunRecordedAndRepairable) {
         const size_t writesAtSignal = Writes(TraceLines(trace));
         EXPECT_EQ(run->Wait(), 1);
         const std::string err = run->Err();
-        EXPECT_NE(err.find("Stop requested by " + c.name + ": the update stops once the piece being written is on "
+        EXPECT_NE(err.find("Stop requested by " + c.name +
+                           ": the update stops once the piece being written is on "
                            "the card."),
                   std::string::npos)
             << err;
@@ -278,7 +279,8 @@ TEST_F(CardRuns, AKilledRunLeavesItsMarkAndItsBackupsRestoreTheCard) {
         const auto restored = Run({"firmware", "restore", "--yes", firmwareBackup});
         ASSERT_EQ(restored.first, 0) << restored.second;
         ASSERT_EQ(Run({"pda", "restore", "--yes", pdaBackup}).first, 0);
-        EXPECT_TRUE(test::SimulatedFlash(Machine(), 0, 0x7F0000) == before.substr(0, 0x7F0000)) << "the firmware is not as before";
+        EXPECT_TRUE(test::SimulatedFlash(Machine(), 0, 0x7F0000) == before.substr(0, 0x7F0000))
+            << "the firmware is not as before";
         // Two records more, each complete: the restores.
         const auto after = History();
         ASSERT_EQ(after.size(), 3u);
@@ -340,7 +342,8 @@ TEST_F(CardRuns, OneLockPerCardForEveryUserAndNoneThroughALink) {
         std::function<void(const std::string&)> plant;
         const char* reason;
     } cases[] = {
-        {"a symbolic link", [&](const std::string& f) { std::filesystem::create_symlink(victim, f); }, "it is a symbolic link"},
+        {"a symbolic link", [&](const std::string& f) { std::filesystem::create_symlink(victim, f); },
+         "it is a symbolic link"},
         {"a hard link", [&](const std::string& f) { std::filesystem::create_hard_link(victim, f); }, "has other names"},
         {"a folder", [&](const std::string& f) { std::filesystem::create_directory(f); }, "cannot open"},
     };

@@ -96,8 +96,8 @@ TEST(Cli, ExitCodesSayWhatHappened) {
         {"image info '" + dir.File("bad.hex") + "'", 1, "bad.hex: ERROR: Line 2: Checksum failed.\n"},
         {"image info '" + dir.File("missing.hex") + "'", 1, "missing.hex: File not found.\n"},
         {"pda show '" + dir.File("bad.pda") + "'", 1, "bad.pda: Error on line 2: word too long.\n"},
-        {"image dump '" + kRelease + "primary.hex' -o '" + dir.File("x.hex") + "' --pda '" + dir.File("bad.pda") + "'", 1,
-         "bad.pda: Error on line 2: word too long.\n"},
+        {"image dump '" + kRelease + "primary.hex' -o '" + dir.File("x.hex") + "' --pda '" + dir.File("bad.pda") + "'",
+         1, "bad.pda: Error on line 2: word too long.\n"},
         {"image info", 2, ""},
         {"image info a b", 2, ""},
         {"frobnicate", 2, ""},
@@ -132,14 +132,16 @@ TEST(Cli, VersionHelpAndErrorsWhereverTheCommandStands) {
         const Result r = RunCli(arguments);
         EXPECT_EQ(r.exit, 0) << arguments;
         EXPECT_TRUE(r.out.starts_with("varnel-cli ") && r.out.ends_with("\n") && r.out.find('\n') == r.out.size() - 1)
-            << arguments << "\n" << r.out;
+            << arguments << "\n"
+            << r.out;
     }
     const Result help = RunCli("--help");
     for (const char* command : {"image", "pda", "machine", "adapters", "info", "update", "files", "history", "query"})
         EXPECT_NE(help.out.find("\n  " + std::string(command) + " "), std::string::npos) << command << "\n" << help.out;
     const Result extra = RunCli("image info '" + kRelease + "primary.hex' pda show");
     EXPECT_EQ(extra.exit, 2);
-    EXPECT_EQ(extra.err, "The following arguments were not expected: show pda\nRun with --help for more information.\n");
+    EXPECT_EQ(extra.err,
+              "The following arguments were not expected: show pda\nRun with --help for more information.\n");
 }
 
 TEST(Cli, PdaShowMergesInOrderAndDerivesTheSetPoint) {
@@ -166,7 +168,7 @@ TEST(Cli, ImageDumpWritesThePluggedImage) {
     test::TempDir dir;
     const std::string out = dir.File("station-plugged.hex");
     const Result r = RunCli("image dump '" + kRelease + "station.hex' -o '" + out + "' --pda '" + kRelease +
-                         "card.pda' --pda '" + kRelease + "changes.pda'");
+                            "card.pda' --pda '" + kRelease + "changes.pda'");
     ASSERT_EQ(r.exit, 0) << r.err;
 
     CFirmwareFile file;
@@ -205,12 +207,9 @@ TEST(Cli, CheckedInReleaseIsWhatTheBuilderWrites) {
 // run keeps its outcome.
 TEST(Cli, NamesThatAreNotUtf8ReachEveryJsonOutput) {
     const std::pair<const char*, std::string> names[] = {
-        {"a Latin-1 byte", "caf\xE9"},
-        {"a lone continuation byte", "\x80x"},
-        {"an overlong form", "\xC0\xAF"},
-        {"a truncated sequence", "\xE2\x82"},
-        {"a surrogate", "\xED\xA0\x80"},
-        {"the escape's own code point", "\xF3\xB0\x82\x80"},
+        {"a Latin-1 byte", "caf\xE9"},    {"a lone continuation byte", "\x80x"},
+        {"an overlong form", "\xC0\xAF"}, {"a truncated sequence", "\xE2\x82"},
+        {"a surrogate", "\xED\xA0\x80"},  {"the escape's own code point", "\xF3\xB0\x82\x80"},
     };
     // Parses strictly (invalid UTF-8 throws), then decodes every string.
     const auto parse = [](const Result& r) {
@@ -297,8 +296,8 @@ TEST(Cli, InputsThatNeverEndAreRefusedUnread) {
     ASSERT_EQ(::mkfifo(dir.File("fifo.hex").c_str(), 0600), 0);
     ASSERT_EQ(::mkfifo(dir.File("fifo.pda").c_str(), 0600), 0);
     std::filesystem::create_symlink("/dev/zero", dir.File("zero.hex"));
-    for (const auto& [name, size] : {std::pair<std::string, uintmax_t>{"huge.hex", uintmax_t{10} << 30},
-                                     {"nul.pda", uintmax_t{2} << 20}}) {
+    for (const auto& [name, size] :
+         {std::pair<std::string, uintmax_t>{"huge.hex", uintmax_t{10} << 30}, {"nul.pda", uintmax_t{2} << 20}}) {
         test::WriteFile(dir.File(name), "");
         std::filesystem::resize_file(dir.File(name), size);  // NUL bytes, sparse
     }
@@ -321,10 +320,12 @@ TEST(Cli, InputsThatNeverEndAreRefusedUnread) {
          "ERROR: The file is 10737418240 bytes, more than the 16672000 bytes such a file can hold.\n"},
         {"files /dev/zero", "/dev/zero: ERROR: The file is a character device, not a regular file.\n"},
         {"pda show " + file("fifo.pda"), "the file is a FIFO (named pipe), not a regular file\n"},
-        {"pda show " + file("nul.pda"), "the file is 2097152 bytes, more than the 1048576 bytes such a file can hold\n"},
+        {"pda show " + file("nul.pda"),
+         "the file is 2097152 bytes, more than the 1048576 bytes such a file can hold\n"},
         {"pda show /dev/zero", "the file is a character device, not a regular file\n"},
         {"update --dry-run /dev/zero", "The file is a character device, not a regular file."},
-        {"files --oem " + file("zero-link/OEMRelease.oem"), "cannot be used: it is a character device, not a regular file.\n"},
+        {"files --oem " + file("zero-link/OEMRelease.oem"),
+         "cannot be used: it is a character device, not a regular file.\n"},
         {"files --oem " + file("big-link/OEMRelease.oem"),
          "cannot be used: it is 104857600 bytes, more than the 100 bytes such a file can hold.\n"},
         {"files --oem " + file("fifo-named/OEMRelease.oem"),
@@ -341,9 +342,7 @@ TEST(Cli, InputsThatNeverEndAreRefusedUnread) {
 // Card commands on a machine of their own.
 class CliMachine : public ::testing::Test {
 protected:
-    Result Cli(const std::string& arguments) {
-        return RunCli("--machine '" + dir.File("machine") + "' " + arguments);
-    }
+    Result Cli(const std::string& arguments) { return RunCli("--machine '" + dir.File("machine") + "' " + arguments); }
     test::TempDir dir;
 };
 
@@ -459,7 +458,8 @@ TEST_F(CliMachine, RefusalsSayWhyAndExitOne) {
         {machine + "--adapter 0x01 query firmware", 2, "not an adapter number (a decimal number from 0 to 9999)"},
         {machine + "--adapter 1e0 query firmware", 2, "not an adapter number (a decimal number from 0 to 9999)"},
         {machine + "--adapter -1 query firmware", 2, "not an adapter number (a decimal number from 0 to 9999)"},
-        {machine + "--adapter " + nines + " query firmware", 2, "--adapter: not an adapter number (a decimal number from 0 to 9999)\n"},
+        {machine + "--adapter " + nines + " query firmware", 2,
+         "--adapter: not an adapter number (a decimal number from 0 to 9999)\n"},
         // An empty machine name, or a folder that is no machine.
         {"--machine '' info", 1, "--machine: an empty name is no directory"},
         {mine + "info", 1, "is not a simulated machine (no machine.json) and is not empty"},
@@ -562,8 +562,8 @@ TEST_F(CliUpdate, AnotherCardsIdentityNeedsItsOwnAnswer) {
     EXPECT_EQ(nlohmann::json::parse(Cli("info --json").out)["serial"], "SN 99A01235");
 
     // The update's summary lists its PDA changes, once also in a dry run.
-    const Result dry = Cli("update --dry-run --answer Warning=OK '" + kRelease + "changes.pda' '" + kRelease +
-                           "station.hex'");
+    const Result dry =
+        Cli("update --dry-run --answer Warning=OK '" + kRelease + "changes.pda' '" + kRelease + "station.hex'");
     EXPECT_EQ(dry.exit, 0) << dry.err;
     const size_t changes = dry.out.find("Changes to the card's PDA:\nchanged  0x0002 release  word 1\n");
     EXPECT_NE(changes, std::string::npos) << dry.out;
@@ -644,7 +644,8 @@ TEST_F(CliUpdate, TheReadersReasonReachesTheTerminal) {
     for (const std::string command : {"files", "update --yes"}) {
         const Result folder = Cli(command + " '" + dir.File("folder.hex") + "' '" + kRelease + "station.hex'");
         EXPECT_EQ(folder.exit, 1) << command;
-        EXPECT_NE(folder.err.find("Error: " + dir.File("folder.hex") + " is a folder, not a file.\n"), std::string::npos)
+        EXPECT_NE(folder.err.find("Error: " + dir.File("folder.hex") + " is a folder, not a file.\n"),
+                  std::string::npos)
             << folder.err;
         EXPECT_EQ(folder.err.find("Update Complete"), std::string::npos) << folder.err;
     }
@@ -655,7 +656,6 @@ TEST_F(CliUpdate, TheReadersReasonReachesTheTerminal) {
         << update.err;
 }
 
-
 // The keys of update --json and pda restore --json, with the JSON types each
 // may take: the object has exactly these, and docs/command-line.md names
 // every one.
@@ -663,11 +663,11 @@ void ExpectRunSchema(const nlohmann::json& run) {
     using T = nlohmann::json::value_t;
     const auto text = {T::string, T::null};
     const std::map<std::string, std::vector<T>> keys = {
-        {"action", {T::string}},       {"outcome", {T::string}},   {"exit_code", {T::number_unsigned, T::number_integer}},
-        {"status", {T::string}},       {"adapter", {T::object}},   {"card", {T::object}},
-        {"files", {T::array}},         {"versions", {T::object}},  {"backup", text},
-        {"firmware_backup", text},
-        {"history", {T::object}},      {"pda_diff", {T::array, T::null}}, {"plugs", {T::array}},
+        {"action", {T::string}},   {"outcome", {T::string}},  {"exit_code", {T::number_unsigned, T::number_integer}},
+        {"status", {T::string}},   {"adapter", {T::object}},  {"card", {T::object}},
+        {"files", {T::array}},     {"versions", {T::object}}, {"backup", text},
+        {"firmware_backup", text}, {"history", {T::object}},  {"pda_diff", {T::array, T::null}},
+        {"plugs", {T::array}},
     };
     const std::string docs = test::ReadFile(std::string(VARNEL_SOURCE_DIR) + "/docs/command-line.md");
     ASSERT_TRUE(run.is_object()) << run;
@@ -688,7 +688,8 @@ void ExpectRunSchema(const nlohmann::json& run) {
             EXPECT_TRUE(change.contains(key)) << key;
     for (const auto& image : run["plugs"])
         for (const auto& plug : image["plugs"])
-            for (const char* key : {"code", "name", "address", "length", "result", "text"}) EXPECT_TRUE(plug.contains(key)) << key;
+            for (const char* key : {"code", "name", "address", "length", "result", "text"})
+                EXPECT_TRUE(plug.contains(key)) << key;
 }
 
 // firmware restore: the update's backup puts the old firmware back; a backup
@@ -704,8 +705,10 @@ TEST_F(CliUpdate, FirmwareRestoreTakesTheCardBackAndAnotherCardsBackupOnlyByName
 
     // The same file with another card's address in its header.
     std::string text = test::ReadFile(backup);
-    const std::string mine = test::SRecord('0', 0, 2, {'M', 'A', 'C', ' ', '0', '0', '-', '6', '0', '-', '1', 'D', '-', '1', '2', '-', '3', '4', '-', '5', '6'});
-    const std::string other = test::SRecord('0', 0, 2, {'M', 'A', 'C', ' ', '0', '0', '-', '6', '0', '-', '1', 'D', '-', '9', '9', '-', '9', '9', '-', '9', '9'});
+    const std::string mine = test::SRecord('0', 0, 2, {'M', 'A', 'C', ' ', '0', '0', '-', '6', '0', '-', '1',
+                                                       'D', '-', '1', '2', '-', '3', '4', '-', '5', '6'});
+    const std::string other = test::SRecord('0', 0, 2, {'M', 'A', 'C', ' ', '0', '0', '-', '6', '0', '-', '1',
+                                                        'D', '-', '9', '9', '-', '9', '9', '-', '9', '9'});
     ASSERT_NE(text.find(mine), std::string::npos) << text.substr(0, 200);
     text.replace(text.find(mine), mine.size(), other);
     // Without its header digest, as an older backup (a header altered under
@@ -730,7 +733,8 @@ TEST_F(CliUpdate, FirmwareRestoreTakesTheCardBackAndAnotherCardsBackupOnlyByName
     EXPECT_EQ(result["action"], "firmware restore");
     EXPECT_EQ(result["versions"]["after"]["primary"], "1.3.6");
     EXPECT_TRUE(result["firmware_backup"].is_string());
-    EXPECT_NE(restored.err.find("Firmware it returns to (read from the data written): Primary 1.3.6, Station 1.5.0\n"), std::string::npos);
+    EXPECT_NE(restored.err.find("Firmware it returns to (read from the data written): Primary 1.3.6, Station 1.5.0\n"),
+              std::string::npos);
     const auto history = nlohmann::json::parse(Cli("history --json").out);
     ASSERT_EQ(history.size(), 2u);
     EXPECT_EQ(history[0]["action"], "firmware restore");
@@ -823,18 +827,21 @@ TEST_F(CliUpdate, HistoryPrintsEachRecordExactly) {
     std::filesystem::create_directories(dir.File("state/varnel"));
     test::WriteFile(path, file);
 
-    const std::string header =
-        "TIME                  ACTION            ADAPTER  MAC                OUTCOME    PRIMARY         STATION         PDA  STATUS\n";
-    const std::string newest =
-        "2026-12-12T09:30:00Z  update            3        00:60:1d:12:34:57  interrupted  1.3.6>1.4.2     1.5.0>?         0    "
-        "Stopped in caf\\xE9\n";  // a byte that is not UTF-8, made visible
+    const std::string header = "TIME                  ACTION            ADAPTER  MAC                OUTCOME    PRIMARY "
+                               "        STATION         PDA  STATUS\n";
+    const std::string newest = "2026-12-12T09:30:00Z  update            3        00:60:1d:12:34:57  interrupted  "
+                               "1.3.6>1.4.2     1.5.0>?         0    "
+                               "Stopped in caf\\xE9\n";  // a byte that is not UTF-8, made visible
     const Result table = Cli("history");
     EXPECT_EQ(table.exit, 0);
     EXPECT_EQ(table.out,
               header + newest +
-                  "2026-12-11T08:00:00Z  pda restore       2.5      -                  cancelled  ?>?             1.0.0>?         3    \n"
-                  "-                     -                 -        -                  -          ?>?             ?>?             0    -\n"
-                  "2026-12-10T20:47:51Z  update            1        00-60-1D-12-34-56  succeeded  1.3.6>1.4.2     1.5.0>1.7.4     2    "
+                  "2026-12-11T08:00:00Z  pda restore       2.5      -                  cancelled  ?>?             "
+                  "1.0.0>?         3    \n"
+                  "-                     -                 -        -                  -          ?>?             ?>?  "
+                  "           0    -\n"
+                  "2026-12-10T20:47:51Z  update            1        00-60-1D-12-34-56  succeeded  1.3.6>1.4.2     "
+                  "1.5.0>1.7.4     2    "
                   "Update Successful! Card PDA saved to /s/backups/pda-00-60-1D-12-34-56-20261210T204751Z.pda\n");
     const std::string warning = "varnel-cli: warning: " + path + ": line ";
     const std::string damaged = " is damaged (a run cut off while it was written?) and was skipped\n";
@@ -882,7 +889,9 @@ TEST_F(CliUpdate, TheHistoryThatNeverEndsIsRefused) {
     test::WriteFile(path, "");
     std::filesystem::resize_file(path, uintmax_t{2} << 30);
     {
-        std::ofstream(path, std::ios::app) << "\n" << R"({"id":"newest","action":"update","outcome":"succeeded"})" << "\n";
+        std::ofstream(path, std::ios::app) << "\n"
+                                           << R"({"id":"newest","action":"update","outcome":"succeeded"})"
+                                           << "\n";
     }
     const Result r = RunCli("--machine '" + dir.File("machine") + "' history --json", {}, 20);
     EXPECT_EQ(r.exit, 0) << r.err;
@@ -954,9 +963,9 @@ TEST_F(CliMachine, CardReadWritesTheFlashByteForByte) {
         std::string range;
         uint32_t start, end;
     } cases[] = {
-        {"", 0, 0x7F0000},                       // the default: all below the PDA area
-        {"--range 0x1F800:0x30011", 0x1F800, 0x30011},  // across sectors, an odd end
-        {"--range 8323072:8324096", 0x7F0000, 0x7F0400},  // the PDA area, in decimal
+        {"", 0, 0x7F0000},                                  // the default: all below the PDA area
+        {"--range 0x1F800:0x30011", 0x1F800, 0x30011},      // across sectors, an odd end
+        {"--range 8323072:8324096", 0x7F0000, 0x7F0400},    // the PDA area, in decimal
         {"--range 0x7FFFFF:0x800000", 0x7FFFFF, 0x800000},  // the last byte of the flash
     };
     for (const auto& c : cases) {
@@ -965,13 +974,14 @@ TEST_F(CliMachine, CardReadWritesTheFlashByteForByte) {
         ASSERT_EQ(r.exit, 0) << c.range << "\n" << r.err;
         EXPECT_EQ(r.out, "Wrote " + std::to_string(c.end - c.start) + " bytes of the flash of adapter 1, " +
                              Hex(c.start) + " to " + Hex(c.end) + ", to " + out + "\n");
-        EXPECT_TRUE(r.err.starts_with("Reading the card's flash, " + Hex(c.start) + " to " + Hex(c.end) + " ...\n  0%\n"))
+        EXPECT_TRUE(
+            r.err.starts_with("Reading the card's flash, " + Hex(c.start) + " to " + Hex(c.end) + " ...\n  0%\n"))
             << r.err;
         EXPECT_TRUE(r.err.ends_with("  100%\n")) << r.err;
         EXPECT_TRUE(test::ReadFile(out).starts_with("S0")) << c.range;
         // srec_cat checks every record's checksum as it reads.
-        const std::string command = "srec_cat '" + out + "' -motorola -offset -" + std::to_string(c.start) +
-                                    " -o '" + bin + "' -binary";
+        const std::string command =
+            "srec_cat '" + out + "' -motorola -offset -" + std::to_string(c.start) + " -o '" + bin + "' -binary";
         ASSERT_EQ(std::system(command.c_str()), 0) << command;
         EXPECT_TRUE(test::ReadFile(bin) == test::SimulatedFlash(dir.File("machine"), c.start, c.end)) << c.range;
     }
@@ -988,12 +998,19 @@ TEST_F(CliMachine, CardReadRefusesBadRangesAndWritesNothingWhenAReadFails) {
     const struct {
         std::string range, why;
     } cases[] = {
-        {"x", notARange},          {"0x10", notARange},       {"0x10:", notARange},    {":0x10", notARange},
-        {"0x:5", notARange},       {"-1:5", notARange},       {"1:2:3", notARange},    {"0x1g:0x20", notARange},
+        {"x", notARange},
+        {"0x10", notARange},
+        {"0x10:", notARange},
+        {":0x10", notARange},
+        {"0x:5", notARange},
+        {"-1:5", notARange},
+        {"1:2:3", notARange},
+        {"0x1g:0x20", notARange},
         {"1:0x100000000", notARange},
         {"0x20:0x20", "holds no byte: START must lie below END"},
         {"0x30:0x20", "holds no byte: START must lie below END"},
-        {"0:0x800001", past},      {"0x800000:0x800010", past},
+        {"0:0x800001", past},
+        {"0x800000:0x800010", past},
     };
     for (const auto& c : cases) {
         const Result r = Cli("card read --range '" + c.range + "' -o '" + out + "'");
@@ -1057,15 +1074,17 @@ TEST_F(CliMachine, RealisticTimingIsTheFlashTimingAndNotWithLatency) {
     EXPECT_EQ(both.exit, 2);
     EXPECT_NE(both.err.find("excludes"), std::string::npos) << both.err;
     ASSERT_EQ(Cli("machine init --force").exit, 0);
-    EXPECT_EQ(nlohmann::json::parse(test::ReadFile(dir.File("machine/machine.json")))["flash_timing"]["enabled"], false);
+    EXPECT_EQ(nlohmann::json::parse(test::ReadFile(dir.File("machine/machine.json")))["flash_timing"]["enabled"],
+              false);
 }
 
 TEST_F(CliMachine, AllAdaptersGoesOnPastAFailedCard) {
     ::setenv("XDG_STATE_HOME", dir.File("state").c_str(), 1);
     ASSERT_EQ(Cli("machine init --cards 3").exit, 0);
     EXPECT_EQ(Cli("machine init --force --cards 0").exit, 2);
-    EXPECT_EQ(Cli("adapters").out,
-              "1  802.11b Wireless LAN PC Card\n2  802.11b Wireless LAN PC Card #2\n3  802.11b Wireless LAN PC Card #3\n");
+    EXPECT_EQ(
+        Cli("adapters").out,
+        "1  802.11b Wireless LAN PC Card\n2  802.11b Wireless LAN PC Card #2\n3  802.11b Wireless LAN PC Card #3\n");
     // The middle card's flash writes fail.
     auto machine = nlohmann::json::parse(test::ReadFile(dir.File("machine/machine.json")));
     machine["adapters"][2]["card"]["faults"]["oid_status"] =

@@ -80,7 +80,8 @@ TEST_F(Plugging, EachProblemIsAWarningAndChangesNothing) {
         {{0x0101, 0x1010, 6}, "Plugging:  (Warning: PDR 101 NOT in PDA)\n\n"},
         {{0x0103, 0x1010, 10}, "Plugging:  (Warning: Length mismatch on PDR 103)\n"},
         {{0x0103, 0x10F8, 12}, "Plugging:  Warning: Invalid plug record 0x103. Target area does not exist.\n\n"},
-        {{CPlugRecord::kFileNamePlug, 0x10FC, 16}, "Plugging:  Warning: file name plug does not fit!\nAll Entries Plugged!\n"},
+        {{CPlugRecord::kFileNamePlug, 0x10FC, 16},
+         "Plugging:  Warning: file name plug does not fit!\nAll Entries Plugged!\n"},
     };
     for (const Case& c : cases) {
         const std::vector<uint8_t> zeros(0x100, 0);

@@ -25,20 +25,20 @@ TEST(SRecordLine, RefusesLinesByTheFirstCheckThatFails) {
         {"S", SRecordRefusal::BadType, false},
         {"S70500000000FA ", SRecordRefusal::BadCharacter, false},
         {"S7050000000gFA", SRecordRefusal::BadCharacter, false},
-        {"S705000000000FA", SRecordRefusal::BadLength, true},     // an odd digit more
+        {"S705000000000FA", SRecordRefusal::BadLength, true},      // an odd digit more
         {"S705000000000FG", SRecordRefusal::BadCharacter, false},  // the odd digit is checked too
-        {"X70500000000FB", SRecordRefusal::NoS, false},             // before the checksum
+        {"X70500000000FB", SRecordRefusal::NoS, false},            // before the checksum
         {"s70500000000FA", SRecordRefusal::NoS, false},
-        {"XG", SRecordRefusal::BadCharacter, false},                // before the 'S'
+        {"XG", SRecordRefusal::BadCharacter, false},  // before the 'S'
         {"S4", SRecordRefusal::BadType, false},
         {"S6030000FC", SRecordRefusal::BadType, false},
         {"SA0500000000FA", SRecordRefusal::BadType, false},
         {"S1", SRecordRefusal::BadLength, true},
         {"S10", SRecordRefusal::BadLength, true},
-        {"S10500000000", SRecordRefusal::BadLength, true},         // count says more
-        {"S1020000FD", SRecordRefusal::BadLength, true},           // count says less
-        {"S7060000000000F9", SRecordRefusal::BadLength, true},     // a termination carries no data
-        {"S30400000000FB", SRecordRefusal::BadLength, true},       // shorter than its address
+        {"S10500000000", SRecordRefusal::BadLength, true},      // count says more
+        {"S1020000FD", SRecordRefusal::BadLength, true},        // count says less
+        {"S7060000000000F9", SRecordRefusal::BadLength, true},  // a termination carries no data
+        {"S30400000000FB", SRecordRefusal::BadLength, true},    // shorter than its address
         {"S0050000000FFF", SRecordRefusal::BadChecksum, true},
         {"S70500000000FB", SRecordRefusal::BadChecksum, true},
         {"S1030000FB", SRecordRefusal::BadChecksum, true},

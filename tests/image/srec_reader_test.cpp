@@ -87,7 +87,8 @@ TEST(SRecordReader, RefusesBadLinesWithTheirReason) {
          "Line 1: Marker address 00F00001 is outside the image area."},
         {Lines({SRecord('3', kMarkerRecordAddress, 4, Longs({0x807F0002, 0, 1}))}),
          "Line 1: Marker address 807F0002 is outside the image area."},
-        {Lines({SRecord('3', 0xEFFFF8, 4, std::vector<uint8_t>(16, 1)), kS7}), "Line 1: Record data runs past address F00000."},
+        {Lines({SRecord('3', 0xEFFFF8, 4, std::vector<uint8_t>(16, 1)), kS7}),
+         "Line 1: Record data runs past address F00000."},
         // Lines past the limit refuse the file; none are cut off.
         {std::string(32001, '\n') + kS7 + "\n", "ERROR: Line 32002: the file has more than 32000 lines."},
         {kS7 + std::string(32000, '\n') + data + "\n", "ERROR: Line 32001: the file has more than 32000 lines."},
@@ -121,9 +122,9 @@ TEST(SRecordReader, AcceptsWellFormedFiles) {
         {kS7, 1, 0},
         {kS7 + "\n", 2, 0},
         {kS7 + "\r\n", 2, 0},
-        {"s70500000000fa", 0, 0},  // the S itself must be upper case
-        {"S70500000000fa", 1, 0},  // lower-case digits are fine
-        {Lines({"S1030000FC", kS7}), 3, 0},  // an S1 record with no data adds nothing
+        {"s70500000000fa", 0, 0},                                   // the S itself must be upper case
+        {"S70500000000fa", 1, 0},                                   // lower-case digits are fine
+        {Lines({"S1030000FC", kS7}), 3, 0},                         // an S1 record with no data adds nothing
         {Lines({kS7, SRecord('1', 0x100, 2, {1, 2}), kS7}), 4, 1},  // S7 first, and twice
         {Lines({SRecord('0', 0, 2, {'x'}), SRecord('5', 0, 2, {}), SRecord('9', 0, 2, {})}), 4, 0},
         {Lines({SRecord('2', 0x012345, 3, {9}), SRecord('8', 0, 3, {})}), 3, 1},
@@ -145,13 +146,13 @@ TEST(SRecordReader, WithoutAnImageOnlyChecks) {
 
 TEST(SRecordReader, ReadsInfoRecords) {
     std::vector<std::string> lines = {
-        Info(5, 1, {0x15, 3, 1, 2}),      // Primary 1.2.3
-        Info(5, 1, {0x1F, 0, 2, 9}),      // Station 2.9.0
-        Info(5, 1, {0x1F, 4, 2, 9}),      // replaces it: 2.9.4
-        Info(5, 1, {0x16, 1, 1, 1}),      // other component: ignored
-        Info(6, 2, {7, 4, 8, 9, 10}),     // slot 4
+        Info(5, 1, {0x15, 3, 1, 2}),   // Primary 1.2.3
+        Info(5, 1, {0x1F, 0, 2, 9}),   // Station 2.9.0
+        Info(5, 1, {0x1F, 4, 2, 9}),   // replaces it: 2.9.4
+        Info(5, 1, {0x16, 1, 1, 1}),   // other component: ignored
+        Info(6, 2, {7, 4, 8, 9, 10}),  // slot 4
         Info(20, 3, {17, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}),
-        Info(3, 9, {0xAB, 0xCD}),         // unknown type: logged only
+        Info(3, 9, {0xAB, 0xCD}),  // unknown type: logged only
     };
     for (uint16_t p = 1; p <= 31; ++p) lines.push_back(Info(5, 4, {p, 0, 0, 0}));
     lines.push_back(kS7);
@@ -249,7 +250,8 @@ TEST(SRecordReader, TextLongerThanTheFormatAllowsIsRefusedAtItsBound) {
     std::filesystem::resize_file(dir.File("sparse.hex"), most + 1);
     CFirmwareFile file;
     EXPECT_EQ(file.LoadFile(dir.File("sparse.hex"), nullptr, nullptr), 0);
-    EXPECT_EQ(file.LastFinding(), "ERROR: The file is 16672001 bytes, more than the 16672000 bytes such a file can hold.");
+    EXPECT_EQ(file.LastFinding(),
+              "ERROR: The file is 16672001 bytes, more than the 16672000 bytes such a file can hold.");
 }
 
 TEST(ComponentVersion, ComparesMajorThenMinorThenVariant) {

@@ -65,7 +65,11 @@ TEST(Pda, LoadFromWordsAppliesWholeRecordsOnly) {
     const Case cases[] = {
         {"delete record", {0x0001, 0x0101}, 1, {0x0001}, 0},
         {"erased memory", erased, 0, {0x0001, 0x0101}, 0},
-        {"stops at the end record", {2, 0x0300, 9, 2, 0x0000, 0xABCD, 2, 0x0400, 9}, 2, {0x0001, 0x0101, 0x0300}, 0xABCD},
+        {"stops at the end record",
+         {2, 0x0300, 9, 2, 0x0000, 0xABCD, 2, 0x0400, 9},
+         2,
+         {0x0001, 0x0101, 0x0300},
+         0xABCD},
         {"no end record", {2, 0x0300, 9, 2, 0x0400, 9}, 2, {0x0001, 0x0101, 0x0300, 0x0400}, 0},
         {"record past the end", {2, 0x0300, 9, 5, 0x0400, 9}, 1, {0x0001, 0x0101, 0x0300}, 0},
         {"length word 0 ends the load", {2, 0x0300, 9, 0, 2, 0x0400, 9}, 1, {0x0001, 0x0101, 0x0300}, 0},

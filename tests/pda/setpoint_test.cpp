@@ -61,7 +61,8 @@ TEST(SetPoint, DerivesTheRecordsForEachDomain) {
         WordList s = Entries(0xB000, c.r);
         s.insert(s.end(), {0xB000 + 30, 0xB000 + 31, 0xB000 + 32});
         EXPECT_EQ(Data(pda, kPdrSetPoint2), s) << c.domainWord;
-        EXPECT_EQ(log.Text(), "PDA entries found: Using domain " + FormatText("%x", unsigned{c.domainWord & 0xFFu}) + "\n");
+        EXPECT_EQ(log.Text(),
+                  "PDA entries found: Using domain " + FormatText("%x", unsigned{c.domainWord & 0xFFu}) + "\n");
 
         // A second run leaves the same records.
         const WordList before = pda.ToWords();

@@ -50,7 +50,8 @@ TEST(FileReplace, APowerLossAtAnyStepLeavesTheOldFileOrTheNewOneWhole) {
     for (const bool hadOld : {true, false}) {
         bool sawOld = false, sawNew = false;
         for (int failAt = 0;; ++failAt) {
-            SCOPED_TRACE("old file: " + std::to_string(hadOld) + ", power lost before change " + std::to_string(failAt));
+            SCOPED_TRACE("old file: " + std::to_string(hadOld) + ", power lost before change " +
+                         std::to_string(failAt));
             MemoryFiles disk;
             if (hadOld) disk.files[kTarget] = "old";
             disk.files[kTemporary] = "new";

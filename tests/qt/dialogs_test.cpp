@@ -27,19 +27,37 @@ TEST_F(QtTest, MessageBoxes) {
         MessageAnswer escape;
     };
     const std::vector<Case> cases = {
-        {{"No caption <b>x</b>", "", MessageIcon::None, MessageButtons::Ok, true}, "Varnel", QMessageBox::NoIcon, {"OK"},
+        {{"No caption <b>x</b>", "", MessageIcon::None, MessageButtons::Ok, true},
+         "Varnel",
+         QMessageBox::NoIcon,
+         {"OK"},
          MessageAnswer::Ok},
-        {{"Stop", "Error", MessageIcon::Error, MessageButtons::Ok, false}, "Error", QMessageBox::Critical, {"OK"},
+        {{"Stop", "Error", MessageIcon::Error, MessageButtons::Ok, false},
+         "Error",
+         QMessageBox::Critical,
+         {"OK"},
          MessageAnswer::Ok},
-        {{"Sure?", "Warning", MessageIcon::Warning, MessageButtons::OkCancel, true}, "Warning", QMessageBox::Warning,
-         {"OK", "Cancel"}, MessageAnswer::Cancel},
-        {{"Go on?", "Question", MessageIcon::Question, MessageButtons::YesNo, false}, "Question", QMessageBox::Question,
-         {"&Yes", "&No"}, MessageAnswer::No},
-        {{"Done\r\nline two", "Update Complete", MessageIcon::Information, MessageButtons::Ok, true}, "Update Complete",
-         QMessageBox::Information, {"OK"}, MessageAnswer::Ok},
+        {{"Sure?", "Warning", MessageIcon::Warning, MessageButtons::OkCancel, true},
+         "Warning",
+         QMessageBox::Warning,
+         {"OK", "Cancel"},
+         MessageAnswer::Cancel},
+        {{"Go on?", "Question", MessageIcon::Question, MessageButtons::YesNo, false},
+         "Question",
+         QMessageBox::Question,
+         {"&Yes", "&No"},
+         MessageAnswer::No},
+        {{"Done\r\nline two", "Update Complete", MessageIcon::Information, MessageButtons::Ok, true},
+         "Update Complete",
+         QMessageBox::Information,
+         {"OK"},
+         MessageAnswer::Ok},
         // A question whose Yes cannot be undone lightly: Enter answers No.
-        {{"Replace?", "Replace", MessageIcon::Warning, MessageButtons::YesNo, true, true}, "Replace",
-         QMessageBox::Warning, {"&No", "&Yes"}, MessageAnswer::No},
+        {{"Replace?", "Replace", MessageIcon::Warning, MessageButtons::YesNo, true, true},
+         "Replace",
+         QMessageBox::Warning,
+         {"&No", "&Yes"},
+         MessageAnswer::No},
     };
     qt::Application& a = Start();
     for (const Case& c : cases) {
@@ -115,7 +133,8 @@ TEST_F(QtTest, ClipboardCopiesTheWholeSummary) {
         qt::InfoDialog info(text);
         QGuiApplication::clipboard()->clear();
         info.CopyToClipboard();
-        EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(), QString::fromStdString(text).remove('\r').toStdString());
+        EXPECT_EQ(QGuiApplication::clipboard()->text().toStdString(),
+                  QString::fromStdString(text).remove('\r').toStdString());
     }
 }
 
@@ -124,7 +143,8 @@ TEST_F(QtTest, WaitWindow) {
         std::string message;
         QString shown;
     };
-    for (const Case& c : {Case{"Flash update in progress...", "Flash update in progress..."}, Case{"", " Please wait..."}}) {
+    for (const Case& c :
+         {Case{"Flash update in progress...", "Flash update in progress..."}, Case{"", " Please wait..."}}) {
         qt::WaitWindow wait(c.message);
         EXPECT_TRUE(wait.isVisible());
         EXPECT_TRUE(wait.windowFlags() & Qt::FramelessWindowHint);
@@ -146,7 +166,8 @@ void ExpectNothingClipped(QWidget& window) {
         const QSize hint = w->sizeHint();
         const QString text = w->property("text").toString();
         EXPECT_GE(w->width(), hint.width()) << window.objectName().toStdString() << " " << text.toStdString();
-        EXPECT_GE(w->height(), w->fontMetrics().height()) << window.objectName().toStdString() << " " << text.toStdString();
+        EXPECT_GE(w->height(), w->fontMetrics().height())
+            << window.objectName().toStdString() << " " << text.toStdString();
     }
 }
 
@@ -156,7 +177,8 @@ TEST_F(QtTest, NoLabelClipped) {
     QTest::mouseClick(a.Window().findChild<QPushButton*>("catchAdapter"), Qt::LeftButton);
     ExpectNothingClipped(a.Window());
     {
-        qt::WarningDialog warning("Warning !!", "Do not detach the STA in the period of firmware downloaded.  If you do, that might cause a serious damage!");
+        qt::WarningDialog warning("Warning !!", "Do not detach the STA in the period of firmware downloaded.  If you "
+                                                "do, that might cause a serious damage!");
         warning.show();
         ExpectNothingClipped(warning);
     }

@@ -143,8 +143,8 @@ TEST_F(QtTest, MainWindowContract) {
         for (QAction* item : action->menu()->actions()) menus << "  " + item->text();
     }
     EXPECT_EQ(menus, QStringList({"&Tools", "  Query &Firmware Version", "  Query &Driver Version", "  ",
-                                  "  Update &History...", "  Restore &PDA...",
-                                  "  Restore Fir&mware...", "&Help", "  &About"}));
+                                  "  Update &History...", "  Restore &PDA...", "  Restore Fir&mware...", "&Help",
+                                  "  &About"}));
 }
 
 TEST_F(QtTest, WindowKeysNeitherCloseNorUpdate) {
@@ -261,7 +261,8 @@ TEST_F(QtTest, FocusReturnsToTheOpener) {
     a.Window().activateWindow();
     auto* update = Find<QPushButton>("update");
     update->setFocus();
-    ModalAnswerer answerer({{"Varnel", ModalAnswerer::Press("Download")}, {"Update Information", ModalAnswerer::Press("CANCEL")}});
+    ModalAnswerer answerer(
+        {{"Varnel", ModalAnswerer::Press("Download")}, {"Update Information", ModalAnswerer::Press("CANCEL")}});
     QTest::keyClick(update, Qt::Key_Space);
     EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
     QApplication::processEvents();
@@ -306,10 +307,8 @@ TEST_F(QtTest, CommandsOpenTheirWindows) {
                                      text = qobject_cast<QMessageBox*>(&w)->text();
                                      ModalAnswerer::Press("OK")(w);
                                  }}});
-        if (auto* action = a.Window().findChild<QAction*>(c.action))
-            action->trigger();
-        else
-            QTest::mouseClick(Find<QPushButton>(c.action), Qt::LeftButton);
+        if (auto* action = a.Window().findChild<QAction*>(c.action)) action->trigger();
+        else QTest::mouseClick(Find<QPushButton>(c.action), Qt::LeftButton);
         EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
         if (!c.text.isEmpty()) {
             EXPECT_EQ(text, c.text);
@@ -322,7 +321,8 @@ TEST_F(QtTest, CommandsOpenTheirWindows) {
 TEST_F(QtTest, DownloadTakesTheLinkFileFromTheOpenDialog) {
     const std::string program = sim.dir.File("program");
     std::filesystem::create_directories(program + "/Firmware");
-    sim.Configure([&](sim::MachineConfig& config) { config.registry["HKEY_CURRENT_USER\\Software\\Varnel"]["Path"] = program; });
+    sim.Configure(
+        [&](sim::MachineConfig& config) { config.registry["HKEY_CURRENT_USER\\Software\\Varnel"]["Path"] = program; });
     qt::Application& a = Start();
     const QString link = QString::fromStdString(Release("OEMRelease.oem"));
     ModalAnswerer answerer({{"Download", [&](QWidget& w) {
@@ -353,18 +353,19 @@ TEST_F(QtTest, RestoreFirmwareTakesTheBackupFromTheOpenDialog) {
     EXPECT_EQ(tools->actions().last()->objectName(), "restoreFirmware");
     const QString file = QString::fromStdString(Release("station.hex"));
     QString refused;
-    ModalAnswerer answerer({{"Restore Firmware", [&](QWidget& w) {
-                                 auto* dialog = qobject_cast<QFileDialog*>(&w);
-                                 ASSERT_NE(dialog, nullptr);
-                                 EXPECT_EQ(dialog->nameFilters(),
-                                           QStringList({"Firmware Backup (*.srec)", "All Files (*.*)"}));
-                                 dialog->findChild<QLineEdit*>("fileNameEdit")->setText(file);
-                                 static_cast<QDialog*>(dialog)->accept();
-                             }},
-                            {"Cannot Continue", [&](QWidget& w) {
-                                 refused = qobject_cast<QMessageBox*>(&w)->text();
-                                 ModalAnswerer::Press("OK")(w);
-                             }}});
+    ModalAnswerer answerer(
+        {{"Restore Firmware",
+          [&](QWidget& w) {
+              auto* dialog = qobject_cast<QFileDialog*>(&w);
+              ASSERT_NE(dialog, nullptr);
+              EXPECT_EQ(dialog->nameFilters(), QStringList({"Firmware Backup (*.srec)", "All Files (*.*)"}));
+              dialog->findChild<QLineEdit*>("fileNameEdit")->setText(file);
+              static_cast<QDialog*>(dialog)->accept();
+          }},
+         {"Cannot Continue", [&](QWidget& w) {
+              refused = qobject_cast<QMessageBox*>(&w)->text();
+              ModalAnswerer::Press("OK")(w);
+          }}});
     tools->actions().last()->trigger();
     EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
     EXPECT_TRUE(refused.contains("not a Varnel firmware backup")) << refused.toStdString();
@@ -410,13 +411,13 @@ TEST_F(QtTest, LongPathsKeepTheirEndsAndShowAllInTooltips) {
         const QTreeWidgetItem* item = list->topLevelItem(row);
         const QString path = item->text(1);
         // The path as the row draws it, in its column: its end is there.
-        const QString drawn =
-            list->fontMetrics().elidedText(path, list->textElideMode(), list->columnWidth(1) - 2 * list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) - 2);
+        const QString drawn = list->fontMetrics().elidedText(
+            path, list->textElideMode(),
+            list->columnWidth(1) - 2 * list->style()->pixelMetric(QStyle::PM_FocusFrameHMargin) - 2);
         EXPECT_NE(drawn, path) << "the path fits: the case shows nothing";
         EXPECT_TRUE(drawn.endsWith(QFileInfo(path).fileName())) << drawn.toStdString();
         shown << drawn;
-        for (int column = 0; column < 2; ++column)
-            EXPECT_EQ(ShownTip(item->toolTip(column)), path) << column;
+        for (int column = 0; column < 2; ++column) EXPECT_EQ(ShownTip(item->toolTip(column)), path) << column;
     }
     EXPECT_EQ(shown.size(), 3);
 
@@ -511,17 +512,17 @@ TEST_F(QtTest, ScreenReadersNameEveryControl) {
         EXPECT_EQ(parent->text(QAccessible::Name), c.frame);
     }
     for (const char* described : {"adapterList", "fileList", "status"})
-        EXPECT_FALSE(QAccessible::queryAccessibleInterface(Find<QWidget>(described))
-                         ->text(QAccessible::Description)
-                         .isEmpty())
+        EXPECT_FALSE(
+            QAccessible::queryAccessibleInterface(Find<QWidget>(described))->text(QAccessible::Description).isEmpty())
             << described;
 
     qt::InfoDialog info("Summary\n", &a.Window());
     info.show();
     EXPECT_EQ(walk(info), QStringList());
     KeepTree(QAccessible::queryAccessibleInterface(&info), "accessibility-summary.txt");
-    EXPECT_EQ(QAccessible::queryAccessibleInterface(info.findChild<QPlainTextEdit*>("summary"))->text(QAccessible::Name),
-              "Update Information");
+    EXPECT_EQ(
+        QAccessible::queryAccessibleInterface(info.findChild<QPlainTextEdit*>("summary"))->text(QAccessible::Name),
+        "Update Information");
 }
 
 }  // namespace

@@ -29,7 +29,8 @@ public:
         Action action;
     };
 
-    explicit ModalAnswerer(std::deque<Step> steps = {}, int limitMs = 20000) : m_steps(std::move(steps)), m_limit(limitMs) {
+    explicit ModalAnswerer(std::deque<Step> steps = {}, int limitMs = 20000)
+        : m_steps(std::move(steps)), m_limit(limitMs) {
         QObject::connect(&m_timer, &QTimer::timeout, [this] { Poll(); });
         m_timer.start(15);
     }
@@ -55,12 +56,9 @@ public:
         };
     }
     static void Escape(QWidget& w) {
-        if (auto* box = qobject_cast<QMessageBox*>(&w); box && box->escapeButton())
-            box->escapeButton()->click();
-        else if (auto* dialog = qobject_cast<QDialog*>(&w))
-            dialog->reject();
-        else
-            w.close();
+        if (auto* box = qobject_cast<QMessageBox*>(&w); box && box->escapeButton()) box->escapeButton()->click();
+        else if (auto* dialog = qobject_cast<QDialog*>(&w)) dialog->reject();
+        else w.close();
     }
 
 private:
@@ -77,7 +75,8 @@ private:
         }
         // A window is answered once; back on top after a nested one closed,
         // it only counts against the time limit.
-        const bool acted = std::any_of(m_acted.begin(), m_acted.end(), [&](const QPointer<QWidget>& w) { return w == modal; });
+        const bool acted =
+            std::any_of(m_acted.begin(), m_acted.end(), [&](const QPointer<QWidget>& w) { return w == modal; });
         if (acted) {
             if (m_since.elapsed() > m_limit) {
                 ADD_FAILURE() << "window left open: " << modal->windowTitle().toStdString();
@@ -89,7 +88,8 @@ private:
         m_seen << modal->windowTitle();
         if (m_steps.empty() || m_steps.front().title != modal->windowTitle()) {
             ADD_FAILURE() << "unexpected window \"" << modal->windowTitle().toStdString() << "\""
-                          << (m_steps.empty() ? std::string() : ", expected \"" + m_steps.front().title.toStdString() + "\"");
+                          << (m_steps.empty() ? std::string()
+                                              : ", expected \"" + m_steps.front().title.toStdString() + "\"");
             Escape(*modal);
             return;
         }

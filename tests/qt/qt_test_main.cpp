@@ -22,11 +22,13 @@ namespace {
 
 int Serve(const QString& socket) {
     varnel::qt::SingleInstance instance(QString{});
-    instance.SetHandlers([](const QString& path, std::function<void()> done) {
-        std::cout << "file " << path.toStdString() << std::endl;
-        done();
-        return false;
-    }, [] {});
+    instance.SetHandlers(
+        [](const QString& path, std::function<void()> done) {
+            std::cout << "file " << path.toStdString() << std::endl;
+            done();
+            return false;
+        },
+        [] {});
     QString error;
     if (!instance.Listen(socket, &error)) {
         std::cerr << error.toStdString() << "\n";

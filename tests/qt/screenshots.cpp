@@ -81,7 +81,10 @@ int main(int argc, char** argv) {
     // A fixed place, so that the pictures show the same paths every time.
     struct Place {
         std::filesystem::path path = std::filesystem::temp_directory_path() / "varnel-example";
-        Place() { std::filesystem::remove_all(path); std::filesystem::create_directories(path); }
+        Place() {
+            std::filesystem::remove_all(path);
+            std::filesystem::create_directories(path);
+        }
         ~Place() { std::filesystem::remove_all(path); }
         std::string File(const std::string& name) const { return (path / name).string(); }
         const std::filesystem::path& Path() const { return path; }

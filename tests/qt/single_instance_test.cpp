@@ -80,8 +80,8 @@ TEST_F(SingleInstanceTest, SecondStartHandsOverAndAStaleSocketDoesNotStopTheNext
     EXPECT_EQ(status.st_mode & 077, 0u) << "the socket is this user's only";
 
     // A second start: one relative and one absolute path, in this order.
-    auto second = Varnel({"card.pda", QString::fromStdString(Release("changes.pda"))},
-                         QString::fromStdString(Release("")));
+    auto second =
+        Varnel({"card.pda", QString::fromStdString(Release("changes.pda"))}, QString::fromStdString(Release("")));
     EXPECT_EQ(Finish(*second), 0);
     EXPECT_EQ(Paths(), std::vector<std::string>({Release("card.pda"), Release("changes.pda")}));
 
@@ -104,7 +104,8 @@ TEST_F(SingleInstanceTest, AnotherUserCanNeitherServeNorHandOver) {
     // A socket served by another user: refused, nothing handed over.
     QProcess server;
     server.start("/usr/bin/setpriv", asNobody + QStringList{"--serve", theirs});
-    ASSERT_TRUE(SpinUntil([&] { return server.readAllStandardOutput().contains("ready") || server.state() == QProcess::NotRunning; }));
+    ASSERT_TRUE(SpinUntil(
+        [&] { return server.readAllStandardOutput().contains("ready") || server.state() == QProcess::NotRunning; }));
     ASSERT_EQ(server.state(), QProcess::Running);
     QString error;
     bool noServer = true;
@@ -289,10 +290,12 @@ TEST_F(HandOverChannel, AHundredThousandFramesInOneWriteAreTakenInALoop) {
     QByteArray flood;
     for (int i = 0; i < 100000; ++i) flood += Frame("R");
     client.write(flood);
-    EXPECT_TRUE(SpinUntil([&] {
-        ReadAnswers();
-        return acks == 100000 || Dropped();
-    }, 60000));
+    EXPECT_TRUE(SpinUntil(
+        [&] {
+            ReadAnswers();
+            return acks == 100000 || Dropped();
+        },
+        60000));
     EXPECT_EQ(raises, 100000u);
     EXPECT_EQ(acks, 100000u);
     // The same connection takes a file after them.
@@ -325,14 +328,16 @@ TEST_F(HandOverChannel, AnEndlessStreamIsDroppedNotBuffered) {
         for (int i = 0; i < 1000; ++i) chunk += Frame(c.frame);
         qint64 sent = 0;
         constexpr qint64 kGiveUp = 64 << 20;
-        const bool dropped = SpinUntil([&] {
-            if (Dropped()) return true;
-            if (client.bytesToWrite() < (1 << 20) && sent < kGiveUp) {
-                client.write(chunk);
-                sent += chunk.size();
-            }
-            return false;
-        }, 30000);
+        const bool dropped = SpinUntil(
+            [&] {
+                if (Dropped()) return true;
+                if (client.bytesToWrite() < (1 << 20) && sent < kGiveUp) {
+                    client.write(chunk);
+                    sent += chunk.size();
+                }
+                return false;
+            },
+            30000);
         EXPECT_TRUE(dropped) << sent << " bytes sent";
         EXPECT_LT(sent, 16 << 20) << "the connection was dropped only late";
         held.clear();

@@ -139,7 +139,8 @@ TEST_F(ToolsTest, HistoryWindowShowsTheRunsNewestFirst) {
              // Every cell whole in its column.
              for (int c = 0; c + 1 < list->model()->columnCount(); ++c)
                  for (const QStringList& row : {newest, older})
-                     EXPECT_GE(list->columnWidth(c), list->fontMetrics().horizontalAdvance(row[c])) << row[c].toStdString();
+                     EXPECT_GE(list->columnWidth(c), list->fontMetrics().horizontalAdvance(row[c]))
+                         << row[c].toStdString();
              // Made smaller, the list keeps more room than the details.
              const QSize first = w.size();
              w.resize(first.width(), first.height() * 2 / 3);
@@ -199,10 +200,12 @@ TEST_F(ToolsTest, ALongHistoryOpensAtOnceAndIsReadAsItIsScrolled) {
     constexpr int kRuns = 100000;
     {
         std::ofstream old(sim.dir.Path() / "history.20261101T000000Z.jsonl");
-        old << R"({"id":"old","time":"2026-11-01T00:00:00Z","action":"update","outcome":"succeeded"})" << "\n";
+        old << R"({"id":"old","time":"2026-11-01T00:00:00Z","action":"update","outcome":"succeeded"})"
+            << "\n";
         std::ofstream out(HistoryPath());
         for (int i = 0; i < kRuns; ++i)
-            out << R"({"id":"r)" << i << R"(","time":"2026-12-10T12:00:00Z","action":"update","mac":"00-60-1D-00-00-01",)"
+            out << R"({"id":"r)" << i
+                << R"(","time":"2026-12-10T12:00:00Z","action":"update","mac":"00-60-1D-00-00-01",)"
                 << R"("outcome":"succeeded","backup":"/b/pda.pda","pad":")" << std::string(160, 'p') << "\"}\n";
     }
     QElapsedTimer clock;
@@ -282,7 +285,8 @@ TEST_F(ToolsTest, ACancelledRestoreWritesNothing) {
         restore->trigger();
         EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
     }
-    ModalAnswerer answerer({{"Restore PDA", ChooseFile(Backups(), file)}, {"Update Information", ModalAnswerer::Press("CANCEL")}});
+    ModalAnswerer answerer(
+        {{"Restore PDA", ChooseFile(Backups(), file)}, {"Update Information", ModalAnswerer::Press("CANCEL")}});
     restore->trigger();
     EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
     EXPECT_EQ(Outcome(a.Dialog()), RunOutcome::Cancelled);
@@ -309,8 +313,8 @@ TEST_F(ToolsTest, RestorePdaWritesThePdaItsBackupAndTheHistoryLine) {
     ASSERT_EQ(Outcome(a.Dialog()), RunOutcome::Succeeded) << a.Dialog().Status();
 
     // The summary named the change as varnel-cli pda restore does.
-    EXPECT_TRUE(summary.contains(QString::fromStdString(
-        "PDA restore: the card's PDA is replaced by exactly the records of\n  " + file + "\n")))
+    EXPECT_TRUE(summary.contains(
+        QString::fromStdString("PDA restore: the card's PDA is replaced by exactly the records of\n  " + file + "\n")))
         << summary.toStdString();
     EXPECT_TRUE(summary.contains("Changes to the card's PDA:\nremoved  0x0002 release\n")) << summary.toStdString();
 

@@ -26,10 +26,12 @@ namespace {
 QSet<QString> WatchHeading(QWidget& warning, int ms) {
     QSet<QString> seen;
     auto* heading = warning.findChild<QLabel*>("heading");
-    SpinUntil([&] {
-        seen << heading->text();
-        return false;
-    }, ms);
+    SpinUntil(
+        [&] {
+            seen << heading->text();
+            return false;
+        },
+        ms);
     return seen;
 }
 
@@ -60,8 +62,9 @@ TEST_F(QtTest, WholeUpdateThroughTheWindows) {
     const Result<> made = sample::InitDefaultMachine(other.Path() / "machine", true, true);
     ASSERT_TRUE(made.Ok()) << made.Reason();
     QProcess cli;
-    QStringList args = {"--machine", QString::fromStdString((other.Path() / "machine").string()), "--trace",
-                        QString::fromStdString(other.File("trace.jsonl")), "update", "--yes"};
+    QStringList args = {"--machine", QString::fromStdString((other.Path() / "machine").string()),
+                        "--trace",   QString::fromStdString(other.File("trace.jsonl")),
+                        "update",    "--yes"};
     for (const std::string& f : files) args << QString::fromStdString(f);
     cli.start(VARNEL_CLI, args);
     ASSERT_TRUE(cli.waitForFinished(60000));
@@ -124,12 +127,14 @@ TEST_F(QtTest, WholeUpdateThroughTheWindows) {
     const QString shown = "Update Information\n" + summary + (summary.endsWith('\n') ? "" : "\n");
     // The two runs save their firmware backups in their own folders.
     const auto withoutBackupLine = [](QString text) {
-        return text.remove(QRegularExpression("Card firmware will be saved before writing, to: [^\n]*\n")).toStdString();
+        return text.remove(QRegularExpression("Card firmware will be saved before writing, to: [^\n]*\n"))
+            .toStdString();
     };
     EXPECT_EQ(withoutBackupLine(cliOutput), withoutBackupLine(shown));
     EXPECT_TRUE(shown.contains("Card firmware will be saved before writing, to: "));
     // All of the summary, its final line break included.
-    EXPECT_EQ(withoutBackupLine(copied), withoutBackupLine(cliOutput.mid(QStringLiteral("Update Information\n").size())));
+    EXPECT_EQ(withoutBackupLine(copied),
+              withoutBackupLine(cliOutput.mid(QStringLiteral("Update Information\n").size())));
     EXPECT_FALSE(selectionLeft);
     ASSERT_FALSE(steps.empty());
     EXPECT_TRUE(std::any_of(steps.begin(), steps.end(), [](const Step& s) { return s.value == s.maximum; }));
@@ -137,12 +142,14 @@ TEST_F(QtTest, WholeUpdateThroughTheWindows) {
         EXPECT_FALSE(s.mainVisible);
         EXPECT_TRUE(s.waitVisible);
     }
-    EXPECT_EQ(done, "Update Successful!   \n\nCard firmware saved to " + QString::fromStdString(a.Dialog().Report().firmwareBackup));
+    EXPECT_EQ(done, "Update Successful!   \n\nCard firmware saved to " +
+                        QString::fromStdString(a.Dialog().Report().firmwareBackup));
     EXPECT_EQ(a.Host().Wait(), nullptr);
     EXPECT_TRUE(a.Window().isVisible());
     EXPECT_TRUE(a.Window().centralWidget()->isEnabled());
     EXPECT_TRUE(a.Window().menuBar()->isEnabled());
-    EXPECT_EQ(a.Dialog().FullStatus(), "Update Successful! Card firmware saved to " + a.Dialog().Report().firmwareBackup);
+    EXPECT_EQ(a.Dialog().FullStatus(),
+              "Update Successful! Card firmware saved to " + a.Dialog().Report().firmwareBackup);
 
     // The same requests as varnel-cli's (whose trace holds its start too).
     std::vector<uint32_t> cliOids;
@@ -196,7 +203,8 @@ TEST_F(QtTest, NamesThatAreNotUtf8ReachTheHistory) {
 void PressEnterOn(QWidget& dialog, const char* button) {
     auto* target = dialog.findChild<QPushButton*>(button);
     ASSERT_NE(target, nullptr);
-    for (int i = 0; i < 8 && QApplication::focusWidget() != target; ++i) QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
+    for (int i = 0; i < 8 && QApplication::focusWidget() != target; ++i)
+        QTest::keyClick(QApplication::focusWidget(), Qt::Key_Tab);
     ASSERT_EQ(QApplication::focusWidget(), target);
     QTest::keyClick(target, Qt::Key_Return);
 }
@@ -218,12 +226,13 @@ TEST_F(QtTest, WaysOutWriteNothing) {
                EXPECT_TRUE(w.isVisible()) << "Enter closed the summary";
                QTest::keyClick(&w, Qt::Key_Escape);
            }}}},
-        {"CANCEL on the summary", {{"Varnel", ModalAnswerer::Press("Download")}, {"Update Information", ModalAnswerer::Press("CANCEL")}}},
+        {"CANCEL on the summary",
+         {{"Varnel", ModalAnswerer::Press("Download")}, {"Update Information", ModalAnswerer::Press("CANCEL")}}},
         // Enter presses the button that has the focus, not the default one.
-        {"Enter on a focused Cancel",
-         {{"Varnel", [](QWidget& w) { PressEnterOn(w, "cancel"); }}}},
+        {"Enter on a focused Cancel", {{"Varnel", [](QWidget& w) { PressEnterOn(w, "cancel"); }}}},
         {"Enter on a focused CANCEL on the summary",
-         {{"Varnel", ModalAnswerer::Press("Download")}, {"Update Information", [](QWidget& w) { PressEnterOn(w, "cancel"); }}}},
+         {{"Varnel", ModalAnswerer::Press("Download")},
+          {"Update Information", [](QWidget& w) { PressEnterOn(w, "cancel"); }}}},
     };
     qt::Application& a = Start({Release("changes.pda"), Release("station.hex")});
     for (const Case& c : cases) {
@@ -252,8 +261,8 @@ TEST_F(QtTest, AnotherMacAddressIsSaidInTheSummaryAndEnterAnswersNo) {
                             {"Replace the Card's Identity?", [](QWidget& w) { QTest::keyClick(&w, Qt::Key_Return); }}});
     a.Dialog().OnUpdate();
     EXPECT_TRUE(answerer.Done()) << answerer.Seen().join(", ").toStdString();
-    EXPECT_TRUE(summary.startsWith(QString::fromUtf8(
-        "This replaces the card's identity: MAC address 00-60-1D-12-34-56 → 00-60-1D-12-34-57\n")))
+    EXPECT_TRUE(summary.startsWith(
+        QString::fromUtf8("This replaces the card's identity: MAC address 00-60-1D-12-34-56 → 00-60-1D-12-34-57\n")))
         << summary.toStdString();
     EXPECT_TRUE(summary.contains("Changes to the card's PDA:\nchanged  0x0101 MAC address  word 3\n"));
     EXPECT_EQ(Outcome(a.Dialog()), RunOutcome::Cancelled);

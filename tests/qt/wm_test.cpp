@@ -56,7 +56,14 @@ Motif MotifHints(const QWidget& w) {
     return m;
 }
 enum : unsigned { kFuncResize = 2, kFuncMove = 4, kFuncMinimize = 8, kFuncMaximize = 16, kFuncClose = 32 };
-enum : unsigned { kDecorBorder = 2, kDecorResize = 4, kDecorTitle = 8, kDecorMenu = 16, kDecorMinimize = 32, kDecorMaximize = 64 };
+enum : unsigned {
+    kDecorBorder = 2,
+    kDecorResize = 4,
+    kDecorTitle = 8,
+    kDecorMenu = 16,
+    kDecorMinimize = 32,
+    kDecorMaximize = 64
+};
 
 // The window manager's answer: the actions it allows (short names).
 QStringList AllowedActions(const QWidget& w) {
@@ -70,12 +77,14 @@ QStringList AllowedActions(const QWidget& w) {
 // has framed the window.
 QList<int> FrameExtents(const QWidget& w) {
     QList<int> extents;
-    SpinUntil([&] {
-        extents.clear();
-        for (const QString& n : XProp(w, "_NET_FRAME_EXTENTS").section('=', 1).split(',', Qt::SkipEmptyParts))
-            extents << n.trimmed().toInt();
-        return extents.size() == 4 && !AllowedActions(w).isEmpty();
-    }, 5000);
+    SpinUntil(
+        [&] {
+            extents.clear();
+            for (const QString& n : XProp(w, "_NET_FRAME_EXTENTS").section('=', 1).split(',', Qt::SkipEmptyParts))
+                extents << n.trimmed().toInt();
+            return extents.size() == 4 && !AllowedActions(w).isEmpty();
+        },
+        5000);
     return extents;
 }
 
@@ -148,7 +157,8 @@ TEST_F(QtTest, EachWindowHasTheDecorationsOfItsKind) {
 double ScreenDiffers(QWidget& widget, const char* name) {
     const QImage drawn = widget.grab().toImage().convertToFormat(QImage::Format_RGB32);
     const QPoint at = widget.mapToGlobal(QPoint(0, 0));
-    const QImage shown = widget.screen()->grabWindow(0, at.x(), at.y(), widget.width(), widget.height())
+    const QImage shown = widget.screen()
+                             ->grabWindow(0, at.x(), at.y(), widget.width(), widget.height())
                              .toImage()
                              .convertToFormat(QImage::Format_RGB32);
     if (const QByteArray folder = qgetenv("VARNEL_PICTURES"); !folder.isEmpty())
@@ -220,7 +230,8 @@ TEST_F(QtTest, MainWindowOpensWhereItWasLeft) {
     const QRect again = shown();
     EXPECT_EQ(again.topLeft(), QPoint(moved.x, moved.y));
     for (const std::string& stored :
-         {std::to_string(area.right() + 500) + " " + std::to_string(area.bottom() + 500) + "\n", std::string("40 x\n")}) {
+         {std::to_string(area.right() + 500) + " " + std::to_string(area.bottom() + 500) + "\n",
+          std::string("40 x\n")}) {
         SCOPED_TRACE(stored);
         restart();
         std::ofstream(file, std::ios::trunc) << stored;
@@ -236,10 +247,12 @@ TEST_F(QtTest, SummaryOpensOverItsOwnerAndGrows) {
     ASSERT_TRUE(SpinUntil([&] { return a.Window().windowHandle()->isExposed(); }, 5000));
     // Away from the pointer, with room around it for the summary at any scale.
     const QRect area = a.Window().screen()->availableGeometry();
-    a.Window().move(area.left() + area.width() / 2 - a.Window().width() / 3, area.top() + area.height() / 2 - a.Window().height() / 2);
+    a.Window().move(area.left() + area.width() / 2 - a.Window().width() / 3,
+                    area.top() + area.height() / 2 - a.Window().height() / 2);
     SpinUntil([] { return false; }, 300);
     QCursor::setPos(2, 2);
-    qt::InfoDialog info(std::string(40, 'x') + " a long line of the summary " + std::string(200, 'y') + "\n", &a.Window());
+    qt::InfoDialog info(std::string(40, 'x') + " a long line of the summary " + std::string(200, 'y') + "\n",
+                        &a.Window());
     auto* text = info.findChild<QPlainTextEdit*>("summary");
     const QSize first = info.size();
     info.show();
@@ -258,8 +271,9 @@ TEST_F(QtTest, SummaryOpensOverItsOwnerAndGrows) {
     // The X server counts device pixels: at a scale factor other than 1 a
     // logical size may round to the next pixel.
     const qreal scale = info.devicePixelRatio();
-    QProcess::execute("xdotool", {"windowsize", QString::number(info.winId()), QString::number(qRound((first.width() + 200) * scale)),
-                                  QString::number(qRound((first.height() + 100) * scale))});
+    QProcess::execute(
+        "xdotool", {"windowsize", QString::number(info.winId()), QString::number(qRound((first.width() + 200) * scale)),
+                    QString::number(qRound((first.height() + 100) * scale))});
     EXPECT_TRUE(SpinUntil([&] { return std::abs(info.width() - (first.width() + 200)) <= 1; }, 3000)) << info.width();
     EXPECT_EQ(text->width() - before.width(), info.width() - first.width());
     EXPECT_EQ(text->height() - before.height(), info.height() - first.height());
@@ -312,11 +326,13 @@ TEST_F(QtTest, CaptionsAreNotCut) {
                                      // Measured once the window manager has framed the box: on a
                                      // busy machine the box is first shown unframed, 1 pixel wide.
                                      QList<int> frame;
-                                     const bool framed = SpinUntil([&] {
-                                         frame = FrameExtents(w);
-                                         return frame.size() == 4 && w.width() > 1 &&
-                                                w.frameGeometry().width() >= w.width() + frame[0] + frame[1];
-                                     }, 15000);
+                                     const bool framed = SpinUntil(
+                                         [&] {
+                                             frame = FrameExtents(w);
+                                             return frame.size() == 4 && w.width() > 1 &&
+                                                    w.frameGeometry().width() >= w.width() + frame[0] + frame[1];
+                                         },
+                                         15000);
                                      ASSERT_TRUE(framed) << "the window manager never framed the box";
                                      ASSERT_EQ(frame.size(), 4);
                                      const int bar = frame[2] - frame[3];
@@ -325,7 +341,8 @@ TEST_F(QtTest, CaptionsAreNotCut) {
                                      if (const QByteArray folder = qgetenv("VARNEL_PICTURES"); !folder.isEmpty()) {
                                          SpinUntil([] { return false; }, 300);
                                          const QRect at = w.frameGeometry();
-                                         w.screen()->grabWindow(0, at.x(), at.y(), at.width(), at.height())
+                                         w.screen()
+                                             ->grabWindow(0, at.x(), at.y(), at.width(), at.height())
                                              .save(QString::fromLocal8Bit(folder) + "/box-" + caption + ".png");
                                      }
                                      ModalAnswerer::Press("OK")(w);
@@ -353,7 +370,8 @@ DrawnFrame Drawn(QGroupBox& box) {
     option.initFrom(&box);
     option.text = box.title();
     option.subControls = QStyle::SC_GroupBoxFrame | QStyle::SC_GroupBoxLabel;
-    drawn.title = box.style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, &box).translated(box.pos());
+    drawn.title =
+        box.style()->subControlRect(QStyle::CC_GroupBox, &option, QStyle::SC_GroupBoxLabel, &box).translated(box.pos());
     return drawn;
 }
 

@@ -41,7 +41,8 @@ public:
     void Configure(const std::function<void(sim::MachineConfig&)>& change) {
         sim::MachineConfig config = sim::DefaultMachineConfig();
         change(config);
-        const Result<> written = WriteFileAtomically((MachineDir() / "machine.json").string(), sim::FormatMachineConfig(config));
+        const Result<> written =
+            WriteFileAtomically((MachineDir() / "machine.json").string(), sim::FormatMachineConfig(config));
         ASSERT_TRUE(written.Ok()) << written.Reason();
         machine.reset();
     }

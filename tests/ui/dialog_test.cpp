@@ -35,7 +35,8 @@ TEST_F(MainDialog, StartsWithTheFirstValidAdapterOpened) {
     EXPECT_FALSE(dlg.Verify());
     EXPECT_TRUE(dlg.FirmwareBackupWanted());
     EXPECT_EQ(sim.Machine().OpenHandles(), 0u);
-    EXPECT_TRUE(std::regex_match(dlg.View().version, std::regex(R"(Ver\. \d+\.\d+\.\d+\.\d+  \([A-Z][a-z]{2} \d{1,2} \d{4}\))")))
+    EXPECT_TRUE(std::regex_match(dlg.View().version,
+                                 std::regex(R"(Ver\. \d+\.\d+\.\d+\.\d+  \([A-Z][a-z]{2} \d{1,2} \d{4}\))")))
         << dlg.View().version;
     EXPECT_TRUE(host.lastView.updateEnabled);
     EXPECT_FALSE(host.lastView.adapterListVisible);
@@ -181,24 +182,55 @@ TEST_F(MainDialog, LinkFileRules) {
     };
     const std::string names = "A1.hexB22.hexC333.pda";
     const Case cases[] = {
-        {"names of different lengths", "OEMRelease.oem", names + " " + std::to_string(sum), {}, {},
+        {"names of different lengths",
+         "OEMRelease.oem",
+         names + " " + std::to_string(sum),
+         {},
+         {},
          {"C333.pda", "A1.hex", "B22.hex"}},
-        {"total off by one", "OEMRelease.oem", names + " " + std::to_string(sum + 1), {},
-         {": The firmware files had been modified!!"}, {}},
-        {"wrong letter case", "OEMrelease.oem", names + " " + std::to_string(sum), {},
-         {": This is not the specified linking file for Firmware update!"}, {}},
-        {"one entry of another kind", "OEMRelease.oem", names + " " + std::to_string(sum), {Release("card.pda")},
-         {": The new firmware files will be taken over!!"}, {"C333.pda"}},
-        {"three entries", "OEMRelease.oem", names + " " + std::to_string(sum),
+        {"total off by one",
+         "OEMRelease.oem",
+         names + " " + std::to_string(sum + 1),
+         {},
+         {": The firmware files had been modified!!"},
+         {}},
+        {"wrong letter case",
+         "OEMrelease.oem",
+         names + " " + std::to_string(sum),
+         {},
+         {": This is not the specified linking file for Firmware update!"},
+         {}},
+        {"one entry of another kind",
+         "OEMRelease.oem",
+         names + " " + std::to_string(sum),
+         {Release("card.pda")},
+         {": The new firmware files will be taken over!!"},
+         {"C333.pda"}},
+        {"three entries",
+         "OEMRelease.oem",
+         names + " " + std::to_string(sum),
          {Release("card.pda"), Release("primary.hex"), Release("station.hex")},
-         {": The new firmware files will be taken over!!"}, {"C333.pda", "A1.hex", "B22.hex"}},
-        {"four dots", "OEMRelease.oem", "A.1.hexB22.hexC333.pda 1", {},
-         {"Error: The link file " + dir.File("OEMRelease.oem") + " cannot be used: not three file names."}, {}},
+         {": The new firmware files will be taken over!!"},
+         {"C333.pda", "A1.hex", "B22.hex"}},
+        {"four dots",
+         "OEMRelease.oem",
+         "A.1.hexB22.hexC333.pda 1",
+         {},
+         {"Error: The link file " + dir.File("OEMRelease.oem") + " cannot be used: not three file names."},
+         {}},
         // A missing file would count 0: three of them would prove the sum 0.
-        {"missing files", "OEMRelease.oem", "X1.hexX2.hexX3.pda 0", {},
-         {"Error: The link file names " + dir.File("X1.hex") + ", which cannot be opened. Nothing was added."}, {}},
-        {"a folder", "OEMRelease.oem", "A1.hexB22.hexsub.pda " + std::to_string(sum - ByteSum(c)), {},
-         {"Error: The link file names " + dir.File("sub.pda") + ", which cannot be opened. Nothing was added."}, {}},
+        {"missing files",
+         "OEMRelease.oem",
+         "X1.hexX2.hexX3.pda 0",
+         {},
+         {"Error: The link file names " + dir.File("X1.hex") + ", which cannot be opened. Nothing was added."},
+         {}},
+        {"a folder",
+         "OEMRelease.oem",
+         "A1.hexB22.hexsub.pda " + std::to_string(sum - ByteSum(c)),
+         {},
+         {"Error: The link file names " + dir.File("sub.pda") + ", which cannot be opened. Nothing was added."},
+         {}},
     };
     std::filesystem::create_directory(dir.File("sub.pda"));
     for (const Case& k : cases) {
@@ -213,7 +245,8 @@ TEST_F(MainDialog, LinkFileRules) {
         if (!k.listed.empty() || k.messages.size() == 1) {
             std::vector<std::string> listed;
             for (const FileEntry& e : dlg.Files())
-                if (e.path.starts_with(dir.Path().string())) listed.push_back(e.path.substr(dir.Path().string().size() + 1));
+                if (e.path.starts_with(dir.Path().string()))
+                    listed.push_back(e.path.substr(dir.Path().string().size() + 1));
             EXPECT_EQ(listed, k.listed);
         }
         std::filesystem::remove(dir.File(k.linkName));

@@ -130,8 +130,7 @@ protected:
 
     // A clean update afterwards must succeed and leave the reference flash.
     void ExpectACleanUpdateRepairs(const Flash& reference, std::vector<std::string>& broken) {
-        if (RunUpdate() != RunOutcome::Succeeded)
-            broken.push_back("a clean update afterwards fails");
+        if (RunUpdate() != RunOutcome::Succeeded) broken.push_back("a clean update afterwards fails");
         else if (const std::string difference = FlashDifference(ReadFlash(), reference); !difference.empty())
             broken.push_back("a clean update afterwards leaves the flash different in " + difference);
     }
@@ -172,9 +171,11 @@ protected:
             return;
         }
         std::vector<uint8_t> restored = now;
-        for (const FlashRange& r : backups[0].ranges) std::copy(r.bytes.begin(), r.bytes.end(), restored.begin() + r.address);
+        for (const FlashRange& r : backups[0].ranges)
+            std::copy(r.bytes.begin(), r.bytes.end(), restored.begin() + r.address);
         if (restored != old) {
-            broken.push_back("the firmware changed outside its backup's ranges, or the backup does not hold the old bytes");
+            broken.push_back(
+                "the firmware changed outside its backup's ranges, or the backup does not hold the old bytes");
             return;
         }
         ++restores;
@@ -191,15 +192,16 @@ protected:
         std::error_code ec;
         for (const auto& entry : fs::directory_iterator(BackupDirectory(), ec)) {
             CPda saved;
-            if (MergePdaTextFile(saved, entry.path().string()) && saved.GetRecords() == oldPda.GetRecords()) return true;
+            if (MergePdaTextFile(saved, entry.path().string()) && saved.GetRecords() == oldPda.GetRecords())
+                return true;
         }
         return false;
     }
 
     test::TempDir factory;
     size_t restores = 0;  // the cases that left the card's firmware changed
-    CPda oldPda;  // the card's PDA from the factory
-    CPda newPda;  // the PDA the example update makes of it
+    CPda oldPda;          // the card's PDA from the factory
+    CPda newPda;          // the PDA the example update makes of it
 };
 
 TEST_F(FaultSweep, EveryFailingRequestLeavesARepairableCard) {
@@ -250,8 +252,7 @@ TEST_F(FaultSweep, EveryFailingRequestLeavesARepairableCard) {
         const std::string pda = FlashPda();
         if (pda != "old" && pda != "new" && !BackupHoldsOldPda())
             broken.push_back("the PDA in flash is " + pda + " and no backup holds the old one");
-        if (sim.Machine().OpenHandles() != 0)
-            broken.push_back("the adapter handle is left open");
+        if (sim.Machine().OpenHandles() != 0) broken.push_back("the adapter handle is left open");
 
         Faults({});
         ExpectTheOldFirmwareKept(oldFirmware, broken);
@@ -319,8 +320,8 @@ TEST_F(FaultSweep, AStopRequestAtAnyRequestCancelsOrEndsTheRunRecorded) {
         return std::make_pair(outcome, open);
     };
     const auto writes = [&](size_t from, size_t to) {
-        return static_cast<size_t>(std::count(oids.begin() + static_cast<long>(from), oids.begin() + static_cast<long>(to),
-                                              kOidWriteAux));
+        return static_cast<size_t>(
+            std::count(oids.begin() + static_cast<long>(from), oids.begin() + static_cast<long>(to), kOidWriteAux));
     };
     ASSERT_EQ(run(0, StopKind::None).first, RunOutcome::Succeeded);
     const Flash reference = ReadFlash();
@@ -455,7 +456,8 @@ TEST_F(FaultSweep, ARunKilledAtAnyMomentLeavesItsMarkAndItsBackupRestores) {
         ASSERT_EQ(::waitpid(child, &status, 0), child);
         std::vector<std::string> broken;
         if (!WIFSIGNALED(status) || WTERMSIG(status) != SIGKILL) broken.push_back("the run was not killed");
-        const size_t writes = static_cast<size_t>(std::count(clean.begin(), clean.begin() + static_cast<long>(at), kOidWriteAux));
+        const size_t writes =
+            static_cast<size_t>(std::count(clean.begin(), clean.begin() + static_cast<long>(at), kOidWriteAux));
         // The card as the killed run left it, read afresh.
         Faults({});
         std::vector<HistoryRecord> shown;
@@ -471,7 +473,8 @@ TEST_F(FaultSweep, ARunKilledAtAnyMomentLeavesItsMarkAndItsBackupRestores) {
             const bool recorded = shown.size() == 1 && shown[0].outcome == "succeeded";
             if (recorded) {
                 if (writes != allWrites) broken.push_back("a run killed part way recorded as a success");
-                if (!FlashDifference(ReadFlash(), reference).empty()) broken.push_back("recorded whole, but the flash differs");
+                if (!FlashDifference(ReadFlash(), reference).empty())
+                    broken.push_back("recorded whole, but the flash differs");
             } else if (shown.size() != 1 || shown[0].outcome != "unfinished") {
                 broken.push_back("the flash changed, and the history shows no unfinished run: " +
                                  std::to_string(shown.size()) + " record(s)");

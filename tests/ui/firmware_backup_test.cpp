@@ -57,7 +57,8 @@ protected:
                 std::string data;
                 for (size_t i = 8; i + 3 < record.size(); i += 2)
                     data += static_cast<char>(std::stoul(record.substr(i, 2), nullptr, 16));
-                if (data.starts_with(key)) record = test::SRecord('0', 0, 2, std::vector<uint8_t>(line.begin(), line.end())) + "\n";
+                if (data.starts_with(key))
+                    record = test::SRecord('0', 0, 2, std::vector<uint8_t>(line.begin(), line.end())) + "\n";
             }
             out += record;
         }
@@ -166,9 +167,11 @@ TEST_F(FirmwareBackupTest, ACutOrAlteredBackupIsRefusedWithItsReason) {
         const size_t lineEnd = good.find('\n', dataLine);
         std::string line = good.substr(dataLine, lineEnd - dataLine);
         std::vector<uint8_t> bytes;
-        for (size_t i = 2; i + 2 < line.size(); i += 2) bytes.push_back(static_cast<uint8_t>(std::stoul(line.substr(i, 2), nullptr, 16)));
+        for (size_t i = 2; i + 2 < line.size(); i += 2)
+            bytes.push_back(static_cast<uint8_t>(std::stoul(line.substr(i, 2), nullptr, 16)));
         bytes[6] ^= 0x01;  // the second data byte
-        const uint32_t address = uint32_t{bytes[1]} << 24 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 8 | bytes[4];
+        const uint32_t address =
+            uint32_t{bytes[1]} << 24 | uint32_t{bytes[2]} << 16 | uint32_t{bytes[3]} << 8 | bytes[4];
         std::string fixed = test::SRecord('3', address, 4, std::vector<uint8_t>(bytes.begin() + 5, bytes.end()));
         resummed.replace(dataLine, lineEnd - dataLine, fixed);
     }
@@ -180,7 +183,8 @@ TEST_F(FirmwareBackupTest, ACutOrAlteredBackupIsRefusedWithItsReason) {
         const char* reason;
     };
     const Case cases[] = {
-        {"cut inside a record", good.substr(0, dataLine + 20), "line 9: its byte count does not match its length (the file was cut)"},
+        {"cut inside a record", good.substr(0, dataLine + 20),
+         "line 9: its byte count does not match its length (the file was cut)"},
         {"cut between records", good.substr(0, end), "the file ends before its end record (S7): it was cut"},
         {"a digit changed", flipped, "its checksum does not match: the record was altered"},
         {"a byte changed with its checksum", resummed,
@@ -212,8 +216,9 @@ TEST_F(FirmwareBackupTest, AFailedReadWritesNothing) {
     Start({Release("station.hex")});
     dialog->OnUpdate();
     EXPECT_EQ(test::Outcome(*dialog), RunOutcome::Failed);
-    EXPECT_EQ(host.Lines(), (std::vector<std::string>{
-                                "Cannot Continue: The card's firmware could not be read, so nothing was written."}));
+    EXPECT_EQ(
+        host.Lines(),
+        (std::vector<std::string>{"Cannot Continue: The card's firmware could not be read, so nothing was written."}));
     EXPECT_EQ(dialog->Status(), "Firmware backup failed! Nothing was written.");
     EXPECT_EQ(Count(sim.Trace(), kOidWriteAux), 0u);
     EXPECT_EQ(Firmware(), before);
@@ -256,8 +261,8 @@ TEST_F(FirmwareBackupTest, OneReadPerPieceAndNoSecondRead) {
     host.confirmSummary = false;
     dialog->OnUpdate();
     ASSERT_EQ(host.summaries.size(), 1u);
-    EXPECT_TRUE(host.summaries[0].ends_with(
-        "The card's firmware will not be saved before writing (no firmware backup).\n"));
+    EXPECT_TRUE(
+        host.summaries[0].ends_with("The card's firmware will not be saved before writing (no firmware backup).\n"));
 }
 
 // A restore writes only what it says: the whole plan is checked against
@@ -357,8 +362,11 @@ TEST(VisibleTextTest, ControlCharactersBecomeVisible) {
         {"a\nb\rc\td", "a\\nb\\rc\\td"},
         {"\x1b[2K\x7f\x01", "\\x1B[2K\\x7F\\x01"},
         {"caf\xc3\xa9 \xe2\x86\x92", "caf\xc3\xa9 \xe2\x86\x92"},  // UTF-8 kept
-        {"\xc2\x9b" "2K", "\\xC2\\x9B" "2K"},                            // a C1 control (CSI)
-        {"\xff\xc3", "\\xFF\\xC3"},                                      // not UTF-8
+        {"\xc2\x9b"
+         "2K",
+         "\\xC2\\x9B"
+         "2K"},                                                 // a C1 control (CSI)
+        {"\xff\xc3", "\\xFF\\xC3"},                             // not UTF-8
         {"\xed\xa0\x80\xc0\xaf", "\\xED\\xA0\\x80\\xC0\\xAF"},  // a surrogate, an overlong form
     };
     for (const auto& c : cases) EXPECT_EQ(VisibleText(c.in), c.out) << c.in;

@@ -26,7 +26,8 @@ TEST_F(HandOver, AFileOfferedDuringARunJoinsTheListWhenItEnds) {
         bool confirm;
         RunOutcome outcome;
     };
-    for (const Case& c : {Case{"updated", true, RunOutcome::Succeeded}, Case{"cancelled", false, RunOutcome::Cancelled}}) {
+    for (const Case& c :
+         {Case{"updated", true, RunOutcome::Succeeded}, Case{"cancelled", false, RunOutcome::Cancelled}}) {
         SCOPED_TRACE(c.name);
         FreshCard();
         const std::vector<std::string> listed = {Release("primary.hex"), Release("station.hex")};

@@ -151,12 +151,16 @@ TEST(HistoryFile, IsReadBackwardsByBlocksWithEveryLineInPlace) {
         return Json{{"id", id}, {"pad", std::string(padding, 'p')}}.dump();
     };
     std::string text = "\n" + record("a", 10) + "\n" + record("b", 100000) + "\n" +
-                       std::string(kHistoryLineMaxBytes + 1, 'x') + "\n" + "{\"id\": \"torn\n\n" +
-                       record("c", 70000) + "\r\n" + record("d", 5);
+                       std::string(kHistoryLineMaxBytes + 1, 'x') + "\n" + "{\"id\": \"torn\n\n" + record("c", 70000) +
+                       "\r\n" + record("d", 5);
     test::WriteFile(path.string(), text);
     std::vector<std::string> ids, warnings;
     ASSERT_TRUE(test::Worked(ReadHistoryNewestFirst(
-        path, [&](Json& r) { ids.push_back(r["id"]); return true; },
+        path,
+        [&](Json& r) {
+            ids.push_back(r["id"]);
+            return true;
+        },
         [&](const std::string& w) { warnings.push_back(w); })));
     EXPECT_EQ(ids, (std::vector<std::string>{"d", "c", "b", "a"}));
     ASSERT_EQ(warnings.size(), 2u);
@@ -166,7 +170,12 @@ TEST(HistoryFile, IsReadBackwardsByBlocksWithEveryLineInPlace) {
     // The reader stops when asked to.
     ids.clear();
     ASSERT_TRUE(test::Worked(ReadHistoryNewestFirst(
-        path, [&](Json& r) { ids.push_back(r["id"]); return false; }, [](const std::string&) {})));
+        path,
+        [&](Json& r) {
+            ids.push_back(r["id"]);
+            return false;
+        },
+        [](const std::string&) {})));
     EXPECT_EQ(ids, (std::vector<std::string>{"d"}));
 
     // However large the file (a history appended past 1 GiB by an older
@@ -174,9 +183,7 @@ TEST(HistoryFile, IsReadBackwardsByBlocksWithEveryLineInPlace) {
     // over the rest; a damaged line in it is still named by its number.
     std::filesystem::resize_file(path, (uint64_t{1} << 30) + 1);  // a hole: a line of NULs
     test::WriteFile(dir.File("tail"), "\n" + record("e", 5) + "\n{\"id\"\n" + record("f", 5) + "\n");
-    {
-        std::ofstream(path, std::ios::app | std::ios::binary) << test::ReadFile(dir.File("tail"));
-    }
+    { std::ofstream(path, std::ios::app | std::ios::binary) << test::ReadFile(dir.File("tail")); }
     ids.clear();
     warnings.clear();
     HistoryReader reader(path);
@@ -193,7 +200,8 @@ TEST(HistoryFile, IsReadBackwardsByBlocksWithEveryLineInPlace) {
     // What is no regular file is refused.
     std::filesystem::remove(path);
     std::filesystem::create_symlink("/dev/zero", path);
-    const Result<> read = ReadHistoryNewestFirst(path, [](Json&) { return true; }, [](const std::string&) {});
+    const Result<> read = ReadHistoryNewestFirst(
+        path, [](Json&) { return true; }, [](const std::string&) {});
     EXPECT_FALSE(read.Ok());
     const std::string error = read.Ok() ? "" : read.Reason();
     EXPECT_NE(error.find("is a character device, not a regular file"), std::string::npos) << error;
@@ -213,9 +221,9 @@ TEST(HistoryFile, PastItsBoundIsRenamedAsideAndStillReadWhole) {
         ASSERT_GE(child, 0);
         if (child == 0) {
             for (int r = 0; r < kRecords; ++r)
-                if (!AppendHistoryLine(path, Json{{"id", std::to_string(p) + "-" + std::to_string(r)},
-                                                  {"pad", std::string(100, 'p')}},
-                                       2048))
+                if (!AppendHistoryLine(
+                        path, Json{{"id", std::to_string(p) + "-" + std::to_string(r)}, {"pad", std::string(100, 'p')}},
+                        2048))
                     ::_exit(1);
             ::_exit(0);
         }
@@ -255,7 +263,8 @@ TEST(HistoryFile, PastItsBoundIsRenamedAsideAndStillReadWhole) {
 TEST(HistoryFile, ALineWrittenInPartIsTakenBackAndTheReadingGoesOnWhereItStopped) {
     test::TempDir dir;
     const auto path = dir.Path() / "history.jsonl";
-    for (const char* id : {"a", "b", "c", "d", "e"}) ASSERT_TRUE(test::Worked(AppendHistoryLine(path, Json{{"id", id}})));
+    for (const char* id : {"a", "b", "c", "d", "e"})
+        ASSERT_TRUE(test::Worked(AppendHistoryLine(path, Json{{"id", id}})));
     const std::string before = test::ReadFile(path.string());
 
     // A full disk, as a file size limit: the write stops part way. The
@@ -293,18 +302,52 @@ TEST(HistoryFile, ALineWrittenInPartIsTakenBackAndTheReadingGoesOnWhereItStopped
 TEST(HistoryFile, TheFastReaderTakesAndRefusesWhatTheJsonParserDoes) {
     // Each text as a whole line: whether it is a record, and the fields read
     // the fast way against those of the parsed JSON.
-    std::vector<std::string> texts = {
-        R"({"id":"a"})", R"( {"id" : "a" } )", R"({"id":"a",})", R"({"id":"a"} x)", R"({"id":'a'})", R"([])", R"("x")",
-        R"({"id":"\u00e9\ud83d\ude00\n\t\/\\\""})", R"({"id":"\ud83d"})", R"({"id":"\ude00x"})", R"({"id":"\u12"})",
-        R"({"id":"\x"})", "{\"id\":\"\x01\"}", "{\"id\":\"caf\xC3\xA9\"}", "{\"id\":\"caf\xE9\"}",
-        "{\"id\":\"\xED\xA0\x80\"}", "{\"id\":\"\xC0\xAF\"}", "{\"id\":\"\xF4\x90\x80\x80\"}",
-        "{\"id\":\"\xF0\x9F\x98\x80\"}", R"({"adapter":1})", R"({"adapter":-0})", R"({"adapter":01})",
-        R"({"adapter":1.5e3})", R"({"adapter":1.})", R"({"adapter":.5})", R"({"adapter":-})", R"({"adapter":1e})",
-        R"({"adapter":18446744073709551615})", R"({"adapter":18446744073709551616})", R"({"adapter":-9223372036854775809})",
-        R"({"adapter":true,"mac":null,"serial":false})", R"({"adapter":tru})", R"({"files":[{"path":"/a"},3,[],{"path":1}]})",
-        R"({"files":[{"path":"/a"}})", R"({"before":{"primary":"1.2.3","primary":"1.2.4"},"after":[]})", R"({"a":{"b":[[[{"c":1}]]]}})",
-        R"({"pda_changed":[{"code":7,"name":"x","change":"added"},{"code":1.0}]})", R"({)", R"(})", "", " ", "{\"id\":\"a\"}\x00",
-        R"({"id":"a" "x":1})", R"({"id":"a",,"x":1})", R"({1:2})", R"({"id":"a"}})"};
+    std::vector<std::string> texts = {R"({"id":"a"})",
+                                      R"( {"id" : "a" } )",
+                                      R"({"id":"a",})",
+                                      R"({"id":"a"} x)",
+                                      R"({"id":'a'})",
+                                      R"([])",
+                                      R"("x")",
+                                      R"({"id":"\u00e9\ud83d\ude00\n\t\/\\\""})",
+                                      R"({"id":"\ud83d"})",
+                                      R"({"id":"\ude00x"})",
+                                      R"({"id":"\u12"})",
+                                      R"({"id":"\x"})",
+                                      "{\"id\":\"\x01\"}",
+                                      "{\"id\":\"caf\xC3\xA9\"}",
+                                      "{\"id\":\"caf\xE9\"}",
+                                      "{\"id\":\"\xED\xA0\x80\"}",
+                                      "{\"id\":\"\xC0\xAF\"}",
+                                      "{\"id\":\"\xF4\x90\x80\x80\"}",
+                                      "{\"id\":\"\xF0\x9F\x98\x80\"}",
+                                      R"({"adapter":1})",
+                                      R"({"adapter":-0})",
+                                      R"({"adapter":01})",
+                                      R"({"adapter":1.5e3})",
+                                      R"({"adapter":1.})",
+                                      R"({"adapter":.5})",
+                                      R"({"adapter":-})",
+                                      R"({"adapter":1e})",
+                                      R"({"adapter":18446744073709551615})",
+                                      R"({"adapter":18446744073709551616})",
+                                      R"({"adapter":-9223372036854775809})",
+                                      R"({"adapter":true,"mac":null,"serial":false})",
+                                      R"({"adapter":tru})",
+                                      R"({"files":[{"path":"/a"},3,[],{"path":1}]})",
+                                      R"({"files":[{"path":"/a"}})",
+                                      R"({"before":{"primary":"1.2.3","primary":"1.2.4"},"after":[]})",
+                                      R"({"a":{"b":[[[{"c":1}]]]}})",
+                                      R"({"pda_changed":[{"code":7,"name":"x","change":"added"},{"code":1.0}]})",
+                                      R"({)",
+                                      R"(})",
+                                      "",
+                                      " ",
+                                      "{\"id\":\"a\"}\x00",
+                                      R"({"id":"a" "x":1})",
+                                      R"({"id":"a",,"x":1})",
+                                      R"({1:2})",
+                                      R"({"id":"a"}})"};
     // And a real record cut and changed byte by byte.
     RunReport run;
     run.action = "update";
@@ -331,15 +374,15 @@ TEST(HistoryFile, TheFastReaderTakesAndRefusesWhatTheJsonParserDoes) {
     for (const std::string& text : texts) file += text + "\n";
     test::WriteFile(path.string(), file);
     std::vector<std::string> fast, parsed, fastWarnings, parsedWarnings;
-    const auto show = [](const auto& id, const auto& adapter, const auto& path0, const auto& primary, const auto& code) {
-        return id + "|" + adapter + "|" + path0 + "|" + primary + "|" + code;
-    };
+    const auto show = [](const auto& id, const auto& adapter, const auto& path0, const auto& primary,
+                         const auto& code) { return id + "|" + adapter + "|" + path0 + "|" + primary + "|" + code; };
     ASSERT_TRUE(test::Worked(ReadHistoryRecordsNewestFirst(
         path,
         [&](std::string_view, HistoryRecord& r) {
-            fast.push_back(show(r.id.value_or("-"), r.adapter.value_or("-"), r.files.empty() ? "-" : r.files[0].path,
-                                r.before.primary.value_or("-"),
-                                r.pdaChanged.empty() || !r.pdaChanged[0].code ? "-" : std::to_string(*r.pdaChanged[0].code)));
+            fast.push_back(
+                show(r.id.value_or("-"), r.adapter.value_or("-"), r.files.empty() ? "-" : r.files[0].path,
+                     r.before.primary.value_or("-"),
+                     r.pdaChanged.empty() || !r.pdaChanged[0].code ? "-" : std::to_string(*r.pdaChanged[0].code)));
             return true;
         },
         [&](const std::string& w) { fastWarnings.push_back(w); })));
@@ -378,10 +421,12 @@ TEST(HistoryFile, TheTypedRecordHoldsWhatTheRunWrote) {
     run.adapterName = "802.11b Wireless LAN PC Card";
     run.mac = "00-60-1D-12-34-56";
     run.serial = "SN 99A01234";
-    run.files = {{"/r/caf\xE9.pda", "pda", std::nullopt, "e5"}, {"/r/primary.hex", "primary", "Primary 1.4.2", std::nullopt}};
+    run.files = {{"/r/caf\xE9.pda", "pda", std::nullopt, "e5"},
+                 {"/r/primary.hex", "primary", "Primary 1.4.2", std::nullopt}};
     run.before = {"1.3.6", "1.5.0"};
     run.after = {"1.4.2", std::nullopt};
-    run.pdaChanges = {{PdaChange::Kind::Changed, kPdrSerialNumber, {}, {}, {}}, {PdaChange::Kind::Added, 0x0999, {}, {}, {}}};
+    run.pdaChanges = {{PdaChange::Kind::Changed, kPdrSerialNumber, {}, {}, {}},
+                      {PdaChange::Kind::Added, 0x0999, {}, {}, {}}};
     run.backup = "/s/backups/pda-00-60-1D-12-34-56.pda";
     run.outcome = "succeeded";
     run.status = "Update Successful!";
@@ -390,13 +435,20 @@ TEST(HistoryFile, TheTypedRecordHoldsWhatTheRunWrote) {
     ASSERT_TRUE(test::Worked(AppendHistoryLine(path, HistoryRecordJson(run, "r1", "2026-12-10T20:47:51Z"))));
     // Older and damaged records: keys twice (the last counts, nested ones
     // too), elements that are no objects, values of another type.
-    test::WriteFile(path.string(), test::ReadFile(path.string()) +
-        R"({"mac":"x","mac":7,"before":{"primary":"1.0.0","primary":null},"files":[3,{"path":"/a","path":"/b"}],)"
-        R"("pda_changed":[{"code":2,"code":"two"},"x"],"adapter":"one","status":"","backup":"relative.pda"})" "\n");
+    test::WriteFile(
+        path.string(),
+        test::ReadFile(path.string()) +
+            R"({"mac":"x","mac":7,"before":{"primary":"1.0.0","primary":null},"files":[3,{"path":"/a","path":"/b"}],)"
+            R"("pda_changed":[{"code":2,"code":"two"},"x"],"adapter":"one","status":"","backup":"relative.pda"})"
+            "\n");
 
     std::vector<HistoryRecord> records;
     ASSERT_TRUE(test::Worked(ReadHistoryRecordsNewestFirst(
-        path, [&](std::string_view, HistoryRecord& r) { records.push_back(std::move(r)); return true; },
+        path,
+        [&](std::string_view, HistoryRecord& r) {
+            records.push_back(std::move(r));
+            return true;
+        },
         [](const std::string& w) { ADD_FAILURE() << w; })));
     ASSERT_EQ(records.size(), 2u);
 
@@ -421,7 +473,10 @@ TEST(HistoryFile, TheTypedRecordHoldsWhatTheRunWrote) {
     EXPECT_EQ(r.files[0].path, "/r/caf\xE9.pda");
     EXPECT_EQ(r.after.station, std::nullopt);
     EXPECT_EQ(HistoryBackupFolder(r), std::filesystem::path("/s/backups"));
-    const std::vector<std::string> columns = {"2026-12-10T20:47:51Z", "update", "00-60-1D-12-34-56", "succeeded",
+    const std::vector<std::string> columns = {"2026-12-10T20:47:51Z",
+                                              "update",
+                                              "00-60-1D-12-34-56",
+                                              "succeeded",
                                               "Primary 1.3.6 \u2192 1.4.2, Station 1.5.0 \u2192 ?",
                                               "/s/backups/pda-00-60-1D-12-34-56.pda"};
     for (size_t c = 0; c < kHistoryColumns.size(); ++c) EXPECT_EQ(HistoryColumnText(r, c), columns[c]) << c;
@@ -476,8 +531,9 @@ TEST_F(Restore, PutsExactlyTheFilesPdaOnTheCard) {
     ASSERT_TRUE(MergePdaTextFile(saved, dlg.Report().backup));
     EXPECT_EQ(saved.GetRecords(), factory.GetRecords());
     // The closing box says what was put back and names the backup.
-    EXPECT_EQ(host.Lines().back(), "Update Complete: PDA Restored!   \n\nThe card's PDA now holds exactly the records of\n" +
-                                       file + "\n\nCard PDA saved to " + dlg.Report().backup);
+    EXPECT_EQ(host.Lines().back(),
+              "Update Complete: PDA Restored!   \n\nThe card's PDA now holds exactly the records of\n" + file +
+                  "\n\nCard PDA saved to " + dlg.Report().backup);
     // The same closing requests as an update; and a history record.
     const std::vector<uint32_t> oids = test::Oids(sim.Trace());
     const auto end = std::find(oids.rbegin(), oids.rend(), kOidEndCardAccess).base();
@@ -561,26 +617,87 @@ TEST_F(Restore, AnotherCardsIdentityIsWrittenOnlyWhenAskedForByName) {
         std::string mac, serial;  // the card's afterwards
     };
     const Case cases[] = {
-        {"restore another card's backup", true, {otherFile}, false, {}, both, RunOutcome::Cancelled,
-         "00-60-1D-12-34-56", "SN 99A01234"},
-        {"restore another card's backup, No", true, {otherFile}, false, MessageAnswer::No, both,
-         RunOutcome::Cancelled, "00-60-1D-12-34-56", "SN 99A01234"},
-        {"restore another card's backup, Yes", true, {otherFile}, false, MessageAnswer::Yes, both,
-         RunOutcome::Succeeded, "00-60-1D-12-34-57", "SN 99A01235"},
-        {"restore another serial number", true, {serialFile}, false, {},
-         "serial number SN 99A01234 → SN 99A01235", RunOutcome::Cancelled, "00-60-1D-12-34-56", "SN 99A01234"},
-        {"restore a file without either", true, {Release("changes.pda")}, true, MessageAnswer::Yes,
-         "MAC address 00-60-1D-12-34-56 → none, serial number SN 99A01234 → none", RunOutcome::Succeeded, "", ""},
-        {"restore the card's own", true, {Release("card.pda")}, false, {}, "", RunOutcome::Succeeded,
-         "00-60-1D-12-34-56", "SN 99A01234"},
-        {"update with another MAC address", false, {macFile, Release("station.hex")}, false, {},
-         "MAC address 00-60-1D-12-34-56 → 00-60-1D-12-34-57", RunOutcome::Cancelled, "00-60-1D-12-34-56",
+        {"restore another card's backup",
+         true,
+         {otherFile},
+         false,
+         {},
+         both,
+         RunOutcome::Cancelled,
+         "00-60-1D-12-34-56",
          "SN 99A01234"},
-        {"update with another MAC address, Yes", false, {macFile, Release("station.hex")}, false,
-         MessageAnswer::Yes, "MAC address 00-60-1D-12-34-56 → 00-60-1D-12-34-57", RunOutcome::Succeeded,
-         "00-60-1D-12-34-57", "SN 99A01234"},
-        {"update with the release's changes", false, {Release("changes.pda"), Release("station.hex")}, false, {},
-         "", RunOutcome::Succeeded, "00-60-1D-12-34-56", "SN 99A01234"},
+        {"restore another card's backup, No",
+         true,
+         {otherFile},
+         false,
+         MessageAnswer::No,
+         both,
+         RunOutcome::Cancelled,
+         "00-60-1D-12-34-56",
+         "SN 99A01234"},
+        {"restore another card's backup, Yes",
+         true,
+         {otherFile},
+         false,
+         MessageAnswer::Yes,
+         both,
+         RunOutcome::Succeeded,
+         "00-60-1D-12-34-57",
+         "SN 99A01235"},
+        {"restore another serial number",
+         true,
+         {serialFile},
+         false,
+         {},
+         "serial number SN 99A01234 → SN 99A01235",
+         RunOutcome::Cancelled,
+         "00-60-1D-12-34-56",
+         "SN 99A01234"},
+        {"restore a file without either",
+         true,
+         {Release("changes.pda")},
+         true,
+         MessageAnswer::Yes,
+         "MAC address 00-60-1D-12-34-56 → none, serial number SN 99A01234 → none",
+         RunOutcome::Succeeded,
+         "",
+         ""},
+        {"restore the card's own",
+         true,
+         {Release("card.pda")},
+         false,
+         {},
+         "",
+         RunOutcome::Succeeded,
+         "00-60-1D-12-34-56",
+         "SN 99A01234"},
+        {"update with another MAC address",
+         false,
+         {macFile, Release("station.hex")},
+         false,
+         {},
+         "MAC address 00-60-1D-12-34-56 → 00-60-1D-12-34-57",
+         RunOutcome::Cancelled,
+         "00-60-1D-12-34-56",
+         "SN 99A01234"},
+        {"update with another MAC address, Yes",
+         false,
+         {macFile, Release("station.hex")},
+         false,
+         MessageAnswer::Yes,
+         "MAC address 00-60-1D-12-34-56 → 00-60-1D-12-34-57",
+         RunOutcome::Succeeded,
+         "00-60-1D-12-34-57",
+         "SN 99A01234"},
+        {"update with the release's changes",
+         false,
+         {Release("changes.pda"), Release("station.hex")},
+         false,
+         {},
+         "",
+         RunOutcome::Succeeded,
+         "00-60-1D-12-34-56",
+         "SN 99A01234"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);

@@ -15,7 +15,11 @@ TEST(JsonText, EveryNameIsValidJsonAndDecodesToItsBytes) {
     };
     const Case cases[] = {
         {"ASCII", "release/primary.hex", "release/primary.hex"},
-        {"valid UTF-8 stays", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x93\xA6", "Gr\xC3\xBC\xC3\x9F" "e \xE2\x82\xAC \xF0\x9F\x93\xA6"},
+        {"valid UTF-8 stays",
+         "Gr\xC3\xBC\xC3\x9F"
+         "e \xE2\x82\xAC \xF0\x9F\x93\xA6",
+         "Gr\xC3\xBC\xC3\x9F"
+         "e \xE2\x82\xAC \xF0\x9F\x93\xA6"},
         {"a Latin-1 byte", "caf\xE9", "caf\xF3\xB0\x83\xA9"},
         {"a lone continuation byte", "\x80x", "\xF3\xB0\x82\x80x"},
         {"0xFF", "\xFF", "\xF3\xB0\x83\xBF"},

@@ -67,12 +67,24 @@ TEST_F(PdaSafety, WithoutTheCardsPdaNothingIsWrittenUnlessTheUserReplacesIt) {
         {"read fails, partial .pda", false, {"changes.pda", "station.hex"}, {}, kUnreadable, RunOutcome::Failed},
         {"erased, partial .pda", true, {"changes.pda", "station.hex"}, {}, kUnreadable, RunOutcome::Failed},
         // The question's default (Enter, no terminal) is No.
-        {"erased, whole .pda, default answer", true, {"card.pda", "station.hex"}, {},
-         "Replace the Card's PDA?: The card's production data (PDA) could not be read.", RunOutcome::Cancelled},
-        {"read fails, whole .pda, Yes: no backup, no write", false, {"card.pda", "station.hex"}, MessageAnswer::Yes,
-         "Replace the Card's PDA?: The card's production data (PDA) could not be read.", RunOutcome::Failed},
-        {"erased, whole .pda, Yes", true, {"card.pda", "station.hex"}, MessageAnswer::Yes,
-         "Replace the Card's PDA?: The card's production data (PDA) could not be read.", RunOutcome::Succeeded},
+        {"erased, whole .pda, default answer",
+         true,
+         {"card.pda", "station.hex"},
+         {},
+         "Replace the Card's PDA?: The card's production data (PDA) could not be read.",
+         RunOutcome::Cancelled},
+        {"read fails, whole .pda, Yes: no backup, no write",
+         false,
+         {"card.pda", "station.hex"},
+         MessageAnswer::Yes,
+         "Replace the Card's PDA?: The card's production data (PDA) could not be read.",
+         RunOutcome::Failed},
+        {"erased, whole .pda, Yes",
+         true,
+         {"card.pda", "station.hex"},
+         MessageAnswer::Yes,
+         "Replace the Card's PDA?: The card's production data (PDA) could not be read.",
+         RunOutcome::Succeeded},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
@@ -117,8 +129,8 @@ TEST_F(PdaSafety, WithoutTheCardsPdaNothingIsWrittenUnlessTheUserReplacesIt) {
         // The recovery writes the .pda files' PDA, and the erased flash copy
         // is kept byte for byte beside the backup.
         ASSERT_EQ(host.summaries.size(), 1u);
-        EXPECT_TRUE(host.summaries[0].starts_with(
-            "Card PDA could not be read: it is replaced by the PDA of the .pda files.\n  MAC Address: 00-60-1D-12-34-56\n"));
+        EXPECT_TRUE(host.summaries[0].starts_with("Card PDA could not be read: it is replaced by the PDA of the .pda "
+                                                  "files.\n  MAC Address: 00-60-1D-12-34-56\n"));
         const auto backups = Backups();
         ASSERT_EQ(backups.size(), 2u);
         EXPECT_EQ(backups[0].extension(), ".bin");

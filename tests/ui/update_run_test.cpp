@@ -49,41 +49,82 @@ TEST_F(UpdateRun, StopPointsWriteNothingAndCloseTheAdapter) {
         RunOutcome outcome;
     };
     const Case cases[] = {
-        {"empty list", {}, nullptr,
-         {"No files selected: You must select at least one file to update card"}, "", RunOutcome::Failed},
-        {"warning declined", {Release("station.hex")}, [](test::ScriptHost& h) { h.confirmWarning = false; }, {}, "",
-         RunOutcome::Cancelled},
-        {"primary without station", {Release("primary.hex")}, nullptr,
-         {"Error: Error - Card requires Station code when updating Primary."}, "Add Station code to the list.",
+        {"empty list",
+         {},
+         nullptr,
+         {"No files selected: You must select at least one file to update card"},
+         "",
          RunOutcome::Failed},
-        {"pda without station, cancelled", {Release("changes.pda")}, nullptr,
-         {"Warning: Warning - PDA changes will not take effect without station code. "}, "User cancelled download.",
+        {"warning declined",
+         {Release("station.hex")},
+         [](test::ScriptHost& h) { h.confirmWarning = false; },
+         {},
+         "",
          RunOutcome::Cancelled},
-        {"pda and primary without station", {Release("changes.pda"), Release("primary.hex")},
+        {"primary without station",
+         {Release("primary.hex")},
+         nullptr,
+         {"Error: Error - Card requires Station code when updating Primary."},
+         "Add Station code to the list.",
+         RunOutcome::Failed},
+        {"pda without station, cancelled",
+         {Release("changes.pda")},
+         nullptr,
+         {"Warning: Warning - PDA changes will not take effect without station code. "},
+         "User cancelled download.",
+         RunOutcome::Cancelled},
+        {"pda and primary without station",
+         {Release("changes.pda"), Release("primary.hex")},
          [](test::ScriptHost& h) { h.Answer("Warning", {MessageAnswer::Ok}); },
          {"Warning: Warning - PDA changes will not take effect without station code. ",
           "Error: Error - Card requires Station code when updating Primary."},
-         "Add Station code to the list.", RunOutcome::Failed},
-        {"bad image", {Release("station.hex"), files.File("bad.hex")}, nullptr,
+         "Add Station code to the list.",
+         RunOutcome::Failed},
+        {"bad image",
+         {Release("station.hex"), files.File("bad.hex")},
+         nullptr,
          {"Cannot Continue: Error in file " + files.File("bad.hex") + "\nERROR: Line 1: Checksum failed.",
           "Cannot Continue: Error Loading Files. Update will not start."},
-         "", RunOutcome::Failed},
-        {"bad pda file", {files.File("bad.pda"), Release("station.hex")}, nullptr,
+         "",
+         RunOutcome::Failed},
+        {"bad pda file",
+         {files.File("bad.pda"), Release("station.hex")},
+         nullptr,
          {": File not loaded. Format invalid?\nError on line 1: word too long.",
-          "Error: Error loading " + files.File("bad.pda")}, "", RunOutcome::Failed},
-        {"unknown domain", {files.File("domain50.pda"), Release("station.hex")}, nullptr,
-         {"ERROR: Set Point and Integrator values could not be set"}, "", RunOutcome::Failed},
-        {"pda too large", {files.File("big.pda"), Release("station.hex")}, nullptr,
+          "Error: Error loading " + files.File("bad.pda")},
+         "",
+         RunOutcome::Failed},
+        {"unknown domain",
+         {files.File("domain50.pda"), Release("station.hex")},
+         nullptr,
+         {"ERROR: Set Point and Integrator values could not be set"},
+         "",
+         RunOutcome::Failed},
+        {"pda too large",
+         {files.File("big.pda"), Release("station.hex")},
+         nullptr,
          {"Cannot Continue: The merged PDA is too large for the card: its records take more than 512 words. Nothing "
           "was written to the card."},
-         "", RunOutcome::Failed},
-        {"ram image", {files.File("ram.hex")}, nullptr,
-         {"Cannot Continue: Sorry, RAM downloads are not supported."}, "", RunOutcome::Failed},
-        {"other platform", {files.File("other.hex")}, nullptr,
+         "",
+         RunOutcome::Failed},
+        {"ram image",
+         {files.File("ram.hex")},
+         nullptr,
+         {"Cannot Continue: Sorry, RAM downloads are not supported."},
+         "",
+         RunOutcome::Failed},
+        {"other platform",
+         {files.File("other.hex")},
+         nullptr,
          {"Incompatible Platform - OEM Notice: Error - This image will not work on the selected card. Current card is "
           "platform 5.  Image built for: 3, 8, "},
-         "", RunOutcome::Failed},
-        {"summary cancelled", {Release("station.hex")}, [](test::ScriptHost& h) { h.confirmSummary = false; }, {}, "",
+         "",
+         RunOutcome::Failed},
+        {"summary cancelled",
+         {Release("station.hex")},
+         [](test::ScriptHost& h) { h.confirmSummary = false; },
+         {},
+         "",
          RunOutcome::Cancelled},
     };
     for (const Case& c : cases) {
@@ -112,21 +153,22 @@ TEST_F(UpdateRun, SummaryForACombinedImageAndAPdaFile) {
     dlg.OnUpdate();
     ASSERT_EQ(host.summaries.size(), 1u);
     const std::string& summary = host.summaries[0];
-    const std::string head =
-        "Product Part Number: PN 7741-0203\n"
-        "  Serial Number: SN 99A01234\n"
-        "  MAC Address: 00-60-1D-12-34-56\n"
-        "  Current firmware version: Primary: 1.3.6   Station: 1.5.0\n"
-        "---------------------\n"
-        "1 PDA file(s) Loaded OK\n"
-        "Set Point and Integrator Values Calculated.\n"
-        "Changes to the card's PDA:\n"
-        "changed  0x0002 release  word 1\n"
-        "    was  0001\n"
-        "    now  0174\n";
+    const std::string head = "Product Part Number: PN 7741-0203\n"
+                             "  Serial Number: SN 99A01234\n"
+                             "  MAC Address: 00-60-1D-12-34-56\n"
+                             "  Current firmware version: Primary: 1.3.6   Station: 1.5.0\n"
+                             "---------------------\n"
+                             "1 PDA file(s) Loaded OK\n"
+                             "Set Point and Integrator Values Calculated.\n"
+                             "Changes to the card's PDA:\n"
+                             "changed  0x0002 release  word 1\n"
+                             "    was  0001\n"
+                             "    now  0174\n";
     const std::string tail = ".pda\n"
                              "---------------------\n"
-                             "Source File: \"" + Release("combined.hex") + "\"\n"
+                             "Source File: \"" +
+                             Release("combined.hex") +
+                             "\"\n"
                              "Version information: Primary: 1.4.2, Station: 1.7.4\n"
                              "---------------------\n"
                              "Card firmware will be saved before writing, to: " +
@@ -134,10 +176,12 @@ TEST_F(UpdateRun, SummaryForACombinedImageAndAPdaFile) {
     EXPECT_TRUE(summary.starts_with(head)) << summary;
     EXPECT_NE(summary.find(tail), std::string::npos) << summary;
     EXPECT_TRUE(summary.ends_with("Z.srec\n")) << summary;
-    EXPECT_NE(summary.find("\n    now  06ae 04b2 037e 0e89 05a1 0bc9 0390 0c65 0b3c 0b52 0da5 074d 06f1 0760 03c7 0cab 0336 047a "
-                           "0323 0df2 05a1 0e32 0661 0bba 0c87 0c73 0b09 0470 0d8a 0dea 0976 0243 0a9c\n"
-                           "Card PDA will be saved before writing, to: "),
-              std::string::npos)
+    EXPECT_NE(
+        summary.find(
+            "\n    now  06ae 04b2 037e 0e89 05a1 0bc9 0390 0c65 0b3c 0b52 0da5 074d 06f1 0760 03c7 0cab 0336 047a "
+            "0323 0df2 05a1 0e32 0661 0bba 0c87 0c73 0b09 0470 0d8a 0dea 0976 0243 0a9c\n"
+            "Card PDA will be saved before writing, to: "),
+        std::string::npos)
         << summary;
     EXPECT_EQ(host.warnings, (std::vector<std::string>{"Warning !!|Do not detach the STA in the period of firmware "
                                                        "downloaded.  If you do, that might cause a serious damage!"}));
@@ -180,17 +224,19 @@ TEST_F(UpdateRun, TheReleaseUpdatesTheCard) {
     // The status box names the PDA backup by its file name, within its two
     // lines; the full status (the tooltip, the terminal, the history) names
     // both backups with their whole paths.
-    EXPECT_EQ(dlg.Status(), "Update Successful! Card PDA saved to " +
-                                   std::filesystem::path(dlg.Report().backup).filename().string());
+    EXPECT_EQ(dlg.Status(),
+              "Update Successful! Card PDA saved to " + std::filesystem::path(dlg.Report().backup).filename().string());
     EXPECT_LE(dlg.Status().size(), CVarnelDlg::kStatusBoxChars);
     EXPECT_EQ(dlg.FullStatus(), "Update Successful! Card PDA saved to " + dlg.Report().backup +
                                     ". Card firmware saved to " + dlg.Report().firmwareBackup);
     EXPECT_EQ(host.lastView.status, dlg.Status());
     EXPECT_EQ(host.lastView.statusDetail, dlg.FullStatus());
     EXPECT_EQ(dlg.Report().status, dlg.FullStatus());
-    EXPECT_EQ(host.waitMessages, (std::vector<std::string>{"Reading the card's firmware for its backup...",
-                                                           "Flash update in progress...", "Flash update in progress..."}));
-    EXPECT_EQ(host.waitDetails, (std::vector<std::string>{"", "Image 1 of 2: primary.hex", "Image 2 of 2: station.hex"}));
+    EXPECT_EQ(host.waitMessages,
+              (std::vector<std::string>{"Reading the card's firmware for its backup...", "Flash update in progress...",
+                                        "Flash update in progress..."}));
+    EXPECT_EQ(host.waitDetails,
+              (std::vector<std::string>{"", "Image 1 of 2: primary.hex", "Image 2 of 2: station.hex"}));
     EXPECT_FALSE(host.waitShown);
     EXPECT_TRUE(host.mainVisible && host.mainEnabled);
     EXPECT_EQ(host.cursors.back(), Cursor::Arrow);
@@ -249,9 +295,7 @@ TEST_F(UpdateRun, TheReleaseUpdatesTheCard) {
 }
 
 TEST_F(UpdateRun, ACardFaultInTheMiddleFailsTheUpdate) {
-    Reconfigure([](sim::MachineConfig& m) {
-        m.adapters[1].card->faults.oidStatus = {{kOidWriteAux, 0xC0000001, 30}};
-    });
+    Reconfigure([](sim::MachineConfig& m) { m.adapters[1].card->faults.oidStatus = {{kOidWriteAux, 0xC0000001, 30}}; });
     CVarnelDlg& dlg = Start({Release("station.hex")});
     dlg.OnUpdate();
     EXPECT_EQ(host.Lines(), (std::vector<std::string>{"Programming error.: Error programming block. Continue anyway?",
@@ -288,8 +332,7 @@ TEST_F(UpdateRun, NoBackupNoPdaWrite) {
 TEST_F(UpdateRun, AnImageTheReaderCannotHoldIsAnInternalError) {
     test::TempDir files;
     std::string text;
-    for (uint32_t a = 0; a < 210000; a += 200)
-        text += test::SRecord('3', a, 4, std::vector<uint8_t>(200, 0x5A)) + "\n";
+    for (uint32_t a = 0; a < 210000; a += 200) text += test::SRecord('3', a, 4, std::vector<uint8_t>(200, 0x5A)) + "\n";
     test::WriteFile(files.File("huge.hex"), text + "S70500000000FA\n");
     CVarnelDlg& dlg = Start({files.File("huge.hex")});
     dlg.OnUpdate();

@@ -119,13 +119,14 @@ std::vector<std::string> Differences(const std::string& rc, const std::string& h
     const std::vector<std::string> main = Block(rc, "IDD_MAIN DIALOGEX", &problems);
     if (!main.empty()) {
         const std::vector<std::string> size = Fields(main[0].substr(std::string("IDD_MAIN DIALOGEX").size()));
-        if (size.size() != 4 || size[2] != std::to_string(kMainWindowWidth) || size[3] != std::to_string(kMainWindowHeight))
+        if (size.size() != 4 || size[2] != std::to_string(kMainWindowWidth) ||
+            size[3] != std::to_string(kMainWindowHeight))
             problems.push_back("IDD_MAIN's size is not " + std::to_string(kMainWindowWidth) + " x " +
                                std::to_string(kMainWindowHeight) + ": " + main[0]);
     }
     std::vector<std::string> rows;
     for (const std::string& line : main) {
-        static const std::set<std::string> keywords = {"GROUPBOX", "LTEXT",    "LISTBOX",     "EDITTEXT",
+        static const std::set<std::string> keywords = {"GROUPBOX", "LTEXT",      "LISTBOX",     "EDITTEXT",
                                                        "CONTROL",  "PUSHBUTTON", "AUTOCHECKBOX"};
         if (keywords.contains(line.substr(0, line.find(' ')))) rows.push_back(line);
     }
@@ -172,7 +173,8 @@ std::vector<std::string> Differences(const std::string& rc, const std::string& h
                 return keyword == "EDITTEXT" && !multiline && style.find("ES_READONLY") != std::string::npos;
             case ControlKind::StatusEdit:
                 return keyword == "EDITTEXT" && multiline && style.find("ES_READONLY") != std::string::npos;
-            case ControlKind::FileList: return keyword == "CONTROL" && style.find("\"SysListView32\"") != std::string::npos;
+            case ControlKind::FileList:
+                return keyword == "CONTROL" && style.find("\"SysListView32\"") != std::string::npos;
             case ControlKind::Button: return keyword == "PUSHBUTTON";
             case ControlKind::CheckBox: return keyword == "AUTOCHECKBOX";
             }
@@ -182,7 +184,8 @@ std::vector<std::string> Differences(const std::string& rc, const std::string& h
         const bool hidden = style.find("NOT WS_VISIBLE") != std::string::npos;
         const bool startsHidden = control.shown == Shown::Never || control.shown == Shown::WithAdapter;
         if (hidden != startsHidden)
-            problems.push_back(where + (hidden ? "starts hidden, the layout shows it" : "starts shown, the layout hides it"));
+            problems.push_back(where +
+                               (hidden ? "starts hidden, the layout shows it" : "starts shown, the layout hides it"));
     }
 
     // The menu: each POPUP's entries in order, separators included.
@@ -216,9 +219,11 @@ std::vector<std::string> Differences(const std::string& rc, const std::string& h
         const Item& item = items[i];
         const std::string where = std::string("menu entry ") + std::to_string(i) + " (" + entry.name + "): ";
         if (item.popup != entry.menu) problems.push_back(where + "in " + item.popup + ", the table's " + entry.menu);
-        if (item.text != entry.text) problems.push_back(where + "\"" + item.text + "\", the table's \"" + entry.text + "\"");
+        if (item.text != entry.text)
+            problems.push_back(where + "\"" + item.text + "\", the table's \"" + entry.text + "\"");
         if (item.id != entry.id) problems.push_back(where + "its id is not the table's " + std::to_string(entry.id));
-        if (item.separatorBefore != entry.separatorBefore) problems.push_back(where + "the separator before it differs");
+        if (item.separatorBefore != entry.separatorBefore)
+            problems.push_back(where + "the separator before it differs");
     }
     return problems;
 }
@@ -257,14 +262,18 @@ TEST(WindowSources, EveryPlantedDriftIsSeen) {
         {"a control's kind", false, "EDITTEXT IDC_STATUS, 7, 69, 211, 21, ES_CENTER | ES_MULTILINE |",
          "EDITTEXT IDC_STATUS, 7, 69, 211, 21, ES_CENTER |"},
         {"a control shown", false, "IDC_CLOSE, 185, 31, 45, 11, NOT WS_VISIBLE", "IDC_CLOSE, 185, 31, 45, 11"},
-        {"a control hidden", false, "IDC_CATCH_ADAPTER, 6, 49, 234, 14", "IDC_CATCH_ADAPTER, 6, 49, 234, 14, NOT WS_VISIBLE"},
+        {"a control hidden", false, "IDC_CATCH_ADAPTER, 6, 49, 234, 14",
+         "IDC_CATCH_ADAPTER, 6, 49, 234, 14, NOT WS_VISIBLE"},
         {"two controls swapped", false,
-         "LTEXT \"Current MAC Address:\", IDC_STATIC, 10, 190, 70, 8\n    LTEXT \"PDA's Serial Number:\", IDC_STATIC, 121, 190, 68, 8",
-         "LTEXT \"PDA's Serial Number:\", IDC_STATIC, 121, 190, 68, 8\n    LTEXT \"Current MAC Address:\", IDC_STATIC, 10, 190, 70, 8"},
+         "LTEXT \"Current MAC Address:\", IDC_STATIC, 10, 190, 70, 8\n    LTEXT \"PDA's Serial Number:\", IDC_STATIC, "
+         "121, 190, 68, 8",
+         "LTEXT \"PDA's Serial Number:\", IDC_STATIC, 121, 190, 68, 8\n    LTEXT \"Current MAC Address:\", IDC_STATIC, "
+         "10, 190, 70, 8"},
         {"a control dropped", false, "    PUSHBUTTON \"Quit\", IDC_QUIT, 224, 168, 24, 9, NOT WS_VISIBLE\n", ""},
         {"a menu entry's text", false, "\"Query &Driver Version\"", "\"Query Driver Version\""},
         {"a separator dropped", false, "        MENUITEM SEPARATOR\n", ""},
-        {"two menu commands swapped", false, "ID_RESTORE_PDA\n        MENUITEM \"Restore Fir&mware...\", ID_RESTORE_FIRMWARE",
+        {"two menu commands swapped", false,
+         "ID_RESTORE_PDA\n        MENUITEM \"Restore Fir&mware...\", ID_RESTORE_FIRMWARE",
          "ID_RESTORE_FIRMWARE\n        MENUITEM \"Restore Fir&mware...\", ID_RESTORE_PDA"},
         {"a menu entry added", false, "MENUITEM \"&About\", ID_APP_ABOUT",
          "MENUITEM \"&About\", ID_APP_ABOUT\n        MENUITEM \"&Help\", ID_APP_ABOUT"},
@@ -275,8 +284,7 @@ TEST(WindowSources, EveryPlantedDriftIsSeen) {
         const size_t at = planted.find(drift.from);
         ASSERT_NE(at, std::string::npos) << drift.what << ": the text to change is no longer in the source";
         planted.replace(at, drift.from.size(), drift.to);
-        const std::vector<std::string> seen =
-            drift.inHeader ? Differences(rc, planted) : Differences(planted, header);
+        const std::vector<std::string> seen = drift.inHeader ? Differences(rc, planted) : Differences(planted, header);
         EXPECT_FALSE(seen.empty()) << drift.what << " was not seen";
     }
 }
@@ -298,7 +306,8 @@ TEST(WindowSources, EachClickRunsItsOneCommand) {
         count(entry.id);
     }
     for (const ControlLayout& control : MainWindowControls()) {
-        const bool pressable = control.kind == ControlKind::Button && control.id != kIdcQuit && control.id != kIdcTestCommand;
+        const bool pressable =
+            control.kind == ControlKind::Button && control.id != kIdcQuit && control.id != kIdcTestCommand;
         EXPECT_EQ(ClickCommand(control.id) != nullptr, pressable) << control.name;
         if (control.kind != ControlKind::Button) continue;  // the menu's Query Firmware has a control's id
         count(control.id);

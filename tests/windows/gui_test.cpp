@@ -235,7 +235,10 @@ struct RunWatch {
             if (!mainUp && !waitUp)
                 gaps += std::string(" after \"") + what + "\": main window " +
                         (::IsWindowVisible(main) ? "shown, not drawn" : "hidden") + ", wait window " +
-                        (!wait ? "none" : ::IsWindowVisible(wait) ? "shown, not drawn" : "hidden") + ";";
+                        (!wait                     ? "none"
+                         : ::IsWindowVisible(wait) ? "shown, not drawn"
+                                                   : "hidden") +
+                        ";";
             if (wait && ::IsWindowVisible(wait) && Text(::GetDlgItem(wait, IDC_WAIT_DETAIL)).rfind("Image ", 0) == 0)
                 imageWaits.insert(wait);
         });
@@ -250,7 +253,8 @@ std::string ButtonMargins(HWND window) {
     ::MapDialogRect(window, &units);
     for (HWND child = ::GetWindow(window, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT)) {
         const LONG style = ::GetWindowLongW(child, GWL_STYLE);
-        if (ClassOf(child) != "Button" || ((style & 0x0F) != BS_PUSHBUTTON && (style & 0x0F) != BS_DEFPUSHBUTTON)) continue;
+        if (ClassOf(child) != "Button" || ((style & 0x0F) != BS_PUSHBUTTON && (style & 0x0F) != BS_DEFPUSHBUTTON))
+            continue;
         const std::wstring text = win32ui::Widen(Text(child), CP_UTF8);
         RECT room;
         ::GetClientRect(child, &room);
@@ -261,8 +265,8 @@ std::string ButtonMargins(HWND window) {
         ::SelectObject(dc, old);
         ::ReleaseDC(child, dc);
         if (size.cx + 2 * units.left > room.right)
-            problems += " \"" + Text(child) + "\" " + std::to_string(size.cx) + " px wide in a " + std::to_string(room.right) +
-                        " px button (margins " + std::to_string(units.left) + " px);";
+            problems += " \"" + Text(child) + "\" " + std::to_string(size.cx) + " px wide in a " +
+                        std::to_string(room.right) + " px button (margins " + std::to_string(units.left) + " px);";
     }
     return problems;
 }
@@ -350,7 +354,8 @@ DWORD WINAPI WatchdogThread(void* arg) {
 }
 
 void Watchdog(int seconds) {
-    HANDLE thread = ::CreateThread(nullptr, 0, WatchdogThread, reinterpret_cast<void*>(static_cast<INT_PTR>(seconds)), 0, nullptr);
+    HANDLE thread =
+        ::CreateThread(nullptr, 0, WatchdogThread, reinterpret_cast<void*>(static_cast<INT_PTR>(seconds)), 0, nullptr);
     if (thread) ::CloseHandle(thread);
 }
 
@@ -377,7 +382,8 @@ struct Program {
     }
     static std::unique_ptr<sim::SimMachine> Prepare(const std::filesystem::path& dir,
                                                     const std::function<void(sim::MachineConfig&)>& change) {
-        if (const Result<> ensured = sample::EnsureDefaultMachine(dir); !ensured) throw std::runtime_error(ensured.Reason());
+        if (const Result<> ensured = sample::EnsureDefaultMachine(dir); !ensured)
+            throw std::runtime_error(ensured.Reason());
         if (change) {
             std::ifstream in(dir / "machine.json", std::ios::binary);
             std::ostringstream text;
@@ -386,7 +392,8 @@ struct Program {
             Result<sim::MachineConfig> config = sim::ParseMachineConfig(text.str());
             if (!config) throw std::runtime_error(config.Reason());
             change(*config);
-            std::ofstream(dir / "machine.json", std::ios::binary | std::ios::trunc) << sim::FormatMachineConfig(*config);
+            std::ofstream(dir / "machine.json", std::ios::binary | std::ios::trunc)
+                << sim::FormatMachineConfig(*config);
         }
         Result<std::unique_ptr<sim::SimMachine>> machine = sim::SimMachine::Open(dir);
         if (!machine) throw std::runtime_error(machine.Reason());
@@ -459,7 +466,8 @@ void HistoryFits(HWND main) {
     Answerer history({{"Update History", [&](HWND w) {
                            RECT rect;
                            ::GetWindowRect(w, &rect);
-                           fits = rect.left >= area.left && rect.top >= area.top && rect.right <= area.right && rect.bottom <= area.bottom
+                           fits = rect.left >= area.left && rect.top >= area.top && rect.right <= area.right &&
+                                          rect.bottom <= area.bottom
                                       ? ""
                                       : " " + Place(w) + " in a work area of (" + std::to_string(area.left) + "," +
                                             std::to_string(area.top) + ")-(" + std::to_string(area.right) + "," +
@@ -505,14 +513,16 @@ void Contract(const std::filesystem::path& dir) {
     ::GetModuleFileNameW(::GetModuleHandleW(L"comctl32.dll"), controls, MAX_PATH);
     std::string controlsPath = Narrow(controls, CP_UTF8);
     for (char& c : controlsPath) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    Check(controlsPath.find("\\winsxs\\") != std::string::npos && controlsPath.find("common-controls") != std::string::npos,
+    Check(controlsPath.find("\\winsxs\\") != std::string::npos &&
+              controlsPath.find("common-controls") != std::string::npos,
           "the windows have the manifest's common controls 6 (" + Narrow(controls, CP_UTF8) + ")");
 
     std::vector<HWND> children;
     for (HWND child = ::GetWindow(main, GW_CHILD); child; child = ::GetWindow(child, GW_HWNDNEXT))
         if (!NameLabel(child)) children.push_back(child);
     const auto table = MainWindowControls();
-    Check(children.size() == table.size(), "as many controls as the table has rows (" + std::to_string(children.size()) + ")");
+    Check(children.size() == table.size(),
+          "as many controls as the table has rows (" + std::to_string(children.size()) + ")");
     const bool selected = p.app.Dialog().View().openedVisible;
     HDC dc = ::GetDC(main);
     HGDIOBJ old = ::SelectObject(dc, reinterpret_cast<HFONT>(::SendMessageW(main, WM_GETFONT, 0, 0)));
@@ -549,7 +559,8 @@ void Contract(const std::filesystem::path& dir) {
         SIZE textSize{};
         const std::wstring fixedText = win32ui::Widen(win32ui::Display(row.text), CP_ACP);
         ::GetTextExtentPoint32W(dc, fixedText.c_str(), static_cast<int>(fixedText.size()), &textSize);
-        if (row.kind == ControlKind::Label && textSize.cx > want.right - want.left) want.right = want.left + textSize.cx;
+        if (row.kind == ControlKind::Label && textSize.cx > want.right - want.left)
+            want.right = want.left + textSize.cx;
         if (!::EqualRect(&want, &have)) problem += " place";
         if ((::IsWindowVisible(c) != FALSE) != shown) problem += shown ? " hidden" : " shown";
         // The text fits: labels and buttons on one line, check boxes after their box.
@@ -557,8 +568,12 @@ void Contract(const std::filesystem::path& dir) {
             const std::wstring text = win32ui::Widen(win32ui::Display(row.text), CP_ACP);
             SIZE size{};
             ::GetTextExtentPoint32W(dc, text.c_str(), static_cast<int>(text.size()), &size);
-            const int room = (have.right - have.left) - (row.kind == ControlKind::CheckBox ? 16 : row.kind == ControlKind::Button ? 4 : 0);
-            if (size.cx > room) problem += " text wider than its control (" + std::to_string(size.cx) + " > " + std::to_string(room) + ")";
+            const int room = (have.right - have.left) - (row.kind == ControlKind::CheckBox ? 16
+                                                         : row.kind == ControlKind::Button ? 4
+                                                                                           : 0);
+            if (size.cx > room)
+                problem +=
+                    " text wider than its control (" + std::to_string(size.cx) + " > " + std::to_string(room) + ")";
         }
         if (!problem.empty()) wrong += std::string(" ") + row.name + ":" + problem + ";";
     }
@@ -580,7 +595,10 @@ void Contract(const std::filesystem::path& dir) {
             const std::string want = ControlAccessibleText(row).name, have = ScreenReaderName(c);
             if (have != want) unnamed += std::string(" ") + row.name + " \"" + have + "\" (not \"" + want + "\");";
         }
-        Check(unnamed.empty(), "every control has its name for screen readers, by the label before it where it shows no text of its own" + unnamed);
+        Check(
+            unnamed.empty(),
+            "every control has its name for screen readers, by the label before it where it shows no text of its own" +
+                unnamed);
     }
 
     RECT client;
@@ -625,8 +643,10 @@ void Contract(const std::filesystem::path& dir) {
     const DialogView view = p.app.Dialog().View();
     Check(Text(::GetDlgItem(main, IDC_OPENED)) == view.opened && view.opened.rfind("Opened: ", 0) == 0,
           "the Opened line names the card: " + view.opened);
-    Check(Text(::GetDlgItem(main, IDC_PDA_MAC)) == view.pdaMac && !view.pdaMac.empty(), "the PDA's MAC address: " + view.pdaMac);
-    Check(Text(::GetDlgItem(main, IDC_VERSION)) == CVarnelDlg::VersionLine(), "the version line: " + CVarnelDlg::VersionLine());
+    Check(Text(::GetDlgItem(main, IDC_PDA_MAC)) == view.pdaMac && !view.pdaMac.empty(),
+          "the PDA's MAC address: " + view.pdaMac);
+    Check(Text(::GetDlgItem(main, IDC_VERSION)) == CVarnelDlg::VersionLine(),
+          "the version line: " + CVarnelDlg::VersionLine());
     Check(::IsWindowEnabled(::GetDlgItem(main, IDC_UPDATE)) != FALSE, "Update! is enabled with a card selected");
     {
         // The status box can be read and copied, but shows no caret.
@@ -637,7 +657,9 @@ void Contract(const std::filesystem::path& dir) {
         info.cbSize = sizeof info;
         ::GetGUIThreadInfo(::GetCurrentThreadId(), &info);
         Check(::GetFocus() == status && !(info.hwndCaret == status && (info.flags & GUI_CARETBLINKING)),
-              "the read-only status box takes the focus without a caret (" + std::to_string(reinterpret_cast<intptr_t>(info.hwndCaret)) + " " + std::to_string(reinterpret_cast<intptr_t>(status)) + " " + std::to_string(info.flags) + ")");
+              "the read-only status box takes the focus without a caret (" +
+                  std::to_string(reinterpret_cast<intptr_t>(info.hwndCaret)) + " " +
+                  std::to_string(reinterpret_cast<intptr_t>(status)) + " " + std::to_string(info.flags) + ")");
         ::SendMessageW(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(main, IDC_CATCH_ADAPTER)), TRUE);
     }
 
@@ -650,7 +672,8 @@ void Contract(const std::filesystem::path& dir) {
           "after To Catch Specified Adapter: the list, no card, Update! disabled");
     ::SendMessageW(list, LB_SETCURSEL, 0, 0);
     ::SendMessageW(main, WM_COMMAND, MAKEWPARAM(IDC_ADAPTER_LIST, LBN_SELCHANGE), reinterpret_cast<LPARAM>(list));
-    Check(!::IsWindowVisible(list) && ::IsWindowEnabled(::GetDlgItem(main, IDC_UPDATE)), "choosing the entry opens the card");
+    Check(!::IsWindowVisible(list) && ::IsWindowEnabled(::GetDlgItem(main, IDC_UPDATE)),
+          "choosing the entry opens the card");
 
     // Files join the list view with their type icons.
     const std::filesystem::path release = Release();
@@ -686,10 +709,11 @@ void Contract(const std::filesystem::path& dir) {
     {
         std::string refusal;
         Answerer refused({{"Varnel", [&](HWND w) {
-                              refusal = BoxText(w);
-                              if (!Over(w, main)) refusal += " (at " + Place(w) + ", not over the main window at " + Place(main) + ")";
-                              Click(w, IDOK);
-                          }}});
+                               refusal = BoxText(w);
+                               if (!Over(w, main))
+                                   refusal += " (at " + Place(w) + ", not over the main window at " + Place(main) + ")";
+                               Click(w, IDOK);
+                           }}});
         refused.Main = main;
         p.app.AddFromOutside((release / "st?tion.hex").string());
         Check(refused.Done() && refusal.find("code page cannot hold") != std::string::npos &&
@@ -714,8 +738,9 @@ void Contract(const std::filesystem::path& dir) {
         Check(row >= 0 && ListView_GetItemCount(files) == 1 && listed.size() == 1 &&
                   std::filesystem::path(left).filename() == "station.hex" &&
                   std::filesystem::path(listed[0].path).filename() == "station.hex",
-              "Delete takes the selected file off the list, the other stays (" + std::to_string(ListView_GetItemCount(files)) +
-                  " left: " + Narrow(left, CP_UTF8) + ", row " + std::to_string(row) + ")");
+              "Delete takes the selected file off the list, the other stays (" +
+                  std::to_string(ListView_GetItemCount(files)) + " left: " + Narrow(left, CP_UTF8) + ", row " +
+                  std::to_string(row) + ")");
         ::SendMessageW(main, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(::GetDlgItem(main, IDC_CATCH_ADAPTER)), TRUE);
     }
 
@@ -723,13 +748,16 @@ void Contract(const std::filesystem::path& dir) {
     {
         std::string placed;
         Answerer untitled({{"Varnel", [&](HWND w) {
-                               if (!Over(w, main)) placed = " at " + Place(w) + ", not over the main window at " + Place(main);
-                               Click(w, IDOK);
-                           }}});
+                                if (!Over(w, main))
+                                    placed = " at " + Place(w) + ", not over the main window at " + Place(main);
+                                Click(w, IDOK);
+                            }}});
         untitled.Main = main;
-        p.app.Host().ShowMessage({"The new firmware files will be taken over!!", "", MessageIcon::Warning, MessageButtons::Ok, true});
-        Check(untitled.Done() && placed.empty(),
-              "a box without a caption of its own is titled Varnel, over the main window: " + untitled.Report() + placed);
+        p.app.Host().ShowMessage(
+            {"The new firmware files will be taken over!!", "", MessageIcon::Warning, MessageButtons::Ok, true});
+        Check(
+            untitled.Done() && placed.empty(),
+            "a box without a caption of its own is titled Varnel, over the main window: " + untitled.Report() + placed);
     }
 
     // About: its version field.
@@ -757,60 +785,65 @@ void Contract(const std::filesystem::path& dir) {
                     }}});
     open.Main = main;
     Click(main, IDC_DOWNLOAD);
-    Check(open.Done() && filter == "Link File (*.oem)", "Download... asks for a Link File (*.oem): " + filter + " " + open.Report());
+    Check(open.Done() && filter == "Link File (*.oem)",
+          "Download... asks for a Link File (*.oem): " + filter + " " + open.Report());
     Check(std::filesystem::path(folder) == program / "Firmware",
           "its open dialog, titled Download, starts in the release folder the registry names: " + folder);
-    Check(ListView_GetItemCount(files) == 3, "the link file's three files are listed (" +
-                                                 std::to_string(ListView_GetItemCount(files)) + ")");
+    Check(ListView_GetItemCount(files) == 3,
+          "the link file's three files are listed (" + std::to_string(ListView_GetItemCount(files)) + ")");
     Answerer cancelled({{"Download", [](HWND w) { ::SendMessageW(w, WM_COMMAND, IDCANCEL, 0); }}});
     cancelled.Main = main;
     Click(main, IDC_DOWNLOAD);
-    Check(cancelled.Done() && ListView_GetItemCount(files) == 3, "Download... cancelled changes nothing: " + cancelled.Report());
+    Check(cancelled.Done() && ListView_GetItemCount(files) == 3,
+          "Download... cancelled changes nothing: " + cancelled.Report());
 
     // The warning's and the summary's texts fit too.
     // The summary opens over the main window at its specified size, and the
     // user can make it larger, its text growing with it, never smaller.
     std::string warningFit = "not shown", summaryFit = "not shown", placed, resize = "not shown";
-    Answerer dialogs({{"Varnel", [&](HWND w) {
-                           warningFit = TextsFit(w) + ButtonMargins(w);
-                           if (!Over(w, main)) placed += " the warning at " + Place(w) + ";";
-                           Click(w, IDOK);
-                       }},
-                      {"Update Information", [&](HWND w) {
-                           summaryFit = TextsFit(w);
-                           summaryFit += ButtonMargins(w);
-                           if (ScreenReaderName(::GetDlgItem(w, IDC_SUMMARY)) != "Update Information")
-                               summaryFit += " the summary's text is named \"" + ScreenReaderName(::GetDlgItem(w, IDC_SUMMARY)) + "\";";
-                           if (!Over(w, main)) placed += " the summary at " + Place(w) + ";";
-                           resize.clear();
-                           RECT box, first{0, 0, kSummaryWidth, kSummaryHeight};
-                           ::GetClientRect(w, &box);
-                           ::MapDialogRect(w, &first);
-                           if (box.right != first.right || box.bottom != first.bottom)
-                               resize += " first size " + std::to_string(box.right) + "x" + std::to_string(box.bottom) +
-                                         ", not " + std::to_string(first.right) + "x" + std::to_string(first.bottom) + ";";
-                           if (!(::GetWindowLongW(w, GWL_STYLE) & WS_THICKFRAME)) resize += " no sizing border;";
-                           HWND edit = ::GetDlgItem(w, IDC_SUMMARY);
-                           RECT before, after, frame, cancel;
-                           ::GetWindowRect(edit, &before);
-                           ::GetWindowRect(w, &frame);
-                           ::SetWindowPos(w, nullptr, 0, 0, frame.right - frame.left + 160, frame.bottom - frame.top + 120,
-                                          SWP_NOMOVE | SWP_NOZORDER);
-                           ::GetWindowRect(edit, &after);
-                           if ((after.right - after.left) - (before.right - before.left) != 160 ||
-                               (after.bottom - after.top) - (before.bottom - before.top) != 120)
-                               resize += " made 160x120 larger, the text box grew " +
-                                         std::to_string((after.right - after.left) - (before.right - before.left)) + "x" +
-                                         std::to_string((after.bottom - after.top) - (before.bottom - before.top)) + ";";
-                           ::GetWindowRect(w, &frame);
-                           ::GetWindowRect(::GetDlgItem(w, IDCANCEL), &cancel);
-                           if (cancel.right <= after.right - 8 || cancel.bottom > frame.bottom || cancel.top < after.bottom)
-                               resize += " CANCEL not at the bottom right;";
-                           ::SetWindowPos(w, nullptr, 0, 0, 100, 100, SWP_NOMOVE | SWP_NOZORDER);
-                           ::GetClientRect(w, &box);
-                           if (box.right < first.right || box.bottom < first.bottom) resize += " smaller than its first size;";
-                           Click(w, IDCANCEL);
-                       }}});
+    Answerer dialogs(
+        {{"Varnel",
+          [&](HWND w) {
+              warningFit = TextsFit(w) + ButtonMargins(w);
+              if (!Over(w, main)) placed += " the warning at " + Place(w) + ";";
+              Click(w, IDOK);
+          }},
+         {"Update Information", [&](HWND w) {
+              summaryFit = TextsFit(w);
+              summaryFit += ButtonMargins(w);
+              if (ScreenReaderName(::GetDlgItem(w, IDC_SUMMARY)) != "Update Information")
+                  summaryFit +=
+                      " the summary's text is named \"" + ScreenReaderName(::GetDlgItem(w, IDC_SUMMARY)) + "\";";
+              if (!Over(w, main)) placed += " the summary at " + Place(w) + ";";
+              resize.clear();
+              RECT box, first{0, 0, kSummaryWidth, kSummaryHeight};
+              ::GetClientRect(w, &box);
+              ::MapDialogRect(w, &first);
+              if (box.right != first.right || box.bottom != first.bottom)
+                  resize += " first size " + std::to_string(box.right) + "x" + std::to_string(box.bottom) + ", not " +
+                            std::to_string(first.right) + "x" + std::to_string(first.bottom) + ";";
+              if (!(::GetWindowLongW(w, GWL_STYLE) & WS_THICKFRAME)) resize += " no sizing border;";
+              HWND edit = ::GetDlgItem(w, IDC_SUMMARY);
+              RECT before, after, frame, cancel;
+              ::GetWindowRect(edit, &before);
+              ::GetWindowRect(w, &frame);
+              ::SetWindowPos(w, nullptr, 0, 0, frame.right - frame.left + 160, frame.bottom - frame.top + 120,
+                             SWP_NOMOVE | SWP_NOZORDER);
+              ::GetWindowRect(edit, &after);
+              if ((after.right - after.left) - (before.right - before.left) != 160 ||
+                  (after.bottom - after.top) - (before.bottom - before.top) != 120)
+                  resize += " made 160x120 larger, the text box grew " +
+                            std::to_string((after.right - after.left) - (before.right - before.left)) + "x" +
+                            std::to_string((after.bottom - after.top) - (before.bottom - before.top)) + ";";
+              ::GetWindowRect(w, &frame);
+              ::GetWindowRect(::GetDlgItem(w, IDCANCEL), &cancel);
+              if (cancel.right <= after.right - 8 || cancel.bottom > frame.bottom || cancel.top < after.bottom)
+                  resize += " CANCEL not at the bottom right;";
+              ::SetWindowPos(w, nullptr, 0, 0, 100, 100, SWP_NOMOVE | SWP_NOZORDER);
+              ::GetClientRect(w, &box);
+              if (box.right < first.right || box.bottom < first.bottom) resize += " smaller than its first size;";
+              Click(w, IDCANCEL);
+          }}});
     dialogs.Main = main;
     Click(main, IDC_UPDATE);
     Check(dialogs.Done() && warningFit.empty(), "the warning's texts fit" + warningFit);
@@ -854,7 +887,8 @@ void WindowPlaceCheck(const std::filesystem::path& dir) {
         p.app.Start({});
         RECT rect;
         ::GetWindowRect(p.app.Window().Handle(), &rect);
-        Check(rect.left == moved.x && rect.top == moved.y, "the next start opens there: " + Place(p.app.Window().Handle()));
+        Check(rect.left == moved.x && rect.top == moved.y,
+              "the next start opens there: " + Place(p.app.Window().Handle()));
     }
     const struct {
         const char* name;
@@ -868,7 +902,8 @@ void WindowPlaceCheck(const std::filesystem::path& dir) {
         std::ofstream(file, std::ios::binary | std::ios::trunc) << c.stored;
         Program p(dir);
         p.app.Start({});
-        Check(centred(p.app.Window().Handle()), std::string(c.name) + " is not used: centred " + Place(p.app.Window().Handle()));
+        Check(centred(p.app.Window().Handle()),
+              std::string(c.name) + " is not used: centred " + Place(p.app.Window().Handle()));
     }
 }
 
@@ -901,8 +936,8 @@ void NoAdapters(const std::filesystem::path& dir) {
             if (::GetPixel(dc, x, y) == band) ++banded;
     ::ReleaseDC(list, dc);
     Check(::SendMessageW(list, LB_GETCURSEL, 0, 0) == LB_ERR && banded == 0,
-          "nothing in the list is selected or drawn in the selection's colour (" + std::to_string(banded) + " pixels; " +
-              p.app.Dialog().Status() + ")");
+          "nothing in the list is selected or drawn in the selection's colour (" + std::to_string(banded) +
+              " pixels; " + p.app.Dialog().Status() + ")");
 }
 
 // The ways out of an update that write nothing.
@@ -932,7 +967,8 @@ void WaysOut(const std::filesystem::path& dir) {
         {"Cancel on the warning", {{"Varnel", Answerer::Press(IDCANCEL)}}},
         {"Esc on the warning", {{"Varnel", [](HWND w) { Key(w, VK_ESCAPE); }}}},
         {"Enter on a focused Cancel of the warning", {{"Varnel", focusThenEnter(IDCANCEL)}}},
-        {"CANCEL on the summary", {{"Varnel", Answerer::Press(IDOK)}, {"Update Information", Answerer::Press(IDCANCEL)}}},
+        {"CANCEL on the summary",
+         {{"Varnel", Answerer::Press(IDOK)}, {"Update Information", Answerer::Press(IDCANCEL)}}},
         {"Enter in the summary's text, then Esc",
          {{"Varnel", Answerer::Press(IDOK)},
           {"Update Information",
@@ -943,7 +979,8 @@ void WaysOut(const std::filesystem::path& dir) {
                if (!::IsWindowVisible(w)) Note("Enter closed the summary");
                Key(w, VK_ESCAPE);
            }}}},
-        {"Enter on a focused CANCEL of the summary", {{"Varnel", Answerer::Press(IDOK)}, {"Update Information", focusThenEnter(IDCANCEL)}}},
+        {"Enter on a focused CANCEL of the summary",
+         {{"Varnel", Answerer::Press(IDOK)}, {"Update Information", focusThenEnter(IDCANCEL)}}},
     };
     for (const Case& c : cases) {
         g_step = c.name;
@@ -972,7 +1009,8 @@ void Logoff(const std::filesystem::path& dir) {
     p.app.Host().SetProgressObserver([&](HWND bar) {
         // Once the image's programming is under way.
         const bool programming = Text(::GetDlgItem(::GetParent(bar), IDC_WAIT_DETAIL)).rfind("Image ", 0) == 0;
-        const LRESULT low = ::SendMessageW(bar, PBM_GETRANGE, TRUE, 0), high = ::SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
+        const LRESULT low = ::SendMessageW(bar, PBM_GETRANGE, TRUE, 0),
+                      high = ::SendMessageW(bar, PBM_GETRANGE, FALSE, 0);
         if (answered == -1 && programming && ::SendMessageW(bar, PBM_GETPOS, 0, 0) >= (low + high) / 2)
             answered = ::SendMessageW(main, WM_QUERYENDSESSION, 0, 0);
     });
@@ -987,8 +1025,10 @@ void Logoff(const std::filesystem::path& dir) {
     Click(main, IDC_UPDATE);
     Check(answerer.Done(), "warning, summary, Update Stopped: " + answerer.Report());
     Check(answered == FALSE, "the session is asked to wait while the card is written");
-    Check(said.find("stopped by the logoff or shutdown") != std::string::npos, "the run says what stopped it: " + said.substr(0, 60));
-    Check(p.app.Dialog().Report().outcome == "interrupted" && p.app.Closed(), "the run ends interrupted, then the program");
+    Check(said.find("stopped by the logoff or shutdown") != std::string::npos,
+          "the run says what stopped it: " + said.substr(0, 60));
+    Check(p.app.Dialog().Report().outcome == "interrupted" && p.app.Closed(),
+          "the run ends interrupted, then the program");
     Check(::SendMessageW(main, WM_QUERYENDSESSION, 0, 0) == TRUE, "outside a run the session may end at once");
     ClearStopRequest();
 }
@@ -1022,8 +1062,9 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
         HWND wait = ::GetParent(bar);
         if (steps.empty()) waitFit = TextsFit(wait);
         steps.push_back({static_cast<int>(::SendMessageW(bar, PBM_GETPOS, 0, 0)),
-                         static_cast<int>(::SendMessageW(bar, PBM_GETRANGE, FALSE, 0)), ::IsWindowVisible(main) != FALSE,
-                         ::IsWindowVisible(wait) != FALSE, Text(::GetDlgItem(wait, IDC_WAIT_DETAIL))});
+                         static_cast<int>(::SendMessageW(bar, PBM_GETRANGE, FALSE, 0)),
+                         ::IsWindowVisible(main) != FALSE, ::IsWindowVisible(wait) != FALSE,
+                         Text(::GetDlgItem(wait, IDC_WAIT_DETAIL))});
     });
     std::string done;
     Answerer answerer({
@@ -1115,11 +1156,13 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
         lines += "\"" + d + "\" ";
         named = named || d.rfind("Image 2 of 2: ", 0) == 0;
     }
-    Check(hidden && reached, "the wait window's bar runs to its end, the main window hidden (" + std::to_string(steps.size()) + " steps)");
+    Check(hidden && reached,
+          "the wait window's bar runs to its end, the main window hidden (" + std::to_string(steps.size()) + " steps)");
     Check(named, "the image is named under the bar: " + lines);
     Check(waitFit.empty(), "the wait window's message fits" + waitFit);
     Check(done.rfind("Update Successful!", 0) == 0, "Update Complete: " + done);
-    Check(doneWhole.empty(), "Update Complete over the main window, the backups' paths whole on their lines:" + doneWhole);
+    Check(doneWhole.empty(),
+          "Update Complete over the main window, the backups' paths whole on their lines:" + doneWhole);
     Check(::IsWindowVisible(main) && ::IsWindowEnabled(::GetDlgItem(main, IDC_UPDATE)) && app.Host().Wait() == nullptr,
           "the main window is back, its controls enabled");
     Check(app.Dialog().Report().outcome == "succeeded", "the run succeeded");
@@ -1146,14 +1189,16 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
                                    ListView_GetItemText(list, r, c, text, 600);
                                    const int need = ListView_GetStringWidth(list, text) + 12;
                                    if (need > ListView_GetColumnWidth(list, c))
-                                       cut += " column " + std::to_string(c) + " \"" + Narrow(text, CP_UTF8) + "\" needs " +
-                                              std::to_string(need) + " px, has " + std::to_string(ListView_GetColumnWidth(list, c)) + ";";
+                                       cut += " column " + std::to_string(c) + " \"" + Narrow(text, CP_UTF8) +
+                                              "\" needs " + std::to_string(need) + " px, has " +
+                                              std::to_string(ListView_GetColumnWidth(list, c)) + ";";
                                }
                            // The run's row selected: its backup's folder can be opened.
                            HWND open = ::GetDlgItem(w, IDC_HISTORY_OPEN_FOLDER);
                            const bool before = ::IsWindowEnabled(open);
                            ListView_SetItemState(list, 0, LVIS_SELECTED | LVIS_FOCUSED, LVIS_SELECTED | LVIS_FOCUSED);
-                           if (before || !::IsWindowEnabled(open)) newest += "(Open Backup Folder not enabled by the selection) ";
+                           if (before || !::IsWindowEnabled(open))
+                               newest += "(Open Backup Folder not enabled by the selection) ";
                            Key(w, VK_ESCAPE);
                        }}});
     history.Main = main;
@@ -1164,8 +1209,11 @@ void Update(const std::filesystem::path& out, const std::vector<std::string>& fi
     Check(history.Done() && rows >= 1 && newest == "update succeeded ",
           "Update History lists the run first: " + newest + "(" + std::to_string(rows) + " rows) " + history.Report());
 
-    std::ofstream(out / "summary.txt", std::ios::binary) << "Update Information\n" << crlf(summary) << (crlf(summary).ends_with("\n") ? "" : "\n");
-    std::printf("# %s\n", ("update through the windows: " + std::to_string(::GetTickCount64() - started) + " ms").c_str());
+    std::ofstream(out / "summary.txt", std::ios::binary)
+        << "Update Information\n"
+        << crlf(summary) << (crlf(summary).ends_with("\n") ? "" : "\n");
+    std::printf("# %s\n",
+                ("update through the windows: " + std::to_string(::GetTickCount64() - started) + " ms").c_str());
 }
 
 // Tools > Restore PDA...: a whole .pda file, chosen in the system's open
@@ -1181,12 +1229,14 @@ void RestorePda(const std::filesystem::path& dir) {
     std::filesystem::create_directories(backups);
     p.app.Dialog().SetBackupDirectory(backups);
     std::string summary, done, whole = "not shown", folder;
-    Answerer restore({{"Restore PDA", [&](HWND w) {
+    Answerer restore({{"Restore PDA",
+                       [&](HWND w) {
                            folder = FolderOf(w);
                            ::SetDlgItemTextW(w, 0x47C, file.wstring().c_str());
                            ::SendMessageW(w, WM_COMMAND, IDOK, 0);
                        }},
-                      {"Update Information", [&](HWND w) {
+                      {"Update Information",
+                       [&](HWND w) {
                            summary = Text(::GetDlgItem(w, IDC_SUMMARY));
                            Click(w, IDOK);
                        }},
@@ -1200,16 +1250,17 @@ void RestorePda(const std::filesystem::path& dir) {
     watch.Attach(p.app.Host(), main);
     ::SendMessageW(main, WM_COMMAND, ID_RESTORE_PDA, 0);
     p.app.Host().SetStateObserver({});
-    Check(watch.changes > 0 && watch.gaps.empty(),
-          "while the PDA is written the main window is up and drawn (" + std::to_string(watch.changes) + " changes)" +
-              watch.gaps);
+    Check(watch.changes > 0 && watch.gaps.empty(), "while the PDA is written the main window is up and drawn (" +
+                                                       std::to_string(watch.changes) + " changes)" + watch.gaps);
     const RunReport& report = p.app.Dialog().Report();
     Check(restore.Done() && report.action == "pda restore" && report.outcome == "succeeded",
           "Restore PDA... writes the chosen file: " + restore.Report() + " " + p.app.Dialog().Status());
-    Check(std::filesystem::path(folder) == backups, "its open dialog, titled Restore PDA, starts in the backups folder: " + folder);
+    Check(std::filesystem::path(folder) == backups,
+          "its open dialog, titled Restore PDA, starts in the backups folder: " + folder);
     Check(summary.find("PDA restore: the card's PDA is replaced by exactly the records of") != std::string::npos,
           "its summary says what is replaced");
-    Check(!report.backup.empty() && std::filesystem::exists(report.backup) && done.find(report.backup) != std::string::npos,
+    Check(!report.backup.empty() && std::filesystem::exists(report.backup) &&
+              done.find(report.backup) != std::string::npos,
           "the card's PDA was saved first, and Update Complete names the backup: " + report.backup);
     Check(whole.empty(), "Update Complete keeps every line whole, the backup's path on one line:" + whole);
 }
@@ -1228,7 +1279,8 @@ void Handover(const std::filesystem::path& dir, const std::wstring& exe, const s
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process{};
     const ULONGLONG started = ::GetTickCount64();
-    const bool ran = ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
+    const bool ran =
+        ::CreateProcessW(nullptr, command.data(), nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process);
     Check(ran, "a second varnel.exe starts");
     if (!ran) return;
     Spin(30000, [&] { return ::WaitForSingleObject(process.hProcess, 0) == WAIT_OBJECT_0; });
@@ -1251,7 +1303,8 @@ void Handover(const std::filesystem::path& dir, const std::wstring& exe, const s
     for (const auto& n : got) listed += " " + n;
     Check(std::multiset<std::string>(got.begin(), got.end()) == std::multiset<std::string>(want.begin(), want.end()) &&
               ofType(got, ".pda") == ofType(want, ".pda"),
-          "the running instance lists all " + std::to_string(got.size()) + ", each type in the arguments' order:" + listed);
+          "the running instance lists all " + std::to_string(got.size()) +
+              ", each type in the arguments' order:" + listed);
     int windows = 0;
     for (HWND w = nullptr; (w = ::FindWindowExW(nullptr, w, L"" VARNEL_MAIN_CLASS, nullptr));) ++windows;
     Check(windows == 1 && ::FindWindowW(L"" VARNEL_MAIN_CLASS, L"Varnel") == main, "one Varnel window");
@@ -1305,7 +1358,8 @@ bool Picture(HWND window, const std::filesystem::path& file, bool asItIs = false
 // The pictures of docs/windows.md: the main window with the sample
 // release listed, the warning, the summary, and the wait window halfway
 // through the second image.
-void Screenshots(const std::filesystem::path& dir, const std::filesystem::path& out, const std::vector<std::string>& files) {
+void Screenshots(const std::filesystem::path& dir, const std::filesystem::path& out,
+                 const std::vector<std::string>& files) {
     g_step = "screenshots";
     ::CoInitializeEx(nullptr, COINIT_APARTMENTTHREADED);
     Program p(dir);
@@ -1365,7 +1419,8 @@ void Screenshots(const std::filesystem::path& dir, const std::filesystem::path& 
 
 int wmain(int argc, wchar_t** argv) {
     Watchdog(120);
-    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
+                                  ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
     ::InitCommonControlsEx(&controls);
     const ULONGLONG started = ::GetTickCount64();
     const std::wstring mode = argc > 1 ? argv[1] : L"";
@@ -1389,9 +1444,12 @@ int wmain(int argc, wchar_t** argv) {
             std::vector<std::string> files;
             for (int i = 4; i < argc; ++i) files.push_back(Narrow(argv[i], CP_ACP));
             Screenshots(argv[2], argv[3], files);
-        } else if (mode == L"handover" && argc >= 4) Handover(argv[2], argv[3], std::vector<std::wstring>(argv + 4, argv + argc));
+        } else if (mode == L"handover" && argc >= 4)
+            Handover(argv[2], argv[3], std::vector<std::wstring>(argv + 4, argv + argc));
         else {
-            std::fprintf(stderr, "usage: varnel-gui-test contract|ways-out|logoff|restore-pda|history-fits|place|no-adapters|update|handover|screenshots ...\n");
+            std::fprintf(stderr, "usage: varnel-gui-test "
+                                 "contract|ways-out|logoff|restore-pda|history-fits|place|no-adapters|update|handover|"
+                                 "screenshots ...\n");
             return 2;
         }
     } catch (const std::exception& e) {

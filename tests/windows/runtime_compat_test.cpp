@@ -56,13 +56,15 @@ int main() {
     char path[MAX_PATH] = {};
     const DWORD n = version ? ::GetModuleFileNameA(version, path, MAX_PATH) : 0;
     const std::string expected = SystemFolder() + "\\version.dll";
-    Check(n > 0 && lstrcmpiA(path, expected.c_str()) == 0, "LoadLibraryW of a bare name loads it from the system folder");
+    Check(n > 0 && lstrcmpiA(path, expected.c_str()) == 0,
+          "LoadLibraryW of a bare name loads it from the system folder");
     if (version) ::FreeLibrary(version);
     Check(::LoadLibraryW(L"varnel-no-such-library.dll") == nullptr && ::GetLastError() == ERROR_MOD_NOT_FOUND,
           "LoadLibraryW of a missing library fails with ERROR_MOD_NOT_FOUND");
 
     const HANDLE anonymous = ::CreateSemaphoreW(nullptr, 0, 2, nullptr);
-    Check(anonymous && ::ReleaseSemaphore(anonymous, 1, nullptr) && ::WaitForSingleObject(anonymous, 0) == WAIT_OBJECT_0 &&
+    Check(anonymous && ::ReleaseSemaphore(anonymous, 1, nullptr) &&
+              ::WaitForSingleObject(anonymous, 0) == WAIT_OBJECT_0 &&
               ::WaitForSingleObject(anonymous, 0) == WAIT_TIMEOUT,
           "CreateSemaphoreW without a name: a working semaphore");
     if (anonymous) ::CloseHandle(anonymous);
@@ -76,8 +78,7 @@ int main() {
     // threads at once (libgcc's frame registry and its mutexes).
     HANDLE threads[8] = {};
     int caught[8] = {};
-    for (int t = 0; t < 8; ++t)
-        threads[t] = ::CreateThread(nullptr, 0, &ThrowAndCatch, &caught[t], 0, nullptr);
+    for (int t = 0; t < 8; ++t) threads[t] = ::CreateThread(nullptr, 0, &ThrowAndCatch, &caught[t], 0, nullptr);
     bool all = true;
     for (int t = 0; t < 8; ++t) {
         all = all && threads[t] && ::WaitForSingleObject(threads[t], 60000) == WAIT_OBJECT_0 && caught[t] == 200;

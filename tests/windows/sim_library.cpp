@@ -70,8 +70,8 @@ SimMachine* Machine() {
         const char* kept = FamilyName((*loaded)->IsWindowsNT(), (*loaded)->OSGetPlatformVersion(2));
         if (std::string(running) != kept) {
             std::cerr << "ZRW32N50.dll (simulated): the machine in " << directory << " keeps its adapters as " << kept
-                      << " does, but this system is " << running << " (Windows "
-                      << system.major << "." << system.minor << ")\n";
+                      << " does, but this system is " << running << " (Windows " << system.major << "." << system.minor
+                      << ")\n";
             return nullptr;
         }
         if (const char* trace = std::getenv("VARNEL_TRACE"); trace && *trace) (*loaded)->SetTrace(trace);

@@ -184,8 +184,8 @@ InfoDialog::InfoDialog(const std::string& text, QWidget* parent) : QDialog(paren
         const QWidget* owner = parent->window();
         const QSize frame = owner->frameGeometry().size() - owner->geometry().size();
         CentreOn(*this, owner->frameGeometry().center() - QPoint(frame.width() / 2, frame.height() / 2));
-    }
-    else if (QScreen* screen = QGuiApplication::primaryScreen()) CentreOn(*this, screen->availableGeometry().center());
+    } else if (QScreen* screen = QGuiApplication::primaryScreen())
+        CentreOn(*this, screen->availableGeometry().center());
     m_text->setFocus();
     EnterPressesFocusedButton(*this);
 }

@@ -40,7 +40,7 @@ public:
     HistoryReader reader;
     std::optional<std::string> failure;  // why the reading stopped, when it failed
     std::vector<std::string> warnings;
-    std::function<void()> onRead;        // after each page
+    std::function<void()> onRead;  // after each page
 
     int rowCount(const QModelIndex& parent) const override {
         return parent.isValid() ? 0 : static_cast<int>(records.size());
@@ -181,7 +181,8 @@ void HistoryWindow::resizeEvent(QResizeEvent* event) {
     // The details take at most a third of the window, and twelve lines: the
     // list keeps the rest.
     const QFontMetrics metrics(m_details->font());
-    m_details->setMaximumHeight(std::max(m_details->minimumHeight(), std::min(metrics.lineSpacing() * 12, height() / 3)));
+    m_details->setMaximumHeight(
+        std::max(m_details->minimumHeight(), std::min(metrics.lineSpacing() * 12, height() / 3)));
     QDialog::resizeEvent(event);
 }
 

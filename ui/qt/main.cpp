@@ -29,8 +29,9 @@ namespace {
 // Qt's own options with a value (-style ...): Qt takes them out of argv
 // itself, after ours are read.
 constexpr std::string_view kQtOptionsWithValue[] = {
-    "-style",          "-platform", "-stylesheet", "-display", "-qwindowgeometry", "-qwindowtitle", "-qwindowicon",
-    "-platformpluginpath", "-platformtheme", "-plugin", "-session", "-geometry", "-title"};
+    "-style",       "-platform",           "-stylesheet",    "-display", "-qwindowgeometry", "-qwindowtitle",
+    "-qwindowicon", "-platformpluginpath", "-platformtheme", "-plugin",  "-session",         "-geometry",
+    "-title"};
 
 // What nothing expected ends the program as an internal error, said on
 // stderr and in a message box, with exit 1: never an abort. A run that wrote
@@ -106,9 +107,7 @@ int Run(int argc, char** argv) {
     const auto notice = [](const QString& text) { std::fprintf(stderr, "varnel: %s\n", qPrintable(text)); };
     switch (instance.Start(absolute, &error, notice)) {
     case varnel::qt::SingleInstance::Role::HandedOver: return 0;
-    case varnel::qt::SingleInstance::Role::Failed:
-        std::fprintf(stderr, "varnel: %s\n", qPrintable(error));
-        return 1;
+    case varnel::qt::SingleInstance::Role::Failed: std::fprintf(stderr, "varnel: %s\n", qPrintable(error)); return 1;
     case varnel::qt::SingleInstance::Role::First: break;
     }
 

@@ -44,9 +44,9 @@ constexpr int kPathColumnWidth = 250;
 // A tooltip shown as typed (never as markup, its spaces kept), its words
 // wrapped.
 QString TipText(const QString& text) {
-    return text.isEmpty() ? text
-                          : QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() +
-                                QStringLiteral("</p>");
+    return text.isEmpty()
+               ? text
+               : QStringLiteral("<p style=\"white-space:pre-wrap\">") + text.toHtmlEscaped() + QStringLiteral("</p>");
 }
 
 QLineEdit* ReadOnlyEdit(QWidget* parent) {
@@ -191,7 +191,8 @@ void MainWindow::Build() {
         if (control.kind == ControlKind::GroupBox) frames[&control] = widget;
         const AccessibleText accessible = ControlAccessibleText(control);
         widget->setAccessibleName(QString::fromStdString(accessible.name));
-        if (!accessible.description.empty()) widget->setAccessibleDescription(QString::fromStdString(accessible.description));
+        if (!accessible.description.empty())
+            widget->setAccessibleDescription(QString::fromStdString(accessible.description));
         byName[control.name] = widget;
         if (control.id != kIdcStatic) byId[control.id] = widget;
     }
@@ -215,7 +216,8 @@ void MainWindow::Build() {
 
     connect(m_adapters, &QListWidget::itemSelectionChanged, this, [this] {
         const auto selected = m_adapters->selectedItems();
-        if (!selected.isEmpty() && m_commands.selectAdapter) m_commands.selectAdapter(m_adapters->row(selected.first()));
+        if (!selected.isEmpty() && m_commands.selectAdapter)
+            m_commands.selectAdapter(m_adapters->row(selected.first()));
     });
     // "<No adapters detected>" cannot be selected; choosing it still tries
     // to open it.

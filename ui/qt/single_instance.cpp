@@ -126,16 +126,14 @@ private:
             } else if (payload[0] == 'F') {
                 QString path;
                 const QString problem = PathProblem(payload.mid(1), path);
-                if (!problem.isEmpty())
-                    Answer(frame, kRefused + Frame(problem.toUtf8()));
+                if (!problem.isEmpty()) Answer(frame, kRefused + Frame(problem.toUtf8()));
                 else if (m_owner.m_onFile) {
                     if (m_owner.m_onFile(path, done) && m_waiting && frame == m_frames &&
                         m_socket->state() == QLocalSocket::ConnectedState) {
                         m_socket->write(QByteArray(1, kWaits));
                         m_socket->flush();
                     }
-                } else
-                    done();
+                } else done();
             } else {
                 return false;
             }
@@ -187,8 +185,8 @@ void SingleInstance::Close() {
     // The file is removed only while it is still this instance's socket:
     // another instance may listen there now.
     struct stat status {};
-    if (!m_socketFile.isEmpty() && ::lstat(m_socketFile.constData(), &status) == 0 &&
-        status.st_dev == m_socketDevice && status.st_ino == m_socketInode)
+    if (!m_socketFile.isEmpty() && ::lstat(m_socketFile.constData(), &status) == 0 && status.st_dev == m_socketDevice &&
+        status.st_ino == m_socketInode)
         ::unlink(m_socketFile.constData());
     m_socketFile.clear();
 }
@@ -270,7 +268,8 @@ bool SingleInstance::HandOver(const QString& socketPath, const QStringList& path
             if (read(4, length) && qFromBigEndian<quint32>(length.constData()) <= kMaxFrame &&
                 read(qFromBigEndian<quint32>(length.constData()), reason)) {
                 if (error)
-                    *error = QStringLiteral("the running instance refused %1: %2").arg(what(payload), QString::fromUtf8(reason));
+                    *error = QStringLiteral("the running instance refused %1: %2")
+                                 .arg(what(payload), QString::fromUtf8(reason));
             } else if (error) {
                 *error = QStringLiteral("the running instance refused ") + what(payload);
             }
@@ -402,8 +401,7 @@ SingleInstance::Role SingleInstance::Start(const QStringList& paths, QString* er
     probe.abort();
     if (answered) {
         lock.unlock();
-        return HandOver(SocketPath(), paths, error, &noServer, kAckTimeoutMs, notice) ? Role::HandedOver
-                                                                                      : Role::Failed;
+        return HandOver(SocketPath(), paths, error, &noServer, kAckTimeoutMs, notice) ? Role::HandedOver : Role::Failed;
     }
     if (!noServer) {
         if (error) *error = QStringLiteral("cannot reach the running instance: ") + probe.errorString();

@@ -90,7 +90,7 @@ private:
     dev_t m_socketDevice = 0;
     ino_t m_socketInode = 0;
     int m_listener = -1;
-    int m_reserve = -1;  // a descriptor kept to be freed when the others run out
+    int m_reserve = -1;               // a descriptor kept to be freed when the others run out
     std::unique_ptr<QObject> m_root;  // the connections' sockets
     std::unique_ptr<QSocketNotifier> m_notifier;
     std::vector<QPointer<Connection>> m_connections;

@@ -106,10 +106,13 @@ int main(int argc, char** argv) {
     qputenv("QT_QPA_PLATFORM", "offscreen");
     QApplication app(argc, argv);
     const QString folder = QString::fromLocal8Bit(argv[1]) + QLatin1Char('/');
-    bool ok = Write(folder + "varnel.ico", IconFile({varnel::qt::RenderAppIcon(16), varnel::qt::RenderAppIcon(32),
-                                                     varnel::qt::RenderAppIcon(48)}));
+    bool ok =
+        Write(folder + "varnel.ico",
+              IconFile({varnel::qt::RenderAppIcon(16), varnel::qt::RenderAppIcon(32), varnel::qt::RenderAppIcon(48)}));
     ok = Write(folder + "warning.ico", IconFile({varnel::qt::WarningPicture(48, 1.0).toImage()})) && ok;
     for (int type = 0; type < 5; ++type)
-        ok = Write(folder + QStringLiteral("type%1.ico").arg(type), IconFile({FromIcon(varnel::qt::TypeIcon(type), 16)})) && ok;
+        ok = Write(folder + QStringLiteral("type%1.ico").arg(type),
+                   IconFile({FromIcon(varnel::qt::TypeIcon(type), 16)})) &&
+             ok;
     return ok ? 0 : 1;
 }

@@ -83,9 +83,7 @@ void SetFrame(QWidget& window, Frame frame) {
                               Qt::WindowCloseButtonHint);
         break;
     case Frame::TitleOnly:
-    case Frame::ResizableTitleOnly:
-        window.setWindowFlags(type | Qt::CustomizeWindowHint | Qt::WindowTitleHint);
-        break;
+    case Frame::ResizableTitleOnly: window.setWindowFlags(type | Qt::CustomizeWindowHint | Qt::WindowTitleHint); break;
     case Frame::None: window.setWindowFlags(type | Qt::FramelessWindowHint); break;
     }
     new FrameKeeper(window, frame);

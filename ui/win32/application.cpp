@@ -24,7 +24,8 @@ void DeclareDpiAware() {
             reinterpret_cast<void*>(::GetProcAddress(user, "SetProcessDpiAwarenessContext"))))
         if (context(reinterpret_cast<HANDLE>(static_cast<intptr_t>(-4))))  // per monitor v2
             return;
-    if (const auto aware = reinterpret_cast<AwareFn>(reinterpret_cast<void*>(::GetProcAddress(user, "SetProcessDPIAware"))))
+    if (const auto aware =
+            reinterpret_cast<AwareFn>(reinterpret_cast<void*>(::GetProcAddress(user, "SetProcessDPIAware"))))
         aware();
 }
 
@@ -98,8 +99,10 @@ void Application::PlaceWindow() {
     RECT rect;
     ::GetWindowRect(m_window.Handle(), &rect);
     const std::vector<ScreenArea> screens = Screens();
-    if (const auto place = ChooseWindowPlace(LoadWindowPlace(m_placeFile), rect.right - rect.left, rect.bottom - rect.top, screens))
-        ::SetWindowPos(m_window.Handle(), nullptr, place->x, place->y, 0, 0, SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
+    if (const auto place =
+            ChooseWindowPlace(LoadWindowPlace(m_placeFile), rect.right - rect.left, rect.bottom - rect.top, screens))
+        ::SetWindowPos(m_window.Handle(), nullptr, place->x, place->y, 0, 0,
+                       SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
 }
 
 void Application::RememberPlace() {

@@ -90,7 +90,8 @@ LRESULT CALLBACK BoxHook(int code, WPARAM wParam, LPARAM lParam) {
 
 void Redraw(HWND window) {
     if (window && ::IsWindowVisible(window))
-        ::RedrawWindow(window, nullptr, nullptr, RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
+        ::RedrawWindow(window, nullptr, nullptr,
+                       RDW_INVALIDATE | RDW_ERASE | RDW_FRAME | RDW_ALLCHILDREN | RDW_UPDATENOW);
 }
 
 void CentreOver(HWND window, HWND over) {
@@ -187,8 +188,8 @@ INT_PTR CALLBACK WideMessageProc(HWND dialog, UINT message, WPARAM wParam, LPARA
         ::SetWindowPos(text, nullptr, left, margin, width, height, SWP_NOZORDER | SWP_NOACTIVATE);
         ::SetWindowPos(ok, nullptr, clientWidth - margin - buttonWidth, margin + height + gap, 0, 0,
                        SWP_NOSIZE | SWP_NOZORDER | SWP_NOACTIVATE);
-        ::SetWindowPos(dialog, nullptr, 0, 0, clientWidth + frame.right - frame.left, clientHeight + frame.bottom - frame.top,
-                       SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(dialog, nullptr, 0, 0, clientWidth + frame.right - frame.left,
+                       clientHeight + frame.bottom - frame.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
         CentreOver(dialog, state->over);
         ::SetFocus(ok);
         return FALSE;
@@ -298,7 +299,8 @@ INT_PTR CALLBACK SummaryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
         state->first = POINT{rect.right - rect.left, rect.bottom - rect.top};
         RECT client;
         ::GetClientRect(dialog, &client);
-        const RECT text = ChildRect(dialog, IDC_SUMMARY), update = ChildRect(dialog, IDOK), cancel = ChildRect(dialog, IDCANCEL);
+        const RECT text = ChildRect(dialog, IDC_SUMMARY), update = ChildRect(dialog, IDOK),
+                   cancel = ChildRect(dialog, IDCANCEL);
         state->textRight = client.right - text.right;
         state->textBottom = client.bottom - text.bottom;
         state->buttonsBottom = client.bottom - update.bottom;
@@ -373,7 +375,8 @@ std::string LocalTime(const std::string& utc) {
     SYSTEMTIME time{};
     int year = 0, month = 0, day = 0, hour = 0, minute = 0, second = 0;
     char zone = 0;
-    if (std::sscanf(utc.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &year, &month, &day, &hour, &minute, &second, &zone) != 7 ||
+    if (std::sscanf(utc.c_str(), "%4d-%2d-%2dT%2d:%2d:%2d%c", &year, &month, &day, &hour, &minute, &second, &zone) !=
+            7 ||
         zone != 'Z')
         return utc;
     time.wYear = static_cast<WORD>(year);
@@ -438,7 +441,8 @@ void ReadMoreHistory(HWND dialog, HistoryState& state) {
     if (!state.warnings.empty())
         note += "\n" + std::to_string(state.warnings.size()) + " damaged line(s) skipped: " + state.warnings.front();
     // The details box shows the note until a run is selected.
-    if (ListView_GetNextItem(list, -1, LVNI_SELECTED) < 0) SetText(dialog, IDC_HISTORY_DETAILS, WithCrLf(Display(note)));
+    if (ListView_GetNextItem(list, -1, LVNI_SELECTED) < 0)
+        SetText(dialog, IDC_HISTORY_DETAILS, WithCrLf(Display(note)));
 }
 
 // Asks for the next page once the rows near the list's end are in view.
@@ -476,15 +480,17 @@ void FitHistoryToScreen(HWND dialog) {
     HWND owner = ::GetWindow(dialog, GW_OWNER);
     RECT ownerRect{};
     POINT middle{0, 0};
-    if (owner && ::GetWindowRect(owner, &ownerRect)) middle = POINT{(ownerRect.left + ownerRect.right) / 2, (ownerRect.top + ownerRect.bottom) / 2};
+    if (owner && ::GetWindowRect(owner, &ownerRect))
+        middle = POINT{(ownerRect.left + ownerRect.right) / 2, (ownerRect.top + ownerRect.bottom) / 2};
     const RECT area = WorkArea(middle, owner ? MONITOR_DEFAULTTONEAREST : MONITOR_DEFAULTTOPRIMARY);
     const int dw = std::max<int>(0, (window.right - window.left) - (area.right - area.left));
     const int dh = std::max<int>(0, (window.bottom - window.top) - (area.bottom - area.top));
     if (dw == 0 && dh == 0) return;
     const auto shift = [dialog](int id, int dx, int dy, int grow, int growDown) {
         const RECT r = ChildRect(dialog, id);
-        ::SetWindowPos(::GetDlgItem(dialog, id), nullptr, r.left + dx, r.top + dy, std::max<int>(1, r.right - r.left + grow),
-                       std::max<int>(1, r.bottom - r.top + growDown), SWP_NOZORDER | SWP_NOACTIVATE);
+        ::SetWindowPos(::GetDlgItem(dialog, id), nullptr, r.left + dx, r.top + dy,
+                       std::max<int>(1, r.right - r.left + grow), std::max<int>(1, r.bottom - r.top + growDown),
+                       SWP_NOZORDER | SWP_NOACTIVATE);
     };
     shift(IDC_HISTORY_LIST, 0, 0, -dw, -dh);
     shift(IDC_HISTORY_DETAILS, 0, -dh, -dw, 0);
@@ -522,14 +528,16 @@ INT_PTR CALLBACK HistoryProc(HWND dialog, UINT message, WPARAM wParam, LPARAM lP
             std::string heading = Display(kHistoryColumns[c]);
             const int width = std::max(ListView_GetColumnWidth(list, column),
                                        static_cast<int>(::SendMessageA(list, LVM_GETSTRINGWIDTHA, 0,
-                                                                       reinterpret_cast<LPARAM>(heading.c_str()))) + 16);
+                                                                       reinterpret_cast<LPARAM>(heading.c_str()))) +
+                                           16);
             ListView_SetColumnWidth(list, column, width);
             total += width;
         }
         RECT room;
         ::GetClientRect(list, &room);
         const int last = static_cast<int>(kHistoryColumns.size()) - 1;
-        if (total < room.right) ListView_SetColumnWidth(list, last, ListView_GetColumnWidth(list, last) + room.right - total);
+        if (total < room.right)
+            ListView_SetColumnWidth(list, last, ListView_GetColumnWidth(list, last) + room.right - total);
         ::SetFocus(list);
         return FALSE;
     }
@@ -595,7 +603,8 @@ bool NeedsWideMessage(const std::string& text) {
 
 void RunWideMessage(HWND owner, HWND over, const std::string& text, const std::string& caption, LPCSTR icon) {
     WideMessageState state{WithCrLf(text), caption, icon, over};
-    ::DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_MESSAGE), owner, WideMessageProc, reinterpret_cast<LPARAM>(&state));
+    ::DialogBoxParamA(Instance(), MAKEINTRESOURCEA(IDD_MESSAGE), owner, WideMessageProc,
+                      reinterpret_cast<LPARAM>(&state));
 }
 
 bool RunWarningDialog(HWND owner, const std::string& heading, const std::string& message) {

@@ -53,7 +53,8 @@ void Print(const std::string& text) {
     if ((attach && attach(ATTACH_PARENT_PROCESS)) || ::GetStdHandle(STD_OUTPUT_HANDLE)) {
         DWORD written = 0;
         HANDLE out = ::GetStdHandle(STD_OUTPUT_HANDLE);
-        if (out && out != INVALID_HANDLE_VALUE && ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
+        if (out && out != INVALID_HANDLE_VALUE &&
+            ::WriteFile(out, text.data(), static_cast<DWORD>(text.size()), &written, nullptr))
             return;
     }
     Say(Display(text), MB_ICONINFORMATION);
@@ -65,10 +66,11 @@ void Print(const std::string& text) {
 void InitControls() {
     using InitExFn = BOOL(WINAPI*)(const INITCOMMONCONTROLSEX*);
     const HMODULE comctl = ::GetModuleHandleA("comctl32.dll");
-    const auto initEx = comctl ? reinterpret_cast<InitExFn>(
-                                     reinterpret_cast<void*>(::GetProcAddress(comctl, "InitCommonControlsEx")))
-                               : nullptr;
-    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX), ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
+    const auto initEx =
+        comctl ? reinterpret_cast<InitExFn>(reinterpret_cast<void*>(::GetProcAddress(comctl, "InitCommonControlsEx")))
+               : nullptr;
+    INITCOMMONCONTROLSEX controls{sizeof(INITCOMMONCONTROLSEX),
+                                  ICC_LISTVIEW_CLASSES | ICC_PROGRESS_CLASS | ICC_BAR_CLASSES};
     if (!initEx || !initEx(&controls)) ::InitCommonControls();
 }
 
@@ -117,7 +119,9 @@ int Run() {
     for (const std::string& file : absolute) {
         const std::optional<std::string> path = varnel::win32ui::ProgramPath(file);
         if (path) files.push_back(*path);
-        else Say("The name of " + file + " has characters this system's code page cannot hold: it was not added.", MB_ICONSTOP);
+        else
+            Say("The name of " + file + " has characters this system's code page cannot hold: it was not added.",
+                MB_ICONSTOP);
     }
 
     std::unique_ptr<varnel::sim::SimMachine> machine;

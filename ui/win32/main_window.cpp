@@ -65,7 +65,8 @@ void MainWindow::RegisterWindowClass() {
     wc.cbSize = sizeof wc;
     wc.hInstance = ::GetModuleHandleA(nullptr);
     wc.lpszClassName = "" VARNEL_MAIN_CLASS;
-    wc.hIcon = static_cast<HICON>(::LoadImageA(wc.hInstance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
+    wc.hIcon =
+        static_cast<HICON>(::LoadImageA(wc.hInstance, MAKEINTRESOURCEA(IDI_APP), IMAGE_ICON, 0, 0, LR_DEFAULTSIZE));
     wc.hCursor = nullptr;  // the program's own cursor (WM_SETCURSOR)
     registered = ::RegisterClassExA(&wc) != 0;
 }
@@ -104,7 +105,8 @@ void MainWindow::Init() {
     ListView_SetExtendedListViewStyle(files, LVS_EX_FULLROWSELECT | LVS_EX_INFOTIP);
     m_types = ImageList_Create(16, 16, ILC_COLOR32 | ILC_MASK, 5, 10);
     for (int type = 0; type < 5; ++type) {
-        HICON icon = static_cast<HICON>(::LoadImageA(instance, MAKEINTRESOURCEA(IDI_TYPE0 + type), IMAGE_ICON, 16, 16, 0));
+        HICON icon =
+            static_cast<HICON>(::LoadImageA(instance, MAKEINTRESOURCEA(IDI_TYPE0 + type), IMAGE_ICON, 16, 16, 0));
         ImageList_AddIcon(m_types, icon);
         ::DestroyIcon(icon);
     }
@@ -149,15 +151,15 @@ void MainWindow::Init() {
         RECT rect;
         ::GetWindowRect(child, &rect);
         if (size.cx > rect.right - rect.left)
-            ::SetWindowPos(child, nullptr, 0, 0, size.cx, rect.bottom - rect.top, SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
+            ::SetWindowPos(child, nullptr, 0, 0, size.cx, rect.bottom - rect.top,
+                           SWP_NOMOVE | SWP_NOZORDER | SWP_NOACTIVATE);
     }
     ::SelectObject(dc, font);
     ::ReleaseDC(m_window, dc);
     // The controls without a text of their own are named for screen readers
     // as the Qt window names them: the lists and fields by their label's or
     // their frame's title.
-    for (const ControlLayout& control : MainWindowControls())
-        switch (control.kind) {
+    for (const ControlLayout& control : MainWindowControls()) switch (control.kind) {
         case ControlKind::ListBox:
         case ControlKind::ReadOnlyEdit:
         case ControlKind::StatusEdit:
@@ -231,8 +233,10 @@ INT_PTR MainWindow::Handle(UINT message, WPARAM wParam, LPARAM lParam) {
                 ::ClientToScreen(files, &at);
             }
             HMENU menu = ::CreatePopupMenu();
-            ::AppendMenuA(menu, MF_STRING | (selected >= 0 ? MF_ENABLED : MF_GRAYED), kRemoveFileCommand, "&Remove File");
-            const int chosen = ::TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, m_window, nullptr);
+            ::AppendMenuA(menu, MF_STRING | (selected >= 0 ? MF_ENABLED : MF_GRAYED), kRemoveFileCommand,
+                          "&Remove File");
+            const int chosen =
+                ::TrackPopupMenu(menu, TPM_RETURNCMD | TPM_RIGHTBUTTON, at.x, at.y, 0, m_window, nullptr);
             ::DestroyMenu(menu);
             if (chosen == kRemoveFileCommand) RemoveSelectedFile();
             return TRUE;
@@ -318,7 +322,8 @@ void MainWindow::Show(const DialogView& view) {
     bool same = ::SendMessageA(adapters, LB_GETCOUNT, 0, 0) == static_cast<LRESULT>(entries.size());
     for (size_t i = 0; same && i < entries.size(); ++i) {
         std::string text(static_cast<size_t>(::SendMessageA(adapters, LB_GETTEXTLEN, i, 0)) + 1, '\0');
-        text.resize(static_cast<size_t>(::SendMessageA(adapters, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()))));
+        text.resize(
+            static_cast<size_t>(::SendMessageA(adapters, LB_GETTEXT, i, reinterpret_cast<LPARAM>(text.data()))));
         same = text == entries[i];
     }
     if (!same) {
@@ -327,9 +332,11 @@ void MainWindow::Show(const DialogView& view) {
             ::SendMessageA(adapters, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
     }
     // "<No adapters detected>" is never shown selected.
-    const bool selectable = view.selectedAdapter >= 0 && static_cast<size_t>(view.selectedAdapter) < view.adapters.size() &&
+    const bool selectable = view.selectedAdapter >= 0 &&
+                            static_cast<size_t>(view.selectedAdapter) < view.adapters.size() &&
                             view.adapters[static_cast<size_t>(view.selectedAdapter)] != CVarnelDlg::kNoAdapters;
-    ::SendMessageA(adapters, LB_SETCURSEL, selectable ? static_cast<WPARAM>(view.selectedAdapter) : static_cast<WPARAM>(-1), 0);
+    ::SendMessageA(adapters, LB_SETCURSEL,
+                   selectable ? static_cast<WPARAM>(view.selectedAdapter) : static_cast<WPARAM>(-1), 0);
     ::ShowWindow(adapters, view.adapterListVisible ? SW_SHOWNA : SW_HIDE);
     HWND opened = ::GetDlgItem(m_window, IDC_OPENED);
     ::ShowWindow(opened, view.openedVisible ? SW_SHOWNA : SW_HIDE);
@@ -380,7 +387,8 @@ void MainWindow::SetWorking(bool visible, bool enabled) {
                 m_disabled.push_back(child);
             }
         HMENU menu = ::GetMenu(m_window);
-        for (int i = 0; i < ::GetMenuItemCount(menu); ++i) ::EnableMenuItem(menu, static_cast<UINT>(i), MF_BYPOSITION | MF_GRAYED);
+        for (int i = 0; i < ::GetMenuItemCount(menu); ++i)
+            ::EnableMenuItem(menu, static_cast<UINT>(i), MF_BYPOSITION | MF_GRAYED);
         ::DrawMenuBar(m_window);
     }
     if (!visible && ::IsWindowVisible(m_window)) {
@@ -396,9 +404,11 @@ void MainWindow::SetWorking(bool visible, bool enabled) {
         m_disabled.clear();
         ::EnableWindow(::GetDlgItem(m_window, IDC_UPDATE), m_updateWanted);
         HMENU menu = ::GetMenu(m_window);
-        for (int i = 0; i < ::GetMenuItemCount(menu); ++i) ::EnableMenuItem(menu, static_cast<UINT>(i), MF_BYPOSITION | MF_ENABLED);
+        for (int i = 0; i < ::GetMenuItemCount(menu); ++i)
+            ::EnableMenuItem(menu, static_cast<UINT>(i), MF_BYPOSITION | MF_ENABLED);
         ::DrawMenuBar(m_window);
-        if (visible && m_focusBeforeWork && ::IsWindowVisible(m_focusBeforeWork) && ::IsWindowEnabled(m_focusBeforeWork))
+        if (visible && m_focusBeforeWork && ::IsWindowVisible(m_focusBeforeWork) &&
+            ::IsWindowEnabled(m_focusBeforeWork))
             ::SendMessageA(m_window, WM_NEXTDLGCTL, reinterpret_cast<WPARAM>(m_focusBeforeWork), TRUE);
         m_focusBeforeWork = nullptr;
     }

@@ -54,7 +54,8 @@ bool SingleInstance::HandOver(HWND window, const std::vector<std::string>& files
 SingleInstance::Role SingleInstance::Start(const std::vector<std::string>& files, std::string* error) {
     m_mutex = ::CreateMutexA(nullptr, TRUE, MutexName());
     if (!m_mutex) {
-        if (error) *error = "Cannot make the single-instance mutex (Windows error " + std::to_string(::GetLastError()) + ").";
+        if (error)
+            *error = "Cannot make the single-instance mutex (Windows error " + std::to_string(::GetLastError()) + ").";
         return Role::Failed;
     }
     if (::GetLastError() != ERROR_ALREADY_EXISTS) return Role::First;
