@@ -99,6 +99,19 @@ protected:
         return test::Outcome(dlg);
     }
 
+    // A new dialog over `library` (the card's requests pass through it),
+    // with the release's link file taken, ready for Update!
+    void DialogWithTheRelease(NdisLibrary& library) {
+        host = test::ScriptHost();
+        dialog = std::make_unique<CVarnelDlg>(library, sim.Machine(), host);
+        dialog->SetBackupDirectory(BackupDirectory());
+        dialog->SetHistoryPath(HistoryPath());
+        dialog->SetLockDirectory(sim.dir.Path() / "locks");
+        dialog->OnInitDialog({});
+        host.openFile = Release("OEMRelease.oem");
+        dialog->OnDownload();
+    }
+
     fs::path BackupDirectory() const { return sim.dir.Path() / "backups"; }
     fs::path HistoryPath() const { return sim.dir.Path() / "history.jsonl"; }
 
@@ -300,14 +313,7 @@ TEST_F(FaultSweep, AStopRequestAtAnyRequestCancelsOrEndsTheRunRecorded) {
     std::string status, fullStatus;
     const auto run = [&](size_t at, StopKind kind) {
         StopAtRequest stopper(sim.Machine());
-        host = test::ScriptHost();
-        dialog = std::make_unique<CVarnelDlg>(stopper, sim.Machine(), host);
-        dialog->SetBackupDirectory(BackupDirectory());
-        dialog->SetHistoryPath(HistoryPath());
-        dialog->SetLockDirectory(sim.dir.Path() / "locks");
-        dialog->OnInitDialog({});
-        host.openFile = Release("OEMRelease.oem");
-        dialog->OnDownload();
+        DialogWithTheRelease(stopper);
         stopper.Arm(at, kind);
         dialog->OnUpdate();
         const RunOutcome outcome = test::Outcome(*dialog);
@@ -409,16 +415,7 @@ private:
 TEST_F(FaultSweep, ARunKilledAtAnyMomentLeavesItsMarkAndItsBackupRestores) {
     FactoryCard({});
     const std::vector<uint8_t> oldFirmware = Firmware();
-    const auto prepare = [&](test::ForwardingLibrary& library) {
-        host = test::ScriptHost();
-        dialog = std::make_unique<CVarnelDlg>(library, sim.Machine(), host);
-        dialog->SetBackupDirectory(BackupDirectory());
-        dialog->SetHistoryPath(HistoryPath());
-        dialog->SetLockDirectory(sim.dir.Path() / "locks");
-        dialog->OnInitDialog({});
-        host.openFile = Release("OEMRelease.oem");
-        dialog->OnDownload();
-    };
+    const auto prepare = [&](test::ForwardingLibrary& library) { DialogWithTheRelease(library); };
     // A clean run: its requests, and the flash it leaves.
     StopAtRequest counter(sim.Machine());
     prepare(counter);
