@@ -385,6 +385,12 @@ TEST_F(HandOverChannel, IdleConnectionsAreBoundedAndTimedOut) {
 }
 
 TEST_F(HandOverChannel, RunningOutOfDescriptorsNeitherClosesNorRemovesTheSocket) {
+#if defined(__SANITIZE_ADDRESS__)
+    // Under AddressSanitizer the test hangs once every descriptor is taken:
+    // the sanitizer's runtime needs descriptors of its own. The plain build
+    // runs it.
+    GTEST_SKIP() << "not under AddressSanitizer: its runtime needs free descriptors";
+#endif
     // Another process opens connections while this one has few descriptors
     // left: the socket goes on listening, its file stays.
     int highest = 0;
